@@ -1,0 +1,30 @@
+// The console: arguments as UTF-8, writing to standard output and error, and
+// leaving the console when the program was started by a double-click.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm::os {
+
+// The process arguments without the program path, as UTF-8. On Windows they
+// come from the wide command line, so names outside the code page survive.
+[[nodiscard]] std::vector<std::string> program_arguments(int argc, char** argv);
+
+// Writes UTF-8 text whole. On a Windows console the text is shown with its
+// real characters; redirected output receives the UTF-8 bytes unchanged.
+void write_stdout(std::string_view text);
+void write_stderr(std::string_view text);
+
+// True when this process is the only one attached to its console window
+// (it was started by a double-click). False where there is no such notion.
+[[nodiscard]] bool is_sole_console_process();
+
+// Leaves the console, so its window closes; does nothing where there is none.
+void detach_console();
+
+// The full path of the running program file.
+[[nodiscard]] std::string own_program_path();
+
+}  // namespace qm::os

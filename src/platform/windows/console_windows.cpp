@@ -1,0 +1,69 @@
+#include <windows.h>
+#include <shellapi.h>
+
+#include "platform/console.h"
+#include "platform/windows/wide.h"
+
+namespace qm::os {
+
+namespace {
+
+// A console shows UTF-16 through WriteConsoleW; anything else (a pipe, a
+// file) receives the UTF-8 bytes unchanged.
+void write_handle(DWORD which, std::string_view text) {
+    HANDLE handle = ::GetStdHandle(which);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE || text.empty()) return;
+    DWORD mode = 0;
+    if (::GetConsoleMode(handle, &mode)) {
+        std::wstring wide = win::to_wide(text);
+        const wchar_t* data = wide.data();
+        std::size_t left = wide.size();
+        while (left > 0) {
+            DWORD chunk = static_cast<DWORD>(left > 16384 ? 16384 : left);
+            DWORD written = 0;
+            if (!::WriteConsoleW(handle, data, chunk, &written, nullptr) || written == 0) return;
+            data += written;
+            left -= written;
+        }
+        return;
+    }
+    while (!text.empty()) {
+        DWORD chunk = static_cast<DWORD>(text.size() > (1u << 20) ? (1u << 20) : text.size());
+        DWORD written = 0;
+        if (!::WriteFile(handle, text.data(), chunk, &written, nullptr) || written == 0) return;
+        text.remove_prefix(written);
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> program_arguments(int, char**) {
+    std::vector<std::string> arguments;
+    int count = 0;
+    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wide == nullptr) return arguments;
+    for (int i = 1; i < count; ++i) arguments.push_back(win::to_utf8(wide[i]));
+    ::LocalFree(wide);
+    return arguments;
+}
+
+void write_stdout(std::string_view text) { write_handle(STD_OUTPUT_HANDLE, text); }
+void write_stderr(std::string_view text) { write_handle(STD_ERROR_HANDLE, text); }
+
+bool is_sole_console_process() {
+    DWORD processes[2] = {};
+    DWORD count = ::GetConsoleProcessList(processes, 2);
+    return count == 1;
+}
+
+void detach_console() { ::FreeConsole(); }
+
+std::string own_program_path() {
+    std::wstring buffer(32768, L'\0');
+    DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0 || n >= buffer.size()) return {};
+    buffer.resize(n);
+    return win::to_utf8(buffer);
+}
+
+}  // namespace qm::os
