@@ -1,6 +1,151 @@
 #include "cli/dispatch.h"
 
+#include <memory>
+#include <optional>
+
+#include "cli/args.h"
+#include "cli/commands.h"
+#include "demo/demo_platform.h"
+#include "platform/console.h"
+#include "platform/environment.h"
+#include "platform/files.h"
+#include "platform/system_platform.h"
+#include "util/build_info.h"
+#include "util/random_hex.h"
+
 namespace qm::cli {
-int process_entry(const std::vector<std::string>& arguments) { return dispatch(arguments); }
-int dispatch(const std::vector<std::string>&) { return 0; }
+
+// A new, empty folder "quillmoor-demo-{12 hex digits}" in the system's
+// temporary folder; the demonstration writes nothing anywhere else.
+Result<std::string> make_demo_data_folder() {
+    const std::string temp = os::temp_folder();
+    std::string last_error;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        std::optional<std::string> suffix = random_hex(6);
+        if (!suffix) return fail("The system could not provide random numbers.");
+        std::string path = os::join_path(temp, "quillmoor-demo-" + *suffix);
+        Result<bool> created = os::create_folder(path);
+        if (created && *created) return path;
+        if (!created) last_error = created.error();
+    }
+    if (last_error.empty()) last_error = "every name tried was already taken";
+    return fail("Could not create a temporary folder for the demonstration in " + temp + ": " +
+                last_error);
+}
+
+Streams Streams::standard() { return Streams{os::write_stdout, os::write_stderr}; }
+
+std::string help_text() {
+    std::string text = R"(Quillmoor - see what starts with your computer, and switch it on or off.
+
+Developed by {developer} - a {company} product.
+
+Usage:
+  quillmoor                       open the window (same as 'serve')
+  quillmoor serve [--no-browser] [--port N]
+  quillmoor list [--filter TEXT] [--on|--off] [--level LEVEL] [--json]
+  quillmoor running [--all] [--json]    programs running now that do not start with the computer
+  quillmoor apps [--all] [--json]       installed programs that do not start with the computer
+  quillmoor assess NAME                 what switching it off would do, and why
+  quillmoor disable NAME [--yes] [--stop-now]
+  quillmoor enable NAME [--yes]
+  quillmoor add PROGRAM [--name N] [--mode MODE] [--args TEXT] [--workdir DIR] [--yes]
+  quillmoor remove NAME [--yes]         remove an entry Quillmoor created
+  quillmoor backup [--out FILE] [--label TEXT]
+  quillmoor backups                     list the saved backups
+  quillmoor restore FILE|NAME [--apply] [--yes] [--all]
+                                        show what a backup would change; --apply does it
+  quillmoor knowledge status|update [--url U]|import FILE|rollback|export
+                                        the rules Quillmoor judges items by, and how to update them
+  quillmoor doctor                      check that every place Quillmoor reads still works here
+  quillmoor history
+  quillmoor undo SEQ
+  quillmoor version
+
+Options for any command:
+  --demo      use invented data instead of this computer (changes nothing)
+
+NAME is an item's name or its full id (shown by 'list --json').
+Changes are never made without --yes when the program says they need a decision,
+and items it considers critical are never switched off.
+)";
+    auto replace = [&text](std::string_view placeholder, std::string_view value) {
+        std::size_t at = text.find(placeholder);
+        if (at != std::string::npos) text.replace(at, placeholder.size(), value);
+    };
+    replace("{developer}", build::developer);
+    replace("{company}", build::company);
+    return text;
+}
+
+std::string version_text() {
+    std::string text = "Quillmoor ";
+    text.append(build::version).append("\n");
+    text.append("Developed by ").append(build::developer).append(" - a ").append(build::company);
+    text.append(" product.\n");
+    text.append(build::copyright).append("\n");
+    return text;
+}
+
+int dispatch(const std::vector<std::string>& arguments, const Streams& streams) {
+    const ParsedArgs args = split_arguments(arguments);
+    const std::string command = args.positionals.empty() ? std::string("serve") : args.positionals[0];
+
+    bool wants_help = command == "help" || args.has_flag("--help");
+    for (const std::string& argument : arguments) wants_help = wants_help || argument == "-h";
+    if (wants_help) {
+        streams.out(help_text());
+        return 0;
+    }
+    if (command == "version" || args.has_flag("--version")) {
+        streams.out(version_text());
+        return 0;
+    }
+
+    // Unknown words and missing operands are refused before anything is built,
+    // so that a mistyped command leaves no demonstration folder behind.
+    const CommandEntry* entry = find_command(command);
+    if (entry == nullptr) {
+        streams.err("Unknown command \"" + command + "\". Try: quillmoor help\n");
+        return 2;
+    }
+    if (std::optional<std::string> usage = entry->usage_error(args)) {
+        streams.err(*usage);
+        return 2;
+    }
+
+    std::unique_ptr<Platform> platform;
+    std::string data_folder;
+    const bool demo = args.has_flag("--demo");
+    if (demo) {
+        Result<std::string> folder = make_demo_data_folder();
+        if (!folder) {
+            streams.err(folder.error() + "\n");
+            return 1;
+        }
+        data_folder = *folder;
+        Result<std::unique_ptr<Platform>> made = make_demo_platform(os::get_env("QUILLMOOR_TEST_XSS").has_value());
+        if (!made) {
+            streams.err(made.error() + "\n");
+            return 1;
+        }
+        platform = std::move(*made);
+    } else {
+        Result<std::unique_ptr<Platform>> made = make_system_platform();
+        if (!made) {
+            streams.err(made.error() + "\n");
+            return 1;
+        }
+        platform = std::move(*made);
+    }
+
+    CommandContext context{args, streams, *platform, data_folder, demo};
+    return entry->run(context);
+}
+
+int process_entry(const std::vector<std::string>& arguments) {
+    if (arguments.empty() && os::is_sole_console_process()) os::detach_console();
+    return dispatch(arguments, Streams::standard());
+}
+
 }  // namespace qm::cli

@@ -1,19 +1,31 @@
 // Program entry and command dispatch: splits the arguments, decides help and
-// version first, builds exactly one platform (the real computer or the
-// demonstration) and hands over to one command. Returns the exit code:
-// 0 done, 1 failed or found nothing, 2 usage error, 3 administrator rights
-// needed, 4 confirmation needed.
+// version first, refuses unknown commands and missing operands, builds
+// exactly one platform (the real computer or the demonstration with a fresh
+// temporary data folder) and hands over to one command from the command
+// table. Returns the exit code: 0 done, 1 failed or found nothing, 2 usage
+// error, 3 administrator rights needed, 4 confirmation needed.
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "cli/streams.h"
+#include "util/result.h"
 
 namespace qm::cli {
 
 // Detaches from a console that only this process uses when there are no
-// arguments (a double-click), then dispatches.
+// arguments (a double-click), then dispatches to the standard streams.
 int process_entry(const std::vector<std::string>& arguments);
 
-int dispatch(const std::vector<std::string>& arguments);
+int dispatch(const std::vector<std::string>& arguments, const Streams& streams);
+
+// A new, empty folder "quillmoor-demo-{12 hex digits}" in the system's
+// temporary folder (up to 10 names are tried).
+[[nodiscard]] Result<std::string> make_demo_data_folder();
+
+[[nodiscard]] std::string help_text();
+[[nodiscard]] std::string version_text();
 
 }  // namespace qm::cli

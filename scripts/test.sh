@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Sets everything up, builds both targets and runs every test suite: the
+# native tests, then the Windows build's tests under Wine in a fresh prefix.
+# Ends with one line "N passed, N failed"; exits non-zero when anything failed.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh || exit 1
+
+passed=0
+failed=0
+log_dir=$(mktemp -d /tmp/quillmoor-tests.XXXXXX)
+
+note_failure() { failed=$((failed + 1)); echo "FAILED: $1"; }
+sum_numbers() { awk '{ s += $1 } END { print s + 0 }'; }
+
+# build PRESET: configures and builds; shows warnings and errors; fails on either.
+build() {
+  local preset=$1
+  if ! cmake --preset "$preset" >"$log_dir/$preset-configure.log" 2>&1; then
+    cat "$log_dir/$preset-configure.log"; return 1
+  fi
+  cmake --build --preset "$preset" >"$log_dir/$preset-build.log" 2>&1
+  local rc=$?
+  grep -E 'error|warning:' "$log_dir/$preset-build.log" | head -n 40
+  [ $rc -eq 0 ] && ! grep -q 'warning:' "$log_dir/$preset-build.log"
+}
+
+# --- native -----------------------------------------------------------------
+echo "== Native build and tests"
+if build native; then
+  ctest --preset native >"$log_dir/native-tests.log" 2>&1
+  grep -E 'Failed|\*\*\*|tests passed' "$log_dir/native-tests.log" | tail -n 40
+  summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log_dir/native-tests.log" | tail -n 1)
+  if [ -n "$summary" ]; then
+    f=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$summary")
+    t=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$summary")
+    passed=$((passed + t - f)); failed=$((failed + f))
+  else
+    note_failure "native tests did not run (see $log_dir/native-tests.log)"
+  fi
+else
+  note_failure "native build has errors or warnings (see $log_dir/native-build.log)"
+fi
+
+# --- Windows under Wine -----------------------------------------------------
+echo "== Windows build and tests under Wine"
+if build windows; then
+  WINEPREFIX=$(mktemp -d /tmp/quillmoor-wine.XXXXXX)
+  export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  wineboot -i >/dev/null 2>&1
+  ctest --preset windows >"$log_dir/windows-tests.log" 2>&1
+  ctest_rc=$?
+  grep -E '\[  FAILED  \]|Failure|tests passed|Exception|exit code' "$log_dir/windows-tests.log" | tail -n 40
+  p=$(grep -oE '\[  PASSED  \] [0-9]+ tests?' "$log_dir/windows-tests.log" | grep -oE '[0-9]+' | sum_numbers)
+  f=$(grep -oE '\[  FAILED  \] [0-9]+ tests?, listed below' "$log_dir/windows-tests.log" | grep -oE '[0-9]+' | sum_numbers)
+  passed=$((passed + p)); failed=$((failed + f))
+  if [ "$p" -eq 0 ] && [ "$f" -eq 0 ]; then
+    note_failure "Windows tests did not run (see $log_dir/windows-tests.log)"
+  elif [ $ctest_rc -ne 0 ] && [ "$f" -eq 0 ]; then
+    note_failure "a Windows test program ended abnormally (see $log_dir/windows-tests.log)"
+  fi
+  wineserver -k >/dev/null 2>&1
+  rm -rf "$WINEPREFIX"
+else
+  note_failure "Windows build has errors or warnings (see $log_dir/windows-build.log)"
+fi
+
+echo "Logs: $log_dir"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,118 @@
+#include "cli/commands.h"
+
+#include <array>
+
+#include "cli/dispatch.h"
+#include "platform/environment.h"
+
+namespace qm::cli {
+
+namespace {
+
+using UsageCheck = std::optional<std::string> (*)(const ParsedArgs&);
+
+std::optional<std::string> no_operand(const ParsedArgs&) { return std::nullopt; }
+
+std::optional<std::string> needs_operand(const ParsedArgs& args, std::string message) {
+    if (args.positionals.size() < 2) return message;
+    return std::nullopt;
+}
+
+std::optional<std::string> assess_usage(const ParsedArgs& args) {
+    return needs_operand(args, "Which item? quillmoor assess NAME\n");
+}
+std::optional<std::string> switch_usage(const ParsedArgs& args) {
+    return needs_operand(args, "Which item? quillmoor " + args.positional(0) + " NAME\n");
+}
+std::optional<std::string> add_usage(const ParsedArgs& args) {
+    return needs_operand(args, "Which program? quillmoor add NAME-or-PATH\n");
+}
+std::optional<std::string> remove_usage(const ParsedArgs& args) {
+    return needs_operand(args, "Which entry? quillmoor remove NAME\n");
+}
+std::optional<std::string> restore_usage(const ParsedArgs& args) {
+    return needs_operand(args, "Which backup? quillmoor restore FILE-or-NAME\n");
+}
+std::optional<std::string> undo_usage(const ParsedArgs& args) {
+    return needs_operand(args, "Which change? quillmoor undo SEQ   (see: quillmoor history)\n");
+}
+std::optional<std::string> knowledge_usage(const ParsedArgs& args) {
+    const std::string& sub = args.positional(1);
+    if (sub != "status" && sub != "update" && sub != "import" && sub != "rollback" &&
+        sub != "export") {
+        return "Try: quillmoor knowledge status | update | import FILE | rollback | export\n";
+    }
+    if (sub == "import" && args.positionals.size() < 3) {
+        return "Which file? quillmoor knowledge import FILE\n";
+    }
+    return std::nullopt;
+}
+
+// Commands whose work is not written yet say so plainly and fail; they never
+// pretend to have done anything.
+int not_built_yet(CommandContext& context) {
+    context.streams.err("The command \"" + context.args.positional(0) +
+                        "\" is not available in this build of Quillmoor yet; nothing was done.\n");
+    return 1;
+}
+
+int serve_window(CommandContext& context) {
+    (void)window_start(context.args);
+    context.streams.err(
+        "The window is not available in this build of Quillmoor yet; use the commands "
+        "listed by \"quillmoor help\".\n");
+    return 1;
+}
+
+int print_help(CommandContext& context) {
+    context.streams.out(help_text());
+    return 0;
+}
+
+int print_version(CommandContext& context) {
+    context.streams.out(version_text());
+    return 0;
+}
+
+constexpr std::array<CommandEntry, 19> command_table = {{
+    {"serve", no_operand, serve_window},
+    {"open", no_operand, serve_window},
+    {"list", no_operand, not_built_yet},
+    {"running", no_operand, not_built_yet},
+    {"apps", no_operand, not_built_yet},
+    {"assess", assess_usage, not_built_yet},
+    {"disable", switch_usage, not_built_yet},
+    {"enable", switch_usage, not_built_yet},
+    {"add", add_usage, not_built_yet},
+    {"remove", remove_usage, not_built_yet},
+    {"backup", no_operand, not_built_yet},
+    {"backups", no_operand, not_built_yet},
+    {"restore", restore_usage, not_built_yet},
+    {"knowledge", knowledge_usage, not_built_yet},
+    {"doctor", no_operand, not_built_yet},
+    {"history", no_operand, not_built_yet},
+    {"undo", undo_usage, not_built_yet},
+    // The dispatcher answers help and version before it builds a platform;
+    // they stand here so that the table names every command word.
+    {"help", no_operand, print_help},
+    {"version", no_operand, print_version},
+}};
+
+}  // namespace
+
+const CommandEntry* find_command(std::string_view word) {
+    for (const CommandEntry& entry : command_table) {
+        if (entry.name == word) return &entry;
+    }
+    return nullptr;
+}
+
+WindowStart window_start(const ParsedArgs& args) {
+    WindowStart start;
+    start.port = parse_port(args.option_value("--port"));
+    start.open_browser =
+        !args.has_flag("--no-browser") && !os::get_env("QUILLMOOR_NO_BROWSER").has_value();
+    return start;
+}
+
+}  // namespace qm::cli

@@ -1,0 +1,133 @@
+// Platform: the one object through which the program reads and changes the
+// computer. Exactly ten operations; the Windows platform and the demonstration
+// implement all of them. Created once at start-up and shared by every caller
+// for the whole run; operations may be called from several threads at once
+// (an implementation with changing state guards it itself). No operation
+// throws or ends the process: failures are one sentence for the user, and a
+// failure that needs administrator rights starts with "ADMIN: ".
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "json/json.h"
+#include "util/result.h"
+#include "util/startup_item.h"
+
+namespace qm {
+
+struct SystemFacts {
+    std::string os;          // "windows" for both implementations
+    std::string os_version;  // shown to the user
+    std::string host;        // computer name
+    std::string user;        // account name
+    std::string home;        // the user's profile folder
+    bool admin = false;      // the process may make machine-wide changes
+    bool demo = false;       // this is the demonstration
+};
+
+struct ScanResult {
+    std::vector<StartupItem> items;
+    std::vector<std::string> notes;  // one per source that failed or was incomplete
+};
+
+// One way of making a program start with the computer ("login", "boot").
+struct StartMode {
+    std::string id;
+    std::string label;
+    std::string detail;
+    bool needs_admin = false;
+    bool recommended = false;
+};
+
+// A running or installed program that could be made to start.
+struct Candidate {
+    std::string id;      // "proc|...", "svc|..." or "app|..."
+    std::string name;
+    std::string source;  // "process", "service" or "app"
+    std::string exe;
+    std::string command;
+    std::string workdir;
+    std::string user;    // account it runs under (running programs only)
+    std::vector<std::uint32_t> pids;
+    std::string publisher;
+    std::string description;
+    std::vector<StartMode> modes;
+    std::vector<std::string> notes;
+    std::string entry_id;  // id of the StartupItem that already starts it, or empty
+    bool system = false;   // part of the operating system
+};
+
+struct ProgramList {
+    std::vector<Candidate> items;
+    std::vector<std::string> notes;
+};
+
+struct ChangeOutcome {
+    std::string message;
+    std::vector<std::string> notes;
+};
+
+// What an entry to create consists of, in this order.
+struct CreateDetails {
+    std::string name;
+    std::string command;
+    std::string exe;
+    std::string workdir;
+    std::string mode;  // "login", "boot", ...
+    std::string user;
+    std::string description;
+};
+
+struct CreatedEntry {
+    StartupItem item;
+    ChangeOutcome outcome;
+};
+
+struct Probe {
+    std::string name;
+    std::string status;  // "ok" or "warn"
+    std::string detail;
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // 1. A copy of the facts read once when the platform was created.
+    [[nodiscard]] virtual SystemFacts system_facts() const = 0;
+    // 2. Every startup item, read afresh.
+    [[nodiscard]] virtual ScanResult scan() = 0;
+    // 3, 4. `items` is the last scan; it is used only to fill entry_id.
+    [[nodiscard]] virtual ProgramList running_programs(const std::vector<StartupItem>& items) = 0;
+    [[nodiscard]] virtual ProgramList installed_programs(const std::vector<StartupItem>& items) = 0;
+    // 5. Switches an item found in a fresh scan; reads only its kind, name and
+    // spec pairs. `stop_now` matters only for services.
+    [[nodiscard]] virtual Result<ChangeOutcome> set_enabled(const StartupItem& item, bool on,
+                                                            bool stop_now) = 0;
+    // 6, 7. The program's own entries.
+    [[nodiscard]] virtual Result<CreatedEntry> create_entry(const CreateDetails& details,
+                                                            bool admin) = 0;
+    [[nodiscard]] virtual Result<ChangeOutcome> remove_entry(const StartupItem& item) = 0;
+    // 8. Returns once the elevated copy has started; the caller then ends.
+    [[nodiscard]] virtual Result<void> restart_elevated(const std::vector<std::string>& arguments) = 0;
+    // 9. Never fails.
+    virtual void open_in_browser(const std::string& link) = 0;
+    // 10. Self-checks for the doctor report, in order.
+    [[nodiscard]] virtual std::vector<Probe> doctor_probes() = 0;
+};
+
+// The sentence for a kind that no part of a platform handles.
+[[nodiscard]] std::string unsupported_kind_message(std::string_view kind);
+
+// JSON forms, keys in the order of the fields above.
+[[nodiscard]] json::JsonValue start_mode_json(const StartMode& mode);
+[[nodiscard]] json::JsonValue candidate_json(const Candidate& candidate);
+[[nodiscard]] json::JsonValue probe_json(const Probe& probe);
+[[nodiscard]] json::JsonValue system_facts_json(const SystemFacts& facts);
+[[nodiscard]] json::JsonValue create_details_json(const CreateDetails& details);
+// Reads the seven members leniently: a missing or non-text member is empty.
+[[nodiscard]] CreateDetails create_details_from_json(const json::JsonValue& object);
+
+}  // namespace qm

@@ -1,0 +1,40 @@
+#include "util/assessment.h"
+
+namespace qm {
+
+std::string_view level_name(Level level) {
+    switch (level) {
+        case Level::safe: return "safe";
+        case Level::low: return "low";
+        case Level::caution: return "caution";
+        case Level::high: return "high";
+        case Level::critical: return "critical";
+        case Level::unknown: return "unknown";
+    }
+    return "unknown";
+}
+
+std::optional<Level> parse_level(std::string_view name) {
+    for (Level level : {Level::safe, Level::low, Level::caution, Level::high, Level::critical,
+                        Level::unknown}) {
+        if (level_name(level) == name) return level;
+    }
+    return std::nullopt;
+}
+
+bool needs_ack(Level level) {
+    return level == Level::caution || level == Level::high || level == Level::unknown;
+}
+
+json::JsonValue assessment_json(const Assessment& assessment) {
+    json::JsonValue out = json::JsonValue::object();
+    out = json::add_string(std::move(out), "level", std::string(level_name(assessment.level)));
+    out = json::add_string(std::move(out), "effect", assessment.effect);
+    out = json::add_strings(std::move(out), "reasons", assessment.reasons);
+    out = json::add_string(std::move(out), "confidence", assessment.confidence);
+    out = json::add_bool(std::move(out), "critical", assessment.level == Level::critical);
+    out = json::add_bool(std::move(out), "needs_ack", needs_ack(assessment.level));
+    return out;
+}
+
+}  // namespace qm

@@ -1,0 +1,70 @@
+// StartupItem: one entry that starts with the computer, as every subsystem
+// passes it around. Items are values: the scan creates them, the engine marks
+// its own entries and the assessment fills `risk`; nobody edits one after that.
+// The identity "{kind}|{scope}|{location}|{name}" is formed once by the
+// constructor. `spec` holds ordered platform details with unique keys.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "json/json.h"
+#include "util/assessment.h"
+
+namespace qm {
+
+struct SpecPair {
+    std::string key;
+    std::string value;
+    friend bool operator==(const SpecPair&, const SpecPair&) = default;
+};
+
+class StartupItem {
+public:
+    StartupItem(std::string kind, std::string kind_label, std::string scope, std::string location,
+                std::string name);
+
+    [[nodiscard]] const std::string& id() const { return id_; }
+
+    std::string name;
+    std::string kind;        // run, folder, service, task; systemd, systemd-user, launchd, cron, autostart
+    std::string kind_label;  // the kind for people, e.g. "Registry (Run, this user)"
+    std::string scope;       // machine or user
+    std::string location;
+    std::string command;
+    std::string exe;
+    std::string publisher;
+    std::string description;
+    std::string origin;
+    std::string package;
+    bool enabled = false;
+    bool running = false;
+    std::string state_text;
+    std::string toggle = "ok";  // ok, admin, locked
+    std::string toggle_note;
+    bool managed = false;
+    std::vector<std::string> dependents;
+    Assessment risk;
+
+    // Replaces the value of an existing key in place, or appends a new pair.
+    void set_spec(std::string_view key, std::string value);
+    // The value for `key`, or the empty text.
+    [[nodiscard]] const std::string& spec_value(std::string_view key) const;
+    [[nodiscard]] const std::vector<SpecPair>& spec() const { return spec_; }
+
+private:
+    std::string id_;
+    std::vector<SpecPair> spec_;
+};
+
+// The form shown to the window and printed by --json: every field but `spec`.
+[[nodiscard]] json::JsonValue item_full_json(const StartupItem& item);
+
+// The form written into backups. For a managed item, `recreate` is the `spec`
+// object of the newest successful create record for this id, or nullptr when
+// the journal has none (the details are then taken from the item itself).
+[[nodiscard]] json::JsonValue item_saved_json(const StartupItem& item,
+                                              const json::JsonValue* recreate = nullptr);
+
+}  // namespace qm
