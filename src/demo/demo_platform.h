@@ -1,17 +1,45 @@
-// The demonstration computer: an invented Windows machine that answers all ten
-// platform operations from memory, so everything can be tried without
-// reading or changing anything real.
+// The demonstration computer: an invented Windows 11 machine that answers all
+// ten platform operations from data held in the program, so everything can be
+// tried without reading or changing anything real. Its one piece of changing
+// state, the item list, lives in memory behind one lock for the whole run;
+// every other answer is built afresh from constants. Thread-safe.
 #pragma once
 
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "platform/platform.h"
 #include "util/result.h"
 
 namespace qm {
 
-// `with_markup_item` adds one item whose texts carry HTML markup, to check
-// that the window shows every text as text.
+class DemoPlatform final : public Platform {
+public:
+    // `with_markup_item` appends one Run entry whose texts carry HTML markup,
+    // to check that the window shows every text as text.
+    explicit DemoPlatform(bool with_markup_item);
+
+    SystemFacts system_facts() const override;
+    ScanResult scan() override;
+    ProgramList running_programs(const std::vector<StartupItem>& items) override;
+    ProgramList installed_programs(const std::vector<StartupItem>& items) override;
+    Result<ChangeOutcome> set_enabled(const StartupItem& item, bool on, bool stop_now) override;
+    Result<CreatedEntry> create_entry(const CreateDetails& details, bool admin) override;
+    Result<ChangeOutcome> remove_entry(const StartupItem& item) override;
+    Result<void> restart_elevated(const std::vector<std::string>& arguments) override;
+    void open_in_browser(const std::string& link) override;
+    std::vector<Probe> doctor_probes() override;
+
+private:
+    std::mutex items_lock_;
+    std::vector<StartupItem> items_;  // guarded by items_lock_
+};
+
 [[nodiscard]] Result<std::unique_ptr<Platform>> make_demo_platform(bool with_markup_item);
+
+// The data folder the demonstration shows to the user; where its files really
+// go is a fresh temporary folder.
+inline constexpr std::string_view demo_shown_data_folder = "C:\\Users\\tamsel\\AppData\\Local\\Quillmoor";
 
 }  // namespace qm
