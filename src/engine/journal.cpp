@@ -1,0 +1,130 @@
+#include "engine/journal.h"
+
+#include <algorithm>
+#include <atomic>
+#include <unordered_set>
+
+#include "platform/files.h"
+#include "util/decode.h"
+#include "util/text.h"
+#include "util/time_text.h"
+
+namespace qm {
+
+namespace {
+
+// The last sequence number given in this process.
+std::atomic<std::uint64_t> last_journal_seq{0};
+
+}  // namespace
+
+std::uint64_t next_journal_seq() {
+    std::int64_t millis = now_unix_millis();
+    const std::uint64_t now = millis > 0 ? static_cast<std::uint64_t>(millis) : 0;
+    std::uint64_t last = last_journal_seq.load();
+    std::uint64_t next = 0;
+    do {
+        next = now > last ? now : last + 1;
+    } while (!last_journal_seq.compare_exchange_weak(last, next));
+    return next;
+}
+
+json::JsonValue journal_record_json(const JournalRecord& record) {
+    using namespace json;
+    JsonValue spec = JsonValue::object();
+    for (const SpecPair& pair : record.spec) spec = add_string(std::move(spec), pair.key, pair.value);
+    JsonValue out = JsonValue::object();
+    out = add_count(std::move(out), "seq", record.seq);
+    out = add_string(std::move(out), "time", record.time);
+    out = add_string(std::move(out), "action", record.action);
+    out = add_string(std::move(out), "id", record.id);
+    out = add_string(std::move(out), "name", record.name);
+    out = add_string(std::move(out), "detail", record.detail);
+    out = add_bool(std::move(out), "ok", record.ok);
+    out = add_count(std::move(out), "of", record.of);
+    out = add_value(std::move(out), "spec", std::move(spec));
+    out = add_bool(std::move(out), "stop_now", record.stop_now);
+    return out;
+}
+
+JournalRecord journal_record_from_json(const json::JsonValue& object) {
+    JournalRecord record;
+    record.seq = json::get_count(object, "seq");
+    record.time = json::get_text(object, "time");
+    record.action = json::get_text(object, "action");
+    record.id = json::get_text(object, "id");
+    record.name = json::get_text(object, "name");
+    record.detail = json::get_text(object, "detail");
+    record.ok = json::get_flag(object, "ok");
+    record.of = json::get_count(object, "of");
+    if (const json::JsonValue* spec = json::get(object, "spec"); spec != nullptr && spec->is_object()) {
+        for (const auto& [key, value] : spec->as_object()) {
+            record.spec.push_back(SpecPair{key, value.is_string() ? value.as_string() : std::string()});
+        }
+    }
+    record.stop_now = json::get_flag(object, "stop_now");
+    return record;
+}
+
+Result<void> append_journal(const DataFolder& folder, JournalRecord record) {
+    if (record.seq == 0) record.seq = next_journal_seq();
+    if (record.time.empty()) record.time = time_text(now_unix_seconds());
+
+    if (Result<void> made = os::create_folders(folder.write_folder); !made) {
+        return fail("cannot create " + folder.write_folder + ": " + made.error());
+    }
+    const std::string path = os::join_path(folder.write_folder, journal_file_name);
+    std::string line = json::write(journal_record_json(record));
+    line.push_back('\n');
+    if (Result<void> written = os::append_to_file(path, line); !written) {
+        return fail("cannot write " + path + ": " + written.error());
+    }
+    return {};
+}
+
+std::vector<JournalRecord> read_journal(const DataFolder& folder) {
+    std::vector<JournalRecord> records;
+    for (const std::string& dir : folder.read_folders) {
+        Result<std::string> text = read_text_file(os::join_path(dir, journal_file_name));
+        if (!text) continue;
+        std::string_view rest = *text;
+        while (!rest.empty()) {
+            std::size_t end = rest.find('\n');
+            std::string_view line = rest.substr(0, end);
+            rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+            if (line.ends_with('\r')) line.remove_suffix(1);
+            if (trim(line).empty()) continue;
+            Result<json::JsonValue> parsed = json::parse(line);
+            if (!parsed || !parsed->is_object()) continue;
+            records.push_back(journal_record_from_json(*parsed));
+        }
+    }
+    std::stable_sort(records.begin(), records.end(),
+                     [](const JournalRecord& a, const JournalRecord& b) { return a.seq < b.seq; });
+    auto last = std::unique(records.begin(), records.end(),
+                            [](const JournalRecord& a, const JournalRecord& b) { return a.seq == b.seq; });
+    records.erase(last, records.end());
+    return records;
+}
+
+std::vector<HistoryEntry> journal_history(const DataFolder& folder) {
+    std::vector<JournalRecord> records = read_journal(folder);
+    std::unordered_set<std::uint64_t> undone;
+    for (const JournalRecord& record : records) {
+        if (record.action == "undo" && record.ok) undone.insert(record.of);
+    }
+    std::vector<HistoryEntry> history;
+    history.reserve(records.size());
+    for (auto it = records.rbegin(); it != records.rend(); ++it) {
+        HistoryEntry entry;
+        entry.undone = undone.contains(it->seq);
+        entry.undoable = !entry.undone && it->ok &&
+                         (it->action == "enable" || it->action == "disable" || it->action == "create" ||
+                          it->action == "remove");
+        entry.record = std::move(*it);
+        history.push_back(std::move(entry));
+    }
+    return history;
+}
+
+}  // namespace qm
