@@ -1,0 +1,17 @@
+// The knowledge pack compiled into the program: its exact text (what
+// `knowledge export` prints) and the pack parsed from it once, on first use.
+// Both are thread-safe to call from any thread.
+#pragma once
+
+#include <string_view>
+
+#include "knowledge/knowledge_pack.h"
+
+namespace qm {
+
+[[nodiscard]] std::string_view builtin_pack_text();
+
+// The built-in pack always passes every check; it is tested at build time.
+[[nodiscard]] const KnowledgePack& builtin_pack();
+
+}  // namespace qm
