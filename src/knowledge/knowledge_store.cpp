@@ -1,0 +1,381 @@
+#include "knowledge/knowledge_store.h"
+
+#include <algorithm>
+
+#include "knowledge/builtin_pack.h"
+#include "platform/environment.h"
+#include "platform/files.h"
+#include "util/build_info.h"
+#include "util/decode.h"
+#include "util/sha256.h"
+#include "util/text.h"
+#include "util/time_text.h"
+
+namespace qm {
+
+namespace {
+
+constexpr std::string_view settings_name = "settings.json";
+constexpr std::string_view local_name = "local.json";
+constexpr std::string_view previous_name = "previous";
+// Pack files that a rollback takes out of use are kept here, not deleted.
+constexpr std::string_view retired_name = "retired";
+
+bool is_pack_file(std::string_view name) { return name.starts_with("pack-") && name.ends_with(".json"); }
+
+std::string version_of_pack_file(std::string_view name) {
+    name.remove_prefix(5);
+    name.remove_suffix(5);
+    return std::string(name);
+}
+
+std::vector<std::string> pack_files_in(const std::string& folder) {
+    std::vector<std::string> names;
+    Result<std::vector<os::FolderEntry>> entries = os::list_folder(folder);
+    if (!entries) return names;
+    for (const os::FolderEntry& entry : *entries) {
+        if (!entry.is_folder && is_pack_file(entry.name)) names.push_back(entry.name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::size_t rule_count(const KnowledgePack& pack) {
+    std::size_t count = 0;
+    for (const auto& list : pack.rules) count += list.size();
+    return count;
+}
+
+json::JsonValue settings_json(const KnowledgeSettings& settings) {
+    json::JsonValue out = json::JsonValue::object();
+    out = json::add_bool(std::move(out), "auto_check", settings.auto_check);
+    out = json::add_string(std::move(out), "url", settings.url);
+    out = json::add_string(std::move(out), "last_check", settings.last_check);
+    out = json::add_string(std::move(out), "last_result", settings.last_result);
+    return out;
+}
+
+bool is_lower_hex(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+}  // namespace
+
+KnowledgeSettings parse_knowledge_settings(std::string_view text) {
+    KnowledgeSettings settings;
+    Result<json::JsonValue> parsed = json::parse(text);
+    if (!parsed || !parsed->is_object()) return settings;
+    settings.auto_check = json::get_flag(*parsed, "auto_check");
+    settings.url = json::get_text(*parsed, "url");
+    settings.last_check = json::get_text(*parsed, "last_check");
+    settings.last_result = json::get_text(*parsed, "last_result");
+    return settings;
+}
+
+std::string LoadedKnowledge::installed_source() const {
+    return pack_version.empty() ? std::string("local") : "update " + pack_version;
+}
+
+const std::string& LoadedKnowledge::version_in_force() const {
+    return pack_version.empty() ? builtin->version : pack_version;
+}
+
+KnowledgeStore::KnowledgeStore(DataFolder folder, ToolRunner runner)
+    : folder_(std::move(folder)), runner_(std::move(runner)) {}
+
+std::string KnowledgeStore::knowledge_folder() const { return os::join_path(folder_.write_folder, "knowledge"); }
+
+std::shared_ptr<const LoadedKnowledge> KnowledgeStore::current() {
+    {
+        std::lock_guard lock(snapshot_lock_);
+        if (loaded_) return loaded_;
+    }
+    std::lock_guard loading(load_lock_);
+    {
+        std::lock_guard lock(snapshot_lock_);
+        if (loaded_) return loaded_;
+    }
+    std::shared_ptr<const LoadedKnowledge> fresh = load();
+    std::lock_guard lock(snapshot_lock_);
+    loaded_ = fresh;
+    return fresh;
+}
+
+void KnowledgeStore::drop_loaded() {
+    std::lock_guard lock(snapshot_lock_);
+    loaded_.reset();
+}
+
+std::shared_ptr<const LoadedKnowledge> KnowledgeStore::load() {
+    auto state = std::make_shared<LoadedKnowledge>();
+    state->builtin = &builtin_pack();
+    if (Result<KnowledgePack> check = parse_pack(builtin_pack_text()); !check) {
+        // Cannot happen with a program that passed its tests; say so rather than stop.
+        state->notes.push_back("broken: the built-in knowledge could not be read: " + check.error());
+    }
+
+    const std::string folder = knowledge_folder();
+    std::vector<std::string> names;
+    if (Result<std::vector<os::FolderEntry>> entries = os::list_folder(folder)) {
+        for (const os::FolderEntry& entry : *entries) {
+            if (!entry.is_folder && entry.name.ends_with(".json") && entry.name != settings_name) {
+                names.push_back(entry.name);
+            }
+        }
+    }
+    std::sort(names.begin(), names.end());
+
+    std::optional<KnowledgePack> local;
+    std::optional<KnowledgePack> newest;
+    for (const std::string& name : names) {
+        // Every such file is checked, so a damaged one is reported even when
+        // it would not be used.
+        Result<std::string> text = read_text_file(os::join_path(folder, name));
+        Result<KnowledgePack> pack = text ? parse_pack(*text) : Result<KnowledgePack>(fail(text.error()));
+        if (!pack) {
+            state->notes.push_back("Knowledge file " + name + " was ignored: " + pack.error());
+            continue;
+        }
+        if (name == local_name) {
+            local = std::move(*pack);
+        } else if (!name.starts_with("pack-")) {
+            continue;
+        } else if (!newest || compare_versions(pack->version, newest->version) > 0) {
+            newest = std::move(*pack);
+        }
+    }
+
+    if (local) {
+        state->installed.rules = local->rules;
+        state->installed.hints = local->hints;
+        state->installed.locations = local->locations;
+        state->local_rules = rule_count(*local);
+    }
+    if (newest && compare_versions(newest->version, state->builtin->version) > 0) {
+        for (std::size_t i = 0; i < state->installed.rules.size(); ++i) {
+            auto& into = state->installed.rules[i];
+            into.insert(into.end(), newest->rules[i].begin(), newest->rules[i].end());
+        }
+        state->installed.hints.insert(state->installed.hints.end(), newest->hints.begin(), newest->hints.end());
+        merge_locations(state->installed.locations, newest->locations);
+        state->installed.version = newest->version;
+        state->pack_version = newest->version;
+        state->pack_published = newest->published;
+        state->pack_description = newest->description;
+    }
+    state->locations = state->builtin->locations;
+    merge_locations(state->locations, state->installed.locations);
+
+    if (Result<std::string> settings = read_text_file(os::join_path(folder, settings_name))) {
+        state->settings = parse_knowledge_settings(*settings);
+    }
+    return state;
+}
+
+json::JsonValue KnowledgeStore::status_json() {
+    std::shared_ptr<const LoadedKnowledge> state = current();
+    json::JsonValue out = json::JsonValue::object();
+    out = json::add_string(std::move(out), "builtin_version", state->builtin->version);
+    out = json::add_count(std::move(out), "builtin_rules", rule_count(*state->builtin));
+    out = json::add_string(std::move(out), "pack_version", state->pack_version);
+    out = json::add_string(std::move(out), "pack_published", state->pack_published);
+    out = json::add_string(std::move(out), "pack_description", state->pack_description);
+    out = json::add_count(std::move(out), "local_rules", state->local_rules);
+    out = json::add_bool(std::move(out), "auto_check", state->settings.auto_check);
+    out = json::add_string(std::move(out), "url", state->settings.url.empty() ? std::string(default_knowledge_url)
+                                                                              : state->settings.url);
+    out = json::add_string(std::move(out), "last_check", state->settings.last_check);
+    out = json::add_string(std::move(out), "last_result", state->settings.last_result);
+    out = json::add_strings(std::move(out), "notes", state->notes);
+    out = json::add_string(std::move(out), "folder", knowledge_folder());
+    return out;
+}
+
+Result<std::string> KnowledgeStore::download(const std::string& address) {
+    std::string program = "curl.exe";
+    if (std::optional<std::string> root = os::get_env("SystemRoot"); root && !root->empty()) {
+        std::string system_curl = *root + "\\System32\\curl.exe";
+        if (os::path_kind(system_curl) == os::PathKind::file) program = system_curl;
+    }
+    ToolRun run;
+    run.program = program;
+    run.arguments = {"-q", "-fsSL", "--proto", "=https", "--proto-redir", "=https", "--max-time", "30",
+                     "--max-filesize", "3000000", "-A", "Quillmoor/" + std::string(build::version), address};
+    run.time_limit_seconds = 40;
+    RunOutput output = runner_(run);
+    if (output.succeeded()) return std::move(output.out);
+    if (output.exit_code && *output.exit_code == 22) {
+        return fail("The address answered \"not found\". No knowledge update has been published there yet.");
+    }
+    const long long status = output.exit_code ? static_cast<long long>(static_cast<std::int32_t>(*output.exit_code)) : -1;
+    std::string message = "The download failed (" + std::to_string(status) + ").";
+    std::string detail = shorten(trim(output.err), 160);
+    if (!detail.empty()) message += " " + detail;
+    return fail(message);
+}
+
+Result<std::string> KnowledgeStore::run_update(const std::string& address) {
+    if (!address.starts_with("https://")) return fail("Updates are only fetched over https.");
+    for (char c : address) {
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == '"' || c == '\'' || c == '`') {
+            return fail("That address is not valid.");
+        }
+    }
+    std::string text = QM_TRY(download(address));
+
+    std::string note = "No checksum was published beside it, so it was checked for form only.";
+    if (Result<std::string> published = download(address + ".sha256")) {
+        std::string expected = to_lower_ascii(trim(*published).substr(0, 64));
+        if (expected.size() == 64 && is_lower_hex(expected)) {
+            if (sha256_hex(text) != expected && sha256_hex("\xEF\xBB\xBF" + text) != expected) {
+                return fail("The downloaded file does not match its published checksum, so it was not used.");
+            }
+            note = "Its checksum matched.";
+        }
+    }
+
+    KnowledgePack pack = QM_TRY(parse_pack(text));
+    const std::string in_force = current()->version_in_force();
+    if (compare_versions(pack.version, in_force) <= 0) {
+        return "Already up to date (knowledge " + in_force + "; the published one is " + pack.version + ").";
+    }
+    QM_TRY(install(text));
+    return "Updated the knowledge from " + in_force + " to " + pack.version + " (" + pack.published + "). " + note;
+}
+
+Result<std::string> KnowledgeStore::update(std::string address) {
+    if (address.empty()) {
+        address = current()->settings.url;
+        if (address.empty()) address = default_knowledge_url;
+    }
+    Result<std::string> report = run_update(address);
+    record_run(report ? *report : "Failed: " + report.error());
+    return report;
+}
+
+void KnowledgeStore::record_run(const std::string& result) {
+    std::lock_guard files(files_lock_);
+    const std::string folder = knowledge_folder();
+    const std::string path = os::join_path(folder, settings_name);
+    Result<std::string> old = read_text_file(path);
+    KnowledgeSettings settings = old ? parse_knowledge_settings(*old) : KnowledgeSettings{};
+    settings.last_check = time_text(now_unix_seconds());
+    settings.last_result = result;
+    // The report already went to the caller; a settings file that cannot be
+    // written only loses the record of when the check ran.
+    if (os::create_folders(folder)) (void)os::write_file_replace(path, json::write(settings_json(settings)));
+    drop_loaded();
+}
+
+Result<void> KnowledgeStore::save_settings(bool auto_check, std::string url) {
+    std::lock_guard files(files_lock_);
+    const std::string folder = knowledge_folder();
+    const std::string path = os::join_path(folder, settings_name);
+    Result<std::string> old = read_text_file(path);
+    KnowledgeSettings settings = old ? parse_knowledge_settings(*old) : KnowledgeSettings{};
+    settings.auto_check = auto_check;
+    settings.url = std::move(url);
+    if (Result<void> made = os::create_folders(folder); !made) return fail("cannot create " + folder + ": " + made.error());
+    if (Result<void> written = os::write_file_replace(path, json::write(settings_json(settings))); !written) {
+        return fail("cannot save the settings: " + written.error());
+    }
+    drop_loaded();
+    return {};
+}
+
+Result<KnowledgePack> KnowledgeStore::install(std::string_view text) {
+    KnowledgePack pack = QM_TRY(parse_pack(text));
+    std::lock_guard files(files_lock_);
+    const std::string folder = knowledge_folder();
+    const std::string previous = os::join_path(folder, previous_name);
+    if (Result<void> made = os::create_folders(previous); !made) {
+        return fail("cannot create " + previous + ": " + made.error());
+    }
+
+    // The new pack is written completely before anything in force is moved,
+    // so a failed write leaves the knowledge as it was. Its temporary name
+    // does not end in ".json", so a crash leaves nothing that would be loaded.
+    const std::string incoming = os::join_path(folder, "incoming-pack-" + pack.version + ".tmp");
+    if (Result<void> written = os::write_file_replace(incoming, text); !written) {
+        (void)os::remove_file(incoming);
+        return fail("cannot write the pack: " + written.error());
+    }
+
+    std::vector<std::string> moved;
+    for (const std::string& name : pack_files_in(folder)) {
+        if (Result<void> out = os::rename_replace(os::join_path(folder, name), os::join_path(previous, name)); !out) {
+            for (const std::string& back : moved) {
+                (void)os::rename_replace(os::join_path(previous, back), os::join_path(folder, back));
+            }
+            (void)os::remove_file(incoming);
+            return fail("cannot write the pack: " + out.error());
+        }
+        moved.push_back(name);
+    }
+    const std::string target = os::join_path(folder, "pack-" + pack.version + ".json");
+    if (Result<void> placed = os::rename_replace(incoming, target); !placed) {
+        for (const std::string& back : moved) {
+            (void)os::rename_replace(os::join_path(previous, back), os::join_path(folder, back));
+        }
+        (void)os::remove_file(incoming);
+        return fail("cannot write the pack: " + placed.error());
+    }
+    drop_loaded();
+    return pack;
+}
+
+Result<std::string> KnowledgeStore::rollback() {
+    std::lock_guard files(files_lock_);
+    const std::string folder = knowledge_folder();
+    const std::string previous = os::join_path(folder, previous_name);
+    const std::string retired = os::join_path(folder, retired_name);
+    const std::vector<std::string> in_use = pack_files_in(folder);
+    if (in_use.empty()) {
+        return fail("There is no earlier knowledge to go back to; the built-in knowledge is already in use.");
+    }
+    const std::vector<std::string> earlier = pack_files_in(previous);
+
+    if (Result<void> made = os::create_folders(retired); !made) {
+        return fail("cannot create " + retired + ": " + made.error());
+    }
+    auto put_back_in_use = [&](const std::vector<std::string>& names) {
+        for (const std::string& name : names) {
+            (void)os::rename_replace(os::join_path(retired, name), os::join_path(folder, name));
+        }
+    };
+    std::vector<std::string> retired_now;
+    for (const std::string& name : in_use) {
+        if (Result<void> out = os::rename_replace(os::join_path(folder, name), os::join_path(retired, name)); !out) {
+            put_back_in_use(retired_now);
+            return fail("cannot take " + name + " out of use: " + out.error());
+        }
+        retired_now.push_back(name);
+    }
+    std::vector<std::string> restored;
+    for (const std::string& name : earlier) {
+        if (Result<void> back = os::rename_replace(os::join_path(previous, name), os::join_path(folder, name)); !back) {
+            for (const std::string& undo : restored) {
+                (void)os::rename_replace(os::join_path(folder, undo), os::join_path(previous, undo));
+            }
+            put_back_in_use(retired_now);
+            return fail("cannot restore " + name + ": " + back.error());
+        }
+        restored.push_back(name);
+    }
+    drop_loaded();
+    if (restored.empty()) return std::string("Went back to the built-in knowledge.");
+    std::string newest = version_of_pack_file(restored.front());
+    for (const std::string& name : restored) {
+        if (compare_versions(version_of_pack_file(name), newest) > 0) newest = version_of_pack_file(name);
+    }
+    return "Went back to " + newest + ".";
+}
+
+void KnowledgeStore::automatic_check(bool demo) {
+    if (demo) return;
+    Result<std::string> text = read_text_file(os::join_path(knowledge_folder(), settings_name));
+    KnowledgeSettings settings = text ? parse_knowledge_settings(*text) : KnowledgeSettings{};
+    if (settings.auto_check) (void)update(settings.url);
+}
+
+}  // namespace qm

@@ -1,0 +1,65 @@
+#include "util/decode.h"
+
+#include <cstdint>
+
+#include "platform/files.h"
+#include "util/text.h"
+
+namespace qm {
+namespace {
+
+constexpr char32_t replacement_character = 0xFFFD;
+
+std::string decode_utf16(std::string_view bytes, bool big_endian) {
+    const std::size_t unit_count = bytes.size() / 2;  // an odd last byte is ignored
+    const auto unit_at = [&](std::size_t i) {
+        const auto first = static_cast<unsigned char>(bytes[2 * i]);
+        const auto second = static_cast<unsigned char>(bytes[2 * i + 1]);
+        return static_cast<std::uint16_t>(big_endian ? (first << 8) | second : (second << 8) | first);
+    };
+    const auto is_high = [](std::uint16_t u) { return u >= 0xD800 && u <= 0xDBFF; };
+    const auto is_low = [](std::uint16_t u) { return u >= 0xDC00 && u <= 0xDFFF; };
+
+    std::string out;
+    out.reserve(unit_count * 3 / 2);
+    for (std::size_t i = 0; i < unit_count; ++i) {
+        const std::uint16_t unit = unit_at(i);
+        if (is_high(unit) && i + 1 < unit_count && is_low(unit_at(i + 1))) {
+            const char32_t high = unit - 0xD800;
+            const char32_t low = unit_at(i + 1) - 0xDC00;
+            append_utf8(out, 0x10000 + ((high << 10) | low));
+            ++i;
+        } else if (is_high(unit) || is_low(unit)) {
+            // An unpaired half; the unit after a lone high half is read on its own.
+            append_utf8(out, replacement_character);
+        } else {
+            append_utf8(out, unit);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string decode_text(std::string_view bytes) {
+    if (bytes.size() >= 2) {
+        const auto b0 = static_cast<unsigned char>(bytes[0]);
+        const auto b1 = static_cast<unsigned char>(bytes[1]);
+        if (b0 == 0xFE && b1 == 0xFF) return decode_utf16(bytes.substr(2), true);
+        if (b0 == 0xFF && b1 == 0xFE) return decode_utf16(bytes.substr(2), false);
+    }
+    if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+    if (is_valid_utf8(bytes)) return std::string(bytes);
+
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (char c : bytes) append_utf8(out, static_cast<unsigned char>(c));
+    return out;
+}
+
+Result<std::string> read_text_file(const std::string& path) {
+    std::string bytes = QM_TRY(os::read_file(path));
+    return decode_text(bytes);
+}
+
+}  // namespace qm

@@ -1,0 +1,24 @@
+// Turns bytes from child programs and stored files into UTF-8 text. Never
+// fails and never drops a byte silently: a byte-order mark selects UTF-16
+// (bad sequences become U+FFFD), valid UTF-8 stays as it is, and anything
+// else is read byte by byte as U+0000..U+00FF. Pure and thread-safe.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "util/result.h"
+
+namespace qm {
+
+// In this order: FE FF → UTF-16 big-endian and FF FE → UTF-16 little-endian
+// (the mark and an odd last byte dropped); otherwise a leading EF BB BF is
+// dropped and the rest is kept when it is valid UTF-8, else each byte becomes
+// the character with the same number.
+[[nodiscard]] std::string decode_text(std::string_view bytes);
+
+// The whole file, decoded as above. The failure is the file system's message,
+// which names the file and the system's reason.
+[[nodiscard]] Result<std::string> read_text_file(const std::string& path);
+
+}  // namespace qm

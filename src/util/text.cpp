@@ -1,0 +1,279 @@
+#include "util/text.h"
+
+#include <algorithm>
+
+namespace qm {
+namespace {
+
+constexpr std::string_view ellipsis = "\xE2\x80\xA6";  // U+2026
+
+bool is_ascii_space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+bool is_continuation(std::string_view text, std::size_t i, unsigned char low = 0x80,
+                     unsigned char high = 0xBF) {
+    if (i >= text.size()) return false;
+    const auto c = static_cast<unsigned char>(text[i]);
+    return c >= low && c <= high;
+}
+
+// Length of the well-formed UTF-8 sequence starting at `i`, or 0 when the
+// byte there does not start one.
+std::size_t sequence_length(std::string_view text, std::size_t i) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) return is_continuation(text, i + 1) ? 2 : 0;
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        // E0 excludes overlong forms, ED excludes the surrogates.
+        const unsigned char low = lead == 0xE0 ? 0xA0 : 0x80;
+        const unsigned char high = lead == 0xED ? 0x9F : 0xBF;
+        return is_continuation(text, i + 1, low, high) && is_continuation(text, i + 2) ? 3 : 0;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        // F0 excludes overlong forms, F4 stops at U+10FFFF.
+        const unsigned char low = lead == 0xF0 ? 0x90 : 0x80;
+        const unsigned char high = lead == 0xF4 ? 0x8F : 0xBF;
+        return is_continuation(text, i + 1, low, high) && is_continuation(text, i + 2) &&
+                       is_continuation(text, i + 3)
+                   ? 4
+                   : 0;
+    }
+    return 0;
+}
+
+// Bytes taken by the character at `i`: a whole valid sequence, or one byte.
+std::size_t character_length(std::string_view text, std::size_t i) {
+    return std::max<std::size_t>(sequence_length(text, i), 1);
+}
+
+// The code point of the valid sequence of `length` bytes at `i`.
+char32_t code_point_at(std::string_view text, std::size_t i, std::size_t length) {
+    const auto byte = [&](std::size_t k) {
+        return static_cast<char32_t>(static_cast<unsigned char>(text[i + k]));
+    };
+    switch (length) {
+        case 1: return byte(0);
+        case 2: return ((byte(0) & 0x1F) << 6) | (byte(1) & 0x3F);
+        case 3: return ((byte(0) & 0x0F) << 12) | ((byte(1) & 0x3F) << 6) | (byte(2) & 0x3F);
+        default:
+            return ((byte(0) & 0x07) << 18) | ((byte(1) & 0x3F) << 12) | ((byte(2) & 0x3F) << 6) |
+                   (byte(3) & 0x3F);
+    }
+}
+
+bool is_invisible_control(char32_t c) {
+    if (c < 0x20 || c == 0x7F) return true;
+    if (c >= 0x80 && c <= 0x9F) return true;
+    if (c == 0x2028 || c == 0x2029 || c == 0xFEFF) return true;
+    if (c == 0x200E || c == 0x200F) return true;     // left-to-right / right-to-left marks
+    if (c >= 0x202A && c <= 0x202E) return true;     // embeddings and overrides
+    return c >= 0x2066 && c <= 0x2069;               // isolates
+}
+
+std::string escape(std::string_view text, bool apostrophe) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 8);
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'':
+                if (apostrophe) {
+                    out += "&apos;";
+                } else {
+                    out += c;
+                }
+                break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+bool ends_with_program_extension(std::string_view part) {
+    if (part.size() < 4) return false;
+    const std::string tail = to_lower_ascii(part.substr(part.size() - 4));
+    return tail == ".exe" || tail == ".com" || tail == ".bat" || tail == ".cmd";
+}
+
+}  // namespace
+
+bool is_valid_utf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const std::size_t length = sequence_length(text, i);
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
+}
+
+std::size_t count_characters(std::string_view text) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < text.size(); i += character_length(text, i)) ++count;
+    return count;
+}
+
+void append_utf8(std::string& out, char32_t c) {
+    if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = 0xFFFD;
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+std::string trim(std::string_view text) {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && is_ascii_space(text[begin])) ++begin;
+    while (end > begin && is_ascii_space(text[end - 1])) --end;
+    return std::string(text.substr(begin, end - begin));
+}
+
+std::string to_lower_ascii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
+bool has_control_character(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = sequence_length(text, i);
+        if (length == 0) {
+            ++i;  // a stray byte is not a character at all, let alone a control
+            continue;
+        }
+        if (is_invisible_control(code_point_at(text, i, length))) return true;
+        i += length;
+    }
+    return false;
+}
+
+std::string escape_markup(std::string_view text) { return escape(text, true); }
+
+std::string escape_markup_keep_apostrophe(std::string_view text) { return escape(text, false); }
+
+std::string shorten(std::string_view text, std::size_t limit) {
+    if (count_characters(text) <= limit) return std::string(text);
+    if (limit == 0) return std::string(ellipsis);
+    std::size_t end = 0;
+    for (std::size_t kept = 0; kept + 1 < limit; ++kept) end += character_length(text, end);
+    std::string out(text.substr(0, end));
+    out += ellipsis;
+    return out;
+}
+
+std::string cut_output(std::string_view out, std::string_view err) {
+    std::string joined = trim(out);
+    const std::string trimmed_err = trim(err);
+    if (!joined.empty() && !trimmed_err.empty()) joined += '\n';
+    joined += trimmed_err;
+    return shorten(joined, 200);
+}
+
+bool equal_fixed_time(std::string_view a, std::string_view b) {
+    const std::size_t longer = std::max(a.size(), b.size());
+    std::size_t difference = a.size() ^ b.size();
+    for (std::size_t i = 0; i < longer; ++i) {
+        const unsigned x = i < a.size() ? static_cast<unsigned char>(a[i]) : 0U;
+        const unsigned y = i < b.size() ? static_cast<unsigned char>(b[i]) : 0U;
+        difference |= x ^ y;
+    }
+    return difference == 0;
+}
+
+std::vector<std::string> split_command_line(std::string_view text, bool shell_quotes) {
+    std::vector<std::string> words;
+    std::string word;
+    bool in_word = false;  // a word has started, even if it is still empty
+    char quote = 0;        // the open quote character, or 0 outside quotes
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const bool has_next = i + 1 < text.size();
+        if (quote != 0) {
+            if (c == quote) {
+                quote = 0;
+            } else if (shell_quotes && quote == '"' && c == '\\' && has_next &&
+                       (text[i + 1] == '"' || text[i + 1] == '$' || text[i + 1] == '\\' ||
+                        text[i + 1] == '`')) {
+                word += text[++i];
+            } else {
+                word += c;
+            }
+        } else if (is_ascii_space(c)) {
+            if (in_word) words.push_back(std::move(word));
+            word.clear();
+            in_word = false;
+        } else if (c == '"' || (shell_quotes && c == '\'')) {
+            quote = c;
+            in_word = true;
+        } else if (shell_quotes && c == '\\' && has_next) {
+            word += text[++i];
+            in_word = true;
+        } else {
+            // Includes a backslash at the very end: nothing follows it to
+            // make literal, so it is kept rather than lost.
+            word += c;
+            in_word = true;
+        }
+    }
+    if (in_word) words.push_back(std::move(word));
+    return words;
+}
+
+std::string program_of_command_line(std::string_view text) {
+    const std::string line = trim(text);
+    const std::string_view view = line;
+    if (view.empty()) return {};
+    if (view.front() == '"') {
+        const std::size_t close = view.find('"', 1);
+        return std::string(close == std::string_view::npos ? view.substr(1)
+                                                           : view.substr(1, close - 1));
+    }
+
+    // Parts are separated by runs of white space; `end` marks where each part
+    // ends in the original text, so spaces inside a path survive unchanged.
+    const auto part_end = [&](std::size_t begin) {
+        std::size_t end = begin;
+        while (end < view.size() && !is_ascii_space(view[end])) ++end;
+        return end;
+    };
+    const auto next_part = [&](std::size_t end) {
+        while (end < view.size() && is_ascii_space(view[end])) ++end;
+        return end;
+    };
+
+    const std::size_t first_end = part_end(0);
+    const std::string_view first = view.substr(0, first_end);
+    const bool looks_like_path = first.find_first_of("\\/:") != std::string_view::npos;
+    if (!looks_like_path || ends_with_program_extension(first)) return std::string(first);
+
+    for (std::size_t begin = next_part(first_end); begin < view.size();) {
+        const char lead = view[begin];
+        if (lead == '-' || lead == '/' || lead == '"') break;
+        const std::size_t end = part_end(begin);
+        if (ends_with_program_extension(view.substr(begin, end - begin))) {
+            return std::string(view.substr(0, end));
+        }
+        begin = next_part(end);
+    }
+    return std::string(first);
+}
+
+}  // namespace qm

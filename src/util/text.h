@@ -1,0 +1,78 @@
+// Small text routines shared by every subsystem: UTF-8 checks and counting,
+// markup escaping, shortening for messages, trimming, a comparison whose
+// duration does not depend on where two texts differ, and command-line
+// splitting. Texts are UTF-8 byte strings; nothing here fails or throws on
+// malformed input. All functions are pure and thread-safe.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm {
+
+// True when the bytes are well-formed UTF-8 (no overlong forms, no encoded
+// surrogates, nothing above U+10FFFF).
+[[nodiscard]] bool is_valid_utf8(std::string_view text);
+
+// Unicode scalar values in the text; each byte that does not start a valid
+// UTF-8 sequence counts as one character of its own.
+[[nodiscard]] std::size_t count_characters(std::string_view text);
+
+// Appends the UTF-8 form of one code point. Surrogates and values above
+// U+10FFFF are written as U+FFFD.
+void append_utf8(std::string& out, char32_t code_point);
+
+// Without ASCII white space (space, tab, CR, LF, VT, FF) at both ends.
+[[nodiscard]] std::string trim(std::string_view text);
+
+[[nodiscard]] std::string to_lower_ascii(std::string_view text);
+
+// True when the text holds a line break or an invisible control character:
+// C0 controls (tab included), DEL, C1 controls, the Unicode line and paragraph
+// separators, the byte-order mark and the bidirectional formatting marks.
+[[nodiscard]] bool has_control_character(std::string_view text);
+
+// "&" "<" ">" '"' "'" replaced by their markup entities.
+[[nodiscard]] std::string escape_markup(std::string_view text);
+// The same, but the apostrophe stays as it is.
+[[nodiscard]] std::string escape_markup_keep_apostrophe(std::string_view text);
+
+// The text itself when it has at most `limit` characters, otherwise its first
+// limit - 1 characters and "…" (U+2026), so the result has exactly `limit`
+// characters. A non-empty text with limit 0 gives "…".
+[[nodiscard]] std::string shorten(std::string_view text, std::size_t limit);
+
+// A child program's output as shown in messages: trimmed standard output and
+// trimmed standard error, joined by a line feed when both are non-empty,
+// shortened to 200 characters.
+[[nodiscard]] std::string cut_output(std::string_view out, std::string_view err);
+
+// True when both byte strings are equal. The work done depends only on the
+// longer length, never on where (or whether) the bytes differ.
+[[nodiscard]] bool equal_fixed_time(std::string_view a, std::string_view b);
+
+// Splits a command line into words. White space outside quotes separates
+// words; double quotes group (the quotes are removed, two adjacent quotes make
+// an empty word). With `shell_quotes`, apostrophes also group, a backslash
+// outside quotes makes the next character literal, and inside double quotes
+// a backslash before '"', '$', '\' or '`' stands for that character alone;
+// any other backslash is kept. An unclosed quote runs to the end of the text.
+[[nodiscard]] std::vector<std::string> split_command_line(std::string_view text,
+                                                          bool shell_quotes);
+
+// The program part of a command line, after trimming white space:
+// - text that begins with a double quote: up to the next double quote (or to
+//   the end when none follows);
+// - otherwise the first space-separated part, except that when that part
+//   looks like the start of a path (it holds '\', '/' or ':') and does not
+//   itself end in .exe, .com, .bat or .cmd, the program extends over the
+//   following parts up to the first one ending in such an extension, so an
+//   unquoted "C:\Program Files\App\app.exe -x" gives the whole path. The
+//   extension stops at a part that begins with '-', '/' or '"' (a switch or a
+//   quoted argument); when no part qualifies the first part is the program.
+// Case of the extension does not matter.
+[[nodiscard]] std::string program_of_command_line(std::string_view text);
+
+}  // namespace qm

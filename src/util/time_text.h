@@ -1,0 +1,20 @@
+// The program's time stamps and the system clock. Times are whole seconds (or
+// milliseconds) since 1970-01-01 00:00:00 UTC; texts are UTC with no zone
+// suffix. Pure functions apart from reading the clock; thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qm {
+
+// "YYYY-MM-DD hh:mm:ss" on the proleptic Gregorian calendar. The year has at
+// least four digits (more after 9999); times before year 0 count back through
+// year 0 and show a minus sign before a four-digit year, e.g. "-0001-12-31".
+// Every int64 value gives a text.
+[[nodiscard]] std::string time_text(std::int64_t unix_seconds);
+
+[[nodiscard]] std::int64_t now_unix_seconds();
+[[nodiscard]] std::int64_t now_unix_millis();
+
+}  // namespace qm

@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "util/decode.h"
+
+namespace {
+
+const std::string replacement = "\xEF\xBF\xBD";
+
+// The whole literal, NUL bytes included.
+template <std::size_t N>
+std::string bytes(const char (&literal)[N]) {
+    return std::string(literal, N - 1);
+}
+
+TEST(DecodeText, ByteOrderMarksSelectUtf16) {
+    EXPECT_EQ(qm::decode_text(bytes("\xFF\xFE\x6F\x00\x6B\x00")), "ok");
+    EXPECT_EQ(qm::decode_text(bytes("\xFE\xFF\x00\x6F\x00\x6B")), "ok");
+    EXPECT_EQ(qm::decode_text(bytes("\xFF\xFE\x6F\x00\x6B")), "o");  // odd last byte ignored
+    EXPECT_EQ(qm::decode_text(bytes("\xFF\xFE")), "");
+    EXPECT_EQ(qm::decode_text(bytes("\xFE\xFF")), "");
+    EXPECT_EQ(qm::decode_text(bytes("\xFF\xFE\xE9\x00\xAC\x20")), "\xC3\xA9\xE2\x82\xAC");
+    // A NUL character is text like any other, not an end.
+    EXPECT_EQ(qm::decode_text(bytes("\xFF\xFE\x61\x00\x00\x00\x62\x00")), std::string("a\0b", 3));
+}
+
+TEST(DecodeText, Utf16SurrogatesPairOrBecomeReplacementCharacters) {
+    // U+1F600 as D83D DE00 in both byte orders.
+    EXPECT_EQ(qm::decode_text(bytes("\xFF\xFE\x3D\xD8\x00\xDE")), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(qm::decode_text(bytes("\xFE\xFF\xD8\x3D\xDE\x00")), "\xF0\x9F\x98\x80");
+    // A high half followed by a letter: the half is replaced, the letter kept.
+    EXPECT_EQ(qm::decode_text(bytes("\xFF\xFE\x00\xD8\x41\x00")), replacement + "A");
+    // A high half at the very end, a lone low half, and two high halves.
+    EXPECT_EQ(qm::decode_text(bytes("\xFF\xFE\x41\x00\x00\xD8")), "A" + replacement);
+    EXPECT_EQ(qm::decode_text(bytes("\xFF\xFE\x00\xDC\x41\x00")), replacement + "A");
+    EXPECT_EQ(qm::decode_text(bytes("\xFF\xFE\x00\xD8\x3D\xD8\x00\xDE")), replacement + "\xF0\x9F\x98\x80");
+    // A low half before a high half is not a pair.
+    EXPECT_EQ(qm::decode_text(bytes("\xFF\xFE\x00\xDE\x3D\xD8")), replacement + replacement);
+}
+
+TEST(DecodeText, Utf8StaysAndOtherBytesMapOneToOne) {
+    EXPECT_EQ(qm::decode_text(""), "");
+    EXPECT_EQ(qm::decode_text("\xEF\xBB\xBF\x6F\x6B"), "ok");
+    EXPECT_EQ(qm::decode_text("\xEF\xBB\xBF"), "");
+    EXPECT_EQ(qm::decode_text("caf\xC3\xA9 \xF0\x9F\x98\x80"), "caf\xC3\xA9 \xF0\x9F\x98\x80");
+    EXPECT_EQ(qm::decode_text("\x63\x61\x66\xE9"), "caf\xC3\xA9");
+    // One bad byte makes the whole text single-byte, valid sequences included.
+    EXPECT_EQ(qm::decode_text("\xC3\xA9\xE9"), "\xC3\x83\xC2\xA9\xC3\xA9");
+    // After a UTF-8 mark the rest is judged on its own.
+    EXPECT_EQ(qm::decode_text("\xEF\xBB\xBF\xE9"), "\xC3\xA9");
+    // One byte cannot hold a UTF-16 mark; FF alone is U+00FF.
+    EXPECT_EQ(qm::decode_text(bytes("\xFF")), "\xC3\xBF");
+    EXPECT_EQ(qm::decode_text("\x80\xFF"), "\xC2\x80\xC3\xBF");
+    // Every byte value survives and decoding the result again changes nothing.
+    std::string all;
+    for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
+    all = "x" + all;  // keep FF FE / FE FF from starting the text
+    const std::string decoded = qm::decode_text(all);
+    EXPECT_EQ(qm::decode_text(decoded), decoded);
+}
+
+TEST(DecodeText, ReadTextFileDecodesOrReportsTheFile) {
+    const std::filesystem::path file = std::filesystem::temp_directory_path() / "qm-decode-test.txt";
+    std::ofstream(file, std::ios::binary) << bytes("\xFF\xFE\x68\x00\xE9\x00");
+    const qm::Result<std::string> text = qm::read_text_file(file.string());
+    std::filesystem::remove(file);
+    ASSERT_TRUE(text.has_value()) << text.error();
+    EXPECT_EQ(*text, "h\xC3\xA9");
+
+    const qm::Result<std::string> missing = qm::read_text_file(file.string());
+    ASSERT_FALSE(missing.has_value());
+    EXPECT_NE(missing.error().find("qm-decode-test.txt"), std::string::npos) << missing.error();
+}
+
+}  // namespace

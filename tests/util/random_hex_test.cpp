@@ -1,0 +1,28 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <set>
+#include <string>
+
+#include "util/random_hex.h"
+
+namespace {
+
+TEST(RandomHex, HexOfBytesIsLowerCaseAndCoversEveryValue) {
+    EXPECT_EQ(qm::to_hex(""), "");
+    EXPECT_EQ(qm::to_hex(std::string("\x00\xFF\x10\xAB\x7F", 5)), "00ff10ab7f");
+}
+
+TEST(RandomHex, TokensHaveTwoDigitsPerByteAndDiffer) {
+    const std::optional<std::string> token = qm::random_hex(32);
+    ASSERT_TRUE(token.has_value());
+    EXPECT_EQ(token->size(), 64u);
+    EXPECT_EQ(token->find_first_not_of("0123456789abcdef"), std::string::npos);
+    EXPECT_EQ(qm::random_hex(0), std::string());
+
+    std::set<std::string> seen;
+    for (int i = 0; i < 20; ++i) seen.insert(qm::random_hex(16).value_or(""));
+    EXPECT_EQ(seen.size(), 20u);
+}
+
+}  // namespace

@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <string>
+
+#include "util/time_text.h"
+
+namespace {
+
+TEST(TimeText, KnownMomentsAcrossCalendarRules) {
+    EXPECT_EQ(qm::time_text(0), "1970-01-01 00:00:00");
+    EXPECT_EQ(qm::time_text(951782400), "2000-02-29 00:00:00");    // leap day of a 400-year
+    EXPECT_EQ(qm::time_text(1791878709), "2026-10-13 08:05:09");
+    EXPECT_EQ(qm::time_text(4107542399), "2100-02-28 23:59:59");   // 2100 is not a leap year
+    EXPECT_EQ(qm::time_text(4107542400), "2100-03-01 00:00:00");
+    EXPECT_EQ(qm::time_text(2147483647), "2038-01-19 03:14:07");   // the 32-bit limit
+    EXPECT_EQ(qm::time_text(2147483648), "2038-01-19 03:14:08");   // and one past it
+    EXPECT_EQ(qm::time_text(253402300799), "9999-12-31 23:59:59");
+    EXPECT_EQ(qm::time_text(253402300800), "10000-01-01 00:00:00");  // the year grows past four digits
+}
+
+TEST(TimeText, MomentsBeforeTheEpochFloorToTheirDay) {
+    EXPECT_EQ(qm::time_text(-1), "1969-12-31 23:59:59");
+    EXPECT_EQ(qm::time_text(-86400), "1969-12-31 00:00:00");
+    EXPECT_EQ(qm::time_text(-86401), "1969-12-30 23:59:59");
+    EXPECT_EQ(qm::time_text(-2208988800), "1900-01-01 00:00:00");
+    EXPECT_EQ(qm::time_text(-11670955200), "1600-02-29 12:00:00");
+    EXPECT_EQ(qm::time_text(-62167219200), "0000-01-01 00:00:00");
+    EXPECT_EQ(qm::time_text(-62167219201), "-0001-12-31 23:59:59");
+}
+
+TEST(TimeText, ExtremeInputsStillGiveADate) {
+    EXPECT_EQ(qm::time_text(std::numeric_limits<std::int64_t>::max()), "292277026596-12-04 15:30:07");
+    EXPECT_EQ(qm::time_text(std::numeric_limits<std::int64_t>::min()), "-292277022657-01-27 08:29:52");
+}
+
+// Walks day by day with plain month lengths from 1582 to 2500 and compares
+// every day, so any slip of the era or month arithmetic shows.
+TEST(TimeText, AgreesWithADayByDayCalendarWalk) {
+    const auto is_leap = [](int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; };
+    const auto month_days = [&](int y, int m) {
+        static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        return m == 2 && is_leap(y) ? 29 : days[m - 1];
+    };
+    std::int64_t day = -141714;  // 1582-01-01 counted from 1970-01-01
+    int year = 1582, month = 1, date = 1;
+    char expected[64];
+    while (year <= 2500) {
+        std::snprintf(expected, sizeof expected, "%04d-%02d-%02d 13:45:59", year, month, date);
+        ASSERT_EQ(qm::time_text(day * 86400 + 13 * 3600 + 45 * 60 + 59), expected);
+        ++day;
+        if (++date > month_days(year, month)) {
+            date = 1;
+            if (++month > 12) {
+                month = 1;
+                ++year;
+            }
+        }
+    }
+}
+
+TEST(TimeText, ClockReadsThePresent) {
+    const std::int64_t seconds = qm::now_unix_seconds();
+    const std::int64_t millis = qm::now_unix_millis();
+    EXPECT_GT(seconds, 1704067200);  // after 2024-01-01
+    EXPECT_LE(seconds * 1000, millis + 1000);
+    EXPECT_GE(seconds * 1000 + 2000, millis);
+}
+
+}  // namespace
