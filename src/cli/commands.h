@@ -2,24 +2,22 @@
 // handler. Dispatch and help are driven by this one table.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "cli/args.h"
 #include "cli/streams.h"
-#include "platform/platform.h"
+#include "engine/engine_context.h"
 
 namespace qm::cli {
 
-// Everything a command receives; the platform and the data folder live for
-// the whole run.
+// Everything a command receives; the engine context lives for the whole run.
 struct CommandContext {
     const ParsedArgs& args;
     const Streams& streams;
-    Platform& platform;
-    std::string data_folder;  // the demonstration's fresh folder; empty until the data folder exists
-    bool demo = false;
+    EngineContext& engine;
 };
 
 struct CommandEntry {
@@ -39,5 +37,18 @@ struct WindowStart {
     bool open_browser = true;
 };
 [[nodiscard]] WindowStart window_start(const ParsedArgs& args);
+
+// Handlers, by the file that holds them.
+int run_list(CommandContext& context);
+int run_running(CommandContext& context);
+int run_apps(CommandContext& context);
+int run_assess(CommandContext& context);
+int run_doctor(CommandContext& context);
+int run_knowledge(CommandContext& context);
+
+// Text helpers shared by the commands' tables.
+// The text cut to `limit` characters ("…" last when cut) and padded with
+// spaces to `width` characters.
+[[nodiscard]] std::string cell(std::string_view text, std::size_t limit, std::size_t width);
 
 }  // namespace qm::cli

@@ -6,6 +6,8 @@
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "demo/demo_platform.h"
+#include "engine/data_folder.h"
+#include "engine/engine_context.h"
 #include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/files.h"
@@ -115,15 +117,14 @@ int dispatch(const std::vector<std::string>& arguments, const Streams& streams) 
     }
 
     std::unique_ptr<Platform> platform;
-    std::string data_folder;
-    const bool demo = args.has_flag("--demo");
-    if (demo) {
+    std::optional<DataFolder> data_folder;
+    if (args.has_flag("--demo")) {
         Result<std::string> folder = make_demo_data_folder();
         if (!folder) {
             streams.err(folder.error() + "\n");
             return 1;
         }
-        data_folder = *folder;
+        data_folder = data_folder_override(*folder);
         Result<std::unique_ptr<Platform>> made = make_demo_platform(os::get_env("QUILLMOOR_TEST_XSS").has_value());
         if (!made) {
             streams.err(made.error() + "\n");
@@ -139,7 +140,9 @@ int dispatch(const std::vector<std::string>& arguments, const Streams& streams) 
         platform = std::move(*made);
     }
 
-    CommandContext context{args, streams, *platform, data_folder, demo};
+    if (!data_folder) data_folder = resolve_data_folder(platform->system_facts());
+    EngineContext engine(std::move(platform), std::move(*data_folder));
+    CommandContext context{args, streams, engine};
     return entry->run(context);
 }
 

@@ -1,0 +1,141 @@
+// list, running, apps, assess and doctor: the read-only commands.
+#include <algorithm>
+
+#include "cli/commands.h"
+#include "json/json.h"
+#include "util/text.h"
+
+namespace qm::cli {
+
+namespace {
+
+// Table lines end at their last visible character.
+std::string line(std::string text) {
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text + "\n";
+}
+
+void print_notes(const Streams& streams, const std::vector<std::string>& notes) {
+    for (const std::string& note : notes) streams.out("note: " + note + "\n");
+}
+
+int print_programs(CommandContext& context, ProgramList list) {
+    if (!context.args.has_flag("--all")) {
+        std::erase_if(list.items, [](const Candidate& candidate) { return candidate.system; });
+    }
+    std::stable_sort(list.items.begin(), list.items.end(), [](const Candidate& a, const Candidate& b) {
+        return to_lower_ascii(a.name) < to_lower_ascii(b.name);
+    });
+    if (context.args.has_flag("--json")) {
+        json::JsonValue items = json::JsonValue::array();
+        for (const Candidate& candidate : list.items) items.as_array().push_back(candidate_json(candidate));
+        json::JsonValue out = json::JsonValue::object();
+        out = json::add_value(std::move(out), "items", std::move(items));
+        out = json::add_strings(std::move(out), "notes", list.notes);
+        context.streams.out(json::write(out) + "\n");
+        return 0;
+    }
+    std::string table = line(cell("NAME", 40, 42) + cell("SOURCE", 10, 10));
+    for (const Candidate& candidate : list.items) {
+        table += line(cell(candidate.name, 40, 42) + cell(candidate.source, 10, 10) + shorten(candidate.exe, 70));
+    }
+    table += "\n" + std::to_string(list.items.size()) +
+             " programs not set to start with the computer. Make one start with it: quillmoor add NAME\n";
+    context.streams.out(table);
+    print_notes(context.streams, list.notes);
+    return 0;
+}
+
+}  // namespace
+
+std::string cell(std::string_view text, std::size_t limit, std::size_t width) {
+    std::string out = shorten(text, limit);
+    std::size_t shown = count_characters(out);
+    if (shown < width) out.append(width - shown, ' ');
+    return out;
+}
+
+int run_list(CommandContext& context) {
+    ScanState state = context.engine.scan();
+    const ParsedArgs& args = context.args;
+
+    const std::string filter = to_lower_ascii(args.option_value("--filter"));
+    const std::string& level = args.option_value("--level");
+    std::vector<StartupItem> shown;
+    for (StartupItem& item : state.items) {
+        if (!filter.empty() && to_lower_ascii(item.name).find(filter) == std::string::npos &&
+            to_lower_ascii(item.command).find(filter) == std::string::npos &&
+            to_lower_ascii(item.kind_label).find(filter) == std::string::npos) {
+            continue;
+        }
+        if (args.has_flag("--on") && !item.enabled) continue;
+        if (args.has_flag("--off") && item.enabled) continue;
+        if (!level.empty() && level_name(item.risk.level) != level) continue;
+        shown.push_back(std::move(item));
+    }
+
+    if (args.has_flag("--json")) {
+        json::JsonValue out = json::JsonValue::array();
+        for (const StartupItem& item : shown) out.as_array().push_back(item_full_json(item));
+        context.streams.out(json::write(out) + "\n");
+        return 0;
+    }
+
+    std::string table = line(cell("ON", 3, 5) + cell("IF OFF", 8, 10) + cell("NAME", 30, 32) + cell("TYPE", 22, 24));
+    for (const StartupItem& item : shown) {
+        table += line(cell(item.enabled ? "yes" : "no", 3, 5) + cell(level_name(item.risk.level), 8, 10) +
+                      cell(item.name, 30, 32) + cell(item.kind_label, 22, 24) + shorten(item.command, 70));
+    }
+    table += "\n" + std::to_string(shown.size()) +
+             " items. 'IF OFF' is the level of what switching an item off could do; try: quillmoor assess NAME\n";
+    context.streams.out(table);
+    print_notes(context.streams, state.notes);
+    return 0;
+}
+
+int run_running(CommandContext& context) { return print_programs(context, context.engine.running_programs()); }
+
+int run_apps(CommandContext& context) { return print_programs(context, context.engine.installed_programs()); }
+
+int run_assess(CommandContext& context) {
+    Result<StartupItem> found = context.engine.find_item(context.args.positional(1));
+    if (!found) {
+        context.streams.err(found.error() + "\n");
+        return 1;
+    }
+    const StartupItem& item = *found;
+    std::string text = item.name + "  (" + item.kind_label + ")\n";
+    text += "  If switched off: " + std::string(level_name(item.risk.level)) + " (" + item.risk.confidence +
+            " confidence)\n";
+    text += "  " + item.risk.effect + "\n";
+    for (const std::string& reason : item.risk.reasons) text += "    - " + reason + "\n";
+    text += "  " + (item.command.empty() ? std::string("(no command recorded)") : item.command) + "\n";
+    text += "  State: " + item.state_text + "; " + (item.running ? "running now" : "not running") + "\n";
+    if (item.toggle == "locked") text += "  It cannot be switched here: " + item.toggle_note + "\n";
+    context.streams.out(text);
+    return 0;
+}
+
+int run_doctor(CommandContext& context) {
+    std::vector<Probe> probes = doctor_report(context.engine);
+    std::string text;
+    std::size_t not_working = 0;
+    for (const Probe& probe : probes) {
+        std::string mark = probe.status == "ok" ? "ok  " : probe.status == "warn" ? "WARN" : "FAIL";
+        if (probe.status != "ok") ++not_working;
+        text += "[" + mark + "] " + probe.name + " " + probe.detail + "\n";
+    }
+    if (not_working == 0) {
+        text += "\nEverything Quillmoor reads on this computer is working.\n";
+    } else {
+        text += "\n" + std::to_string(not_working) +
+                " source(s) did not work. The rest of the program still runs; for each failed line the matching "
+                "part of the list will be missing or incomplete.\n"
+                "A knowledge update may cover a changed location (quillmoor knowledge update). If it does not, "
+                "this operating system version needs a newer Quillmoor.\n";
+    }
+    context.streams.out(text);
+    return 0;
+}
+
+}  // namespace qm::cli

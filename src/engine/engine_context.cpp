@@ -1,0 +1,175 @@
+#include "engine/engine_context.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "demo/demo_platform.h"
+#include "engine/journal.h"
+#include "knowledge/assessment.h"
+#include "platform/files.h"
+#include "util/text.h"
+
+namespace qm {
+
+EngineContext::EngineContext(std::unique_ptr<Platform> platform, DataFolder data_folder)
+    : platform_(std::move(platform)),
+      facts_(platform_->system_facts()),
+      data_folder_(std::move(data_folder)),
+      knowledge_(data_folder_) {}
+
+ScanState EngineContext::scan() {
+    ScanResult result = platform_->scan();
+
+    // An entry counts as the program's own only when the history says it made it.
+    std::unordered_set<std::string> created;
+    for (const JournalRecord& record : read_journal(data_folder_)) {
+        if (record.action == "create" && record.ok) created.insert(record.id);
+    }
+    std::shared_ptr<const LoadedKnowledge> knowledge = knowledge_.current();
+    Assessor assessor(*knowledge->builtin, knowledge->installed, knowledge->installed_source(), facts_.os);
+    for (StartupItem& item : result.items) {
+        if (item.managed && !created.contains(item.id())) {
+            item.managed = false;
+            item.origin = "Installed program";
+        }
+        item.risk = assessor.assess(item);
+    }
+
+    {
+        std::lock_guard lock(cache_lock_);
+        cached_items_ = result.items;
+        items_cached_ = true;
+    }
+    return ScanState{std::move(result.items), std::move(result.notes)};
+}
+
+std::vector<StartupItem> EngineContext::items() {
+    {
+        std::lock_guard lock(cache_lock_);
+        if (items_cached_) return cached_items_;
+    }
+    return scan().items;
+}
+
+std::optional<StartupItem> EngineContext::find_item_by_id(const std::string& id) {
+    auto find_in = [&id](const std::vector<StartupItem>& list) -> std::optional<StartupItem> {
+        for (const StartupItem& item : list) {
+            if (item.id() == id) return item;
+        }
+        return std::nullopt;
+    };
+    {
+        std::lock_guard lock(cache_lock_);
+        if (items_cached_) {
+            if (std::optional<StartupItem> found = find_in(cached_items_)) return found;
+        }
+    }
+    return find_in(scan().items);
+}
+
+Result<StartupItem> EngineContext::find_item(const std::string& query) {
+    const std::vector<StartupItem> all = items();
+    for (const StartupItem& item : all) {
+        if (item.id() == query) return item;
+    }
+
+    const std::string lowered = to_lower_ascii(query);
+    std::vector<const StartupItem*> called;
+    for (const StartupItem& item : all) {
+        if (to_lower_ascii(item.name) == lowered || to_lower_ascii(item.spec_value("short")) == lowered) {
+            called.push_back(&item);
+        }
+    }
+    if (called.size() == 1) return *called[0];
+    if (called.size() > 1) {
+        std::string message = std::to_string(called.size()) + " items are called \"" + query + "\"; use the full id:\n";
+        for (std::size_t i = 0; i < called.size(); ++i) {
+            if (i > 0) message += "\n";
+            message += "  " + called[i]->id();
+        }
+        return fail(message);
+    }
+
+    std::vector<const StartupItem*> matching;
+    if (!lowered.empty()) {
+        for (const StartupItem& item : all) {
+            if (to_lower_ascii(item.name).find(lowered) != std::string::npos) matching.push_back(&item);
+        }
+    }
+    if (matching.size() == 1) return *matching[0];
+    if (matching.size() > 1) {
+        std::string message =
+            std::to_string(matching.size()) + " items match \"" + query + "\"; be more exact or use the id:\n";
+        // The id is shown beside each name, since the message asks for it.
+        for (std::size_t i = 0; i < matching.size() && i < 12; ++i) {
+            if (i > 0) message += "\n";
+            message += "  " + matching[i]->name + "  (" + matching[i]->kind_label + ")  " + matching[i]->id();
+        }
+        return fail(message);
+    }
+    return fail("nothing matches \"" + query + "\"");
+}
+
+ProgramList EngineContext::running_programs() {
+    ProgramList list = platform_->running_programs(items());
+    std::lock_guard lock(cache_lock_);
+    cached_running_ = list.items;
+    return list;
+}
+
+ProgramList EngineContext::installed_programs() {
+    ProgramList list = platform_->installed_programs(items());
+    std::lock_guard lock(cache_lock_);
+    cached_installed_ = list.items;
+    return list;
+}
+
+std::optional<Candidate> EngineContext::find_program(const std::string& id) {
+    std::lock_guard lock(cache_lock_);
+    for (const auto* list : {&cached_running_, &cached_installed_}) {
+        for (const Candidate& candidate : *list) {
+            if (candidate.id == id) return candidate;
+        }
+    }
+    return std::nullopt;
+}
+
+void EngineContext::forget_cached_items() {
+    std::lock_guard lock(cache_lock_);
+    cached_items_.clear();
+    items_cached_ = false;
+}
+
+bool EngineContext::claim_automatic_backup() { return !automatic_backup_claimed_.exchange(true); }
+
+std::vector<Probe> doctor_report(EngineContext& context) {
+    std::vector<Probe> probes = context.platform().doctor_probes();
+
+    std::shared_ptr<const LoadedKnowledge> knowledge = context.knowledge().current();
+    std::size_t total = 0;
+    for (const auto& list : knowledge->builtin->rules) total += list.size();
+    bool broken = std::any_of(knowledge->notes.begin(), knowledge->notes.end(),
+                              [](const std::string& note) { return note.starts_with("broken: "); });
+    std::string detail = "Built-in " + knowledge->builtin->version + " (" + std::to_string(total) + " rules)";
+    if (!knowledge->pack_version.empty()) detail += ", update " + knowledge->pack_version + " installed";
+    if (knowledge->local_rules > 0) detail += ", " + std::to_string(knowledge->local_rules) + " of your own rules";
+    probes.push_back(Probe{"Knowledge", broken ? "fail" : "ok", detail + "."});
+    for (const std::string& note : knowledge->notes) {
+        if (!note.starts_with("broken: ")) probes.push_back(Probe{"Knowledge file", "warn", note});
+    }
+
+    const std::string& folder = context.data_folder().write_folder;
+    const std::string shown = context.demo() ? std::string(demo_shown_data_folder) : folder;
+    if (os::path_kind(folder) != os::PathKind::folder) {
+        probes.push_back(Probe{"History and backups folder", "ok",
+                               shown + " (it does not exist yet; it is made when the first change or backup is saved)"});
+    } else {
+        const std::string test_file = os::join_path(folder, ".write-test");
+        bool writable = os::write_file_replace(test_file, "x").has_value();
+        (void)os::remove_file(test_file);
+        probes.push_back(Probe{"History and backups folder", writable ? "ok" : "fail", shown});
+    }
+    return probes;
+}
+
+}  // namespace qm

@@ -1,0 +1,79 @@
+// The engine's view of the computer for one run: the platform, the system
+// facts read once, the data folder, the knowledge store, the scan cache and
+// the automatic-backup flag. One context serves the command line or every
+// request of the window server. The cache is guarded by one lock that is
+// held only while lists are copied in or out, never during a platform call;
+// every function here may be called from several threads at once.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/data_folder.h"
+#include "knowledge/knowledge_store.h"
+#include "platform/platform.h"
+#include "util/result.h"
+
+namespace qm {
+
+struct ScanState {
+    std::vector<StartupItem> items;
+    std::vector<std::string> notes;
+};
+
+class EngineContext {
+public:
+    EngineContext(std::unique_ptr<Platform> platform, DataFolder data_folder);
+
+    [[nodiscard]] Platform& platform() { return *platform_; }
+    [[nodiscard]] const SystemFacts& facts() const { return facts_; }
+    [[nodiscard]] const DataFolder& data_folder() const { return data_folder_; }
+    [[nodiscard]] KnowledgeStore& knowledge() { return knowledge_; }
+    [[nodiscard]] bool demo() const { return facts_.demo; }
+
+    // Reads the computer, marks the program's own entries from the journal,
+    // judges every item and replaces the cached items.
+    [[nodiscard]] ScanState scan();
+    // The cached items, or a fresh scan's when the cache holds none.
+    [[nodiscard]] std::vector<StartupItem> items();
+    // Looks in the cache first, then in a fresh scan.
+    [[nodiscard]] std::optional<StartupItem> find_item_by_id(const std::string& id);
+    // The name rule: exact id, then name or short name ignoring case, then
+    // part of the name. The error says why nothing single was found.
+    [[nodiscard]] Result<StartupItem> find_item(const std::string& query);
+
+    [[nodiscard]] ProgramList running_programs();
+    [[nodiscard]] ProgramList installed_programs();
+    // Among the cached running programs, then the cached installed ones.
+    [[nodiscard]] std::optional<Candidate> find_program(const std::string& id);
+
+    // After every apply and every successful undo.
+    void forget_cached_items();
+
+    // Claims the one automatic backup of this run; true for the first caller only.
+    [[nodiscard]] bool claim_automatic_backup();
+
+private:
+    std::unique_ptr<Platform> platform_;
+    const SystemFacts facts_;
+    const DataFolder data_folder_;
+    KnowledgeStore knowledge_;
+
+    std::mutex cache_lock_;
+    bool items_cached_ = false;                 // guarded by cache_lock_
+    std::vector<StartupItem> cached_items_;     // guarded by cache_lock_
+    std::vector<Candidate> cached_running_;     // guarded by cache_lock_
+    std::vector<Candidate> cached_installed_;   // guarded by cache_lock_
+
+    std::atomic<bool> automatic_backup_claimed_{false};
+};
+
+// The self-check: the platform's probes, the knowledge, every knowledge file
+// warning, and a write test of the data folder.
+[[nodiscard]] std::vector<Probe> doctor_report(EngineContext& context);
+
+}  // namespace qm

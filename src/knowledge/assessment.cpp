@@ -1,0 +1,233 @@
+#include "knowledge/assessment.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "util/text.h"
+
+namespace qm {
+
+namespace {
+
+bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+bool kind_is_one_of(std::string_view kind, std::initializer_list<std::string_view> kinds) {
+    return std::find(kinds.begin(), kinds.end(), kind) != kinds.end();
+}
+
+bool is_exact_pattern(std::string_view pattern) {
+    return !pattern.empty() && pattern.front() != '*' && pattern.back() != '*';
+}
+
+const KnowledgeHint* find_hint(const std::vector<KnowledgeHint>& hints, const std::vector<std::string>& names) {
+    for (const KnowledgeHint& hint : hints) {
+        for (const std::string& name : names) {
+            if (!hint.word.empty() && name.find(hint.word) != std::string::npos) return &hint;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool pattern_matches(std::string_view pattern, std::string_view name) {
+    if (name.empty() || pattern.empty()) return false;
+    const bool leading = pattern.front() == '*';
+    const bool trailing = pattern.back() == '*' && pattern.size() > 1;
+    std::size_t begin = pattern.find_first_not_of('*');
+    if (begin == std::string_view::npos) return false;  // stars only: nothing to match
+    std::size_t end = pattern.find_last_not_of('*');
+    std::string_view core = pattern.substr(begin, end - begin + 1);
+    if (leading && trailing) return name.find(core) != std::string_view::npos;
+    if (leading) return name.ends_with(core);
+    if (trailing) return name.starts_with(core);
+    return name == core;
+}
+
+std::vector<std::string> candidate_names(const StartupItem& item) {
+    std::vector<std::string> names;
+    auto add = [&names](std::string name) {
+        if (!name.empty()) names.push_back(std::move(name));
+    };
+    add(to_lower_ascii(item.spec_value("short")));
+    add(to_lower_ascii(item.name));
+    if (kind_is_one_of(item.kind, {"service", "systemd", "systemd-user", "launchd"})) {
+        std::string_view file = item.exe;
+        std::size_t slash = file.find_last_of("\\/");
+        if (slash != std::string_view::npos) file.remove_prefix(slash + 1);
+        std::size_t dot = file.rfind('.');
+        if (dot != std::string_view::npos) file = file.substr(0, dot);
+        add(to_lower_ascii(file));
+    }
+    // Per-user services carry "_{hex}" after their name; try the name alone too.
+    const std::size_t plain = names.size();
+    for (std::size_t i = 0; i < plain; ++i) {
+        std::size_t underscore = names[i].rfind('_');
+        if (underscore == std::string::npos) continue;
+        std::string_view suffix = std::string_view(names[i]).substr(underscore + 1);
+        if (suffix.size() >= 4 && suffix.size() <= 8 && std::all_of(suffix.begin(), suffix.end(), is_hex_digit)) {
+            add(names[i].substr(0, underscore));
+        }
+    }
+    return names;
+}
+
+RuleIndex::RuleIndex(const std::vector<KnowledgeRule>& rules) : rules_(rules) {
+    for (std::size_t i = 0; i < rules.size(); ++i) {
+        if (is_exact_pattern(rules[i].pattern)) {
+            first_exact_.emplace(rules[i].pattern, i);  // keeps the first of equal patterns
+        } else {
+            widening_.push_back(i);
+        }
+    }
+}
+
+const KnowledgeRule* RuleIndex::find(const std::vector<std::string>& names) const {
+    std::size_t best = rules_.size();
+    for (const std::string& name : names) {
+        if (auto it = first_exact_.find(name); it != first_exact_.end()) best = std::min(best, it->second);
+    }
+    for (std::size_t index : widening_) {
+        if (index >= best) break;
+        for (const std::string& name : names) {
+            if (pattern_matches(rules_[index].pattern, name)) return &rules_[index];
+        }
+    }
+    return best < rules_.size() ? &rules_[best] : nullptr;
+}
+
+Assessor::Assessor(const KnowledgePack& builtin, const KnowledgePack& installed, std::string installed_source,
+                   std::string_view platform)
+    : builtin_(builtin),
+      installed_(installed),
+      installed_source_(std::move(installed_source)),
+      builtin_rules_(builtin.rules_for(platform)),
+      installed_rules_(installed.rules_for(platform)) {}
+
+Assessment Assessor::assess(const StartupItem& item) const {
+    Assessment a;
+    if (item.managed) {
+        a.level = Level::safe;
+        a.effect =
+            "Made by Quillmoor. Switching it off only stops that program starting; nothing else depends on it, and "
+            "you can switch it back on or remove it at any time.";
+        a.confidence = "high";
+        a.reasons.push_back("The entry carries Quillmoor's own name tag, so Quillmoor knows exactly what it is.");
+        if (item.scope == "machine") a.reasons.push_back("It applies to every user of this computer.");
+        return a;
+    }
+
+    const std::vector<std::string> names = candidate_names(item);
+    const KnowledgeRule* from_builtin = builtin_rules_.find(names);
+    const KnowledgeRule* from_installed = installed_rules_.find(names);
+    const KnowledgeRule* chosen = nullptr;
+    bool builtin_chosen = false;
+    bool lowering_refused = false;
+    if (from_builtin && (!from_installed || from_installed->level < from_builtin->level)) {
+        chosen = from_builtin;
+        builtin_chosen = true;
+        lowering_refused = from_installed != nullptr;
+    } else if (from_installed) {
+        chosen = from_installed;
+    }
+
+    if (chosen) {
+        a.level = chosen->level;
+        a.effect = chosen->effect;
+        a.confidence = builtin_chosen ? "high" : "medium";
+        a.reasons.push_back(builtin_chosen ? std::string("Recognised from the built-in knowledge of well-known startup items.")
+                                           : "Recognised from the knowledge in " + installed_source_ + ".");
+        if (lowering_refused) {
+            a.reasons.push_back("A knowledge update tried to lower this warning; the built-in level was kept.");
+        }
+    } else {
+        const KnowledgeHint* installed_hint = find_hint(installed_.hints, names);
+        const KnowledgeHint* builtin_hint = find_hint(builtin_.hints, names);
+        const KnowledgeHint* hint = installed_hint;
+        if (!hint || (builtin_hint && builtin_hint->level > installed_hint->level)) hint = builtin_hint;
+        if (hint) {
+            a.level = hint->level;
+            a.effect = hint->effect;
+            a.confidence = "medium";
+            a.reasons.push_back("Judged by the word \"" + hint->word + "\" in its name; it is not in the built-in list.");
+        } else if (item.origin != "Operating system" && item.scope != "user" &&
+                   !kind_is_one_of(item.kind, {"run", "autostart", "folder", "login"})) {
+            a.level = Level::low;
+            a.effect =
+                "A background service installed by a program. The computer does not need it, but the program it "
+                "belongs to may lose a background feature until the service is started by hand.";
+            a.confidence = "medium";
+            a.reasons.push_back("An installed program's service, not part of the operating system, and nothing found depends on it.");
+        } else if (item.origin != "Operating system") {
+            a.level = Level::safe;
+            a.effect =
+                "It will simply not open itself when you sign in. You can still open it by hand; anything it does in "
+                "the background (updates, sync, notifications) pauses until you do.";
+            a.confidence = "medium";
+            a.reasons.push_back("An installed program started from your own sign-in. The operating system does not depend on programs started this way.");
+        } else {
+            a.level = Level::unknown;
+            a.effect =
+                "Part of the operating system and not in the built-in list. What switching it off does cannot be "
+                "stated; leave it alone unless you know what it is for.";
+            a.confidence = "low";
+            a.reasons.push_back("It belongs to the operating system, but nothing the program can read says what it is for.");
+        }
+    }
+
+    // Anyone can add an ordinary start-up entry, so a critical name there proves nothing.
+    if (a.level == Level::critical && kind_is_one_of(item.kind, {"run", "folder", "autostart", "cron", "login", "task"})) {
+        a.level = Level::high;
+        a.effect += " It is shown as High rather than Critical because this is an ordinary start-up entry that anyone "
+                    "can add, so its name does not prove it is that system component.";
+    }
+
+    if (item.dependents.empty()) {
+        if (!kind_is_one_of(item.kind, {"run", "autostart", "folder", "login"})) {
+            a.reasons.push_back("Dependency check: no enabled item requires it.");
+        }
+    } else {
+        const std::size_t count = item.dependents.size();
+        std::string list;
+        for (std::size_t i = 0; i < count && i < 6; ++i) {
+            if (i > 0) list += ", ";
+            list += item.dependents[i];
+        }
+        if (count > 6) list += " and " + std::to_string(count - 6) + " more";
+        const std::string needed =
+            std::to_string(count) + " other item(s) that start with the computer need it: " + list + ".";
+        if (a.level == Level::safe || a.level == Level::low || a.level == Level::caution) {
+            a.level = Level::high;
+            a.effect += " " + needed;
+        } else if (a.level == Level::unknown) {
+            a.level = Level::high;
+            a.effect = needed;
+        }
+        a.reasons.push_back("Dependency check: " + std::to_string(count) + " enabled item(s) require it: " + list + ".");
+        if (a.confidence == "low") a.confidence = "medium";
+    }
+
+    if (!item.package.empty()) {
+        a.reasons.push_back("Owned by the package \"" + item.package + "\".");
+        const std::string& priority = item.spec_value("pkg_priority");
+        const bool weak = a.confidence != "high";
+        if ((priority == "essential" || priority == "required") && weak &&
+            (a.level == Level::safe || a.level == Level::low || a.level == Level::caution || a.level == Level::unknown)) {
+            a.level = Level::high;
+            a.effect = "Its package is marked by the distribution as required for the system to work. What it does is not in the built-in list.";
+            a.confidence = "medium";
+        } else if (priority == "important" && weak &&
+                   (a.level == Level::safe || a.level == Level::low || a.level == Level::unknown)) {
+            a.level = Level::caution;
+            a.effect = "Its package is marked by the distribution as important. What it does is not in the built-in list.";
+            a.confidence = "medium";
+        }
+        if (!priority.empty()) a.reasons.push_back("The package priority is \"" + priority + "\".");
+    }
+    if (!item.publisher.empty()) a.reasons.push_back("Published by " + item.publisher + ".");
+    if (item.running) a.reasons.push_back("It is running now; switching it off changes the next start, not the current session.");
+    a.reasons.push_back(item.scope == "machine" ? "It applies to every user of this computer." : "It applies to this account only.");
+    return a;
+}
+
+}  // namespace qm
