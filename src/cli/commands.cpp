@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <algorithm>
 #include <array>
 
 #include "cli/dispatch.h"
@@ -33,8 +34,13 @@ std::optional<std::string> remove_usage(const ParsedArgs& args) {
 std::optional<std::string> restore_usage(const ParsedArgs& args) {
     return needs_operand(args, "Which backup? quillmoor restore FILE-or-NAME\n");
 }
+// SEQ must be a whole number that fits the journal's numbers.
 std::optional<std::string> undo_usage(const ParsedArgs& args) {
-    return needs_operand(args, "Which change? quillmoor undo SEQ   (see: quillmoor history)\n");
+    const std::string& seq = args.positional(1);
+    bool whole = !seq.empty() && seq.size() <= 19 &&
+                 std::all_of(seq.begin(), seq.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!whole) return "Which change? quillmoor undo SEQ   (see: quillmoor history)\n";
+    return std::nullopt;
 }
 std::optional<std::string> knowledge_usage(const ParsedArgs& args) {
     const std::string& sub = args.positional(1);
@@ -46,14 +52,6 @@ std::optional<std::string> knowledge_usage(const ParsedArgs& args) {
         return "Which file? quillmoor knowledge import FILE\n";
     }
     return std::nullopt;
-}
-
-// Commands whose work is not written yet say so plainly and fail; they never
-// pretend to have done anything.
-int not_built_yet(CommandContext& context) {
-    context.streams.err("The command \"" + context.args.positional(0) +
-                        "\" is not available in this build of Quillmoor yet; nothing was done.\n");
-    return 1;
 }
 
 int serve_window(CommandContext& context) {
@@ -81,17 +79,17 @@ constexpr std::array<CommandEntry, 19> command_table = {{
     {"running", no_operand, run_running},
     {"apps", no_operand, run_apps},
     {"assess", assess_usage, run_assess},
-    {"disable", switch_usage, not_built_yet},
-    {"enable", switch_usage, not_built_yet},
-    {"add", add_usage, not_built_yet},
-    {"remove", remove_usage, not_built_yet},
-    {"backup", no_operand, not_built_yet},
-    {"backups", no_operand, not_built_yet},
-    {"restore", restore_usage, not_built_yet},
+    {"disable", switch_usage, run_disable},
+    {"enable", switch_usage, run_enable},
+    {"add", add_usage, run_add},
+    {"remove", remove_usage, run_remove},
+    {"backup", no_operand, run_backup},
+    {"backups", no_operand, run_backups},
+    {"restore", restore_usage, run_restore},
     {"knowledge", knowledge_usage, run_knowledge},
     {"doctor", no_operand, run_doctor},
-    {"history", no_operand, not_built_yet},
-    {"undo", undo_usage, not_built_yet},
+    {"history", no_operand, run_history},
+    {"undo", undo_usage, run_undo},
     // The dispatcher answers help and version before it builds a platform;
     // they stand here so that the table names every command word.
     {"help", no_operand, print_help},

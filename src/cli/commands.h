@@ -45,6 +45,15 @@ int run_apps(CommandContext& context);
 int run_assess(CommandContext& context);
 int run_doctor(CommandContext& context);
 int run_knowledge(CommandContext& context);
+int run_disable(CommandContext& context);
+int run_enable(CommandContext& context);
+int run_add(CommandContext& context);
+int run_remove(CommandContext& context);
+int run_backup(CommandContext& context);
+int run_backups(CommandContext& context);
+int run_restore(CommandContext& context);
+int run_history(CommandContext& context);
+int run_undo(CommandContext& context);
 
 // Text helpers shared by the commands' tables.
 // The text cut to `limit` characters ("…" last when cut) and padded with

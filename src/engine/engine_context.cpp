@@ -140,8 +140,6 @@ void EngineContext::forget_cached_items() {
     items_cached_ = false;
 }
 
-bool EngineContext::claim_automatic_backup() { return !automatic_backup_claimed_.exchange(true); }
-
 std::vector<Probe> doctor_report(EngineContext& context) {
     std::vector<Probe> probes = context.platform().doctor_probes();
 

@@ -54,8 +54,11 @@ public:
     // After every apply and every successful undo.
     void forget_cached_items();
 
-    // Claims the one automatic backup of this run; true for the first caller only.
-    [[nodiscard]] bool claim_automatic_backup();
+    // The one automatic backup of this run: whether it is saved, and the lock
+    // that a change holds while it is being saved, so that no other change
+    // runs ahead of it.
+    [[nodiscard]] std::atomic<bool>& automatic_backup_saved() { return automatic_backup_saved_; }
+    [[nodiscard]] std::mutex& automatic_backup_lock() { return automatic_backup_lock_; }
 
 private:
     std::unique_ptr<Platform> platform_;
@@ -69,7 +72,8 @@ private:
     std::vector<Candidate> cached_running_;     // guarded by cache_lock_
     std::vector<Candidate> cached_installed_;   // guarded by cache_lock_
 
-    std::atomic<bool> automatic_backup_claimed_{false};
+    std::atomic<bool> automatic_backup_saved_{false};
+    std::mutex automatic_backup_lock_;
 };
 
 // The self-check: the platform's probes, the knowledge, every knowledge file

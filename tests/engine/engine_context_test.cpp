@@ -63,8 +63,6 @@ TEST_F(EngineContextTest, CacheIsReusedUntilForgotten) {
     context.forget_cached_items();
     (void)context.items();
     EXPECT_EQ(platform_->scans, 3);
-    EXPECT_TRUE(context.claim_automatic_backup());
-    EXPECT_FALSE(context.claim_automatic_backup());
 }
 
 TEST_F(EngineContextTest, NameRuleFromExactIdToPartOfTheName) {

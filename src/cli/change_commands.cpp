@@ -1,0 +1,306 @@
+// disable, enable, add, remove, backup, backups, restore, history and undo:
+// thin front ends over the engine's plans, backups and journal.
+#include <algorithm>
+
+#include "cli/commands.h"
+#include "engine/backups.h"
+#include "engine/journal.h"
+#include "engine/plans.h"
+#include "engine/undo.h"
+#include "platform/files.h"
+#include "util/decode.h"
+#include "util/text.h"
+
+namespace qm::cli {
+
+namespace {
+
+std::string trimmed_line(std::string text) {
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text + "\n";
+}
+
+// Decides one planned change as the command line does: refused, needs
+// administrator rights, needs --yes, or applied. Gives the exit code.
+int decide_and_apply(CommandContext& context, const ChangeRequest& request) {
+    const Streams& streams = context.streams;
+    const PlannedChange plan = plan_change(context.engine, prepare_request(context.engine, request));
+    if (plan.blocked()) {
+        for (const std::string& problem : plan.problems) streams.err("  Not possible: " + problem + "\n");
+        if (plan.risk.level == Level::critical) streams.err("  Quillmoor will not switch this off.\n");
+        return 1;
+    }
+    if (plan.admin_needed) {
+        streams.err("  This needs administrator rights. Run it again as administrator (Windows) or with sudo (Linux/macOS).\n");
+        return 3;
+    }
+    if (plan.needs_ack() && !request.ack) {
+        streams.err("  This needs a decision. Run it again with --yes if you accept that.\n");
+        return 4;
+    }
+    std::vector<ChangeResult> results = apply_changes(context.engine, {request});
+    const ChangeResult& result = results.front();
+    if (result.ok) {
+        streams.out(result.message + "\n");
+        return 0;
+    }
+    streams.err(result.message + "\n");
+    return result.admin ? 3 : 1;
+}
+
+int switch_item(CommandContext& context, const std::string& action) {
+    Result<StartupItem> item = context.engine.find_item(context.args.positional(1));
+    if (!item) {
+        context.streams.err(item.error() + "\n");
+        return 1;
+    }
+    ChangeRequest request;
+    request.action = action;
+    request.id = item->id();
+    request.stop_now = action == "disable" && context.args.has_flag("--stop-now");
+    request.ack = context.args.has_flag("--yes");
+    return decide_and_apply(context, request);
+}
+
+std::string lower_file_stem(std::string_view path) {
+    std::size_t slash = path.find_last_of("\\/");
+    std::string_view file = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    std::size_t dot = file.rfind('.');
+    return to_lower_ascii(dot == std::string_view::npos ? file : file.substr(0, dot));
+}
+
+// A running or installed program by id, name, program path or file name.
+std::optional<Candidate> find_candidate(CommandContext& context, const std::string& wanted) {
+    std::vector<Candidate> all = context.engine.running_programs().items;
+    std::vector<Candidate> installed = context.engine.installed_programs().items;
+    all.insert(all.end(), installed.begin(), installed.end());
+    const std::string lowered = to_lower_ascii(wanted);
+    for (const Candidate& c : all) {
+        if (c.id == wanted) return c;
+    }
+    for (const Candidate& c : all) {
+        if (to_lower_ascii(c.name) == lowered || to_lower_ascii(c.exe) == lowered || lower_file_stem(c.exe) == lowered) {
+            return c;
+        }
+    }
+    std::optional<Candidate> only;
+    for (const Candidate& c : all) {
+        if (!lowered.empty() && to_lower_ascii(c.name).find(lowered) != std::string::npos) {
+            if (only) return std::nullopt;  // more than one: not a match
+            only = c;
+        }
+    }
+    return only;
+}
+
+std::string backup_write_error(const std::string& error) {
+    // "Could not write {path}: {reason}" from the file layer already says it all.
+    return error.starts_with("cannot write ") ? "C" + error.substr(1) : error;
+}
+
+}  // namespace
+
+int run_disable(CommandContext& context) { return switch_item(context, "disable"); }
+int run_enable(CommandContext& context) { return switch_item(context, "enable"); }
+
+int run_add(CommandContext& context) {
+    const std::string& wanted = context.args.positional(1);
+    std::optional<Candidate> program = find_candidate(context, wanted);
+    if (!program && os::path_kind(wanted) != os::PathKind::file) {
+        context.streams.err("No running or installed program matches \"" + wanted +
+                            "\", and it is not a file. Try: quillmoor running\n");
+        return 1;
+    }
+    const std::string exe = program ? program->exe : wanted;
+    ChangeRequest request;
+    request.action = "create";
+    request.id = program ? program->id : std::string();
+    request.name = context.args.option_value("--name");
+    if (request.name.empty()) request.name = program ? program->name : lower_file_stem(wanted);
+    request.command = "\"" + exe + "\"";
+    if (const std::string& extra = context.args.option_value("--args"); !extra.empty()) request.command += " " + extra;
+    request.exe = exe;
+    request.workdir = context.args.option_value("--workdir");
+    request.mode = context.args.option_value("--mode");
+    if (request.mode.empty()) request.mode = "login";
+    request.ack = context.args.has_flag("--yes");
+
+    std::string label = request.mode;
+    if (program) {
+        for (const StartMode& mode : program->modes) {
+            if (mode.id == request.mode) label = mode.label;
+        }
+    }
+    context.streams.out("Will make \"" + request.name + "\" start with the computer: " + request.command + "\n");
+    context.streams.out("  Method: " + label + "\n");
+    return decide_and_apply(context, request);
+}
+
+int run_remove(CommandContext& context) {
+    if (!context.args.has_flag("--yes")) {
+        context.streams.err("This deletes the entry. Run it again with --yes to confirm.\n");
+        return 4;
+    }
+    Result<StartupItem> item = context.engine.find_item(context.args.positional(1));
+    if (!item) {
+        context.streams.err(item.error() + "\n");
+        return 1;
+    }
+    ChangeRequest request;
+    request.action = "remove";
+    request.id = item->id();
+    request.ack = true;
+    return decide_and_apply(context, request);
+}
+
+int run_backup(CommandContext& context) {
+    std::string label = context.args.option_value("--label");
+    if (label.empty()) label = "Manual backup";
+    json::JsonValue backup = make_backup(context.engine, label);
+    const std::uint64_t count = json::get_count(backup, "count");
+    const std::string& out = context.args.option_value("--out");
+    if (!out.empty()) {
+        if (Result<void> saved = save_backup_as(backup, out); !saved) {
+            context.streams.err(saved.error() + "\n");
+            return 1;
+        }
+        context.streams.out("Saved " + std::to_string(count) + " items to " + out + "\n");
+        return 0;
+    }
+    Result<std::string> path = save_backup(context.engine, backup, false);
+    if (!path) {
+        context.streams.err(backup_write_error(path.error()) + "\n");
+        return 1;
+    }
+    context.streams.out("Saved " + std::to_string(count) + " items to " + *path + "\n");
+    return 0;
+}
+
+int run_backups(CommandContext& context) {
+    std::string text = "Backups are kept in " + backup_folder(context.engine) + "\n";
+    std::vector<BackupSummary> list = list_backups(context.engine);
+    if (list.empty()) {
+        text += "(none yet; 'quillmoor backup' makes one, and one is made automatically before any change)\n";
+    } else {
+        text += trimmed_line(cell("TAKEN (UTC)", 19, 21) + cell("ITEMS", 6, 7) + cell("AUTO", 4, 6) +
+                             cell("LABEL", 30, 32) + "NAME (use with: quillmoor restore NAME)");
+        for (const BackupSummary& b : list) {
+            text += trimmed_line(cell(b.time, 19, 21) + cell(std::to_string(b.count), 6, 7) +
+                                 cell(b.automatic ? "yes" : "no", 4, 6) + cell(b.label, 30, 32) + b.name);
+        }
+    }
+    context.streams.out(text);
+    return 0;
+}
+
+int run_restore(CommandContext& context) {
+    const std::string& operand = context.args.positional(1);
+    Result<std::string> text = os::path_kind(operand) == os::PathKind::file ? read_text_file(operand)
+                                                                            : read_backup(context.engine, operand);
+    if (!text) {
+        context.streams.err(text.error() + "\n");
+        return 1;
+    }
+    Result<json::JsonValue> backup = parse_backup(*text);
+    if (!backup) {
+        context.streams.err(backup.error() + "\n");
+        return 1;
+    }
+    const bool yes = context.args.has_flag("--yes");
+    const bool all = context.args.has_flag("--all");
+    RestorePlan plan = restore_plan(context.engine, *backup);
+    const json::JsonValue& header = plan.header;
+
+    std::string out = "Backup taken " + json::get_text(header, "created") + " on " + json::get_text(header, "host") +
+                      " (" + json::get_text(header, "os_version") + "), " +
+                      std::to_string(json::get_count(header, "count")) + " items; label: " +
+                      json::get_text(header, "label") + "\n";
+    if (plan.different_computer) {
+        out += "WARNING: this backup comes from a different computer or operating system. Only items that exist here "
+               "are considered.\n";
+    }
+    out += std::to_string(plan.same) + " items already match; " + std::to_string(plan.appeared) +
+           " items appeared since the backup and are left alone.\n\n";
+
+    std::vector<ChangeRequest> to_apply;
+    bool some_ask = false;
+    for (const RestoreRow& row : plan.rows) {
+        if (!row.request) {
+            out += "[note] " + row.name + " - " + row.text + "\n";
+            continue;
+        }
+        const PlannedChange change = plan_change(context.engine, prepare_request(context.engine, *row.request));
+        std::string mark = "DO  ";
+        if (!(row.ticked || all) || change.blocked() || change.admin_needed) {
+            mark = "SKIP";
+        } else if (change.needs_ack() && !yes) {
+            mark = "ask ";
+            some_ask = true;
+        }
+        out += "[" + mark + "] " + row.request->action + " " + row.name + " - " + row.text + "\n";
+        out += "         level " + std::string(level_name(change.risk.level)) + ": " + change.risk.effect + "\n";
+        for (const std::string& problem : change.problems) out += "         not possible: " + problem + "\n";
+        if (change.admin_needed) out += "         not possible: it needs administrator rights.\n";
+        if (mark == "DO  ") {
+            ChangeRequest request = *row.request;
+            request.ack = yes;
+            to_apply.push_back(std::move(request));
+        }
+    }
+
+    if (!context.args.has_flag("--apply")) {
+        out += "\nNothing was changed. Add --apply to do the items marked DO";
+        if (some_ask) out += " (and --yes to accept the ones that need a decision)";
+        out += ".\n";
+        context.streams.out(out);
+        return 0;
+    }
+    context.streams.out(out);
+    if (to_apply.empty()) {
+        context.streams.out("\nThere is nothing to do.\n");
+        return 0;
+    }
+    context.streams.out("\n");
+    bool all_ok = true;
+    for (const ChangeResult& result : apply_changes(context.engine, to_apply)) {
+        all_ok = all_ok && result.ok;
+        context.streams.out(std::string("[") + (result.ok ? "ok  " : "FAIL") + "] " + result.name + " " + result.message + "\n");
+    }
+    return all_ok ? 0 : 1;
+}
+
+int run_history(CommandContext& context) {
+    std::vector<HistoryEntry> history = journal_history(context.engine.data_folder());
+    if (history.empty()) {
+        context.streams.out("No changes have been recorded yet.\n");
+        return 0;
+    }
+    std::string text = trimmed_line(cell("SEQ", 16, 16) + cell("TIME (UTC)", 19, 21) + cell("ACTION", 8, 10) + "ITEM");
+    for (const HistoryEntry& entry : history) {
+        const JournalRecord& r = entry.record;
+        std::string item = r.name.empty() ? r.id : r.name;
+        if (!r.ok) item += "  (failed)";
+        text += trimmed_line(cell(std::to_string(r.seq), 16, 16) + cell(r.time, 19, 21) + cell(r.action, 8, 10) + item +
+                             (entry.undone ? "  [undone]" : ""));
+    }
+    context.streams.out(text);
+    return 0;
+}
+
+int run_undo(CommandContext& context) {
+    const std::uint64_t seq = std::stoull(context.args.positional(1));
+    const bool yes = context.args.has_flag("--yes");
+    UndoResult result = undo_change(context.engine, seq, yes);
+    if (result.ok) {
+        context.streams.out(result.message + "\n");
+        return 0;
+    }
+    if (result.message.starts_with("CONFIRM: ")) {
+        context.streams.err(result.message + "\nRun it again with --yes if you accept that.\n");
+        return 4;
+    }
+    context.streams.err(result.message + "\n");
+    return result.admin ? 3 : 1;
+}
+
+}  // namespace qm::cli

@@ -1,0 +1,304 @@
+#include "engine/backups.h"
+
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "engine/journal.h"
+#include "platform/files.h"
+#include "platform/new_file.h"
+#include "util/build_info.h"
+#include "util/decode.h"
+#include "util/text.h"
+#include "util/time_text.h"
+
+namespace qm {
+
+namespace {
+
+using json::JsonValue;
+
+std::string backups_in(const std::string& data_folder) { return os::join_path(data_folder, "backups"); }
+
+// The newest successful create record's details for every id.
+std::unordered_map<std::string, JsonValue> recreation_details(const DataFolder& folder) {
+    std::unordered_map<std::string, JsonValue> details;
+    for (const JournalRecord& record : read_journal(folder)) {
+        if (record.action != "create" || !record.ok) continue;
+        JsonValue spec = JsonValue::object();
+        for (const SpecPair& pair : record.spec) spec = json::add_string(std::move(spec), pair.key, pair.value);
+        details[record.id] = std::move(spec);  // records are in seq order, so the newest stays
+    }
+    return details;
+}
+
+std::string on_off(bool on) { return on ? "on" : "off"; }
+
+// Sorts automatic backups oldest first: by name, and a name's "-N" copies
+// after it in numeric order ("...T103224.json", "...T103224-2.json", ...,
+// "...T103224-10.json"), which plain text order would get wrong.
+std::pair<std::string, unsigned long> age_key(std::string_view name) {
+    std::string_view stem = name.substr(0, name.size() - 5);  // without ".json"
+    std::size_t dash = stem.rfind('-');
+    if (dash != std::string_view::npos) {
+        std::string_view digits = stem.substr(dash + 1);
+        std::string_view before = stem.substr(0, dash);
+        bool all_digits = std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+        // A copy number follows a time stamp, which ends in "T" and six digits.
+        if (!digits.empty() && digits.size() <= 5 && all_digits && before.size() >= 7 &&
+            before[before.size() - 7] == 'T') {
+            return {std::string(before), std::stoul(std::string(digits))};
+        }
+    }
+    return {std::string(stem), 1};
+}
+
+void prune_automatic(const std::string& folder) {
+    Result<std::vector<os::FolderEntry>> entries = os::list_folder(folder);
+    if (!entries) return;
+    std::vector<std::string> names;
+    for (const os::FolderEntry& entry : *entries) {
+        if (!entry.is_folder && entry.name.ends_with(".json")) names.push_back(entry.name);
+    }
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return age_key(a) < age_key(b); });
+    for (std::size_t i = 0; i + automatic_backups_kept < names.size(); ++i) {
+        (void)os::remove_file(os::join_path(folder, names[i]));
+    }
+}
+
+}  // namespace
+
+std::string backup_folder(const EngineContext& context) { return backups_in(context.data_folder().write_folder); }
+
+std::string backup_file_name(std::string_view computer, std::string_view created, bool automatic) {
+    std::string clean;
+    for (char c : computer) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-') clean.push_back(c);
+    }
+    if (clean.empty()) clean = "computer";
+    std::string stamp;
+    for (char c : created) {
+        if (c == ' ') stamp.push_back('T');
+        else if (c != '-' && c != ':') stamp.push_back(c);
+    }
+    return std::string(automatic ? "auto-" : "") + "quillmoor-backup-" + clean + "-" + stamp + ".json";
+}
+
+bool is_valid_backup_name(std::string_view name) {
+    return !name.empty() && name.find_first_of("/\\:") == std::string_view::npos &&
+           name.find("..") == std::string_view::npos && name.ends_with(".json");
+}
+
+JsonValue make_backup(EngineContext& context, std::string_view label) {
+    const std::vector<StartupItem> items = context.scan().items;
+    const std::unordered_map<std::string, JsonValue> details = recreation_details(context.data_folder());
+    JsonValue saved = JsonValue::array();
+    for (const StartupItem& item : items) {
+        auto found = details.find(item.id());
+        saved.as_array().push_back(item_saved_json(item, found == details.end() ? nullptr : &found->second));
+    }
+    const SystemFacts& facts = context.facts();
+    JsonValue backup = JsonValue::object();
+    backup = json::add_string(std::move(backup), "format", "quillmoor-backup");
+    backup = json::add_count(std::move(backup), "format_version", 1);
+    backup = json::add_string(std::move(backup), "tool_version", std::string(build::version));
+    backup = json::add_string(std::move(backup), "created", time_text(now_unix_seconds()));
+    backup = json::add_string(std::move(backup), "label", std::string(label));
+    backup = json::add_string(std::move(backup), "host", facts.host);
+    backup = json::add_string(std::move(backup), "os", facts.os);
+    backup = json::add_string(std::move(backup), "os_version", facts.os_version);
+    backup = json::add_string(std::move(backup), "user", facts.user);
+    backup = json::add_count(std::move(backup), "count", items.size());
+    backup = json::add_value(std::move(backup), "items", std::move(saved));
+    return backup;
+}
+
+Result<std::string> save_backup(EngineContext& context, const JsonValue& backup, bool automatic) {
+    std::string folder = backup_folder(context);
+    if (automatic) folder = os::join_path(folder, "auto");
+    if (Result<void> made = os::create_folders(folder); !made) {
+        return fail("cannot create " + folder + ": " + made.error());
+    }
+    const std::string base = backup_file_name(json::get_text(backup, "host"), json::get_text(backup, "created"), automatic);
+    const std::string text = json::write(backup);
+    for (unsigned copy = 1; copy < 100000; ++copy) {
+        std::string name = base;
+        if (copy > 1) name.insert(name.size() - 5, "-" + std::to_string(copy));
+        const std::string path = os::join_path(folder, name);
+        // Written only when no file of that name exists, so a backup is never replaced.
+        Result<bool> written = os::write_file_new(path, text);
+        if (!written) return fail("cannot write " + path + ": " + written.error());
+        if (*written) {
+            if (automatic) prune_automatic(folder);
+            return path;
+        }
+    }
+    return fail("cannot write " + os::join_path(folder, base) + ": too many backups were made in this second.");
+}
+
+Result<void> save_backup_as(const JsonValue& backup, const std::string& path) {
+    return os::write_file_replace(path, json::write(backup));
+}
+
+std::vector<BackupSummary> list_backups(EngineContext& context) {
+    std::vector<BackupSummary> list;
+    std::unordered_set<std::string> seen;
+    for (const std::string& data_folder : context.data_folder().read_folders) {
+        const std::string manual = backups_in(data_folder);
+        for (const auto& [folder, automatic] : {std::pair{manual, false}, std::pair{os::join_path(manual, "auto"), true}}) {
+            Result<std::vector<os::FolderEntry>> entries = os::list_folder(folder);
+            if (!entries) continue;
+            std::sort(entries->begin(), entries->end(),
+                      [](const os::FolderEntry& a, const os::FolderEntry& b) { return a.name < b.name; });
+            for (const os::FolderEntry& entry : *entries) {
+                if (entry.is_folder || !entry.name.ends_with(".json") || seen.contains(entry.name)) continue;
+                const std::string path = os::join_path(folder, entry.name);
+                Result<std::string> text = read_text_file(path);
+                if (!text) continue;
+                Result<JsonValue> parsed = json::parse(*text);
+                if (!parsed || json::get_text(*parsed, "format") != "quillmoor-backup") continue;
+                seen.insert(entry.name);
+                list.push_back(BackupSummary{entry.name, path, json::get_text(*parsed, "label"),
+                                             json::get_text(*parsed, "created"), json::get_text(*parsed, "host"),
+                                             json::get_count(*parsed, "count"), entry.size, automatic});
+            }
+        }
+    }
+    std::sort(list.begin(), list.end(), [](const BackupSummary& a, const BackupSummary& b) {
+        if (a.time != b.time) return a.time > b.time;
+        return a.name > b.name;
+    });
+    return list;
+}
+
+Result<std::string> read_backup(EngineContext& context, std::string_view name) {
+    if (!is_valid_backup_name(name)) return fail("That is not a backup file name.");
+    for (const BackupSummary& summary : list_backups(context)) {
+        if (summary.name != name) continue;
+        Result<std::string> text = read_text_file(summary.path);
+        if (!text) break;
+        return text;
+    }
+    return fail("That backup was not found.");
+}
+
+Result<JsonValue> parse_backup(std::string_view text) {
+    Result<JsonValue> parsed = json::parse(text);
+    if (!parsed) return fail("That file is not a Quillmoor backup (" + parsed.error() + ").");
+    if (json::get_text(*parsed, "format") != "quillmoor-backup") return fail("That file is not a Quillmoor backup.");
+    const JsonValue* items = json::get(*parsed, "items");
+    if (items == nullptr || !items->is_array()) return fail("That backup has no items.");
+    return parsed;
+}
+
+Result<void> delete_backup(EngineContext& context, std::string_view name) {
+    if (!is_valid_backup_name(name)) return fail("That is not a backup file name.");
+    for (const BackupSummary& summary : list_backups(context)) {
+        if (summary.name != name) continue;
+        if (Result<void> removed = os::remove_file(summary.path); !removed) {
+            return fail("Could not delete it: " + removed.error());
+        }
+        return {};
+    }
+    return fail("That backup was not found.");
+}
+
+RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
+    RestorePlan plan;
+    JsonValue header = JsonValue::object();
+    for (const char* key : {"created", "label", "host", "os", "os_version", "tool_version"}) {
+        header = json::add_string(std::move(header), key, json::get_text(backup, key));
+    }
+    header = json::add_count(std::move(header), "count", json::get_count(backup, "count"));
+    plan.header = std::move(header);
+
+    const std::vector<StartupItem> current = context.scan().items;
+    std::unordered_set<std::string> backup_ids;
+    const JsonValue* items = json::get(backup, "items");
+    const JsonValue::Array empty;
+    for (const JsonValue& entry : items && items->is_array() ? items->as_array() : empty) {
+        const std::string id = json::get_text(entry, "id");
+        const std::string name = json::get_text(entry, "name");
+        const bool was_on = json::get_flag(entry, "enabled");
+        backup_ids.insert(id);
+        auto now = std::find_if(current.begin(), current.end(), [&](const StartupItem& item) { return item.id() == id; });
+        if (now != current.end()) {
+            if (now->enabled == was_on) {
+                ++plan.same;
+                continue;
+            }
+            if (now->toggle == "locked") continue;
+            ChangeRequest request;
+            request.action = was_on ? "enable" : "disable";
+            request.id = id;
+            if (const JsonValue* extra = json::get(entry, "extra")) {
+                for (const char* key : {"start", "delayed"}) {
+                    if (const JsonValue* value = json::get(*extra, key); value && value->is_string()) {
+                        request.options.emplace_back(key, value->as_string());
+                    }
+                }
+            }
+            plan.rows.push_back(RestoreRow{"state", id, name,
+                                           "Now " + on_off(now->enabled) + "; the backup had it " + on_off(was_on) +
+                                               " (" + json::get_text(entry, "state_text") + ").",
+                                           true, std::move(request)});
+        } else if (json::get_flag(entry, "managed")) {
+            const JsonValue* spec = json::get(entry, "spec");
+            const JsonValue none = JsonValue::object();
+            const JsonValue& details = spec ? *spec : none;
+            ChangeRequest request;
+            request.action = "create";
+            request.id = "restore|" + id;
+            request.name = json::get_text(details, "name");
+            request.command = json::get_text(details, "command");
+            request.exe = json::get_text(details, "exe");
+            request.workdir = json::get_text(details, "workdir");
+            request.mode = json::get_text(details, "mode");
+            request.user = json::get_text(details, "user");
+            plan.rows.push_back(RestoreRow{"recreate", id, name,
+                                           "Quillmoor created this entry before; it no longer exists. It can be "
+                                           "created again (" + request.mode + ").",
+                                           true, std::move(request)});
+        } else {
+            plan.rows.push_back(RestoreRow{"missing", id, name,
+                                           "It is in the backup but not on this computer any more (the program may "
+                                           "have been uninstalled). Nothing to restore.",
+                                           false, std::nullopt});
+        }
+    }
+    for (const StartupItem& item : current) {
+        if (backup_ids.contains(item.id())) continue;
+        if (!item.managed) {
+            ++plan.appeared;
+            continue;
+        }
+        ChangeRequest request;
+        request.action = "remove";
+        request.id = item.id();
+        plan.rows.push_back(RestoreRow{"remove", item.id(), item.name,
+                                       "Quillmoor created this entry after the backup was taken. Ticking it removes "
+                                       "it, which is what going back to the backup means.",
+                                       false, std::move(request)});
+    }
+    const std::string host = json::get_text(backup, "host");
+    const std::string os_name = json::get_text(backup, "os");
+    plan.different_computer = (!host.empty() && to_lower_ascii(host) != to_lower_ascii(context.facts().host)) ||
+                              (!os_name.empty() && os_name != context.facts().os);
+    return plan;
+}
+
+JsonValue backup_summary_json(const BackupSummary& summary) {
+    JsonValue out = JsonValue::object();
+    out = json::add_string(std::move(out), "name", summary.name);
+    out = json::add_string(std::move(out), "path", summary.path);
+    out = json::add_string(std::move(out), "label", summary.label);
+    out = json::add_string(std::move(out), "time", summary.time);
+    out = json::add_string(std::move(out), "host", summary.host);
+    out = json::add_count(std::move(out), "count", summary.count);
+    out = json::add_count(std::move(out), "size", summary.size);
+    out = json::add_bool(std::move(out), "auto", summary.automatic);
+    return out;
+}
+
+}  // namespace qm

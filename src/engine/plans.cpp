@@ -1,0 +1,420 @@
+#include "engine/plans.h"
+
+#include <algorithm>
+
+#include "engine/backups.h"
+#include "engine/journal.h"
+#include "platform/files.h"
+#include "util/text.h"
+
+namespace qm {
+
+namespace {
+
+bool contains_any(std::string_view text, std::initializer_list<std::string_view> parts) {
+    return std::any_of(parts.begin(), parts.end(), [&](std::string_view part) { return text.find(part) != std::string_view::npos; });
+}
+
+std::string slashed_lower(std::string_view path) {
+    std::string out = to_lower_ascii(path);
+    std::replace(out.begin(), out.end(), '\\', '/');
+    return out;
+}
+
+void raise_to_caution(Assessment& risk) {
+    if (risk.level == Level::safe || risk.level == Level::low) risk.level = Level::caution;
+}
+
+std::string join_problems(const std::vector<std::string>& problems) {
+    std::string out;
+    for (std::size_t i = 0; i < problems.size(); ++i) {
+        if (i > 0) out += " ";
+        out += problems[i];
+    }
+    return out;
+}
+
+// A program's first word as this system's command lines split it.
+std::string first_word(std::string_view command, std::string_view os) {
+    std::vector<std::string> words = split_command_line(command, os != "windows");
+    return words.empty() ? std::string() : words.front();
+}
+
+bool looks_like_a_path(std::string_view path) {
+    if (path.find('/') != std::string_view::npos) return true;
+    if (path.size() >= 2 && path[1] == ':' && ((path[0] >= 'a' && path[0] <= 'z') || (path[0] >= 'A' && path[0] <= 'Z'))) {
+        return true;
+    }
+    return path.starts_with("\\\\");
+}
+
+PlannedChange plan_item_change(EngineContext& context, const ChangeRequest& request) {
+    PlannedChange plan;
+    plan.action = request.action;
+    std::optional<StartupItem> found = context.find_item_by_id(request.id);
+    if (!found) {
+        plan.id = request.id;
+        plan.name = request.id;
+        plan.risk = Assessment{"This item no longer exists. Scan again.", {}, "high", Level::critical};
+        plan.problems.push_back("The item was not found; it may have been removed since the last scan.");
+        return plan;
+    }
+    const StartupItem& item = *found;
+    const bool admin = context.facts().admin;
+    plan.id = item.id();
+    plan.name = item.name;
+
+    if (request.action == "disable" || request.action == "enable") {
+        if (item.toggle == "locked") {
+            plan.problems.push_back(item.toggle_note.empty() ? "This item cannot be switched here." : item.toggle_note);
+        }
+        if (item.toggle == "admin" && !admin) plan.admin_needed = true;
+        if (request.action == "disable" && !item.enabled) plan.problems.push_back("It is already switched off.");
+        if (request.action == "enable" && item.enabled) plan.problems.push_back("It is already switched on.");
+    }
+
+    if (request.action == "disable") {
+        plan.risk = item.risk;
+    } else if (request.action == "enable") {
+        const bool at_boot = item.scope == "machine" &&
+                             (item.kind == "service" || item.kind == "systemd" || item.kind == "daemon" || item.kind == "task");
+        plan.risk.level = Level::safe;
+        plan.risk.confidence = "high";
+        plan.risk.effect = std::string("It will start automatically ") +
+                           (at_boot ? "when the computer starts" : "the next time the computer starts or you sign in") +
+                           ". Start-up takes slightly longer, and it uses memory while it runs.";
+        if (!context.demo() && !item.exe.empty() && !item.exe.starts_with("%") &&
+            to_lower_ascii(item.exe).find("svchost") == std::string::npos &&
+            os::path_kind(item.exe) == os::PathKind::missing) {
+            plan.risk.level = Level::caution;
+            plan.risk.effect = "Its program file is missing (" + item.exe +
+                               "). Switching it on does nothing useful and may show an error at start-up.";
+            plan.risk.reasons.push_back("The file named in the command does not exist.");
+        }
+        if (contains_any(slashed_lower(item.exe), {"/temp/", "/tmp/", "/downloads/", "/appdata/local/temp"})) {
+            raise_to_caution(plan.risk);
+            plan.risk.reasons.push_back(
+                "Its program sits in a temporary or Downloads folder, which is where unwanted software often hides.");
+        }
+        if (item.publisher.empty() && item.origin != "Operating system" && item.origin != "Created by Quillmoor") {
+            plan.risk.reasons.push_back("No publisher is recorded for its program file; make sure you recognise it.");
+            if (plan.risk.level == Level::safe) plan.risk.level = Level::low;
+        }
+    } else {  // remove
+        if (!item.managed) {
+            plan.problems.push_back("Only startup entries created by Quillmoor can be removed. Use Disable for others.");
+        }
+        if (item.toggle == "admin" && !admin) plan.admin_needed = true;
+        plan.risk = Assessment{"Deletes the startup entry Quillmoor created. The program itself is not touched, and the "
+                               "removal can be undone from History.",
+                               {}, "high", Level::low};
+    }
+    return plan;
+}
+
+PlannedChange plan_create(EngineContext& context, const ChangeRequest& request) {
+    PlannedChange plan;
+    plan.id = request.id;
+    plan.name = request.name;
+    plan.action = request.action;
+    const std::optional<Candidate> source = context.find_program(request.id);
+    const SystemFacts& facts = context.facts();
+
+    if (trim(request.name).empty()) plan.problems.push_back("A name is required.");
+    if (trim(request.command).empty()) plan.problems.push_back("A command is required.");
+    for (const auto& [text, what] : {std::pair{&request.name, "name"}, std::pair{&request.command, "command"},
+                                     std::pair{&request.workdir, "working folder"}, std::pair{&request.user, "user name"}}) {
+        if (has_control_character(*text)) {
+            plan.problems.push_back(std::string("The ") + what +
+                                    " contains a line break or an invisible control character, which is not allowed.");
+        }
+    }
+
+    std::string program = first_word(request.command, facts.os);
+    if (program.empty()) program = request.exe.empty() ? program_of_command_line(request.command) : request.exe;
+    if (looks_like_a_path(program) && !context.demo() && os::path_kind(program) == os::PathKind::missing) {
+        plan.problems.push_back("The program file does not exist: " + program);
+    }
+
+    std::vector<std::string> allowed;
+    const StartMode* mode = nullptr;
+    if (source) {
+        for (const StartMode& m : source->modes) {
+            allowed.push_back(m.id);
+            if (m.id == request.mode) mode = &m;
+        }
+    } else if (facts.os == "linux") {
+        allowed = {"login", "user-service", "boot", "cron"};
+    } else {
+        allowed = {"login", "boot"};
+    }
+    if (request.mode.empty()) {
+        plan.problems.push_back("A method is required.");
+    } else if (std::find(allowed.begin(), allowed.end(), request.mode) == allowed.end()) {
+        plan.problems.push_back("\"" + request.mode + "\" is not a way a program can be started on this computer.");
+    }
+
+    const bool wide_reach = mode ? mode->needs_admin
+                                 : (request.mode == "boot" || request.mode == "system" || request.mode == "daemon" ||
+                                    request.mode == "service-auto");
+    if (wide_reach && !facts.admin) plan.admin_needed = true;
+
+    Assessment& risk = plan.risk;
+    risk.level = Level::safe;
+    risk.confidence = "high";
+    risk.effect = "\"" + request.name + "\" will start automatically " +
+                  (request.mode == "boot" ? "when the computer starts, before anyone signs in" : "when you sign in") +
+                  ". It can be switched off or removed later from this program, and the change is undoable from History.";
+    risk.reasons.push_back("Method: " + (mode ? mode->label : request.mode) + ".");
+    if (wide_reach) {
+        raise_to_caution(risk);
+        risk.reasons.push_back(
+            "This method runs with administrator/root rights or for every user, so a mistake in the command has a wider reach.");
+    }
+    if (contains_any(slashed_lower(program), {"/temp/", "/tmp/", "/downloads/"})) {
+        raise_to_caution(risk);
+        risk.reasons.push_back(
+            "The program sits in a temporary or Downloads folder; it may be moved or deleted, and unwanted software often hides there.");
+    }
+    if (!source) {
+        raise_to_caution(risk);
+        risk.reasons.push_back(
+            "This entry does not come from a program Quillmoor has just listed (for example it comes from a backup file), so "
+            "read the command carefully before you accept it.");
+    } else if (!source->publisher.empty()) {
+        risk.reasons.push_back("Published by " + source->publisher + ".");
+    } else if (!source->system) {
+        risk.reasons.push_back("No publisher is recorded for the program file; make sure you recognise it.");
+    }
+    risk.reasons.push_back("Anything a program starts with the computer slows start-up a little and uses memory while it runs.");
+
+    plan.create = CreateDetails{request.name, request.command, "", request.workdir, request.mode, request.user, ""};
+    return plan;
+}
+
+// Turns a platform failure into the result's message; "ADMIN: " marks one
+// that needs administrator rights.
+void take_failure(ChangeResult& result, const std::string& error) {
+    if (error.starts_with("ADMIN: ")) {
+        result.message = error.substr(7) + " Use \"Restart as administrator\".";
+        result.admin = true;
+    } else {
+        result.message = error;
+    }
+}
+
+void make_change(EngineContext& context, const ChangeRequest& request, const PlannedChange& plan, ChangeResult& result) {
+    Platform& platform = context.platform();
+    JournalRecord record;
+    record.action = request.action;
+    record.stop_now = request.stop_now;
+
+    if (request.action == "enable" || request.action == "disable") {
+        std::optional<StartupItem> item = context.find_item_by_id(request.id);
+        if (!item) {
+            result.message = "The item was not found.";
+            return;
+        }
+        for (const auto& [key, value] : request.options) item->set_spec("want_" + key, value);
+        Result<ChangeOutcome> outcome = platform.set_enabled(*item, request.action == "enable", request.stop_now);
+        if (!outcome) return take_failure(result, outcome.error());
+        result.id = item->id();
+        result.name = item->name;
+        result.message = outcome->message;
+    } else if (request.action == "remove") {
+        std::optional<StartupItem> item = context.find_item_by_id(request.id);
+        if (!item) {
+            result.message = "The item was not found.";
+            return;
+        }
+        // How to make the entry again: from the newest create record, else from the item.
+        json::JsonValue saved = item_saved_json(*item);
+        const json::JsonValue* from_item = json::get(saved, "spec");
+        CreateDetails details = from_item ? create_details_from_json(*from_item) : CreateDetails{};
+        for (const JournalRecord& earlier : read_journal(context.data_folder())) {
+            if (earlier.action == "create" && earlier.ok && earlier.id == item->id()) {
+                details = create_details_from_pairs(earlier.spec);
+            }
+        }
+        Result<ChangeOutcome> outcome = platform.remove_entry(*item);
+        if (!outcome) return take_failure(result, outcome.error());
+        result.id = item->id();
+        result.name = item->name;
+        result.message = outcome->message;
+        record.spec = create_details_pairs(details);
+    } else {  // create
+        CreateDetails details = *plan.create;
+        std::optional<Candidate> program = context.find_program(request.id);
+        if (details.exe.empty()) {
+            details.exe = program && !program->exe.empty() ? program->exe
+                                                           : first_word(details.command, context.facts().os);
+        }
+        if (details.workdir.empty() && program) details.workdir = program->workdir;
+        if (details.user.empty()) details.user = program && !program->user.empty() ? program->user : context.facts().user;
+        Result<CreatedEntry> created = platform.create_entry(details, context.facts().admin);
+        if (!created) return take_failure(result, created.error());
+        result.id = created->item.id();
+        result.name = created->item.name;
+        result.message = created->outcome.message;
+        record.spec = create_details_pairs(details);
+    }
+
+    result.ok = true;
+    record.id = result.id;
+    record.name = result.name;
+    record.detail = result.message;
+    record.ok = true;
+    if (Result<void> written = append_journal(context.data_folder(), std::move(record)); !written) {
+        result.message += " (the history could not be written: " + written.error() + ")";
+    }
+}
+
+}  // namespace
+
+std::vector<SpecPair> create_details_pairs(const CreateDetails& details) {
+    return {{"name", details.name},   {"command", details.command}, {"exe", details.exe},
+            {"workdir", details.workdir}, {"mode", details.mode},   {"user", details.user},
+            {"description", details.description}};
+}
+
+CreateDetails create_details_from_pairs(const std::vector<SpecPair>& pairs) {
+    auto value = [&pairs](std::string_view key) {
+        for (const SpecPair& pair : pairs) {
+            if (pair.key == key) return pair.value;
+        }
+        return std::string();
+    };
+    return CreateDetails{value("name"), value("command"), value("exe"), value("workdir"),
+                         value("mode"), value("user"),    value("description")};
+}
+
+ChangeRequest prepare_request(EngineContext& context, ChangeRequest request) {
+    if (request.action != "create") return request;
+    std::optional<Candidate> program = context.find_program(request.id);
+    if (program && !program->entry_id.empty()) {
+        ChangeRequest enable;
+        enable.action = "enable";
+        enable.id = program->entry_id;
+        enable.ack = request.ack;
+        return enable;
+    }
+    return request;
+}
+
+PlannedChange plan_change(EngineContext& context, const ChangeRequest& request) {
+    if (request.action == "disable" || request.action == "enable" || request.action == "remove") {
+        return plan_item_change(context, request);
+    }
+    if (request.action == "create") return plan_create(context, request);
+    PlannedChange plan;
+    plan.id = request.id;
+    plan.name = request.id;
+    plan.action = request.action;
+    plan.risk = Assessment{"Unknown action.", {}, "high", Level::critical};
+    plan.problems.push_back("Unknown action \"" + request.action + "\".");
+    return plan;
+}
+
+std::vector<PlannedChange> plan_changes(EngineContext& context, const std::vector<ChangeRequest>& requests) {
+    std::vector<PlannedChange> plans;
+    plans.reserve(requests.size());
+    for (const ChangeRequest& request : requests) plans.push_back(plan_change(context, prepare_request(context, request)));
+    return plans;
+}
+
+std::optional<std::string> ensure_automatic_backup(EngineContext& context) {
+    if (context.automatic_backup_saved().load()) return std::nullopt;
+    // Held while the backup is saved: a change that arrives meanwhile waits
+    // for it instead of running ahead of the backup.
+    std::lock_guard lock(context.automatic_backup_lock());
+    if (context.automatic_backup_saved().load()) return std::nullopt;
+    Result<std::string> saved = save_backup(context, make_backup(context, automatic_backup_label), true);
+    if (!saved) return saved.error();
+    context.automatic_backup_saved().store(true);
+    return std::nullopt;
+}
+
+std::vector<ChangeResult> apply_changes(EngineContext& context, const std::vector<ChangeRequest>& requests) {
+    const std::optional<std::string> backup_failure = ensure_automatic_backup(context);
+    std::vector<ChangeResult> results;
+    results.reserve(requests.size());
+    for (const ChangeRequest& asked : requests) {
+        const ChangeRequest request = prepare_request(context, asked);
+        const PlannedChange plan = plan_change(context, request);
+        ChangeResult result{plan.id, plan.name, request.action, "", false, false};
+        if (plan.blocked()) {
+            result.message = "Refused: " + (plan.problems.empty() ? plan.risk.effect : join_problems(plan.problems));
+        } else if (plan.admin_needed) {
+            result.message = "This change needs administrator rights. Use \"Restart as administrator\".";
+            result.admin = true;
+        } else if (plan.needs_ack() && !request.ack) {
+            result.message = "Not applied: this change needs your confirmation first.";
+        } else {
+            make_change(context, request, plan, result);
+        }
+        results.push_back(std::move(result));
+    }
+    if (backup_failure && !results.empty()) {
+        results.front().message += " (No automatic backup could be saved first: " + *backup_failure + ")";
+    }
+    context.forget_cached_items();
+    return results;
+}
+
+json::JsonValue plan_json(const PlannedChange& plan) {
+    json::JsonValue out = json::JsonValue::object();
+    out = json::add_string(std::move(out), "id", plan.id);
+    out = json::add_string(std::move(out), "name", plan.name);
+    out = json::add_string(std::move(out), "action", plan.action);
+    out = json::add_value(std::move(out), "risk", assessment_json(plan.risk));
+    out = json::add_strings(std::move(out), "problems", plan.problems);
+    out = json::add_bool(std::move(out), "blocked", plan.blocked());
+    out = json::add_bool(std::move(out), "admin_needed", plan.admin_needed);
+    if (plan.create) {
+        json::JsonValue spec = json::JsonValue::object();
+        spec = json::add_string(std::move(spec), "name", plan.create->name);
+        spec = json::add_string(std::move(spec), "command", plan.create->command);
+        spec = json::add_string(std::move(spec), "workdir", plan.create->workdir);
+        spec = json::add_string(std::move(spec), "mode", plan.create->mode);
+        spec = json::add_string(std::move(spec), "user", plan.create->user);
+        out = json::add_value(std::move(out), "spec", std::move(spec));
+    } else {
+        out = json::add_value(std::move(out), "spec", json::JsonValue());
+    }
+    return out;
+}
+
+json::JsonValue change_result_json(const ChangeResult& result) {
+    json::JsonValue out = json::JsonValue::object();
+    out = json::add_string(std::move(out), "id", result.id);
+    out = json::add_string(std::move(out), "name", result.name);
+    out = json::add_string(std::move(out), "action", result.action);
+    out = json::add_string(std::move(out), "message", result.message);
+    out = json::add_bool(std::move(out), "ok", result.ok);
+    out = json::add_bool(std::move(out), "admin", result.admin);
+    return out;
+}
+
+ChangeRequest change_request_from_json(const json::JsonValue& object) {
+    ChangeRequest request;
+    request.action = json::get_text(object, "action");
+    request.id = json::get_text(object, "id");
+    const json::JsonValue* spec = json::get(object, "spec");
+    const json::JsonValue& details = spec ? *spec : object;
+    request.name = json::get_text(details, "name");
+    request.command = json::get_text(details, "command");
+    request.exe = json::get_text(details, "exe");
+    request.workdir = json::get_text(details, "workdir");
+    request.mode = json::get_text(details, "mode");
+    request.user = json::get_text(details, "user");
+    if (const json::JsonValue* options = json::get(object, "options"); options && options->is_object()) {
+        for (const auto& [key, value] : options->as_object()) {
+            if (value.is_string()) request.options.emplace_back(key, value.as_string());
+        }
+    }
+    request.stop_now = json::get_flag(object, "stop_now");
+    request.ack = json::get_flag(object, "ack");
+    return request;
+}
+
+}  // namespace qm

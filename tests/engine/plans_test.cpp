@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "demo/demo_platform.h"
+#include "engine/backups.h"
+#include "engine/journal.h"
+#include "engine/plans.h"
+#include "platform/files.h"
+#include "support/fake_platform.h"
+#include "support/run_program.h"
+
+namespace qm {
+namespace {
+
+class PlansTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root_ = test::make_scratch_folder("plans");
+        context_ = std::make_unique<EngineContext>(std::make_unique<DemoPlatform>(false),
+                                                   data_folder_override(os::join_path(root_, "data")));
+    }
+    void TearDown() override { (void)os::remove_tree(root_); }
+
+    ChangeRequest request(std::string action, std::string id, bool ack = false) {
+        ChangeRequest r;
+        r.action = std::move(action);
+        r.id = std::move(id);
+        r.ack = ack;
+        return r;
+    }
+    ChangeResult apply_one(const ChangeRequest& r) { return apply_changes(*context_, {r}).front(); }
+    std::size_t automatic_backups() {
+        Result<std::vector<os::FolderEntry>> entries = os::list_folder(os::join_path(root_, "data/backups/auto"));
+        return entries ? entries->size() : 0;
+    }
+
+    std::string root_;
+    std::unique_ptr<EngineContext> context_;
+};
+
+const std::string spooler = "service|machine|Services|Spooler";
+const std::string steam = "run|user|HKCU\\Run\\64|Steam";
+
+TEST_F(PlansTest, RefusalsSayWhy) {
+    EXPECT_EQ(apply_one(request("disable", steam, true)).message, "Refused: It is already switched off.");
+    EXPECT_EQ(apply_one(request("enable", "run|user|HKCU\\Run\\64|Spotify", true)).message,
+              "Refused: It is already switched on.");
+    ChangeResult critical = apply_one(request("disable", "service|machine|Services|RpcSs", true));
+    EXPECT_FALSE(critical.ok);
+    EXPECT_EQ(critical.message,
+              "Refused: Almost every Windows component talks through Remote Procedure Call. Without it Windows does not start properly.");
+    EXPECT_EQ(apply_one(request("remove", "run|user|HKCU\\Run\\64|Spotify", true)).message,
+              "Refused: Only startup entries created by Quillmoor can be removed. Use Disable for others.");
+    EXPECT_EQ(apply_one(request("rename", "x", true)).message, "Refused: Unknown action \"rename\".");
+    EXPECT_EQ(apply_one(request("disable", "run|user|HKCU\\Run\\64|Gone", true)).message,
+              "Refused: The item was not found; it may have been removed since the last scan.");
+}
+
+TEST_F(PlansTest, CautionNeedsAckAndEveryChangeIsJournalled) {
+    ChangeResult without = apply_one(request("disable", spooler));
+    EXPECT_FALSE(without.ok);
+    EXPECT_EQ(without.message, "Not applied: this change needs your confirmation first.");
+    ChangeResult with = apply_one(request("disable", spooler, true));
+    EXPECT_TRUE(with.ok);
+    EXPECT_EQ(with.message, "Print Spooler will no longer start with Windows (demonstration only).");
+    std::vector<JournalRecord> journal = read_journal(context_->data_folder());
+    ASSERT_EQ(journal.size(), 1u);
+    EXPECT_EQ(journal[0].action, "disable");
+    EXPECT_EQ(journal[0].id, spooler);
+    EXPECT_FALSE(context_->find_item_by_id(spooler)->enabled);  // the cache was emptied and read again
+    EXPECT_EQ(automatic_backups(), 1u);
+    (void)apply_one(request("enable", steam, true));
+    EXPECT_EQ(automatic_backups(), 1u);  // one per context
+}
+
+TEST_F(PlansTest, CreateForAProgramThatAlreadyStartsBecomesEnable) {
+    (void)context_->running_programs();
+    ChangeRequest create = request("create", "svc|wuauserv", true);
+    create.name = "Windows Update";
+    create.command = "svchost.exe";
+    create.mode = "service-auto";
+    EXPECT_EQ(prepare_request(*context_, create).action, "enable");
+    ChangeResult result = apply_one(create);
+    EXPECT_TRUE(result.ok) << result.message;
+    EXPECT_EQ(result.action, "enable");
+    EXPECT_EQ(result.id, "service|machine|Services|wuauserv");
+}
+
+TEST_F(PlansTest, CreateChecksItsDetailsAndIsSafeForAListedProgram) {
+    (void)context_->installed_programs();
+    ChangeRequest create = request("create", "app|vlc");
+    create.name = "VLC";
+    create.command = "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\"";
+    create.mode = "login";
+    PlannedChange plan = plan_change(*context_, create);
+    EXPECT_FALSE(plan.blocked());
+    EXPECT_EQ(plan.risk.level, Level::safe);
+    EXPECT_EQ(plan.risk.reasons.front(), "Method: Start when I sign in.");
+    ChangeResult made = apply_one(create);
+    ASSERT_TRUE(made.ok) << made.message;
+    std::vector<JournalRecord> journal = read_journal(context_->data_folder());
+    ASSERT_EQ(journal.size(), 1u);
+    EXPECT_EQ(journal[0].spec[2], (SpecPair{"exe", "C:\\Program Files\\VideoLAN\\VLC\\vlc.exe"}));
+    EXPECT_EQ(journal[0].spec[5], (SpecPair{"user", "tamsel"}));
+    EXPECT_TRUE(context_->find_item_by_id(made.id)->managed);
+
+    ChangeRequest bad = request("create", "");
+    bad.name = "two\nlines";
+    bad.mode = "someday";
+    PlannedChange refused = plan_change(*context_, bad);
+    EXPECT_EQ(refused.problems,
+              (std::vector<std::string>{"A command is required.",
+                                        "The name contains a line break or an invisible control character, which is not allowed.",
+                                        "\"someday\" is not a way a program can be started on this computer."}));
+}
+
+TEST_F(PlansTest, BootEntryWithoutAdministratorRightsNeverReachesThePlatform) {
+    auto fake = std::make_unique<test::FakePlatform>();
+    fake->facts.admin = false;
+    test::FakePlatform* platform = fake.get();
+    EngineContext context(std::move(fake), data_folder_override(os::join_path(root_, "fake")));
+    ChangeRequest create = request("create", "", true);
+    create.name = "Tool";
+    create.command = "tool.exe --serve";
+    create.mode = "boot";
+    ChangeResult result = apply_changes(context, {create}).front();
+    EXPECT_TRUE(result.admin);
+    EXPECT_EQ(result.message, "This change needs administrator rights. Use \"Restart as administrator\".");
+    EXPECT_TRUE(platform->items.empty());
+}
+
+TEST_F(PlansTest, AnUnwritableDataFolderStillMakesTheChangeAndSaysSoTwice) {
+    std::string blocker = os::join_path(root_, "blocker");
+    ASSERT_TRUE(os::write_file_replace(blocker, "x").has_value());
+    EngineContext context(std::make_unique<DemoPlatform>(false), data_folder_override(os::join_path(blocker, "data")));
+    std::vector<ChangeResult> results = apply_changes(context, {request("disable", spooler, true), request("enable", steam, true)});
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_TRUE(results[0].ok && results[1].ok);
+    EXPECT_NE(results[0].message.find(" (the history could not be written: "), std::string::npos) << results[0].message;
+    EXPECT_NE(results[0].message.find(" (No automatic backup could be saved first: "), std::string::npos);
+    EXPECT_NE(results[1].message.find(" (the history could not be written: "), std::string::npos);
+    EXPECT_EQ(results[1].message.find("No automatic backup"), std::string::npos);
+    EXPECT_FALSE(context.find_item_by_id(spooler)->enabled);
+}
+
+TEST_F(PlansTest, TwoAppliesAtOnceMakeExactlyOneAutomaticBackup) {
+    std::thread first([&] { (void)apply_changes(*context_, {request("disable", spooler, true)}); });
+    std::thread second([&] { (void)apply_changes(*context_, {request("enable", steam, true)}); });
+    first.join();
+    second.join();
+    EXPECT_EQ(automatic_backups(), 1u);
+    // The backup holds the computer as it was before either change.
+    std::vector<BackupSummary> backups = list_backups(*context_);
+    ASSERT_EQ(backups.size(), 1u);
+    json::JsonValue saved = parse_backup(os::read_file(backups[0].path).value()).value();
+    for (const json::JsonValue& item : json::get(saved, "items")->as_array()) {
+        if (json::get_text(item, "id") == spooler) {
+            EXPECT_TRUE(json::get_flag(item, "enabled"));
+        }
+        if (json::get_text(item, "id") == steam) {
+            EXPECT_FALSE(json::get_flag(item, "enabled"));
+        }
+    }
+}
+
+TEST_F(PlansTest, PlanJsonHasItsKeysInOrder) {
+    json::JsonValue plan = plan_json(plan_change(*context_, request("disable", spooler)));
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : plan.as_object()) keys.push_back(key);
+    EXPECT_EQ(keys, (std::vector<std::string>{"id", "name", "action", "risk", "problems", "blocked", "admin_needed", "spec"}));
+    EXPECT_TRUE(json::get(plan, "spec")->is_null());
+    ChangeRequest lenient = change_request_from_json(json::parse(R"({"action":"disable","id":5,"ack":"yes","stop_now":true})").value());
+    EXPECT_EQ(lenient.id, "");
+    EXPECT_FALSE(lenient.ack);
+    EXPECT_TRUE(lenient.stop_now);
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include "demo/demo_platform.h"
+#include "engine/backups.h"
+#include "engine/journal.h"
+#include "engine/plans.h"
+#include "engine/undo.h"
+#include "platform/files.h"
+#include "support/run_program.h"
+
+namespace qm {
+namespace {
+
+ChangeRequest acked(std::string action, std::string id) {
+    ChangeRequest request;
+    request.action = std::move(action);
+    request.id = std::move(id);
+    request.ack = true;
+    return request;
+}
+
+class UndoAndBackupsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root_ = test::make_scratch_folder("undo");
+        context_ = std::make_unique<EngineContext>(std::make_unique<DemoPlatform>(false),
+                                                   data_folder_override(os::join_path(root_, "data")));
+    }
+    void TearDown() override { (void)os::remove_tree(root_); }
+
+    std::uint64_t last_seq() { return read_journal(context_->data_folder()).back().seq; }
+    ChangeResult create_vlc() {
+        (void)context_->installed_programs();
+        ChangeRequest create;
+        create.action = "create";
+        create.id = "app|vlc";
+        create.name = "VLC";
+        create.command = "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\" --started";
+        create.mode = "login";
+        return apply_changes(*context_, {create}).front();
+    }
+
+    std::string root_;
+    std::unique_ptr<EngineContext> context_;
+};
+
+TEST_F(UndoAndBackupsTest, UndoReversesADisableOnce) {
+    ChangeRequest disable = acked("disable", "service|machine|Services|Spooler");
+    ASSERT_TRUE(apply_changes(*context_, {disable}).front().ok);
+    const std::uint64_t seq = last_seq();
+    EXPECT_EQ(undo_change(*context_, 424242, false).message, "That entry is not in the history.");
+    UndoResult undone = undo_change(*context_, seq, false);
+    ASSERT_TRUE(undone.ok) << undone.message;
+    EXPECT_EQ(undone.message, "Print Spooler will start with Windows (demonstration only).");
+    EXPECT_TRUE(context_->find_item_by_id("service|machine|Services|Spooler")->enabled);
+    EXPECT_EQ(undo_change(*context_, seq, true).message, "That change was already undone.");
+    std::vector<HistoryEntry> history = journal_history(context_->data_folder());
+    EXPECT_EQ(history[0].record.action, "undo");
+    EXPECT_FALSE(history[0].undoable);
+    EXPECT_TRUE(history[1].undone);
+}
+
+TEST_F(UndoAndBackupsTest, UndoOfARemoveAsksThenRecreates) {
+    ChangeResult created = create_vlc();
+    ASSERT_TRUE(created.ok) << created.message;
+    ChangeRequest remove = acked("remove", created.id);
+    ASSERT_TRUE(apply_changes(*context_, {remove}).front().ok);
+    const std::uint64_t seq = last_seq();
+    UndoResult asked = undo_change(*context_, seq, false);
+    EXPECT_FALSE(asked.ok);
+    EXPECT_EQ(asked.message,
+              "CONFIRM: It would create \"VLC\" running: \"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\" --started");
+    EXPECT_FALSE(context_->find_item_by_id(created.id).has_value());
+    UndoResult recreated = undo_change(*context_, seq, true);
+    ASSERT_TRUE(recreated.ok) << recreated.message;
+    EXPECT_EQ(recreated.message, "Recreated Quillmoor-VLC.");
+    EXPECT_TRUE(context_->find_item_by_id(created.id).has_value());
+}
+
+TEST_F(UndoAndBackupsTest, UndoOfACreateRemovesItAndAGoneItemIsRefused) {
+    ChangeResult created = create_vlc();
+    ASSERT_TRUE(created.ok);
+    const std::uint64_t create_seq = last_seq();
+    UndoResult removed = undo_change(*context_, create_seq, false);
+    ASSERT_TRUE(removed.ok) << removed.message;
+    EXPECT_FALSE(context_->find_item_by_id(created.id).has_value());
+
+    JournalRecord ghost;
+    ghost.action = "disable";
+    ghost.id = "run|user|HKCU\\Run\\64|Ghost";
+    ghost.ok = true;
+    ASSERT_TRUE(append_journal(context_->data_folder(), ghost).has_value());
+    EXPECT_EQ(undo_change(*context_, last_seq(), true).message,
+              "Refused: The item was not found; it may have been removed since the last scan.");
+
+    JournalRecord bare;
+    bare.action = "remove";
+    bare.id = "run|user|HKCU\\Run\\64|Quillmoor-bare";
+    bare.ok = true;
+    ASSERT_TRUE(append_journal(context_->data_folder(), bare).has_value());
+    EXPECT_EQ(undo_change(*context_, last_seq(), true).message,
+              "The original command was not recorded, so it cannot be recreated.");
+}
+
+TEST_F(UndoAndBackupsTest, BackupNamesNeverCollide) {
+    EXPECT_EQ(backup_file_name("My_PC (2)", "2026-12-07 10:32:24", false), "quillmoor-backup-MyPC2-20261207T103224.json");
+    EXPECT_EQ(backup_file_name("__", "2026-12-07 10:32:24", true), "auto-quillmoor-backup-computer-20261207T103224.json");
+    json::JsonValue backup = make_backup(*context_, "one");
+    Result<std::string> first = save_backup(*context_, backup, false);
+    Result<std::string> second = save_backup(*context_, backup, false);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(second->substr(0, second->size() - 7) + ".json", *first);
+    EXPECT_TRUE(second->ends_with("-2.json"));
+    for (const char* bad : {"", "a..json", "a/b.json", "a\\b.json", "c:x.json", "backup.txt"}) {
+        EXPECT_FALSE(is_valid_backup_name(bad)) << bad;
+        EXPECT_EQ(read_backup(*context_, bad).error(), "That is not a backup file name.");
+    }
+    EXPECT_EQ(read_backup(*context_, "missing.json").error(), "That backup was not found.");
+}
+
+TEST_F(UndoAndBackupsTest, ThirtyAutomaticBackupsAreKeptAndManualOnesNever) {
+    json::JsonValue backup = make_backup(*context_, "x");
+    ASSERT_TRUE(save_backup(*context_, backup, false).has_value());
+    std::vector<std::string> saved;
+    for (int i = 0; i < 31; ++i) saved.push_back(save_backup(*context_, backup, true).value());
+    Result<std::vector<os::FolderEntry>> automatic = os::list_folder(os::join_path(backup_folder(*context_), "auto"));
+    ASSERT_EQ(automatic->size(), 30u);
+    // All were made within a second or two; the oldest (first) one is the one removed,
+    // even though "-10" sorts before "-2" as plain text.
+    EXPECT_EQ(os::path_kind(saved[0]), os::PathKind::missing);
+    for (std::size_t i = 1; i < saved.size(); ++i) EXPECT_EQ(os::path_kind(saved[i]), os::PathKind::file) << saved[i];
+    EXPECT_EQ(list_backups(*context_).size(), 31u);
+}
+
+TEST_F(UndoAndBackupsTest, ParsingAndRestoringOntoTheSameComputer) {
+    EXPECT_EQ(parse_backup("{\"format\":\"quillmoor-knowledge\"}").error(), "That file is not a Quillmoor backup.");
+    EXPECT_EQ(parse_backup("{\"format\":\"quillmoor-backup\",\"items\":{}}").error(), "That backup has no items.");
+    EXPECT_EQ(parse_backup("nope").error(), "That file is not a Quillmoor backup (bad literal at byte 0).");
+
+    json::JsonValue backup = make_backup(*context_, "before");
+    RestorePlan same = restore_plan(*context_, backup);
+    EXPECT_TRUE(same.rows.empty());
+    EXPECT_EQ(same.same, 25u);
+    EXPECT_FALSE(same.different_computer);
+
+    ChangeResult created = create_vlc();
+    ChangeRequest disable = acked("disable", "service|machine|Services|Spooler");
+    ASSERT_TRUE(apply_changes(*context_, {disable}).front().ok);
+    RestorePlan later = restore_plan(*context_, backup);
+    ASSERT_EQ(later.rows.size(), 2u);
+    EXPECT_EQ(later.rows[0].what, "state");
+    EXPECT_TRUE(later.rows[0].ticked);
+    EXPECT_EQ(later.rows[0].request->action, "enable");
+    EXPECT_EQ(later.rows[0].text, "Now off; the backup had it on (Automatic).");
+    EXPECT_EQ(later.rows[1].what, "remove");
+    EXPECT_FALSE(later.rows[1].ticked);
+
+    // A backup taken with the entry, restored after it is gone, offers to recreate it.
+    json::JsonValue with_entry = make_backup(*context_, "with");
+    ChangeRequest remove = acked("remove", created.id);
+    ASSERT_TRUE(apply_changes(*context_, {remove}).front().ok);
+    RestorePlan gone = restore_plan(*context_, with_entry);
+    ASSERT_EQ(gone.rows.size(), 1u);
+    EXPECT_EQ(gone.rows[0].what, "recreate");
+    EXPECT_TRUE(gone.rows[0].ticked);
+    EXPECT_EQ(gone.rows[0].request->id, "restore|" + created.id);
+    EXPECT_EQ(gone.rows[0].request->command, "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\" --started");
+
+    json::JsonValue other = json::parse(R"({"format":"quillmoor-backup","host":"demo-pc","os":"windows","items":[]})").value();
+    EXPECT_FALSE(restore_plan(*context_, other).different_computer);
+    json::JsonValue foreign = json::parse(R"({"format":"quillmoor-backup","host":"OTHER","items":[]})").value();
+    EXPECT_TRUE(restore_plan(*context_, foreign).different_computer);
+}
+
+}  // namespace
+}  // namespace qm
