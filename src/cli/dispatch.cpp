@@ -89,8 +89,12 @@ std::string version_text() {
     return text;
 }
 
-int dispatch(const std::vector<std::string>& arguments, const Streams& streams) {
-    const ParsedArgs args = split_arguments(arguments);
+namespace {
+
+// Help, version, unknown command words and missing operands: everything that
+// is answered before a platform exists. Gives the exit code when answered.
+std::optional<int> answer_before_platform(const ParsedArgs& args, const std::vector<std::string>& arguments,
+                                          const Streams& streams, const CommandEntry*& entry) {
     const std::string command = args.positionals.empty() ? std::string("serve") : args.positionals[0];
 
     bool wants_help = command == "help" || args.has_flag("--help");
@@ -106,7 +110,7 @@ int dispatch(const std::vector<std::string>& arguments, const Streams& streams) 
 
     // Unknown words and missing operands are refused before anything is built,
     // so that a mistyped command leaves no demonstration folder behind.
-    const CommandEntry* entry = find_command(command);
+    entry = find_command(command);
     if (entry == nullptr) {
         streams.err("Unknown command \"" + command + "\". Try: quillmoor help\n");
         return 2;
@@ -115,6 +119,23 @@ int dispatch(const std::vector<std::string>& arguments, const Streams& streams) 
         streams.err(*usage);
         return 2;
     }
+    return std::nullopt;
+}
+
+}  // namespace
+
+int run_command(const std::vector<std::string>& arguments, const Streams& streams, EngineContext& engine) {
+    const ParsedArgs args = split_arguments(arguments);
+    const CommandEntry* entry = nullptr;
+    if (std::optional<int> answered = answer_before_platform(args, arguments, streams, entry)) return *answered;
+    CommandContext context{args, streams, engine};
+    return entry->run(context);
+}
+
+int dispatch(const std::vector<std::string>& arguments, const Streams& streams) {
+    const ParsedArgs args = split_arguments(arguments);
+    const CommandEntry* entry = nullptr;
+    if (std::optional<int> answered = answer_before_platform(args, arguments, streams, entry)) return *answered;
 
     std::unique_ptr<Platform> platform;
     std::optional<DataFolder> data_folder;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/streams.h"
+#include "engine/engine_context.h"
 #include "util/result.h"
 
 namespace qm::cli {
@@ -20,6 +21,11 @@ namespace qm::cli {
 int process_entry(const std::vector<std::string>& arguments);
 
 int dispatch(const std::vector<std::string>& arguments, const Streams& streams);
+
+// Runs one command on an engine that already exists (so that several
+// commands can share one demonstration computer); help, version, unknown
+// words and missing operands are answered as dispatch answers them.
+int run_command(const std::vector<std::string>& arguments, const Streams& streams, EngineContext& engine);
 
 // A new, empty folder "quillmoor-demo-{12 hex digits}" in the system's
 // temporary folder (up to 10 names are tried).

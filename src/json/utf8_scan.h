@@ -1,0 +1,109 @@
+// Byte scanning shared by the JSON reader and writer (internal to src/json).
+//
+// Word-at-a-time searches for the bytes that end a plain run inside a string,
+// and a check of one UTF-8 sequence. Pure functions on caller-owned bytes.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace qm::json::scan {
+
+inline constexpr std::uint64_t ones = 0x0101010101010101ULL;
+inline constexpr std::uint64_t high_bits = 0x8080808080808080ULL;
+
+// Loads eight bytes so that the first byte in memory is the least significant.
+inline std::uint64_t load_word(const char* p) noexcept {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    if constexpr (std::endian::native == std::endian::big) word = std::byteswap(word);
+    return word;
+}
+
+// Marks (high bit) the bytes equal to `byte`. A byte above a marked one may be
+// marked falsely, so only the lowest mark is exact: that is the one we use.
+constexpr std::uint64_t bytes_equal(std::uint64_t word, unsigned char byte) noexcept {
+    const std::uint64_t v = word ^ (ones * byte);
+    return (v - ones) & ~v & high_bits;
+}
+
+// Marks the bytes below `limit` (limit <= 0x80), with the same caveat.
+constexpr std::uint64_t bytes_below(std::uint64_t word, unsigned char limit) noexcept {
+    return (word - ones * limit) & ~word & high_bits;
+}
+
+inline std::size_t lowest_marked_byte(std::uint64_t marks) noexcept {
+    return static_cast<std::size_t>(std::countr_zero(marks)) / 8;
+}
+
+// First byte in [p, end) that is '"', '\\' or not ASCII; `end` when none.
+inline const char* find_reader_stop(const char* p, const char* end) noexcept {
+    while (end - p >= 8) {
+        const std::uint64_t word = load_word(p);
+        const std::uint64_t marks = bytes_equal(word, '"') | bytes_equal(word, '\\') | (word & high_bits);
+        if (marks != 0) return p + lowest_marked_byte(marks);
+        p += 8;
+    }
+    while (p < end) {
+        const auto byte = static_cast<unsigned char>(*p);
+        if (byte == '"' || byte == '\\' || byte >= 0x80) return p;
+        ++p;
+    }
+    return p;
+}
+
+// First byte in [p, end) that the writer must look at: '"', '\\', a control
+// character below 0x20, or not ASCII; `end` when none.
+inline const char* find_writer_stop(const char* p, const char* end) noexcept {
+    while (end - p >= 8) {
+        const std::uint64_t word = load_word(p);
+        const std::uint64_t marks = bytes_equal(word, '"') | bytes_equal(word, '\\') |
+                                    bytes_below(word, 0x20) | (word & high_bits);
+        if (marks != 0) return p + lowest_marked_byte(marks);
+        p += 8;
+    }
+    while (p < end) {
+        const auto byte = static_cast<unsigned char>(*p);
+        if (byte == '"' || byte == '\\' || byte < 0x20 || byte >= 0x80) return p;
+        ++p;
+    }
+    return p;
+}
+
+// Checks the UTF-8 sequence starting at p (whose first byte is not ASCII).
+// Returns its length when it is well formed (no overlong forms, no encoded
+// surrogates, nothing above U+10FFFF); otherwise minus the length of its
+// longest well-formed prefix, at least one byte, which is the stretch that
+// counts as one bad character.
+inline int utf8_sequence(const char* p, const char* end) noexcept {
+    const auto lead = static_cast<unsigned char>(p[0]);
+    int length = 0;
+    unsigned char second_low = 0x80;
+    unsigned char second_high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) second_low = 0xA0;   // overlong
+        if (lead == 0xED) second_high = 0x9F;  // U+D800..U+DFFF
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) second_low = 0x90;   // overlong
+        if (lead == 0xF4) second_high = 0x8F;  // above U+10FFFF
+    } else {
+        return -1;
+    }
+    const std::ptrdiff_t available = end - p;
+    for (int i = 1; i < length; ++i) {
+        if (i >= available) return -i;
+        const auto byte = static_cast<unsigned char>(p[i]);
+        const unsigned char low = i == 1 ? second_low : 0x80;
+        const unsigned char high = i == 1 ? second_high : 0xBF;
+        if (byte < low || byte > high) return -i;
+    }
+    return length;
+}
+
+}  // namespace qm::json::scan

@@ -1,0 +1,144 @@
+// The change commands: first as separate runs of the real program (each
+// starts a fresh demonstration computer), then as one session of work on one
+// demonstration computer inside this process.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "cli/dispatch.h"
+#include "demo/demo_platform.h"
+#include "engine/backups.h"
+#include "engine/journal.h"
+#include "platform/files.h"
+#include "support/run_program.h"
+
+namespace qm::cli {
+namespace {
+
+struct Outcome {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+TEST(ChangeCommands, SingleRunsOfTheProgram) {
+    auto run = [](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), "--demo");
+        test::ProgramRun r = test::run_program(arguments);
+        return Outcome{r.exit_code, r.out, r.err};
+    };
+    Outcome ask = run({"disable", "Print Spooler"});
+    EXPECT_EQ(ask.code, 4);
+    EXPECT_EQ(ask.err, "  This needs a decision. Run it again with --yes if you accept that.\n");
+    Outcome yes = run({"disable", "Print Spooler", "--yes"});
+    EXPECT_EQ(yes.code, 0);
+    EXPECT_EQ(yes.out, "Print Spooler will no longer start with Windows (demonstration only).\n");
+    Outcome critical = run({"disable", "RpcSs", "--yes"});
+    EXPECT_EQ(critical.code, 1);
+    EXPECT_EQ(critical.err, "  Quillmoor will not switch this off.\n");
+    Outcome off = run({"disable", "Steam"});
+    EXPECT_EQ(off.code, 1);
+    EXPECT_EQ(off.err, "  Not possible: It is already switched off.\n");
+
+    Outcome login = run({"add", "vlc"});
+    EXPECT_EQ(login.code, 0) << login.err;
+    EXPECT_EQ(login.out,
+              "Will make \"VLC media player\" start with the computer: \"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\"\n"
+              "  Method: Start when I sign in\n"
+              "Quillmoor-VLC media player will start with Windows (demonstration only).\n");
+    Outcome boot = run({"add", "Notepad++", "--mode", "boot", "--name", "Editor", "--args", "-multiInst", "--yes"});
+    EXPECT_EQ(boot.code, 0) << boot.err;
+    EXPECT_EQ(boot.out,
+              "Will make \"Editor\" start with the computer: \"C:\\Program Files\\Notepad++\\notepad++.exe\" -multiInst\n"
+              "  Method: Start when the computer starts, before anyone signs in\n"
+              "Editor will start with Windows (demonstration only).\n");
+    Outcome nothing = run({"add", "no-such-program"});
+    EXPECT_EQ(nothing.code, 1);
+    EXPECT_EQ(nothing.err,
+              "No running or installed program matches \"no-such-program\", and it is not a file. Try: quillmoor running\n");
+
+    EXPECT_EQ(run({"remove", "Spotify"}).code, 4);
+    Outcome not_own = run({"remove", "Spotify", "--yes"});
+    EXPECT_EQ(not_own.code, 1);
+    EXPECT_EQ(not_own.err, "  Not possible: Only startup entries created by Quillmoor can be removed. Use Disable for others.\n");
+
+    Outcome backup = run({"backup", "--label", "mine"});
+    EXPECT_EQ(backup.code, 0);
+    EXPECT_TRUE(std::regex_match(backup.out, std::regex("Saved 25 items to .*quillmoor-backup-DEMO-PC-[0-9]{8}T[0-9]{6}\\.json\n")))
+        << backup.out;
+    Outcome none = run({"backups"});
+    EXPECT_TRUE(none.out.ends_with(
+        "(none yet; 'quillmoor backup' makes one, and one is made automatically before any change)\n"));
+    EXPECT_EQ(run({"history"}).out, "No changes have been recorded yet.\n");
+    EXPECT_EQ(run({"undo", "5"}).err, "That entry is not in the history.\n");
+    EXPECT_EQ(run({"restore", "nothing.json"}).err, "That backup was not found.\n");
+}
+
+class Session : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = test::make_scratch_folder("session");
+        engine_ = std::make_unique<EngineContext>(std::make_unique<DemoPlatform>(false), data_folder_override(folder_));
+    }
+    void TearDown() override { (void)os::remove_tree(folder_); }
+    Outcome run(std::vector<std::string> arguments) {
+        Outcome r{0, "", ""};
+        Streams streams{[&r](std::string_view t) { r.out.append(t); }, [&r](std::string_view t) { r.err.append(t); }};
+        r.code = run_command(arguments, streams, *engine_);
+        return r;
+    }
+    std::string folder_;
+    std::unique_ptr<EngineContext> engine_;
+};
+
+TEST_F(Session, AWholeSessionOfWorkOnOneComputer) {
+    ASSERT_EQ(run({"backup", "--label", "before"}).code, 0);
+    std::string backup_name = list_backups(*engine_).front().name;
+
+    EXPECT_EQ(run({"disable", "Spotify"}).code, 0);
+    EXPECT_EQ(run({"add", "vlc"}).code, 0);
+    EXPECT_EQ(run({"list", "--off"}).out.find("Spotify") != std::string::npos, true);
+
+    Outcome history = run({"history"});
+    EXPECT_TRUE(history.out.starts_with("SEQ             TIME (UTC)           ACTION    ITEM\n")) << history.out;
+    EXPECT_NE(history.out.find("create    Quillmoor-VLC media player\n"), std::string::npos) << history.out;
+    EXPECT_NE(history.out.find("disable   Spotify\n"), std::string::npos);
+
+    Outcome backups = run({"backups"});
+    EXPECT_NE(backups.out.find("Automatic, before changes"), std::string::npos);
+    EXPECT_NE(backups.out.find("before"), std::string::npos);
+
+    Outcome plan = run({"restore", backup_name});
+    EXPECT_EQ(plan.code, 0);
+    EXPECT_NE(plan.out.find("[DO  ] enable Spotify - Now off; the backup had it on (Enabled).\n"), std::string::npos) << plan.out;
+    EXPECT_NE(plan.out.find("[SKIP] remove Quillmoor-VLC media player - "), std::string::npos);
+    EXPECT_TRUE(plan.out.ends_with("\nNothing was changed. Add --apply to do the items marked DO.\n")) << plan.out;
+    EXPECT_TRUE(run({"list", "--off"}).out.find("Spotify") != std::string::npos);  // --yes alone changes nothing
+    (void)run({"restore", backup_name, "--yes"});
+    EXPECT_TRUE(run({"list", "--off"}).out.find("Spotify") != std::string::npos);
+
+    Outcome applied = run({"restore", backup_name, "--apply", "--all"});
+    EXPECT_EQ(applied.code, 0) << applied.out;
+    EXPECT_NE(applied.out.find("[ok  ] Spotify Spotify will start with Windows (demonstration only).\n"), std::string::npos)
+        << applied.out;
+    EXPECT_NE(applied.out.find("[ok  ] Quillmoor-VLC media player Removed Quillmoor-VLC media player (demonstration only).\n"),
+              std::string::npos);
+
+    // Undo the removal: it asks first, then recreates.
+    std::vector<HistoryEntry> entries = journal_history(engine_->data_folder());
+    ASSERT_EQ(entries.front().record.action, "remove");
+    const std::string seq = std::to_string(entries.front().record.seq);
+    Outcome asked = run({"undo", seq});
+    EXPECT_EQ(asked.code, 4);
+    EXPECT_EQ(asked.err,
+              "CONFIRM: It would create \"VLC media player\" running: \"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\"\n"
+              "Run it again with --yes if you accept that.\n");
+    Outcome undone = run({"undo", seq, "--yes"});
+    EXPECT_EQ(undone.code, 0) << undone.err;
+    EXPECT_EQ(undone.out, "Recreated Quillmoor-VLC media player.\n");
+    EXPECT_NE(run({"history"}).out.find("  [undone]"), std::string::npos);
+    EXPECT_EQ(run({"undo", seq, "--yes"}).err, "That change was already undone.\n");
+}
+
+}  // namespace
+}  // namespace qm::cli

@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <type_traits>
+
+#include "json/json.h"
+
+namespace qm::json {
+namespace {
+
+using Type = JsonValue::Type;
+
+TEST(JsonValue, ConstructorsChooseTheRightCase) {
+    EXPECT_EQ(JsonValue().type(), Type::null);
+    EXPECT_EQ(JsonValue(nullptr).type(), Type::null);
+    EXPECT_EQ(JsonValue("text").type(), Type::string);  // not a bool
+    EXPECT_EQ(JsonValue(static_cast<const char*>(nullptr)).as_string(), "");
+    EXPECT_EQ(JsonValue(std::string_view("view")).as_string(), "view");
+    EXPECT_EQ(JsonValue(false).type(), Type::boolean);
+    EXPECT_EQ(JsonValue(3).as_number(), 3);
+    EXPECT_EQ(JsonValue(std::uint64_t{1} << 53).as_number(), 9007199254740992.0);
+    EXPECT_EQ(JsonValue(-5L).as_number(), -5);
+    EXPECT_EQ(JsonValue(7U).as_number(), 7);
+    EXPECT_EQ(JsonValue(std::size_t{9}).as_number(), 9);
+    EXPECT_TRUE(JsonValue::array().is_array() && JsonValue::array().as_array().empty());
+    EXPECT_TRUE(JsonValue::object().is_object() && JsonValue::object().as_object().empty());
+    static_assert(!std::is_constructible_v<JsonValue, int*>);
+    static_assert(!std::is_constructible_v<JsonValue, const void*>);
+}
+
+TEST(JsonValue, CopiesAreIndependentAndChildrenCanReplaceTheirParent) {
+    JsonValue original = add_strings(JsonValue::object(), "list", {"a", "b"});
+    JsonValue copy = original;
+    copy.as_object()[0].second.push_back("c");
+    EXPECT_EQ(original.as_object()[0].second.as_array().size(), 2u);
+    EXPECT_NE(copy, original);
+
+    JsonValue parent(JsonValue::Array{JsonValue(JsonValue::Array{"inner"}), 2});
+    parent = parent.as_array()[0];
+    EXPECT_EQ(parent, JsonValue(JsonValue::Array{"inner"}));
+    parent = std::move(parent.as_array()[0]);
+    EXPECT_EQ(parent, JsonValue("inner"));
+}
+
+TEST(JsonValue, EqualityIsDeepAndOrdered) {
+    const JsonValue ab = add_number(add_number(JsonValue::object(), "a", 1), "b", 2);
+    const JsonValue ba = add_number(add_number(JsonValue::object(), "b", 2), "a", 1);
+    EXPECT_NE(ab, ba);
+    EXPECT_EQ(ab, add_number(add_number(JsonValue::object(), "a", 1), "b", 2));
+    EXPECT_EQ(JsonValue(-0.0), JsonValue(0.0));
+    EXPECT_NE(JsonValue(0.0), JsonValue(false));
+    EXPECT_NE(JsonValue(""), JsonValue());
+    EXPECT_NE(JsonValue(JsonValue::Array{1}), JsonValue(JsonValue::Array{1, 1}));
+}
+
+TEST(JsonValue, AccessorsOfTheWrongTypeStaySafe) {
+    JsonValue number(4.5);
+    EXPECT_FALSE(number.as_bool());
+    EXPECT_EQ(number.as_string(), "");
+    EXPECT_TRUE(std::as_const(number).as_array().empty());
+    EXPECT_TRUE(std::as_const(number).as_object().empty());
+    EXPECT_EQ(JsonValue("4").as_number(), 0);
+    number.push_back(1);  // turns the number into an array
+    EXPECT_EQ(number, JsonValue(JsonValue::Array{1}));
+}
+
+TEST(JsonBuilder, StepsAppendInOrderAndNeverReplace) {
+    JsonValue object = JsonValue::object();
+    object = add_string(std::move(object), "name", "x");
+    object = add_bool(std::move(object), "on", true);
+    object = add_number(std::move(object), "ratio", 0.5);
+    object = add_count(std::move(object), "count", 12);
+    object = add_strings(std::move(object), "list", {"p", "q"});
+    object = add_value(std::move(object), "none", JsonValue());
+    object = add_string(std::move(object), "name", "y");
+    EXPECT_EQ(write(object),
+              R"({"name":"x","on":true,"ratio":0.5,"count":12,"list":["p","q"],"none":null,"name":"y"})");
+    EXPECT_EQ(get_text(object, "name"), "x");
+}
+
+TEST(JsonBuilder, StepsOnAValueThatIsNotAnObjectChangeNothing) {
+    const JsonValue others[] = {JsonValue(), JsonValue(true), JsonValue(1), JsonValue("s"),
+                                JsonValue(JsonValue::Array{1})};
+    for (const JsonValue& other : others) {
+        EXPECT_EQ(add_string(other, "k", "v"), other);
+        EXPECT_EQ(add_bool(other, "k", true), other);
+        EXPECT_EQ(add_number(other, "k", 1), other);
+        EXPECT_EQ(add_count(other, "k", 1), other);
+        EXPECT_EQ(add_strings(other, "k", {"v"}), other);
+        EXPECT_EQ(add_value(other, "k", JsonValue::object()), other);
+    }
+}
+
+TEST(JsonLookup, TypedLookUps) {
+    const JsonValue object = parse(R"({"s":"text","t":true,"one":1,"str":"true","n":null})").value();
+    EXPECT_EQ(get(object, "missing"), nullptr);
+    EXPECT_EQ(get(JsonValue(JsonValue::Array{"s"}), "s"), nullptr);
+    EXPECT_EQ(get(object, "n")->type(), Type::null);
+    EXPECT_EQ(get_text(object, "s"), "text");
+    EXPECT_EQ(get_text(object, "one"), "");
+    EXPECT_EQ(get_text(object, "missing"), "");
+    EXPECT_TRUE(get_flag(object, "t"));
+    EXPECT_FALSE(get_flag(object, "one"));
+    EXPECT_FALSE(get_flag(object, "str"));
+    EXPECT_FALSE(get_flag(object, "missing"));
+    EXPECT_EQ(as_text(*get(object, "s")), "text");
+    EXPECT_EQ(as_text(*get(object, "t")), std::nullopt);
+}
+
+TEST(JsonLookup, CountsTruncateAndClamp) {
+    constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+    const struct {
+        JsonValue value;
+        std::uint64_t count;
+    } cases[] = {
+        {JsonValue(5), 5},
+        {JsonValue(5.99), 5},
+        {JsonValue(0.5), 0},
+        {JsonValue(-1), 0},
+        {JsonValue(-0.5), 0},
+        {JsonValue(std::nan("")), 0},  // only a built value can hold NaN
+        {JsonValue(-std::numeric_limits<double>::infinity()), 0},
+        {JsonValue(std::numeric_limits<double>::infinity()), max},
+        {JsonValue(18446744073709551616.0), max},  // 2^64
+        {JsonValue(1e30), max},
+        {JsonValue(18446744073709549568.0), 18446744073709549568ULL},  // largest double below 2^64
+        {JsonValue(9007199254740993.0), 9007199254740992ULL},
+        {JsonValue("5"), 0},
+        {JsonValue(true), 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(get_count(add_value(JsonValue::object(), "n", c.value), "n"), c.count) << write(c.value);
+    }
+    EXPECT_EQ(get_count(JsonValue::object(), "n"), 0u);
+    EXPECT_EQ(get_count(parse(R"({"n":1e400})").value_or(JsonValue()), "n"), 0u);  // refused, not infinite
+    EXPECT_EQ(get_count(parse(R"({"n":123456789012})").value(), "n"), 123456789012u);
+}
+
+}  // namespace
+}  // namespace qm::json
