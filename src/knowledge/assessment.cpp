@@ -74,11 +74,18 @@ std::vector<std::string> candidate_names(const StartupItem& item) {
 
 RuleIndex::RuleIndex(const std::vector<KnowledgeRule>& rules) : rules_(rules) {
     for (std::size_t i = 0; i < rules.size(); ++i) {
-        if (is_exact_pattern(rules[i].pattern)) {
-            first_exact_.emplace(rules[i].pattern, i);  // keeps the first of equal patterns
-        } else {
-            widening_.push_back(i);
+        const std::string& pattern = rules[i].pattern;
+        if (is_exact_pattern(pattern)) {
+            first_exact_.emplace(pattern, i);  // keeps the first of equal patterns
+            continue;
         }
+        std::size_t begin = pattern.find_first_not_of('*');
+        if (begin == std::string::npos) continue;  // stars only: matches nothing
+        std::size_t end = pattern.find_last_not_of('*');
+        const bool leading = pattern.front() == '*';
+        const bool trailing = pattern.back() == '*' && pattern.size() > 1;
+        Widening how = leading && trailing ? Widening::contains : leading ? Widening::ends_with : Widening::begins_with;
+        widening_.push_back(WideningRule{i, how, pattern.substr(begin, end - begin + 1)});
     }
 }
 
@@ -87,10 +94,16 @@ const KnowledgeRule* RuleIndex::find(const std::vector<std::string>& names) cons
     for (const std::string& name : names) {
         if (auto it = first_exact_.find(name); it != first_exact_.end()) best = std::min(best, it->second);
     }
-    for (std::size_t index : widening_) {
-        if (index >= best) break;
+    for (const WideningRule& rule : widening_) {
+        if (rule.index >= best) break;
         for (const std::string& name : names) {
-            if (pattern_matches(rules_[index].pattern, name)) return &rules_[index];
+            bool hit = false;
+            switch (rule.how) {
+                case Widening::contains: hit = name.find(rule.core) != std::string::npos; break;
+                case Widening::ends_with: hit = name.ends_with(rule.core); break;
+                case Widening::begins_with: hit = name.starts_with(rule.core); break;
+            }
+            if (hit) return &rules_[rule.index];
         }
     }
     return best < rules_.size() ? &rules_[best] : nullptr;

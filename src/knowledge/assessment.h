@@ -32,9 +32,15 @@ public:
     [[nodiscard]] const KnowledgeRule* find(const std::vector<std::string>& names) const;
 
 private:
+    enum class Widening { contains, ends_with, begins_with };
+    struct WideningRule {
+        std::size_t index;
+        Widening how;
+        std::string core;  // the pattern without its end stars
+    };
     const std::vector<KnowledgeRule>& rules_;
     std::unordered_map<std::string, std::size_t> first_exact_;
-    std::vector<std::size_t> widening_;  // rules with a star at an end, in order
+    std::vector<WideningRule> widening_;  // rules with a star at an end, in order
 };
 
 class Assessor {
