@@ -2,9 +2,12 @@
 //
 // The child gets the null device as standard input, two pipes for standard
 // output and error (drained by two threads, so a child that fills one cannot
-// block on the other) and, on Windows, no console window. The runner never
-// fails: a child that cannot be started is described in `err`. Several runs
-// may happen at once on different threads; they share nothing.
+// block on the other) and, on Windows, no console window. Output is collected
+// until both pipes close, but never past the time limit (or one second after
+// the child's end, when that is later), so a program the child leaves running
+// with its pipes cannot hold the caller. The runner never fails: a child that
+// cannot be started is described in `err`. Several runs may happen at once on
+// different threads; they share nothing, and no child inherits another's pipes.
 #pragma once
 
 #include <chrono>
@@ -26,7 +29,9 @@ struct ChildRequest {
 struct ChildBytes {
     std::string out;  // raw bytes of standard output
     std::string err;  // raw bytes of standard error; the start failure in words when it did not start
-    std::optional<std::uint32_t> exit_code;  // absent: not started, wait failed, or stopped at the limit
+    // Absent: not started, wait failed, or stopped at the limit. A child ended
+    // by a signal (POSIX) gives 128 + the signal number, never 0.
+    std::optional<std::uint32_t> exit_code;
     bool timed_out = false;
     bool started = false;
 };

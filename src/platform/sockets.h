@@ -51,6 +51,9 @@ public:
     using Native = std::intptr_t;
     explicit Socket(Native native) : native_(native) {}
 
+    // The system's socket, still owned by this object.
+    [[nodiscard]] Native native_handle() const { return native_; }
+
 private:
     static constexpr Native invalid_native = -1;
     Native native_ = invalid_native;

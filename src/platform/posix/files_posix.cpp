@@ -1,0 +1,284 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include "platform/files.h"
+#include "platform/random.h"
+
+namespace qm::os {
+
+namespace {
+
+// "{action} {path}: {reason}." with the system's reason for `code`.
+std::string failure(std::string_view action, std::string_view path, int code) {
+    return std::string(action) + " " + std::string(path) + ": " +
+           std::system_category().message(code) + ".";
+}
+
+// Closes a descriptor when the scope ends.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() { reset(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    [[nodiscard]] int get() const { return fd_; }
+    [[nodiscard]] bool valid() const { return fd_ >= 0; }
+    // Closes now and reports close's own failure, which for a written file
+    // can be the first sign of a lost write.
+    int close_now() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd >= 0 ? ::close(fd) : 0;
+    }
+    void reset(int fd = -1) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_;
+};
+
+int open_retrying(const char* path, int flags, mode_t mode = 0) {
+    for (;;) {
+        int fd = ::open(path, flags | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EINTR) return fd;
+    }
+}
+
+// Writes all of `data`; returns 0 or the errno of the failure.
+int write_whole(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return 0;
+}
+
+std::string folder_of(const std::string& path) {
+    std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string hex(std::string_view bytes) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned char c : bytes) {
+        text.push_back(digits[c >> 4]);
+        text.push_back(digits[c & 15]);
+    }
+    return text;
+}
+
+// Makes a rename durable: the folder's entry is flushed as well.
+void sync_folder(const std::string& folder) {
+    Descriptor fd(open_retrying(folder.c_str(), O_RDONLY | O_DIRECTORY));
+    if (fd.valid()) ::fsync(fd.get());
+}
+
+// Removes `path` and, for a real folder (not a link to one), everything in
+// it. Returns 0 or the errno of the first failure, with its path.
+int remove_tree_inner(const std::string& path, std::string& failed_path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT) return 0;
+        failed_path = path;
+        return errno;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+            failed_path = path;
+            return errno;
+        }
+        return 0;
+    }
+    DIR* folder = ::opendir(path.c_str());
+    if (folder == nullptr) {
+        failed_path = path;
+        return errno;
+    }
+    std::vector<std::string> names;
+    while (dirent* entry = ::readdir(folder)) {
+        std::string_view name = entry->d_name;
+        if (name != "." && name != "..") names.emplace_back(name);
+    }
+    ::closedir(folder);
+    for (const std::string& name : names) {
+        if (int code = remove_tree_inner(path + "/" + name, failed_path)) return code;
+    }
+    if (::rmdir(path.c_str()) != 0 && errno != ENOENT) {
+        failed_path = path;
+        return errno;
+    }
+    return 0;
+}
+
+}  // namespace
+
+char path_separator() { return '/'; }
+
+std::string join_path(std::string_view a, std::string_view b) {
+    std::string joined(a);
+    if (!joined.empty() && joined.back() != '/') joined.push_back('/');
+    joined.append(b);
+    return joined;
+}
+
+PathKind path_kind(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return (errno == ENOENT || errno == ENOTDIR) ? PathKind::missing : PathKind::other;
+    }
+    if (S_ISREG(info.st_mode)) return PathKind::file;
+    if (S_ISDIR(info.st_mode)) return PathKind::folder;
+    return PathKind::other;
+}
+
+Result<std::string> read_file(const std::string& path) {
+    Descriptor fd(open_retrying(path.c_str(), O_RDONLY));
+    if (!fd.valid()) return fail(failure("Could not read", path, errno));
+    std::string content;
+    struct stat info {};
+    if (::fstat(fd.get(), &info) == 0 && info.st_size > 0) {
+        content.reserve(static_cast<std::size_t>(info.st_size));
+    }
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fail(failure("Could not read", path, errno));
+        }
+        if (n == 0) break;
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+    return content;
+}
+
+Result<void> write_file_replace(const std::string& path, std::string_view data) {
+    std::string temporary;
+    Descriptor fd(-1);
+    // A random name in the target's folder: the rename then never crosses a
+    // file system, and two writers of the same file never share a temporary.
+    for (int attempt = 0; attempt < 8 && !fd.valid(); ++attempt) {
+        std::optional<std::string> noise = random_bytes(8);
+        if (!noise) return fail("Could not write " + path + ": no random name for the temporary file.");
+        temporary = path + "." + hex(*noise) + ".tmp";
+        fd.reset(open_retrying(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
+        if (!fd.valid() && errno != EEXIST) return fail(failure("Could not write", path, errno));
+    }
+    if (!fd.valid()) return fail(failure("Could not write", path, EEXIST));
+
+    int code = write_whole(fd.get(), data);
+    if (code == 0 && ::fsync(fd.get()) != 0) code = errno;
+    if (fd.close_now() != 0 && code == 0) code = errno;
+    if (code == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) code = errno;
+    if (code != 0) {
+        ::unlink(temporary.c_str());
+        return fail(failure("Could not write", path, code));
+    }
+    sync_folder(folder_of(path));
+    return {};
+}
+
+Result<void> append_to_file(const std::string& path, std::string_view data) {
+    Descriptor fd(open_retrying(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666));
+    if (!fd.valid()) return fail(failure("Could not append to", path, errno));
+    // One write call: with O_APPEND the kernel places the whole buffer at the
+    // end in one step, so lines of concurrent writers never interleave.
+    // Looping over a short write would split the line, so a short write is
+    // reported instead.
+    ssize_t n = -1;
+    do {
+        n = ::write(fd.get(), data.data(), data.size());
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return fail(failure("Could not append to", path, errno));
+    if (static_cast<std::size_t>(n) != data.size()) {
+        return fail("Could not append to " + path + ": only part of the data was written.");
+    }
+    if (fd.close_now() != 0) return fail(failure("Could not append to", path, errno));
+    return {};
+}
+
+Result<bool> create_folder(const std::string& path) {
+    if (::mkdir(path.c_str(), 0777) == 0) return true;
+    int code = errno;
+    if (code == EEXIST && path_kind(path) == PathKind::folder) return false;
+    return fail(failure("Could not create the folder", path, code));
+}
+
+Result<void> create_folders(const std::string& path) {
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+    if (trimmed.empty() || path_kind(trimmed) == PathKind::folder) return {};
+    std::size_t slash = trimmed.find_last_of('/');
+    if (slash != std::string::npos && slash > 0) {
+        QM_TRY_VOID(create_folders(trimmed.substr(0, slash)));
+    }
+    // Another thread or process may create it in between; that is success.
+    QM_TRY(create_folder(trimmed));
+    return {};
+}
+
+Result<void> rename_replace(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        return fail(failure("Could not rename " + from + " to", to, errno));
+    }
+    return {};
+}
+
+Result<void> remove_file(const std::string& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        return fail(failure("Could not remove", path, errno));
+    }
+    return {};
+}
+
+Result<std::vector<FolderEntry>> list_folder(const std::string& path) {
+    DIR* folder = ::opendir(path.c_str());
+    if (folder == nullptr) return fail(failure("Could not list the folder", path, errno));
+    std::vector<FolderEntry> entries;
+    int folder_fd = ::dirfd(folder);
+    errno = 0;
+    while (dirent* found = ::readdir(folder)) {
+        std::string_view name = found->d_name;
+        if (name == "." || name == "..") continue;
+        FolderEntry entry;
+        entry.name = std::string(name);
+        struct stat info {};
+        // Links are described by what they point to; a broken link by itself.
+        if (::fstatat(folder_fd, found->d_name, &info, 0) == 0 ||
+            ::fstatat(folder_fd, found->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+            entry.is_folder = S_ISDIR(info.st_mode);
+            entry.size = entry.is_folder ? 0 : static_cast<std::uint64_t>(info.st_size);
+            entry.modified_unix = static_cast<std::int64_t>(info.st_mtim.tv_sec);
+        }
+        entries.push_back(std::move(entry));
+        errno = 0;
+    }
+    int code = errno;
+    ::closedir(folder);
+    if (code != 0) return fail(failure("Could not list the folder", path, code));
+    return entries;
+}
+
+Result<void> remove_tree(const std::string& path) {
+    std::string failed_path;
+    if (int code = remove_tree_inner(path, failed_path)) {
+        return fail(failure("Could not remove", failed_path, code));
+    }
+    return {};
+}
+
+}  // namespace qm::os
