@@ -5,6 +5,7 @@
 
 #include "cli/dispatch.h"
 #include "platform/environment.h"
+#include "server/window_server.h"
 
 namespace qm::cli {
 
@@ -55,11 +56,8 @@ std::optional<std::string> knowledge_usage(const ParsedArgs& args) {
 }
 
 int serve_window(CommandContext& context) {
-    (void)window_start(context.args);
-    context.streams.err(
-        "The window is not available in this build of Quillmoor yet; use the commands "
-        "listed by \"quillmoor help\".\n");
-    return 1;
+    WindowStart start = window_start(context.args);
+    return server::run_window_server(context.engine, start.port, start.open_browser, context.streams);
 }
 
 int print_help(CommandContext& context) {

@@ -407,9 +407,10 @@ ChangeRequest change_request_from_json(const json::JsonValue& object) {
     request.workdir = json::get_text(details, "workdir");
     request.mode = json::get_text(details, "mode");
     request.user = json::get_text(details, "user");
-    if (const json::JsonValue* options = json::get(object, "options"); options && options->is_object()) {
-        for (const auto& [key, value] : options->as_object()) {
-            if (value.is_string()) request.options.emplace_back(key, value.as_string());
+    // Free name/value pairs for the platform, such as a service's start type.
+    if (const json::JsonValue* hints = json::get(object, "hints"); hints && hints->is_object()) {
+        for (const auto& [key, value] : hints->as_object()) {
+            request.options.emplace_back(key, value.is_string() ? value.as_string() : std::string());
         }
     }
     request.stop_now = json::get_flag(object, "stop_now");

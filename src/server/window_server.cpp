@@ -1,0 +1,253 @@
+#include "server/window_server.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <system_error>
+#include <thread>
+
+#include "embedded.h"
+#include "platform/sockets.h"
+#include "server/http_request.h"
+#include "util/build_info.h"
+#include "util/random_hex.h"
+#include "util/text.h"
+#include "util/time_text.h"
+
+namespace qm::server {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::size_t bootstrap_body_limit = 4096;
+constexpr std::size_t body_limit = 4194304;
+constexpr std::string_view json_type = "application/json; charset=utf-8";
+constexpr std::string_view spent_link =
+    "This link has already been used, or is wrong. Press Quit in the window that is open, or start Quillmoor again.";
+
+std::int64_t now() { return now_unix_seconds(); }
+
+// Ends the process without running static destructors while other threads
+// may still be answering requests.
+[[noreturn]] void end_process() { std::_Exit(0); }
+
+std::string error_body(std::string_view message) {
+    json::JsonValue body = json::JsonValue::object();
+    body = json::add_bool(std::move(body), "ok", false);
+    body = json::add_string(std::move(body), "error", std::string(message));
+    return json::write(body);
+}
+
+struct Connection {
+    os::Socket socket;
+    RequestHead head;
+    std::string body;      // what has arrived after the head so far
+    bool body_done = false;
+};
+
+// Reads until the blank line; false means: close without an answer.
+bool read_head(Connection& c) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    std::string received;
+    char buffer[4096];
+    while (true) {
+        std::size_t end = received.find("\r\n\r\n");
+        if (end != std::string::npos) {
+            std::optional<RequestHead> head = parse_request_head(std::string_view(received).substr(0, end));
+            if (!head) return false;
+            c.head = std::move(*head);
+            c.body = received.substr(end + 4);
+            return true;
+        }
+        if (received.size() > max_head_bytes || std::chrono::steady_clock::now() >= deadline) return false;
+        Result<std::size_t> got = c.socket.receive(buffer, sizeof buffer);
+        if (!got || *got == 0) return false;
+        received.append(buffer, *got);
+    }
+}
+
+// Reads the declared body within `limit` bytes and 30 seconds.
+bool read_body(Connection& c, std::size_t limit) {
+    if (c.head.content_length > limit) return false;
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    char buffer[8192];
+    while (c.body.size() < c.head.content_length) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        Result<std::size_t> got = c.socket.receive(buffer, sizeof buffer);
+        if (!got || *got == 0) return false;
+        c.body.append(buffer, *got);
+    }
+    c.body.resize(static_cast<std::size_t>(c.head.content_length));
+    c.body_done = true;
+    return true;
+}
+
+void send(Connection& c, const std::string& response) { (void)c.socket.send_all(response); }
+
+// After an error answer the rest of a declared body is read away, so the
+// browser sees the answer rather than a reset connection.
+void drain(Connection& c) {
+    if (c.body_done || c.body.size() >= c.head.content_length) return;
+    (void)c.socket.set_timeouts(150ms, 30s);
+    std::uint64_t left = c.head.content_length - c.body.size();
+    char buffer[4096];
+    while (left > 0) {
+        Result<std::size_t> got = c.socket.receive(buffer, sizeof buffer);
+        if (!got || *got == 0) return;
+        left = *got >= left ? 0 : left - *got;
+    }
+}
+
+void answer_error(Connection& c, int status, std::string_view message) {
+    send(c, http_response(status, json_type, error_body(message)));
+    drain(c);
+}
+
+void answer_json(Connection& c, const json::JsonValue& body) { send(c, http_response(200, json_type, json::write(body))); }
+
+void handle(Connection& c, ServerState& state) {
+    if (!read_head(c)) return;
+    const RequestHead& head = c.head;
+    const std::string port = std::to_string(state.port);
+
+    std::optional<std::string> host = find_header(head, "host");
+    if (!host || (*host != "127.0.0.1:" + port && *host != "localhost:" + port)) {
+        return answer_error(c, 403, "Wrong host name.");
+    }
+    std::optional<std::string> origin = find_header(head, "origin");
+    if (origin && !origin->empty() && *origin != "http://127.0.0.1:" + port && *origin != "http://localhost:" + port) {
+        return answer_error(c, 403, "Cross-origin requests are not allowed.");
+    }
+
+    if (head.path == "/" || head.path == "/index.html") {
+        if (head.method != "GET") return answer_error(c, 405, "GET only.");
+        std::optional<std::string> nonce = random_hex(12);
+        if (!nonce) return answer_error(c, 500, "No random numbers.");
+        std::string page(embedded::page_html());
+        for (std::size_t at = page.find("{{NONCE}}"); at != std::string::npos; at = page.find("{{NONCE}}", at)) {
+            page.replace(at, 9, *nonce);
+            at += nonce->size();
+        }
+        send(c, http_response(200, "text/html; charset=utf-8", page, *nonce));
+        return drain(c);
+    }
+    if (!head.path.starts_with("/api/")) return answer_error(c, 404, "Not found.");
+
+    if (head.path == "/api/bootstrap") {
+        if (head.method != "POST" || !read_body(c, bootstrap_body_limit)) return answer_error(c, 400, "Bad request.");
+        Result<json::JsonValue> body = json::parse(c.body);
+        const std::string key = body ? json::get_text(*body, "k") : std::string();
+        if (!equal_fixed_time(key, state.link_key) || state.link_used.exchange(true)) {
+            return answer_error(c, 403, spent_link);
+        }
+        json::JsonValue answer = json::JsonValue::object();
+        answer = json::add_bool(std::move(answer), "ok", true);
+        answer = json::add_string(std::move(answer), "token", state.token);
+        return answer_json(c, answer);
+    }
+
+    std::optional<std::string> token = find_header(head, "x-quillmoor-token");
+    bool allowed = token && equal_fixed_time(*token, state.token);
+    if (!allowed && head.path == "/api/bye") {
+        std::optional<std::string> from_query = query_value(head.query, "k");
+        allowed = from_query && equal_fixed_time(*from_query, state.token);
+    }
+    if (!allowed) return answer_error(c, 403, "Missing or wrong token.");
+
+    json::JsonValue body = json::JsonValue::object();
+    if (head.method == "POST") {
+        if (!read_body(c, body_limit)) return answer_error(c, 413, "The request was too large or did not arrive in time.");
+        if (!c.body.empty() && head.path != "/api/bye") {
+            Result<json::JsonValue> parsed = json::parse(c.body);
+            if (!parsed) return answer_error(c, 400, "Bad request body: " + parsed.error());
+            body = std::move(*parsed);
+        }
+    }
+
+    ApiAnswer answer = route_api(state, head.method, head.path, body);
+    if (!answer.known) return answer_error(c, 404, "Unknown request.");
+    answer_json(c, answer.body);
+    if (head.method == "POST" && head.path == "/api/quit") {
+        c.socket.shutdown_send();
+        std::thread([] {
+            std::this_thread::sleep_for(400ms);
+            end_process();
+        }).detach();
+    }
+}
+
+void watchdog(ServerState& state, const cli::Streams& streams) {
+    while (true) {
+        std::this_thread::sleep_for(2s);
+        const std::int64_t t = now();
+        const std::int64_t bye = state.bye_at.load();
+        const std::int64_t ping = state.last_ping.load();
+        if (bye != 0 && ping <= bye && t - bye >= 11) end_process();
+        if (state.window_opened.load() && t - ping > 600) end_process();
+        if (!state.window_opened.load() && t - state.started > 900) {
+            streams.err("No window was opened in 15 minutes; stopping.\n");
+            end_process();
+        }
+    }
+}
+
+}  // namespace
+
+int run_window_server(EngineContext& engine, std::uint16_t port, bool open_browser, const cli::Streams& streams) {
+    Result<os::Socket> listener = os::listen_loopback(port);
+    if (!listener) {
+        streams.err("Cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + listener.error() + "\n");
+        return 1;
+    }
+    Result<std::uint16_t> bound = listener->local_port();
+    std::optional<std::string> key = random_hex(32);
+    std::optional<std::string> token = random_hex(32);
+    if (!key || !token) {
+        streams.err(
+            "The operating system could not provide random numbers, so the window cannot be made safe. Nothing was "
+            "started.\n");
+        return 1;
+    }
+    // The state lives until the process ends; threads never outlive it.
+    static ServerState state;
+    state.link_key = *key;
+    state.token = *token;
+    state.port = bound ? *bound : port;
+    state.started = now();
+    state.engine = &engine;
+
+    const std::string link = "http://127.0.0.1:" + std::to_string(state.port) + "/#k=" + state.link_key;
+    streams.out("Quillmoor " + std::string(build::version) + " is running. Its window is at:\n  " + link +
+                "\nThe link works once: it opens the window and is then useless. Close the browser tab, or press "
+                "Ctrl+C here, to stop it.\n");
+    if (open_browser) engine.platform().open_in_browser(link);
+
+    const bool demo = engine.demo();
+    std::thread([&engine, demo] { engine.knowledge().automatic_check(demo); }).detach();
+    std::thread([&streams] { watchdog(state, streams); }).detach();
+
+    while (true) {
+        Result<os::Socket> accepted = listener->accept_one();
+        if (!accepted) continue;
+        if (state.in_flight.fetch_add(1) >= max_connections) {
+            state.in_flight.fetch_sub(1);
+            accepted->close();
+            continue;
+        }
+        try {
+            std::thread([socket = std::move(*accepted)]() mutable {
+                Connection connection;
+                connection.socket = std::move(socket);
+                (void)connection.socket.set_timeouts(5s, 30s);
+                handle(connection, state);
+                connection.socket.close();
+                state.in_flight.fetch_sub(1);
+            }).detach();
+        } catch (const std::system_error&) {
+            // No thread could be started: the connection is closed unanswered.
+            state.in_flight.fetch_sub(1);
+        }
+    }
+}
+
+}  // namespace qm::server
