@@ -65,6 +65,24 @@ else
   note_failure "Windows build has errors or warnings (see $log_dir/windows-build.log)"
 fi
 
+# --- the window in a real browser -------------------------------------------
+echo "== Browser tests (Debian's chromium, playwright-core)"
+if [ -x build/native/quillmoor ]; then
+  bash scripts/browser-tests.sh >"$log_dir/browser-tests.log" 2>&1
+  browser_rc=$?
+  grep -E '^# (pass|fail)|^not ok|screenshots|page size|first list' "$log_dir/browser-tests.log" | tail -n 30
+  p=$(grep -oE '^# pass [0-9]+' "$log_dir/browser-tests.log" | grep -oE '[0-9]+' | sum_numbers)
+  f=$(grep -oE '^# fail [0-9]+' "$log_dir/browser-tests.log" | grep -oE '[0-9]+' | sum_numbers)
+  passed=$((passed + p)); failed=$((failed + f))
+  if [ "$p" -eq 0 ] && [ "$f" -eq 0 ]; then
+    note_failure "browser tests did not run (see $log_dir/browser-tests.log)"
+  elif [ $browser_rc -ne 0 ] && [ "$f" -eq 0 ]; then
+    note_failure "the browser tests ended abnormally (see $log_dir/browser-tests.log)"
+  fi
+else
+  note_failure "no native program to test in a browser"
+fi
+
 echo "Logs: $log_dir"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -26,13 +26,22 @@ ScanState EngineContext::scan() {
         if (record.action == "create" && record.ok) created.insert(record.id);
     }
     std::shared_ptr<const LoadedKnowledge> knowledge = knowledge_.current();
-    Assessor assessor(*knowledge->builtin, knowledge->installed, knowledge->installed_source(), facts_.os);
+    std::shared_ptr<const Assessor> assessor;
+    {
+        std::lock_guard lock(assessor_lock_);
+        if (assessor_knowledge_ != knowledge) {
+            assessor_ = std::make_shared<const Assessor>(*knowledge->builtin, knowledge->installed,
+                                                         knowledge->installed_source(), facts_.os);
+            assessor_knowledge_ = knowledge;
+        }
+        assessor = assessor_;
+    }
     for (StartupItem& item : result.items) {
         if (item.managed && !created.contains(item.id())) {
             item.managed = false;
             item.origin = "Installed program";
         }
-        item.risk = assessor.assess(item);
+        item.risk = assessor->assess(item);
     }
 
     {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/data_folder.h"
+#include "knowledge/assessment.h"
 #include "knowledge/knowledge_store.h"
 #include "platform/platform.h"
 #include "util/result.h"
@@ -71,6 +72,11 @@ private:
     std::vector<StartupItem> cached_items_;     // guarded by cache_lock_
     std::vector<Candidate> cached_running_;     // guarded by cache_lock_
     std::vector<Candidate> cached_installed_;   // guarded by cache_lock_
+
+    // The assessor of the knowledge in force, rebuilt only when the knowledge changes.
+    std::mutex assessor_lock_;
+    std::shared_ptr<const LoadedKnowledge> assessor_knowledge_;  // guarded by assessor_lock_
+    std::shared_ptr<const Assessor> assessor_;             // guarded by assessor_lock_
 
     std::atomic<bool> automatic_backup_saved_{false};
     std::mutex automatic_backup_lock_;
