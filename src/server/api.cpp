@@ -173,11 +173,11 @@ std::optional<JsonValue> post_route(ServerState& state, const std::string& path,
     EngineContext& engine = *state.engine;
     if (path == "/api/ping") {
         state.window_opened.store(true);
-        state.last_ping.store(now_unix_seconds());
+        state.last_ping.store(now_unix_millis());
         return ok_object();
     }
     if (path == "/api/bye") {
-        state.bye_at.store(now_unix_seconds());
+        state.bye_at.store(now_unix_millis());
         return ok_object();
     }
     if (path == "/api/quit") return ok_object();

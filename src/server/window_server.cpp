@@ -25,8 +25,6 @@ constexpr std::string_view json_type = "application/json; charset=utf-8";
 constexpr std::string_view spent_link =
     "This link has already been used, or is wrong. Press Quit in the window that is open, or start Quillmoor again.";
 
-std::int64_t now() { return now_unix_seconds(); }
-
 // Ends the process without running static destructors while other threads
 // may still be answering requests.
 [[noreturn]] void end_process() { std::_Exit(0); }
@@ -179,12 +177,14 @@ void handle(Connection& c, ServerState& state) {
 void watchdog(ServerState& state, const cli::Streams& streams) {
     while (true) {
         std::this_thread::sleep_for(2s);
-        const std::int64_t t = now();
+        // Milliseconds, so that a reloaded page's first ping in the same second
+        // as the old page's goodbye still counts as coming after it.
+        const std::int64_t t = now_unix_millis();
         const std::int64_t bye = state.bye_at.load();
         const std::int64_t ping = state.last_ping.load();
-        if (bye != 0 && ping <= bye && t - bye >= 11) end_process();
-        if (state.window_opened.load() && t - ping > 600) end_process();
-        if (!state.window_opened.load() && t - state.started > 900) {
+        if (bye != 0 && ping <= bye && t - bye >= 11000) end_process();
+        if (state.window_opened.load() && t - ping > 600000) end_process();
+        if (!state.window_opened.load() && t - state.started > 900000) {
             streams.err("No window was opened in 15 minutes; stopping.\n");
             end_process();
         }
@@ -213,7 +213,7 @@ int run_window_server(EngineContext& engine, std::uint16_t port, bool open_brows
     state.link_key = *key;
     state.token = *token;
     state.port = bound ? *bound : port;
-    state.started = now();
+    state.started = now_unix_millis();
     state.engine = &engine;
 
     const std::string link = "http://127.0.0.1:" + std::to_string(state.port) + "/#k=" + state.link_key;

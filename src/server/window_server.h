@@ -20,9 +20,9 @@ struct ServerState {
     std::string link_key;  // 64 hex digits, shown only in the link
     std::string token;     // 64 hex digits, required on every API call but bootstrap
     std::uint16_t port = 0;
-    std::int64_t started = 0;
-    std::atomic<std::int64_t> last_ping{0};
-    std::atomic<std::int64_t> bye_at{0};
+    std::int64_t started = 0;                 // milliseconds since 1970, like the two below
+    std::atomic<std::int64_t> last_ping{0};   // 0 before the first ping
+    std::atomic<std::int64_t> bye_at{0};      // 0 when no goodbye came
     std::atomic<bool> link_used{false};
     std::atomic<bool> window_opened{false};
     std::atomic<std::uint64_t> in_flight{0};
