@@ -93,9 +93,11 @@ std::optional<Candidate> find_candidate(CommandContext& context, const std::stri
     return only;
 }
 
+// The engine's "cannot write {path}: {reason}" as the command line words it.
 std::string backup_write_error(const std::string& error) {
-    // "Could not write {path}: {reason}" from the file layer already says it all.
-    return error.starts_with("cannot write ") ? "C" + error.substr(1) : error;
+    if (error.starts_with("cannot write ")) return "Could not write " + error.substr(13);
+    if (error.starts_with("cannot create ")) return "Could not create " + error.substr(14);
+    return error;
 }
 
 }  // namespace

@@ -34,6 +34,13 @@ std::unordered_map<std::string, JsonValue> recreation_details(const DataFolder& 
 
 std::string on_off(bool on) { return on ? "on" : "off"; }
 
+// The system's reason out of a file-layer message "Could not write {path}: {reason}".
+std::string reason_of(const std::string& error) {
+    if (!error.starts_with("Could not ")) return error;
+    std::size_t colon = error.find(": ");
+    return colon == std::string::npos ? error : error.substr(colon + 2);
+}
+
 // Sorts automatic backups oldest first: by name, and a name's "-N" copies
 // after it in numeric order ("...T103224.json", "...T103224-2.json", ...,
 // "...T103224-10.json"), which plain text order would get wrong.
@@ -118,7 +125,7 @@ Result<std::string> save_backup(EngineContext& context, const JsonValue& backup,
     std::string folder = backup_folder(context);
     if (automatic) folder = os::join_path(folder, "auto");
     if (Result<void> made = os::create_folders(folder); !made) {
-        return fail("cannot create " + folder + ": " + made.error());
+        return fail("cannot create " + folder + ": " + reason_of(made.error()));
     }
     const std::string base = backup_file_name(json::get_text(backup, "host"), json::get_text(backup, "created"), automatic);
     const std::string text = json::write(backup);
@@ -128,7 +135,7 @@ Result<std::string> save_backup(EngineContext& context, const JsonValue& backup,
         const std::string path = os::join_path(folder, name);
         // Written only when no file of that name exists, so a backup is never replaced.
         Result<bool> written = os::write_file_new(path, text);
-        if (!written) return fail("cannot write " + path + ": " + written.error());
+        if (!written) return fail("cannot write " + path + ": " + reason_of(written.error()));
         if (*written) {
             if (automatic) prune_automatic(folder);
             return path;

@@ -142,3 +142,25 @@ TEST_F(Session, AWholeSessionOfWorkOnOneComputer) {
 
 }  // namespace
 }  // namespace qm::cli
+
+namespace qm::cli {
+namespace {
+
+TEST(ChangeCommands, BackupThatCannotBeWrittenSaysWhereAndWhy) {
+    const std::string root = test::make_scratch_folder("unwritable");
+    const std::string blocker = os::join_path(root, "file");
+    ASSERT_TRUE(os::write_file_replace(blocker, "x").has_value());
+    EngineContext engine(std::make_unique<DemoPlatform>(false), data_folder_override(os::join_path(blocker, "data")));
+    std::string out, err;
+    Streams streams{[&out](std::string_view t) { out.append(t); }, [&err](std::string_view t) { err.append(t); }};
+    EXPECT_EQ(run_command({"backup"}, streams, engine), 1);
+    EXPECT_TRUE(err.starts_with("Could not create " + os::join_path(blocker, "data")));
+    EXPECT_EQ(err.find("Could not create the folder"), std::string::npos) << err;  // said once, not twice
+    err.clear();
+    EXPECT_EQ(run_command({"backup", "--out", os::join_path(blocker, "b.json")}, streams, engine), 1);
+    EXPECT_TRUE(err.starts_with("Could not write " + os::join_path(blocker, "b.json"))) << err;
+    (void)os::remove_tree(root);
+}
+
+}  // namespace
+}  // namespace qm::cli
