@@ -9,16 +9,41 @@
 #ifdef _WIN32
 #define popen _popen
 #define pclose _pclose
+#else
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
 #endif
 
 namespace qm::test {
 
 ServerProcess::ServerProcess() {
-    std::string command = std::string("\"") + QM_PROGRAM_PATH + "\" --demo serve --no-browser --port 0";
 #ifdef _WIN32
-    command = "\"" + command + "\"";  // cmd.exe strips one pair of outer quotes
-#endif
+    // cmd.exe strips one pair of outer quotes.
+    std::string command = std::string("\"\"") + QM_PROGRAM_PATH + "\" --demo serve --no-browser --port 0\"";
     pipe_ = popen(command.c_str(), "r");
+#else
+    // Started directly rather than through a shell, so that its process id is known.
+    int fds[2];
+    if (::pipe(fds) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    posix_spawn_file_actions_addclose(&actions, fds[1]);
+    const char* argv[] = {QM_PROGRAM_PATH, "--demo", "serve", "--no-browser", "--port", "0", nullptr};
+    pid_t child = 0;
+    int spawned = posix_spawn(&child, QM_PROGRAM_PATH, &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (spawned != 0) {
+        ::close(fds[0]);
+        return;
+    }
+    pid_ = child;
+    pipe_ = ::fdopen(fds[0], "r");
+#endif
     if (pipe_ == nullptr) return;
     char line[512];
     for (int i = 0; i < 3 && std::fgets(line, sizeof line, pipe_) != nullptr; ++i) {
@@ -40,8 +65,13 @@ ServerProcess::~ServerProcess() {
         if (token_.empty()) (void)bootstrap();
         (void)post("/api/quit", "", token_);
     }
-    // pclose waits for the process; quit ends it within half a second.
+    // Waits for the process; quit ends it within half a second.
+#ifdef _WIN32
     pclose(pipe_);
+#else
+    std::fclose(pipe_);
+    if (pid_ != 0) ::waitpid(static_cast<pid_t>(pid_), nullptr, 0);
+#endif
 }
 
 bool ServerProcess::wait_for_exit(int seconds) {

@@ -26,6 +26,8 @@ public:
     [[nodiscard]] unsigned port() const { return port_; }
     [[nodiscard]] const std::string& key() const { return key_; }
     [[nodiscard]] const std::string& link() const { return link_; }
+    // The server's process id where the test can know it (POSIX), else 0.
+    [[nodiscard]] long pid() const { return pid_; }
 
     // Sends raw bytes and reads the whole answer until the server closes.
     HttpAnswer raw(std::string_view request) const;
@@ -39,6 +41,7 @@ public:
 
 private:
     FILE* pipe_ = nullptr;
+    long pid_ = 0;
     unsigned port_ = 0;
     std::string key_;
     std::string link_;
