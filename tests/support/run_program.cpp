@@ -1,5 +1,7 @@
 #include "support/run_program.h"
 
+#include <gtest/gtest.h>
+
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -7,12 +9,39 @@
 
 namespace qm::test {
 
+namespace {
+
+// The program's demonstration folders go to one temporary folder of this test
+// run, which is removed when the tests end.
+class DemoFolders : public ::testing::Environment {
+public:
+    const std::string& folder() {
+        if (folder_.empty()) {
+            folder_ = os::join_path(os::temp_folder(), "quillmoor-test-runs-" + random_hex(6).value_or("0"));
+            (void)os::create_folders(folder_);
+        }
+        return folder_;
+    }
+    void TearDown() override {
+        if (!folder_.empty()) (void)os::remove_tree(folder_);
+    }
+
+private:
+    std::string folder_;
+};
+
+DemoFolders* const demo_folders = static_cast<DemoFolders*>(::testing::AddGlobalTestEnvironment(new DemoFolders));
+
+}  // namespace
+
 ProgramRun run_program(const std::vector<std::string>& arguments,
                        const std::vector<std::pair<std::string, std::string>>& environment) {
     os::ChildRequest request;
     request.program = QM_PROGRAM_PATH;
     request.arguments = arguments;
-    request.extra_environment = environment;
+    const std::string& temporary = demo_folders->folder();
+    request.extra_environment = {{"TMPDIR", temporary}, {"TMP", temporary}, {"TEMP", temporary}};
+    request.extra_environment.insert(request.extra_environment.end(), environment.begin(), environment.end());
     request.time_limit = std::chrono::seconds(60);
     os::ChildBytes child = os::run_child(request);
     ProgramRun run;
