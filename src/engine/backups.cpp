@@ -252,17 +252,8 @@ RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
                                            true, std::move(request)});
         } else if (json::get_flag(entry, "managed")) {
             const JsonValue* spec = json::get(entry, "spec");
-            const JsonValue none = JsonValue::object();
-            const JsonValue& details = spec ? *spec : none;
-            ChangeRequest request;
-            request.action = "create";
-            request.id = "restore|" + id;
-            request.name = json::get_text(details, "name");
-            request.command = json::get_text(details, "command");
-            request.exe = json::get_text(details, "exe");
-            request.workdir = json::get_text(details, "workdir");
-            request.mode = json::get_text(details, "mode");
-            request.user = json::get_text(details, "user");
+            ChangeRequest request =
+                create_request("restore|" + id, spec ? create_details_from_json(*spec) : CreateDetails{});
             plan.rows.push_back(RestoreRow{"recreate", id, name,
                                            "Quillmoor created this entry before; it no longer exists. It can be "
                                            "created again (" + request.mode + ").",

@@ -25,15 +25,6 @@ void raise_to_caution(Assessment& risk) {
     if (risk.level == Level::safe || risk.level == Level::low) risk.level = Level::caution;
 }
 
-std::string join_problems(const std::vector<std::string>& problems) {
-    std::string out;
-    for (std::size_t i = 0; i < problems.size(); ++i) {
-        if (i > 0) out += " ";
-        out += problems[i];
-    }
-    return out;
-}
-
 // A program's first word as this system's command lines split it.
 std::string first_word(std::string_view command, std::string_view os) {
     std::vector<std::string> words = split_command_line(command, os != "windows");
@@ -288,6 +279,26 @@ CreateDetails create_details_from_pairs(const std::vector<SpecPair>& pairs) {
                          value("mode"), value("user"),    value("description")};
 }
 
+std::string refusal_message(const PlannedChange& plan) {
+    if (plan.problems.empty()) return "Refused: " + plan.risk.effect;
+    std::string out = "Refused:";
+    for (const std::string& problem : plan.problems) out += " " + problem;
+    return out;
+}
+
+ChangeRequest create_request(std::string id, const CreateDetails& details) {
+    ChangeRequest request;
+    request.action = "create";
+    request.id = std::move(id);
+    request.name = details.name;
+    request.command = details.command;
+    request.exe = details.exe;
+    request.workdir = details.workdir;
+    request.mode = details.mode;
+    request.user = details.user;
+    return request;
+}
+
 ChangeRequest prepare_request(EngineContext& context, ChangeRequest request) {
     if (request.action != "create") return request;
     std::optional<Candidate> program = context.find_program(request.id);
@@ -343,7 +354,7 @@ std::vector<ChangeResult> apply_changes(EngineContext& context, const std::vecto
         const PlannedChange plan = plan_change(context, request);
         ChangeResult result{plan.id, plan.name, request.action, "", false, false};
         if (plan.blocked()) {
-            result.message = "Refused: " + (plan.problems.empty() ? plan.risk.effect : join_problems(plan.problems));
+            result.message = refusal_message(plan);
         } else if (plan.admin_needed) {
             result.message = "This change needs administrator rights. Use \"Restart as administrator\".";
             result.admin = true;
@@ -389,24 +400,16 @@ json::JsonValue change_result_json(const ChangeResult& result) {
     out = json::add_string(std::move(out), "id", result.id);
     out = json::add_string(std::move(out), "name", result.name);
     out = json::add_string(std::move(out), "action", result.action);
-    out = json::add_string(std::move(out), "message", result.message);
     out = json::add_bool(std::move(out), "ok", result.ok);
-    out = json::add_bool(std::move(out), "admin", result.admin);
+    out = json::add_string(std::move(out), "message", result.message);
+    out = json::add_bool(std::move(out), "admin_needed", result.admin);
     return out;
 }
 
 ChangeRequest change_request_from_json(const json::JsonValue& object) {
-    ChangeRequest request;
-    request.action = json::get_text(object, "action");
-    request.id = json::get_text(object, "id");
     const json::JsonValue* spec = json::get(object, "spec");
-    const json::JsonValue& details = spec ? *spec : object;
-    request.name = json::get_text(details, "name");
-    request.command = json::get_text(details, "command");
-    request.exe = json::get_text(details, "exe");
-    request.workdir = json::get_text(details, "workdir");
-    request.mode = json::get_text(details, "mode");
-    request.user = json::get_text(details, "user");
+    ChangeRequest request = create_request(json::get_text(object, "id"), create_details_from_json(spec ? *spec : object));
+    request.action = json::get_text(object, "action");
     // Free name/value pairs for the platform, such as a service's start type.
     if (const json::JsonValue* hints = json::get(object, "hints"); hints && hints->is_object()) {
         for (const auto& [key, value] : hints->as_object()) {

@@ -64,7 +64,14 @@ struct ChangeResult {
 // changes go ahead either way.
 [[nodiscard]] std::optional<std::string> ensure_automatic_backup(EngineContext& context);
 
+// "Refused: " with the plan's problems, or its effect when it has none.
+[[nodiscard]] std::string refusal_message(const PlannedChange& plan);
+
+// A create request carrying the seven details of an entry.
+[[nodiscard]] ChangeRequest create_request(std::string id, const CreateDetails& details);
+
 [[nodiscard]] json::JsonValue plan_json(const PlannedChange& plan);
+// The wire form: id, name, action, ok, message, admin_needed.
 [[nodiscard]] json::JsonValue change_result_json(const ChangeResult& result);
 // Reads a request leniently: missing or mistyped members are empty or false.
 [[nodiscard]] ChangeRequest change_request_from_json(const json::JsonValue& object);

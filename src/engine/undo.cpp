@@ -49,25 +49,14 @@ UndoResult undo_change(EngineContext& context, std::uint64_t seq, bool ack) {
             }
         }
         if (details.command.empty()) return failed("The original command was not recorded, so it cannot be recreated.");
-        opposite.action = "create";
         // Names no listed program, so the planner treats it as coming from outside.
-        opposite.id = "restore|" + target->id;
-        opposite.name = details.name;
-        opposite.command = details.command;
-        opposite.exe = details.exe;
-        opposite.workdir = details.workdir;
-        opposite.mode = details.mode;
-        opposite.user = details.user;
+        opposite = create_request("restore|" + target->id, details);
     } else {
         return failed("That kind of record cannot be undone.");
     }
 
     const PlannedChange plan = plan_change(context, opposite);
-    if (plan.blocked()) {
-        std::string why;
-        for (const std::string& problem : plan.problems) why += (why.empty() ? "" : " ") + problem;
-        return failed("Refused: " + (why.empty() ? plan.risk.effect : why));
-    }
+    if (plan.blocked()) return failed(refusal_message(plan));
     if (plan.admin_needed) return UndoResult{false, "Undoing this needs administrator rights. Use \"Restart as administrator\".", true};
     if (!ack && (plan.needs_ack() || opposite.action == "create")) {
         const std::string question = opposite.action == "create"

@@ -138,17 +138,6 @@ JsonValue restore_answer(EngineContext& engine, const JsonValue& body) {
     return answer;
 }
 
-JsonValue result_json(const ChangeResult& result) {
-    JsonValue out = JsonValue::object();
-    out = json::add_string(std::move(out), "id", result.id);
-    out = json::add_string(std::move(out), "name", result.name);
-    out = json::add_string(std::move(out), "action", result.action);
-    out = json::add_bool(std::move(out), "ok", result.ok);
-    out = json::add_string(std::move(out), "message", result.message);
-    out = json::add_bool(std::move(out), "admin_needed", result.admin);
-    return out;
-}
-
 std::optional<JsonValue> get_route(ServerState& state, const std::string& path) {
     EngineContext& engine = *state.engine;
     if (path == "/api/state") return state_answer(engine);
@@ -191,7 +180,7 @@ std::optional<JsonValue> post_route(ServerState& state, const std::string& path,
         JsonValue results = JsonValue::array();
         std::vector<ChangeRequest> requests = changes_of(body);
         if (!requests.empty()) {
-            for (const ChangeResult& result : apply_changes(engine, requests)) results.as_array().push_back(result_json(result));
+            for (const ChangeResult& result : apply_changes(engine, requests)) results.as_array().push_back(change_result_json(result));
         }
         return json::add_value(JsonValue::object(), "results", std::move(results));
     }

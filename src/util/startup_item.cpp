@@ -19,6 +19,19 @@ bool is_saved_key(std::string_view key) {
 
 const std::string empty_text;
 
+// The six members both forms begin with.
+json::JsonValue identity_json(const StartupItem& item) {
+    using namespace json;
+    JsonValue out = JsonValue::object();
+    out = add_string(std::move(out), "id", item.id());
+    out = add_string(std::move(out), "name", item.name);
+    out = add_string(std::move(out), "kind", item.kind);
+    out = add_string(std::move(out), "kind_label", item.kind_label);
+    out = add_string(std::move(out), "scope", item.scope);
+    out = add_string(std::move(out), "location", item.location);
+    return out;
+}
+
 }  // namespace
 
 StartupItem::StartupItem(std::string kind_, std::string kind_label_, std::string scope_,
@@ -51,13 +64,7 @@ const std::string& StartupItem::spec_value(std::string_view key) const {
 
 json::JsonValue item_full_json(const StartupItem& item) {
     using namespace json;
-    JsonValue out = JsonValue::object();
-    out = add_string(std::move(out), "id", item.id());
-    out = add_string(std::move(out), "name", item.name);
-    out = add_string(std::move(out), "kind", item.kind);
-    out = add_string(std::move(out), "kind_label", item.kind_label);
-    out = add_string(std::move(out), "scope", item.scope);
-    out = add_string(std::move(out), "location", item.location);
+    JsonValue out = identity_json(item);
     out = add_string(std::move(out), "command", item.command);
     out = add_string(std::move(out), "exe", item.exe);
     out = add_string(std::move(out), "publisher", item.publisher);
@@ -77,13 +84,7 @@ json::JsonValue item_full_json(const StartupItem& item) {
 
 json::JsonValue item_saved_json(const StartupItem& item, const json::JsonValue* recreate) {
     using namespace json;
-    JsonValue out = JsonValue::object();
-    out = add_string(std::move(out), "id", item.id());
-    out = add_string(std::move(out), "name", item.name);
-    out = add_string(std::move(out), "kind", item.kind);
-    out = add_string(std::move(out), "kind_label", item.kind_label);
-    out = add_string(std::move(out), "scope", item.scope);
-    out = add_string(std::move(out), "location", item.location);
+    JsonValue out = identity_json(item);
     out = add_bool(std::move(out), "enabled", item.enabled);
     out = add_string(std::move(out), "state_text", item.state_text);
     out = add_bool(std::move(out), "running", item.running);
