@@ -27,6 +27,11 @@ enum class PathKind { missing, file, folder, other };
 // reason, e.g. "Could not read C:\x.json: The system cannot find the file specified."
 [[nodiscard]] Result<std::string> read_file(const std::string& path);
 
+// Like read_file, but reads at most `max_bytes` + 1 bytes, so that a file that
+// is too large costs no more memory than the limit: a result longer than
+// `max_bytes` means the file is larger, and the caller refuses it.
+[[nodiscard]] Result<std::string> read_file(const std::string& path, std::uint64_t max_bytes);
+
 // Writes `data` to a temporary file in the same folder, flushes it and renames
 // it over `path`; on failure the temporary file is removed and `path` is left
 // as it was.

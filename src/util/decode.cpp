@@ -62,4 +62,17 @@ Result<std::string> read_text_file(const std::string& path) {
     return decode_text(bytes);
 }
 
+Result<std::string> read_text_file(const std::string& path, std::uint64_t max_bytes) {
+    std::string bytes = QM_TRY(os::read_file(path, max_bytes));
+    if (bytes.size() > max_bytes) return fail("Could not read " + path + ": it is larger than " + size_text(max_bytes) + ".");
+    return decode_text(bytes);
+}
+
+std::string size_text(std::uint64_t bytes) {
+    constexpr std::uint64_t kilo = 1024;
+    if (bytes >= kilo * kilo && bytes % (kilo * kilo) == 0) return std::to_string(bytes / (kilo * kilo)) + " MB";
+    if (bytes >= kilo && bytes % kilo == 0) return std::to_string(bytes / kilo) + " KB";
+    return std::to_string(bytes) + " bytes";
+}
+
 }  // namespace qm

@@ -4,6 +4,7 @@
 // else is read byte by byte as U+0000..U+00FF. Pure and thread-safe.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -20,5 +21,13 @@ namespace qm {
 // The whole file, decoded as above. The failure is the file system's message,
 // which names the file and the system's reason.
 [[nodiscard]] Result<std::string> read_text_file(const std::string& path);
+
+// The same for a file that may hold at most `max_bytes` bytes; a larger one is
+// not read past the limit and fails with "Could not read {path}: it is larger
+// than {size}.", so that a stray huge file costs no more than the limit.
+[[nodiscard]] Result<std::string> read_text_file(const std::string& path, std::uint64_t max_bytes);
+
+// A byte count as people read it: "3 MB" for 3,145,728, "64 KB", or "{n} bytes".
+[[nodiscard]] std::string size_text(std::uint64_t bytes);
 
 }  // namespace qm

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <system_error>
 
 #include "platform/files.h"
@@ -145,17 +147,21 @@ PathKind path_kind(const std::string& path) {
     return PathKind::other;
 }
 
-Result<std::string> read_file(const std::string& path) {
+Result<std::string> read_file(const std::string& path) { return read_file(path, UINT64_MAX - 1); }
+
+Result<std::string> read_file(const std::string& path, std::uint64_t max_bytes) {
     Descriptor fd(open_retrying(path.c_str(), O_RDONLY));
     if (!fd.valid()) return fail(failure("Could not read", path, errno));
+    const std::uint64_t wanted = max_bytes + 1;  // one byte more tells the caller it is larger
     std::string content;
     struct stat info {};
     if (::fstat(fd.get(), &info) == 0 && info.st_size > 0) {
-        content.reserve(static_cast<std::size_t>(info.st_size));
+        content.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(info.st_size), wanted)));
     }
     char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    while (content.size() < wanted) {
+        const std::size_t ask = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buffer, wanted - content.size()));
+        ssize_t n = ::read(fd.get(), buffer, ask);
         if (n < 0) {
             if (errno == EINTR) continue;
             return fail(failure("Could not read", path, errno));

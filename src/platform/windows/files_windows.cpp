@@ -149,19 +149,23 @@ PathKind path_kind(const std::string& path) {
     return PathKind::file;
 }
 
-Result<std::string> read_file(const std::string& path) {
+Result<std::string> read_file(const std::string& path) { return read_file(path, UINT64_MAX - 1); }
+
+Result<std::string> read_file(const std::string& path, std::uint64_t max_bytes) {
     win::Handle file(::CreateFileW(win::to_wide(path).c_str(), GENERIC_READ, share_all, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return fail(failure("Could not read", path, ::GetLastError()));
+    const std::uint64_t wanted = max_bytes + 1;  // one byte more tells the caller it is larger
     std::string content;
     LARGE_INTEGER size{};
     if (::GetFileSizeEx(file.get(), &size) && size.QuadPart > 0) {
-        content.reserve(static_cast<std::size_t>(size.QuadPart));
+        content.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(size.QuadPart), wanted)));
     }
     char buffer[65536];
-    for (;;) {
+    while (content.size() < wanted) {
+        const DWORD ask = static_cast<DWORD>(std::min<std::uint64_t>(sizeof buffer, wanted - content.size()));
         DWORD got = 0;
-        if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
+        if (!::ReadFile(file.get(), buffer, ask, &got, nullptr)) {
             return fail(failure("Could not read", path, ::GetLastError()));
         }
         if (got == 0) break;
