@@ -56,7 +56,8 @@ int run_history(CommandContext& context);
 int run_undo(CommandContext& context);
 
 // Text helpers shared by the commands' tables.
-// The text cut to `limit` characters ("…" last when cut) and padded with
+// The text on one line (control characters and line breaks replaced by
+// U+FFFD), cut to `limit` characters ("…" last when cut) and padded with
 // spaces to `width` characters.
 [[nodiscard]] std::string cell(std::string_view text, std::size_t limit, std::size_t width);
 

@@ -32,12 +32,12 @@ int print_programs(CommandContext& context, ProgramList list) {
         json::JsonValue out = json::JsonValue::object();
         out = json::add_value(std::move(out), "items", std::move(items));
         out = json::add_strings(std::move(out), "notes", list.notes);
-        context.streams.out(json::write(out) + "\n");
+        context.streams.out_data(json::write(out) + "\n");
         return 0;
     }
     std::string table = line(cell("NAME", 40, 42) + cell("SOURCE", 10, 10));
     for (const Candidate& candidate : list.items) {
-        table += line(cell(candidate.name, 40, 42) + cell(candidate.source, 10, 10) + shorten(candidate.exe, 70));
+        table += line(cell(candidate.name, 40, 42) + cell(candidate.source, 10, 10) + cell(candidate.exe, 70, 0));
     }
     table += "\n" + std::to_string(list.items.size()) +
              " programs not set to start with the computer. Make one start with it: quillmoor add NAME\n";
@@ -49,7 +49,9 @@ int print_programs(CommandContext& context, ProgramList list) {
 }  // namespace
 
 std::string cell(std::string_view text, std::size_t limit, std::size_t width) {
-    std::string out = shorten(text, limit);
+    // A cell is one line: a line break or escape sequence in a name must not
+    // fake rows or hide the ones after it.
+    std::string out = shorten(replace_control_characters(text, false), limit);
     std::size_t shown = count_characters(out);
     if (shown < width) out.append(width - shown, ' ');
     return out;
@@ -77,14 +79,14 @@ int run_list(CommandContext& context) {
     if (args.has_flag("--json")) {
         json::JsonValue out = json::JsonValue::array();
         for (const StartupItem& item : shown) out.as_array().push_back(item_full_json(item));
-        context.streams.out(json::write(out) + "\n");
+        context.streams.out_data(json::write(out) + "\n");
         return 0;
     }
 
     std::string table = line(cell("ON", 3, 5) + cell("IF OFF", 8, 10) + cell("NAME", 30, 32) + cell("TYPE", 22, 24));
     for (const StartupItem& item : shown) {
         table += line(cell(item.enabled ? "yes" : "no", 3, 5) + cell(level_name(item.risk.level), 8, 10) +
-                      cell(item.name, 30, 32) + cell(item.kind_label, 22, 24) + shorten(item.command, 70));
+                      cell(item.name, 30, 32) + cell(item.kind_label, 22, 24) + cell(item.command, 70, 0));
     }
     table += "\n" + std::to_string(shown.size()) +
              " items. 'IF OFF' is the level of what switching an item off could do; try: quillmoor assess NAME\n";

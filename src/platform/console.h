@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "util/result.h"
+
 namespace qm::os {
 
 // The process arguments without the program path, as UTF-8. On Windows they
@@ -13,9 +15,16 @@ namespace qm::os {
 [[nodiscard]] std::vector<std::string> program_arguments(int argc, char** argv);
 
 // Writes UTF-8 text whole. On a Windows console the text is shown with its
-// real characters; redirected output receives the UTF-8 bytes unchanged.
-void write_stdout(std::string_view text);
-void write_stderr(std::string_view text);
+// real characters; redirected output receives the UTF-8 bytes unchanged. The
+// failure is one sentence with the system's reason; a stream that does not
+// exist at all (no console, nothing redirected) takes the text silently.
+[[nodiscard]] Result<void> write_stdout(std::string_view text);
+[[nodiscard]] Result<void> write_stderr(std::string_view text);
+
+// True when the stream is a terminal (a console window), where control
+// characters in the text would be obeyed rather than shown.
+[[nodiscard]] bool stdout_is_terminal();
+[[nodiscard]] bool stderr_is_terminal();
 
 // True when this process is the only one attached to its console window
 // (it was started by a double-click). False where there is no such notion.

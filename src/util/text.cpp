@@ -165,6 +165,27 @@ bool has_control_character(std::string_view text) {
     return false;
 }
 
+std::string replace_control_characters(std::string_view text, bool keep_line_feeds) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = sequence_length(text, i);
+        if (length == 0) {
+            append_utf8(out, 0xFFFD);
+            ++i;
+            continue;
+        }
+        const char32_t c = code_point_at(text, i, length);
+        if (is_invisible_control(c) && !(keep_line_feeds && c == '\n')) {
+            append_utf8(out, 0xFFFD);
+        } else {
+            out.append(text.substr(i, length));
+        }
+        i += length;
+    }
+    return out;
+}
+
 std::string escape_markup(std::string_view text) { return escape(text, true); }
 
 std::string escape_markup_keep_apostrophe(std::string_view text) { return escape(text, false); }

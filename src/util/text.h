@@ -34,6 +34,12 @@ void append_utf8(std::string& out, char32_t code_point);
 // separators, the byte-order mark and the bidirectional formatting marks.
 [[nodiscard]] bool has_control_character(std::string_view text);
 
+// The text with every such control character, and every byte that is not
+// valid UTF-8, replaced by U+FFFD, so that names read from elsewhere cannot
+// move the cursor, recolour or clear a terminal, or fake lines. With
+// `keep_line_feeds` a line feed stays as it is.
+[[nodiscard]] std::string replace_control_characters(std::string_view text, bool keep_line_feeds);
+
 // "&" "<" ">" '"' "'" replaced by their markup entities.
 [[nodiscard]] std::string escape_markup(std::string_view text);
 // The same, but the apostrophe stays as it is.

@@ -54,6 +54,19 @@ TEST(TextBasics, TrimLowerAndControlCharacters) {
     for (const std::string& text : controls) EXPECT_TRUE(qm::has_control_character(text)) << text;
 }
 
+TEST(TextControls, ReplacedForTheTerminalKeepingOnlyWhatIsAsked) {
+    const std::string mark = "\xEF\xBF\xBD";
+    // Clear screen, recolour, carriage return over a row, a bidirectional override.
+    EXPECT_EQ(qm::replace_control_characters("Evil\x1b[2J\rok\xE2\x80\xAEtxt.exe", false),
+              "Evil" + mark + "[2J" + mark + "ok" + mark + "txt.exe");
+    EXPECT_EQ(qm::replace_control_characters("a\nb\tc", false), "a" + mark + "b" + mark + "c");
+    EXPECT_EQ(qm::replace_control_characters("a\nb\tc", true), "a\nb" + mark + "c");
+    // C1 controls as characters, a stray byte that a terminal might read as one.
+    EXPECT_EQ(qm::replace_control_characters("x\xC2\x9B" "2Jy\x9B", true), "x" + mark + "2Jy" + mark);
+    const std::string plain = "Caf\xC3\xA9 \xF0\x9F\x98\x80 \xE2\x80\xA6 [ok]";
+    EXPECT_EQ(qm::replace_control_characters(plain, false), plain);
+}
+
 TEST(TextEscape, ReplacesTheMarkupCharacters) {
     EXPECT_EQ(qm::escape_markup("<b>Bad Inc</b>"), "&lt;b&gt;Bad Inc&lt;/b&gt;");
     EXPECT_EQ(qm::escape_markup("a&b \"c\" 'd'"), "a&amp;b &quot;c&quot; &apos;d&apos;");

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <system_error>
 
 #include "platform/console.h"
 
@@ -10,15 +11,17 @@ namespace qm::os {
 
 namespace {
 
-void write_whole(int fd, std::string_view text) {
+Result<void> write_whole(int fd, std::string_view text) {
     while (!text.empty()) {
         ssize_t n = ::write(fd, text.data(), text.size());
         if (n < 0) {
             if (errno == EINTR) continue;
-            return;  // nowhere left to report a broken standard stream
+            if (errno == EBADF) return {};  // the stream was closed before the program started
+            return fail(std::system_category().message(errno));
         }
         text.remove_prefix(static_cast<std::size_t>(n));
     }
+    return {};
 }
 
 }  // namespace
@@ -29,8 +32,11 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
     return arguments;
 }
 
-void write_stdout(std::string_view text) { write_whole(STDOUT_FILENO, text); }
-void write_stderr(std::string_view text) { write_whole(STDERR_FILENO, text); }
+Result<void> write_stdout(std::string_view text) { return write_whole(STDOUT_FILENO, text); }
+Result<void> write_stderr(std::string_view text) { return write_whole(STDERR_FILENO, text); }
+
+bool stdout_is_terminal() { return ::isatty(STDOUT_FILENO) == 1; }
+bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 // A terminal on these systems is not owned by the program, so there is never
 // a window to close.

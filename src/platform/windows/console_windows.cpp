@@ -2,6 +2,7 @@
 #include <shellapi.h>
 
 #include "platform/console.h"
+#include "platform/windows/system_error.h"
 #include "platform/windows/wide.h"
 
 namespace qm::os {
@@ -10,9 +11,16 @@ namespace {
 
 // A console shows UTF-16 through WriteConsoleW; anything else (a pipe, a
 // file) receives the UTF-8 bytes unchanged.
-void write_handle(DWORD which, std::string_view text) {
+// The system's reason for the last failed write, or for a write that moved nothing.
+Result<void> write_failed() {
+    const DWORD code = ::GetLastError();
+    return fail(win::error_text(code == ERROR_SUCCESS ? ERROR_WRITE_FAULT : code));
+}
+
+Result<void> write_handle(DWORD which, std::string_view text) {
     HANDLE handle = ::GetStdHandle(which);
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE || text.empty()) return;
+    // A program started without a console or redirection has nowhere to write.
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE || text.empty()) return {};
     DWORD mode = 0;
     if (::GetConsoleMode(handle, &mode)) {
         std::wstring wide = win::to_wide(text);
@@ -21,18 +29,25 @@ void write_handle(DWORD which, std::string_view text) {
         while (left > 0) {
             DWORD chunk = static_cast<DWORD>(left > 16384 ? 16384 : left);
             DWORD written = 0;
-            if (!::WriteConsoleW(handle, data, chunk, &written, nullptr) || written == 0) return;
+            if (!::WriteConsoleW(handle, data, chunk, &written, nullptr) || written == 0) return write_failed();
             data += written;
             left -= written;
         }
-        return;
+        return {};
     }
     while (!text.empty()) {
         DWORD chunk = static_cast<DWORD>(text.size() > (1u << 20) ? (1u << 20) : text.size());
         DWORD written = 0;
-        if (!::WriteFile(handle, text.data(), chunk, &written, nullptr) || written == 0) return;
+        if (!::WriteFile(handle, text.data(), chunk, &written, nullptr) || written == 0) return write_failed();
         text.remove_prefix(written);
     }
+    return {};
+}
+
+bool is_console(DWORD which) {
+    HANDLE handle = ::GetStdHandle(which);
+    DWORD mode = 0;
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode);
 }
 
 }  // namespace
@@ -47,8 +62,11 @@ std::vector<std::string> program_arguments(int, char**) {
     return arguments;
 }
 
-void write_stdout(std::string_view text) { write_handle(STD_OUTPUT_HANDLE, text); }
-void write_stderr(std::string_view text) { write_handle(STD_ERROR_HANDLE, text); }
+Result<void> write_stdout(std::string_view text) { return write_handle(STD_OUTPUT_HANDLE, text); }
+Result<void> write_stderr(std::string_view text) { return write_handle(STD_ERROR_HANDLE, text); }
+
+bool stdout_is_terminal() { return is_console(STD_OUTPUT_HANDLE); }
+bool stderr_is_terminal() { return is_console(STD_ERROR_HANDLE); }
 
 bool is_sole_console_process() {
     DWORD processes[2] = {};
