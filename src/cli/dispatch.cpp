@@ -35,8 +35,6 @@ Result<std::string> make_demo_data_folder() {
                 last_error);
 }
 
-Streams Streams::standard() { return Streams{os::write_stdout, os::write_stderr}; }
-
 std::string help_text() {
     std::string text = R"(Quillmoor - see what starts with your computer, and switch it on or off.
 
@@ -169,7 +167,15 @@ int dispatch(const std::vector<std::string>& arguments, const Streams& streams) 
 
 int process_entry(const std::vector<std::string>& arguments) {
     if (arguments.empty() && os::is_sole_console_process()) os::detach_console();
-    return dispatch(arguments, Streams::standard());
+    StreamFailures failures;
+    int code = dispatch(arguments, Streams::standard(failures));
+    // Output that never arrived is not success: a listing cut short by a full
+    // disk must not look complete to a script that reads the exit code.
+    if (failures.any()) {
+        (void)os::write_stderr(failures.sentence() + "\n");
+        if (code == 0) code = 1;
+    }
+    return code;
 }
 
 }  // namespace qm::cli

@@ -86,7 +86,7 @@ int run_knowledge(CommandContext& context) {
     if (sub == "update") return knowledge_update(context);
     if (sub == "import") return knowledge_import(context);
     if (sub == "rollback") return knowledge_rollback(context);
-    context.streams.out(builtin_pack_text());  // export: exactly the built-in text
+    context.streams.out_data(builtin_pack_text());  // export: exactly the built-in text
     return 0;
 }
 
