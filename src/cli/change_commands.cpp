@@ -69,8 +69,11 @@ std::string lower_file_stem(std::string_view path) {
     return to_lower_ascii(dot == std::string_view::npos ? file : file.substr(0, dot));
 }
 
-// A running or installed program by id, name, program path or file name.
-std::optional<Candidate> find_candidate(CommandContext& context, const std::string& wanted) {
+// A running or installed program by id, name, program path or file name, or
+// else by part of its name. Nothing found gives an empty list of matches; a
+// part of a name that several different programs share is an error that
+// lists them, as items are listed when a name is ambiguous.
+Result<std::optional<Candidate>> find_candidate(CommandContext& context, const std::string& wanted) {
     std::vector<Candidate> all = context.engine.running_programs().items;
     std::vector<Candidate> installed = context.engine.installed_programs().items;
     all.insert(all.end(), installed.begin(), installed.end());
@@ -83,14 +86,26 @@ std::optional<Candidate> find_candidate(CommandContext& context, const std::stri
             return c;
         }
     }
-    std::optional<Candidate> only;
+    if (lowered.empty()) return std::nullopt;
+    // A program that both runs and is installed is listed twice; the running
+    // one comes first and stands for both.
+    std::vector<const Candidate*> matching;
     for (const Candidate& c : all) {
-        if (!lowered.empty() && to_lower_ascii(c.name).find(lowered) != std::string::npos) {
-            if (only) return std::nullopt;  // more than one: not a match
-            only = c;
-        }
+        if (to_lower_ascii(c.name).find(lowered) == std::string::npos) continue;
+        const bool same_program = std::any_of(matching.begin(), matching.end(), [&c](const Candidate* seen) {
+            return !c.exe.empty() && to_lower_ascii(seen->exe) == to_lower_ascii(c.exe);
+        });
+        if (!same_program) matching.push_back(&c);
     }
-    return only;
+    if (matching.empty()) return std::nullopt;
+    if (matching.size() == 1) return *matching.front();
+    std::string message =
+        std::to_string(matching.size()) + " programs match \"" + wanted + "\"; be more exact or use the id:";
+    for (std::size_t i = 0; i < matching.size() && i < 12; ++i) {
+        message += "\n  " + matching[i]->name + "  (" + matching[i]->source + ")  " + matching[i]->id;
+    }
+    if (matching.size() > 12) message += "\n  …";
+    return fail(message);
 }
 
 // The engine's "cannot write {path}: {reason}" as the command line words it.
@@ -107,7 +122,12 @@ int run_enable(CommandContext& context) { return switch_item(context, "enable");
 
 int run_add(CommandContext& context) {
     const std::string& wanted = context.args.positional(1);
-    std::optional<Candidate> program = find_candidate(context, wanted);
+    Result<std::optional<Candidate>> found = find_candidate(context, wanted);
+    if (!found) {
+        context.streams.err(found.error() + "\n");
+        return 1;
+    }
+    const std::optional<Candidate>& program = *found;
     if (!program && os::path_kind(wanted) != os::PathKind::file) {
         context.streams.err("No running or installed program matches \"" + wanted +
                             "\", and it is not a file. Try: quillmoor running\n");
@@ -126,6 +146,19 @@ int run_add(CommandContext& context) {
     request.mode = context.args.option_value("--mode");
     if (request.mode.empty()) request.mode = "login";
     request.ack = context.args.has_flag("--yes");
+
+    // A program that already has a startup entry gets that entry switched on
+    // rather than a second one; say so before it happens, since the method
+    // and details asked for do not apply.
+    const ChangeRequest prepared = prepare_request(context.engine, request);
+    if (prepared.action != request.action) {
+        const std::optional<StartupItem> entry = context.engine.find_item_by_id(prepared.id);
+        const std::string entry_name = entry ? entry->name : prepared.id;
+        const std::string entry_kind = entry ? " (" + entry->kind_label + ")" : std::string();
+        context.streams.out("\"" + program->name + "\" already has a startup entry, \"" + entry_name + "\"" +
+                            entry_kind + ". Quillmoor will switch that entry on instead of making a new one.\n");
+        return decide_and_apply(context, request);
+    }
 
     std::string label = request.mode;
     if (program) {
@@ -228,7 +261,7 @@ int run_restore(CommandContext& context) {
     bool some_ask = false;
     for (const RestoreRow& row : plan.rows) {
         if (!row.request) {
-            out += "[note] " + row.name + " - " + row.text + "\n";
+            out += "[note] " + replace_control_characters(row.name, false) + " - " + row.text + "\n";
             continue;
         }
         const PlannedChange change = plan_change(context.engine, prepare_request(context.engine, *row.request));
@@ -239,7 +272,8 @@ int run_restore(CommandContext& context) {
             mark = "ask ";
             some_ask = true;
         }
-        out += "[" + mark + "] " + row.request->action + " " + row.name + " - " + row.text + "\n";
+        out += "[" + mark + "] " + row.request->action + " " + replace_control_characters(row.name, false) + " - " +
+               row.text + "\n";
         out += "         level " + std::string(level_name(change.risk.level)) + ": " + change.risk.effect + "\n";
         for (const std::string& problem : change.problems) out += "         not possible: " + problem + "\n";
         if (change.admin_needed) out += "         not possible: it needs administrator rights.\n";
@@ -280,7 +314,7 @@ int run_history(CommandContext& context) {
     std::string text = trimmed_line(cell("SEQ", 16, 16) + cell("TIME (UTC)", 19, 21) + cell("ACTION", 8, 10) + "ITEM");
     for (const HistoryEntry& entry : history) {
         const JournalRecord& r = entry.record;
-        std::string item = r.name.empty() ? r.id : r.name;
+        std::string item = replace_control_characters(r.name.empty() ? r.id : r.name, false);
         if (!r.ok) item += "  (failed)";
         text += trimmed_line(cell(std::to_string(r.seq), 16, 16) + cell(r.time, 19, 21) + cell(r.action, 8, 10) + item +
                              (entry.undone ? "  [undone]" : ""));

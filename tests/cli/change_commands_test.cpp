@@ -52,6 +52,21 @@ TEST(ChangeCommands, SingleRunsOfTheProgram) {
               "Will make \"Editor\" start with the computer: \"C:\\Program Files\\Notepad++\\notepad++.exe\" -multiInst\n"
               "  Method: Start when the computer starts, before anyone signs in\n"
               "Editor will start with Windows (demonstration only).\n");
+    // Part of a name that several programs share names them all, as an
+    // ambiguous item name does, instead of claiming that none matches.
+    Outcome several = run({"add", "o"});
+    EXPECT_EQ(several.code, 1);
+    EXPECT_TRUE(several.err.starts_with("8 programs match \"o\"; be more exact or use the id:\n")) << several.err;
+    EXPECT_NE(several.err.find("\n  Mozilla Firefox  (process)  proc|firefox\n"), std::string::npos) << several.err;
+    EXPECT_EQ(several.out, "");
+    // A program that already has an entry gets that entry switched on, and
+    // the user is told so before it happens rather than shown a method.
+    Outcome existing = run({"add", "Windows Update", "--mode", "boot", "--yes"});
+    EXPECT_EQ(existing.code, 0) << existing.err;
+    EXPECT_EQ(existing.out,
+              "\"Windows Update\" already has a startup entry, \"Windows Update\" (Windows service). Quillmoor will "
+              "switch that entry on instead of making a new one.\n"
+              "Windows Update will start with Windows (demonstration only).\n");
     Outcome nothing = run({"add", "no-such-program"});
     EXPECT_EQ(nothing.code, 1);
     EXPECT_EQ(nothing.err,
