@@ -1,4 +1,5 @@
 # qm_embed_files(OUT_VAR DIR file symbol [file symbol ...])
+# A file is relative to the source tree, or absolute (say, one made by the build).
 # Generates one .cpp per file holding its bytes and a header embedded.h that
 # declares `std::string_view qm::embedded::<symbol>()` for each of them.
 function(qm_embed_files out_var dir)
@@ -12,7 +13,7 @@ function(qm_embed_files out_var dir)
       math(EXPR j "${i} + 1")
       list(GET args ${i} file)
       list(GET args ${j} symbol)
-      set(input ${CMAKE_SOURCE_DIR}/${file})
+      cmake_path(ABSOLUTE_PATH file BASE_DIRECTORY ${CMAKE_SOURCE_DIR} OUTPUT_VARIABLE input)
       set(output ${dir}/embedded_${symbol}.cpp)
       add_custom_command(OUTPUT ${output}
         COMMAND ${CMAKE_COMMAND} -DINPUT=${input} -DOUTPUT=${output} -DSYMBOL=${symbol}
