@@ -2,7 +2,7 @@
 // trading the one-time link key for that token, and the message shown when
 // the page cannot go on.
 async function api(path, body) {
-  const init = {method: body === undefined ? 'GET' : 'POST', headers: {'x-quillmoor-token': S.token}, cache: 'no-store'};
+  const init = {method: body === undefined ? 'GET' : 'POST', headers: {'x-quillmoor-token': app.token}, cache: 'no-store'};
   if (body !== undefined) { init.headers['content-type'] = 'application/json'; init.body = JSON.stringify(body); }
   const res = await fetch(path, init);
   let data = null;
@@ -16,12 +16,12 @@ class Stop extends Error {}
 async function obtainToken() {
   let token = '';
   try { token = sessionStorage.getItem('qm-token') || ''; } catch (e) { token = ''; }
-  const m = /(?:^#|&)k=([0-9a-fA-F]+)/.exec(location.hash);
-  if (m) {
+  const keyMatch = /(?:^#|&)k=([0-9a-fA-F]+)/.exec(location.hash);
+  if (keyMatch) {
     try { history.replaceState(null, '', location.pathname + location.search); } catch (e) { location.hash = ''; }
     let answer = null;
     try {
-      const res = await fetch('/api/bootstrap', {method: 'POST', headers: {'content-type': 'application/json'}, body: JSON.stringify({k: m[1]}), cache: 'no-store'});
+      const res = await fetch('/api/bootstrap', {method: 'POST', headers: {'content-type': 'application/json'}, body: JSON.stringify({k: keyMatch[1]}), cache: 'no-store'});
       answer = await res.json();
     } catch (e) { answer = null; }
     if (!answer || typeof answer.token !== 'string' || !answer.token) {
@@ -35,8 +35,8 @@ async function obtainToken() {
 }
 
 function showStop(message) {
-  fill($('#who'), h('span', {class: 'stopmsg', text: message}));
-  $('#tabs').hidden = true;
-  $('#actions').hidden = true;
-  fill($('#main'), h('div', {class: 'card stopcard'}, icon('alert'), h('div', {}, h('p', {text: message}))));
+  fill(query('#who'), element('span', {class: 'stopmsg', text: message}));
+  query('#tabs').hidden = true;
+  query('#actions').hidden = true;
+  fill(query('#main'), element('div', {class: 'card stopcard'}, icon('alert'), element('div', {}, element('p', {text: message}))));
 }

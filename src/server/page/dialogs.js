@@ -2,47 +2,47 @@
 // Escape closes the top one), the small yes-or-no confirmation dialog, and
 // copying to the clipboard.
 function toast(text, kind) {
-  const t = h('div', {class: 'toast' + (kind ? ' ' + kind : ''), role: kind === 'error' ? 'alert' : null},
-    icon(kind === 'error' ? 'alert' : 'check'), h('div', {class: 't', text}),
-    h('button', {type: 'button', class: 'btn ghost small icon', 'aria-label': 'Dismiss', onclick: () => t.remove()}, icon('x')));
-  $('#toasts').appendChild(t);
+  const t = element('div', {class: 'toast' + (kind ? ' ' + kind : ''), role: kind === 'error' ? 'alert' : null},
+    icon(kind === 'error' ? 'alert' : 'check'), element('div', {class: 't', text}),
+    element('button', {type: 'button', class: 'btn ghost small icon', 'aria-label': 'Dismiss', onclick: () => t.remove()}, icon('x')));
+  query('#toasts').appendChild(t);
   setTimeout(() => t.remove(), kind === 'error' ? 10000 : 5000);
 }
 
 const modals = [];
 function modal(title, small) {
   const back = document.activeElement;
-  const id = 'mt' + (++uid);
-  const heading = h('h3', {id, text: title});
-  const body = h('div', {class: 'm-body'});
-  const foot = h('div', {class: 'm-foot'});
-  const m = {heading, body, foot, closed: false, onclose: null};
-  const box = h('div', {class: 'modal' + (small ? ' small' : ''), role: 'dialog', 'aria-modal': 'true', 'aria-labelledby': id, tabindex: '-1'},
-    h('div', {class: 'm-head'}, heading, h('button', {type: 'button', class: 'btn ghost icon', 'aria-label': 'Close', onclick: () => m.close()}, icon('x'))),
+  const id = 'mt' + (++modalSerial);
+  const heading = element('h3', {id, text: title});
+  const body = element('div', {class: 'm-body'});
+  const foot = element('div', {class: 'm-foot'});
+  const dialog = {heading, body, foot, closed: false, onclose: null};
+  const box = element('div', {class: 'modal' + (small ? ' small' : ''), role: 'dialog', 'aria-modal': 'true', 'aria-labelledby': id, tabindex: '-1'},
+    element('div', {class: 'm-head'}, heading, element('button', {type: 'button', class: 'btn ghost icon', 'aria-label': 'Close', onclick: () => dialog.close()}, icon('x'))),
     body, foot);
-  const layer = h('div', {class: 'layer'}, box);
-  m.el = box;
-  m.close = () => {
-    if (m.closed) return;
-    m.closed = true;
+  const layer = element('div', {class: 'layer'}, box);
+  dialog.el = box;
+  dialog.close = () => {
+    if (dialog.closed) return;
+    dialog.closed = true;
     layer.remove();
-    modals.splice(modals.indexOf(m), 1);
-    if (m.onclose) m.onclose();
+    modals.splice(modals.indexOf(dialog), 1);
+    if (dialog.onclose) dialog.onclose();
     if (back && back.focus && document.contains(back)) back.focus();
   };
-  $('#layers').appendChild(layer);
-  modals.push(m);
+  query('#layers').appendChild(layer);
+  modals.push(dialog);
   box.focus();
-  return m;
+  return dialog;
 }
 function ask(title, text, okLabel, danger) {
   return new Promise((resolve) => {
-    const m = modal(title, true);
+    const dialog = modal(title, true);
     let answer = false;
-    m.onclose = () => resolve(answer);
-    m.body.appendChild(h('p', {text}));
-    const ok = h('button', {type: 'button', class: 'btn ' + (danger ? 'primary danger-fill' : 'primary'), text: okLabel, onclick: () => { answer = true; m.close(); }});
-    m.foot.append(h('button', {type: 'button', class: 'btn', text: 'Cancel', onclick: () => m.close()}), ok);
+    dialog.onclose = () => resolve(answer);
+    dialog.body.appendChild(element('p', {text}));
+    const ok = element('button', {type: 'button', class: 'btn ' + (danger ? 'primary danger-fill' : 'primary'), text: okLabel, onclick: () => { answer = true; dialog.close(); }});
+    dialog.foot.append(element('button', {type: 'button', class: 'btn', text: 'Cancel', onclick: () => dialog.close()}), ok);
     ok.focus();
   });
 }
@@ -52,7 +52,7 @@ function focusables(root) {
 }
 document.addEventListener('keydown', (e) => {
   if (e.key === 'Escape') {
-    if (modals.length) { e.preventDefault(); modals[modals.length - 1].close(); } else if (!$('#drawer').hidden) { e.preventDefault(); closeDrawer(); }
+    if (modals.length) { e.preventDefault(); modals[modals.length - 1].close(); } else if (!query('#drawer').hidden) { e.preventDefault(); closeDrawer(); }
   } else if (e.key === 'Tab' && modals.length) {
     const box = modals[modals.length - 1].el;
     const f = focusables(box);
@@ -64,7 +64,7 @@ document.addEventListener('keydown', (e) => {
 
 async function copyText(text) {
   try { await navigator.clipboard.writeText(text); return true; } catch (e) { /* fall back below */ }
-  const ta = h('textarea', {class: 'sr', readonly: true, 'aria-hidden': 'true'});
+  const ta = element('textarea', {class: 'sr', readonly: true, 'aria-hidden': 'true'});
   ta.value = text;
   document.body.appendChild(ta);
   ta.select();

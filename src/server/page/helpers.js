@@ -4,8 +4,8 @@
 // program in as a text node, and small value helpers.
 'use strict';
 (function () {
-const $ = (sel) => document.querySelector(sel);
-const NS = 'http://www.w3.org/2000/svg';
+const query = (sel) => document.querySelector(sel);
+const SVG_NS = 'http://www.w3.org/2000/svg';
 
 let theme = '';
 try { theme = localStorage.getItem('qm-theme') || ''; } catch (e) { theme = ''; }
@@ -45,7 +45,9 @@ const ICONS = {
   file: 'M6 3h8l4 4v14H6zM14 3v4h4',
 };
 
-const S = {
+// Everything the page knows: the session token, what the program last sent
+// for each tab, the changes waiting for review, and the filters and sorting.
+const app = {
   token: '', state: null, tab: 'startup', stopped: false,
   startup: null, startupNotes: [], startupError: '', scanning: false,
   running: null, runningNotes: [], runningError: '', apps: null, appsNotes: [], appsError: '', stale: {running: false, apps: false}, busyScan: {running: false, apps: false},
@@ -55,12 +57,13 @@ const S = {
   showOnDemand: false, showSystem: false, showOs: true,
   sort: {startup: {key: 'origin', dir: 1}, running: {key: 'name', dir: 1}, apps: {key: 'name', dir: 1}},
 };
-const UI = {};
-let uid = 0;
+// The elements each tab and the header keep for redrawing, by tab name.
+const widgets = {};
+let modalSerial = 0;
 let pingTimer = 0;
 
 // ---- small helpers: every text from the program goes in as a text node ----
-function h(tag, props, ...kids) {
+function element(tag, props, ...kids) {
   const el = document.createElement(tag);
   if (props) {
     for (const k of Object.keys(props)) {
@@ -92,29 +95,29 @@ function append(el, kids) {
   }
 }
 function icon(name) {
-  const s = document.createElementNS(NS, 'svg');
+  const s = document.createElementNS(SVG_NS, 'svg');
   s.setAttribute('viewBox', '0 0 24 24');
   s.setAttribute('class', 'i');
   s.setAttribute('aria-hidden', 'true');
-  const p = document.createElementNS(NS, 'path');
+  const p = document.createElementNS(SVG_NS, 'path');
   p.setAttribute('d', ICONS[name] || '');
   s.appendChild(p);
   return s;
 }
-const arr = (x) => (Array.isArray(x) ? x : []);
-const str = (x) => (typeof x === 'string' ? x : (x === null || x === undefined ? '' : String(x)));
-const num = (x) => (typeof x === 'number' && isFinite(x) ? x : 0);
+const asArray = (x) => (Array.isArray(x) ? x : []);
+const asText = (x) => (typeof x === 'string' ? x : (x === null || x === undefined ? '' : String(x)));
+const asNumber = (x) => (typeof x === 'number' && isFinite(x) ? x : 0);
 const plural = (n, one, many) => n + ' ' + (n === 1 ? one : many);
-const lv = (l) => (Object.prototype.hasOwnProperty.call(LEVELS, l) ? l : 'unknown');
-const levelOf = (x) => lv(x && x.risk && x.risk.level);
-const byName = (a, b) => str(a.name).localeCompare(str(b.name), undefined, {sensitivity: 'base'});
-function tag(text, kind) { return h('span', {class: 'tag' + (kind ? ' ' + kind : ''), text}); }
-function badge(level) { const l = lv(level); return h('span', {class: 'badge lv-' + l, text: LEVELS[l][0]}); }
+const knownLevel = (l) => (Object.prototype.hasOwnProperty.call(LEVELS, l) ? l : 'unknown');
+const levelOf = (x) => knownLevel(x && x.risk && x.risk.level);
+const byName = (a, b) => asText(a.name).localeCompare(asText(b.name), undefined, {sensitivity: 'base'});
+function tag(text, kind) { return element('span', {class: 'tag' + (kind ? ' ' + kind : ''), text}); }
+function badge(level) { const l = knownLevel(level); return element('span', {class: 'badge lv-' + l, text: LEVELS[l][0]}); }
 function btn(label, ic, onclick, cls, extra) {
-  return h('button', Object.assign({type: 'button', class: 'btn' + (cls ? ' ' + cls : ''), onclick}, extra || {}), ic ? icon(ic) : null, h('span', {class: 'lbl', text: label}));
+  return element('button', Object.assign({type: 'button', class: 'btn' + (cls ? ' ' + cls : ''), onclick}, extra || {}), ic ? icon(ic) : null, element('span', {class: 'lbl', text: label}));
 }
 function checkbox(label, checked, onchange, cls) {
-  return h('label', {class: 'check' + (cls ? ' ' + cls : '')}, h('input', {type: 'checkbox', checked, onchange: (e) => onchange(e.target.checked)}), h('span', {text: label}));
+  return element('label', {class: 'check' + (cls ? ' ' + cls : '')}, element('input', {type: 'checkbox', checked, onchange: (e) => onchange(e.target.checked)}), element('span', {text: label}));
 }
-function sizeText(n) { n = num(n); return n < 1024 ? n + ' B' : n < 1048576 ? (n / 1024).toFixed(1) + ' KB' : (n / 1048576).toFixed(1) + ' MB'; }
-function waitingCount() { return S.pending.size + S.creates.size; }
+function sizeText(n) { n = asNumber(n); return n < 1024 ? n + ' B' : n < 1048576 ? (n / 1024).toFixed(1) + ' KB' : (n / 1048576).toFixed(1) + ' MB'; }
+function waitingCount() { return app.pending.size + app.creates.size; }

@@ -1,20 +1,20 @@
 // Pieces the tab panels share: panel heading, search box, skeleton and empty
 // rows, notes under a list, focus kept across a redraw, sortable headings.
-function headOf(title, lead) { return h('div', {class: 'head'}, h('h2', {text: title}), h('p', {text: lead})); }
+function headOf(title, lead) { return element('div', {class: 'head'}, element('h2', {text: title}), element('p', {text: lead})); }
 function searchBox(label, value, oninput) {
-  return h('div', {class: 'search'}, icon('search'), h('input', {type: 'search', placeholder: 'Search…', 'aria-label': label, value, oninput: (e) => oninput(e.target.value)}));
+  return element('div', {class: 'search'}, icon('search'), element('input', {type: 'search', placeholder: 'Search…', 'aria-label': label, value, oninput: (e) => oninput(e.target.value)}));
 }
 function skeleton(cols, text, rows) {
-  const out = [h('tr', {class: 'skel'}, h('td', {colspan: cols, class: 'empty', text}))];
+  const out = [element('tr', {class: 'skel'}, element('td', {colspan: cols, class: 'empty', text}))];
   for (let i = 1; i < rows; i++) {
-    out.push(h('tr', {class: 'skel', 'aria-hidden': 'true'}, h('td', {class: 'c-sw'}), h('td', {colspan: cols - 1},
-      h('div', {class: 'bar-s w1'}), h('div', {class: 'bar-s w2'}), h('div', {class: 'bar-s w3'}))));
+    out.push(element('tr', {class: 'skel', 'aria-hidden': 'true'}, element('td', {class: 'c-sw'}), element('td', {colspan: cols - 1},
+      element('div', {class: 'bar-s w1'}), element('div', {class: 'bar-s w2'}), element('div', {class: 'bar-s w3'}))));
   }
   return out;
 }
-function emptyRow(cols, text) { return h('tr', {}, h('td', {colspan: cols, class: 'empty', text})); }
+function emptyRow(cols, text) { return element('tr', {}, element('td', {colspan: cols, class: 'empty', text})); }
 function noteList(notes) {
-  return notes.length ? h('ul', {class: 'notes'}, notes.map((n) => h('li', {}, icon('info'), h('span', {text: str(n)})))) : null;
+  return notes.length ? element('ul', {class: 'notes'}, notes.map((n) => element('li', {}, icon('info'), element('span', {text: asText(n)})))) : null;
 }
 // Redrawing a table body must not lose the keyboard focus of a switch or name.
 function keepFocus(tbody, draw) {
@@ -27,9 +27,9 @@ function keepFocus(tbody, draw) {
   }
 }
 function sortHeader(list, key, label, firstDir, redraw, cls) {
-  const s = S.sort[list];
+  const s = app.sort[list];
   const on = s.key === key;
-  return h('th', {class: cls || null, 'aria-sort': on ? (s.dir > 0 ? 'ascending' : 'descending') : null},
-    h('button', {type: 'button', onclick: () => { if (s.key === key) s.dir = -s.dir; else { s.key = key; s.dir = firstDir; } redraw(); }},
-      label, h('span', {class: 'arrow', 'aria-hidden': 'true', text: on ? (s.dir > 0 ? '▲' : '▼') : ''})));
+  return element('th', {class: cls || null, 'aria-sort': on ? (s.dir > 0 ? 'ascending' : 'descending') : null},
+    element('button', {type: 'button', onclick: () => { if (s.key === key) s.dir = -s.dir; else { s.key = key; s.dir = firstDir; } redraw(); }},
+      label, element('span', {class: 'arrow', 'aria-hidden': 'true', text: on ? (s.dir > 0 ? '▲' : '▼') : ''})));
 }

@@ -4,30 +4,30 @@ async function elevate() {
   try {
     const a = await api('/api/elevate', {});
     if (a.ok) toast('A copy of Quillmoor with administrator rights is starting; it opens its own window.');
-    else toast(str(a.message), 'error');
+    else toast(asText(a.message), 'error');
   } catch (e) { toast('Could not restart as administrator: ' + e.message, 'error'); }
 }
 async function quit() {
   if (waitingCount() && !(await ask('Quit Quillmoor?', 'There are changes waiting that have not been applied. Quit anyway?', 'Quit anyway', true))) return;
   try { await api('/api/quit', {}); } catch (e) { toast('Could not stop Quillmoor: ' + e.message, 'error'); return; }
-  S.stopped = true;
+  app.stopped = true;
   clearInterval(pingTimer);
-  const mark = h('div', {}, icon('power'));
-  fill(document.body, h('main', {class: 'stopped'}, mark, h('h1', {id: 'stopped', text: 'Quillmoor has stopped. You can close this tab.'})));
+  const mark = element('div', {}, icon('power'));
+  fill(document.body, element('main', {class: 'stopped'}, mark, element('h1', {id: 'stopped', text: 'Quillmoor has stopped. You can close this tab.'})));
 }
 
-const BUILD = {startup: buildStartup, running: (p) => buildPrograms('running', p), apps: (p) => buildPrograms('apps', p), backup: buildBackup, history: buildHistory, health: buildHealth};
+const TAB_BUILDERS = {startup: buildStartup, running: (p) => buildPrograms('running', p), apps: (p) => buildPrograms('apps', p), backup: buildBackup, history: buildHistory, health: buildHealth};
 
 async function start() {
   buildShell();
-  try { S.token = await obtainToken(); } catch (e) { showStop(e instanceof Stop ? e.message : 'The link could not be used.'); return; }
-  api('/api/state').then(showState, (e) => { fill($('#who'), h('span', {class: 'stopmsg', text: 'Cannot reach the program: ' + e.message})); });
+  try { app.token = await obtainToken(); } catch (e) { showStop(e instanceof Stop ? e.message : 'The link could not be used.'); return; }
+  api('/api/state').then(showState, (e) => { fill(query('#who'), element('span', {class: 'stopmsg', text: 'Cannot reach the program: ' + e.message})); });
   api('/api/ping', {}).catch(() => {});
   loadTab('startup');
   // The goodbye of a reloaded page can arrive after this page's first ping,
   // or within the same second; a second ping soon after keeps the program.
-  setTimeout(() => { if (!S.stopped) api('/api/ping', {}).catch(() => {}); }, 2000);
-  pingTimer = setInterval(() => { if (!S.stopped) api('/api/ping', {}).catch(() => {}); }, 15000);
+  setTimeout(() => { if (!app.stopped) api('/api/ping', {}).catch(() => {}); }, 2000);
+  pingTimer = setInterval(() => { if (!app.stopped) api('/api/ping', {}).catch(() => {}); }, 15000);
 }
 start();
 })();

@@ -1,42 +1,42 @@
 // The Startup items tab: search, chips, type and sort, one row per item with
 // its switch, marking changes, and the scan that fills the list.
 function buildStartup(panel) {
-  const u = UI.startup = {};
-  u.chips = h('div', {class: 'chips', role: 'group', 'aria-label': 'Show'});
+  const view = widgets.startup = {};
+  view.chips = element('div', {class: 'chips', role: 'group', 'aria-label': 'Show'});
   for (const [f, label] of [['all', 'All'], ['on', 'Starts'], ['off', 'Does not start'], ['attention', 'Needs care']]) {
-    u.chips.appendChild(h('button', {type: 'button', class: 'chip', 'data-f': f, onclick: () => { S.filter = f; drawStartup(); }}, label, h('span', {class: 'n'})));
+    view.chips.appendChild(element('button', {type: 'button', class: 'chip', 'data-f': f, onclick: () => { app.filter = f; drawStartup(); }}, label, element('span', {class: 'n'})));
   }
-  u.type = h('select', {'aria-label': 'Type', onchange: (e) => { S.type = e.target.value; drawStartup(); }}, h('option', {value: 'all', text: 'All types'}));
-  u.sort = h('select', {'aria-label': 'Sort by', onchange: (e) => { const k = e.target.value; S.sort.startup = {key: k, dir: k === 'level' ? -1 : 1}; drawStartup(); }},
-    h('option', {value: 'origin', text: 'Your programs first'}), h('option', {value: 'name', text: 'Name'}), h('option', {value: 'level', text: 'Impact of switching off'}));
-  u.rescan = btn('Scan again', 'refresh', () => scanStartup());
-  u.count = h('span', {});
-  u.thead = h('thead');
-  u.body = h('tbody');
-  u.notes = h('div');
+  view.type = element('select', {'aria-label': 'Type', onchange: (e) => { app.type = e.target.value; drawStartup(); }}, element('option', {value: 'all', text: 'All types'}));
+  view.sort = element('select', {'aria-label': 'Sort by', onchange: (e) => { const k = e.target.value; app.sort.startup = {key: k, dir: k === 'level' ? -1 : 1}; drawStartup(); }},
+    element('option', {value: 'origin', text: 'Your programs first'}), element('option', {value: 'name', text: 'Name'}), element('option', {value: 'level', text: 'Impact of switching off'}));
+  view.rescan = btn('Scan again', 'refresh', () => scanStartup());
+  view.count = element('span', {});
+  view.thead = element('thead');
+  view.body = element('tbody');
+  view.notes = element('div');
   panel.append(
     headOf('Startup items', 'Everything that starts with this computer, and what switching it off would do. Flip a switch to mark a change: nothing is changed until you review and apply it.'),
-    h('div', {class: 'toolbar'}, searchBox('Search startup items', S.q.startup, (v) => { S.q.startup = v; drawStartup(); }), u.chips, u.type, u.sort),
-    h('div', {class: 'toolbar'},
-      checkbox('On-demand services', S.showOnDemand, (v) => { S.showOnDemand = v; drawStartup(); }),
-      checkbox('Windows/system items', S.showOs, (v) => { S.showOs = v; drawStartup(); }),
-      h('span', {class: 'spacer'}), u.rescan),
-    h('div', {class: 'meta'}, u.count),
-    h('div', {class: 'card tablecard'}, h('table', {class: 'list', id: 'startup-table'},
-      u.thead, u.body)),
-    u.notes);
+    element('div', {class: 'toolbar'}, searchBox('Search startup items', app.q.startup, (v) => { app.q.startup = v; drawStartup(); }), view.chips, view.type, view.sort),
+    element('div', {class: 'toolbar'},
+      checkbox('On-demand services', app.showOnDemand, (v) => { app.showOnDemand = v; drawStartup(); }),
+      checkbox('Windows/system items', app.showOs, (v) => { app.showOs = v; drawStartup(); }),
+      element('span', {class: 'spacer'}), view.rescan),
+    element('div', {class: 'meta'}, view.count),
+    element('div', {class: 'card tablecard'}, element('table', {class: 'list', id: 'startup-table'},
+      view.thead, view.body)),
+    view.notes);
   drawStartup();
 }
 function effectivelyOn(it) {
-  const p = S.pending.get(it.id);
+  const p = app.pending.get(it.id);
   return p ? p.action === 'enable' : !!it.enabled;
 }
 function itemPassesFilters(it) {
-  if (!S.showOnDemand && it.kind === 'service' && /^Manual/.test(str(it.state_text))) return false;
-  if (!S.showOs && it.origin === 'Operating system') return false;
-  if (S.type !== 'all' && it.kind !== S.type) return false;
-  const q = S.q.startup.trim().toLowerCase();
-  if (q && ![it.name, it.command, it.publisher, it.description, it.kind_label, it.exe].some((f) => str(f).toLowerCase().includes(q))) return false;
+  if (!app.showOnDemand && it.kind === 'service' && /^Manual/.test(asText(it.state_text))) return false;
+  if (!app.showOs && it.origin === 'Operating system') return false;
+  if (app.type !== 'all' && it.kind !== app.type) return false;
+  const q = app.q.startup.trim().toLowerCase();
+  if (q && ![it.name, it.command, it.publisher, it.description, it.kind_label, it.exe].some((f) => asText(f).toLowerCase().includes(q))) return false;
   return true;
 }
 function chipKeeps(f, it) {
@@ -46,7 +46,7 @@ function chipKeeps(f, it) {
   return true;
 }
 function compareItems(a, b) {
-  const s = S.sort.startup;
+  const s = app.sort.startup;
   let d = 0;
   if (s.key === 'level') d = LEVELS[levelOf(a)][1] - LEVELS[levelOf(b)][1];
   else if (s.key === 'origin') d = (a.origin === 'Operating system') - (b.origin === 'Operating system');
@@ -54,99 +54,99 @@ function compareItems(a, b) {
   return d ? d * s.dir : byName(a, b);
 }
 function drawStartup() {
-  const u = UI.startup;
-  if (!u) return;
+  const view = widgets.startup;
+  if (!view) return;
   const redraw = () => drawStartup();
-  fill(u.thead, h('tr', {}, h('th', {class: 'c-sw'}, h('span', {class: 'sr', text: 'Starts'})), sortHeader('startup', 'name', 'Name', 1, redraw),
-    h('th', {class: 'c-type', text: 'Type'}), h('th', {class: 'c-pub', text: 'Publisher'}), sortHeader('startup', 'level', 'If switched off', -1, redraw, 'c-level'), h('th', {class: 'c-state', text: 'State'})));
-  u.sort.value = S.sort.startup.key;
-  u.rescan.disabled = S.scanning;
-  const items = S.startup;
+  fill(view.thead, element('tr', {}, element('th', {class: 'c-sw'}, element('span', {class: 'sr', text: 'Starts'})), sortHeader('startup', 'name', 'Name', 1, redraw),
+    element('th', {class: 'c-type', text: 'Type'}), element('th', {class: 'c-pub', text: 'Publisher'}), sortHeader('startup', 'level', 'If switched off', -1, redraw, 'c-level'), element('th', {class: 'c-state', text: 'State'})));
+  view.sort.value = app.sort.startup.key;
+  view.rescan.disabled = app.scanning;
+  const items = app.startup;
   const base = items ? items.filter(itemPassesFilters) : [];
-  for (const c of u.chips.children) {
+  for (const c of view.chips.children) {
     const f = c.dataset.f;
-    c.setAttribute('aria-pressed', String(S.filter === f));
+    c.setAttribute('aria-pressed', String(app.filter === f));
     c.lastChild.textContent = items ? String(base.filter((it) => chipKeeps(f, it)).length) : '';
   }
-  fill(u.notes, noteList(S.startupNotes) || '');
+  fill(view.notes, noteList(app.startupNotes) || '');
   if (items === null) {
-    u.count.textContent = '';
-    fill(u.body, ...skeleton(6, 'Scanning this computer…', 7));
+    view.count.textContent = '';
+    fill(view.body, ...skeleton(6, 'Scanning this computer…', 7));
     return;
   }
-  if (S.startupError) {
-    u.count.textContent = '';
-    fill(u.body, emptyRow(6, 'The scan failed: ' + S.startupError));
+  if (app.startupError) {
+    view.count.textContent = '';
+    fill(view.body, emptyRow(6, 'The scan failed: ' + app.startupError));
     return;
   }
-  const rows = base.filter((it) => chipKeeps(S.filter, it)).sort(compareItems);
-  if (!S.firstListShown) { S.firstListShown = true; try { performance.mark('qm-first-list'); } catch (e) { /* timing is optional */ } }
-  u.count.textContent = (S.scanning ? 'Scanning again… ' : '') + 'Showing ' + rows.length + ' of ' + plural(items.length, 'item', 'items');
-  keepFocus(u.body, () => fill(u.body, ...(rows.length ? rows.map(itemRow) : [emptyRow(6, 'Nothing here matches the search and filters.')])));
+  const rows = base.filter((it) => chipKeeps(app.filter, it)).sort(compareItems);
+  if (!app.firstListShown) { app.firstListShown = true; try { performance.mark('qm-first-list'); } catch (e) { /* timing is optional */ } }
+  view.count.textContent = (app.scanning ? 'Scanning again… ' : '') + 'Showing ' + rows.length + ' of ' + plural(items.length, 'item', 'items');
+  keepFocus(view.body, () => fill(view.body, ...(rows.length ? rows.map(itemRow) : [emptyRow(6, 'Nothing here matches the search and filters.')])));
 }
 function itemRow(it) {
-  const p = S.pending.get(it.id);
+  const p = app.pending.get(it.id);
   const on = effectivelyOn(it);
   const locked = it.toggle === 'locked';
   const waitingTag = p ? tag(p.action === 'remove' ? 'Will be removed' : p.action === 'disable' ? 'Waiting: switch off' : 'Waiting: switch on', 'warn') : null;
-  return h('tr', {class: 'item' + (on ? '' : ' off') + (p ? ' waiting' : '') + (S.selected === it.id ? ' sel' : ''), 'data-id': it.id, onclick: () => openDrawer(it.id)},
-    h('td', {class: 'c-sw'}, h('button', {type: 'button', class: 'switch' + (p ? ' changed' : ''), role: 'switch', 'aria-checked': String(on),
-      'aria-label': 'Starts with the computer: ' + str(it.name), title: str(it.toggle_note) || null, disabled: locked,
+  return element('tr', {class: 'item' + (on ? '' : ' off') + (p ? ' waiting' : '') + (app.selected === it.id ? ' sel' : ''), 'data-id': it.id, onclick: () => openDrawer(it.id)},
+    element('td', {class: 'c-sw'}, element('button', {type: 'button', class: 'switch' + (p ? ' changed' : ''), role: 'switch', 'aria-checked': String(on),
+      'aria-label': 'Starts with the computer: ' + asText(it.name), title: asText(it.toggle_note) || null, disabled: locked,
       onclick: (e) => { e.stopPropagation(); flipItem(it); }})),
-    h('td', {class: 'c-name'},
-      h('div', {class: 'nmline'}, h('button', {type: 'button', class: 'namebtn', text: str(it.name) || str(it.id), onclick: (e) => { e.stopPropagation(); openDrawer(it.id); }}),
+    element('td', {class: 'c-name'},
+      element('div', {class: 'nmline'}, element('button', {type: 'button', class: 'namebtn', text: asText(it.name) || asText(it.id), onclick: (e) => { e.stopPropagation(); openDrawer(it.id); }}),
         it.managed ? tag('Made by Quillmoor', 'accent') : null, it.toggle === 'admin' ? tag('Admin') : null, locked ? tag('Locked') : null, waitingTag),
-      it.description ? h('div', {class: 'sub', text: str(it.description)}) : null,
-      it.command ? h('div', {class: 'cmd', text: str(it.command), title: str(it.command)}) : null),
-    h('td', {class: 'c-type', text: str(it.kind_label)}),
-    h('td', {class: 'c-pub', text: str(it.publisher) || '-'}),
-    h('td', {class: 'c-level'}, badge(levelOf(it))),
-    h('td', {class: 'c-state', text: str(it.state_text) + (it.running ? ' · running' : '')}));
+      it.description ? element('div', {class: 'sub', text: asText(it.description)}) : null,
+      it.command ? element('div', {class: 'cmd', text: asText(it.command), title: asText(it.command)}) : null),
+    element('td', {class: 'c-type', text: asText(it.kind_label)}),
+    element('td', {class: 'c-pub', text: asText(it.publisher) || '-'}),
+    element('td', {class: 'c-level'}, badge(levelOf(it))),
+    element('td', {class: 'c-state', text: asText(it.state_text) + (it.running ? ' · running' : '')}));
 }
 function flipItem(it) {
   if (it.toggle === 'locked') return;
-  if (S.pending.has(it.id)) S.pending.delete(it.id);
-  else S.pending.set(it.id, {action: it.enabled ? 'disable' : 'enable', id: it.id, name: str(it.name), stop_now: false});
+  if (app.pending.has(it.id)) app.pending.delete(it.id);
+  else app.pending.set(it.id, {action: it.enabled ? 'disable' : 'enable', id: it.id, name: asText(it.name), stop_now: false});
   redrawLists();
 }
 function markItem(it, action) {
-  const p = S.pending.get(it.id);
-  if (action === 'remove') { if (p && p.action === 'remove') S.pending.delete(it.id); else S.pending.set(it.id, {action: 'remove', id: it.id, name: str(it.name), stop_now: false}); }
-  else { const target = !effectivelyOn(it); if (target === !!it.enabled) S.pending.delete(it.id); else S.pending.set(it.id, {action: target ? 'enable' : 'disable', id: it.id, name: str(it.name), stop_now: false}); }
+  const p = app.pending.get(it.id);
+  if (action === 'remove') { if (p && p.action === 'remove') app.pending.delete(it.id); else app.pending.set(it.id, {action: 'remove', id: it.id, name: asText(it.name), stop_now: false}); }
+  else { const target = !effectivelyOn(it); if (target === !!it.enabled) app.pending.delete(it.id); else app.pending.set(it.id, {action: target ? 'enable' : 'disable', id: it.id, name: asText(it.name), stop_now: false}); }
   redrawLists();
 }
 function refreshTypes() {
-  const u = UI.startup;
-  if (!u || !S.startup) return;
+  const view = widgets.startup;
+  if (!view || !app.startup) return;
   const kinds = [];
-  for (const it of S.startup) if (it.kind && !kinds.includes(it.kind)) kinds.push(it.kind);
-  if (S.type !== 'all' && !kinds.includes(S.type)) S.type = 'all';
-  fill(u.type, h('option', {value: 'all', text: 'All types'}),
-    ...kinds.map((k) => h('option', {value: k, text: KIND_WORDS[k] || str((S.startup.find((it) => it.kind === k) || {}).kind_label) || k})));
-  u.type.value = S.type;
+  for (const it of app.startup) if (it.kind && !kinds.includes(it.kind)) kinds.push(it.kind);
+  if (app.type !== 'all' && !kinds.includes(app.type)) app.type = 'all';
+  fill(view.type, element('option', {value: 'all', text: 'All types'}),
+    ...kinds.map((k) => element('option', {value: k, text: KIND_WORDS[k] || asText((app.startup.find((it) => it.kind === k) || {}).kind_label) || k})));
+  view.type.value = app.type;
 }
 let scanSeq = 0;
 async function scanStartup() {
   const my = ++scanSeq;
-  S.scanning = true;
+  app.scanning = true;
   drawStartup();
   try {
     const a = await api('/api/scan', {what: 'startup'});
     if (my !== scanSeq) return;
-    S.startup = arr(a.items).filter((x) => x && typeof x === 'object');
-    S.startupNotes = arr(a.notes);
-    S.startupError = '';
+    app.startup = asArray(a.items).filter((x) => x && typeof x === 'object');
+    app.startupNotes = asArray(a.notes);
+    app.startupError = '';
   } catch (e) {
     if (my !== scanSeq) return;
-    S.startup = [];
-    S.startupNotes = [];
-    S.startupError = e.message;
+    app.startup = [];
+    app.startupNotes = [];
+    app.startupError = e.message;
   }
-  S.scanning = false;
+  app.scanning = false;
   // A waiting change whose item is gone, or which the computer already shows, is dropped.
-  for (const [id, p] of Array.from(S.pending)) {
-    const it = S.startup.find((x) => x.id === id);
-    if (!it || (p.action === 'enable' && it.enabled) || (p.action === 'disable' && !it.enabled)) S.pending.delete(id);
+  for (const [id, p] of Array.from(app.pending)) {
+    const it = app.startup.find((x) => x.id === id);
+    if (!it || (p.action === 'enable' && it.enabled) || (p.action === 'disable' && !it.enabled)) app.pending.delete(id);
   }
   refreshTypes();
   redrawLists();
