@@ -190,6 +190,37 @@ test('switching a caution item off goes through the review, needs the tick, and 
   await assertClean(watcher);
 });
 
+test('only the change the program says needs confirming asks for the tick', async (t) => {
+  const {page, watcher} = await session(t);
+  await switchOf(page, 'Spotify').click();
+  await switchOf(page, 'Print Spooler').click();
+  await page.getByRole('button', {name: 'Review & apply'}).click();
+  const dialog = page.getByRole('dialog', {name: 'Review & apply'});
+  const apply = dialog.locator('#apply-btn');
+  await until(async () => (await apply.textContent()) === 'Apply 2 changes', 'the plans');
+  const tickName = {name: 'I have read this and want to go ahead'};
+  const safeBox = dialog.locator('section.box').filter({has: page.locator('h4', {hasText: /^Spotify$/})});
+  const cautionBox = dialog.locator('section.box').filter({has: page.locator('h4', {hasText: /^Print Spooler$/})});
+  assert.equal(await safeBox.locator('.badge').textContent(), 'Safe');
+  assert.equal(await cautionBox.locator('.badge').textContent(), 'Caution');
+  assert.equal(await safeBox.getByRole('checkbox', tickName).count(), 0, 'a safe change asks for no tick');
+  assert.ok(await apply.isDisabled(), 'the caution change still waits for its tick');
+
+  // Leaving the caution change out leaves nothing that needs a tick.
+  await cautionBox.getByRole('checkbox', {name: 'Include this change'}).uncheck();
+  assert.equal(await apply.textContent(), 'Apply 1 change');
+  assert.ok(await apply.isEnabled(), 'the safe change alone applies without a tick');
+  await cautionBox.getByRole('checkbox', {name: 'Include this change'}).check();
+  await cautionBox.getByRole('checkbox', tickName).check();
+  assert.ok(await apply.isEnabled());
+  await apply.click();
+  await dialog.getByText('2 of 2 changes made.').waitFor();
+  await dialog.getByRole('button', {name: 'Close', exact: true}).last().click();
+  await until(async () => (await switchOf(page, 'Spotify').getAttribute('aria-checked')) === 'false' &&
+    (await switchOf(page, 'Print Spooler').getAttribute('aria-checked')) === 'false', 'both shown off after the scan');
+  await assertClean(watcher);
+});
+
 test('a boot-mode start from Running now needs its tick and then appears in the list', async (t) => {
   const {page, watcher} = await session(t);
   await page.getByRole('tab', {name: 'Running now'}).click();

@@ -7,11 +7,11 @@ function requestOf(row) {
   if (row.req.hints && typeof row.req.hints === 'object') q.hints = row.req.hints;
   return q;
 }
+// The program's judgement says whether a change needs the user's tick; a
+// blocked change is never made, so it asks for none.
 function needsTick(row) {
-  const p = row.plan;
-  if (!p || p.blocked) return false;
-  const l = levelOf(p);
-  return !(l === 'safe' || l === 'low') || !!(p.risk && p.risk.needs_ack) || (row.req.action === 'create' && l === 'caution');
+  const plan = row.plan;
+  return !!(plan && !plan.blocked && plan.risk && plan.risk.needs_ack);
 }
 function reviewWaiting() {
   const rows = [];
