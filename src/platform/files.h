@@ -32,13 +32,31 @@ enum class PathKind { missing, file, folder, other };
 // `max_bytes` means the file is larger, and the caller refuses it.
 [[nodiscard]] Result<std::string> read_file(const std::string& path, std::uint64_t max_bytes);
 
+// The last `max_bytes` bytes of a file (all of it when it is shorter), read
+// without touching the rest.
+[[nodiscard]] Result<std::string> read_file_end(const std::string& path, std::uint64_t max_bytes);
+
 // Writes `data` to a temporary file in the same folder, flushes it and renames
 // it over `path`; on failure the temporary file is removed and `path` is left
 // as it was.
 [[nodiscard]] Result<void> write_file_replace(const std::string& path, std::string_view data);
 
+// The same for a path the user named: it writes only a new file or over a
+// regular file. A folder, link, device, pipe or socket at `path` is left alone
+// and refused: "Could not write {path}: it is a folder." or "...: it is not a
+// regular file."
+[[nodiscard]] Result<void> write_file_replace_regular(const std::string& path, std::string_view data);
+
 // Appends `data` with one write call, creating the file when it is missing.
 [[nodiscard]] Result<void> append_to_file(const std::string& path, std::string_view data);
+
+// Appends one line (`line` ends with its line feed) with one write call,
+// creating the file when it is missing. When the file does not end with a
+// line feed (an earlier write was cut short) one goes first, in the same
+// call, so the line always starts a line of its own. Appenders through this
+// call take turns on a lock of the file, so none mistakes another's write in
+// progress for a line cut short.
+[[nodiscard]] Result<void> append_line(const std::string& path, std::string_view line);
 
 // Creates one folder. true when it was created now, false when it existed.
 [[nodiscard]] Result<bool> create_folder(const std::string& path);
@@ -64,5 +82,15 @@ struct FolderEntry {
 
 // Removes a folder and everything in it; used for test and demonstration folders.
 [[nodiscard]] Result<void> remove_tree(const std::string& path);
+
+// The system's reason out of this layer's failure text "Could not {action}
+// {path}: {reason}", for callers that name the path in their own words; any
+// other text comes back whole. The reason is taken after the last ": ",
+// since a path may hold one and the system's reasons do not.
+[[nodiscard]] inline std::string failure_reason(std::string_view error) {
+    if (!error.starts_with("Could not ")) return std::string(error);
+    const std::size_t colon = error.rfind(": ");
+    return std::string(colon == std::string_view::npos ? error : error.substr(colon + 2));
+}
 
 }  // namespace qm::os

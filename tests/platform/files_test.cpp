@@ -127,6 +127,66 @@ TEST(FilesAppend, ConcurrentAppendersNeverInterleaveLines) {
     EXPECT_EQ(seen.size(), static_cast<std::size_t>(threads * lines_each));
 }
 
+TEST(FilesAppend, ALineAlwaysStartsALineOfItsOwn) {
+    test::ScratchFolder scratch;
+    const std::string path = scratch / "journal.jsonl";
+    ASSERT_TRUE(append_line(path, "one\n").has_value());  // created
+    ASSERT_TRUE(append_line(path, "two\n").has_value());
+    ASSERT_TRUE(append_to_file(path, "thr").has_value());  // a write cut short
+    ASSERT_TRUE(append_line(path, "four\n").has_value());
+    EXPECT_EQ(read_file(path).value_or("<failed>"), "one\ntwo\nthr\nfour\n");
+
+    const std::string empty = scratch / "empty";
+    ASSERT_TRUE(write_file_replace(empty, "").has_value());
+    ASSERT_TRUE(append_line(empty, "first\n").has_value());
+    EXPECT_EQ(read_file(empty).value_or("<failed>"), "first\n");
+
+    auto into_folder = append_line(scratch.path(), "x\n");
+    ASSERT_FALSE(into_folder.has_value());
+    EXPECT_TRUE(into_folder.error().starts_with("Could not append to " + scratch.path() + ": ")) << into_folder.error();
+}
+
+TEST(FilesRead, TheEndOfAFileAndTheReasonOfAFailure) {
+    test::ScratchFolder scratch;
+    const std::string path = scratch / "digits";
+    ASSERT_TRUE(write_file_replace(path, "0123456789").has_value());
+    EXPECT_EQ(read_file_end(path, 4).value_or("<failed>"), "6789");
+    EXPECT_EQ(read_file_end(path, 10).value_or("<failed>"), "0123456789");
+    EXPECT_EQ(read_file_end(path, 11).value_or("<failed>"), "0123456789");
+    EXPECT_EQ(read_file_end(path, 0).value_or("<failed>"), "");
+    auto missing = read_file_end(scratch / "absent", 4);
+    ASSERT_FALSE(missing.has_value());
+    EXPECT_TRUE(missing.error().starts_with("Could not read " + (scratch / "absent") + ": ")) << missing.error();
+
+    // The reason alone, also when the path holds ": " itself.
+    EXPECT_EQ(failure_reason("Could not append to C:\\a: b\\j.jsonl: Access is denied."), "Access is denied.");
+    EXPECT_EQ(failure_reason("Could not read " + missing.error().substr(15)), failure_reason(missing.error()));
+    EXPECT_EQ(failure_reason("That backup was not found."), "That backup was not found.");
+}
+
+TEST(FilesWriteReplaceRegular, WritesNewAndRegularFilesAndRefusesAnythingElse) {
+    test::ScratchFolder scratch;
+    const std::string target = scratch / "backup.json";
+    ASSERT_TRUE(write_file_replace_regular(target, "first").has_value());
+    ASSERT_TRUE(write_file_replace_regular(target, "second").has_value());
+    EXPECT_EQ(read_file(target).value_or("<failed>"), "second");
+
+    const std::string folder = scratch / "folder";
+    ASSERT_TRUE(create_folder(folder).has_value());
+    auto refused = write_file_replace_regular(folder, "data");
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_EQ(refused.error(), "Could not write " + folder + ": it is a folder.");
+    EXPECT_EQ(names_in(scratch.path()), (std::vector<std::string>{"backup.json", "folder"}));
+
+#ifdef _WIN32
+    for (const std::string& device : {std::string("NUL"), std::string("\\\\.\\NUL")}) {
+        auto to_device = write_file_replace_regular(device, "data");
+        ASSERT_FALSE(to_device.has_value()) << device;
+        EXPECT_EQ(to_device.error(), "Could not write " + device + ": it is not a regular file.");
+    }
+#endif
+}
+
 TEST(FilesFolders, CreateReportsCreatedOrExistedAndListsEntries) {
     test::ScratchFolder scratch;
     const std::string folder = scratch / "data";

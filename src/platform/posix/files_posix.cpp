@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,6 +82,21 @@ std::string hex(std::string_view bytes) {
         text.push_back(digits[c & 15]);
     }
     return text;
+}
+
+// Why `path` cannot be written when no temporary file could be made beside
+// it (`code`). The folder's refusal alone would misdescribe an existing file
+// (/proc/version is "No such file or directory" that way), so a regular file
+// that cannot be opened for writing either is reported with that reason. One
+// that could be written in place is still only ever replaced whole, so then
+// the folder is what stands in the way.
+std::string temporary_failure(const std::string& path, int code) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return failure("Could not write", path, code);
+    Descriptor target(open_retrying(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY));
+    if (!target.valid()) return failure("Could not write", path, errno);
+    return "Could not write " + path + ": no temporary file can be made in its folder (" +
+           std::system_category().message(code) + ").";
 }
 
 // Makes a rename durable: the folder's entry is flushed as well.
@@ -172,6 +188,28 @@ Result<std::string> read_file(const std::string& path, std::uint64_t max_bytes) 
     return content;
 }
 
+Result<std::string> read_file_end(const std::string& path, std::uint64_t max_bytes) {
+    Descriptor fd(open_retrying(path.c_str(), O_RDONLY));
+    if (!fd.valid()) return fail(failure("Could not read", path, errno));
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) return fail(failure("Could not read", path, errno));
+    const auto size = static_cast<std::uint64_t>(info.st_size > 0 ? info.st_size : 0);
+    const std::uint64_t start = size > max_bytes ? size - max_bytes : 0;
+    std::string content(static_cast<std::size_t>(size - start), '\0');
+    std::size_t got = 0;
+    while (got < content.size()) {
+        ssize_t n = ::pread(fd.get(), content.data() + got, content.size() - got, static_cast<off_t>(start + got));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fail(failure("Could not read", path, errno));
+        }
+        if (n == 0) break;  // cut short since fstat
+        got += static_cast<std::size_t>(n);
+    }
+    content.resize(got);
+    return content;
+}
+
 Result<void> write_file_replace(const std::string& path, std::string_view data) {
     std::string temporary;
     Descriptor fd(-1);
@@ -182,7 +220,7 @@ Result<void> write_file_replace(const std::string& path, std::string_view data) 
         if (!noise) return fail("Could not write " + path + ": no random name for the temporary file.");
         temporary = path + "." + hex(*noise) + ".tmp";
         fd.reset(open_retrying(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
-        if (!fd.valid() && errno != EEXIST) return fail(failure("Could not write", path, errno));
+        if (!fd.valid() && errno != EEXIST) return fail(temporary_failure(path, errno));
     }
     if (!fd.valid()) return fail(failure("Could not write", path, EEXIST));
 
@@ -198,6 +236,18 @@ Result<void> write_file_replace(const std::string& path, std::string_view data) 
     return {};
 }
 
+Result<void> write_file_replace_regular(const std::string& path, std::string_view data) {
+    // lstat, so that a link is refused as itself instead of followed.
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) return fail("Could not write " + path + ": it is a folder.");
+        if (!S_ISREG(info.st_mode)) return fail("Could not write " + path + ": it is not a regular file.");
+    } else if (errno != ENOENT) {
+        return fail(failure("Could not write", path, errno));
+    }
+    return write_file_replace(path, data);
+}
+
 Result<void> append_to_file(const std::string& path, std::string_view data) {
     Descriptor fd(open_retrying(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666));
     if (!fd.valid()) return fail(failure("Could not append to", path, errno));
@@ -205,6 +255,47 @@ Result<void> append_to_file(const std::string& path, std::string_view data) {
     // end in one step, so lines of concurrent writers never interleave.
     // Looping over a short write would split the line, so a short write is
     // reported instead.
+    ssize_t n = -1;
+    do {
+        n = ::write(fd.get(), data.data(), data.size());
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return fail(failure("Could not append to", path, errno));
+    if (static_cast<std::size_t>(n) != data.size()) {
+        return fail("Could not append to " + path + ": only part of the data was written.");
+    }
+    if (fd.close_now() != 0) return fail(failure("Could not append to", path, errno));
+    return {};
+}
+
+Result<void> append_line(const std::string& path, std::string_view line) {
+    // Read access to see the last byte; a file that allows only writing is
+    // appended to without that look, as append_to_file does.
+    bool readable = true;
+    Descriptor fd(open_retrying(path.c_str(), O_RDWR | O_APPEND | O_CREAT, 0666));
+    if (!fd.valid() && errno == EACCES) {
+        readable = false;
+        fd.reset(open_retrying(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666));
+    }
+    if (!fd.valid()) return fail(failure("Could not append to", path, errno));
+    // Held until the descriptor is closed. Without it the append still goes
+    // ahead; at worst a blank line too many is written, which readers skip.
+    while (::flock(fd.get(), LOCK_EX) != 0 && errno == EINTR) {
+    }
+    bool at_line_start = true;
+    struct stat info {};
+    if (readable && ::fstat(fd.get(), &info) == 0 && info.st_size > 0) {
+        char last = 0;
+        ssize_t n = -1;
+        do {
+            n = ::pread(fd.get(), &last, 1, info.st_size - 1);
+        } while (n < 0 && errno == EINTR);
+        at_line_start = n == 1 && last == '\n';
+    }
+    std::string data;
+    data.reserve(line.size() + 1);
+    if (!at_line_start) data.push_back('\n');
+    data.append(line);
+    // One write call, for the reasons given in append_to_file.
     ssize_t n = -1;
     do {
         n = ::write(fd.get(), data.data(), data.size());

@@ -128,6 +128,21 @@ bool is_root(const std::wstring& path) {
     return path.empty() || (path.size() == 1 && is_separator(path[0]));
 }
 
+// Why `path` cannot be written when no temporary file could be made beside
+// it (`code`). An existing file that cannot be opened for writing either is
+// reported with that reason; one that could be written in place is still only
+// ever replaced whole, so then the folder is what stands in the way.
+std::string temporary_failure(const std::string& path, const std::wstring& target, DWORD code) {
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))) {
+        return failure("Could not write", path, code);
+    }
+    win::Handle file(::CreateFileW(target.c_str(), GENERIC_WRITE, share_all, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return failure("Could not write", path, ::GetLastError());
+    return "Could not write " + path + ": no temporary file can be made in its folder (" + win::error_text(code) + ").";
+}
+
 }  // namespace
 
 char path_separator() { return '\\'; }
@@ -174,6 +189,33 @@ Result<std::string> read_file(const std::string& path, std::uint64_t max_bytes) 
     return content;
 }
 
+Result<std::string> read_file_end(const std::string& path, std::uint64_t max_bytes) {
+    win::Handle file(::CreateFileW(win::to_wide(path).c_str(), GENERIC_READ, share_all, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return fail(failure("Could not read", path, ::GetLastError()));
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file.get(), &size)) return fail(failure("Could not read", path, ::GetLastError()));
+    const auto total = static_cast<std::uint64_t>(size.QuadPart > 0 ? size.QuadPart : 0);
+    LARGE_INTEGER start{};
+    start.QuadPart = static_cast<LONGLONG>(total > max_bytes ? total - max_bytes : 0);
+    if (!::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN)) {
+        return fail(failure("Could not read", path, ::GetLastError()));
+    }
+    std::string content(static_cast<std::size_t>(total - static_cast<std::uint64_t>(start.QuadPart)), '\0');
+    std::size_t got = 0;
+    while (got < content.size()) {
+        const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(content.size() - got, 1u << 24));
+        DWORD n = 0;
+        if (!::ReadFile(file.get(), content.data() + got, ask, &n, nullptr)) {
+            return fail(failure("Could not read", path, ::GetLastError()));
+        }
+        if (n == 0) break;  // cut short since its size was read
+        got += n;
+    }
+    content.resize(got);
+    return content;
+}
+
 Result<void> write_file_replace(const std::string& path, std::string_view data) {
     std::wstring target = win::to_wide(path);
     std::wstring temporary;
@@ -188,8 +230,8 @@ Result<void> write_file_replace(const std::string& path, std::string_view data) 
         temporary = target + win::to_wide(suffix);
         file.reset(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file.valid() && ::GetLastError() != ERROR_FILE_EXISTS) {
-            return fail(failure("Could not write", path, ::GetLastError()));
+        if (const DWORD code = ::GetLastError(); !file.valid() && code != ERROR_FILE_EXISTS) {
+            return fail(temporary_failure(path, target, code));
         }
     }
     if (!file.valid()) return fail(failure("Could not write", path, ERROR_FILE_EXISTS));
@@ -205,6 +247,31 @@ Result<void> write_file_replace(const std::string& path, std::string_view data) 
     return {};
 }
 
+Result<void> write_file_replace_regular(const std::string& path, std::string_view data) {
+    // Opened without following a link or junction and without asking for
+    // access to the content, only to learn what is there; a device name such
+    // as NUL opens as a character device.
+    win::Handle existing(::CreateFileW(win::to_wide(path).c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                       nullptr));
+    if (existing.valid()) {
+        constexpr DWORD not_plain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+        BY_HANDLE_FILE_INFORMATION info{};
+        const bool plain = ::GetFileType(existing.get()) == FILE_TYPE_DISK &&
+                           ::GetFileInformationByHandle(existing.get(), &info) &&
+                           (info.dwFileAttributes & not_plain) == 0;
+        if (!plain) {
+            const bool folder = (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+                                FILE_ATTRIBUTE_DIRECTORY;
+            return fail("Could not write " + path + (folder ? ": it is a folder." : ": it is not a regular file."));
+        }
+    } else if (const DWORD code = ::GetLastError(); !is_missing_code(code)) {
+        return fail(failure("Could not write", path, code));
+    }
+    existing.reset();
+    return write_file_replace(path, data);
+}
+
 Result<void> append_to_file(const std::string& path, std::string_view data) {
     if (data.size() > 0xFFFFFFFFu) return fail("Could not append to " + path + ": the data is too large.");
     // Append-only access: every write lands at the end of the file as one
@@ -212,6 +279,52 @@ Result<void> append_to_file(const std::string& path, std::string_view data) {
     win::Handle file(::CreateFileW(win::to_wide(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE, share_all,
                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return fail(failure("Could not append to", path, ::GetLastError()));
+    DWORD written = 0;
+    if (!::WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr)) {
+        return fail(failure("Could not append to", path, ::GetLastError()));
+    }
+    if (written != data.size()) {
+        return fail("Could not append to " + path + ": only part of the data was written.");
+    }
+    return {};
+}
+
+Result<void> append_line(const std::string& path, std::string_view line) {
+    if (line.size() >= 0xFFFFFFFFu) return fail("Could not append to " + path + ": the data is too large.");
+    // Append-only as in append_to_file, with read access to see the last byte.
+    win::Handle file(::CreateFileW(win::to_wide(path).c_str(), GENERIC_READ | FILE_APPEND_DATA | SYNCHRONIZE,
+                                   share_all, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return fail(failure("Could not append to", path, ::GetLastError()));
+    // Appenders take turns on one byte far past any real end of the file, so
+    // the lock never stands in a reader's way. Without it the append still
+    // goes ahead; at worst a blank line too many is written, which readers skip.
+    struct TurnLock {
+        HANDLE file;
+        bool held;
+        ~TurnLock() {
+            OVERLAPPED at{};
+            at.OffsetHigh = 0x7FFFFFFF;
+            if (held) ::UnlockFileEx(file, 0, 1, 0, &at);
+        }
+    };
+    OVERLAPPED at{};
+    at.OffsetHigh = 0x7FFFFFFF;
+    const TurnLock lock{file.get(), ::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != FALSE};
+    bool at_line_start = true;
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(file.get(), &size) && size.QuadPart > 0) {
+        OVERLAPPED last_byte{};
+        const auto offset = static_cast<std::uint64_t>(size.QuadPart - 1);
+        last_byte.Offset = static_cast<DWORD>(offset);
+        last_byte.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        char last = 0;
+        DWORD got = 0;
+        at_line_start = ::ReadFile(file.get(), &last, 1, &got, &last_byte) && got == 1 && last == '\n';
+    }
+    std::string data;
+    data.reserve(line.size() + 1);
+    if (!at_line_start) data.push_back('\n');
+    data.append(line);
     DWORD written = 0;
     if (!::WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr)) {
         return fail(failure("Could not append to", path, ::GetLastError()));
