@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/data_folder.h"
@@ -45,8 +46,26 @@ inline constexpr std::string_view journal_file_name = "journal.jsonl";
 [[nodiscard]] json::JsonValue journal_record_json(const JournalRecord& record);
 [[nodiscard]] JournalRecord journal_record_from_json(const json::JsonValue& object);
 
-// Gives seq and time when they are unset, then appends the record's line.
+// Gives seq and time when they are unset, then appends the record's line,
+// beginning it with a line feed when the file does not end with one (a write
+// cut short), so that the record always starts a line of its own.
 [[nodiscard]] Result<void> append_journal(const DataFolder& folder, JournalRecord record);
+
+// Past this size only the newest part of a journal file is read. A change
+// adds a few hundred bytes, so this is far more than years of use, and the
+// whole file is read on every look at the history.
+inline constexpr std::uint64_t journal_read_limit = 64ull << 20;
+
+// The records in the bytes of one journal file, in file order. Every line is
+// read on its own, so a damaged line costs only itself: one that is not valid
+// UTF-8 is read byte by byte as U+0000..U+00FF, and one that is not a JSON
+// object is skipped. A byte-order mark at the start is allowed.
+[[nodiscard]] std::vector<JournalRecord> parse_journal_text(std::string_view bytes);
+
+// The records of one journal file; of a file larger than `max_bytes` those in
+// its last `max_bytes` bytes. A missing or unreadable file has none.
+[[nodiscard]] std::vector<JournalRecord> read_journal_file(const std::string& path,
+                                                           std::uint64_t max_bytes = journal_read_limit);
 
 // Every record of every folder read, sorted by seq; of equal numbers the one
 // read first is kept.

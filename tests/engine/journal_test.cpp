@@ -146,6 +146,107 @@ TEST_F(JournalTest, AppendReportsAFolderThatCannotBeMade) {
     EXPECT_TRUE(appended.error().starts_with("cannot create " + folder + ": ")) << appended.error();
 }
 
+TEST_F(JournalTest, AnAppendAfterATornLastLineStartsALineOfItsOwn) {
+    write_raw(user_,
+              "{\"seq\":1,\"action\":\"disable\",\"id\":\"a\",\"ok\":true}\n"
+              "{\"seq\":2,\"action\":\"enable\",\"id\":\"b\",\"na");
+    JournalRecord next = record("disable");
+    next.seq = 3;
+    ASSERT_TRUE(append_journal(DataFolder{user_, {user_}}, next).has_value());
+    const std::string text = os::read_file(os::join_path(user_, "journal.jsonl")).value();
+    EXPECT_NE(text.find("\"na\n{\"seq\":3,"), std::string::npos) << text;
+    EXPECT_TRUE(text.ends_with("}\n"));
+
+    std::vector<JournalRecord> records = read_journal(DataFolder{user_, {user_}});
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].seq, 1u);
+    EXPECT_EQ(records[1].seq, 3u);
+    EXPECT_EQ(records[1].name, "Spotify");
+}
+
+TEST_F(JournalTest, ARecordWrittenOntoATornLineIsStillRead) {
+    // What a journal looks like when a record was appended to a fragment
+    // without a line feed in between, here one cut inside a UTF-8 sequence.
+    write_raw(user_,
+              "{\"seq\":1,\"action\":\"disable\",\"name\":\"Caf\xC3"
+              "{\"seq\":2,\"action\":\"enable\",\"name\":\"Quillmoor-Caf\xC3\xA9\",\"ok\":true}\n"
+              "{\"seq\":3,\"action\":\"ena{\"seq\":4,\"action\":\"ena"
+              "{\"seq\":5,\"action\":\"disable\",\"detail\":\"a \\\"{\\\"seq\\\":9}\\\" b\",\"ok\":true}\n"
+              "{\"seq\":6,\"action\":\"disable\"\n");
+    std::vector<JournalRecord> records = read_journal(DataFolder{user_, {user_}});
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].seq, 2u);
+    EXPECT_EQ(records[0].name, "Quillmoor-Caf\xC3\xA9");
+    EXPECT_EQ(records[1].seq, 5u);
+    EXPECT_EQ(records[1].detail, "a \"{\"seq\":9}\" b");
+}
+
+TEST_F(JournalTest, ABadByteCostsOnlyItsOwnLine) {
+    write_raw(user_,
+              "\xEF\xBB\xBF{\"seq\":1,\"action\":\"disable\",\"name\":\"Quillmoor-Caf\xC3\xA9\",\"ok\":true}\n"
+              "{\"seq\":2,\"action\":\"disable\",\"name\":\"Latin-1 caf\xE9\",\"ok\":true}\n"
+              "{\"seq\":3,\"action\":\"enable\",\"name\":\"Quillmoor-Caf\xC3\xA9\",\"ok\":true}\n");
+    std::vector<JournalRecord> records = read_journal(DataFolder{user_, {user_}});
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].name, "Quillmoor-Caf\xC3\xA9");
+    EXPECT_EQ(records[1].name, "Latin-1 caf\xC3\xA9");  // the line read on its own, byte by byte
+    EXPECT_EQ(records[2].name, "Quillmoor-Caf\xC3\xA9");
+
+    // A whole file in UTF-16 is still read.
+    std::string utf16 = "\xFF\xFE";
+    for (char c : std::string("{\"seq\":4,\"name\":\"\xE9\",\"ok\":true}\r\n")) {
+        utf16.push_back(c);
+        utf16.push_back('\0');
+    }
+    std::vector<JournalRecord> wide = parse_journal_text(utf16);
+    ASSERT_EQ(wide.size(), 1u);
+    EXPECT_EQ(wide[0].name, "\xC3\xA9");
+}
+
+TEST_F(JournalTest, AFileOverTheLimitGivesTheRecordsOfItsLastBytes) {
+    const std::string one = "{\"seq\":1,\"action\":\"disable\",\"ok\":true}\n";
+    const std::string two = "{\"seq\":2,\"action\":\"enable\",\"ok\":true}\n";
+    const std::string three = "{\"seq\":3,\"action\":\"disable\",\"ok\":true}\n";
+    write_raw(user_, one + two + three);
+    const std::string path = os::join_path(user_, "journal.jsonl");
+    auto seqs = [&](std::uint64_t limit) {
+        std::vector<std::uint64_t> out;
+        for (const JournalRecord& r : read_journal_file(path, limit)) out.push_back(r.seq);
+        return out;
+    };
+    const std::uint64_t last_two = two.size() + three.size();
+    EXPECT_EQ(seqs(last_two + one.size()), (std::vector<std::uint64_t>{1, 2, 3}));
+    EXPECT_EQ(seqs(last_two + 1), (std::vector<std::uint64_t>{2, 3}));
+    EXPECT_EQ(seqs(last_two), (std::vector<std::uint64_t>{2, 3}));
+    EXPECT_EQ(seqs(last_two - 1), (std::vector<std::uint64_t>{3}));  // a cut line is never read
+    EXPECT_EQ(seqs(3), (std::vector<std::uint64_t>{}));
+    EXPECT_EQ(seqs(0), (std::vector<std::uint64_t>{}));
+}
+
+TEST_F(JournalTest, AFailedAppendNamesTheFileOnceWithTheSystemsReason) {
+    auto times = [](const std::string& text, const std::string& part) {
+        std::size_t count = 0;
+        for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+        return count;
+    };
+    // A folder where the journal file should be.
+    const std::string journal = os::join_path(user_, "journal.jsonl");
+    ASSERT_TRUE(os::create_folders(journal).has_value());
+    Result<void> appended = append_journal(DataFolder{user_, {user_}}, record("disable"));
+    ASSERT_FALSE(appended.has_value());
+    EXPECT_TRUE(appended.error().starts_with("cannot write " + journal + ": ")) << appended.error();
+    EXPECT_EQ(times(appended.error(), "journal.jsonl"), 1u) << appended.error();
+    EXPECT_EQ(appended.error().find("Could not"), std::string::npos) << appended.error();
+
+    const std::string blocker = os::join_path(root_, "blocker");
+    ASSERT_TRUE(os::write_file_replace(blocker, "x").has_value());
+    const std::string folder = os::join_path(blocker, "data");
+    Result<void> created = append_journal(DataFolder{folder, {folder}}, record("disable"));
+    ASSERT_FALSE(created.has_value());
+    EXPECT_EQ(times(created.error(), "blocker"), 1u) << created.error();
+    EXPECT_EQ(created.error().find("Could not"), std::string::npos) << created.error();
+}
+
 TEST(DataFolder, RulesPerSystemAndRights) {
     auto env = [](std::vector<std::pair<std::string, std::string>> values) {
         return [values](std::string_view name) -> std::optional<std::string> {
