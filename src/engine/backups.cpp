@@ -34,11 +34,9 @@ std::unordered_map<std::string, JsonValue> recreation_details(const DataFolder& 
 
 std::string on_off(bool on) { return on ? "on" : "off"; }
 
-// The system's reason out of a file-layer message "Could not write {path}: {reason}".
-std::string reason_of(const std::string& error) {
-    if (!error.starts_with("Could not ")) return error;
-    std::size_t colon = error.find(": ");
-    return colon == std::string::npos ? error : error.substr(colon + 2);
+// A row that explains why a backup entry is not restored; it has no request.
+RestoreRow note_row(std::string id, std::string name, std::string text) {
+    return RestoreRow{"note", std::move(id), std::move(name), std::move(text), false, std::nullopt};
 }
 
 // Sorts automatic backups oldest first: by name, and a name's "-N" copies
@@ -125,7 +123,7 @@ Result<std::string> save_backup(EngineContext& context, const JsonValue& backup,
     std::string folder = backup_folder(context);
     if (automatic) folder = os::join_path(folder, "auto");
     if (Result<void> made = os::create_folders(folder); !made) {
-        return fail("cannot create " + folder + ": " + reason_of(made.error()));
+        return fail("cannot create " + folder + ": " + os::failure_reason(made.error()));
     }
     const std::string base = backup_file_name(json::get_text(backup, "host"), json::get_text(backup, "created"), automatic);
     const std::string text = json::write(backup);
@@ -135,7 +133,7 @@ Result<std::string> save_backup(EngineContext& context, const JsonValue& backup,
         const std::string path = os::join_path(folder, name);
         // Written only when no file of that name exists, so a backup is never replaced.
         Result<bool> written = os::write_file_new(path, text);
-        if (!written) return fail("cannot write " + path + ": " + reason_of(written.error()));
+        if (!written) return fail("cannot write " + path + ": " + os::failure_reason(written.error()));
         if (*written) {
             if (automatic) prune_automatic(folder);
             return path;
@@ -145,7 +143,7 @@ Result<std::string> save_backup(EngineContext& context, const JsonValue& backup,
 }
 
 Result<void> save_backup_as(const JsonValue& backup, const std::string& path) {
-    return os::write_file_replace(path, json::write(backup));
+    return os::write_file_replace_regular(path, json::write(backup));
 }
 
 std::vector<BackupSummary> list_backups(EngineContext& context) {
@@ -160,8 +158,9 @@ std::vector<BackupSummary> list_backups(EngineContext& context) {
                       [](const os::FolderEntry& a, const os::FolderEntry& b) { return a.name < b.name; });
             for (const os::FolderEntry& entry : *entries) {
                 if (entry.is_folder || !entry.name.ends_with(".json") || seen.contains(entry.name)) continue;
+                if (entry.size > backup_read_limit) continue;
                 const std::string path = os::join_path(folder, entry.name);
-                Result<std::string> text = read_text_file(path);
+                Result<std::string> text = read_text_file(path, backup_read_limit);
                 if (!text) continue;
                 Result<JsonValue> parsed = json::parse(*text);
                 if (!parsed || json::get_text(*parsed, "format") != "quillmoor-backup") continue;
@@ -183,9 +182,7 @@ Result<std::string> read_backup(EngineContext& context, std::string_view name) {
     if (!is_valid_backup_name(name)) return fail("That is not a backup file name.");
     for (const BackupSummary& summary : list_backups(context)) {
         if (summary.name != name) continue;
-        Result<std::string> text = read_text_file(summary.path);
-        if (!text) break;
-        return text;
+        return read_text_file(summary.path, backup_read_limit);
     }
     return fail("That backup was not found.");
 }
@@ -204,7 +201,7 @@ Result<void> delete_backup(EngineContext& context, std::string_view name) {
     for (const BackupSummary& summary : list_backups(context)) {
         if (summary.name != name) continue;
         if (Result<void> removed = os::remove_file(summary.path); !removed) {
-            return fail("Could not delete it: " + removed.error());
+            return fail("Could not delete " + summary.path + ": " + os::failure_reason(removed.error()));
         }
         return {};
     }
@@ -225,10 +222,27 @@ RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
     const JsonValue* items = json::get(backup, "items");
     const JsonValue::Array empty;
     for (const JsonValue& entry : items && items->is_array() ? items->as_array() : empty) {
-        const std::string id = json::get_text(entry, "id");
         const std::string name = json::get_text(entry, "name");
-        const bool was_on = json::get_flag(entry, "enabled");
-        backup_ids.insert(id);
+        // An entry that cannot say which item it is, or whether it was on, is
+        // never turned into a change: guessing "off" would switch items off.
+        const JsonValue* id_value = json::get(entry, "id");
+        if (id_value == nullptr || !id_value->is_string() || id_value->as_string().empty()) {
+            plan.rows.push_back(note_row("", name, "The backup does not say which item this is, so it is left out."));
+            continue;
+        }
+        const std::string& id = id_value->as_string();
+        if (!backup_ids.insert(id).second) {
+            plan.rows.push_back(
+                note_row(id, name, "It appears more than once in the backup; only its first entry is used."));
+            continue;
+        }
+        const JsonValue* enabled = json::get(entry, "enabled");
+        if (enabled == nullptr || !enabled->is_bool()) {
+            plan.rows.push_back(
+                note_row(id, name, "The backup does not say whether it was on or off, so it is left as it is."));
+            continue;
+        }
+        const bool was_on = enabled->as_bool();
         auto now = std::find_if(current.begin(), current.end(), [&](const StartupItem& item) { return item.id() == id; });
         if (now != current.end()) {
             if (now->enabled == was_on) {

@@ -20,6 +20,9 @@ namespace qm {
 
 inline constexpr std::string_view automatic_backup_label = "Automatic, before changes";
 inline constexpr std::size_t automatic_backups_kept = 30;
+// Backup files larger than this are not read (nor listed): a computer's
+// backup is well under 2 MB, and a stray huge file must not fill the memory.
+inline constexpr std::uint64_t backup_read_limit = 32ull << 20;
 
 struct BackupSummary {
     std::string name;
@@ -33,12 +36,12 @@ struct BackupSummary {
 };
 
 struct RestoreRow {
-    std::string what;  // state, remove, recreate, missing
+    std::string what;  // state, remove, recreate, missing, note
     std::string id;
     std::string name;
     std::string text;
     bool ticked = false;
-    std::optional<ChangeRequest> request;  // none for `missing`
+    std::optional<ChangeRequest> request;  // none for `missing` and `note`
 };
 
 struct RestorePlan {
@@ -56,7 +59,8 @@ struct RestorePlan {
 [[nodiscard]] json::JsonValue make_backup(EngineContext& context, std::string_view label);
 // The path of the new file.
 [[nodiscard]] Result<std::string> save_backup(EngineContext& context, const json::JsonValue& backup, bool automatic);
-// Writes a backup to a file the user named, replacing it when it exists.
+// Writes a backup to a file the user named, replacing it when it is a
+// regular file; anything else there (a folder, link or device) is refused.
 [[nodiscard]] Result<void> save_backup_as(const json::JsonValue& backup, const std::string& path);
 [[nodiscard]] std::vector<BackupSummary> list_backups(EngineContext& context);
 [[nodiscard]] Result<std::string> read_backup(EngineContext& context, std::string_view name);

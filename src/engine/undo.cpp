@@ -1,5 +1,7 @@
 #include "engine/undo.h"
 
+#include <optional>
+
 #include "engine/journal.h"
 #include "engine/plans.h"
 
@@ -17,8 +19,6 @@ UndoResult platform_failure(const std::string& error) {
 }  // namespace
 
 UndoResult undo_change(EngineContext& context, std::uint64_t seq, bool ack) {
-    (void)ensure_automatic_backup(context);
-
     const std::vector<JournalRecord> records = read_journal(context.data_folder());
     const JournalRecord* target = nullptr;
     for (const JournalRecord& record : records) {
@@ -65,18 +65,27 @@ UndoResult undo_change(EngineContext& context, std::uint64_t seq, bool ack) {
         return failed("CONFIRM: " + question);
     }
 
+    std::optional<StartupItem> item;
+    if (opposite.action == "enable" || opposite.action == "disable") {
+        item = context.find_item_by_id(opposite.id);
+        if (!item) return failed("The item no longer exists.");
+    } else if (opposite.action == "remove") {
+        item = context.find_item_by_id(opposite.id);
+        if (!item) return failed("The entry no longer exists.");
+        if (!item->managed) return failed("That entry is not one Quillmoor created.");
+    }
+
+    // Only now, with the computer about to change: every automatic backup
+    // taken pushes the oldest one out, so an undo that is refused must not.
+    (void)ensure_automatic_backup(context);
+
     Platform& platform = context.platform();
     std::string message;
     if (opposite.action == "enable" || opposite.action == "disable") {
-        std::optional<StartupItem> item = context.find_item_by_id(opposite.id);
-        if (!item) return failed("The item no longer exists.");
         Result<ChangeOutcome> outcome = platform.set_enabled(*item, opposite.action == "enable", false);
         if (!outcome) return platform_failure(outcome.error());
         message = outcome->message;
     } else if (opposite.action == "remove") {
-        std::optional<StartupItem> item = context.find_item_by_id(opposite.id);
-        if (!item) return failed("The entry no longer exists.");
-        if (!item->managed) return failed("That entry is not one Quillmoor created.");
         Result<ChangeOutcome> outcome = platform.remove_entry(*item);
         if (!outcome) return platform_failure(outcome.error());
         message = outcome->message;
@@ -97,8 +106,12 @@ UndoResult undo_change(EngineContext& context, std::uint64_t seq, bool ack) {
     record.detail = message;
     record.ok = true;
     record.of = seq;
-    (void)append_journal(context.data_folder(), std::move(record));
     context.forget_cached_items();
+    // The computer has changed either way; a history that could not be
+    // written is said, as it is for any other change.
+    if (Result<void> written = append_journal(context.data_folder(), std::move(record)); !written) {
+        return UndoResult{true, message + " (the history could not be written: " + written.error() + ")", false};
+    }
     return UndoResult{true, message, false};
 }
 

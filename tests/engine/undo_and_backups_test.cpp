@@ -102,6 +102,65 @@ TEST_F(UndoAndBackupsTest, UndoOfACreateRemovesItAndAGoneItemIsRefused) {
               "The original command was not recorded, so it cannot be recreated.");
 }
 
+TEST_F(UndoAndBackupsTest, AChangeAfterATornJournalLineCanBeUndone) {
+    ASSERT_TRUE(apply_changes(*context_, {acked("disable", "service|machine|Services|Spooler")}).front().ok);
+    const std::string journal = os::join_path(context_->data_folder().write_folder, journal_file_name);
+    ASSERT_TRUE(os::append_to_file(journal, "{\"seq\":7,\"action\":\"ena").has_value());  // a write cut short
+
+    const std::string steam = "run|user|HKCU\\Run\\64|Steam";
+    ASSERT_FALSE(context_->find_item_by_id(steam)->enabled);
+    ASSERT_TRUE(apply_changes(*context_, {acked("enable", steam)}).front().ok);
+    std::vector<HistoryEntry> history = journal_history(context_->data_folder());
+    ASSERT_EQ(history.size(), 2u);
+    EXPECT_EQ(history[0].record.id, steam);
+    EXPECT_TRUE(history[0].undoable);
+
+    UndoResult undone = undo_change(*context_, history[0].record.seq, true);
+    ASSERT_TRUE(undone.ok) << undone.message;
+    EXPECT_FALSE(context_->find_item_by_id(steam)->enabled);
+    EXPECT_TRUE(journal_history(context_->data_folder())[1].undone);
+}
+
+TEST_F(UndoAndBackupsTest, UndosThatFailTheirChecksTakeNoAutomaticBackup) {
+    const DataFolder& folder = context_->data_folder();
+    auto journalled = [&](std::uint64_t seq, std::string action, std::string id, bool ok, std::uint64_t of = 0) {
+        JournalRecord record;
+        record.seq = seq;
+        record.action = std::move(action);
+        record.id = std::move(id);
+        record.ok = ok;
+        record.of = of;
+        if (record.action == "remove") {
+            record.spec = {{"name", "VLC"}, {"command", "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\""}, {"mode", "login"}};
+        }
+        ASSERT_TRUE(append_journal(folder, record).has_value());
+    };
+    const std::string steam = "run|user|HKCU\\Run\\64|Steam";
+    journalled(100, "disable", steam, false);
+    journalled(101, "rename", steam, true);
+    journalled(102, "disable", "run|user|HKCU\\Run\\64|Ghost", true);
+    journalled(103, "disable", steam, true);
+    journalled(104, "undo", steam, true, 103);
+    journalled(105, "remove", "run|user|HKCU\\Run\\64|Quillmoor-VLC", true);
+    journalled(106, "disable", steam, true);
+
+    const std::string automatic = os::join_path(backup_folder(*context_), "auto");
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_FALSE(undo_change(*context_, 99, true).ok);    // not in the history
+        EXPECT_FALSE(undo_change(*context_, 100, true).ok);   // did not succeed
+        EXPECT_FALSE(undo_change(*context_, 101, true).ok);   // cannot be undone
+        EXPECT_FALSE(undo_change(*context_, 102, true).ok);   // refused: the item is gone
+        EXPECT_FALSE(undo_change(*context_, 103, true).ok);   // already undone
+        EXPECT_TRUE(undo_change(*context_, 105, false).message.starts_with("CONFIRM: "));
+    }
+    EXPECT_EQ(os::path_kind(automatic), os::PathKind::missing);
+    EXPECT_TRUE(list_backups(*context_).empty());
+
+    UndoResult undone = undo_change(*context_, 106, false);
+    ASSERT_TRUE(undone.ok) << undone.message;
+    EXPECT_EQ(os::list_folder(automatic).value().size(), 1u);
+}
+
 TEST_F(UndoAndBackupsTest, BackupNamesNeverCollide) {
     EXPECT_EQ(backup_file_name("My_PC (2)", "2026-12-07 10:32:24", false), "quillmoor-backup-MyPC2-20261207T103224.json");
     EXPECT_EQ(backup_file_name("__", "2026-12-07 10:32:24", true), "auto-quillmoor-backup-computer-20261207T103224.json");
@@ -170,6 +229,85 @@ TEST_F(UndoAndBackupsTest, ParsingAndRestoringOntoTheSameComputer) {
     EXPECT_FALSE(restore_plan(*context_, other).different_computer);
     json::JsonValue foreign = json::parse(R"({"format":"quillmoor-backup","host":"OTHER","items":[]})").value();
     EXPECT_TRUE(restore_plan(*context_, foreign).different_computer);
+}
+
+TEST_F(UndoAndBackupsTest, BackupEntriesThatCannotBeTrustedBecomeNotesNeverChanges) {
+    json::JsonValue taken = make_backup(*context_, "x");
+    const json::JsonValue::Array& saved = json::get(taken, "items")->as_array();
+    ASSERT_GE(saved.size(), 3u);
+    auto entry = [&](std::size_t index) {
+        json::JsonValue out = json::JsonValue::object();
+        out = json::add_string(std::move(out), "id", json::get_text(saved[index], "id"));
+        return json::add_string(std::move(out), "name", json::get_text(saved[index], "name"));
+    };
+    auto on = [&](std::size_t index) { return json::get_flag(saved[index], "enabled"); };
+
+    json::JsonValue items = json::JsonValue::array();
+    auto add = [&](json::JsonValue value) { items.as_array().push_back(std::move(value)); };
+    add(entry(0));                                              // no "enabled": once read as off
+    add(json::add_bool(entry(0), "enabled", !on(0)));           // the same item again
+    add(json::add_bool(entry(1), "enabled", on(1)));            // as it is now
+    add(json::add_bool(entry(1), "enabled", !on(1)));           // the same item again, the other way
+    add(json::add_string(entry(2), "enabled", on(2) ? "no" : "yes"));
+    add(json::add_bool(json::add_count(json::JsonValue::object(), "id", 42), "enabled", false));
+    add(json::add_bool(json::add_string(json::JsonValue::object(), "name", "No id"), "enabled", false));
+    add(json::parse("\"not an entry\"").value());
+    json::JsonValue backup = json::add_string(json::JsonValue::object(), "format", "quillmoor-backup");
+    backup = json::add_value(std::move(backup), "items", std::move(items));
+
+    RestorePlan plan = restore_plan(*context_, backup);
+    EXPECT_EQ(plan.same, 1u);
+    ASSERT_EQ(plan.rows.size(), 7u);
+    for (const RestoreRow& row : plan.rows) {
+        EXPECT_EQ(row.what, "note") << row.text;
+        EXPECT_FALSE(row.request.has_value()) << row.text;
+        EXPECT_FALSE(row.ticked);
+    }
+    const std::string unknown_state = "The backup does not say whether it was on or off, so it is left as it is.";
+    const std::string repeated = "It appears more than once in the backup; only its first entry is used.";
+    const std::string no_id = "The backup does not say which item this is, so it is left out.";
+    EXPECT_EQ(plan.rows[0].text, unknown_state);
+    EXPECT_EQ(plan.rows[0].id, json::get_text(saved[0], "id"));
+    EXPECT_EQ(plan.rows[1].text, repeated);
+    EXPECT_EQ(plan.rows[2].text, repeated);
+    EXPECT_EQ(plan.rows[3].text, unknown_state);
+    EXPECT_EQ(plan.rows[4].text, no_id);
+    EXPECT_EQ(plan.rows[5].text, no_id);
+    EXPECT_EQ(plan.rows[5].name, "No id");
+    EXPECT_EQ(plan.rows[6].text, no_id);
+}
+
+TEST_F(UndoAndBackupsTest, BackupFilesOverTheLimitAreNeitherListedNorRead) {
+    json::JsonValue backup = make_backup(*context_, "small");
+    const std::string small = save_backup(*context_, backup, false).value();
+    // A valid backup, padded past the limit.
+    std::string huge = json::write(backup);
+    huge.insert(huge.size() - 1, ",\"pad\":\"" + std::string(backup_read_limit, 'x') + "\"");
+    const std::string huge_path = os::join_path(backup_folder(*context_), "quillmoor-backup-huge.json");
+    ASSERT_TRUE(os::write_file_replace(huge_path, huge).has_value());
+    huge.clear();
+    huge.shrink_to_fit();
+
+    std::vector<BackupSummary> list = list_backups(*context_);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].path, small);
+    EXPECT_EQ(read_backup(*context_, "quillmoor-backup-huge.json").error(), "That backup was not found.");
+    EXPECT_TRUE(read_backup(*context_, list[0].name).has_value());
+}
+
+TEST_F(UndoAndBackupsTest, SavingABackupAsAFileReplacesOnlyARegularFile) {
+    json::JsonValue backup = make_backup(*context_, "mine");
+    const std::string target = os::join_path(root_, "copy.json");
+    ASSERT_TRUE(save_backup_as(backup, target).has_value());
+    ASSERT_TRUE(save_backup_as(backup, target).has_value());  // over its own earlier copy
+    EXPECT_TRUE(parse_backup(os::read_file(target).value()).has_value());
+
+    const std::string folder = os::join_path(root_, "a folder.json");
+    ASSERT_TRUE(os::create_folders(folder).has_value());
+    Result<void> refused = save_backup_as(backup, folder);
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_EQ(refused.error(), "Could not write " + folder + ": it is a folder.");
+    EXPECT_EQ(os::path_kind(folder), os::PathKind::folder);
 }
 
 }  // namespace
