@@ -1,6 +1,7 @@
 // knowledge status | update | import FILE | rollback | export
 #include "cli/commands.h"
 #include "knowledge/builtin_pack.h"
+#include "platform/files.h"
 #include "util/decode.h"
 
 namespace qm::cli {
@@ -45,15 +46,21 @@ int knowledge_update(CommandContext& context) {
 
 int knowledge_import(CommandContext& context) {
     const std::string& file = context.args.positional(2);
-    Result<std::string> text = read_text_file(file);
-    if (!text) {
+    // Read no further than one byte past the largest pack, so that a huge
+    // file (or an endless one such as a device) is refused without being held.
+    Result<std::string> bytes = os::read_file(file, knowledge_pack_max_bytes);
+    if (!bytes) {
         // The reader's message already names the file and the system's reason.
-        std::string detail = text.error();
+        std::string detail = bytes.error();
         if (detail.starts_with("Could not read ")) detail.erase(0, 15);
         context.streams.err("Cannot read " + detail + "\n");
         return 1;
     }
-    Result<KnowledgePack> installed = context.engine.knowledge().install(*text);
+    if (bytes->size() > knowledge_pack_max_bytes) {
+        context.streams.err(std::string(knowledge_pack_too_large) + "\n");
+        return 1;
+    }
+    Result<KnowledgePack> installed = context.engine.knowledge().install(decode_text(*bytes));
     if (!installed) {
         context.streams.err(installed.error() + "\n");
         return 1;

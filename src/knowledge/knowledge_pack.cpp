@@ -257,7 +257,7 @@ const std::vector<KnowledgeRule>& KnowledgePack::rules_for(std::string_view plat
 
 Result<KnowledgePack> parse_pack(std::string_view text) {
     if (text.size() > knowledge_pack_max_bytes) {
-        return fail("The file is larger than 3 MB, which a knowledge pack never is.");
+        return fail(std::string(knowledge_pack_too_large));
     }
     Result<JsonValue> parsed = json::parse(text);
     if (!parsed) return fail("That is not a knowledge pack: " + parsed.error());

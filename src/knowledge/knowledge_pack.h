@@ -79,6 +79,9 @@ struct KnowledgePack {
 };
 
 inline constexpr std::size_t knowledge_pack_max_bytes = 3145728;
+// The refusal of anything larger, wherever the text comes from.
+inline constexpr std::string_view knowledge_pack_too_large =
+    "The file is larger than 3 MB, which a knowledge pack never is.";
 inline constexpr int knowledge_schema_supported = 1;
 
 [[nodiscard]] Result<KnowledgePack> parse_pack(std::string_view text);

@@ -20,6 +20,8 @@ constexpr std::string_view local_name = "local.json";
 constexpr std::string_view previous_name = "previous";
 // Pack files that a rollback takes out of use are kept here, not deleted.
 constexpr std::string_view retired_name = "retired";
+// The settings are a handful of short texts; anything larger is not ours.
+constexpr std::uint64_t settings_max_bytes = 65536;
 
 bool is_pack_file(std::string_view name) { return name.starts_with("pack-") && name.ends_with(".json"); }
 
@@ -53,6 +55,25 @@ json::JsonValue settings_json(const KnowledgeSettings& settings) {
     out = json::add_string(std::move(out), "last_check", settings.last_check);
     out = json::add_string(std::move(out), "last_result", settings.last_result);
     return out;
+}
+
+// One file of the knowledge folder, read no further than `limit` bytes. The
+// failure is the reason alone ("it is larger than 3 MB." or the system's),
+// since the notes name the file themselves.
+Result<std::string> read_knowledge_file(const std::string& folder, const std::string& name, std::uint64_t limit) {
+    const std::string path = os::join_path(folder, name);
+    Result<std::string> text = read_text_file(path, limit);
+    if (text) return text;
+    std::string reason = text.error();
+    if (const std::string named = "Could not read " + path + ": "; reason.starts_with(named)) reason.erase(0, named.size());
+    return fail(reason);
+}
+
+// The settings as stored, or the defaults when the file is missing, damaged
+// or too large.
+KnowledgeSettings read_settings(const std::string& folder) {
+    Result<std::string> text = read_knowledge_file(folder, std::string(settings_name), settings_max_bytes);
+    return text ? parse_knowledge_settings(*text) : KnowledgeSettings{};
 }
 
 bool is_lower_hex(std::string_view text) {
@@ -130,7 +151,7 @@ std::shared_ptr<const LoadedKnowledge> KnowledgeStore::load() {
     for (const std::string& name : names) {
         // Every such file is checked, so a damaged one is reported even when
         // it would not be used.
-        Result<std::string> text = read_text_file(os::join_path(folder, name));
+        Result<std::string> text = read_knowledge_file(folder, name, knowledge_pack_max_bytes);
         Result<KnowledgePack> pack = text ? parse_pack(*text) : Result<KnowledgePack>(fail(text.error()));
         if (!pack) {
             state->notes.push_back("Knowledge file " + name + " was ignored: " + pack.error());
@@ -166,8 +187,15 @@ std::shared_ptr<const LoadedKnowledge> KnowledgeStore::load() {
     state->locations = state->builtin->locations;
     merge_locations(state->locations, state->installed.locations);
 
-    if (Result<std::string> settings = read_text_file(os::join_path(folder, settings_name))) {
-        state->settings = parse_knowledge_settings(*settings);
+    const std::string settings_path = os::join_path(folder, settings_name);
+    if (os::path_kind(settings_path) != os::PathKind::missing) {
+        Result<std::string> settings = read_knowledge_file(folder, std::string(settings_name), settings_max_bytes);
+        if (settings) {
+            state->settings = parse_knowledge_settings(*settings);
+        } else {
+            state->notes.push_back("Knowledge settings file " + std::string(settings_name) +
+                                   " was ignored, so the defaults apply: " + settings.error());
+        }
     }
     return state;
 }
@@ -257,8 +285,7 @@ void KnowledgeStore::record_run(const std::string& result) {
     std::lock_guard files(files_lock_);
     const std::string folder = knowledge_folder();
     const std::string path = os::join_path(folder, settings_name);
-    Result<std::string> old = read_text_file(path);
-    KnowledgeSettings settings = old ? parse_knowledge_settings(*old) : KnowledgeSettings{};
+    KnowledgeSettings settings = read_settings(folder);
     settings.last_check = time_text(now_unix_seconds());
     settings.last_result = result;
     // The report already went to the caller; a settings file that cannot be
@@ -271,8 +298,7 @@ Result<void> KnowledgeStore::save_settings(bool auto_check, std::string url) {
     std::lock_guard files(files_lock_);
     const std::string folder = knowledge_folder();
     const std::string path = os::join_path(folder, settings_name);
-    Result<std::string> old = read_text_file(path);
-    KnowledgeSettings settings = old ? parse_knowledge_settings(*old) : KnowledgeSettings{};
+    KnowledgeSettings settings = read_settings(folder);
     settings.auto_check = auto_check;
     settings.url = std::move(url);
     if (Result<void> made = os::create_folders(folder); !made) return fail("cannot create " + folder + ": " + made.error());
@@ -373,8 +399,7 @@ Result<std::string> KnowledgeStore::rollback() {
 
 void KnowledgeStore::automatic_check(bool demo) {
     if (demo) return;
-    Result<std::string> text = read_text_file(os::join_path(knowledge_folder(), settings_name));
-    KnowledgeSettings settings = text ? parse_knowledge_settings(*text) : KnowledgeSettings{};
+    KnowledgeSettings settings = read_settings(knowledge_folder());
     if (settings.auto_check) (void)update(settings.url);
 }
 

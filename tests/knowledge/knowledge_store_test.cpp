@@ -2,6 +2,11 @@
 
 #include <map>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+#include "cli/dispatch.h"
 #include "knowledge/builtin_pack.h"
 #include "knowledge/knowledge_store.h"
 #include "platform/files.h"
@@ -208,6 +213,83 @@ TEST_F(KnowledgeStoreTest, SettingsAreSavedWholeAndDriveTheAutomaticCheck) {
     EXPECT_TRUE(store.current()->settings.last_result.starts_with("Updated the knowledge"));
     EXPECT_EQ(parse_knowledge_settings("[1]").url, "");
     EXPECT_FALSE(parse_knowledge_settings("").auto_check);
+}
+
+TEST_F(KnowledgeStoreTest, FilesLargerThanTheirLimitAreSkippedWithANoteNamingThemOnce) {
+    std::string at_limit = pack_text("2027.3.1", "atlimit");
+    at_limit.resize(knowledge_pack_max_bytes, ' ');
+    put("pack-2027.3.1.json", at_limit);
+    std::string over = pack_text("2027.4.1", "over");
+    over.resize(knowledge_pack_max_bytes + 1, ' ');
+    put("pack-2027.4.1.json", over);
+    std::string settings = R"({"auto_check":true,"url":"https://example.test/k.json"})";
+    settings.resize(65537, ' ');
+    put("settings.json", settings);
+    std::vector<std::string> expected = {
+        "Knowledge file pack-2027.4.1.json was ignored: it is larger than 3 MB.",
+        "Knowledge settings file settings.json was ignored, so the defaults apply: it is larger than 64 KB."};
+#ifndef _WIN32
+    // A file without end costs no more than the limit.
+    ASSERT_EQ(::symlink("/dev/zero", os::join_path(root_, "knowledge/endless.json").c_str()), 0);
+    expected.insert(expected.begin(), "Knowledge file endless.json was ignored: it is larger than 3 MB.");
+#endif
+    KnowledgeStore store = make_store();
+    std::shared_ptr<const LoadedKnowledge> state = store.current();
+    EXPECT_EQ(state->pack_version, "2027.3.1");
+    EXPECT_FALSE(state->settings.auto_check);
+    EXPECT_EQ(state->notes, expected);
+    EXPECT_EQ(*json::get(store.status_json(), "notes"), *json::get(json::add_strings(json::JsonValue::object(), "notes", expected), "notes"));
+
+    // Saving the settings replaces the oversized file with a sound one.
+    ASSERT_TRUE(store.save_settings(true, address_).has_value());
+    EXPECT_TRUE(store.current()->settings.auto_check);
+    EXPECT_EQ(store.current()->notes.size(), expected.size() - 1);
+
+    settings.resize(65536);
+    put("settings.json", settings);
+    KnowledgeStore exact = make_store();
+    EXPECT_TRUE(exact.current()->settings.auto_check);
+    EXPECT_EQ(exact.current()->settings.url, "https://example.test/k.json");
+}
+
+// knowledge import reads no more than one byte past the largest pack.
+TEST_F(KnowledgeStoreTest, ImportRefusesAFileLargerThanAPackAndTakesOneAtTheLimit) {
+    struct Captured {
+        std::string out;
+        std::string err;
+    };
+    auto import = [](const std::string& path, Captured& captured) {
+        cli::Streams streams{[&](std::string_view t) { captured.out.append(t); },
+                             [&](std::string_view t) { captured.err.append(t); }};
+        return cli::dispatch({"--demo", "knowledge", "import", path}, streams);
+    };
+    const std::string refusal = "The file is larger than 3 MB, which a knowledge pack never is.\n";
+
+    std::string over = pack_text("2027.4.1");
+    over.resize(knowledge_pack_max_bytes + 1, ' ');
+    const std::string over_path = os::join_path(root_, "over.json");
+    ASSERT_TRUE(os::write_file_replace(over_path, over).has_value());
+    Captured refused;
+    EXPECT_EQ(import(over_path, refused), 1);
+    EXPECT_EQ(refused.err, refusal);
+    EXPECT_EQ(refused.out, "");
+#ifndef _WIN32
+    Captured endless;
+    EXPECT_EQ(import("/dev/zero", endless), 1);
+    EXPECT_EQ(endless.err, refusal);
+#endif
+
+    std::string at_limit = pack_text("2027.3.1");
+    at_limit.resize(knowledge_pack_max_bytes, ' ');
+    const std::string at_limit_path = os::join_path(root_, "at-limit.json");
+    ASSERT_TRUE(os::write_file_replace(at_limit_path, at_limit).has_value());
+    Captured taken;
+    EXPECT_EQ(import(at_limit_path, taken), 0) << taken.err;
+    EXPECT_EQ(taken.out, "Installed knowledge 2027.3.1 (now in force).\n");
+
+    Captured missing;
+    EXPECT_EQ(import(os::join_path(root_, "absent.json"), missing), 1);
+    EXPECT_TRUE(missing.err.starts_with("Cannot read " + os::join_path(root_, "absent.json") + ": ")) << missing.err;
 }
 
 }  // namespace
