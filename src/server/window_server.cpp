@@ -196,7 +196,13 @@ void watchdog(ServerState& state, const cli::Streams& streams) {
 int run_window_server(EngineContext& engine, std::uint16_t port, bool open_browser, const cli::Streams& streams) {
     Result<os::Socket> listener = os::listen_loopback(port);
     if (!listener) {
-        streams.err("Cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + listener.error() + "\n");
+        // The seam's sentence names the address too; it is said once, with the system's reason.
+        const std::string where = "127.0.0.1:" + std::to_string(port);
+        std::string reason = listener.error();
+        if (const std::string named = "Could not listen on " + where + ": "; reason.starts_with(named)) {
+            reason.erase(0, named.size());
+        }
+        streams.err("Cannot listen on " + where + ": " + reason + "\n");
         return 1;
     }
     Result<std::uint16_t> bound = listener->local_port();

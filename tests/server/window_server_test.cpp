@@ -10,6 +10,7 @@
 #include "json/json.h"
 #include "platform/sockets.h"
 #include "server/http_request.h"
+#include "support/run_program.h"
 #include "support/server_process.h"
 
 namespace qm {
@@ -233,6 +234,23 @@ TEST(WindowServer, GoodbyeWithoutAPingStopsTheServerAfterElevenSeconds) {
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - bye).count();
     EXPECT_GE(seconds, 10.5);
     EXPECT_LE(seconds, 13.8);
+}
+
+TEST(WindowServer, ATakenPortIsNamedOnceWithTheSystemsReason) {
+    Result<os::Socket> taken = os::listen_loopback(0);
+    ASSERT_TRUE(taken.has_value()) << taken.error();
+    const std::string port = std::to_string(taken->local_port().value_or(0));
+    test::ProgramRun run = test::run_program({"--demo", "serve", "--no-browser", "--port", port});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.out, "");
+#ifdef _WIN32
+    const std::string said = "Cannot listen on 127.0.0.1:" + port + ": ";
+    EXPECT_TRUE(run.err.starts_with(said) && run.err.size() > said.size() + 2) << run.err;
+    EXPECT_EQ(run.err.find("listen", said.size()), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("127.0.0.1", said.size()), std::string::npos) << run.err;
+#else
+    EXPECT_EQ(run.err, "Cannot listen on 127.0.0.1:" + port + ": Address already in use.\n");
+#endif
 }
 
 TEST(HttpHead, ParsesLeniantlyAndNeverCrashes) {
