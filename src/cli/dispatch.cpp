@@ -89,6 +89,13 @@ std::string version_text() {
 
 namespace {
 
+// QUILLMOOR_KEEP_DEMO set to any text keeps the demonstration's folder for a
+// look at its history and backups after the run.
+bool keep_demo_data_folder() {
+    std::optional<std::string> keep = os::get_env("QUILLMOOR_KEEP_DEMO");
+    return keep && !keep->empty();
+}
+
 // Help, version, unknown command words and missing operands: everything that
 // is answered before a platform exists. Gives the exit code when answered.
 std::optional<int> answer_before_platform(const ParsedArgs& args, const std::vector<std::string>& arguments,
@@ -137,12 +144,17 @@ int dispatch(const std::vector<std::string>& arguments, const Streams& streams) 
 
     std::unique_ptr<Platform> platform;
     std::optional<DataFolder> data_folder;
+    // Declared before the engine, so the folder is removed after the engine
+    // that uses it is gone; an early end (an interrupt, or the window server
+    // ending the process) removes it too.
+    std::optional<os::EndOfRunTask> demo_removal;
     if (args.has_flag("--demo")) {
         Result<std::string> folder = make_demo_data_folder();
         if (!folder) {
             streams.err(folder.error() + "\n");
             return 1;
         }
+        if (!keep_demo_data_folder()) demo_removal.emplace([path = *folder] { (void)os::remove_tree(path); });
         data_folder = data_folder_override(*folder);
         Result<std::unique_ptr<Platform>> made = make_demo_platform(os::get_env("QUILLMOOR_TEST_XSS").has_value());
         if (!made) {

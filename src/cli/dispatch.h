@@ -1,9 +1,10 @@
 // Program entry and command dispatch: splits the arguments, decides help and
 // version first, refuses unknown commands and missing operands, builds
 // exactly one platform (the real computer or the demonstration with a fresh
-// temporary data folder) and hands over to one command from the command
-// table. Returns the exit code: 0 done, 1 failed or found nothing, 2 usage
-// error, 3 administrator rights needed, 4 confirmation needed.
+// temporary data folder, removed however the run ends short of being killed,
+// unless QUILLMOOR_KEEP_DEMO is set) and hands over to one command from the
+// command table. Returns the exit code: 0 done, 1 failed or found nothing,
+// 2 usage error, 3 administrator rights needed, 4 confirmation needed.
 #pragma once
 
 #include <string>

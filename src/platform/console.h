@@ -1,7 +1,10 @@
-// The console: arguments as UTF-8, writing to standard output and error, and
-// leaving the console when the program was started by a double-click.
+// The console: arguments as UTF-8, writing to standard output and error,
+// leaving the console when the program was started by a double-click, and the
+// work that must still be done when the user interrupts the program.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,5 +38,29 @@ void detach_console();
 
 // The full path of the running program file.
 [[nodiscard]] std::string own_program_path();
+
+// Work that must be done however the program ends short of being killed: when
+// the holder is destroyed, when the user interrupts the program (Ctrl+C or
+// SIGTERM; on Windows Ctrl+C, Ctrl+Break or closing the console window), or
+// when end_program_now is called. The work runs at most once, and an early end
+// waits for work that is already running. The first task installs the
+// interrupt handling; until then interrupts keep the system's behaviour, and
+// an interrupt with no work pending ends the program as the system would.
+// Thread-safe; the work must not itself end the program.
+class EndOfRunTask {
+public:
+    explicit EndOfRunTask(std::function<void()> work);
+    ~EndOfRunTask();  // does the work now unless an early end already did it
+    EndOfRunTask(const EndOfRunTask&) = delete;
+    EndOfRunTask& operator=(const EndOfRunTask&) = delete;
+
+private:
+    std::uint64_t id_ = 0;  // 0: nothing was registered
+};
+
+// Does every pending EndOfRunTask's work, then ends the process with
+// `exit_code` without running static destructors, for a program whose other
+// threads may still be at work.
+[[noreturn]] void end_program_now(int exit_code);
 
 }  // namespace qm::os

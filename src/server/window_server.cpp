@@ -1,11 +1,11 @@
 #include "server/window_server.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <system_error>
 #include <thread>
 
 #include "embedded.h"
+#include "platform/console.h"
 #include "platform/sockets.h"
 #include "server/http_request.h"
 #include "util/build_info.h"
@@ -26,8 +26,9 @@ constexpr std::string_view spent_link =
     "This link has already been used, or is wrong. Press Quit in the window that is open, or start Quillmoor again.";
 
 // Ends the process without running static destructors while other threads
-// may still be answering requests.
-[[noreturn]] void end_process() { std::_Exit(0); }
+// may still be answering requests; the work registered for the end of the run
+// (such as removing the demonstration's folder) is done first.
+[[noreturn]] void end_process() { os::end_program_now(0); }
 
 std::string error_body(std::string_view message) {
     json::JsonValue body = json::JsonValue::object();
