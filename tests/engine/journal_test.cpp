@@ -146,24 +146,6 @@ TEST_F(JournalTest, AppendReportsAFolderThatCannotBeMade) {
     EXPECT_TRUE(appended.error().starts_with("cannot create " + folder + ": ")) << appended.error();
 }
 
-TEST_F(JournalTest, AnAppendAfterATornLastLineStartsALineOfItsOwn) {
-    write_raw(user_,
-              "{\"seq\":1,\"action\":\"disable\",\"id\":\"a\",\"ok\":true}\n"
-              "{\"seq\":2,\"action\":\"enable\",\"id\":\"b\",\"na");
-    JournalRecord next = record("disable");
-    next.seq = 3;
-    ASSERT_TRUE(append_journal(DataFolder{user_, {user_}}, next).has_value());
-    const std::string text = os::read_file(os::join_path(user_, "journal.jsonl")).value();
-    EXPECT_NE(text.find("\"na\n{\"seq\":3,"), std::string::npos) << text;
-    EXPECT_TRUE(text.ends_with("}\n"));
-
-    std::vector<JournalRecord> records = read_journal(DataFolder{user_, {user_}});
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0].seq, 1u);
-    EXPECT_EQ(records[1].seq, 3u);
-    EXPECT_EQ(records[1].name, "Spotify");
-}
-
 TEST_F(JournalTest, ARecordWrittenOntoATornLineIsStillRead) {
     // What a journal looks like when a record was appended to a fragment
     // without a line feed in between, here one cut inside a UTF-8 sequence.

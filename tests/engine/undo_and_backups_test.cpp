@@ -110,6 +110,7 @@ TEST_F(UndoAndBackupsTest, AChangeAfterATornJournalLineCanBeUndone) {
     const std::string steam = "run|user|HKCU\\Run\\64|Steam";
     ASSERT_FALSE(context_->find_item_by_id(steam)->enabled);
     ASSERT_TRUE(apply_changes(*context_, {acked("enable", steam)}).front().ok);
+    EXPECT_NE(os::read_file(journal).value().find("\"ena\n{\"seq\":"), std::string::npos);  // on a line of its own
     std::vector<HistoryEntry> history = journal_history(context_->data_folder());
     ASSERT_EQ(history.size(), 2u);
     EXPECT_EQ(history[0].record.id, steam);
@@ -300,7 +301,6 @@ TEST_F(UndoAndBackupsTest, SavingABackupAsAFileReplacesOnlyARegularFile) {
     const std::string target = os::join_path(root_, "copy.json");
     ASSERT_TRUE(save_backup_as(backup, target).has_value());
     ASSERT_TRUE(save_backup_as(backup, target).has_value());  // over its own earlier copy
-    EXPECT_TRUE(parse_backup(os::read_file(target).value()).has_value());
 
     const std::string folder = os::join_path(root_, "a folder.json");
     ASSERT_TRUE(os::create_folders(folder).has_value());
