@@ -230,7 +230,7 @@ int run_backups(CommandContext& context) {
 
 int run_restore(CommandContext& context) {
     const std::string& operand = context.args.positional(1);
-    Result<std::string> text = os::path_kind(operand) == os::PathKind::file ? read_text_file(operand)
+    Result<std::string> text = os::path_kind(operand) == os::PathKind::file ? read_text_file(operand, backup_read_limit)
                                                                             : read_backup(context.engine, operand);
     if (!text) {
         context.streams.err(text.error() + "\n");

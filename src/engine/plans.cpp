@@ -346,7 +346,12 @@ std::optional<std::string> ensure_automatic_backup(EngineContext& context) {
 }
 
 std::vector<ChangeResult> apply_changes(EngineContext& context, const std::vector<ChangeRequest>& requests) {
-    const std::optional<std::string> backup_failure = ensure_automatic_backup(context);
+    // The automatic backup is taken just before the first change that is
+    // really made: a batch that is refused whole changes nothing, and must
+    // not prune an older automatic backup that someone may still need.
+    bool backup_tried = false;
+    std::optional<std::string> backup_failure;
+    std::size_t first_made = 0;
     std::vector<ChangeResult> results;
     results.reserve(requests.size());
     for (const ChangeRequest& asked : requests) {
@@ -361,12 +366,17 @@ std::vector<ChangeResult> apply_changes(EngineContext& context, const std::vecto
         } else if (plan.needs_ack() && !request.ack) {
             result.message = "Not applied: this change needs your confirmation first.";
         } else {
+            if (!backup_tried) {
+                backup_tried = true;
+                backup_failure = ensure_automatic_backup(context);
+                first_made = results.size();
+            }
             make_change(context, request, plan, result);
         }
         results.push_back(std::move(result));
     }
-    if (backup_failure && !results.empty()) {
-        results.front().message += " (No automatic backup could be saved first: " + *backup_failure + ")";
+    if (backup_failure) {
+        results[first_made].message += " (No automatic backup could be saved first: " + *backup_failure + ")";
     }
     context.forget_cached_items();
     return results;

@@ -122,7 +122,7 @@ TEST_F(UndoAndBackupsTest, AChangeAfterATornJournalLineCanBeUndone) {
     EXPECT_TRUE(journal_history(context_->data_folder())[1].undone);
 }
 
-TEST_F(UndoAndBackupsTest, UndosThatFailTheirChecksTakeNoAutomaticBackup) {
+TEST_F(UndoAndBackupsTest, UndosAndBatchesThatFailTheirChecksTakeNoAutomaticBackup) {
     const DataFolder& folder = context_->data_folder();
     auto journalled = [&](std::uint64_t seq, std::string action, std::string id, bool ok, std::uint64_t of = 0) {
         JournalRecord record;
@@ -154,6 +154,14 @@ TEST_F(UndoAndBackupsTest, UndosThatFailTheirChecksTakeNoAutomaticBackup) {
         EXPECT_FALSE(undo_change(*context_, 103, true).ok);   // already undone
         EXPECT_TRUE(undo_change(*context_, 105, false).message.starts_with("CONFIRM: "));
     }
+    // A batch of changes that are all refused changes nothing, so it takes no backup either.
+    ChangeRequest critical;
+    critical.action = "disable";
+    critical.id = "service|machine|Services|RpcSs";
+    critical.ack = true;
+    ChangeRequest gone = critical;
+    gone.id = "run|user|HKCU\\Run\\64|Ghost";
+    for (const ChangeResult& result : apply_changes(*context_, {critical, gone})) EXPECT_FALSE(result.ok) << result.message;
     EXPECT_EQ(os::path_kind(automatic), os::PathKind::missing);
     EXPECT_TRUE(list_backups(*context_).empty());
 
