@@ -8,7 +8,7 @@
 #include "engine/plans.h"
 #include "engine/undo.h"
 #include "platform/files.h"
-#include "util/decode.h"
+#include "platform/text_file.h"
 #include "util/text.h"
 
 namespace qm::cli {

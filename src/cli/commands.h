@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "cli/args.h"
-#include "cli/streams.h"
+#include "platform/streams.h"
 #include "engine/engine_context.h"
 
 namespace qm::cli {

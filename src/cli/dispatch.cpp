@@ -6,14 +6,14 @@
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "demo/demo_platform.h"
-#include "engine/data_folder.h"
+#include "model/data_folder.h"
 #include "engine/engine_context.h"
 #include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/system_platform.h"
 #include "util/build_info.h"
-#include "util/random_hex.h"
+#include "platform/random_hex.h"
 
 namespace qm::cli {
 

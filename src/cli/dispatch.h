@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/streams.h"
+#include "platform/streams.h"
 #include "engine/engine_context.h"
 #include "util/result.h"
 

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/platform.h"
+#include "model/platform.h"
 #include "util/result.h"
 
 namespace qm {
@@ -38,8 +38,5 @@ private:
 
 [[nodiscard]] Result<std::unique_ptr<Platform>> make_demo_platform(bool with_markup_item);
 
-// The data folder the demonstration shows to the user; where its files really
-// go is a fresh temporary folder.
-inline constexpr std::string_view demo_shown_data_folder = "C:\\Users\\tamsel\\AppData\\Local\\Quillmoor";
 
 }  // namespace qm

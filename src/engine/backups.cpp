@@ -8,7 +8,7 @@
 #include "platform/files.h"
 #include "platform/new_file.h"
 #include "util/build_info.h"
-#include "util/decode.h"
+#include "platform/text_file.h"
 #include "util/text.h"
 #include "util/time_text.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "demo/demo_platform.h"
+#include "model/data_folder.h"
 #include "engine/journal.h"
 #include "knowledge/assessment.h"
 #include "platform/files.h"

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/data_folder.h"
+#include "model/data_folder.h"
 #include "knowledge/assessment.h"
 #include "knowledge/knowledge_store.h"
-#include "platform/platform.h"
+#include "model/platform.h"
 #include "util/result.h"
 
 namespace qm {

@@ -11,10 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/data_folder.h"
+#include "model/data_folder.h"
 #include "json/json.h"
 #include "util/result.h"
-#include "util/startup_item.h"
+#include "model/startup_item.h"
 
 namespace qm {
 

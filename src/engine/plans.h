@@ -13,7 +13,7 @@
 
 #include "engine/engine_context.h"
 #include "json/json.h"
-#include "platform/platform.h"
+#include "model/platform.h"
 
 namespace qm {
 

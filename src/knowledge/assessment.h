@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "knowledge/knowledge_pack.h"
-#include "util/startup_item.h"
+#include "model/startup_item.h"
 
 namespace qm {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "util/assessment.h"
+#include "model/assessment.h"
 #include "util/result.h"
 
 namespace qm {

@@ -6,7 +6,7 @@
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "util/build_info.h"
-#include "util/decode.h"
+#include "platform/text_file.h"
 #include "util/sha256.h"
 #include "util/text.h"
 #include "util/time_text.h"

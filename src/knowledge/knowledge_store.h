@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/data_folder.h"
+#include "model/data_folder.h"
 #include "json/json.h"
 #include "knowledge/knowledge_pack.h"
 #include "platform/run_tool.h"

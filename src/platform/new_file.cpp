@@ -1,7 +1,7 @@
 #include "platform/new_file.h"
 
 #include "platform/files.h"
-#include "util/random_hex.h"
+#include "platform/random_hex.h"
 
 namespace qm::os {
 

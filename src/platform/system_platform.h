@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "platform/platform.h"
+#include "model/platform.h"
 #include "util/result.h"
 
 namespace qm {

@@ -3,7 +3,7 @@
 // member is empty); operation failures are {"ok": false, "message"}.
 #include <thread>
 
-#include "demo/demo_platform.h"
+#include "model/data_folder.h"
 #include "engine/backups.h"
 #include "engine/journal.h"
 #include "engine/plans.h"

@@ -9,7 +9,7 @@
 #include "platform/sockets.h"
 #include "server/http_request.h"
 #include "util/build_info.h"
-#include "util/random_hex.h"
+#include "platform/random_hex.h"
 #include "util/text.h"
 #include "util/time_text.h"
 
@@ -175,7 +175,7 @@ void handle(Connection& c, ServerState& state) {
     }
 }
 
-void watchdog(ServerState& state, const cli::Streams& streams) {
+void watchdog(ServerState& state, const Streams& streams) {
     while (true) {
         std::this_thread::sleep_for(2s);
         // Milliseconds, so that a reloaded page's first ping in the same second
@@ -194,7 +194,7 @@ void watchdog(ServerState& state, const cli::Streams& streams) {
 
 }  // namespace
 
-int run_window_server(EngineContext& engine, std::uint16_t port, bool open_browser, const cli::Streams& streams) {
+int run_window_server(EngineContext& engine, std::uint16_t port, bool open_browser, const Streams& streams) {
     Result<os::Socket> listener = os::listen_loopback(port);
     if (!listener) {
         // The seam's sentence names the address too; it is said once, with the system's reason.

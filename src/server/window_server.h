@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "cli/streams.h"
+#include "platform/streams.h"
 #include "engine/engine_context.h"
 #include "json/json.h"
 
@@ -33,7 +33,7 @@ inline constexpr std::uint64_t max_connections = 48;
 
 // Listens, prints the link, opens the browser when asked and serves until
 // the process is ended by the stop rules. Returns only on failure (1).
-int run_window_server(EngineContext& engine, std::uint16_t port, bool open_browser, const cli::Streams& streams);
+int run_window_server(EngineContext& engine, std::uint16_t port, bool open_browser, const Streams& streams);
 
 // One API call after the request has passed every check. `known` is false for
 // a method and path the API does not have.

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 
-#include "platform/files.h"
 #include "util/text.h"
 
 namespace qm {
@@ -55,17 +54,6 @@ std::string decode_text(std::string_view bytes) {
     out.reserve(bytes.size() * 2);
     for (char c : bytes) append_utf8(out, static_cast<unsigned char>(c));
     return out;
-}
-
-Result<std::string> read_text_file(const std::string& path) {
-    std::string bytes = QM_TRY(os::read_file(path));
-    return decode_text(bytes);
-}
-
-Result<std::string> read_text_file(const std::string& path, std::uint64_t max_bytes) {
-    std::string bytes = QM_TRY(os::read_file(path, max_bytes));
-    if (bytes.size() > max_bytes) return fail("Could not read " + path + ": it is larger than " + size_text(max_bytes) + ".");
-    return decode_text(bytes);
 }
 
 std::string size_text(std::uint64_t bytes) {

@@ -8,8 +8,6 @@
 #include <string>
 #include <string_view>
 
-#include "util/result.h"
-
 namespace qm {
 
 // In this order: FE FF → UTF-16 big-endian and FF FE → UTF-16 little-endian
@@ -17,15 +15,6 @@ namespace qm {
 // dropped and the rest is kept when it is valid UTF-8, else each byte becomes
 // the character with the same number.
 [[nodiscard]] std::string decode_text(std::string_view bytes);
-
-// The whole file, decoded as above. The failure is the file system's message,
-// which names the file and the system's reason.
-[[nodiscard]] Result<std::string> read_text_file(const std::string& path);
-
-// The same for a file that may hold at most `max_bytes` bytes; a larger one is
-// not read past the limit and fails with "Could not read {path}: it is larger
-// than {size}.", so that a stray huge file costs no more than the limit.
-[[nodiscard]] Result<std::string> read_text_file(const std::string& path, std::uint64_t max_bytes);
 
 // A byte count as people read it: "3 MB" for 3,145,728, "64 KB", or "{n} bytes".
 [[nodiscard]] std::string size_text(std::uint64_t bytes);

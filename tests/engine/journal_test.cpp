@@ -3,7 +3,7 @@
 #include <set>
 #include <thread>
 
-#include "engine/data_folder.h"
+#include "model/data_folder.h"
 #include "engine/journal.h"
 #include "platform/files.h"
 #include "platform/platform_test_support.h"

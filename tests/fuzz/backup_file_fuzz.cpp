@@ -14,7 +14,7 @@
 #include "engine/backups.h"
 #include "engine/engine_context.h"
 #include "json/json.h"
-#include "platform/platform.h"
+#include "model/platform.h"
 #include "util/decode.h"
 
 namespace {

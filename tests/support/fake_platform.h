@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/platform.h"
+#include "model/platform.h"
 
 namespace qm::test {
 

@@ -5,7 +5,7 @@
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/process.h"
-#include "util/random_hex.h"
+#include "platform/random_hex.h"
 
 namespace qm::test {
 

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/text_file.h"
 #include "util/decode.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/platform.h"
+#include "model/platform.h"
 
 namespace qm {
 
@@ -18,6 +18,11 @@ struct DataFolder {
     std::string write_folder;
     std::vector<std::string> read_folders;  // the write folder first
 };
+
+// The data folder the demonstration shows to the user; where its files really
+// go is a fresh temporary folder. It lives here so that the engine and the
+// window server can show it without depending on the demonstration.
+inline constexpr std::string_view demo_shown_data_folder = "C:\\Users\\tamsel\\AppData\\Local\\Quillmoor";
 
 using EnvironmentLookup = std::function<std::optional<std::string>(std::string_view)>;
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace qm::cli {
+namespace qm {
 
 // The first write to a standard stream that failed, if any. Thread-safe: the
 // window server's connection threads may write too.
@@ -41,4 +41,4 @@ struct Streams {
     static Streams standard(StreamFailures& failures);
 };
 
-}  // namespace qm::cli
+}  // namespace qm

@@ -1,4 +1,4 @@
-#include "util/startup_item.h"
+#include "model/startup_item.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "engine/data_folder.h"
+#include "model/data_folder.h"
 
 #include "platform/environment.h"
 

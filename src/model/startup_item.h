@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "json/json.h"
-#include "util/assessment.h"
+#include "model/assessment.h"
 
 namespace qm {
 

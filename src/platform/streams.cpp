@@ -1,10 +1,10 @@
-#include "cli/streams.h"
+#include "platform/streams.h"
 
 #include "platform/console.h"
 #include "util/result.h"
 #include "util/text.h"
 
-namespace qm::cli {
+namespace qm {
 
 void StreamFailures::note(std::string_view stream, const std::string& reason) {
     std::lock_guard guard(lock_);
@@ -49,4 +49,4 @@ Streams Streams::standard(StreamFailures& failures) {
     return streams;
 }
 
-}  // namespace qm::cli
+}  // namespace qm

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "json/json.h"
-#include "platform/platform.h"
+#include "model/platform.h"
 
 namespace qm {
 namespace {

@@ -1,4 +1,4 @@
-#include "util/assessment.h"
+#include "model/assessment.h"
 
 namespace qm {
 

@@ -13,7 +13,7 @@
 
 #include "json/json.h"
 #include "util/result.h"
-#include "util/startup_item.h"
+#include "model/startup_item.h"
 
 namespace qm {
 

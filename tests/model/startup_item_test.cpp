@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "json/json.h"
-#include "util/startup_item.h"
+#include "model/startup_item.h"
 
 namespace qm {
 namespace {

@@ -4,7 +4,7 @@
 #include <set>
 #include <string>
 
-#include "util/random_hex.h"
+#include "platform/random_hex.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "util/random_hex.h"
+#include "platform/random_hex.h"
 
 #include "platform/random.h"
 

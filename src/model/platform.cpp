@@ -1,4 +1,4 @@
-#include "platform/platform.h"
+#include "model/platform.h"
 
 namespace qm {
 
