@@ -35,31 +35,32 @@ JsonValue make_item(Sequence& sequence, std::size_t index) {
                                              "\xE6\xA0\xAA\xE5\xBC\x8F\xE4\xBC\x9A\xE7\xA4\xBE", ""};
     const std::string name = std::string(names[sequence.below(8)]) + " " + std::to_string(index);
     const std::string kind = kinds[sequence.below(4)];
-    JsonValue item = JsonValue::object();
-    item = qm::json::add_string(std::move(item), "id", kind + "|user|HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run|" + name);
-    item = qm::json::add_string(std::move(item), "kind", kind);
-    item = qm::json::add_string(std::move(item), "name", name);
-    item = qm::json::add_string(std::move(item), "command",
-                                "\"C:\\Program Files\\Vendor " + std::to_string(sequence.below(100)) +
-                                    "\\app.exe\" --background\t--level=" + std::to_string(sequence.below(9)));
-    item = qm::json::add_string(std::move(item), "publisher", publishers[sequence.below(5)]);
-    item = qm::json::add_bool(std::move(item), "enabled", sequence.below(2) == 0);
-    item = qm::json::add_bool(std::move(item), "managed", sequence.below(4) == 0);
-    item = qm::json::add_count(std::move(item), "size", sequence.next());
-    item = qm::json::add_number(std::move(item), "impact", static_cast<double>(sequence.below(100000)) / 1000.0);
+    // Arguments of a chain are evaluated in order, so the sequence is drawn in key order.
+    qm::json::ObjectBuilder item;
+    item.string("id", kind + "|user|HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run|" + name)
+            .string("kind", kind)
+            .string("name", name)
+            .string("command", "\"C:\\Program Files\\Vendor " + std::to_string(sequence.below(100)) +
+                                       "\\app.exe\" --background\t--level=" + std::to_string(sequence.below(9)))
+            .string("publisher", publishers[sequence.below(5)])
+            .flag("enabled", sequence.below(2) == 0)
+            .flag("managed", sequence.below(4) == 0)
+            .count("size", sequence.next())
+            .number("impact", static_cast<double>(sequence.below(100000)) / 1000.0);
     JsonValue pids = JsonValue::array();
     for (std::size_t i = sequence.below(4); i > 0; --i) pids.push_back(static_cast<double>(sequence.below(60000)));
-    item = qm::json::add_value(std::move(item), "pids", std::move(pids));
+    item.value("pids", std::move(pids));
     JsonValue spec = JsonValue::array();
     for (std::size_t i = 1 + sequence.below(4); i > 0; --i) {
         spec.push_back(JsonValue::Array{"key" + std::to_string(i), "value " + std::to_string(sequence.next())});
     }
-    item = qm::json::add_value(std::move(item), "spec", std::move(spec));
-    JsonValue risk = qm::json::add_string(JsonValue::object(), "level", sequence.below(3) == 0 ? "high" : "low");
-    risk = qm::json::add_strings(std::move(risk), "reasons",
-                                 {"starts at every sign-in", "signed by a known publisher", "line 1\nline 2"});
-    risk = qm::json::add_bool(std::move(risk), "critical", false);
-    return qm::json::add_value(std::move(item), "risk", std::move(risk));
+    item.value("spec", std::move(spec));
+    JsonValue risk = qm::json::ObjectBuilder()
+            .string("level", sequence.below(3) == 0 ? "high" : "low")
+            .strings("reasons", {"starts at every sign-in", "signed by a known publisher", "line 1\nline 2"})
+            .flag("critical", false)
+            .done();
+    return item.value("risk", std::move(risk)).done();
 }
 
 std::string make_document(std::size_t target_bytes) {
@@ -71,10 +72,11 @@ std::string make_document(std::size_t target_bytes) {
         bytes += qm::json::write(item).size() + 1;
         items.push_back(std::move(item));
     }
-    JsonValue document = qm::json::add_number(JsonValue::object(), "version", 1);
-    document = qm::json::add_string(std::move(document), "computer", "DESKTOP-\xC3\x84" "BC");
-    document = qm::json::add_value(std::move(document), "items", std::move(items));
-    return qm::json::write(document);
+    return qm::json::write(qm::json::ObjectBuilder()
+                                   .number("version", 1)
+                                   .string("computer", "DESKTOP-\xC3\x84" "BC")
+                                   .value("items", std::move(items))
+                                   .done());
 }
 
 const std::string& document(std::int64_t size) {

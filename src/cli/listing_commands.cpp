@@ -29,9 +29,10 @@ int print_programs(CommandContext& context, ProgramList list) {
     if (context.args.has_flag("--json")) {
         json::JsonValue items = json::JsonValue::array();
         for (const Candidate& candidate : list.items) items.as_array().push_back(candidate_json(candidate));
-        json::JsonValue out = json::JsonValue::object();
-        out = json::add_value(std::move(out), "items", std::move(items));
-        out = json::add_strings(std::move(out), "notes", list.notes);
+        json::JsonValue out = json::ObjectBuilder()
+                .value("items", std::move(items))
+                .strings("notes", list.notes)
+                .done();
         context.streams.out_data(json::write(out) + "\n");
         return 0;
     }

@@ -25,9 +25,9 @@ std::unordered_map<std::string, JsonValue> recreation_details(const DataFolder& 
     std::unordered_map<std::string, JsonValue> details;
     for (const JournalRecord& record : read_journal(folder)) {
         if (record.action != "create" || !record.ok) continue;
-        JsonValue spec = JsonValue::object();
-        for (const SpecPair& pair : record.spec) spec = json::add_string(std::move(spec), pair.key, pair.value);
-        details[record.id] = std::move(spec);  // records are in seq order, so the newest stays
+        json::ObjectBuilder spec;
+        for (const SpecPair& pair : record.spec) spec.string(pair.key, pair.value);
+        details[record.id] = spec.done();  // records are in seq order, so the newest stays
     }
     return details;
 }
@@ -104,19 +104,19 @@ JsonValue make_backup(EngineContext& context, std::string_view label) {
         saved.as_array().push_back(item_saved_json(item, found == details.end() ? nullptr : &found->second));
     }
     const SystemFacts& facts = context.facts();
-    JsonValue backup = JsonValue::object();
-    backup = json::add_string(std::move(backup), "format", "quillmoor-backup");
-    backup = json::add_count(std::move(backup), "format_version", 1);
-    backup = json::add_string(std::move(backup), "tool_version", std::string(build::version));
-    backup = json::add_string(std::move(backup), "created", time_text(now_unix_seconds()));
-    backup = json::add_string(std::move(backup), "label", std::string(label));
-    backup = json::add_string(std::move(backup), "host", facts.host);
-    backup = json::add_string(std::move(backup), "os", facts.os);
-    backup = json::add_string(std::move(backup), "os_version", facts.os_version);
-    backup = json::add_string(std::move(backup), "user", facts.user);
-    backup = json::add_count(std::move(backup), "count", items.size());
-    backup = json::add_value(std::move(backup), "items", std::move(saved));
-    return backup;
+    return json::ObjectBuilder()
+            .string("format", "quillmoor-backup")
+            .count("format_version", 1)
+            .string("tool_version", std::string(build::version))
+            .string("created", time_text(now_unix_seconds()))
+            .string("label", std::string(label))
+            .string("host", facts.host)
+            .string("os", facts.os)
+            .string("os_version", facts.os_version)
+            .string("user", facts.user)
+            .count("count", items.size())
+            .value("items", std::move(saved))
+            .done();
 }
 
 Result<std::string> save_backup(EngineContext& context, const JsonValue& backup, bool automatic) {
@@ -210,12 +210,11 @@ Result<void> delete_backup(EngineContext& context, std::string_view name) {
 
 RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
     RestorePlan plan;
-    JsonValue header = JsonValue::object();
+    json::ObjectBuilder header;
     for (const char* key : {"created", "label", "host", "os", "os_version", "tool_version"}) {
-        header = json::add_string(std::move(header), key, json::get_text(backup, key));
+        header.string(key, json::get_text(backup, key));
     }
-    header = json::add_count(std::move(header), "count", json::get_count(backup, "count"));
-    plan.header = std::move(header);
+    plan.header = header.count("count", json::get_count(backup, "count")).done();
 
     const std::vector<StartupItem> current = context.scan().items;
     std::unordered_set<std::string> backup_ids;
@@ -301,16 +300,16 @@ RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
 }
 
 JsonValue backup_summary_json(const BackupSummary& summary) {
-    JsonValue out = JsonValue::object();
-    out = json::add_string(std::move(out), "name", summary.name);
-    out = json::add_string(std::move(out), "path", summary.path);
-    out = json::add_string(std::move(out), "label", summary.label);
-    out = json::add_string(std::move(out), "time", summary.time);
-    out = json::add_string(std::move(out), "host", summary.host);
-    out = json::add_count(std::move(out), "count", summary.count);
-    out = json::add_count(std::move(out), "size", summary.size);
-    out = json::add_bool(std::move(out), "auto", summary.automatic);
-    return out;
+    return json::ObjectBuilder()
+            .string("name", summary.name)
+            .string("path", summary.path)
+            .string("label", summary.label)
+            .string("time", summary.time)
+            .string("host", summary.host)
+            .count("count", summary.count)
+            .count("size", summary.size)
+            .flag("auto", summary.automatic)
+            .done();
 }
 
 }  // namespace qm

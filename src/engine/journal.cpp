@@ -70,21 +70,20 @@ std::uint64_t next_journal_seq() {
 }
 
 json::JsonValue journal_record_json(const JournalRecord& record) {
-    using namespace json;
-    JsonValue spec = JsonValue::object();
-    for (const SpecPair& pair : record.spec) spec = add_string(std::move(spec), pair.key, pair.value);
-    JsonValue out = JsonValue::object();
-    out = add_count(std::move(out), "seq", record.seq);
-    out = add_string(std::move(out), "time", record.time);
-    out = add_string(std::move(out), "action", record.action);
-    out = add_string(std::move(out), "id", record.id);
-    out = add_string(std::move(out), "name", record.name);
-    out = add_string(std::move(out), "detail", record.detail);
-    out = add_bool(std::move(out), "ok", record.ok);
-    out = add_count(std::move(out), "of", record.of);
-    out = add_value(std::move(out), "spec", std::move(spec));
-    out = add_bool(std::move(out), "stop_now", record.stop_now);
-    return out;
+    json::ObjectBuilder spec;
+    for (const SpecPair& pair : record.spec) spec.string(pair.key, pair.value);
+    return json::ObjectBuilder()
+            .count("seq", record.seq)
+            .string("time", record.time)
+            .string("action", record.action)
+            .string("id", record.id)
+            .string("name", record.name)
+            .string("detail", record.detail)
+            .flag("ok", record.ok)
+            .count("of", record.of)
+            .value("spec", spec.done())
+            .flag("stop_now", record.stop_now)
+            .done();
 }
 
 JournalRecord journal_record_from_json(const json::JsonValue& object) {

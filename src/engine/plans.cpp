@@ -383,37 +383,37 @@ std::vector<ChangeResult> apply_changes(EngineContext& context, const std::vecto
 }
 
 json::JsonValue plan_json(const PlannedChange& plan) {
-    json::JsonValue out = json::JsonValue::object();
-    out = json::add_string(std::move(out), "id", plan.id);
-    out = json::add_string(std::move(out), "name", plan.name);
-    out = json::add_string(std::move(out), "action", plan.action);
-    out = json::add_value(std::move(out), "risk", assessment_json(plan.risk));
-    out = json::add_strings(std::move(out), "problems", plan.problems);
-    out = json::add_bool(std::move(out), "blocked", plan.blocked());
-    out = json::add_bool(std::move(out), "admin_needed", plan.admin_needed);
+    json::JsonValue spec;  // null unless the plan creates an entry
     if (plan.create) {
-        json::JsonValue spec = json::JsonValue::object();
-        spec = json::add_string(std::move(spec), "name", plan.create->name);
-        spec = json::add_string(std::move(spec), "command", plan.create->command);
-        spec = json::add_string(std::move(spec), "workdir", plan.create->workdir);
-        spec = json::add_string(std::move(spec), "mode", plan.create->mode);
-        spec = json::add_string(std::move(spec), "user", plan.create->user);
-        out = json::add_value(std::move(out), "spec", std::move(spec));
-    } else {
-        out = json::add_value(std::move(out), "spec", json::JsonValue());
+        spec = json::ObjectBuilder()
+                .string("name", plan.create->name)
+                .string("command", plan.create->command)
+                .string("workdir", plan.create->workdir)
+                .string("mode", plan.create->mode)
+                .string("user", plan.create->user)
+                .done();
     }
-    return out;
+    return json::ObjectBuilder()
+            .string("id", plan.id)
+            .string("name", plan.name)
+            .string("action", plan.action)
+            .value("risk", assessment_json(plan.risk))
+            .strings("problems", plan.problems)
+            .flag("blocked", plan.blocked())
+            .flag("admin_needed", plan.admin_needed)
+            .value("spec", std::move(spec))
+            .done();
 }
 
 json::JsonValue change_result_json(const ChangeResult& result) {
-    json::JsonValue out = json::JsonValue::object();
-    out = json::add_string(std::move(out), "id", result.id);
-    out = json::add_string(std::move(out), "name", result.name);
-    out = json::add_string(std::move(out), "action", result.action);
-    out = json::add_bool(std::move(out), "ok", result.ok);
-    out = json::add_string(std::move(out), "message", result.message);
-    out = json::add_bool(std::move(out), "admin_needed", result.admin);
-    return out;
+    return json::ObjectBuilder()
+            .string("id", result.id)
+            .string("name", result.name)
+            .string("action", result.action)
+            .flag("ok", result.ok)
+            .string("message", result.message)
+            .flag("admin_needed", result.admin)
+            .done();
 }
 
 ChangeRequest change_request_from_json(const json::JsonValue& object) {

@@ -162,33 +162,17 @@ bool operator==(const JsonValue& left, const JsonValue& right) {
 
 // --- builder steps -----------------------------------------------------------
 
-JsonValue add_value(JsonValue object, std::string_view key, JsonValue value) {
-    if (object.is_object()) object.as_object().emplace_back(std::string(key), std::move(value));
-    return object;
+ObjectBuilder& ObjectBuilder::value(std::string_view key, JsonValue value) {
+    if (object_.is_object()) object_.as_object().emplace_back(std::string(key), std::move(value));
+    return *this;
 }
 
-JsonValue add_string(JsonValue object, std::string_view key, std::string text) {
-    return add_value(std::move(object), key, JsonValue(std::move(text)));
-}
-
-JsonValue add_bool(JsonValue object, std::string_view key, bool flag) {
-    return add_value(std::move(object), key, JsonValue(flag));
-}
-
-JsonValue add_number(JsonValue object, std::string_view key, double number) {
-    return add_value(std::move(object), key, JsonValue(number));
-}
-
-JsonValue add_count(JsonValue object, std::string_view key, std::uint64_t count) {
-    return add_value(std::move(object), key, JsonValue(count));
-}
-
-JsonValue add_strings(JsonValue object, std::string_view key, const std::vector<std::string>& texts) {
-    if (!object.is_object()) return object;
+ObjectBuilder& ObjectBuilder::strings(std::string_view key, const std::vector<std::string>& texts) {
+    if (!object_.is_object()) return *this;
     JsonValue::Array items;
     items.reserve(texts.size());
     for (const std::string& text : texts) items.emplace_back(text);
-    return add_value(std::move(object), key, JsonValue(std::move(items)));
+    return value(key, JsonValue(std::move(items)));
 }
 
 // --- look-ups ----------------------------------------------------------------

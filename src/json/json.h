@@ -111,15 +111,29 @@ private:
 [[nodiscard]] std::string write(const JsonValue& value);
 void write_to(std::string& out, const JsonValue& value);
 
-// Builder steps: each returns `object` with one pair appended at the end;
-// a value that is not an object is returned unchanged.
-[[nodiscard]] JsonValue add_string(JsonValue object, std::string_view key, std::string text);
-[[nodiscard]] JsonValue add_bool(JsonValue object, std::string_view key, bool flag);
-[[nodiscard]] JsonValue add_number(JsonValue object, std::string_view key, double number);
-[[nodiscard]] JsonValue add_count(JsonValue object, std::string_view key, std::uint64_t count);
-[[nodiscard]] JsonValue add_strings(JsonValue object, std::string_view key,
-                                    const std::vector<std::string>& texts);
-[[nodiscard]] JsonValue add_value(JsonValue object, std::string_view key, JsonValue value);
+// Builds an object by appending members in the order of the calls, so every
+// object the program writes has its keys in one fixed order:
+//   JsonValue item = ObjectBuilder().string("id", id).flag("ok", ok).done();
+// Built on an existing object, it appends after that object's members; built
+// on a value that is not an object, it leaves that value unchanged.
+class ObjectBuilder {
+public:
+    ObjectBuilder() : object_(JsonValue::object()) {}
+    explicit ObjectBuilder(JsonValue object) : object_(std::move(object)) {}
+
+    ObjectBuilder& value(std::string_view key, JsonValue value);
+    ObjectBuilder& string(std::string_view key, std::string text) { return value(key, JsonValue(std::move(text))); }
+    ObjectBuilder& flag(std::string_view key, bool flag) { return value(key, JsonValue(flag)); }
+    ObjectBuilder& number(std::string_view key, double number) { return value(key, JsonValue(number)); }
+    ObjectBuilder& count(std::string_view key, std::uint64_t count) { return value(key, JsonValue(count)); }
+    // An array of strings.
+    ObjectBuilder& strings(std::string_view key, const std::vector<std::string>& texts);
+
+    [[nodiscard]] JsonValue done() { return std::move(object_); }
+
+private:
+    JsonValue object_;
+};
 
 // Look-ups see the first pair with the key. get() gives nullptr when the value
 // is not an object or has no such key.

@@ -49,12 +49,12 @@ std::size_t rule_count(const KnowledgePack& pack) {
 }
 
 json::JsonValue settings_json(const KnowledgeSettings& settings) {
-    json::JsonValue out = json::JsonValue::object();
-    out = json::add_bool(std::move(out), "auto_check", settings.auto_check);
-    out = json::add_string(std::move(out), "url", settings.url);
-    out = json::add_string(std::move(out), "last_check", settings.last_check);
-    out = json::add_string(std::move(out), "last_result", settings.last_result);
-    return out;
+    return json::ObjectBuilder()
+            .flag("auto_check", settings.auto_check)
+            .string("url", settings.url)
+            .string("last_check", settings.last_check)
+            .string("last_result", settings.last_result)
+            .done();
 }
 
 // One file of the knowledge folder, read no further than `limit` bytes. The
@@ -202,21 +202,21 @@ std::shared_ptr<const LoadedKnowledge> KnowledgeStore::load() {
 
 json::JsonValue KnowledgeStore::status_json() {
     std::shared_ptr<const LoadedKnowledge> state = current();
-    json::JsonValue out = json::JsonValue::object();
-    out = json::add_string(std::move(out), "builtin_version", state->builtin->version);
-    out = json::add_count(std::move(out), "builtin_rules", rule_count(*state->builtin));
-    out = json::add_string(std::move(out), "pack_version", state->pack_version);
-    out = json::add_string(std::move(out), "pack_published", state->pack_published);
-    out = json::add_string(std::move(out), "pack_description", state->pack_description);
-    out = json::add_count(std::move(out), "local_rules", state->local_rules);
-    out = json::add_bool(std::move(out), "auto_check", state->settings.auto_check);
-    out = json::add_string(std::move(out), "url", state->settings.url.empty() ? std::string(default_knowledge_url)
-                                                                              : state->settings.url);
-    out = json::add_string(std::move(out), "last_check", state->settings.last_check);
-    out = json::add_string(std::move(out), "last_result", state->settings.last_result);
-    out = json::add_strings(std::move(out), "notes", state->notes);
-    out = json::add_string(std::move(out), "folder", knowledge_folder());
-    return out;
+    return json::ObjectBuilder()
+            .string("builtin_version", state->builtin->version)
+            .count("builtin_rules", rule_count(*state->builtin))
+            .string("pack_version", state->pack_version)
+            .string("pack_published", state->pack_published)
+            .string("pack_description", state->pack_description)
+            .count("local_rules", state->local_rules)
+            .flag("auto_check", state->settings.auto_check)
+            .string("url", state->settings.url.empty() ? std::string(default_knowledge_url)
+                    : state->settings.url)
+            .string("last_check", state->settings.last_check)
+            .string("last_result", state->settings.last_result)
+            .strings("notes", state->notes)
+            .string("folder", knowledge_folder())
+            .done();
 }
 
 Result<std::string> KnowledgeStore::download(const std::string& address) {

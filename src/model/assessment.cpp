@@ -27,14 +27,14 @@ bool needs_ack(Level level) {
 }
 
 json::JsonValue assessment_json(const Assessment& assessment) {
-    json::JsonValue out = json::JsonValue::object();
-    out = json::add_string(std::move(out), "level", std::string(level_name(assessment.level)));
-    out = json::add_string(std::move(out), "effect", assessment.effect);
-    out = json::add_strings(std::move(out), "reasons", assessment.reasons);
-    out = json::add_string(std::move(out), "confidence", assessment.confidence);
-    out = json::add_bool(std::move(out), "critical", assessment.level == Level::critical);
-    out = json::add_bool(std::move(out), "needs_ack", needs_ack(assessment.level));
-    return out;
+    return json::ObjectBuilder()
+            .string("level", std::string(level_name(assessment.level)))
+            .string("effect", assessment.effect)
+            .strings("reasons", assessment.reasons)
+            .string("confidence", assessment.confidence)
+            .flag("critical", assessment.level == Level::critical)
+            .flag("needs_ack", needs_ack(assessment.level))
+            .done();
 }
 
 }  // namespace qm

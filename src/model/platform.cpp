@@ -9,13 +9,13 @@ std::string unsupported_kind_message(std::string_view kind) {
 }
 
 JsonValue start_mode_json(const StartMode& mode) {
-    JsonValue out = JsonValue::object();
-    out = json::add_string(std::move(out), "id", mode.id);
-    out = json::add_string(std::move(out), "label", mode.label);
-    out = json::add_string(std::move(out), "detail", mode.detail);
-    out = json::add_bool(std::move(out), "needs_admin", mode.needs_admin);
-    out = json::add_bool(std::move(out), "recommended", mode.recommended);
-    return out;
+    return json::ObjectBuilder()
+            .string("id", mode.id)
+            .string("label", mode.label)
+            .string("detail", mode.detail)
+            .flag("needs_admin", mode.needs_admin)
+            .flag("recommended", mode.recommended)
+            .done();
 }
 
 JsonValue candidate_json(const Candidate& candidate) {
@@ -24,54 +24,54 @@ JsonValue candidate_json(const Candidate& candidate) {
     JsonValue modes = JsonValue::array();
     for (const StartMode& mode : candidate.modes) modes.as_array().push_back(start_mode_json(mode));
 
-    JsonValue out = JsonValue::object();
-    out = json::add_string(std::move(out), "id", candidate.id);
-    out = json::add_string(std::move(out), "name", candidate.name);
-    out = json::add_string(std::move(out), "source", candidate.source);
-    out = json::add_string(std::move(out), "exe", candidate.exe);
-    out = json::add_string(std::move(out), "command", candidate.command);
-    out = json::add_string(std::move(out), "workdir", candidate.workdir);
-    out = json::add_string(std::move(out), "user", candidate.user);
-    out = json::add_value(std::move(out), "pids", std::move(pids));
-    out = json::add_string(std::move(out), "publisher", candidate.publisher);
-    out = json::add_string(std::move(out), "description", candidate.description);
-    out = json::add_value(std::move(out), "modes", std::move(modes));
-    out = json::add_strings(std::move(out), "notes", candidate.notes);
-    out = json::add_string(std::move(out), "entry_id", candidate.entry_id);
-    out = json::add_bool(std::move(out), "system", candidate.system);
-    return out;
+    return json::ObjectBuilder()
+            .string("id", candidate.id)
+            .string("name", candidate.name)
+            .string("source", candidate.source)
+            .string("exe", candidate.exe)
+            .string("command", candidate.command)
+            .string("workdir", candidate.workdir)
+            .string("user", candidate.user)
+            .value("pids", std::move(pids))
+            .string("publisher", candidate.publisher)
+            .string("description", candidate.description)
+            .value("modes", std::move(modes))
+            .strings("notes", candidate.notes)
+            .string("entry_id", candidate.entry_id)
+            .flag("system", candidate.system)
+            .done();
 }
 
 JsonValue probe_json(const Probe& probe) {
-    JsonValue out = JsonValue::object();
-    out = json::add_string(std::move(out), "name", probe.name);
-    out = json::add_string(std::move(out), "status", probe.status);
-    out = json::add_string(std::move(out), "detail", probe.detail);
-    return out;
+    return json::ObjectBuilder()
+            .string("name", probe.name)
+            .string("status", probe.status)
+            .string("detail", probe.detail)
+            .done();
 }
 
 JsonValue system_facts_json(const SystemFacts& facts) {
-    JsonValue out = JsonValue::object();
-    out = json::add_string(std::move(out), "os", facts.os);
-    out = json::add_string(std::move(out), "os_version", facts.os_version);
-    out = json::add_string(std::move(out), "host", facts.host);
-    out = json::add_string(std::move(out), "user", facts.user);
-    out = json::add_string(std::move(out), "home", facts.home);
-    out = json::add_bool(std::move(out), "admin", facts.admin);
-    out = json::add_bool(std::move(out), "demo", facts.demo);
-    return out;
+    return json::ObjectBuilder()
+            .string("os", facts.os)
+            .string("os_version", facts.os_version)
+            .string("host", facts.host)
+            .string("user", facts.user)
+            .string("home", facts.home)
+            .flag("admin", facts.admin)
+            .flag("demo", facts.demo)
+            .done();
 }
 
 JsonValue create_details_json(const CreateDetails& details) {
-    JsonValue out = JsonValue::object();
-    out = json::add_string(std::move(out), "name", details.name);
-    out = json::add_string(std::move(out), "command", details.command);
-    out = json::add_string(std::move(out), "exe", details.exe);
-    out = json::add_string(std::move(out), "workdir", details.workdir);
-    out = json::add_string(std::move(out), "mode", details.mode);
-    out = json::add_string(std::move(out), "user", details.user);
-    out = json::add_string(std::move(out), "description", details.description);
-    return out;
+    return json::ObjectBuilder()
+            .string("name", details.name)
+            .string("command", details.command)
+            .string("exe", details.exe)
+            .string("workdir", details.workdir)
+            .string("mode", details.mode)
+            .string("user", details.user)
+            .string("description", details.description)
+            .done();
 }
 
 CreateDetails create_details_from_json(const JsonValue& object) {

@@ -21,15 +21,14 @@ const std::string empty_text;
 
 // The six members both forms begin with.
 json::JsonValue identity_json(const StartupItem& item) {
-    using namespace json;
-    JsonValue out = JsonValue::object();
-    out = add_string(std::move(out), "id", item.id());
-    out = add_string(std::move(out), "name", item.name);
-    out = add_string(std::move(out), "kind", item.kind);
-    out = add_string(std::move(out), "kind_label", item.kind_label);
-    out = add_string(std::move(out), "scope", item.scope);
-    out = add_string(std::move(out), "location", item.location);
-    return out;
+    return json::ObjectBuilder()
+            .string("id", item.id())
+            .string("name", item.name)
+            .string("kind", item.kind)
+            .string("kind_label", item.kind_label)
+            .string("scope", item.scope)
+            .string("location", item.location)
+            .done();
 }
 
 }  // namespace
@@ -63,59 +62,56 @@ const std::string& StartupItem::spec_value(std::string_view key) const {
 }
 
 json::JsonValue item_full_json(const StartupItem& item) {
-    using namespace json;
-    JsonValue out = identity_json(item);
-    out = add_string(std::move(out), "command", item.command);
-    out = add_string(std::move(out), "exe", item.exe);
-    out = add_string(std::move(out), "publisher", item.publisher);
-    out = add_string(std::move(out), "description", item.description);
-    out = add_string(std::move(out), "origin", item.origin);
-    out = add_string(std::move(out), "package", item.package);
-    out = add_bool(std::move(out), "enabled", item.enabled);
-    out = add_bool(std::move(out), "running", item.running);
-    out = add_string(std::move(out), "state_text", item.state_text);
-    out = add_string(std::move(out), "toggle", item.toggle);
-    out = add_string(std::move(out), "toggle_note", item.toggle_note);
-    out = add_bool(std::move(out), "managed", item.managed);
-    out = add_strings(std::move(out), "dependents", item.dependents);
-    out = add_value(std::move(out), "risk", assessment_json(item.risk));
-    return out;
+    return json::ObjectBuilder(identity_json(item))
+            .string("command", item.command)
+            .string("exe", item.exe)
+            .string("publisher", item.publisher)
+            .string("description", item.description)
+            .string("origin", item.origin)
+            .string("package", item.package)
+            .flag("enabled", item.enabled)
+            .flag("running", item.running)
+            .string("state_text", item.state_text)
+            .string("toggle", item.toggle)
+            .string("toggle_note", item.toggle_note)
+            .flag("managed", item.managed)
+            .strings("dependents", item.dependents)
+            .value("risk", assessment_json(item.risk))
+            .done();
 }
 
 json::JsonValue item_saved_json(const StartupItem& item, const json::JsonValue* recreate) {
-    using namespace json;
-    JsonValue out = identity_json(item);
-    out = add_bool(std::move(out), "enabled", item.enabled);
-    out = add_string(std::move(out), "state_text", item.state_text);
-    out = add_bool(std::move(out), "running", item.running);
-    out = add_string(std::move(out), "exe", item.exe);
-    out = add_string(std::move(out), "publisher", item.publisher);
-    out = add_bool(std::move(out), "managed", item.managed);
-
-    JsonValue extra = JsonValue::object();
+    json::ObjectBuilder extra;
     for (const SpecPair& pair : item.spec()) {
         if (pair.key == "pid") continue;
         if (!item.managed && !is_saved_key(pair.key)) continue;
-        extra = add_string(std::move(extra), pair.key, pair.value);
+        extra.string(pair.key, pair.value);
     }
-    out = add_value(std::move(out), "extra", std::move(extra));
+    json::ObjectBuilder out(identity_json(item));
+    out.flag("enabled", item.enabled)
+            .string("state_text", item.state_text)
+            .flag("running", item.running)
+            .string("exe", item.exe)
+            .string("publisher", item.publisher)
+            .flag("managed", item.managed)
+            .value("extra", extra.done());
 
     if (item.managed) {
         if (recreate != nullptr && recreate->is_object()) {
-            out = add_value(std::move(out), "spec", *recreate);
+            out.value("spec", *recreate);
         } else {
-            JsonValue details = JsonValue::object();
-            details = add_string(std::move(details), "name", item.name);
-            details = add_string(std::move(details), "command", item.command);
-            details = add_string(std::move(details), "exe", item.exe);
-            details = add_string(std::move(details), "workdir", item.spec_value("workdir"));
-            details = add_string(std::move(details), "mode", item.spec_value("mode"));
-            details = add_string(std::move(details), "user", item.spec_value("run_as"));
-            details = add_string(std::move(details), "description", item.description);
-            out = add_value(std::move(out), "spec", std::move(details));
+            out.value("spec", json::ObjectBuilder()
+                    .string("name", item.name)
+                    .string("command", item.command)
+                    .string("exe", item.exe)
+                    .string("workdir", item.spec_value("workdir"))
+                    .string("mode", item.spec_value("mode"))
+                    .string("user", item.spec_value("run_as"))
+                    .string("description", item.description)
+                    .done());
         }
     }
-    return out;
+    return out.done();
 }
 
 }  // namespace qm

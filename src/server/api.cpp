@@ -18,14 +18,14 @@ namespace {
 
 using json::JsonValue;
 
-JsonValue ok_object(bool ok = true) { return json::add_bool(JsonValue::object(), "ok", ok); }
+JsonValue ok_object(bool ok = true) { return json::ObjectBuilder().flag("ok", ok).done(); }
 
 JsonValue failure(std::string message) {
-    return json::add_string(ok_object(false), "message", std::move(message));
+    return json::ObjectBuilder(ok_object(false)).string("message", std::move(message)).done();
 }
 
 JsonValue with_status(JsonValue answer, EngineContext& engine) {
-    return json::add_value(std::move(answer), "status", engine.knowledge().status_json());
+    return json::ObjectBuilder(std::move(answer)).value("status", engine.knowledge().status_json()).done();
 }
 
 std::vector<ChangeRequest> changes_of(const JsonValue& body) {
@@ -38,21 +38,21 @@ std::vector<ChangeRequest> changes_of(const JsonValue& body) {
 
 JsonValue state_answer(EngineContext& engine) {
     const SystemFacts& facts = engine.facts();
-    JsonValue out = JsonValue::object();
-    out = json::add_string(std::move(out), "version", std::string(build::version));
-    out = json::add_string(std::move(out), "developer", std::string(build::developer));
-    out = json::add_string(std::move(out), "company", std::string(build::company));
-    out = json::add_string(std::move(out), "copyright", std::string(build::copyright));
-    out = json::add_string(std::move(out), "os", facts.os);
-    out = json::add_string(std::move(out), "os_version", facts.os_version);
-    out = json::add_string(std::move(out), "host", facts.host);
-    out = json::add_string(std::move(out), "user", facts.user);
-    out = json::add_string(std::move(out), "home", facts.home);
-    out = json::add_bool(std::move(out), "admin", facts.admin);
-    out = json::add_bool(std::move(out), "demo", facts.demo);
-    out = json::add_string(std::move(out), "journal",
-                           facts.demo ? std::string(demo_shown_data_folder) : engine.data_folder().write_folder);
-    return out;
+    return json::ObjectBuilder()
+            .string("version", std::string(build::version))
+            .string("developer", std::string(build::developer))
+            .string("company", std::string(build::company))
+            .string("copyright", std::string(build::copyright))
+            .string("os", facts.os)
+            .string("os_version", facts.os_version)
+            .string("host", facts.host)
+            .string("user", facts.user)
+            .string("home", facts.home)
+            .flag("admin", facts.admin)
+            .flag("demo", facts.demo)
+            .string("journal",
+                    facts.demo ? std::string(demo_shown_data_folder) : engine.data_folder().write_folder)
+            .done();
 }
 
 JsonValue history_answer(EngineContext& engine) {
@@ -63,19 +63,20 @@ JsonValue history_answer(EngineContext& engine) {
         for (const SpecPair& pair : r.spec) {
             if (pair.key == "command") command = pair.value;
         }
-        JsonValue row = JsonValue::object();
-        row = json::add_count(std::move(row), "seq", r.seq);
-        row = json::add_string(std::move(row), "time", r.time);
-        row = json::add_string(std::move(row), "action", r.action);
-        row = json::add_string(std::move(row), "name", r.name);
-        row = json::add_string(std::move(row), "command", command);
-        row = json::add_string(std::move(row), "detail", r.detail);
-        row = json::add_bool(std::move(row), "ok", r.ok);
-        row = json::add_bool(std::move(row), "undone", entry.undone);
-        row = json::add_bool(std::move(row), "can_undo", entry.undoable);
+        JsonValue row = json::ObjectBuilder()
+                .count("seq", r.seq)
+                .string("time", r.time)
+                .string("action", r.action)
+                .string("name", r.name)
+                .string("command", command)
+                .string("detail", r.detail)
+                .flag("ok", r.ok)
+                .flag("undone", entry.undone)
+                .flag("can_undo", entry.undoable)
+                .done();
         records.as_array().push_back(std::move(row));
     }
-    return json::add_value(JsonValue::object(), "records", std::move(records));
+    return json::ObjectBuilder().value("records", std::move(records)).done();
 }
 
 JsonValue scan_answer(EngineContext& engine, const std::string& what) {
@@ -90,25 +91,24 @@ JsonValue scan_answer(EngineContext& engine, const std::string& what) {
         for (const StartupItem& item : state.items) items.as_array().push_back(item_full_json(item));
         notes = std::move(state.notes);
     }
-    JsonValue out = json::add_value(JsonValue::object(), "items", std::move(items));
-    return json::add_strings(std::move(out), "notes", notes);
+    return json::ObjectBuilder().value("items", std::move(items)).strings("notes", notes).done();
 }
 
 JsonValue change_json(const ChangeRequest& request) {
-    JsonValue hints = JsonValue::object();
-    for (const auto& [key, value] : request.options) hints = json::add_string(std::move(hints), key, value);
-    JsonValue out = JsonValue::object();
-    out = json::add_string(std::move(out), "action", request.action);
-    out = json::add_string(std::move(out), "id", request.id);
-    out = json::add_bool(std::move(out), "stop_now", request.stop_now);
-    out = json::add_value(std::move(out), "hints", std::move(hints));
+    json::ObjectBuilder hints;
+    for (const auto& [key, value] : request.options) hints.string(key, value);
+    JsonValue spec = JsonValue::object();
     if (request.action == "create") {
         CreateDetails details{request.name, request.command, request.exe, request.workdir, request.mode, request.user, ""};
-        out = json::add_value(std::move(out), "spec", create_details_json(details));
-    } else {
-        out = json::add_value(std::move(out), "spec", JsonValue::object());
+        spec = create_details_json(details);
     }
-    return out;
+    return json::ObjectBuilder()
+            .string("action", request.action)
+            .string("id", request.id)
+            .flag("stop_now", request.stop_now)
+            .value("hints", hints.done())
+            .value("spec", std::move(spec))
+            .done();
 }
 
 JsonValue restore_answer(EngineContext& engine, const JsonValue& body) {
@@ -120,22 +120,23 @@ JsonValue restore_answer(EngineContext& engine, const JsonValue& body) {
     RestorePlan plan = restore_plan(engine, *backup);
     JsonValue rows = JsonValue::array();
     for (const RestoreRow& row : plan.rows) {
-        JsonValue out = JsonValue::object();
-        out = json::add_string(std::move(out), "kind", row.what);
-        out = json::add_string(std::move(out), "id", row.id);
-        out = json::add_string(std::move(out), "name", row.name);
-        out = json::add_string(std::move(out), "detail", row.text);
-        out = json::add_bool(std::move(out), "selected", row.ticked);
-        if (row.request) out = json::add_value(std::move(out), "change", change_json(*row.request));
+        JsonValue out = json::ObjectBuilder()
+                .string("kind", row.what)
+                .string("id", row.id)
+                .string("name", row.name)
+                .string("detail", row.text)
+                .flag("selected", row.ticked)
+                .done();
+        if (row.request) out = json::ObjectBuilder(std::move(out)).value("change", change_json(*row.request)).done();
         rows.as_array().push_back(std::move(out));
     }
-    JsonValue answer = ok_object();
-    answer = json::add_value(std::move(answer), "header", plan.header);
-    answer = json::add_value(std::move(answer), "items", std::move(rows));
-    answer = json::add_count(std::move(answer), "same", plan.same);
-    answer = json::add_count(std::move(answer), "appeared", plan.appeared);
-    answer = json::add_bool(std::move(answer), "wrong_machine", plan.different_computer);
-    return answer;
+    return json::ObjectBuilder(ok_object())
+            .value("header", plan.header)
+            .value("items", std::move(rows))
+            .count("same", plan.same)
+            .count("appeared", plan.appeared)
+            .flag("wrong_machine", plan.different_computer)
+            .done();
 }
 
 std::optional<JsonValue> get_route(ServerState& state, const std::string& path) {
@@ -146,14 +147,12 @@ std::optional<JsonValue> get_route(ServerState& state, const std::string& path) 
     if (path == "/api/doctor") {
         JsonValue probes = JsonValue::array();
         for (const Probe& probe : doctor_report(engine)) probes.as_array().push_back(probe_json(probe));
-        JsonValue out = json::add_value(JsonValue::object(), "probes", std::move(probes));
-        return json::add_value(std::move(out), "records", JsonValue::array());
+        return json::ObjectBuilder().value("probes", std::move(probes)).value("records", JsonValue::array()).done();
     }
     if (path == "/api/backup/list") {
         JsonValue backups = JsonValue::array();
         for (const BackupSummary& summary : list_backups(engine)) backups.as_array().push_back(backup_summary_json(summary));
-        JsonValue out = json::add_value(JsonValue::object(), "backups", std::move(backups));
-        return json::add_string(std::move(out), "folder", backup_folder(engine));
+        return json::ObjectBuilder().value("backups", std::move(backups)).string("folder", backup_folder(engine)).done();
     }
     return std::nullopt;
 }
@@ -174,7 +173,7 @@ std::optional<JsonValue> post_route(ServerState& state, const std::string& path,
     if (path == "/api/plan") {
         JsonValue plans = JsonValue::array();
         for (const PlannedChange& plan : plan_changes(engine, changes_of(body))) plans.as_array().push_back(plan_json(plan));
-        return json::add_value(JsonValue::object(), "plans", std::move(plans));
+        return json::ObjectBuilder().value("plans", std::move(plans)).done();
     }
     if (path == "/api/apply") {
         JsonValue results = JsonValue::array();
@@ -182,12 +181,11 @@ std::optional<JsonValue> post_route(ServerState& state, const std::string& path,
         if (!requests.empty()) {
             for (const ChangeResult& result : apply_changes(engine, requests)) results.as_array().push_back(change_result_json(result));
         }
-        return json::add_value(JsonValue::object(), "results", std::move(results));
+        return json::ObjectBuilder().value("results", std::move(results)).done();
     }
     if (path == "/api/undo") {
         UndoResult result = undo_change(engine, json::get_count(body, "seq"), json::get_flag(body, "ack"));
-        JsonValue out = ok_object(result.ok);
-        return json::add_string(std::move(out), "message", result.message);
+        return json::ObjectBuilder(ok_object(result.ok)).string("message", result.message).done();
     }
     if (path == "/api/elevate") {
         Result<void> started = engine.platform().restart_elevated({"serve"});
@@ -195,21 +193,21 @@ std::optional<JsonValue> post_route(ServerState& state, const std::string& path,
     }
     if (path == "/api/knowledge/update") {
         Result<std::string> report = engine.knowledge().update(json::get_text(body, "url"));
-        JsonValue out = ok_object(report.has_value());
-        out = json::add_string(std::move(out), "message", report ? *report : report.error());
+        JsonValue out =
+                json::ObjectBuilder(ok_object(report.has_value())).string("message", report ? *report : report.error()).done();
         return with_status(std::move(out), engine);
     }
     if (path == "/api/knowledge/import") {
         Result<KnowledgePack> installed = engine.knowledge().install(json::get_text(body, "text"));
-        JsonValue out = ok_object(installed.has_value());
-        out = json::add_string(std::move(out), "message",
-                               installed ? "Installed knowledge " + installed->version + "." : installed.error());
+        JsonValue out = json::ObjectBuilder(ok_object(installed.has_value()))
+                .string("message", installed ? "Installed knowledge " + installed->version + "." : installed.error())
+                .done();
         return with_status(std::move(out), engine);
     }
     if (path == "/api/knowledge/rollback") {
         Result<std::string> result = engine.knowledge().rollback();
-        JsonValue out = ok_object(result.has_value());
-        out = json::add_string(std::move(out), "message", result ? *result : result.error());
+        JsonValue out =
+                json::ObjectBuilder(ok_object(result.has_value())).string("message", result ? *result : result.error()).done();
         return with_status(std::move(out), engine);
     }
     if (path == "/api/knowledge/settings") {
@@ -226,15 +224,16 @@ std::optional<JsonValue> post_route(ServerState& state, const std::string& path,
         Result<std::string> saved = save_backup(engine, backup, false);
         if (!saved) return failure(saved.error());
         std::string name = saved->substr(saved->find_last_of("/\\") + 1);
-        JsonValue out = ok_object();
-        out = json::add_string(std::move(out), "name", name);
-        out = json::add_string(std::move(out), "path", *saved);
-        return json::add_count(std::move(out), "count", json::get_count(backup, "count"));
+        return json::ObjectBuilder(ok_object())
+                .string("name", name)
+                .string("path", *saved)
+                .count("count", json::get_count(backup, "count"))
+                .done();
     }
     if (path == "/api/backup/get") {
         Result<std::string> text = read_backup(engine, json::get_text(body, "name"));
         if (!text) return failure(text.error());
-        return json::add_string(ok_object(), "text", *text);
+        return json::ObjectBuilder(ok_object()).string("text", *text).done();
     }
     if (path == "/api/backup/delete") {
         Result<void> deleted = delete_backup(engine, json::get_text(body, "name"));

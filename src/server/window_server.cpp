@@ -31,9 +31,10 @@ constexpr std::string_view spent_link =
 [[noreturn]] void end_process() { os::end_program_now(0); }
 
 std::string error_body(std::string_view message) {
-    json::JsonValue body = json::JsonValue::object();
-    body = json::add_bool(std::move(body), "ok", false);
-    body = json::add_string(std::move(body), "error", std::string(message));
+    json::JsonValue body = json::ObjectBuilder()
+            .flag("ok", false)
+            .string("error", std::string(message))
+            .done();
     return json::write(body);
 }
 
@@ -139,9 +140,10 @@ void handle(Connection& c, ServerState& state) {
         if (!equal_fixed_time(key, state.link_key) || state.link_used.exchange(true)) {
             return answer_error(c, 403, spent_link);
         }
-        json::JsonValue answer = json::JsonValue::object();
-        answer = json::add_bool(std::move(answer), "ok", true);
-        answer = json::add_string(std::move(answer), "token", state.token);
+        json::JsonValue answer = json::ObjectBuilder()
+                .flag("ok", true)
+                .string("token", state.token)
+                .done();
         return answer_json(c, answer);
     }
 

@@ -245,24 +245,24 @@ TEST_F(UndoAndBackupsTest, BackupEntriesThatCannotBeTrustedBecomeNotesNeverChang
     const json::JsonValue::Array& saved = json::get(taken, "items")->as_array();
     ASSERT_GE(saved.size(), 3u);
     auto entry = [&](std::size_t index) {
-        json::JsonValue out = json::JsonValue::object();
-        out = json::add_string(std::move(out), "id", json::get_text(saved[index], "id"));
-        return json::add_string(std::move(out), "name", json::get_text(saved[index], "name"));
+        return json::ObjectBuilder()
+                .string("id", json::get_text(saved[index], "id"))
+                .string("name", json::get_text(saved[index], "name"));
     };
     auto on = [&](std::size_t index) { return json::get_flag(saved[index], "enabled"); };
 
     json::JsonValue items = json::JsonValue::array();
     auto add = [&](json::JsonValue value) { items.as_array().push_back(std::move(value)); };
-    add(entry(0));                                              // no "enabled": once read as off
-    add(json::add_bool(entry(0), "enabled", !on(0)));           // the same item again
-    add(json::add_bool(entry(1), "enabled", on(1)));            // as it is now
-    add(json::add_bool(entry(1), "enabled", !on(1)));           // the same item again, the other way
-    add(json::add_string(entry(2), "enabled", on(2) ? "no" : "yes"));
-    add(json::add_bool(json::add_count(json::JsonValue::object(), "id", 42), "enabled", false));
-    add(json::add_bool(json::add_string(json::JsonValue::object(), "name", "No id"), "enabled", false));
+    add(entry(0).done());                                         // no "enabled": once read as off
+    add(entry(0).flag("enabled", !on(0)).done());                 // the same item again
+    add(entry(1).flag("enabled", on(1)).done());                  // as it is now
+    add(entry(1).flag("enabled", !on(1)).done());                 // the same item again, the other way
+    add(entry(2).string("enabled", on(2) ? "no" : "yes").done());
+    add(json::ObjectBuilder().count("id", 42).flag("enabled", false).done());
+    add(json::ObjectBuilder().string("name", "No id").flag("enabled", false).done());
     add(json::parse("\"not an entry\"").value());
-    json::JsonValue backup = json::add_string(json::JsonValue::object(), "format", "quillmoor-backup");
-    backup = json::add_value(std::move(backup), "items", std::move(items));
+    json::JsonValue backup =
+            json::ObjectBuilder().string("format", "quillmoor-backup").value("items", std::move(items)).done();
 
     RestorePlan plan = restore_plan(*context_, backup);
     EXPECT_EQ(plan.same, 1u);

@@ -32,13 +32,15 @@ bool is_known_message(const std::string& message) {
 }
 
 std::vector<std::string> sample_documents() {
-    JsonValue item = add_string(JsonValue::object(), "id", "run|user|HKCU\\Software\\Run|Updater \"beta\"");
-    item = add_string(std::move(item), "publisher", "M\xC3\xBCller \xE6\xA0\xAA \xF0\x9F\x98\x80");
-    item = add_number(std::move(item), "score", -12.375);
-    item = add_count(std::move(item), "size", 123456789);
-    item = add_strings(std::move(item), "reasons", {"tab\there", "quote\"", ""});
-    item = add_value(std::move(item), "nested", JsonValue::Array{JsonValue::Array{}, JsonValue::object(), nullptr});
-    item = add_bool(std::move(item), "on", false);
+    JsonValue item = ObjectBuilder()
+            .string("id", "run|user|HKCU\\Software\\Run|Updater \"beta\"")
+            .string("publisher", "M\xC3\xBCller \xE6\xA0\xAA \xF0\x9F\x98\x80")
+            .number("score", -12.375)
+            .count("size", 123456789)
+            .strings("reasons", {"tab\there", "quote\"", ""})
+            .value("nested", JsonValue::Array{JsonValue::Array{}, JsonValue::object(), nullptr})
+            .flag("on", false)
+            .done();
     return {
         write(item),
         R"( { "a" : [ 1 , -2.5e-3 , .5 , +7 , true , null ] , "\u00e9\uD83D\uDE00\n" : { } } )",

@@ -82,7 +82,7 @@ TEST(JsonReader, EveryFailureGivesItsMessageAndOffset) {
 }
 
 TEST(JsonReader, WhiteSpaceIsOnlySpaceTabLineFeedAndReturn) {
-    EXPECT_EQ(parsed("  {\"a\":1}  "), add_number(JsonValue::object(), "a", 1));
+    EXPECT_EQ(parsed("  {\"a\":1}  "), ObjectBuilder().number("a", 1).done());
     EXPECT_EQ(parsed("\r\n\t[ 1 , 2 ]\n"), JsonValue(JsonValue::Array{1, 2}));
     EXPECT_EQ(error_of("\f1"), "bad number at byte 0");
     EXPECT_EQ(error_of("1\v"), "unexpected data at byte 1");

@@ -31,7 +31,7 @@ TEST(JsonValue, ConstructorsChooseTheRightCase) {
 }
 
 TEST(JsonValue, CopiesAreIndependentAndChildrenCanReplaceTheirParent) {
-    JsonValue original = add_strings(JsonValue::object(), "list", {"a", "b"});
+    JsonValue original = ObjectBuilder().strings("list", {"a", "b"}).done();
     JsonValue copy = original;
     copy.as_object()[0].second.push_back("c");
     EXPECT_EQ(original.as_object()[0].second.as_array().size(), 2u);
@@ -45,10 +45,10 @@ TEST(JsonValue, CopiesAreIndependentAndChildrenCanReplaceTheirParent) {
 }
 
 TEST(JsonValue, EqualityIsDeepAndOrdered) {
-    const JsonValue ab = add_number(add_number(JsonValue::object(), "a", 1), "b", 2);
-    const JsonValue ba = add_number(add_number(JsonValue::object(), "b", 2), "a", 1);
+    const JsonValue ab = ObjectBuilder().number("a", 1).number("b", 2).done();
+    const JsonValue ba = ObjectBuilder().number("b", 2).number("a", 1).done();
     EXPECT_NE(ab, ba);
-    EXPECT_EQ(ab, add_number(add_number(JsonValue::object(), "a", 1), "b", 2));
+    EXPECT_EQ(ab, ObjectBuilder(ObjectBuilder().number("a", 1).done()).number("b", 2).done());
     EXPECT_EQ(JsonValue(-0.0), JsonValue(0.0));
     EXPECT_NE(JsonValue(0.0), JsonValue(false));
     EXPECT_NE(JsonValue(""), JsonValue());
@@ -67,14 +67,15 @@ TEST(JsonValue, AccessorsOfTheWrongTypeStaySafe) {
 }
 
 TEST(JsonBuilder, StepsAppendInOrderAndNeverReplace) {
-    JsonValue object = JsonValue::object();
-    object = add_string(std::move(object), "name", "x");
-    object = add_bool(std::move(object), "on", true);
-    object = add_number(std::move(object), "ratio", 0.5);
-    object = add_count(std::move(object), "count", 12);
-    object = add_strings(std::move(object), "list", {"p", "q"});
-    object = add_value(std::move(object), "none", JsonValue());
-    object = add_string(std::move(object), "name", "y");
+    JsonValue object = json::ObjectBuilder()
+            .string("name", "x")
+            .flag("on", true)
+            .number("ratio", 0.5)
+            .count("count", 12)
+            .strings("list", {"p", "q"})
+            .value("none", JsonValue())
+            .string("name", "y")
+            .done();
     EXPECT_EQ(write(object),
               R"({"name":"x","on":true,"ratio":0.5,"count":12,"list":["p","q"],"none":null,"name":"y"})");
     EXPECT_EQ(get_text(object, "name"), "x");
@@ -84,12 +85,12 @@ TEST(JsonBuilder, StepsOnAValueThatIsNotAnObjectChangeNothing) {
     const JsonValue others[] = {JsonValue(), JsonValue(true), JsonValue(1), JsonValue("s"),
                                 JsonValue(JsonValue::Array{1})};
     for (const JsonValue& other : others) {
-        EXPECT_EQ(add_string(other, "k", "v"), other);
-        EXPECT_EQ(add_bool(other, "k", true), other);
-        EXPECT_EQ(add_number(other, "k", 1), other);
-        EXPECT_EQ(add_count(other, "k", 1), other);
-        EXPECT_EQ(add_strings(other, "k", {"v"}), other);
-        EXPECT_EQ(add_value(other, "k", JsonValue::object()), other);
+        EXPECT_EQ(ObjectBuilder(other).string("k", "v").done(), other);
+        EXPECT_EQ(ObjectBuilder(other).flag("k", true).done(), other);
+        EXPECT_EQ(ObjectBuilder(other).number("k", 1).done(), other);
+        EXPECT_EQ(ObjectBuilder(other).count("k", 1).done(), other);
+        EXPECT_EQ(ObjectBuilder(other).strings("k", {"v"}).done(), other);
+        EXPECT_EQ(ObjectBuilder(other).value("k", JsonValue::object()).done(), other);
     }
 }
 
@@ -131,7 +132,7 @@ TEST(JsonLookup, CountsTruncateAndClamp) {
         {JsonValue(true), 0},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(get_count(add_value(JsonValue::object(), "n", c.value), "n"), c.count) << write(c.value);
+        EXPECT_EQ(get_count(ObjectBuilder().value("n", c.value).done(), "n"), c.count) << write(c.value);
     }
     EXPECT_EQ(get_count(JsonValue::object(), "n"), 0u);
     EXPECT_EQ(get_count(parse(R"({"n":1e400})").value_or(JsonValue()), "n"), 0u);  // refused, not infinite

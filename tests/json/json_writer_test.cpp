@@ -75,7 +75,7 @@ TEST(JsonWriter, InvalidUtf8IsWrittenAsReplacementCharacters) {
     EXPECT_EQ(write(JsonValue("a\xFF" "b")), "\"a" + replacement + "b\"");
     EXPECT_EQ(write(JsonValue("\xE2\x82")), "\"" + replacement + "\"");  // one cut character
     EXPECT_EQ(write(JsonValue("\xED\xA0\x80")), "\"" + replacement + replacement + replacement + "\"");
-    const JsonValue key = add_bool(JsonValue::object(), "k\xC0", true);
+    const JsonValue key = ObjectBuilder().flag("k\xC0", true).done();
     EXPECT_EQ(write(key), "{\"k" + replacement + "\":true}");
     EXPECT_TRUE(parse(write(key)).has_value());
 }
@@ -97,9 +97,11 @@ TEST(JsonWriter, SpecialBytesAtEveryPositionOfALongString) {
 }
 
 TEST(JsonWriter, CompactStructuresInStoredOrder) {
-    JsonValue object = add_value(JsonValue::object(), "a", JsonValue::Array{1, true, nullptr, "x"});
-    object = add_value(std::move(object), "a", JsonValue::object());
-    object = add_value(std::move(object), "k\"", JsonValue::array());
+    JsonValue object = ObjectBuilder().value("a", JsonValue::Array{1, true, nullptr, "x"}).done();
+    object = json::ObjectBuilder(std::move(object))
+            .value("a", JsonValue::object())
+            .value("k\"", JsonValue::array())
+            .done();
     EXPECT_EQ(write(object), R"({"a":[1,true,null,"x"],"a":{},"k\"":[]})");
     std::string out = "prefix ";
     write_to(out, JsonValue::Array{false});
