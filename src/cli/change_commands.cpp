@@ -137,14 +137,14 @@ int run_add(CommandContext& context) {
     ChangeRequest request;
     request.action = "create";
     request.id = program ? program->id : std::string();
-    request.name = context.args.option_value("--name");
-    if (request.name.empty()) request.name = program ? program->name : lower_file_stem(wanted);
-    request.command = "\"" + exe + "\"";
-    if (const std::string& extra = context.args.option_value("--args"); !extra.empty()) request.command += " " + extra;
-    request.exe = exe;
-    request.workdir = context.args.option_value("--workdir");
-    request.mode = context.args.option_value("--mode");
-    if (request.mode.empty()) request.mode = "login";
+    request.create.name = context.args.option_value("--name");
+    if (request.create.name.empty()) request.create.name = program ? program->name : lower_file_stem(wanted);
+    request.create.command = "\"" + exe + "\"";
+    if (const std::string& extra = context.args.option_value("--args"); !extra.empty()) request.create.command += " " + extra;
+    request.create.exe = exe;
+    request.create.workdir = context.args.option_value("--workdir");
+    request.create.mode = context.args.option_value("--mode");
+    if (request.create.mode.empty()) request.create.mode = "login";
     request.ack = context.args.has_flag("--yes");
 
     // A program that already has a startup entry gets that entry switched on
@@ -160,13 +160,13 @@ int run_add(CommandContext& context) {
         return decide_and_apply(context, request);
     }
 
-    std::string label = request.mode;
+    std::string label = request.create.mode;
     if (program) {
         for (const StartMode& mode : program->modes) {
-            if (mode.id == request.mode) label = mode.label;
+            if (mode.id == request.create.mode) label = mode.label;
         }
     }
-    context.streams.out("Will make \"" + request.name + "\" start with the computer: " + request.command + "\n");
+    context.streams.out("Will make \"" + request.create.name + "\" start with the computer: " + request.create.command + "\n");
     context.streams.out("  Method: " + label + "\n");
     return decide_and_apply(context, request);
 }

@@ -269,7 +269,7 @@ RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
                 create_request("restore|" + id, spec ? create_details_from_json(*spec) : CreateDetails{});
             plan.rows.push_back(RestoreRow{"recreate", id, name,
                                            "Quillmoor created this entry before; it no longer exists. It can be "
-                                           "created again (" + request.mode + ").",
+                                           "created again (" + request.create.mode + ").",
                                            true, std::move(request)});
         } else {
             plan.rows.push_back(RestoreRow{"missing", id, name,

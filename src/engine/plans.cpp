@@ -106,23 +106,23 @@ PlannedChange plan_item_change(EngineContext& context, const ChangeRequest& requ
 PlannedChange plan_create(EngineContext& context, const ChangeRequest& request) {
     PlannedChange plan;
     plan.id = request.id;
-    plan.name = request.name;
+    plan.name = request.create.name;
     plan.action = request.action;
     const std::optional<Candidate> source = context.find_program(request.id);
     const SystemFacts& facts = context.facts();
 
-    if (trim(request.name).empty()) plan.problems.push_back("A name is required.");
-    if (trim(request.command).empty()) plan.problems.push_back("A command is required.");
-    for (const auto& [text, what] : {std::pair{&request.name, "name"}, std::pair{&request.command, "command"},
-                                     std::pair{&request.workdir, "working folder"}, std::pair{&request.user, "user name"}}) {
+    if (trim(request.create.name).empty()) plan.problems.push_back("A name is required.");
+    if (trim(request.create.command).empty()) plan.problems.push_back("A command is required.");
+    for (const auto& [text, what] : {std::pair{&request.create.name, "name"}, std::pair{&request.create.command, "command"},
+                                     std::pair{&request.create.workdir, "working folder"}, std::pair{&request.create.user, "user name"}}) {
         if (has_control_character(*text)) {
             plan.problems.push_back(std::string("The ") + what +
                                     " contains a line break or an invisible control character, which is not allowed.");
         }
     }
 
-    std::string program = first_word(request.command, facts.os);
-    if (program.empty()) program = request.exe.empty() ? program_of_command_line(request.command) : request.exe;
+    std::string program = first_word(request.create.command, facts.os);
+    if (program.empty()) program = request.create.exe.empty() ? program_of_command_line(request.create.command) : request.create.exe;
     if (looks_like_a_path(program) && !context.demo() && os::path_kind(program) == os::PathKind::missing) {
         plan.problems.push_back("The program file does not exist: " + program);
     }
@@ -132,31 +132,31 @@ PlannedChange plan_create(EngineContext& context, const ChangeRequest& request) 
     if (source) {
         for (const StartMode& m : source->modes) {
             allowed.push_back(m.id);
-            if (m.id == request.mode) mode = &m;
+            if (m.id == request.create.mode) mode = &m;
         }
     } else if (facts.os == "linux") {
         allowed = {"login", "user-service", "boot", "cron"};
     } else {
         allowed = {"login", "boot"};
     }
-    if (request.mode.empty()) {
+    if (request.create.mode.empty()) {
         plan.problems.push_back("A method is required.");
-    } else if (std::find(allowed.begin(), allowed.end(), request.mode) == allowed.end()) {
-        plan.problems.push_back("\"" + request.mode + "\" is not a way a program can be started on this computer.");
+    } else if (std::find(allowed.begin(), allowed.end(), request.create.mode) == allowed.end()) {
+        plan.problems.push_back("\"" + request.create.mode + "\" is not a way a program can be started on this computer.");
     }
 
     const bool wide_reach = mode ? mode->needs_admin
-                                 : (request.mode == "boot" || request.mode == "system" || request.mode == "daemon" ||
-                                    request.mode == "service-auto");
+                                 : (request.create.mode == "boot" || request.create.mode == "system" || request.create.mode == "daemon" ||
+                                    request.create.mode == "service-auto");
     if (wide_reach && !facts.admin) plan.admin_needed = true;
 
     Assessment& risk = plan.risk;
     risk.level = Level::safe;
     risk.confidence = "high";
-    risk.effect = "\"" + request.name + "\" will start automatically " +
-                  (request.mode == "boot" ? "when the computer starts, before anyone signs in" : "when you sign in") +
+    risk.effect = "\"" + request.create.name + "\" will start automatically " +
+                  (request.create.mode == "boot" ? "when the computer starts, before anyone signs in" : "when you sign in") +
                   ". It can be switched off or removed later from this program, and the change is undoable from History.";
-    risk.reasons.push_back("Method: " + (mode ? mode->label : request.mode) + ".");
+    risk.reasons.push_back("Method: " + (mode ? mode->label : request.create.mode) + ".");
     if (wide_reach) {
         raise_to_caution(risk);
         risk.reasons.push_back(
@@ -179,7 +179,10 @@ PlannedChange plan_create(EngineContext& context, const ChangeRequest& request) 
     }
     risk.reasons.push_back("Anything a program starts with the computer slows start-up a little and uses memory while it runs.");
 
-    plan.create = CreateDetails{request.name, request.command, "", request.workdir, request.mode, request.user, ""};
+    // The program file is found again when the entry is made, and a new
+    // entry gets no description of its own.
+    plan.create = request.create;
+    plan.create->exe.clear();
     return plan;
 }
 
@@ -290,12 +293,8 @@ ChangeRequest create_request(std::string id, const CreateDetails& details) {
     ChangeRequest request;
     request.action = "create";
     request.id = std::move(id);
-    request.name = details.name;
-    request.command = details.command;
-    request.exe = details.exe;
-    request.workdir = details.workdir;
-    request.mode = details.mode;
-    request.user = details.user;
+    request.create = details;
+    request.create.description.clear();  // a request asks for no description
     return request;
 }
 

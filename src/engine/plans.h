@@ -20,12 +20,7 @@ namespace qm {
 struct ChangeRequest {
     std::string action;  // disable, enable, remove, create
     std::string id;      // the item's id; for create a program's id, or empty
-    std::string name;    // create only, and the six below
-    std::string command;
-    std::string exe;
-    std::string workdir;
-    std::string mode;
-    std::string user;
+    CreateDetails create;  // create only: the entry to make (a request carries no description)
     std::vector<std::pair<std::string, std::string>> options;  // passed on as "want_{key}"
     bool stop_now = false;
     bool ack = false;

@@ -93,7 +93,7 @@ UndoResult undo_change(EngineContext& context, std::uint64_t seq, bool ack) {
         CreateDetails details = *plan.create;
         if (details.user.empty()) details.user = context.facts().user;
         // The plan leaves the program file to be found; the record knows it.
-        if (details.exe.empty()) details.exe = opposite.exe;
+        if (details.exe.empty()) details.exe = opposite.create.exe;
         Result<CreatedEntry> created = platform.create_entry(details, context.facts().admin);
         if (!created) return platform_failure(created.error());
         message = "Recreated " + created->item.name + ".";

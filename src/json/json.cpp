@@ -167,6 +167,12 @@ ObjectBuilder& ObjectBuilder::value(std::string_view key, JsonValue value) {
     return *this;
 }
 
+ObjectBuilder& ObjectBuilder::members(const JsonValue& object) {
+    if (!object_.is_object() || !object.is_object()) return *this;
+    for (const JsonValue::Member& member : object.as_object()) object_.as_object().push_back(member);
+    return *this;
+}
+
 ObjectBuilder& ObjectBuilder::strings(std::string_view key, const std::vector<std::string>& texts) {
     if (!object_.is_object()) return *this;
     JsonValue::Array items;

@@ -128,6 +128,8 @@ public:
     ObjectBuilder& count(std::string_view key, std::uint64_t count) { return value(key, JsonValue(count)); }
     // An array of strings.
     ObjectBuilder& strings(std::string_view key, const std::vector<std::string>& texts);
+    // Every member of another object, in its order (nothing when it is not one).
+    ObjectBuilder& members(const JsonValue& object);
 
     [[nodiscard]] JsonValue done() { return std::move(object_); }
 

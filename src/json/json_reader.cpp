@@ -7,6 +7,9 @@
 
 #include "json/json.h"
 #include "json/utf8_scan.h"
+#include "util/hex.h"
+#include "util/text.h"
+#include "util/utf8.h"
 
 namespace qm::json {
 namespace {
@@ -21,42 +24,6 @@ constexpr bool is_number_byte(unsigned char byte) noexcept {
 
 constexpr bool is_whitespace(char byte) noexcept {
     return byte == ' ' || byte == '\n' || byte == '\r' || byte == '\t';
-}
-
-int hex_digit_value(char byte) noexcept {
-    if (byte >= '0' && byte <= '9') return byte - '0';
-    if (byte >= 'a' && byte <= 'f') return byte - 'a' + 10;
-    if (byte >= 'A' && byte <= 'F') return byte - 'A' + 10;
-    return -1;
-}
-
-void append_utf8(std::string& out, std::uint32_t code_point) {
-    char bytes[4];
-    std::size_t length;
-    if (code_point < 0x80) {
-        bytes[0] = static_cast<char>(code_point);
-        length = 1;
-    } else if (code_point < 0x800) {
-        bytes[0] = static_cast<char>(0xC0 | (code_point >> 6));
-        bytes[1] = static_cast<char>(0x80 | (code_point & 0x3F));
-        length = 2;
-    } else if (code_point < 0x10000) {
-        bytes[0] = static_cast<char>(0xE0 | (code_point >> 12));
-        bytes[1] = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-        bytes[2] = static_cast<char>(0x80 | (code_point & 0x3F));
-        length = 3;
-    } else {
-        bytes[0] = static_cast<char>(0xF0 | (code_point >> 18));
-        bytes[1] = static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
-        bytes[2] = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-        bytes[3] = static_cast<char>(0x80 | (code_point & 0x3F));
-        length = 4;
-    }
-    out.append(bytes, length);
-}
-
-constexpr bool is_scalar_value(std::uint32_t code_point) noexcept {
-    return code_point <= 0x10FFFF && (code_point < 0xD800 || code_point > 0xDFFF);
 }
 
 // For a number text that the decimal conversion found out of range: true when
@@ -296,7 +263,7 @@ private:
                 run = p;
                 continue;
             }
-            const int length = scan::utf8_sequence(p, end_);
+            const int length = utf8_sequence(p, end_);
             if (length > 0) {
                 p += length;
             } else {
@@ -333,7 +300,8 @@ private:
             if (p == nullptr) return nullptr;
             code_point = 0x10000 + (code_point - 0xD800) * 0x400 + (second & 0x3FF);
         }
-        append_utf8(out, is_scalar_value(code_point) ? code_point : 0xFFFD);
+        // A lone surrogate is no character: the encoder writes U+FFFD for it.
+        append_utf8(out, static_cast<char32_t>(code_point));
         return p;
     }
 

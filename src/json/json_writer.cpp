@@ -6,6 +6,8 @@
 
 #include "json/json.h"
 #include "json/utf8_scan.h"
+#include "util/hex.h"
+#include "util/utf8.h"
 
 namespace qm::json {
 namespace {
@@ -72,7 +74,6 @@ void write_number(std::string& out, double number) {
 }
 
 void write_string(std::string& out, std::string_view text) {
-    static constexpr char hex[] = "0123456789abcdef";
     out.push_back('"');
     const char* p = text.data();
     const char* const end = p + text.size();
@@ -82,7 +83,7 @@ void write_string(std::string& out, std::string_view text) {
         if (p == end) break;
         const auto byte = static_cast<unsigned char>(*p);
         if (byte >= 0x80) {
-            const int length = scan::utf8_sequence(p, end);
+            const int length = utf8_sequence(p, end);
             if (length > 0) {
                 p += length;
                 continue;
@@ -101,7 +102,8 @@ void write_string(std::string& out, std::string_view text) {
             case '\r': out += "\\r"; break;
             case '\t': out += "\\t"; break;
             default: {
-                const char escape[] = {'\\', 'u', '0', '0', hex[byte >> 4], hex[byte & 0xF]};
+                const char escape[] = {'\\', 'u', '0', '0', lower_hex_digits[byte >> 4],
+                                       lower_hex_digits[byte & 0xF]};
                 out.append(escape, sizeof escape);
                 break;
             }

@@ -1,7 +1,8 @@
 // Byte scanning shared by the JSON reader and writer (internal to src/json).
 //
-// Word-at-a-time searches for the bytes that end a plain run inside a string,
-// and a check of one UTF-8 sequence. Pure functions on caller-owned bytes.
+// Word-at-a-time searches for the bytes that end a plain run inside a string;
+// the check of one UTF-8 sequence is the foundation's (util/utf8.h). Pure
+// functions on caller-owned bytes.
 #pragma once
 
 #include <bit>
@@ -70,40 +71,6 @@ inline const char* find_writer_stop(const char* p, const char* end) noexcept {
         ++p;
     }
     return p;
-}
-
-// Checks the UTF-8 sequence starting at p (whose first byte is not ASCII).
-// Returns its length when it is well formed (no overlong forms, no encoded
-// surrogates, nothing above U+10FFFF); otherwise minus the length of its
-// longest well-formed prefix, at least one byte, which is the stretch that
-// counts as one bad character.
-inline int utf8_sequence(const char* p, const char* end) noexcept {
-    const auto lead = static_cast<unsigned char>(p[0]);
-    int length = 0;
-    unsigned char second_low = 0x80;
-    unsigned char second_high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) second_low = 0xA0;   // overlong
-        if (lead == 0xED) second_high = 0x9F;  // U+D800..U+DFFF
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) second_low = 0x90;   // overlong
-        if (lead == 0xF4) second_high = 0x8F;  // above U+10FFFF
-    } else {
-        return -1;
-    }
-    const std::ptrdiff_t available = end - p;
-    for (int i = 1; i < length; ++i) {
-        if (i >= available) return -i;
-        const auto byte = static_cast<unsigned char>(p[i]);
-        const unsigned char low = i == 1 ? second_low : 0x80;
-        const unsigned char high = i == 1 ? second_high : 0xBF;
-        if (byte < low || byte > high) return -i;
-    }
-    return length;
 }
 
 }  // namespace qm::json::scan

@@ -43,13 +43,7 @@ JsonValue state_answer(EngineContext& engine) {
             .string("developer", std::string(build::developer))
             .string("company", std::string(build::company))
             .string("copyright", std::string(build::copyright))
-            .string("os", facts.os)
-            .string("os_version", facts.os_version)
-            .string("host", facts.host)
-            .string("user", facts.user)
-            .string("home", facts.home)
-            .flag("admin", facts.admin)
-            .flag("demo", facts.demo)
+            .members(system_facts_json(facts))
             .string("journal",
                     facts.demo ? std::string(demo_shown_data_folder) : engine.data_folder().write_folder)
             .done();
@@ -97,11 +91,7 @@ JsonValue scan_answer(EngineContext& engine, const std::string& what) {
 JsonValue change_json(const ChangeRequest& request) {
     json::ObjectBuilder hints;
     for (const auto& [key, value] : request.options) hints.string(key, value);
-    JsonValue spec = JsonValue::object();
-    if (request.action == "create") {
-        CreateDetails details{request.name, request.command, request.exe, request.workdir, request.mode, request.user, ""};
-        spec = create_details_json(details);
-    }
+    JsonValue spec = request.action == "create" ? create_details_json(request.create) : JsonValue::object();
     return json::ObjectBuilder()
             .string("action", request.action)
             .string("id", request.id)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "util/hex.h"
 
 namespace qm {
 namespace {
@@ -118,14 +119,7 @@ std::string sha256_hex(std::string_view bytes) {
     Sha256 hasher;
     hasher.update(bytes);
     const Sha256::Digest digest = hasher.finish();
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(2 * digest.size());
-    for (const std::uint8_t byte : digest) {
-        hex += digits[byte >> 4];
-        hex += digits[byte & 0x0F];
-    }
-    return hex;
+    return to_hex(std::string_view(reinterpret_cast<const char*>(digest.data()), digest.size()));
 }
 
 }  // namespace qm

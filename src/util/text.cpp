@@ -2,44 +2,24 @@
 
 #include <algorithm>
 
+#include "util/utf8.h"
+
 namespace qm {
 namespace {
 
 constexpr std::string_view ellipsis = "\xE2\x80\xA6";  // U+2026
 
+char lower_ascii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 bool is_ascii_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-bool is_continuation(std::string_view text, std::size_t i, unsigned char low = 0x80,
-                     unsigned char high = 0xBF) {
-    if (i >= text.size()) return false;
-    const auto c = static_cast<unsigned char>(text[i]);
-    return c >= low && c <= high;
 }
 
 // Length of the well-formed UTF-8 sequence starting at `i`, or 0 when the
 // byte there does not start one.
 std::size_t sequence_length(std::string_view text, std::size_t i) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) return is_continuation(text, i + 1) ? 2 : 0;
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        // E0 excludes overlong forms, ED excludes the surrogates.
-        const unsigned char low = lead == 0xE0 ? 0xA0 : 0x80;
-        const unsigned char high = lead == 0xED ? 0x9F : 0xBF;
-        return is_continuation(text, i + 1, low, high) && is_continuation(text, i + 2) ? 3 : 0;
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        // F0 excludes overlong forms, F4 stops at U+10FFFF.
-        const unsigned char low = lead == 0xF0 ? 0x90 : 0x80;
-        const unsigned char high = lead == 0xF4 ? 0x8F : 0xBF;
-        return is_continuation(text, i + 1, low, high) && is_continuation(text, i + 2) &&
-                       is_continuation(text, i + 3)
-                   ? 4
-                   : 0;
-    }
-    return 0;
+    const int length = utf8_sequence(text.data() + i, text.data() + text.size());
+    return length > 0 ? static_cast<std::size_t>(length) : 0;
 }
 
 // Bytes taken by the character at `i`: a whole valid sequence, or one byte.
@@ -111,6 +91,23 @@ bool is_valid_utf8(std::string_view text) {
     return true;
 }
 
+std::string replace_invalid_utf8(std::string_view text) {
+    if (is_valid_utf8(text)) return std::string(text);
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = sequence_length(text, i);
+        if (length == 0) {
+            append_utf8(out, 0xFFFD);
+            ++i;
+            continue;
+        }
+        out.append(text.substr(i, length));
+        i += length;
+    }
+    return out;
+}
+
 std::size_t count_characters(std::string_view text) {
     std::size_t count = 0;
     for (std::size_t i = 0; i < text.size(); i += character_length(text, i)) ++count;
@@ -119,21 +116,24 @@ std::size_t count_characters(std::string_view text) {
 
 void append_utf8(std::string& out, char32_t c) {
     if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = 0xFFFD;
+    char bytes[4];
+    std::size_t length = 0;
     if (c < 0x80) {
-        out += static_cast<char>(c);
+        bytes[length++] = static_cast<char>(c);
     } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
+        bytes[length++] = static_cast<char>(0xC0 | (c >> 6));
+        bytes[length++] = static_cast<char>(0x80 | (c & 0x3F));
     } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
+        bytes[length++] = static_cast<char>(0xE0 | (c >> 12));
+        bytes[length++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        bytes[length++] = static_cast<char>(0x80 | (c & 0x3F));
     } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
+        bytes[length++] = static_cast<char>(0xF0 | (c >> 18));
+        bytes[length++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        bytes[length++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        bytes[length++] = static_cast<char>(0x80 | (c & 0x3F));
     }
+    out.append(bytes, length);
 }
 
 std::string trim(std::string_view text) {
@@ -146,10 +146,22 @@ std::string trim(std::string_view text) {
 
 std::string to_lower_ascii(std::string_view text) {
     std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
+    for (char& c : out) c = lower_ascii(c);
     return out;
+}
+
+bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lower_ascii(a[i]) != lower_ascii(b[i])) return false;
+    }
+    return true;
+}
+
+std::string_view file_stem(std::string_view path) {
+    const std::size_t slash = path.find_last_of("\\/");
+    if (slash != std::string_view::npos) path.remove_prefix(slash + 1);
+    return path.substr(0, path.rfind('.'));
 }
 
 bool has_control_character(std::string_view text) {

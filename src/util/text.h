@@ -1,7 +1,7 @@
-// Small text routines shared by every subsystem: UTF-8 checks and counting,
-// markup escaping, shortening for messages, trimming, a comparison whose
-// duration does not depend on where two texts differ, and command-line
-// splitting. Texts are UTF-8 byte strings; nothing here fails or throws on
+// Small text routines shared by every subsystem: UTF-8 checks, repair and
+// counting, ASCII case, markup escaping, shortening for messages, trimming,
+// a comparison whose duration does not depend on where two texts differ,
+// file stems and command-line splitting. Texts are UTF-8 byte strings; nothing here fails or throws on
 // malformed input. All functions are pure and thread-safe.
 #pragma once
 
@@ -16,6 +16,10 @@ namespace qm {
 // surrogates, nothing above U+10FFFF).
 [[nodiscard]] bool is_valid_utf8(std::string_view text);
 
+// The text with each byte that does not start a valid UTF-8 sequence replaced
+// by U+FFFD; valid sequences stay as they are.
+[[nodiscard]] std::string replace_invalid_utf8(std::string_view text);
+
 // Unicode scalar values in the text; each byte that does not start a valid
 // UTF-8 sequence counts as one character of its own.
 [[nodiscard]] std::size_t count_characters(std::string_view text);
@@ -27,7 +31,15 @@ void append_utf8(std::string& out, char32_t code_point);
 // Without ASCII white space (space, tab, CR, LF, VT, FF) at both ends.
 [[nodiscard]] std::string trim(std::string_view text);
 
+// ASCII letters lower-cased; every other byte stays as it is.
 [[nodiscard]] std::string to_lower_ascii(std::string_view text);
+
+// True when both texts are the same once ASCII letters are lower-cased.
+[[nodiscard]] bool equal_ignoring_ascii_case(std::string_view a, std::string_view b);
+
+// The file name at the end of a path (after its last \ or /) without the
+// extension (from the name's last '.' on): C:\Apps\Tool.v2.exe gives Tool.v2.
+[[nodiscard]] std::string_view file_stem(std::string_view path);
 
 // True when the text holds a line break or an invisible control character:
 // C0 controls (tab included), DEL, C1 controls, the Unicode line and paragraph

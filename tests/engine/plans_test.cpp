@@ -77,9 +77,9 @@ TEST_F(PlansTest, CautionNeedsAckAndEveryChangeIsJournalled) {
 TEST_F(PlansTest, CreateForAProgramThatAlreadyStartsBecomesEnable) {
     (void)context_->running_programs();
     ChangeRequest create = request("create", "svc|wuauserv", true);
-    create.name = "Windows Update";
-    create.command = "svchost.exe";
-    create.mode = "service-auto";
+    create.create.name = "Windows Update";
+    create.create.command = "svchost.exe";
+    create.create.mode = "service-auto";
     EXPECT_EQ(prepare_request(*context_, create).action, "enable");
     ChangeResult result = apply_one(create);
     EXPECT_TRUE(result.ok) << result.message;
@@ -90,9 +90,9 @@ TEST_F(PlansTest, CreateForAProgramThatAlreadyStartsBecomesEnable) {
 TEST_F(PlansTest, CreateChecksItsDetailsAndIsSafeForAListedProgram) {
     (void)context_->installed_programs();
     ChangeRequest create = request("create", "app|vlc");
-    create.name = "VLC";
-    create.command = "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\"";
-    create.mode = "login";
+    create.create.name = "VLC";
+    create.create.command = "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\"";
+    create.create.mode = "login";
     PlannedChange plan = plan_change(*context_, create);
     EXPECT_FALSE(plan.blocked());
     EXPECT_EQ(plan.risk.level, Level::safe);
@@ -106,8 +106,8 @@ TEST_F(PlansTest, CreateChecksItsDetailsAndIsSafeForAListedProgram) {
     EXPECT_TRUE(context_->find_item_by_id(made.id)->managed);
 
     ChangeRequest bad = request("create", "");
-    bad.name = "two\nlines";
-    bad.mode = "someday";
+    bad.create.name = "two\nlines";
+    bad.create.mode = "someday";
     PlannedChange refused = plan_change(*context_, bad);
     EXPECT_EQ(refused.problems,
               (std::vector<std::string>{"A command is required.",
@@ -121,9 +121,9 @@ TEST_F(PlansTest, BootEntryWithoutAdministratorRightsNeverReachesThePlatform) {
     test::FakePlatform* platform = fake.get();
     EngineContext context(std::move(fake), data_folder_override(os::join_path(root_, "fake")));
     ChangeRequest create = request("create", "", true);
-    create.name = "Tool";
-    create.command = "tool.exe --serve";
-    create.mode = "boot";
+    create.create.name = "Tool";
+    create.create.command = "tool.exe --serve";
+    create.create.mode = "boot";
     ChangeResult result = apply_changes(context, {create}).front();
     EXPECT_TRUE(result.admin);
     EXPECT_EQ(result.message, "This change needs administrator rights. Use \"Restart as administrator\".");

@@ -34,9 +34,9 @@ protected:
         ChangeRequest create;
         create.action = "create";
         create.id = "app|vlc";
-        create.name = "VLC";
-        create.command = "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\" --started";
-        create.mode = "login";
+        create.create.name = "VLC";
+        create.create.command = "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\" --started";
+        create.create.mode = "login";
         return apply_changes(*context_, {create}).front();
     }
 
@@ -232,7 +232,7 @@ TEST_F(UndoAndBackupsTest, ParsingAndRestoringOntoTheSameComputer) {
     EXPECT_EQ(gone.rows[0].what, "recreate");
     EXPECT_TRUE(gone.rows[0].ticked);
     EXPECT_EQ(gone.rows[0].request->id, "restore|" + created.id);
-    EXPECT_EQ(gone.rows[0].request->command, "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\" --started");
+    EXPECT_EQ(gone.rows[0].request->create.command, "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\" --started");
 
     json::JsonValue other = json::parse(R"({"format":"quillmoor-backup","host":"demo-pc","os":"windows","items":[]})").value();
     EXPECT_FALSE(restore_plan(*context_, other).different_computer);

@@ -49,6 +49,8 @@ TEST(JsonValue, EqualityIsDeepAndOrdered) {
     const JsonValue ba = ObjectBuilder().number("b", 2).number("a", 1).done();
     EXPECT_NE(ab, ba);
     EXPECT_EQ(ab, ObjectBuilder(ObjectBuilder().number("a", 1).done()).number("b", 2).done());
+    // Members of another object keep their order; a value that is not an object adds nothing.
+    EXPECT_EQ(ab, ObjectBuilder().number("a", 1).members(ObjectBuilder().number("b", 2).done()).members(JsonValue(3.0)).done());
     EXPECT_EQ(JsonValue(-0.0), JsonValue(0.0));
     EXPECT_NE(JsonValue(0.0), JsonValue(false));
     EXPECT_NE(JsonValue(""), JsonValue());
@@ -91,6 +93,7 @@ TEST(JsonBuilder, StepsOnAValueThatIsNotAnObjectChangeNothing) {
         EXPECT_EQ(ObjectBuilder(other).count("k", 1).done(), other);
         EXPECT_EQ(ObjectBuilder(other).strings("k", {"v"}).done(), other);
         EXPECT_EQ(ObjectBuilder(other).value("k", JsonValue::object()).done(), other);
+        EXPECT_EQ(ObjectBuilder(other).members(ObjectBuilder().flag("k", true).done()).done(), other);
     }
 }
 

@@ -1,0 +1,26 @@
+// Hexadecimal text: bytes written as lower-case digits, and the value of one
+// digit read back. Pure and thread-safe.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qm {
+
+// The digits to_hex writes, by value.
+inline constexpr char lower_hex_digits[] = "0123456789abcdef";
+
+// Each byte as two lower-case hexadecimal digits.
+[[nodiscard]] std::string to_hex(std::string_view bytes);
+
+// The value of a hexadecimal digit of either case, or -1 for any other byte.
+[[nodiscard]] constexpr int hex_digit_value(char c) noexcept {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+[[nodiscard]] constexpr bool is_hex_digit(char c) noexcept { return hex_digit_value(c) >= 0; }
+
+}  // namespace qm
