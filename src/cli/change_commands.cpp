@@ -62,13 +62,6 @@ int switch_item(CommandContext& context, const std::string& action) {
     return decide_and_apply(context, request);
 }
 
-std::string lower_file_stem(std::string_view path) {
-    std::size_t slash = path.find_last_of("\\/");
-    std::string_view file = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    std::size_t dot = file.rfind('.');
-    return to_lower_ascii(dot == std::string_view::npos ? file : file.substr(0, dot));
-}
-
 // A running or installed program by id, name, program path or file name, or
 // else by part of its name. Nothing found gives an empty list of matches; a
 // part of a name that several different programs share is an error that
@@ -82,7 +75,8 @@ Result<std::optional<Candidate>> find_candidate(CommandContext& context, const s
         if (c.id == wanted) return c;
     }
     for (const Candidate& c : all) {
-        if (to_lower_ascii(c.name) == lowered || to_lower_ascii(c.exe) == lowered || lower_file_stem(c.exe) == lowered) {
+        if (to_lower_ascii(c.name) == lowered || to_lower_ascii(c.exe) == lowered ||
+            to_lower_ascii(file_stem(c.exe)) == lowered) {
             return c;
         }
     }
@@ -93,7 +87,7 @@ Result<std::optional<Candidate>> find_candidate(CommandContext& context, const s
     for (const Candidate& c : all) {
         if (to_lower_ascii(c.name).find(lowered) == std::string::npos) continue;
         const bool same_program = std::any_of(matching.begin(), matching.end(), [&c](const Candidate* seen) {
-            return !c.exe.empty() && to_lower_ascii(seen->exe) == to_lower_ascii(c.exe);
+            return !c.exe.empty() && equal_ignoring_ascii_case(seen->exe, c.exe);
         });
         if (!same_program) matching.push_back(&c);
     }
@@ -138,7 +132,7 @@ int run_add(CommandContext& context) {
     request.action = "create";
     request.id = program ? program->id : std::string();
     request.create.name = context.args.option_value("--name");
-    if (request.create.name.empty()) request.create.name = program ? program->name : lower_file_stem(wanted);
+    if (request.create.name.empty()) request.create.name = program ? program->name : to_lower_ascii(file_stem(wanted));
     request.create.command = "\"" + exe + "\"";
     if (const std::string& extra = context.args.option_value("--args"); !extra.empty()) request.create.command += " " + extra;
     request.create.exe = exe;

@@ -4,6 +4,8 @@
 #include <array>
 #include <string_view>
 
+#include "util/text.h"
+
 namespace qm {
 
 namespace {
@@ -156,14 +158,6 @@ const std::vector<ProgramRow>& installed_rows() {
     return rows;
 }
 
-std::string lower_ascii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
 StartupItem make_service(const ServiceRow& row) {
     StartupItem item("service", "Windows service", "machine", "Services", std::string(row.short_name));
     item.name = row.display_name;
@@ -191,7 +185,7 @@ StartupItem make_run_entry(std::string_view name, bool machine, std::string_view
     item.exe = exe;
     item.publisher = publisher;
     item.description = description;
-    item.origin = lower_ascii(exe).starts_with("c:\\windows") ? operating_system : installed_program;
+    item.origin = to_lower_ascii(exe).starts_with("c:\\windows") ? operating_system : installed_program;
     item.enabled = enabled;
     item.state_text = enabled ? "Enabled" : "Disabled";
     return item;
@@ -264,10 +258,10 @@ std::vector<Candidate> candidates_not_started(const std::vector<ProgramRow>& row
                                               const std::vector<StartupItem>& items) {
     std::vector<std::string> started;
     started.reserve(items.size());
-    for (const StartupItem& item : items) started.push_back(lower_ascii(item.exe));
+    for (const StartupItem& item : items) started.push_back(to_lower_ascii(item.exe));
     std::vector<Candidate> out;
     for (const ProgramRow& row : rows) {
-        const std::string exe = lower_ascii(row.exe);
+        const std::string exe = to_lower_ascii(row.exe);
         if (std::find(started.begin(), started.end(), exe) != started.end()) continue;
         out.push_back(make_candidate(prefix, source, row));
     }

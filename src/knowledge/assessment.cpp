@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <optional>
 
+#include "util/hex.h"
 #include "util/text.h"
 
 namespace qm {
 
 namespace {
-
-bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 bool kind_is_one_of(std::string_view kind, std::initializer_list<std::string_view> kinds) {
     return std::find(kinds.begin(), kinds.end(), kind) != kinds.end();
@@ -52,12 +51,7 @@ std::vector<std::string> candidate_names(const StartupItem& item) {
     add(to_lower_ascii(item.spec_value("short")));
     add(to_lower_ascii(item.name));
     if (kind_is_one_of(item.kind, {"service", "systemd", "systemd-user", "launchd"})) {
-        std::string_view file = item.exe;
-        std::size_t slash = file.find_last_of("\\/");
-        if (slash != std::string_view::npos) file.remove_prefix(slash + 1);
-        std::size_t dot = file.rfind('.');
-        if (dot != std::string_view::npos) file = file.substr(0, dot);
-        add(to_lower_ascii(file));
+        add(to_lower_ascii(file_stem(item.exe)));
     }
     // Per-user services carry "_{hex}" after their name; try the name alone too.
     const std::size_t plain = names.size();

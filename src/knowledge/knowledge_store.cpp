@@ -6,6 +6,7 @@
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "util/build_info.h"
+#include "util/hex.h"
 #include "platform/text_file.h"
 #include "util/sha256.h"
 #include "util/text.h"
@@ -74,10 +75,6 @@ Result<std::string> read_knowledge_file(const std::string& folder, const std::st
 KnowledgeSettings read_settings(const std::string& folder) {
     Result<std::string> text = read_knowledge_file(folder, std::string(settings_name), settings_max_bytes);
     return text ? parse_knowledge_settings(*text) : KnowledgeSettings{};
-}
-
-bool is_lower_hex(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 }  // namespace
@@ -254,7 +251,7 @@ Result<std::string> KnowledgeStore::run_update(const std::string& address) {
     std::string note = "No checksum was published beside it, so it was checked for form only.";
     if (Result<std::string> published = download(address + ".sha256")) {
         std::string expected = to_lower_ascii(trim(*published).substr(0, 64));
-        if (expected.size() == 64 && is_lower_hex(expected)) {
+        if (expected.size() == 64 && std::all_of(expected.begin(), expected.end(), is_hex_digit)) {
             if (sha256_hex(text) != expected && sha256_hex("\xEF\xBB\xBF" + text) != expected) {
                 return fail("The downloaded file does not match its published checksum, so it was not used.");
             }

@@ -6,41 +6,6 @@ namespace qm::server {
 
 namespace {
 
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
-        char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
-        if (x != y) return false;
-    }
-    return true;
-}
-
-// Invalid UTF-8 is replaced, so every later step sees clean text.
-std::string clean_text(std::string_view bytes) {
-    if (is_valid_utf8(bytes)) return std::string(bytes);
-    std::string out;
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        std::size_t length = 1;
-        unsigned char c = static_cast<unsigned char>(bytes[i]);
-        if (c >= 0xF0) length = 4;
-        else if (c >= 0xE0) length = 3;
-        else if (c >= 0xC0) length = 2;
-        if (c >= 0x80 && i + length <= bytes.size() && is_valid_utf8(bytes.substr(i, length))) {
-            out.append(bytes.substr(i, length));
-            i += length;
-        } else if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-            ++i;
-        } else {
-            out.append("\xEF\xBF\xBD");
-            ++i;
-        }
-    }
-    return out;
-}
-
 std::uint64_t parse_length(std::string_view text) {
     if (text.empty() || text.size() > 19) return 0;
     std::uint64_t value = 0;
@@ -66,7 +31,8 @@ std::string_view reason_phrase(int status) {
 }  // namespace
 
 std::optional<RequestHead> parse_request_head(std::string_view raw) {
-    const std::string text = clean_text(raw);
+    // Invalid UTF-8 is replaced, so every later step sees clean text.
+    const std::string text = replace_invalid_utf8(raw);
     std::string_view rest = text;
     auto next_line = [&rest]() {
         std::size_t end = rest.find("\r\n");
@@ -104,7 +70,7 @@ std::optional<RequestHead> parse_request_head(std::string_view raw) {
 
 std::optional<std::string> find_header(const RequestHead& head, std::string_view name) {
     for (const auto& [key, value] : head.headers) {
-        if (equal_ignoring_case(key, name)) return value;
+        if (equal_ignoring_ascii_case(key, name)) return value;
     }
     return std::nullopt;
 }

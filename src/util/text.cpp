@@ -51,6 +51,29 @@ bool is_invisible_control(char32_t c) {
     return c >= 0x2066 && c <= 0x2069;               // isolates
 }
 
+// The text with each byte that does not start a valid UTF-8 sequence, and
+// each character that `unwanted` picks, written as U+FFFD.
+template <class Predicate>
+std::string replace_characters(std::string_view text, Predicate unwanted) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = sequence_length(text, i);
+        if (length == 0) {
+            append_utf8(out, 0xFFFD);
+            ++i;
+            continue;
+        }
+        if (unwanted(code_point_at(text, i, length))) {
+            append_utf8(out, 0xFFFD);
+        } else {
+            out.append(text.substr(i, length));
+        }
+        i += length;
+    }
+    return out;
+}
+
 std::string escape(std::string_view text, bool apostrophe) {
     std::string out;
     out.reserve(text.size() + text.size() / 8);
@@ -93,19 +116,7 @@ bool is_valid_utf8(std::string_view text) {
 
 std::string replace_invalid_utf8(std::string_view text) {
     if (is_valid_utf8(text)) return std::string(text);
-    std::string out;
-    out.reserve(text.size() + 8);
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = sequence_length(text, i);
-        if (length == 0) {
-            append_utf8(out, 0xFFFD);
-            ++i;
-            continue;
-        }
-        out.append(text.substr(i, length));
-        i += length;
-    }
-    return out;
+    return replace_characters(text, [](char32_t) { return false; });
 }
 
 std::size_t count_characters(std::string_view text) {
@@ -178,24 +189,9 @@ bool has_control_character(std::string_view text) {
 }
 
 std::string replace_control_characters(std::string_view text, bool keep_line_feeds) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = sequence_length(text, i);
-        if (length == 0) {
-            append_utf8(out, 0xFFFD);
-            ++i;
-            continue;
-        }
-        const char32_t c = code_point_at(text, i, length);
-        if (is_invisible_control(c) && !(keep_line_feeds && c == '\n')) {
-            append_utf8(out, 0xFFFD);
-        } else {
-            out.append(text.substr(i, length));
-        }
-        i += length;
-    }
-    return out;
+    return replace_characters(text, [keep_line_feeds](char32_t c) {
+        return is_invisible_control(c) && !(keep_line_feeds && c == '\n');
+    });
 }
 
 std::string escape_markup(std::string_view text) { return escape(text, true); }

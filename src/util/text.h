@@ -1,8 +1,9 @@
 // Small text routines shared by every subsystem: UTF-8 checks, repair and
-// counting, ASCII case, markup escaping, shortening for messages, trimming,
-// a comparison whose duration does not depend on where two texts differ,
-// file stems and command-line splitting. Texts are UTF-8 byte strings; nothing here fails or throws on
-// malformed input. All functions are pure and thread-safe.
+// counting, ASCII case, markup escaping, shortening for messages, trimming, a
+// comparison whose duration does not depend on where two texts differ, file
+// stems and command-line splitting. Texts are UTF-8 byte strings; nothing
+// here fails or throws on malformed input. All functions are pure and
+// thread-safe.
 #pragma once
 
 #include <cstddef>

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "util/text.h"
+#include "util/utf8.h"
 
 namespace {
 
@@ -38,6 +40,51 @@ TEST(TextUtf8, CountsScalarValuesAndEachBadByteOnce) {
     qm::append_utf8(out, 0xD800);    // a surrogate cannot be written
     qm::append_utf8(out, 0x110000);  // nor a value beyond Unicode
     EXPECT_EQ(out, "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+TEST(TextUtf8, OneSequenceIsItsLengthOrMinusItsLongestWellFormedPrefix) {
+    const auto sequence = [](std::string_view bytes) {
+        return qm::utf8_sequence(bytes.data(), bytes.data() + bytes.size());
+    };
+    EXPECT_EQ(sequence("a\xFF"), 1);
+    EXPECT_EQ(sequence("\xC3\xA9"), 2);
+    EXPECT_EQ(sequence("\xE2\x82\xACx"), 3);
+    EXPECT_EQ(sequence("\xF4\x8F\xBF\xBF"), 4);
+    EXPECT_EQ(sequence("\x80"), -1);              // a continuation byte cannot lead
+    EXPECT_EQ(sequence("\xC1\xBF"), -1);          // overlong two-byte form
+    EXPECT_EQ(sequence("\xF5\x80\x80\x80"), -1);  // no lead byte above F4
+    EXPECT_EQ(sequence("\xE2\x82"), -2);          // cut short: both bytes are one bad character
+    EXPECT_EQ(sequence("\xED\xA0\x80"), -1);      // surrogate: refused at the second byte
+    EXPECT_EQ(sequence("\xF0\x9F\x98x"), -3);
+}
+
+TEST(TextUtf8, RepairReplacesEachBadByteAndKeepsValidSequences) {
+    const std::string mark = "\xEF\xBF\xBD";
+    EXPECT_EQ(qm::replace_invalid_utf8("caf\xC3\xA9 \xF0\x9F\x98\x80"), "caf\xC3\xA9 \xF0\x9F\x98\x80");
+    EXPECT_EQ(qm::replace_invalid_utf8("caf\xE9!"), "caf" + mark + "!");
+    EXPECT_EQ(qm::replace_invalid_utf8("\xE2\x82"), mark + mark);  // a truncated sequence is two bad bytes
+    EXPECT_EQ(qm::replace_invalid_utf8("\xC2\xE2\x82\xAC"), mark + "\xE2\x82\xAC");
+    EXPECT_EQ(qm::replace_invalid_utf8(std::string("a\0\xED\xA0\x80", 5)), std::string("a\0", 2) + mark + mark + mark);
+    EXPECT_TRUE(qm::is_valid_utf8(qm::replace_invalid_utf8("\xFF\xC0\x80\xF4\x90\x80\x80")));
+}
+
+TEST(TextCase, ComparisonIgnoresOnlyTheCaseOfAsciiLetters) {
+    EXPECT_TRUE(qm::equal_ignoring_ascii_case("Content-Length", "content-LENGTH"));
+    EXPECT_TRUE(qm::equal_ignoring_ascii_case("", ""));
+    EXPECT_FALSE(qm::equal_ignoring_ascii_case("Host", "Hos"));
+    EXPECT_FALSE(qm::equal_ignoring_ascii_case("Host", "Hosts"));
+    EXPECT_FALSE(qm::equal_ignoring_ascii_case("@[`{", "`{@["));        // neighbours of the letters are not letters
+    EXPECT_FALSE(qm::equal_ignoring_ascii_case("\xC3\x89", "\xC3\xA9"));  // nor is anything beyond ASCII
+}
+
+TEST(TextFileStem, NameWithoutFolderAndLastExtension) {
+    EXPECT_EQ(qm::file_stem("C:\\Program Files\\App\\Tool.v2.EXE"), "Tool.v2");
+    EXPECT_EQ(qm::file_stem("/usr/lib/systemd/system/cron.service"), "cron");
+    EXPECT_EQ(qm::file_stem("C:/mixed\\sep/name"), "name");
+    EXPECT_EQ(qm::file_stem("folder.d/plain"), "plain");  // a dot in a folder is no extension
+    EXPECT_EQ(qm::file_stem(".profile"), "");
+    EXPECT_EQ(qm::file_stem("ends\\"), "");
+    EXPECT_EQ(qm::file_stem(""), "");
 }
 
 TEST(TextBasics, TrimLowerAndControlCharacters) {
