@@ -201,11 +201,6 @@ bool get_flag(const JsonValue& object, std::string_view key) {
     return value != nullptr && value->is_bool() && value->as_bool();
 }
 
-std::optional<std::string> as_text(const JsonValue& value) {
-    if (!value.is_string()) return std::nullopt;
-    return value.as_string();
-}
-
 std::uint64_t get_count(const JsonValue& object, std::string_view key) {
     const JsonValue* value = get(object, key);
     if (value == nullptr || !value->is_number()) return 0;

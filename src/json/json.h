@@ -144,7 +144,6 @@ private:
 [[nodiscard]] std::string get_text(const JsonValue& object, std::string_view key);
 // True only for the boolean true.
 [[nodiscard]] bool get_flag(const JsonValue& object, std::string_view key);
-[[nodiscard]] std::optional<std::string> as_text(const JsonValue& value);
 // A number truncated towards zero; 0 when missing, not a number, negative or
 // NaN; the largest value for anything at or above 2^64.
 [[nodiscard]] std::uint64_t get_count(const JsonValue& object, std::string_view key);

@@ -74,28 +74,6 @@ std::string replace_characters(std::string_view text, Predicate unwanted) {
     return out;
 }
 
-std::string escape(std::string_view text, bool apostrophe) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 8);
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'':
-                if (apostrophe) {
-                    out += "&apos;";
-                } else {
-                    out += c;
-                }
-                break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
 bool ends_with_program_extension(std::string_view part) {
     if (part.size() < 4) return false;
     const std::string tail = to_lower_ascii(part.substr(part.size() - 4));
@@ -194,10 +172,6 @@ std::string replace_control_characters(std::string_view text, bool keep_line_fee
     });
 }
 
-std::string escape_markup(std::string_view text) { return escape(text, true); }
-
-std::string escape_markup_keep_apostrophe(std::string_view text) { return escape(text, false); }
-
 std::string shorten(std::string_view text, std::size_t limit) {
     if (count_characters(text) <= limit) return std::string(text);
     if (limit == 0) return std::string(ellipsis);
@@ -206,14 +180,6 @@ std::string shorten(std::string_view text, std::size_t limit) {
     std::string out(text.substr(0, end));
     out += ellipsis;
     return out;
-}
-
-std::string cut_output(std::string_view out, std::string_view err) {
-    std::string joined = trim(out);
-    const std::string trimmed_err = trim(err);
-    if (!joined.empty() && !trimmed_err.empty()) joined += '\n';
-    joined += trimmed_err;
-    return shorten(joined, 200);
 }
 
 bool equal_fixed_time(std::string_view a, std::string_view b) {

@@ -1,9 +1,8 @@
 // Small text routines shared by every subsystem: UTF-8 checks, repair and
-// counting, ASCII case, markup escaping, shortening for messages, trimming, a
-// comparison whose duration does not depend on where two texts differ, file
-// stems and command-line splitting. Texts are UTF-8 byte strings; nothing
-// here fails or throws on malformed input. All functions are pure and
-// thread-safe.
+// counting, ASCII case, shortening for messages, trimming, a comparison whose
+// duration does not depend on where two texts differ, file stems and
+// command-line splitting. Texts are UTF-8 byte strings; nothing here fails or
+// throws on malformed input. All functions are pure and thread-safe.
 #pragma once
 
 #include <cstddef>
@@ -53,20 +52,10 @@ void append_utf8(std::string& out, char32_t code_point);
 // `keep_line_feeds` a line feed stays as it is.
 [[nodiscard]] std::string replace_control_characters(std::string_view text, bool keep_line_feeds);
 
-// "&" "<" ">" '"' "'" replaced by their markup entities.
-[[nodiscard]] std::string escape_markup(std::string_view text);
-// The same, but the apostrophe stays as it is.
-[[nodiscard]] std::string escape_markup_keep_apostrophe(std::string_view text);
-
 // The text itself when it has at most `limit` characters, otherwise its first
 // limit - 1 characters and "…" (U+2026), so the result has exactly `limit`
 // characters. A non-empty text with limit 0 gives "…".
 [[nodiscard]] std::string shorten(std::string_view text, std::size_t limit);
-
-// A child program's output as shown in messages: trimmed standard output and
-// trimmed standard error, joined by a line feed when both are non-empty,
-// shortened to 200 characters.
-[[nodiscard]] std::string cut_output(std::string_view out, std::string_view err);
 
 // True when both byte strings are equal. The work done depends only on the
 // longer length, never on where (or whether) the bytes differ.

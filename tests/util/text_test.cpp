@@ -114,15 +114,6 @@ TEST(TextControls, ReplacedForTheTerminalKeepingOnlyWhatIsAsked) {
     EXPECT_EQ(qm::replace_control_characters(plain, false), plain);
 }
 
-TEST(TextEscape, ReplacesTheMarkupCharacters) {
-    EXPECT_EQ(qm::escape_markup("<b>Bad Inc</b>"), "&lt;b&gt;Bad Inc&lt;/b&gt;");
-    EXPECT_EQ(qm::escape_markup("a&b \"c\" 'd'"), "a&amp;b &quot;c&quot; &apos;d&apos;");
-    EXPECT_EQ(qm::escape_markup("&amp;"), "&amp;amp;");  // escaping twice shows the entity
-    EXPECT_EQ(qm::escape_markup_keep_apostrophe("<it's \"x\" & y>"), "&lt;it's &quot;x&quot; &amp; y&gt;");
-    EXPECT_EQ(qm::escape_markup("caf\xC3\xA9"), "caf\xC3\xA9");
-    EXPECT_EQ(qm::escape_markup(""), "");
-}
-
 TEST(TextShorten, KeepsShortTextsAndCutsAtCharacterBoundaries) {
     const std::string ellipsis = "\xE2\x80\xA6";
     EXPECT_EQ(qm::shorten("abcde", 5), "abcde");
@@ -139,16 +130,6 @@ TEST(TextShorten, KeepsShortTextsAndCutsAtCharacterBoundaries) {
     EXPECT_EQ(qm::shorten("\xE9\xE9\xE9", 2), "\xE9" + ellipsis);
     const std::string long_text(500, 'x');
     EXPECT_EQ(qm::count_characters(qm::shorten(long_text, 160)), 160u);
-}
-
-TEST(TextCutOutput, JoinsTrimmedStreamsAndShortensTo200) {
-    EXPECT_EQ(qm::cut_output("  out \r\n", "\n err \n"), "out\nerr");
-    EXPECT_EQ(qm::cut_output("", " err "), "err");
-    EXPECT_EQ(qm::cut_output("out", "  \r\n"), "out");
-    EXPECT_EQ(qm::cut_output("", ""), "");
-    const std::string cut = qm::cut_output(std::string(150, 'o'), std::string(150, 'e'));
-    EXPECT_EQ(qm::count_characters(cut), 200u);
-    EXPECT_EQ(cut, std::string(150, 'o') + "\n" + std::string(48, 'e') + "\xE2\x80\xA6");
 }
 
 TEST(TextEqualFixedTime, ComparesWholeLengthsAndEveryByte) {
