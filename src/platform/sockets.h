@@ -10,21 +10,29 @@
 #include <string>
 #include <string_view>
 
+#include "platform/unique_handle.h"
 #include "util/result.h"
 
 namespace qm::os {
 
+// The system's socket as a number wide enough for either system's type
+// (a descriptor, or a SOCKET whose INVALID_SOCKET is all ones, so -1).
+struct SocketPolicy {
+    using Native = std::intptr_t;
+    static Native none() noexcept { return -1; }
+    static bool is_valid(Native native) noexcept { return native != -1; }
+    static void close(Native native) noexcept;  // close or closesocket
+};
+
 // An owned connected or listening socket; closed when destroyed or replaced.
 class Socket {
 public:
-    Socket() = default;
-    ~Socket();
-    Socket(Socket&& other) noexcept;
-    Socket& operator=(Socket&& other) noexcept;
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
+    using Native = SocketPolicy::Native;
 
-    [[nodiscard]] bool valid() const;
+    Socket() = default;
+    explicit Socket(Native native) : handle_(native) {}
+
+    [[nodiscard]] bool valid() const { return handle_.valid(); }
 
     // Receives up to `capacity` bytes into `buffer`. 0 means the peer closed
     // the connection; a failure or an expired receive timeout is an error.
@@ -46,17 +54,13 @@ public:
     // For a listening socket: the port it is bound to.
     [[nodiscard]] Result<std::uint16_t> local_port() const;
 
-    void close();
-
-    using Native = std::intptr_t;
-    explicit Socket(Native native) : native_(native) {}
+    void close() { handle_.reset(); }
 
     // The system's socket, still owned by this object.
-    [[nodiscard]] Native native_handle() const { return native_; }
+    [[nodiscard]] Native native_handle() const { return handle_.get(); }
 
 private:
-    static constexpr Native invalid_native = -1;
-    Native native_ = invalid_native;
+    UniqueHandle<SocketPolicy> handle_;
 };
 
 // Binds to 127.0.0.1 only (port 0 lets the system choose) and listens.

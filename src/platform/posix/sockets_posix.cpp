@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <system_error>
-#include <utility>
 
 #include "platform/sockets.h"
 
@@ -44,28 +43,11 @@ Result<Socket> new_stream_socket() {
 
 }  // namespace
 
-Socket::~Socket() { close(); }
-
-Socket::Socket(Socket&& other) noexcept : native_(std::exchange(other.native_, invalid_native)) {}
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-    if (this != &other) {
-        close();
-        native_ = std::exchange(other.native_, invalid_native);
-    }
-    return *this;
-}
-
-bool Socket::valid() const { return native_ != invalid_native; }
-
-void Socket::close() {
-    if (valid()) ::close(fd_of(native_));
-    native_ = invalid_native;
-}
+void SocketPolicy::close(Native native) noexcept { ::close(fd_of(native)); }
 
 Result<std::size_t> Socket::receive(char* buffer, std::size_t capacity) {
     for (;;) {
-        ssize_t n = ::recv(fd_of(native_), buffer, capacity, 0);
+        ssize_t n = ::recv(fd_of(native_handle()), buffer, capacity, 0);
         if (n >= 0) return static_cast<std::size_t>(n);
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) return fail("Receiving timed out.");
@@ -77,7 +59,7 @@ Result<void> Socket::send_all(std::string_view data) {
     while (!data.empty()) {
         // MSG_NOSIGNAL: a peer that has gone away is an error here, never a
         // SIGPIPE that ends the process.
-        ssize_t n = ::send(fd_of(native_), data.data(), data.size(), MSG_NOSIGNAL);
+        ssize_t n = ::send(fd_of(native_handle()), data.data(), data.size(), MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) return fail("Sending timed out.");
@@ -91,20 +73,20 @@ Result<void> Socket::send_all(std::string_view data) {
 Result<void> Socket::set_timeouts(std::chrono::milliseconds receive_limit, std::chrono::milliseconds send_limit) {
     timeval receive = to_timeval(receive_limit);
     timeval send = to_timeval(send_limit);
-    if (::setsockopt(fd_of(native_), SOL_SOCKET, SO_RCVTIMEO, &receive, sizeof receive) != 0 ||
-        ::setsockopt(fd_of(native_), SOL_SOCKET, SO_SNDTIMEO, &send, sizeof send) != 0) {
+    if (::setsockopt(fd_of(native_handle()), SOL_SOCKET, SO_RCVTIMEO, &receive, sizeof receive) != 0 ||
+        ::setsockopt(fd_of(native_handle()), SOL_SOCKET, SO_SNDTIMEO, &send, sizeof send) != 0) {
         return fail(failure("Could not set the socket's time limits", errno));
     }
     return {};
 }
 
 void Socket::shutdown_send() {
-    if (valid()) ::shutdown(fd_of(native_), SHUT_WR);
+    if (valid()) ::shutdown(fd_of(native_handle()), SHUT_WR);
 }
 
 Result<Socket> Socket::accept_one() {
     for (;;) {
-        int fd = ::accept4(fd_of(native_), nullptr, nullptr, SOCK_CLOEXEC);
+        int fd = ::accept4(fd_of(native_handle()), nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) return Socket(static_cast<Native>(fd));
         // A connection that was reset before it was taken is not the
         // listener's failure; wait for the next one.
@@ -117,7 +99,7 @@ Result<Socket> Socket::accept_one() {
 Result<std::uint16_t> Socket::local_port() const {
     sockaddr_in address{};
     socklen_t length = sizeof address;
-    if (::getsockname(fd_of(native_), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (::getsockname(fd_of(native_handle()), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         return fail(failure("Could not read the socket's port", errno));
     }
     return ntohs(address.sin_port);

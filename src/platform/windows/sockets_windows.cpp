@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <utility>
 
 #include "platform/sockets.h"
 #include "platform/windows/wide.h"
@@ -69,27 +68,10 @@ Result<Socket> new_stream_socket() {
 
 }  // namespace
 
-Socket::~Socket() { close(); }
-
-Socket::Socket(Socket&& other) noexcept : native_(std::exchange(other.native_, invalid_native)) {}
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-    if (this != &other) {
-        close();
-        native_ = std::exchange(other.native_, invalid_native);
-    }
-    return *this;
-}
-
-bool Socket::valid() const { return native_ != invalid_native; }
-
-void Socket::close() {
-    if (valid()) ::closesocket(socket_of(native_));
-    native_ = invalid_native;
-}
+void SocketPolicy::close(Native native) noexcept { ::closesocket(socket_of(native)); }
 
 Result<std::size_t> Socket::receive(char* buffer, std::size_t capacity) {
-    int n = ::recv(socket_of(native_), buffer, static_cast<int>(std::min<std::size_t>(capacity, INT_MAX)), 0);
+    int n = ::recv(socket_of(native_handle()), buffer, static_cast<int>(std::min<std::size_t>(capacity, INT_MAX)), 0);
     if (n >= 0) return static_cast<std::size_t>(n);
     int code = ::WSAGetLastError();
     if (code == WSAETIMEDOUT) return fail("Receiving timed out.");
@@ -98,7 +80,7 @@ Result<std::size_t> Socket::receive(char* buffer, std::size_t capacity) {
 
 Result<void> Socket::send_all(std::string_view data) {
     while (!data.empty()) {
-        int n = ::send(socket_of(native_), data.data(), static_cast<int>(std::min<std::size_t>(data.size(), 1u << 20)), 0);
+        int n = ::send(socket_of(native_handle()), data.data(), static_cast<int>(std::min<std::size_t>(data.size(), 1u << 20)), 0);
         if (n == SOCKET_ERROR) {
             int code = ::WSAGetLastError();
             if (code == WSAETIMEDOUT) return fail("Sending timed out.");
@@ -112,9 +94,9 @@ Result<void> Socket::send_all(std::string_view data) {
 Result<void> Socket::set_timeouts(std::chrono::milliseconds receive_limit, std::chrono::milliseconds send_limit) {
     DWORD receive = to_milliseconds(receive_limit);
     DWORD send = to_milliseconds(send_limit);
-    if (::setsockopt(socket_of(native_), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&receive),
+    if (::setsockopt(socket_of(native_handle()), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&receive),
                      sizeof receive) != 0 ||
-        ::setsockopt(socket_of(native_), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&send),
+        ::setsockopt(socket_of(native_handle()), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&send),
                      sizeof send) != 0) {
         return fail(failure("Could not set the socket's time limits", ::WSAGetLastError()));
     }
@@ -122,12 +104,12 @@ Result<void> Socket::set_timeouts(std::chrono::milliseconds receive_limit, std::
 }
 
 void Socket::shutdown_send() {
-    if (valid()) ::shutdown(socket_of(native_), SD_SEND);
+    if (valid()) ::shutdown(socket_of(native_handle()), SD_SEND);
 }
 
 Result<Socket> Socket::accept_one() {
     for (;;) {
-        SOCKET s = ::accept(socket_of(native_), nullptr, nullptr);
+        SOCKET s = ::accept(socket_of(native_handle()), nullptr, nullptr);
         if (s != INVALID_SOCKET) {
             ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
             return Socket(static_cast<Native>(s));
@@ -144,7 +126,7 @@ Result<Socket> Socket::accept_one() {
 Result<std::uint16_t> Socket::local_port() const {
     sockaddr_in address{};
     int length = sizeof address;
-    if (::getsockname(socket_of(native_), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (::getsockname(socket_of(native_handle()), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         return fail(failure("Could not read the socket's port", ::WSAGetLastError()));
     }
     return ntohs(address.sin_port);
