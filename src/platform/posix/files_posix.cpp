@@ -10,7 +10,8 @@
 #include <system_error>
 
 #include "platform/files.h"
-#include "platform/random.h"
+#include "platform/posix/descriptor.h"
+#include "platform/random_hex.h"
 
 namespace qm::os {
 
@@ -22,30 +23,7 @@ std::string failure(std::string_view action, std::string_view path, int code) {
            std::system_category().message(code) + ".";
 }
 
-// Closes a descriptor when the scope ends.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() { reset(); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    [[nodiscard]] int get() const { return fd_; }
-    [[nodiscard]] bool valid() const { return fd_ >= 0; }
-    // Closes now and reports close's own failure, which for a written file
-    // can be the first sign of a lost write.
-    int close_now() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd >= 0 ? ::close(fd) : 0;
-    }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
+using posix::Descriptor;
 
 int open_retrying(const char* path, int flags, mode_t mode = 0) {
     for (;;) {
@@ -74,16 +52,6 @@ std::string folder_of(const std::string& path) {
     return path.substr(0, slash);
 }
 
-std::string hex(std::string_view bytes) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned char c : bytes) {
-        text.push_back(digits[c >> 4]);
-        text.push_back(digits[c & 15]);
-    }
-    return text;
-}
-
 // Why `path` cannot be written when no temporary file could be made beside
 // it (`code`). The folder's refusal alone would misdescribe an existing file
 // (/proc/version is "No such file or directory" that way), so a regular file
@@ -97,6 +65,23 @@ std::string temporary_failure(const std::string& path, int code) {
     if (!target.valid()) return failure("Could not write", path, errno);
     return "Could not write " + path + ": no temporary file can be made in its folder (" +
            std::system_category().message(code) + ").";
+}
+
+// Appends `data` with one write call, then closes the file. With O_APPEND the
+// kernel places the whole buffer at the end in one step, so lines of
+// concurrent writers never interleave. Looping over a short write would split
+// the line, so a short write is reported instead.
+Result<void> append_in_one_write(Descriptor& fd, const std::string& path, std::string_view data) {
+    ssize_t n = -1;
+    do {
+        n = ::write(fd.get(), data.data(), data.size());
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return fail(failure("Could not append to", path, errno));
+    if (static_cast<std::size_t>(n) != data.size()) {
+        return fail("Could not append to " + path + ": only part of the data was written.");
+    }
+    if (posix::close_reporting(fd) != 0) return fail(failure("Could not append to", path, errno));
+    return {};
 }
 
 // Makes a rename durable: the folder's entry is flushed as well.
@@ -212,13 +197,13 @@ Result<std::string> read_file_end(const std::string& path, std::uint64_t max_byt
 
 Result<void> write_file_replace(const std::string& path, std::string_view data) {
     std::string temporary;
-    Descriptor fd(-1);
+    Descriptor fd;
     // A random name in the target's folder: the rename then never crosses a
     // file system, and two writers of the same file never share a temporary.
     for (int attempt = 0; attempt < 8 && !fd.valid(); ++attempt) {
-        std::optional<std::string> noise = random_bytes(8);
+        std::optional<std::string> noise = random_hex(8);
         if (!noise) return fail("Could not write " + path + ": no random name for the temporary file.");
-        temporary = path + "." + hex(*noise) + ".tmp";
+        temporary = path + "." + *noise + ".tmp";
         fd.reset(open_retrying(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
         if (!fd.valid() && errno != EEXIST) return fail(temporary_failure(path, errno));
     }
@@ -226,7 +211,7 @@ Result<void> write_file_replace(const std::string& path, std::string_view data) 
 
     int code = write_whole(fd.get(), data);
     if (code == 0 && ::fsync(fd.get()) != 0) code = errno;
-    if (fd.close_now() != 0 && code == 0) code = errno;
+    if (posix::close_reporting(fd) != 0 && code == 0) code = errno;
     if (code == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) code = errno;
     if (code != 0) {
         ::unlink(temporary.c_str());
@@ -251,20 +236,7 @@ Result<void> write_file_replace_regular(const std::string& path, std::string_vie
 Result<void> append_to_file(const std::string& path, std::string_view data) {
     Descriptor fd(open_retrying(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666));
     if (!fd.valid()) return fail(failure("Could not append to", path, errno));
-    // One write call: with O_APPEND the kernel places the whole buffer at the
-    // end in one step, so lines of concurrent writers never interleave.
-    // Looping over a short write would split the line, so a short write is
-    // reported instead.
-    ssize_t n = -1;
-    do {
-        n = ::write(fd.get(), data.data(), data.size());
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) return fail(failure("Could not append to", path, errno));
-    if (static_cast<std::size_t>(n) != data.size()) {
-        return fail("Could not append to " + path + ": only part of the data was written.");
-    }
-    if (fd.close_now() != 0) return fail(failure("Could not append to", path, errno));
-    return {};
+    return append_in_one_write(fd, path, data);
 }
 
 Result<void> append_line(const std::string& path, std::string_view line) {
@@ -295,17 +267,7 @@ Result<void> append_line(const std::string& path, std::string_view line) {
     data.reserve(line.size() + 1);
     if (!at_line_start) data.push_back('\n');
     data.append(line);
-    // One write call, for the reasons given in append_to_file.
-    ssize_t n = -1;
-    do {
-        n = ::write(fd.get(), data.data(), data.size());
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) return fail(failure("Could not append to", path, errno));
-    if (static_cast<std::size_t>(n) != data.size()) {
-        return fail("Could not append to " + path + ": only part of the data was written.");
-    }
-    if (fd.close_now() != 0) return fail(failure("Could not append to", path, errno));
-    return {};
+    return append_in_one_write(fd, path, data);
 }
 
 Result<bool> create_folder(const std::string& path) {

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "platform/files.h"
-#include "platform/random.h"
+#include "platform/random_hex.h"
 #include "platform/windows/handle.h"
 #include "platform/windows/system_error.h"
 #include "platform/windows/wide.h"
@@ -24,16 +24,6 @@ bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 bool is_missing_code(DWORD code) {
     return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
-}
-
-std::string hex(std::string_view bytes) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned char c : bytes) {
-        text.push_back(digits[c >> 4]);
-        text.push_back(digits[c & 15]);
-    }
-    return text;
 }
 
 std::int64_t unix_seconds(FILETIME time) {
@@ -56,6 +46,20 @@ DWORD write_whole(HANDLE file, std::string_view data) {
         data.remove_prefix(written);
     }
     return 0;
+}
+
+// Writes `data` (under 4 GB) to a file opened for appending with one call,
+// so it lands at the end as one piece; a short write is reported, never
+// completed by a second write that could split the line.
+Result<void> append_in_one_write(HANDLE file, const std::string& path, std::string_view data) {
+    DWORD written = 0;
+    if (!::WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr)) {
+        return fail(failure("Could not append to", path, ::GetLastError()));
+    }
+    if (written != data.size()) {
+        return fail("Could not append to " + path + ": only part of the data was written.");
+    }
+    return {};
 }
 
 // Replacing a file can meet a reader (an indexer, a virus scanner) that holds
@@ -223,11 +227,9 @@ Result<void> write_file_replace(const std::string& path, std::string_view data) 
     // A random name in the target's folder, so the final move stays on one
     // volume and two writers of the same file never share a temporary.
     for (int attempt = 0; attempt < 8 && !file.valid(); ++attempt) {
-        std::optional<std::string> noise = random_bytes(8);
+        std::optional<std::string> noise = random_hex(8);
         if (!noise) return fail("Could not write " + path + ": no random name for the temporary file.");
-        std::string suffix = ".";
-        suffix.append(hex(*noise)).append(".tmp");
-        temporary = target + win::to_wide(suffix);
+        temporary = target + win::to_wide("." + *noise + ".tmp");
         file.reset(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
         if (const DWORD code = ::GetLastError(); !file.valid() && code != ERROR_FILE_EXISTS) {
@@ -279,14 +281,7 @@ Result<void> append_to_file(const std::string& path, std::string_view data) {
     win::Handle file(::CreateFileW(win::to_wide(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE, share_all,
                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return fail(failure("Could not append to", path, ::GetLastError()));
-    DWORD written = 0;
-    if (!::WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr)) {
-        return fail(failure("Could not append to", path, ::GetLastError()));
-    }
-    if (written != data.size()) {
-        return fail("Could not append to " + path + ": only part of the data was written.");
-    }
-    return {};
+    return append_in_one_write(file.get(), path, data);
 }
 
 Result<void> append_line(const std::string& path, std::string_view line) {
@@ -325,14 +320,7 @@ Result<void> append_line(const std::string& path, std::string_view line) {
     data.reserve(line.size() + 1);
     if (!at_line_start) data.push_back('\n');
     data.append(line);
-    DWORD written = 0;
-    if (!::WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr)) {
-        return fail(failure("Could not append to", path, ::GetLastError()));
-    }
-    if (written != data.size()) {
-        return fail("Could not append to " + path + ": only part of the data was written.");
-    }
-    return {};
+    return append_in_one_write(file.get(), path, data);
 }
 
 Result<bool> create_folder(const std::string& path) {
