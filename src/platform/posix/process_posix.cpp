@@ -5,15 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <system_error>
-#include <thread>
 
+#include "platform/child_run.h"
+#include "platform/posix/descriptor.h"
 #include "platform/process.h"
 
 extern char** environ;
@@ -22,29 +20,7 @@ namespace qm::os {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-constexpr auto poll_interval = std::chrono::milliseconds(8);
-// How long output is still collected after the child has ended when
-// something else (a program the child started) keeps its pipes open.
-constexpr auto drain_grace = std::chrono::seconds(1);
-
-class Descriptor {
-public:
-    Descriptor() = default;
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() { reset(); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    [[nodiscard]] int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_ = -1;
-};
+using posix::Descriptor;
 
 struct Pipe {
     Descriptor read_end;
@@ -61,27 +37,8 @@ int make_pipe(Pipe& pipe, int extra_flags = 0) {
     return 0;
 }
 
-// Counts finished reader threads so the runner can wait for them with a deadline.
-class ReaderCount {
-public:
-    void finished() {
-        std::lock_guard lock(mutex_);
-        ++finished_;
-        changed_.notify_all();
-    }
-    bool wait_all(int total, Clock::time_point deadline) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_until(lock, deadline, [&] { return finished_ >= total; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    int finished_ = 0;
-};
-
 // Reads `fd` to its end into `sink`, or until something is written to `stop_fd`.
-void drain(int fd, int stop_fd, std::string& sink, ReaderCount& count) {
+void drain(int fd, int stop_fd, std::string& sink) {
     pollfd watched[2] = {{fd, POLLIN, 0}, {stop_fd, POLLIN, 0}};
     char buffer[65536];
     for (;;) {
@@ -98,7 +55,6 @@ void drain(int fd, int stop_fd, std::string& sink, ReaderCount& count) {
             break;
         }
     }
-    count.finished();
 }
 
 // Whether a bare program name names an existing file in some PATH folder.
@@ -147,12 +103,7 @@ std::string invalid_request_reason(const ChildRequest& request) {
     for (const std::string& argument : request.arguments) {
         if (has_zero_byte(argument)) return "an argument contains a zero byte";
     }
-    for (const auto& [name, value] : request.extra_environment) {
-        if (name.empty() || name.find('=') != std::string::npos || has_zero_byte(name) || has_zero_byte(value)) {
-            return "the environment variable name \"" + name + "\" cannot be passed on";
-        }
-    }
-    return {};
+    return environment_refusal(request);
 }
 
 std::uint32_t exit_code_of(int status) {
@@ -203,24 +154,18 @@ private:
 }  // namespace
 
 ChildBytes run_child(const ChildRequest& request) {
-    ChildBytes result;
-    auto not_started = [&](const std::string& reason) {
-        result.err = request.program + ": " + reason;
-        return result;
-    };
-    if (std::string reason = invalid_request_reason(request); !reason.empty()) return not_started(reason);
+    if (std::string reason = invalid_request_reason(request); !reason.empty()) return not_started(request, reason);
+    auto start_failure = [&](int code) { return not_started(request, start_failure_reason(request.program, code)); };
 
     Pipe out_pipe;
     Pipe err_pipe;
     Pipe stop_pipe;
-    if (int code = make_pipe(out_pipe)) return not_started(start_failure_reason(request.program, code));
-    if (int code = make_pipe(err_pipe)) return not_started(start_failure_reason(request.program, code));
-    if (int code = make_pipe(stop_pipe, O_NONBLOCK)) return not_started(start_failure_reason(request.program, code));
+    if (int code = make_pipe(out_pipe)) return start_failure(code);
+    if (int code = make_pipe(err_pipe)) return start_failure(code);
+    if (int code = make_pipe(stop_pipe, O_NONBLOCK)) return start_failure(code);
 
     SpawnSettings settings;
-    if (int code = settings.prepare(out_pipe.write_end.get(), err_pipe.write_end.get())) {
-        return not_started(start_failure_reason(request.program, code));
-    }
+    if (int code = settings.prepare(out_pipe.write_end.get(), err_pipe.write_end.get())) return start_failure(code);
 
     std::vector<std::string> environment = child_environment(request);
     std::vector<char*> envp;
@@ -236,28 +181,16 @@ ChildBytes run_child(const ChildRequest& request) {
     // The readers start first, so a failure to make a thread happens before
     // any child exists. They see the end of their pipe once the child and
     // the write ends held here are closed.
-    std::string out_bytes;
-    std::string err_bytes;
-    ReaderCount readers_done;
-    std::thread out_reader;
-    std::thread err_reader;
-    auto stop_readers = [&] {
+    ChildOutput output([&] {
         char wake = 1;
         [[maybe_unused]] ssize_t ignored = ::write(stop_pipe.write_end.get(), &wake, 1);
-    };
-    auto join_readers = [&] {
-        if (out_reader.joinable()) out_reader.join();
-        if (err_reader.joinable()) err_reader.join();
-    };
-    try {
-        out_reader = std::thread(drain, out_pipe.read_end.get(), stop_pipe.read_end.get(), std::ref(out_bytes),
-                                 std::ref(readers_done));
-        err_reader = std::thread(drain, err_pipe.read_end.get(), stop_pipe.read_end.get(), std::ref(err_bytes),
-                                 std::ref(readers_done));
-    } catch (const std::system_error&) {
-        stop_readers();
-        join_readers();
-        return not_started("could not start a thread to read its output");
+    });
+    const int stop_fd = stop_pipe.read_end.get();
+    const int out_fd = out_pipe.read_end.get();
+    const int err_fd = err_pipe.read_end.get();
+    if (!output.start([=](std::string& sink) { drain(out_fd, stop_fd, sink); },
+                      [=](std::string& sink) { drain(err_fd, stop_fd, sink); })) {
+        return not_started(request, "could not start a thread to read its output");
     }
 
     pid_t pid = 0;
@@ -266,41 +199,27 @@ ChildBytes run_child(const ChildRequest& request) {
     out_pipe.write_end.reset();
     err_pipe.write_end.reset();
     if (spawn_code != 0) {
-        stop_readers();
-        join_readers();
-        return not_started(start_failure_reason(request.program, spawn_code));
+        output.stop();
+        return start_failure(spawn_code);
     }
-    result.started = true;
-
-    const Clock::time_point start = Clock::now();
-    const Clock::time_point deadline = start + request.time_limit;
-    for (;;) {
-        int status = 0;
-        pid_t ended = ::waitpid(pid, &status, WNOHANG);
-        if (ended == pid) {
-            result.exit_code = exit_code_of(status);
-            break;
-        }
-        if (ended < 0 && errno != EINTR) break;  // waiting failed: no exit code
-        Clock::time_point now = Clock::now();
-        if (now >= deadline) {
+    return watch_started_child(
+        request, output,
+        [&](ChildBytes& result) {
+            int status = 0;
+            pid_t ended = ::waitpid(pid, &status, WNOHANG);
+            if (ended == pid) {
+                result.exit_code = exit_code_of(status);
+                return ChildState::ended;
+            }
+            // Waiting failed: no exit code.
+            return ended < 0 && errno != EINTR ? ChildState::lost : ChildState::running;
+        },
+        [&] {
+            int status = 0;
             ::kill(pid, SIGKILL);
             while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
             }
-            result.timed_out = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::min<Clock::duration>(poll_interval, deadline - now));
-    }
-
-    // Output is collected until both pipes close, but a program the child
-    // left behind with its pipes cannot hold the run past the time limit (or
-    // past a short grace after the child's end, when that is later).
-    if (!readers_done.wait_all(2, std::max(deadline, Clock::now() + drain_grace))) stop_readers();
-    join_readers();
-    result.out = std::move(out_bytes);
-    result.err = std::move(err_bytes);
-    return result;
+        });
 }
 
 }  // namespace qm::os

@@ -1,13 +1,8 @@
 #include <windows.h>
 
-#include <algorithm>
-#include <condition_variable>
-#include <mutex>
-#include <system_error>
-#include <thread>
-
+#include "platform/child_run.h"
 #include "platform/process.h"
-#include "platform/random.h"
+#include "platform/random_hex.h"
 #include "platform/windows/child_command.h"
 #include "platform/windows/handle.h"
 #include "platform/windows/wide.h"
@@ -16,12 +11,6 @@ namespace qm::os {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-constexpr auto poll_interval = std::chrono::milliseconds(8);
-// How long output is still collected after the child has ended when
-// something else (a program the child started) keeps its pipes open.
-constexpr auto drain_grace = std::chrono::seconds(1);
 // How long to wait for a child that was told to terminate.
 constexpr DWORD terminate_wait_ms = 10000;
 
@@ -36,27 +25,12 @@ std::string invalid_request_reason(const ChildRequest& request) {
     for (const std::string& argument : request.arguments) {
         if (has_zero(argument)) return "an argument contains a zero character";
     }
-    for (const auto& [name, value] : request.extra_environment) {
-        if (name.empty() || name.find('=') != std::string::npos || has_zero(name) || has_zero(value)) {
-            return "the environment variable name \"" + name + "\" cannot be passed on";
-        }
-    }
-    return {};
+    return environment_refusal(request);
 }
 
 std::string start_failure_reason(DWORD code) {
     if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return "cannot find the program";
     return win::error_text(code);
-}
-
-std::string hex(std::string_view bytes) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned char c : bytes) {
-        text.push_back(digits[c >> 4]);
-        text.push_back(digits[c & 15]);
-    }
-    return text;
 }
 
 struct OutputPipe {
@@ -69,10 +43,10 @@ struct OutputPipe {
 // a program left behind by the child that holds the pipe open can never keep
 // the run waiting past its limit.
 DWORD make_output_pipe(OutputPipe& pipe) {
-    std::optional<std::string> noise = random_bytes(12);
+    std::optional<std::string> noise = random_hex(12);
     if (!noise) return ERROR_GEN_FAILURE;
-    std::wstring name = win::to_wide("\\\\.\\pipe\\quillmoor-run-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                                     hex(*noise));
+    std::wstring name =
+        win::to_wide("\\\\.\\pipe\\quillmoor-run-" + std::to_string(::GetCurrentProcessId()) + "-" + *noise);
     pipe.read_end.reset(::CreateNamedPipeW(name.c_str(),
                                            PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
                                            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
@@ -85,27 +59,8 @@ DWORD make_output_pipe(OutputPipe& pipe) {
     return 0;
 }
 
-// Counts finished reader threads so the runner can wait for them with a deadline.
-class ReaderCount {
-public:
-    void finished() {
-        std::lock_guard lock(mutex_);
-        ++finished_;
-        changed_.notify_all();
-    }
-    bool wait_all(int total, Clock::time_point deadline) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_until(lock, deadline, [&] { return finished_ >= total; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    int finished_ = 0;
-};
-
 // Reads `pipe` to its end into `sink`, or until `stop` is signalled.
-void drain(HANDLE pipe, HANDLE stop, std::string& sink, ReaderCount& count) {
+void drain(HANDLE pipe, HANDLE stop, std::string& sink) {
     win::Handle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::string buffer(65536, '\0');
     while (event.valid()) {
@@ -125,7 +80,6 @@ void drain(HANDLE pipe, HANDLE stop, std::string& sink, ReaderCount& count) {
         if (!::GetOverlappedResult(pipe, &pending, &got, FALSE)) break;
         sink.append(buffer.data(), got);
     }
-    count.finished();
 }
 
 // Holds the attribute that limits inheritance to the listed handles, so
@@ -164,49 +118,33 @@ private:
 }  // namespace
 
 ChildBytes run_child(const ChildRequest& request) {
-    ChildBytes result;
-    auto not_started = [&](const std::string& reason) {
-        result.err = request.program + ": " + reason;
-        return result;
-    };
-    if (std::string reason = invalid_request_reason(request); !reason.empty()) return not_started(reason);
+    if (std::string reason = invalid_request_reason(request); !reason.empty()) return not_started(request, reason);
+    auto failed = [&](DWORD code) { return not_started(request, win::error_text(code)); };
 
     OutputPipe out_pipe;
     OutputPipe err_pipe;
-    if (DWORD code = make_output_pipe(out_pipe)) return not_started(win::error_text(code));
-    if (DWORD code = make_output_pipe(err_pipe)) return not_started(win::error_text(code));
+    if (DWORD code = make_output_pipe(out_pipe)) return failed(code);
+    if (DWORD code = make_output_pipe(err_pipe)) return failed(code);
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     win::Handle null_input(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!null_input.valid()) return not_started(win::error_text(::GetLastError()));
+    if (!null_input.valid()) return failed(::GetLastError());
     win::Handle stop_readers_event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!stop_readers_event.valid()) return not_started(win::error_text(::GetLastError()));
+    if (!stop_readers_event.valid()) return failed(::GetLastError());
 
     InheritedHandles inherited({null_input.get(), out_pipe.write_end.get(), err_pipe.write_end.get()});
-    if (DWORD code = inherited.prepare()) return not_started(win::error_text(code));
+    if (DWORD code = inherited.prepare()) return failed(code);
 
     // The readers start first, so a failure to make a thread happens before
     // any child exists. They see the end of their pipe once the child and
     // the write ends held here are closed.
-    std::string out_bytes;
-    std::string err_bytes;
-    ReaderCount readers_done;
-    std::thread out_reader;
-    std::thread err_reader;
-    auto stop_readers = [&] { ::SetEvent(stop_readers_event.get()); };
-    auto join_readers = [&] {
-        if (out_reader.joinable()) out_reader.join();
-        if (err_reader.joinable()) err_reader.join();
-    };
-    try {
-        out_reader = std::thread(drain, out_pipe.read_end.get(), stop_readers_event.get(), std::ref(out_bytes),
-                                 std::ref(readers_done));
-        err_reader = std::thread(drain, err_pipe.read_end.get(), stop_readers_event.get(), std::ref(err_bytes),
-                                 std::ref(readers_done));
-    } catch (const std::system_error&) {
-        stop_readers();
-        join_readers();
-        return not_started("could not start a thread to read its output");
+    const HANDLE stop = stop_readers_event.get();
+    const HANDLE out_read = out_pipe.read_end.get();
+    const HANDLE err_read = err_pipe.read_end.get();
+    ChildOutput output([stop] { ::SetEvent(stop); });
+    if (!output.start([=](std::string& sink) { drain(out_read, stop, sink); },
+                      [=](std::string& sink) { drain(err_read, stop, sink); })) {
+        return not_started(request, "could not start a thread to read its output");
     }
 
     STARTUPINFOEXW startup{};
@@ -233,48 +171,31 @@ ChildBytes run_child(const ChildRequest& request) {
     err_pipe.write_end.reset();
     null_input.reset();
     if (!created) {
-        stop_readers();
-        join_readers();
-        return not_started(start_failure_reason(create_error));
+        output.stop();
+        return not_started(request, start_failure_reason(create_error));
     }
     win::Handle process(started.hProcess);
     win::Handle thread(started.hThread);
     thread.reset();
-    result.started = true;
-
-    const Clock::time_point start = Clock::now();
-    const Clock::time_point deadline = start + request.time_limit;
-    for (;;) {
-        DWORD state = ::WaitForSingleObject(process.get(), 0);
-        if (state == WAIT_OBJECT_0) {
-            DWORD code = 0;
-            if (::GetExitCodeProcess(process.get(), &code)) result.exit_code = code;
-            break;
-        }
-        if (state != WAIT_TIMEOUT) {
+    return watch_started_child(
+        request, output,
+        [&](ChildBytes& result) {
+            DWORD state = ::WaitForSingleObject(process.get(), 0);
+            if (state == WAIT_OBJECT_0) {
+                DWORD code = 0;
+                if (::GetExitCodeProcess(process.get(), &code)) result.exit_code = code;
+                return ChildState::ended;
+            }
+            if (state == WAIT_TIMEOUT) return ChildState::running;
             // Waiting failed: the child is not watched any more, so it is
             // stopped rather than left running unobserved.
             ::TerminateProcess(process.get(), 1);
-            break;
-        }
-        Clock::time_point now = Clock::now();
-        if (now >= deadline) {
+            return ChildState::lost;
+        },
+        [&] {
             ::TerminateProcess(process.get(), 1);
             ::WaitForSingleObject(process.get(), terminate_wait_ms);
-            result.timed_out = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::min<Clock::duration>(poll_interval, deadline - now));
-    }
-
-    // Output is collected until both pipes close, but a program the child
-    // left behind with its pipes cannot hold the run past the time limit (or
-    // past a short grace after the child's end, when that is later).
-    if (!readers_done.wait_all(2, std::max(deadline, Clock::now() + drain_grace))) stop_readers();
-    join_readers();
-    result.out = std::move(out_bytes);
-    result.err = std::move(err_bytes);
-    return result;
+        });
 }
 
 }  // namespace qm::os
