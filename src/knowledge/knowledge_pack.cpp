@@ -236,10 +236,6 @@ Result<KnowledgeLocations> read_locations(const JsonValue* locations) {
     return out;
 }
 
-bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && to_lower_ascii(a) == to_lower_ascii(b);
-}
-
 void add_missing_texts(std::vector<std::string>& into, const std::vector<std::string>& more) {
     for (const std::string& text : more) {
         if (std::find(into.begin(), into.end(), text) == into.end()) into.push_back(text);
