@@ -10,11 +10,9 @@ namespace {
 
 int knowledge_status(CommandContext& context) {
     std::shared_ptr<const LoadedKnowledge> state = context.engine.knowledge().current();
-    std::size_t builtin_rules = 0;
-    for (const auto& list : state->builtin->rules) builtin_rules += list.size();
     const KnowledgeSettings& settings = state->settings;
 
-    std::string text = "Built-in knowledge:  " + state->builtin->version + " (" + std::to_string(builtin_rules) + " rules)\n";
+    std::string text = "Built-in knowledge:  " + state->builtin->version + " (" + std::to_string(state->builtin->rule_count()) + " rules)\n";
     if (state->pack_version.empty()) {
         text += "Installed update:    none\n";
     } else {
@@ -22,7 +20,7 @@ int knowledge_status(CommandContext& context) {
                 state->pack_description + "\n";
     }
     text += "Your own rules:      " + std::to_string(state->local_rules) + "\n";
-    text += "Update address:      " + (settings.url.empty() ? std::string(default_knowledge_url) : settings.url) + "\n";
+    text += "Update address:      " + settings.address() + "\n";
     text += std::string("Check at start-up:   ") + (settings.auto_check ? "yes" : "no (only when you ask)") + "\n";
     text += "Last checked:        " + (settings.last_check.empty() ? std::string("never") : settings.last_check) + "\n";
     context.streams.out(text);
@@ -32,8 +30,7 @@ int knowledge_status(CommandContext& context) {
 
 int knowledge_update(CommandContext& context) {
     std::string address = context.args.option_value("--url");
-    if (address.empty()) address = context.engine.knowledge().current()->settings.url;
-    if (address.empty()) address = default_knowledge_url;
+    if (address.empty()) address = context.engine.knowledge().current()->settings.address();
     context.streams.out("Looking for a knowledge update at " + address + " ...\n");
     Result<std::string> report = context.engine.knowledge().update(address);
     if (!report) {

@@ -251,6 +251,12 @@ const std::vector<KnowledgeRule>& KnowledgePack::rules_for(std::string_view plat
     return no_rules;
 }
 
+std::size_t KnowledgePack::rule_count() const {
+    std::size_t count = 0;
+    for (const std::vector<KnowledgeRule>& list : rules) count += list.size();
+    return count;
+}
+
 Result<KnowledgePack> parse_pack(std::string_view text) {
     if (text.size() > knowledge_pack_max_bytes) {
         return fail(std::string(knowledge_pack_too_large));

@@ -76,6 +76,8 @@ struct KnowledgePack {
 
     // The rules for "windows", "linux" or "macos"; none for any other name.
     [[nodiscard]] const std::vector<KnowledgeRule>& rules_for(std::string_view platform) const;
+    // Rules for every system together.
+    [[nodiscard]] std::size_t rule_count() const;
 };
 
 inline constexpr std::size_t knowledge_pack_max_bytes = 3145728;

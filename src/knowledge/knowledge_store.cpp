@@ -43,12 +43,6 @@ std::vector<std::string> pack_files_in(const std::string& folder) {
     return names;
 }
 
-std::size_t rule_count(const KnowledgePack& pack) {
-    std::size_t count = 0;
-    for (const auto& list : pack.rules) count += list.size();
-    return count;
-}
-
 json::JsonValue settings_json(const KnowledgeSettings& settings) {
     return json::ObjectBuilder()
             .flag("auto_check", settings.auto_check)
@@ -89,6 +83,8 @@ KnowledgeSettings parse_knowledge_settings(std::string_view text) {
     settings.last_result = json::get_text(*parsed, "last_result");
     return settings;
 }
+
+std::string KnowledgeSettings::address() const { return url.empty() ? std::string(default_knowledge_url) : url; }
 
 std::string LoadedKnowledge::installed_source() const {
     return pack_version.empty() ? std::string("local") : "update " + pack_version;
@@ -167,7 +163,7 @@ std::shared_ptr<const LoadedKnowledge> KnowledgeStore::load() {
         state->installed.rules = local->rules;
         state->installed.hints = local->hints;
         state->installed.locations = local->locations;
-        state->local_rules = rule_count(*local);
+        state->local_rules = local->rule_count();
     }
     if (newest && compare_versions(newest->version, state->builtin->version) > 0) {
         for (std::size_t i = 0; i < state->installed.rules.size(); ++i) {
@@ -201,14 +197,13 @@ json::JsonValue KnowledgeStore::status_json() {
     std::shared_ptr<const LoadedKnowledge> state = current();
     return json::ObjectBuilder()
             .string("builtin_version", state->builtin->version)
-            .count("builtin_rules", rule_count(*state->builtin))
+            .count("builtin_rules", state->builtin->rule_count())
             .string("pack_version", state->pack_version)
             .string("pack_published", state->pack_published)
             .string("pack_description", state->pack_description)
             .count("local_rules", state->local_rules)
             .flag("auto_check", state->settings.auto_check)
-            .string("url", state->settings.url.empty() ? std::string(default_knowledge_url)
-                    : state->settings.url)
+            .string("url", state->settings.address())
             .string("last_check", state->settings.last_check)
             .string("last_result", state->settings.last_result)
             .strings("notes", state->notes)
@@ -270,8 +265,7 @@ Result<std::string> KnowledgeStore::run_update(const std::string& address) {
 
 Result<std::string> KnowledgeStore::update(std::string address) {
     if (address.empty()) {
-        address = current()->settings.url;
-        if (address.empty()) address = default_knowledge_url;
+        address = current()->settings.address();
     }
     Result<std::string> report = run_update(address);
     record_run(report ? *report : "Failed: " + report.error());

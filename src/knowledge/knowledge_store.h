@@ -22,11 +22,17 @@
 
 namespace qm {
 
+inline constexpr std::string_view default_knowledge_url =
+    "https://quillmoor.moorfield-software.example/quillmoor/knowledge.json";
+
 struct KnowledgeSettings {
     bool auto_check = false;
     std::string url;  // empty: the default address
     std::string last_check;
     std::string last_result;
+
+    // The update address: the one set, else the default.
+    [[nodiscard]] std::string address() const;
 };
 
 // One loaded state of the store; never changed after it is built.
@@ -47,8 +53,6 @@ struct LoadedKnowledge {
     [[nodiscard]] const std::string& version_in_force() const;
 };
 
-inline constexpr std::string_view default_knowledge_url =
-    "https://quillmoor.moorfield-software.example/quillmoor/knowledge.json";
 
 class KnowledgeStore {
 public:

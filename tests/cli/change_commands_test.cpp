@@ -10,6 +10,7 @@
 #include "engine/backups.h"
 #include "engine/journal.h"
 #include "platform/files.h"
+#include "support/demo_engine.h"
 #include "support/run_program.h"
 
 namespace qm::cli {
@@ -89,26 +90,20 @@ TEST(ChangeCommands, SingleRunsOfTheProgram) {
     EXPECT_EQ(run({"restore", "nothing.json"}).err, "That backup was not found.\n");
 }
 
-class Session : public ::testing::Test {
+class Session : public test::DemoEngineTest {
 protected:
-    void SetUp() override {
-        folder_ = test::make_scratch_folder("session");
-        engine_ = std::make_unique<EngineContext>(std::make_unique<DemoPlatform>(false), data_folder_override(folder_));
-    }
-    void TearDown() override { (void)os::remove_tree(folder_); }
+    Session() : DemoEngineTest("session") {}
     Outcome run(std::vector<std::string> arguments) {
         Outcome r{0, "", ""};
         Streams streams{[&r](std::string_view t) { r.out.append(t); }, [&r](std::string_view t) { r.err.append(t); }};
-        r.code = run_command(arguments, streams, *engine_);
+        r.code = run_command(arguments, streams, engine());
         return r;
     }
-    std::string folder_;
-    std::unique_ptr<EngineContext> engine_;
 };
 
 TEST_F(Session, AWholeSessionOfWorkOnOneComputer) {
     ASSERT_EQ(run({"backup", "--label", "before"}).code, 0);
-    std::string backup_name = list_backups(*engine_).front().name;
+    std::string backup_name = list_backups(engine()).front().name;
 
     EXPECT_EQ(run({"disable", "Spotify"}).code, 0);
     EXPECT_EQ(run({"add", "vlc"}).code, 0);
@@ -140,7 +135,7 @@ TEST_F(Session, AWholeSessionOfWorkOnOneComputer) {
               std::string::npos);
 
     // Undo the removal: it asks first, then recreates.
-    std::vector<HistoryEntry> entries = journal_history(engine_->data_folder());
+    std::vector<HistoryEntry> entries = journal_history(engine().data_folder());
     ASSERT_EQ(entries.front().record.action, "remove");
     const std::string seq = std::to_string(entries.front().record.seq);
     Outcome asked = run({"undo", seq});

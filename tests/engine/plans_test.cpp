@@ -8,19 +8,15 @@
 #include "engine/plans.h"
 #include "platform/files.h"
 #include "support/fake_platform.h"
+#include "support/demo_engine.h"
 #include "support/run_program.h"
 
 namespace qm {
 namespace {
 
-class PlansTest : public ::testing::Test {
+class PlansTest : public test::DemoEngineTest {
 protected:
-    void SetUp() override {
-        root_ = test::make_scratch_folder("plans");
-        context_ = std::make_unique<EngineContext>(std::make_unique<DemoPlatform>(false),
-                                                   data_folder_override(os::join_path(root_, "data")));
-    }
-    void TearDown() override { (void)os::remove_tree(root_); }
+    PlansTest() : DemoEngineTest("plans") {}
 
     ChangeRequest request(std::string action, std::string id, bool ack = false) {
         ChangeRequest r;
@@ -29,14 +25,11 @@ protected:
         r.ack = ack;
         return r;
     }
-    ChangeResult apply_one(const ChangeRequest& r) { return apply_changes(*context_, {r}).front(); }
+    ChangeResult apply_one(const ChangeRequest& r) { return apply_changes(engine(), {r}).front(); }
     std::size_t automatic_backups() {
-        Result<std::vector<os::FolderEntry>> entries = os::list_folder(os::join_path(root_, "data/backups/auto"));
+        Result<std::vector<os::FolderEntry>> entries = os::list_folder(os::join_path(scratch(), "data/backups/auto"));
         return entries ? entries->size() : 0;
     }
-
-    std::string root_;
-    std::unique_ptr<EngineContext> context_;
 };
 
 const std::string spooler = "service|machine|Services|Spooler";
@@ -64,23 +57,23 @@ TEST_F(PlansTest, CautionNeedsAckAndEveryChangeIsJournalled) {
     ChangeResult with = apply_one(request("disable", spooler, true));
     EXPECT_TRUE(with.ok);
     EXPECT_EQ(with.message, "Print Spooler will no longer start with Windows (demonstration only).");
-    std::vector<JournalRecord> journal = read_journal(context_->data_folder());
+    std::vector<JournalRecord> journal = read_journal(engine().data_folder());
     ASSERT_EQ(journal.size(), 1u);
     EXPECT_EQ(journal[0].action, "disable");
     EXPECT_EQ(journal[0].id, spooler);
-    EXPECT_FALSE(context_->find_item_by_id(spooler)->enabled);  // the cache was emptied and read again
+    EXPECT_FALSE(engine().find_item_by_id(spooler)->enabled);  // the cache was emptied and read again
     EXPECT_EQ(automatic_backups(), 1u);
     (void)apply_one(request("enable", steam, true));
     EXPECT_EQ(automatic_backups(), 1u);  // one per context
 }
 
 TEST_F(PlansTest, CreateForAProgramThatAlreadyStartsBecomesEnable) {
-    (void)context_->running_programs();
+    (void)engine().running_programs();
     ChangeRequest create = request("create", "svc|wuauserv", true);
     create.create.name = "Windows Update";
     create.create.command = "svchost.exe";
     create.create.mode = "service-auto";
-    EXPECT_EQ(prepare_request(*context_, create).action, "enable");
+    EXPECT_EQ(prepare_request(engine(), create).action, "enable");
     ChangeResult result = apply_one(create);
     EXPECT_TRUE(result.ok) << result.message;
     EXPECT_EQ(result.action, "enable");
@@ -88,27 +81,27 @@ TEST_F(PlansTest, CreateForAProgramThatAlreadyStartsBecomesEnable) {
 }
 
 TEST_F(PlansTest, CreateChecksItsDetailsAndIsSafeForAListedProgram) {
-    (void)context_->installed_programs();
+    (void)engine().installed_programs();
     ChangeRequest create = request("create", "app|vlc");
     create.create.name = "VLC";
     create.create.command = "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\"";
     create.create.mode = "login";
-    PlannedChange plan = plan_change(*context_, create);
+    PlannedChange plan = plan_change(engine(), create);
     EXPECT_FALSE(plan.blocked());
     EXPECT_EQ(plan.risk.level, Level::safe);
     EXPECT_EQ(plan.risk.reasons.front(), "Method: Start when I sign in.");
     ChangeResult made = apply_one(create);
     ASSERT_TRUE(made.ok) << made.message;
-    std::vector<JournalRecord> journal = read_journal(context_->data_folder());
+    std::vector<JournalRecord> journal = read_journal(engine().data_folder());
     ASSERT_EQ(journal.size(), 1u);
     EXPECT_EQ(journal[0].spec[2], (SpecPair{"exe", "C:\\Program Files\\VideoLAN\\VLC\\vlc.exe"}));
     EXPECT_EQ(journal[0].spec[5], (SpecPair{"user", "tamsel"}));
-    EXPECT_TRUE(context_->find_item_by_id(made.id)->managed);
+    EXPECT_TRUE(engine().find_item_by_id(made.id)->managed);
 
     ChangeRequest bad = request("create", "");
     bad.create.name = "two\nlines";
     bad.create.mode = "someday";
-    PlannedChange refused = plan_change(*context_, bad);
+    PlannedChange refused = plan_change(engine(), bad);
     EXPECT_EQ(refused.problems,
               (std::vector<std::string>{"A command is required.",
                                         "The name contains a line break or an invisible control character, which is not allowed.",
@@ -119,7 +112,7 @@ TEST_F(PlansTest, BootEntryWithoutAdministratorRightsNeverReachesThePlatform) {
     auto fake = std::make_unique<test::FakePlatform>();
     fake->facts.admin = false;
     test::FakePlatform* platform = fake.get();
-    EngineContext context(std::move(fake), data_folder_override(os::join_path(root_, "fake")));
+    EngineContext context(std::move(fake), data_folder_override(os::join_path(scratch(), "fake")));
     ChangeRequest create = request("create", "", true);
     create.create.name = "Tool";
     create.create.command = "tool.exe --serve";
@@ -131,7 +124,7 @@ TEST_F(PlansTest, BootEntryWithoutAdministratorRightsNeverReachesThePlatform) {
 }
 
 TEST_F(PlansTest, AnUnwritableDataFolderStillMakesTheChangeAndSaysSoTwice) {
-    std::string blocker = os::join_path(root_, "blocker");
+    std::string blocker = os::join_path(scratch(), "blocker");
     ASSERT_TRUE(os::write_file_replace(blocker, "x").has_value());
     EngineContext context(std::make_unique<DemoPlatform>(false), data_folder_override(os::join_path(blocker, "data")));
     std::vector<ChangeResult> results = apply_changes(context, {request("disable", spooler, true), request("enable", steam, true)});
@@ -145,13 +138,13 @@ TEST_F(PlansTest, AnUnwritableDataFolderStillMakesTheChangeAndSaysSoTwice) {
 }
 
 TEST_F(PlansTest, TwoAppliesAtOnceMakeExactlyOneAutomaticBackup) {
-    std::thread first([&] { (void)apply_changes(*context_, {request("disable", spooler, true)}); });
-    std::thread second([&] { (void)apply_changes(*context_, {request("enable", steam, true)}); });
+    std::thread first([&] { (void)apply_changes(engine(), {request("disable", spooler, true)}); });
+    std::thread second([&] { (void)apply_changes(engine(), {request("enable", steam, true)}); });
     first.join();
     second.join();
     EXPECT_EQ(automatic_backups(), 1u);
     // The backup holds the computer as it was before either change.
-    std::vector<BackupSummary> backups = list_backups(*context_);
+    std::vector<BackupSummary> backups = list_backups(engine());
     ASSERT_EQ(backups.size(), 1u);
     json::JsonValue saved = parse_backup(os::read_file(backups[0].path).value()).value();
     for (const json::JsonValue& item : json::get(saved, "items")->as_array()) {
@@ -165,7 +158,7 @@ TEST_F(PlansTest, TwoAppliesAtOnceMakeExactlyOneAutomaticBackup) {
 }
 
 TEST_F(PlansTest, PlanJsonHasItsKeysInOrder) {
-    json::JsonValue plan = plan_json(plan_change(*context_, request("disable", spooler)));
+    json::JsonValue plan = plan_json(plan_change(engine(), request("disable", spooler)));
     std::vector<std::string> keys;
     for (const auto& [key, value] : plan.as_object()) keys.push_back(key);
     EXPECT_EQ(keys, (std::vector<std::string>{"id", "name", "action", "risk", "problems", "blocked", "admin_needed", "spec"}));

@@ -6,6 +6,7 @@
 #include "engine/plans.h"
 #include "engine/undo.h"
 #include "platform/files.h"
+#include "support/demo_engine.h"
 #include "support/run_program.h"
 
 namespace qm {
@@ -19,42 +20,34 @@ ChangeRequest acked(std::string action, std::string id) {
     return request;
 }
 
-class UndoAndBackupsTest : public ::testing::Test {
+class UndoAndBackupsTest : public test::DemoEngineTest {
 protected:
-    void SetUp() override {
-        root_ = test::make_scratch_folder("undo");
-        context_ = std::make_unique<EngineContext>(std::make_unique<DemoPlatform>(false),
-                                                   data_folder_override(os::join_path(root_, "data")));
-    }
-    void TearDown() override { (void)os::remove_tree(root_); }
+    UndoAndBackupsTest() : DemoEngineTest("undo") {}
 
-    std::uint64_t last_seq() { return read_journal(context_->data_folder()).back().seq; }
+    std::uint64_t last_seq() { return read_journal(engine().data_folder()).back().seq; }
     ChangeResult create_vlc() {
-        (void)context_->installed_programs();
+        (void)engine().installed_programs();
         ChangeRequest create;
         create.action = "create";
         create.id = "app|vlc";
         create.create.name = "VLC";
         create.create.command = "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\" --started";
         create.create.mode = "login";
-        return apply_changes(*context_, {create}).front();
+        return apply_changes(engine(), {create}).front();
     }
-
-    std::string root_;
-    std::unique_ptr<EngineContext> context_;
 };
 
 TEST_F(UndoAndBackupsTest, UndoReversesADisableOnce) {
     ChangeRequest disable = acked("disable", "service|machine|Services|Spooler");
-    ASSERT_TRUE(apply_changes(*context_, {disable}).front().ok);
+    ASSERT_TRUE(apply_changes(engine(), {disable}).front().ok);
     const std::uint64_t seq = last_seq();
-    EXPECT_EQ(undo_change(*context_, 424242, false).message, "That entry is not in the history.");
-    UndoResult undone = undo_change(*context_, seq, false);
+    EXPECT_EQ(undo_change(engine(), 424242, false).message, "That entry is not in the history.");
+    UndoResult undone = undo_change(engine(), seq, false);
     ASSERT_TRUE(undone.ok) << undone.message;
     EXPECT_EQ(undone.message, "Print Spooler will start with Windows (demonstration only).");
-    EXPECT_TRUE(context_->find_item_by_id("service|machine|Services|Spooler")->enabled);
-    EXPECT_EQ(undo_change(*context_, seq, true).message, "That change was already undone.");
-    std::vector<HistoryEntry> history = journal_history(context_->data_folder());
+    EXPECT_TRUE(engine().find_item_by_id("service|machine|Services|Spooler")->enabled);
+    EXPECT_EQ(undo_change(engine(), seq, true).message, "That change was already undone.");
+    std::vector<HistoryEntry> history = journal_history(engine().data_folder());
     EXPECT_EQ(history[0].record.action, "undo");
     EXPECT_FALSE(history[0].undoable);
     EXPECT_TRUE(history[1].undone);
@@ -64,66 +57,66 @@ TEST_F(UndoAndBackupsTest, UndoOfARemoveAsksThenRecreates) {
     ChangeResult created = create_vlc();
     ASSERT_TRUE(created.ok) << created.message;
     ChangeRequest remove = acked("remove", created.id);
-    ASSERT_TRUE(apply_changes(*context_, {remove}).front().ok);
+    ASSERT_TRUE(apply_changes(engine(), {remove}).front().ok);
     const std::uint64_t seq = last_seq();
-    UndoResult asked = undo_change(*context_, seq, false);
+    UndoResult asked = undo_change(engine(), seq, false);
     EXPECT_FALSE(asked.ok);
     EXPECT_EQ(asked.message,
               "CONFIRM: It would create \"VLC\" running: \"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\" --started");
-    EXPECT_FALSE(context_->find_item_by_id(created.id).has_value());
-    UndoResult recreated = undo_change(*context_, seq, true);
+    EXPECT_FALSE(engine().find_item_by_id(created.id).has_value());
+    UndoResult recreated = undo_change(engine(), seq, true);
     ASSERT_TRUE(recreated.ok) << recreated.message;
     EXPECT_EQ(recreated.message, "Recreated Quillmoor-VLC.");
-    EXPECT_TRUE(context_->find_item_by_id(created.id).has_value());
+    EXPECT_TRUE(engine().find_item_by_id(created.id).has_value());
 }
 
 TEST_F(UndoAndBackupsTest, UndoOfACreateRemovesItAndAGoneItemIsRefused) {
     ChangeResult created = create_vlc();
     ASSERT_TRUE(created.ok);
     const std::uint64_t create_seq = last_seq();
-    UndoResult removed = undo_change(*context_, create_seq, false);
+    UndoResult removed = undo_change(engine(), create_seq, false);
     ASSERT_TRUE(removed.ok) << removed.message;
-    EXPECT_FALSE(context_->find_item_by_id(created.id).has_value());
+    EXPECT_FALSE(engine().find_item_by_id(created.id).has_value());
 
     JournalRecord ghost;
     ghost.action = "disable";
     ghost.id = "run|user|HKCU\\Run\\64|Ghost";
     ghost.ok = true;
-    ASSERT_TRUE(append_journal(context_->data_folder(), ghost).has_value());
-    EXPECT_EQ(undo_change(*context_, last_seq(), true).message,
+    ASSERT_TRUE(append_journal(engine().data_folder(), ghost).has_value());
+    EXPECT_EQ(undo_change(engine(), last_seq(), true).message,
               "Refused: The item was not found; it may have been removed since the last scan.");
 
     JournalRecord bare;
     bare.action = "remove";
     bare.id = "run|user|HKCU\\Run\\64|Quillmoor-bare";
     bare.ok = true;
-    ASSERT_TRUE(append_journal(context_->data_folder(), bare).has_value());
-    EXPECT_EQ(undo_change(*context_, last_seq(), true).message,
+    ASSERT_TRUE(append_journal(engine().data_folder(), bare).has_value());
+    EXPECT_EQ(undo_change(engine(), last_seq(), true).message,
               "The original command was not recorded, so it cannot be recreated.");
 }
 
 TEST_F(UndoAndBackupsTest, AChangeAfterATornJournalLineCanBeUndone) {
-    ASSERT_TRUE(apply_changes(*context_, {acked("disable", "service|machine|Services|Spooler")}).front().ok);
-    const std::string journal = os::join_path(context_->data_folder().write_folder, journal_file_name);
+    ASSERT_TRUE(apply_changes(engine(), {acked("disable", "service|machine|Services|Spooler")}).front().ok);
+    const std::string journal = os::join_path(engine().data_folder().write_folder, journal_file_name);
     ASSERT_TRUE(os::append_to_file(journal, "{\"seq\":7,\"action\":\"ena").has_value());  // a write cut short
 
     const std::string steam = "run|user|HKCU\\Run\\64|Steam";
-    ASSERT_FALSE(context_->find_item_by_id(steam)->enabled);
-    ASSERT_TRUE(apply_changes(*context_, {acked("enable", steam)}).front().ok);
+    ASSERT_FALSE(engine().find_item_by_id(steam)->enabled);
+    ASSERT_TRUE(apply_changes(engine(), {acked("enable", steam)}).front().ok);
     EXPECT_NE(os::read_file(journal).value().find("\"ena\n{\"seq\":"), std::string::npos);  // on a line of its own
-    std::vector<HistoryEntry> history = journal_history(context_->data_folder());
+    std::vector<HistoryEntry> history = journal_history(engine().data_folder());
     ASSERT_EQ(history.size(), 2u);
     EXPECT_EQ(history[0].record.id, steam);
     EXPECT_TRUE(history[0].undoable);
 
-    UndoResult undone = undo_change(*context_, history[0].record.seq, true);
+    UndoResult undone = undo_change(engine(), history[0].record.seq, true);
     ASSERT_TRUE(undone.ok) << undone.message;
-    EXPECT_FALSE(context_->find_item_by_id(steam)->enabled);
-    EXPECT_TRUE(journal_history(context_->data_folder())[1].undone);
+    EXPECT_FALSE(engine().find_item_by_id(steam)->enabled);
+    EXPECT_TRUE(journal_history(engine().data_folder())[1].undone);
 }
 
 TEST_F(UndoAndBackupsTest, UndosAndBatchesThatFailTheirChecksTakeNoAutomaticBackup) {
-    const DataFolder& folder = context_->data_folder();
+    const DataFolder& folder = engine().data_folder();
     auto journalled = [&](std::uint64_t seq, std::string action, std::string id, bool ok, std::uint64_t of = 0) {
         JournalRecord record;
         record.seq = seq;
@@ -145,14 +138,14 @@ TEST_F(UndoAndBackupsTest, UndosAndBatchesThatFailTheirChecksTakeNoAutomaticBack
     journalled(105, "remove", "run|user|HKCU\\Run\\64|Quillmoor-VLC", true);
     journalled(106, "disable", steam, true);
 
-    const std::string automatic = os::join_path(backup_folder(*context_), "auto");
+    const std::string automatic = os::join_path(backup_folder(engine()), "auto");
     for (int round = 0; round < 3; ++round) {
-        EXPECT_FALSE(undo_change(*context_, 99, true).ok);    // not in the history
-        EXPECT_FALSE(undo_change(*context_, 100, true).ok);   // did not succeed
-        EXPECT_FALSE(undo_change(*context_, 101, true).ok);   // cannot be undone
-        EXPECT_FALSE(undo_change(*context_, 102, true).ok);   // refused: the item is gone
-        EXPECT_FALSE(undo_change(*context_, 103, true).ok);   // already undone
-        EXPECT_TRUE(undo_change(*context_, 105, false).message.starts_with("CONFIRM: "));
+        EXPECT_FALSE(undo_change(engine(), 99, true).ok);    // not in the history
+        EXPECT_FALSE(undo_change(engine(), 100, true).ok);   // did not succeed
+        EXPECT_FALSE(undo_change(engine(), 101, true).ok);   // cannot be undone
+        EXPECT_FALSE(undo_change(engine(), 102, true).ok);   // refused: the item is gone
+        EXPECT_FALSE(undo_change(engine(), 103, true).ok);   // already undone
+        EXPECT_TRUE(undo_change(engine(), 105, false).message.starts_with("CONFIRM: "));
     }
     // A batch of changes that are all refused changes nothing, so it takes no backup either.
     ChangeRequest critical;
@@ -161,11 +154,11 @@ TEST_F(UndoAndBackupsTest, UndosAndBatchesThatFailTheirChecksTakeNoAutomaticBack
     critical.ack = true;
     ChangeRequest gone = critical;
     gone.id = "run|user|HKCU\\Run\\64|Ghost";
-    for (const ChangeResult& result : apply_changes(*context_, {critical, gone})) EXPECT_FALSE(result.ok) << result.message;
+    for (const ChangeResult& result : apply_changes(engine(), {critical, gone})) EXPECT_FALSE(result.ok) << result.message;
     EXPECT_EQ(os::path_kind(automatic), os::PathKind::missing);
-    EXPECT_TRUE(list_backups(*context_).empty());
+    EXPECT_TRUE(list_backups(engine()).empty());
 
-    UndoResult undone = undo_change(*context_, 106, false);
+    UndoResult undone = undo_change(engine(), 106, false);
     ASSERT_TRUE(undone.ok) << undone.message;
     EXPECT_EQ(os::list_folder(automatic).value().size(), 1u);
 }
@@ -173,31 +166,31 @@ TEST_F(UndoAndBackupsTest, UndosAndBatchesThatFailTheirChecksTakeNoAutomaticBack
 TEST_F(UndoAndBackupsTest, BackupNamesNeverCollide) {
     EXPECT_EQ(backup_file_name("My_PC (2)", "2026-12-07 10:32:24", false), "quillmoor-backup-MyPC2-20261207T103224.json");
     EXPECT_EQ(backup_file_name("__", "2026-12-07 10:32:24", true), "auto-quillmoor-backup-computer-20261207T103224.json");
-    json::JsonValue backup = make_backup(*context_, "one");
-    Result<std::string> first = save_backup(*context_, backup, false);
-    Result<std::string> second = save_backup(*context_, backup, false);
+    json::JsonValue backup = make_backup(engine(), "one");
+    Result<std::string> first = save_backup(engine(), backup, false);
+    Result<std::string> second = save_backup(engine(), backup, false);
     ASSERT_TRUE(first && second);
     EXPECT_EQ(second->substr(0, second->size() - 7) + ".json", *first);
     EXPECT_TRUE(second->ends_with("-2.json"));
     for (const char* bad : {"", "a..json", "a/b.json", "a\\b.json", "c:x.json", "backup.txt"}) {
         EXPECT_FALSE(is_valid_backup_name(bad)) << bad;
-        EXPECT_EQ(read_backup(*context_, bad).error(), "That is not a backup file name.");
+        EXPECT_EQ(read_backup(engine(), bad).error(), "That is not a backup file name.");
     }
-    EXPECT_EQ(read_backup(*context_, "missing.json").error(), "That backup was not found.");
+    EXPECT_EQ(read_backup(engine(), "missing.json").error(), "That backup was not found.");
 }
 
 TEST_F(UndoAndBackupsTest, ThirtyAutomaticBackupsAreKeptAndManualOnesNever) {
-    json::JsonValue backup = make_backup(*context_, "x");
-    ASSERT_TRUE(save_backup(*context_, backup, false).has_value());
+    json::JsonValue backup = make_backup(engine(), "x");
+    ASSERT_TRUE(save_backup(engine(), backup, false).has_value());
     std::vector<std::string> saved;
-    for (int i = 0; i < 31; ++i) saved.push_back(save_backup(*context_, backup, true).value());
-    Result<std::vector<os::FolderEntry>> automatic = os::list_folder(os::join_path(backup_folder(*context_), "auto"));
+    for (int i = 0; i < 31; ++i) saved.push_back(save_backup(engine(), backup, true).value());
+    Result<std::vector<os::FolderEntry>> automatic = os::list_folder(os::join_path(backup_folder(engine()), "auto"));
     ASSERT_EQ(automatic->size(), 30u);
     // All were made within a second or two; the oldest (first) one is the one removed,
     // even though "-10" sorts before "-2" as plain text.
     EXPECT_EQ(os::path_kind(saved[0]), os::PathKind::missing);
     for (std::size_t i = 1; i < saved.size(); ++i) EXPECT_EQ(os::path_kind(saved[i]), os::PathKind::file) << saved[i];
-    EXPECT_EQ(list_backups(*context_).size(), 31u);
+    EXPECT_EQ(list_backups(engine()).size(), 31u);
 }
 
 TEST_F(UndoAndBackupsTest, ParsingAndRestoringOntoTheSameComputer) {
@@ -205,16 +198,16 @@ TEST_F(UndoAndBackupsTest, ParsingAndRestoringOntoTheSameComputer) {
     EXPECT_EQ(parse_backup("{\"format\":\"quillmoor-backup\",\"items\":{}}").error(), "That backup has no items.");
     EXPECT_EQ(parse_backup("nope").error(), "That file is not a Quillmoor backup (bad literal at byte 0).");
 
-    json::JsonValue backup = make_backup(*context_, "before");
-    RestorePlan same = restore_plan(*context_, backup);
+    json::JsonValue backup = make_backup(engine(), "before");
+    RestorePlan same = restore_plan(engine(), backup);
     EXPECT_TRUE(same.rows.empty());
     EXPECT_EQ(same.same, 25u);
     EXPECT_FALSE(same.different_computer);
 
     ChangeResult created = create_vlc();
     ChangeRequest disable = acked("disable", "service|machine|Services|Spooler");
-    ASSERT_TRUE(apply_changes(*context_, {disable}).front().ok);
-    RestorePlan later = restore_plan(*context_, backup);
+    ASSERT_TRUE(apply_changes(engine(), {disable}).front().ok);
+    RestorePlan later = restore_plan(engine(), backup);
     ASSERT_EQ(later.rows.size(), 2u);
     EXPECT_EQ(later.rows[0].what, "state");
     EXPECT_TRUE(later.rows[0].ticked);
@@ -224,10 +217,10 @@ TEST_F(UndoAndBackupsTest, ParsingAndRestoringOntoTheSameComputer) {
     EXPECT_FALSE(later.rows[1].ticked);
 
     // A backup taken with the entry, restored after it is gone, offers to recreate it.
-    json::JsonValue with_entry = make_backup(*context_, "with");
+    json::JsonValue with_entry = make_backup(engine(), "with");
     ChangeRequest remove = acked("remove", created.id);
-    ASSERT_TRUE(apply_changes(*context_, {remove}).front().ok);
-    RestorePlan gone = restore_plan(*context_, with_entry);
+    ASSERT_TRUE(apply_changes(engine(), {remove}).front().ok);
+    RestorePlan gone = restore_plan(engine(), with_entry);
     ASSERT_EQ(gone.rows.size(), 1u);
     EXPECT_EQ(gone.rows[0].what, "recreate");
     EXPECT_TRUE(gone.rows[0].ticked);
@@ -235,13 +228,13 @@ TEST_F(UndoAndBackupsTest, ParsingAndRestoringOntoTheSameComputer) {
     EXPECT_EQ(gone.rows[0].request->create.command, "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\" --started");
 
     json::JsonValue other = json::parse(R"({"format":"quillmoor-backup","host":"demo-pc","os":"windows","items":[]})").value();
-    EXPECT_FALSE(restore_plan(*context_, other).different_computer);
+    EXPECT_FALSE(restore_plan(engine(), other).different_computer);
     json::JsonValue foreign = json::parse(R"({"format":"quillmoor-backup","host":"OTHER","items":[]})").value();
-    EXPECT_TRUE(restore_plan(*context_, foreign).different_computer);
+    EXPECT_TRUE(restore_plan(engine(), foreign).different_computer);
 }
 
 TEST_F(UndoAndBackupsTest, BackupEntriesThatCannotBeTrustedBecomeNotesNeverChanges) {
-    json::JsonValue taken = make_backup(*context_, "x");
+    json::JsonValue taken = make_backup(engine(), "x");
     const json::JsonValue::Array& saved = json::get(taken, "items")->as_array();
     ASSERT_GE(saved.size(), 3u);
     auto entry = [&](std::size_t index) {
@@ -264,7 +257,7 @@ TEST_F(UndoAndBackupsTest, BackupEntriesThatCannotBeTrustedBecomeNotesNeverChang
     json::JsonValue backup =
             json::ObjectBuilder().string("format", "quillmoor-backup").value("items", std::move(items)).done();
 
-    RestorePlan plan = restore_plan(*context_, backup);
+    RestorePlan plan = restore_plan(engine(), backup);
     EXPECT_EQ(plan.same, 1u);
     ASSERT_EQ(plan.rows.size(), 7u);
     for (const RestoreRow& row : plan.rows) {
@@ -287,30 +280,30 @@ TEST_F(UndoAndBackupsTest, BackupEntriesThatCannotBeTrustedBecomeNotesNeverChang
 }
 
 TEST_F(UndoAndBackupsTest, BackupFilesOverTheLimitAreNeitherListedNorRead) {
-    json::JsonValue backup = make_backup(*context_, "small");
-    const std::string small = save_backup(*context_, backup, false).value();
+    json::JsonValue backup = make_backup(engine(), "small");
+    const std::string small = save_backup(engine(), backup, false).value();
     // A valid backup, padded past the limit.
     std::string huge = json::write(backup);
     huge.insert(huge.size() - 1, ",\"pad\":\"" + std::string(backup_read_limit, 'x') + "\"");
-    const std::string huge_path = os::join_path(backup_folder(*context_), "quillmoor-backup-huge.json");
+    const std::string huge_path = os::join_path(backup_folder(engine()), "quillmoor-backup-huge.json");
     ASSERT_TRUE(os::write_file_replace(huge_path, huge).has_value());
     huge.clear();
     huge.shrink_to_fit();
 
-    std::vector<BackupSummary> list = list_backups(*context_);
+    std::vector<BackupSummary> list = list_backups(engine());
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].path, small);
-    EXPECT_EQ(read_backup(*context_, "quillmoor-backup-huge.json").error(), "That backup was not found.");
-    EXPECT_TRUE(read_backup(*context_, list[0].name).has_value());
+    EXPECT_EQ(read_backup(engine(), "quillmoor-backup-huge.json").error(), "That backup was not found.");
+    EXPECT_TRUE(read_backup(engine(), list[0].name).has_value());
 }
 
 TEST_F(UndoAndBackupsTest, SavingABackupAsAFileReplacesOnlyARegularFile) {
-    json::JsonValue backup = make_backup(*context_, "mine");
-    const std::string target = os::join_path(root_, "copy.json");
+    json::JsonValue backup = make_backup(engine(), "mine");
+    const std::string target = os::join_path(scratch(), "copy.json");
     ASSERT_TRUE(save_backup_as(backup, target).has_value());
     ASSERT_TRUE(save_backup_as(backup, target).has_value());  // over its own earlier copy
 
-    const std::string folder = os::join_path(root_, "a folder.json");
+    const std::string folder = os::join_path(scratch(), "a folder.json");
     ASSERT_TRUE(os::create_folders(folder).has_value());
     Result<void> refused = save_backup_as(backup, folder);
     ASSERT_FALSE(refused.has_value());
