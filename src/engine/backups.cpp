@@ -294,7 +294,7 @@ RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
     }
     const std::string host = json::get_text(backup, "host");
     const std::string os_name = json::get_text(backup, "os");
-    plan.different_computer = (!host.empty() && to_lower_ascii(host) != to_lower_ascii(context.facts().host)) ||
+    plan.different_computer = (!host.empty() && !equal_ignoring_ascii_case(host, context.facts().host)) ||
                               (!os_name.empty() && os_name != context.facts().os);
     return plan;
 }

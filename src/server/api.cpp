@@ -10,6 +10,7 @@
 #include "engine/undo.h"
 #include "server/window_server.h"
 #include "util/build_info.h"
+#include "util/text.h"
 #include "util/time_text.h"
 
 namespace qm::server {
@@ -213,9 +214,8 @@ std::optional<JsonValue> post_route(ServerState& state, const std::string& path,
         JsonValue backup = make_backup(engine, label);
         Result<std::string> saved = save_backup(engine, backup, false);
         if (!saved) return failure(saved.error());
-        std::string name = saved->substr(saved->find_last_of("/\\") + 1);
         return json::ObjectBuilder(ok_object())
-                .string("name", name)
+                .string("name", std::string(file_name(*saved)))
                 .string("path", *saved)
                 .count("count", json::get_count(backup, "count"))
                 .done();

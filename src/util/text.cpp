@@ -147,10 +147,14 @@ bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::string_view file_stem(std::string_view path) {
+std::string_view file_name(std::string_view path) {
     const std::size_t slash = path.find_last_of("\\/");
-    if (slash != std::string_view::npos) path.remove_prefix(slash + 1);
-    return path.substr(0, path.rfind('.'));
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string_view file_stem(std::string_view path) {
+    const std::string_view name = file_name(path);
+    return name.substr(0, name.rfind('.'));
 }
 
 bool has_control_character(std::string_view text) {

@@ -37,6 +37,9 @@ void append_utf8(std::string& out, char32_t code_point);
 // True when both texts are the same once ASCII letters are lower-cased.
 [[nodiscard]] bool equal_ignoring_ascii_case(std::string_view a, std::string_view b);
 
+// The file name at the end of a path (after its last \ or /).
+[[nodiscard]] std::string_view file_name(std::string_view path);
+
 // The file name at the end of a path (after its last \ or /) without the
 // extension (from the name's last '.' on): C:\Apps\Tool.v2.exe gives Tool.v2.
 [[nodiscard]] std::string_view file_stem(std::string_view path);

@@ -81,6 +81,8 @@ TEST(TextFileStem, NameWithoutFolderAndLastExtension) {
     EXPECT_EQ(qm::file_stem("C:\\Program Files\\App\\Tool.v2.EXE"), "Tool.v2");
     EXPECT_EQ(qm::file_stem("/usr/lib/systemd/system/cron.service"), "cron");
     EXPECT_EQ(qm::file_stem("C:/mixed\\sep/name"), "name");
+    EXPECT_EQ(qm::file_name("C:\\Users\\b\\backups\\quillmoor-backup-PC-1.json"), "quillmoor-backup-PC-1.json");
+    EXPECT_EQ(qm::file_name("plain.json"), "plain.json");
     EXPECT_EQ(qm::file_stem("folder.d/plain"), "plain");  // a dot in a folder is no extension
     EXPECT_EQ(qm::file_stem(".profile"), "");
     EXPECT_EQ(qm::file_stem("ends\\"), "");
