@@ -1,0 +1,28 @@
+// Starting the program again with administrator rights, and opening a link
+// in the user's browser without passing administrator rights on to it.
+// Thread-safe.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/run_tool.h"
+#include "util/result.h"
+
+namespace qm::win {
+
+// The arguments joined into one command line by the Windows quoting rules,
+// so each reaches the new process exactly as given.
+[[nodiscard]] std::string join_windows_arguments(const std::vector<std::string>& arguments);
+
+// Asks Windows (through PowerShell's RunAs) to start this program with the
+// arguments; succeeds once the elevated copy has started.
+[[nodiscard]] Result<void> restart_elevated(const std::vector<std::string>& arguments,
+                                            const ToolRunner& runner = run_tool);
+
+// Never fails and reports nothing. With administrator rights the link goes
+// through a temporary ".url" file opened by explorer.exe, so the browser
+// starts with ordinary rights.
+void open_in_browser(const std::string& link, bool admin, const ToolRunner& runner = run_tool);
+
+}  // namespace qm::win
