@@ -8,6 +8,7 @@
 #include "demo/demo_platform.h"
 #include "model/data_folder.h"
 #include "engine/engine_context.h"
+#include "knowledge/builtin_pack.h"
 #include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/files.h"
@@ -148,6 +149,11 @@ int dispatch(const std::vector<std::string>& arguments, const Streams& streams) 
     // that uses it is gone; an early end (an interrupt, or the window server
     // ending the process) removes it too.
     std::optional<os::EndOfRunTask> demo_removal;
+    // The computer's platform reads the places named by the knowledge in
+    // force, whose store belongs to the engine made below from the platform's
+    // facts; until the engine exists (nothing scans before it does) the
+    // built-in knowledge's places are the answer.
+    auto store = std::make_shared<KnowledgeStore*>(nullptr);
     if (args.has_flag("--demo")) {
         Result<std::string> folder = make_demo_data_folder();
         if (!folder) {
@@ -163,7 +169,9 @@ int dispatch(const std::vector<std::string>& arguments, const Streams& streams) 
         }
         platform = std::move(*made);
     } else {
-        Result<std::unique_ptr<Platform>> made = make_system_platform();
+        Result<std::unique_ptr<Platform>> made = make_system_platform([store] {
+            return *store != nullptr ? (*store)->current()->locations : builtin_pack().locations;
+        });
         if (!made) {
             streams.err(made.error() + "\n");
             return 1;
@@ -173,6 +181,7 @@ int dispatch(const std::vector<std::string>& arguments, const Streams& streams) 
 
     if (!data_folder) data_folder = resolve_data_folder(platform->system_facts());
     EngineContext engine(std::move(platform), std::move(*data_folder));
+    *store = &engine.knowledge();
     CommandContext context{args, streams, engine};
     return entry->run(context);
 }

@@ -3,13 +3,20 @@
 // to the demonstration.
 #pragma once
 
+#include <functional>
 #include <memory>
 
+#include "knowledge/knowledge_pack.h"
 #include "model/platform.h"
 #include "util/result.h"
 
 namespace qm {
 
-[[nodiscard]] Result<std::unique_ptr<Platform>> make_system_platform();
+// The places to read (Run keys, Startup folders, task folders) from the
+// knowledge in force; asked again at every scan, so an update takes effect
+// without a restart.
+using LocationsSource = std::function<KnowledgeLocations()>;
+
+[[nodiscard]] Result<std::unique_ptr<Platform>> make_system_platform(LocationsSource locations);
 
 }  // namespace qm

@@ -71,3 +71,21 @@ std::int64_t now_unix_millis() {
 }
 
 }  // namespace qm
+
+namespace qm {
+
+std::string elapsed_text(std::int64_t nanoseconds) {
+    if (nanoseconds < 0) nanoseconds = 0;
+    const auto with_unit = [](double value, const char* unit) {
+        char text[32];
+        // Three significant digits: 850, 12.4, 1.35.
+        const int decimals = value >= 100 ? 0 : value >= 10 ? 1 : 2;
+        std::snprintf(text, sizeof text, "%.*f %s", decimals, value, unit);
+        return std::string(text);
+    };
+    if (nanoseconds < 1000000) return std::to_string(nanoseconds / 1000) + " µs";
+    if (nanoseconds < 1000000000) return with_unit(static_cast<double>(nanoseconds) / 1e6, "ms");
+    return with_unit(static_cast<double>(nanoseconds) / 1e9, "s");
+}
+
+}  // namespace qm

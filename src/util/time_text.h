@@ -15,6 +15,10 @@ namespace qm {
 [[nodiscard]] std::string time_text(std::int64_t unix_seconds);
 
 [[nodiscard]] std::int64_t now_unix_seconds();
+
+// A measured duration as people read it, with the unit that suits its size:
+// "850 µs", "12.4 ms", "1.35 s" (three significant digits at most).
+[[nodiscard]] std::string elapsed_text(std::int64_t nanoseconds);
 [[nodiscard]] std::int64_t now_unix_millis();
 
 }  // namespace qm

@@ -67,18 +67,17 @@ TEST(Program, MissingOperandsGiveTheirUsageLines) {
     }
 }
 
-TEST(Program, RealComputerCommandsFailHonestlyWhereTheyCannotRun) {
+#ifndef _WIN32
+// Windows computers are read for real (tested with the Windows platform).
+TEST(Program, OtherSystemsPointToTheDemonstration) {
     test::ProgramRun run = run_program({"list"});
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_EQ(run.out, "");
-#ifdef _WIN32
-    EXPECT_NE(run.err.find("cannot read this computer yet"), std::string::npos) << run.err;
-#else
     EXPECT_EQ(run.err,
               "Quillmoor reads and changes only Windows computers; on this system, add --demo to "
               "see the invented demonstration computer.\n");
-#endif
 }
+#endif
 
 }  // namespace
 }  // namespace qm::cli

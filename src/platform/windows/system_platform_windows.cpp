@@ -1,13 +1,12 @@
 #include "platform/system_platform.h"
 
+#include "platform/windows/system_facts.h"
+#include "platform/windows/windows_platform.h"
+
 namespace qm {
 
-// The Windows platform's sources (Run keys, Startup folders, services and
-// tasks) are not written yet; until they are, say so instead of guessing.
-Result<std::unique_ptr<Platform>> make_system_platform() {
-    return fail(
-        "This build of Quillmoor cannot read this computer yet; add --demo to see the invented "
-        "demonstration computer.");
+Result<std::unique_ptr<Platform>> make_system_platform(LocationsSource locations) {
+    return std::make_unique<win::WindowsPlatform>(win::read_system_facts(), std::move(locations));
 }
 
 }  // namespace qm
