@@ -69,4 +69,16 @@ TEST(TimeText, ClockReadsThePresent) {
     EXPECT_GE(seconds * 1000 + 2000, millis);
 }
 
+TEST(ElapsedText, ChoosesTheUnitThatSuitsTheSize) {
+    EXPECT_EQ(qm::elapsed_text(0), "0 µs");
+    EXPECT_EQ(qm::elapsed_text(850000), "850 µs");
+    EXPECT_EQ(qm::elapsed_text(999999), "999 µs");
+    EXPECT_EQ(qm::elapsed_text(1000000), "1.00 ms");
+    EXPECT_EQ(qm::elapsed_text(12400000), "12.4 ms");
+    EXPECT_EQ(qm::elapsed_text(250000000), "250 ms");
+    EXPECT_EQ(qm::elapsed_text(1350000000), "1.35 s");
+    EXPECT_EQ(qm::elapsed_text(125000000000), "125 s");
+    EXPECT_EQ(qm::elapsed_text(-5), "0 µs");  // a clock that went backwards
+}
+
 }  // namespace
