@@ -20,6 +20,11 @@ namespace qm::win {
 [[nodiscard]] Result<void> restart_elevated(const std::vector<std::string>& arguments,
                                             const ToolRunner& runner = run_tool);
 
+// Writes "quillmoor-open-{16 random hex digits}.url" into the folder, a
+// shortcut file through which explorer.exe opens the link; returns its path.
+// Refuses a link that holds a line break or another control character.
+[[nodiscard]] Result<std::string> write_browser_link_file(const std::string& folder, const std::string& link);
+
 // Never fails and reports nothing. With administrator rights the link goes
 // through a temporary ".url" file opened by explorer.exe, so the browser
 // starts with ordinary rights.

@@ -1,12 +1,94 @@
 #include "platform/windows/system_facts.h"
 
-namespace qm::win {
+#include <shlobj.h>
 
-std::string os_version_text(std::string_view, std::string_view, std::string_view) { return {}; }
-std::string read_os_version(HKEY, std::string_view) { return {}; }
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "platform/environment.h"
+#include "platform/windows/handle.h"
+#include "platform/windows/wide.h"
+#include "util/text.h"
+
+namespace qm::win {
+namespace {
+
+// The first build that Windows 11 reports, while its ProductName still says
+// "Windows 10".
+constexpr unsigned long first_windows_11_build = 22000;
+
+// A text value (REG_SZ or REG_EXPAND_SZ) read as UTF-16LE up to its first
+// NUL; any other type, or a value that is missing, is the empty text.
+std::string read_text_value(HKEY key, const wchar_t* name) {
+    std::vector<BYTE> data(256);
+    DWORD type = REG_NONE;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD size = static_cast<DWORD>(data.size());
+        const LSTATUS status = ::RegQueryValueExW(key, name, nullptr, &type, data.data(), &size);
+        if (status == ERROR_MORE_DATA) {
+            // The value grew or is longer than the buffer; ask again with room for it.
+            data.resize(std::max<std::size_t>(size, data.size() * 2));
+            continue;
+        }
+        if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return {};
+        std::wstring text(size / sizeof(wchar_t), L'\0');
+        std::memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
+        text.resize(std::min(text.size(), text.find(L'\0')));
+        return replace_invalid_utf8(os::win::to_utf8(text));
+    }
+    return {};
+}
+
+bool is_number(std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Compares a string of digits with a number without converting it, so that
+// a build number too long for any integer type still compares correctly.
+bool number_at_least(std::string_view digits, unsigned long bound) {
+    while (digits.size() > 1 && digits.front() == '0') digits.remove_prefix(1);
+    const std::string bound_text = std::to_string(bound);
+    if (digits.size() != bound_text.size()) return digits.size() > bound_text.size();
+    return digits >= bound_text;
+}
+
+}  // namespace
+
+std::string os_version_text(std::string_view product_name, std::string_view display_version,
+                            std::string_view current_build) {
+    std::string product(product_name);
+    // Windows 11 kept "Windows 10" in ProductName; only the build tells them apart.
+    if (is_number(current_build) && number_at_least(current_build, first_windows_11_build)) {
+        static constexpr std::string_view old_name = "Windows 10";
+        static constexpr std::string_view new_name = "Windows 11";
+        for (std::size_t at = product.find(old_name); at != std::string::npos;
+             at = product.find(old_name, at + new_name.size())) {
+            product.replace(at, old_name.size(), new_name);
+        }
+    }
+    return trim(product + " " + std::string(display_version) + " (build " + std::string(current_build) + ")");
+}
+
+std::string read_os_version(HKEY root, std::string_view key_path) {
+    HKEY opened = nullptr;
+    if (::RegOpenKeyExW(root, os::win::to_wide(key_path).c_str(), 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS) {
+        return {};
+    }
+    os::win::RegistryKey key(opened);
+    return os_version_text(read_text_value(key.get(), L"ProductName"), read_text_value(key.get(), L"DisplayVersion"),
+                           read_text_value(key.get(), L"CurrentBuild"));
+}
+
 SystemFacts read_system_facts() {
     SystemFacts facts;
     facts.os = "windows";
+    facts.os_version = read_os_version(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion");
+    facts.host = os::get_env("COMPUTERNAME").value_or("");
+    facts.user = os::get_env("USERNAME").value_or("");
+    facts.home = os::get_env("USERPROFILE").value_or("");
+    facts.admin = ::IsUserAnAdmin() != FALSE;
+    facts.demo = false;
     return facts;
 }
 

@@ -1,0 +1,124 @@
+// A stand-in for powershell.exe, built beside the test program so that the
+// runner finds it first (the application's folder leads the search order).
+// It runs no script; it records how it was called and answers as told:
+//
+//   -EncodedCommand B64  the script, decoded from Base64 and UTF-16LE
+//   QUILLMOOR_STANDIN_LOG     when set, the file (re)written with the record:
+//                               "argument {text}" for each argument, in order
+//                               "variable {NAME}={value}" for each QM_* variable
+//                               "script" and then the decoded script to the end
+//   QUILLMOOR_STANDIN_OUTPUT  what it prints to standard output ("started"
+//                             with a line break when not set)
+//   QUILLMOOR_STANDIN_EXIT    its exit code (0 when not set)
+//
+// The control variables do not begin with QM_, so the record shows exactly
+// the variables the caller passed on to the script. Elsewhere than on
+// Windows it is a program that does nothing.
+#ifdef _WIN32
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string utf8(std::wstring_view wide) {
+    if (wide.empty()) return {};
+    int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
+                                  nullptr);
+    std::string text(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n, nullptr, nullptr);
+    return text;
+}
+
+std::wstring variable(const wchar_t* name, bool& present) {
+    DWORD size = ::GetEnvironmentVariableW(name, nullptr, 0);
+    present = size > 0 || ::GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+    if (size == 0) return {};
+    std::wstring value(size, L'\0');
+    DWORD length = ::GetEnvironmentVariableW(name, value.data(), size);
+    value.resize(length);
+    return value;
+}
+
+// Standard Base64; characters outside the alphabet (padding included) are skipped.
+std::string base64_decode(std::string_view text) {
+    std::string bytes;
+    unsigned bits = 0;
+    int count = 0;
+    for (char c : text) {
+        int value = -1;
+        if (c >= 'A' && c <= 'Z') value = c - 'A';
+        else if (c >= 'a' && c <= 'z') value = c - 'a' + 26;
+        else if (c >= '0' && c <= '9') value = c - '0' + 52;
+        else if (c == '+') value = 62;
+        else if (c == '/') value = 63;
+        if (value < 0) continue;
+        bits = (bits << 6) | static_cast<unsigned>(value);
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            bytes.push_back(static_cast<char>((bits >> count) & 0xFF));
+        }
+    }
+    return bytes;
+}
+
+std::string decode_script(const std::wstring& encoded) {
+    std::string bytes = base64_decode(utf8(encoded));
+    std::wstring wide;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
+                                            static_cast<unsigned char>(bytes[i + 1]) << 8));
+    }
+    return utf8(wide);
+}
+
+}  // namespace
+
+int main() {
+    int count = 0;
+    LPWSTR* list = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    std::vector<std::wstring> arguments;
+    for (int i = 1; list != nullptr && i < count; ++i) arguments.emplace_back(list[i]);
+    if (list != nullptr) ::LocalFree(list);
+
+    std::string record;
+    std::string script;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        record += "argument " + utf8(arguments[i]) + "\n";
+        if (_wcsicmp(arguments[i].c_str(), L"-EncodedCommand") == 0 && i + 1 < arguments.size()) {
+            script = decode_script(arguments[i + 1]);
+        }
+    }
+    if (LPWCH block = ::GetEnvironmentStringsW()) {
+        for (const wchar_t* entry = block; *entry != L'\0'; entry += wcslen(entry) + 1) {
+            if (_wcsnicmp(entry, L"QM_", 3) == 0) record += "variable " + utf8(entry) + "\n";
+        }
+        ::FreeEnvironmentStringsW(block);
+    }
+    record += "script\n" + script;
+
+    bool present = false;
+    std::wstring log = variable(L"QUILLMOOR_STANDIN_LOG", present);
+    if (!log.empty()) {
+        if (FILE* file = _wfopen(log.c_str(), L"wb")) {
+            std::fwrite(record.data(), 1, record.size(), file);
+            std::fclose(file);
+        }
+    }
+    std::string output = utf8(variable(L"QUILLMOOR_STANDIN_OUTPUT", present));
+    if (!present) output = "started\n";
+    _setmode(_fileno(stdout), _O_BINARY);  // the answer exactly as given, line breaks included
+    std::fwrite(output.data(), 1, output.size(), stdout);
+    std::fflush(stdout);
+    return _wtoi(variable(L"QUILLMOOR_STANDIN_EXIT", present).c_str());
+}
+#else
+int main() { return 0; }
+#endif
