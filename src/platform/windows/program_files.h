@@ -20,7 +20,8 @@ struct VersionStrings {
 
 // The program file of a command line: the quoted first part, or the shortest
 // run of leading space-separated words that names an existing file, or the
-// first word. Environment references are not expanded.
+// first word. Only the first 32 words are tried, so a long command line costs
+// at most 32 probes. Environment references are not expanded.
 [[nodiscard]] std::string program_file_of_command(std::string_view command);
 
 // The publisher and description from the file's version resource, trying the
@@ -28,8 +29,8 @@ struct VersionStrings {
 // texts when the file has no version information.
 [[nodiscard]] VersionStrings read_version_strings(const std::string& path);
 
-// The Windows folder, lower-cased with backslashes: SystemRoot, or
-// "c:\windows" when the variable is missing.
+// The Windows folder, lower-cased with backslashes and no trailing one:
+// SystemRoot, or "c:\windows" when the variable is missing or empty.
 [[nodiscard]] std::string lower_windows_folder();
 
 // Whether a program file is part of the operating system, given the

@@ -3,12 +3,9 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <cstring>
-#include <vector>
 
 #include "platform/environment.h"
-#include "platform/windows/handle.h"
-#include "platform/windows/wide.h"
+#include "platform/windows/registry.h"
 #include "util/text.h"
 
 namespace qm::win {
@@ -17,28 +14,6 @@ namespace {
 // The first build that Windows 11 reports, while its ProductName still says
 // "Windows 10".
 constexpr unsigned long first_windows_11_build = 22000;
-
-// A text value (REG_SZ or REG_EXPAND_SZ) read as UTF-16LE up to its first
-// NUL; any other type, or a value that is missing, is the empty text.
-std::string read_text_value(HKEY key, const wchar_t* name) {
-    std::vector<BYTE> data(256);
-    DWORD type = REG_NONE;
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        DWORD size = static_cast<DWORD>(data.size());
-        const LSTATUS status = ::RegQueryValueExW(key, name, nullptr, &type, data.data(), &size);
-        if (status == ERROR_MORE_DATA) {
-            // The value grew or is longer than the buffer; ask again with room for it.
-            data.resize(std::max<std::size_t>(size, data.size() * 2));
-            continue;
-        }
-        if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return {};
-        std::wstring text(size / sizeof(wchar_t), L'\0');
-        std::memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
-        text.resize(std::min(text.size(), text.find(L'\0')));
-        return replace_invalid_utf8(os::win::to_utf8(text));
-    }
-    return {};
-}
 
 bool is_number(std::string_view text) {
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -71,13 +46,11 @@ std::string os_version_text(std::string_view product_name, std::string_view disp
 }
 
 std::string read_os_version(HKEY root, std::string_view key_path) {
-    HKEY opened = nullptr;
-    if (::RegOpenKeyExW(root, os::win::to_wide(key_path).c_str(), 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS) {
-        return {};
-    }
-    os::win::RegistryKey key(opened);
-    return os_version_text(read_text_value(key.get(), L"ProductName"), read_text_value(key.get(), L"DisplayVersion"),
-                           read_text_value(key.get(), L"CurrentBuild"));
+    RegistryResult<RegistryKey> key = open_key(root, key_path, KEY_QUERY_VALUE);
+    if (!key) return {};
+    // A value that is missing or not text counts as empty.
+    auto text = [&](std::string_view name) { return read_text(key->get(), name).value_or(""); };
+    return os_version_text(text("ProductName"), text("DisplayVersion"), text("CurrentBuild"));
 }
 
 SystemFacts read_system_facts() {
