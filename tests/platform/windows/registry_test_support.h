@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <sddl.h>
 
 #include "platform/windows/wide.h"
 
@@ -74,6 +75,35 @@ private:
     };
     std::vector<Written> values_;
     std::vector<Written> keys_;
+};
+
+// Gives a key the access rules of an SDDL text for the life of the object,
+// then lets everyone do everything with it again so it can be removed. The
+// key's owner may always change its rules, so the test can restore them.
+class KeySecurity {
+public:
+    KeySecurity(HKEY root, std::string_view path, REGSAM view, const wchar_t* sddl)
+        : root_(root), path_(os::win::to_wide(path)), view_(view) {
+        set(sddl);
+    }
+    ~KeySecurity() { set(L"D:P(A;;KA;;;WD)"); }
+    KeySecurity(const KeySecurity&) = delete;
+    KeySecurity& operator=(const KeySecurity&) = delete;
+
+private:
+    void set(const wchar_t* sddl) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+        HKEY key = nullptr;
+        ASSERT_EQ(::RegOpenKeyExW(root_, path_.c_str(), 0, WRITE_DAC | view_, &key), ERROR_SUCCESS);
+        EXPECT_EQ(::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
+        ::RegCloseKey(key);
+        ::LocalFree(descriptor);
+    }
+
+    HKEY root_;
+    std::wstring path_;
+    REGSAM view_;
 };
 
 // The raw bytes and type of a value, or type REG_NONE when it is missing.

@@ -71,11 +71,6 @@ TEST_F(RunCommands, ListAssessDisableEnableHistoryAndUndoOnARealRunValue) {
     EXPECT_NE(assessed.out.find("If switched off:"), std::string::npos) << assessed.out;
     EXPECT_NE(assessed.out.find("State: Enabled"), std::string::npos) << assessed.out;
 
-    // No rule knows the name, so switching it needs the user's consent.
-    test::ProgramRun unconfirmed = run({"disable", name});
-    EXPECT_EQ(unconfirmed.exit_code, 4) << unconfirmed.out << unconfirmed.err;
-    EXPECT_EQ(approval_bytes(), switched_on);
-
     test::ProgramRun disabled = run({"disable", name, "--yes"});
     ASSERT_EQ(disabled.exit_code, 0) << disabled.err;
     EXPECT_NE(disabled.out.find(name + " will no longer start with Windows (the entry itself is untouched)."),
@@ -94,7 +89,7 @@ TEST_F(RunCommands, ListAssessDisableEnableHistoryAndUndoOnARealRunValue) {
 
     test::ProgramRun history = run({"history"});
     ASSERT_EQ(history.exit_code, 0) << history.err;
-    // One line per change, "SEQ  TIME  ACTION  ITEM", the oldest first.
+    // One line per change, "SEQ  TIME  ACTION  ITEM", the newest first.
     std::istringstream lines(history.out);
     std::string line;
     std::vector<std::pair<std::string, std::string>> changes;  // seq, action
@@ -106,11 +101,11 @@ TEST_F(RunCommands, ListAssessDisableEnableHistoryAndUndoOnARealRunValue) {
         changes.emplace_back(seq, action);
     }
     ASSERT_EQ(changes.size(), 2u) << history.out;
-    EXPECT_EQ(changes[0].second, "disable");
-    EXPECT_EQ(changes[1].second, "enable");
+    EXPECT_EQ(changes[0].second, "enable");
+    EXPECT_EQ(changes[1].second, "disable");
 
     // Undoing the enable switches the entry off again.
-    const std::string enable_seq = changes[1].first;
+    const std::string enable_seq = changes[0].first;
     test::ProgramRun undone = run({"undo", enable_seq, "--yes"});
     ASSERT_EQ(undone.exit_code, 0) << undone.out << undone.err;
     EXPECT_EQ(approval_bytes()[0], '\x03');

@@ -102,9 +102,9 @@ TEST(ApprovalFlag, ReadsOnlyTheLowBitOfABinaryValue) {
 TEST(ApprovalFlag, WritesTwelveBytesWithTheFileTimeAtWholeSeconds) {
     EXPECT_EQ(approval_bytes(true, 1700000000), std::string("\x02\0\0\0\0\0\0\0\0\0\0\0", 12));
     // 2023-11-14 22:13:20 UTC = 1,700,000,000 s: 17,000,000,000,000,000 +
-    // 116,444,736,000,000,000 ticks = 0x01DA1745_65D52000.
+    // 116,444,736,000,000,000 ticks = 0x01DA1747_C66D0000.
     EXPECT_EQ(approval_bytes(false, 1700000000),
-              std::string("\x03\0\0\0\x00\x20\xD5\x65\x45\x17\xDA\x01", 12));
+              std::string("\x03\0\0\0\x00\x00\x6D\xC6\x47\x17\xDA\x01", 12));
 }
 
 TEST_F(RunKeys, EveryTextValueOfEverySevenLocationsBecomesAnItemFieldByField) {
@@ -340,18 +340,38 @@ TEST_F(RunKeys, SwitchRefusalsNameWhatFailedAndChangeNothing) {
     EXPECT_EQ(failed.error(), "Windows error 1021 on HKCU\\...\\StartupApproved\\" + volatile_name + "\\Inner.");
     EXPECT_EQ(test::read_value(HKEY_CURRENT_USER, volatile_path + "\\Inner", KEY_WOW64_64KEY, wide(name("v"))).first,
               static_cast<DWORD>(REG_NONE));
+
+    // An approval key that everyone may read but nobody may write: refused,
+    // and the value stays as it was.
+    const std::string read_only_name = "ReadOnly" + tag;
+    const std::string read_only_path = std::string(startup_approved_path) + "\\" + read_only_name;
+    registry.write(HKEY_CURRENT_USER, read_only_path, KEY_WOW64_64KEY, wide(name("r")), REG_BINARY,
+                   std::string("\x02\0\0\0\0\0\0\0\0\0\0\0", 12));
+    registry.own_key(HKEY_CURRENT_USER, read_only_path, KEY_WOW64_64KEY);
+    {
+        test::KeySecurity read_only(HKEY_CURRENT_USER, read_only_path, KEY_WOW64_64KEY, L"D:P(A;;KR;;;WD)");
+        item.set_spec("short", name("r"));
+        item.set_spec("approved", read_only_name);
+        Result<ChangeOutcome> refused_write = platform.set_enabled(item, false, false);
+        ASSERT_FALSE(refused_write.has_value());
+        EXPECT_EQ(refused_write.error(), "Windows refused access to HKCU\\...\\StartupApproved\\" + read_only_name + ".");
+        EXPECT_EQ(test::read_value(HKEY_CURRENT_USER, read_only_path, KEY_WOW64_64KEY, wide(name("r"))).second,
+                  std::string("\x02\0\0\0\0\0\0\0\0\0\0\0", 12));
+    }
 }
 
 TEST_F(RunKeys, TheOwnNamePrefixMarksAnEntryAsCreatedByTheProgram) {
     registry.write_text(HKEY_CURRENT_USER, run_path, 0, L"Quillmoor-" + wide(tag), L"C:\\a.exe");
-    registry.write_text(HKEY_CURRENT_USER, run_path, 0, L"quillmoor-" + wide(tag), L"C:\\b.exe");
+    // Value names ignore case in the registry, so the lower-case one is another name.
+    registry.write_text(HKEY_CURRENT_USER, run_path, 0, L"quillmoor-b-" + wide(tag), L"C:\\b.exe");
     const std::vector<StartupItem> items = tagged(platform_with(true).scan(), tag);
     ASSERT_EQ(items.size(), 2u);
     const StartupItem* own = by_name(items, "Quillmoor-" + tag);
     ASSERT_NE(own, nullptr);
     EXPECT_TRUE(own->managed);
     EXPECT_EQ(own->origin, "Created by Quillmoor");
-    EXPECT_FALSE(by_name(items, "quillmoor-" + tag)->managed);  // the case is as written
+    ASSERT_NE(by_name(items, "quillmoor-b-" + tag), nullptr);
+    EXPECT_FALSE(by_name(items, "quillmoor-b-" + tag)->managed);  // the prefix counts as written
 }
 
 TEST(RegistryLayer, NumbersAndTextsCountOnlyInTheirOwnTypes) {
