@@ -220,20 +220,6 @@ StartupItem make_shortcut() {
     return item;
 }
 
-std::vector<StartMode> ordinary_modes(bool system) {
-    return {
-        StartMode{"login", "Start when I sign in",
-                  "Adds an entry for your account only. No administrator rights are needed. The "
-                  "program opens its window as usual.",
-                  false, !system},
-        StartMode{"boot", "Start when the computer starts, before anyone signs in",
-                  "Creates a scheduled task that runs as the system account at start-up. Needs "
-                  "administrator rights. The program has no desktop, so this suits background "
-                  "tools and servers, not programs with windows.",
-                  true, false},
-    };
-}
-
 Candidate make_candidate(std::string_view prefix, std::string_view source, const ProgramRow& row) {
     Candidate candidate;
     candidate.id = std::string(prefix) + std::string(row.word);
@@ -247,7 +233,7 @@ Candidate make_candidate(std::string_view prefix, std::string_view source, const
     candidate.pids = row.pids;
     candidate.publisher = row.publisher;
     candidate.description = row.description;
-    candidate.modes = ordinary_modes(row.system);
+    candidate.modes = program_start_modes(row.system);
     candidate.system = row.system;
     return candidate;
 }
@@ -318,10 +304,7 @@ ProgramList DemoPlatform::running_programs(const std::vector<StartupItem>& items
     update.pids = {1432};
     update.publisher = microsoft;
     update.description = "Enables the detection, download, and installation of updates.";
-    update.modes = {StartMode{"service-auto", "Start automatically with Windows",
-                              "Changes this service's start type from Manual to Automatic, so it "
-                              "starts at boot with the others. Needs administrator rights.",
-                              true, true}};
+    update.modes = {service_auto_mode()};
     update.notes = {"A Windows service that is running now but only starts when something asks for it."};
     update.entry_id = "service|machine|Services|wuauserv";
     update.system = true;

@@ -4,6 +4,27 @@ namespace qm {
 
 using json::JsonValue;
 
+std::vector<StartMode> program_start_modes(bool system) {
+    return {
+        StartMode{"login", "Start when I sign in",
+                  "Adds an entry for your account only. No administrator rights are needed. The "
+                  "program opens its window as usual.",
+                  false, !system},
+        StartMode{"boot", "Start when the computer starts, before anyone signs in",
+                  "Creates a scheduled task that runs as the system account at start-up. Needs "
+                  "administrator rights. The program has no desktop, so this suits background "
+                  "tools and servers, not programs with windows.",
+                  true, false},
+    };
+}
+
+StartMode service_auto_mode() {
+    return StartMode{"service-auto", "Start automatically with Windows",
+                     "Changes this service's start type from Manual to Automatic, so it "
+                     "starts at boot with the others. Needs administrator rights.",
+                     true, true};
+}
+
 std::string unsupported_kind_message(std::string_view kind) {
     return "Unsupported entry type \"" + std::string(kind) + "\".";
 }

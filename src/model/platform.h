@@ -118,6 +118,12 @@ public:
     [[nodiscard]] virtual std::vector<Probe> doctor_probes() = 0;
 };
 
+// The ways every program can be made to start, "login" then "boot"; "login"
+// is recommended unless the program is part of the operating system.
+[[nodiscard]] std::vector<StartMode> program_start_modes(bool system);
+// The one way offered for a running service that starts only on demand.
+[[nodiscard]] StartMode service_auto_mode();
+
 // The sentence for a kind that no part of a platform handles.
 [[nodiscard]] std::string unsupported_kind_message(std::string_view kind);
 

@@ -7,7 +7,9 @@
 #include "platform/windows/approval_flag.h"
 #include "platform/windows/elevation.h"
 #include "platform/windows/program_files.h"
+#include "platform/windows/program_lists.h"
 #include "platform/windows/run_keys.h"
+#include "platform/windows/startup_folders.h"
 #include "util/time_text.h"
 
 namespace qm::win {
@@ -45,15 +47,17 @@ ScanResult WindowsPlatform::scan() {
     ProgramFacts programs;
     timed_step(timing, "run keys",
                [&] { scan_run_keys(locations.run_keys, facts_.admin, programs, result.items); });
+    timed_step(timing, "folders",
+               [&] { scan_startup_folders(locations.startup_folders, facts_.admin, programs, result.items); });
     return result;
 }
 
-ProgramList WindowsPlatform::running_programs(const std::vector<StartupItem>&) {
-    return ProgramList{{}, {"This version of Quillmoor does not list running programs on Windows yet."}};
+ProgramList WindowsPlatform::running_programs(const std::vector<StartupItem>& items) {
+    return list_running_programs(items);
 }
 
-ProgramList WindowsPlatform::installed_programs(const std::vector<StartupItem>&) {
-    return ProgramList{{}, {"This version of Quillmoor does not list installed programs on Windows yet."}};
+ProgramList WindowsPlatform::installed_programs(const std::vector<StartupItem>& items) {
+    return list_installed_programs(items);
 }
 
 Result<ChangeOutcome> WindowsPlatform::set_enabled(const StartupItem& item, bool on, bool) {
@@ -83,6 +87,8 @@ std::vector<Probe> WindowsPlatform::doctor_probes() {
     const std::size_t run_entries = count_of_kind(scanned.items, "run");
     probes.push_back(Probe{"Run keys", run_entries > 0 ? "ok" : "warn",
                            std::to_string(run_entries) + " entries read from the registry."});
+    probes.push_back(
+        Probe{"Startup folders", "ok", std::to_string(count_of_kind(scanned.items, "folder")) + " shortcuts read."});
     for (const std::string& note : scanned.notes) probes.push_back(Probe{"Note", "warn", note});
     return probes;
 }

@@ -1,0 +1,18 @@
+// The programs that could be made to start with the computer: those running
+// now (one candidate per program file, with every process id, and the running
+// services that start only on demand) and those installed through the Start
+// menu (one candidate per program a shortcut starts). `items` is the last
+// scan, used only to tell which programs already start. Unreadable processes,
+// folders and shortcuts are skipped. Thread-safe.
+#pragma once
+
+#include <vector>
+
+#include "model/platform.h"
+
+namespace qm::win {
+
+[[nodiscard]] ProgramList list_running_programs(const std::vector<StartupItem>& items);
+[[nodiscard]] ProgramList list_installed_programs(const std::vector<StartupItem>& items);
+
+}  // namespace qm::win
