@@ -2,6 +2,7 @@
 
 #include "platform/process.h"
 #include "util/decode.h"
+#include "util/text.h"
 
 namespace qm {
 
@@ -20,6 +21,14 @@ RunOutput run_tool(const ToolRun& run) {
     output.exit_code = bytes.exit_code;
     output.timed_out = bytes.timed_out;
     return output;
+}
+
+std::string tool_output_text(const RunOutput& output) {
+    std::string text = trim(output.out);
+    const std::string err = trim(output.err);
+    if (!text.empty() && !err.empty()) text += "\n";
+    text += err;
+    return shorten(text, 200);
 }
 
 }  // namespace qm

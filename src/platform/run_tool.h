@@ -31,6 +31,11 @@ struct ToolRun {
 
 [[nodiscard]] RunOutput run_tool(const ToolRun& run);
 
+// What a tool printed, as messages quote it: the trimmed standard output and
+// the trimmed standard error (each only when not empty) joined by a line
+// break, shortened to 200 characters (199 and "…").
+[[nodiscard]] std::string tool_output_text(const RunOutput& output);
+
 // The runner as a value, so that callers can be tested with a stand-in.
 using ToolRunner = std::function<RunOutput(const ToolRun&)>;
 

@@ -7,6 +7,7 @@
 
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/run_tool.h"
 #include "platform_test_support.h"
 
 namespace qm::os {
@@ -193,3 +194,21 @@ TEST(ChildRunner, AProgramLeftBehindCannotHoldTheRunPastItsLimit) {
 
 }  // namespace
 }  // namespace qm::os
+
+namespace qm {
+namespace {
+
+TEST(ToolOutputText, JoinsWhatWasPrintedAndCutsItForAMessage) {
+    EXPECT_EQ(tool_output_text(RunOutput{"  done \r\n", "", 0, false}), "done");
+    EXPECT_EQ(tool_output_text(RunOutput{"", "\n Access is denied. \n", 5, false}), "Access is denied.");
+    EXPECT_EQ(tool_output_text(RunOutput{"out", "err", 1, false}), "out\nerr");
+    // 150 + 1 + 150 characters: cut to 199 and the ellipsis, counted in
+    // characters, not bytes.
+    std::string accents;
+    for (int i = 0; i < 150; ++i) accents += "é";
+    const std::string cut = tool_output_text(RunOutput{std::string(150, 'a'), accents, 1, false});
+    EXPECT_EQ(cut, std::string(150, 'a') + "\n" + accents.substr(0, 48 * 2) + "…");
+}
+
+}  // namespace
+}  // namespace qm
