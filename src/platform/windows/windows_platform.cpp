@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "model/data_folder.h"
 #include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/windows/approval_flag.h"
@@ -9,7 +10,9 @@
 #include "platform/windows/program_files.h"
 #include "platform/windows/program_lists.h"
 #include "platform/windows/run_keys.h"
+#include "platform/windows/services.h"
 #include "platform/windows/startup_folders.h"
+#include "platform/windows/tasks.h"
 #include "util/time_text.h"
 
 namespace qm::win {
@@ -36,7 +39,9 @@ std::size_t count_of_kind(const std::vector<StartupItem>& items, std::string_vie
 }  // namespace
 
 WindowsPlatform::WindowsPlatform(SystemFacts facts, LocationsSource locations)
-    : facts_(std::move(facts)), locations_(std::move(locations)) {}
+    : facts_(std::move(facts)),
+      locations_(std::move(locations)),
+      data_folder_(resolve_data_folder(facts_).write_folder) {}
 
 SystemFacts WindowsPlatform::system_facts() const { return facts_; }
 
@@ -49,6 +54,8 @@ ScanResult WindowsPlatform::scan() {
                [&] { scan_run_keys(locations.run_keys, facts_.admin, programs, result.items); });
     timed_step(timing, "folders",
                [&] { scan_startup_folders(locations.startup_folders, facts_.admin, programs, result.items); });
+    timed_step(timing, "services", [&] { scan_services(facts_.admin, programs, result); });
+    timed_step(timing, "tasks", [&] { scan_tasks(locations.task_roots, facts_.admin, programs, result); });
     return result;
 }
 
@@ -60,8 +67,10 @@ ProgramList WindowsPlatform::installed_programs(const std::vector<StartupItem>& 
     return list_installed_programs(items);
 }
 
-Result<ChangeOutcome> WindowsPlatform::set_enabled(const StartupItem& item, bool on, bool) {
+Result<ChangeOutcome> WindowsPlatform::set_enabled(const StartupItem& item, bool on, bool stop_now) {
     if (item.kind == "run" || item.kind == "folder") return switch_by_approval_flag(item, on);
+    if (item.kind == "service") return switch_service(item, on, stop_now, data_folder_);
+    if (item.kind == "task") return switch_task(item, on, facts_.admin);
     return fail(unsupported_kind_message(item.kind));
 }
 

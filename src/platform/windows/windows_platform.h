@@ -1,6 +1,6 @@
 // The Windows platform: the ten operations on the computer the program runs
-// on. Its only state is the facts read once at creation and where to ask for
-// the knowledge's locations, so operations may run on several threads at
+// on. Its only state is the facts read once at creation, where to ask for
+// the knowledge's locations and the data folder, so operations may run on several threads at
 // once without a lock. A scan reads its sources in a fixed order (Run keys
 // first); with QUILLMOOR_TIMING set it writes how long each took to standard
 // error.
@@ -30,6 +30,9 @@ public:
 private:
     const SystemFacts facts_;
     const LocationsSource locations_;
+    // Where the start types of switched-off services are remembered: the
+    // folder the engine writes to, chosen by the same rule from the facts.
+    const std::string data_folder_;
 };
 
 }  // namespace qm::win

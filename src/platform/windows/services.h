@@ -1,0 +1,36 @@
+// The third source of a scan: the Windows services of the Services key, with
+// their current state from the Service Control Manager and the active
+// services that depend on each; and switching a service's start type through
+// sc.exe. Switching off remembers the start type in saved.json in the data
+// folder, so switching on restores it. The registry is never written directly.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "model/platform.h"
+#include "platform/run_tool.h"
+#include "platform/windows/program_files.h"
+#include "util/result.h"
+
+namespace qm::win {
+
+struct ServiceState {
+    std::string display_name;
+    std::uint32_t state = 0;  // SERVICE_RUNNING is 4
+    std::uint32_t pid = 0;
+};
+// By lower-cased service name; empty when the manager cannot be opened.
+using ServiceStates = std::map<std::string, ServiceState>;
+
+[[nodiscard]] ServiceStates read_service_states();
+
+// Appends service items, or the note "The list of Windows services could not
+// be read." when the Services key cannot be opened.
+void scan_services(bool admin, ProgramFacts& programs, ScanResult& result);
+
+[[nodiscard]] Result<ChangeOutcome> switch_service(const StartupItem& item, bool on, bool stop_now,
+                                                   const std::string& data_folder, const ToolRunner& runner = run_tool);
+
+}  // namespace qm::win
