@@ -1,7 +1,7 @@
 // The Windows platform: the ten operations on the computer the program runs
 // on. Its only state is the facts read once at creation, where to ask for
-// the knowledge's locations and the data folder, so operations may run on several threads at
-// once without a lock. A scan reads its sources in a fixed order (Run keys
+// the knowledge's locations, and the data folder, so operations may run on
+// several threads at once without a lock. A scan reads its sources in a fixed order (Run keys
 // first); with QUILLMOOR_TIMING set it writes how long each took to standard
 // error.
 #pragma once
