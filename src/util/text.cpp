@@ -1,5 +1,7 @@
 #include "util/text.h"
 
+#include <cctype>
+
 #include <algorithm>
 
 #include "util/utf8.h"
@@ -184,6 +186,39 @@ std::string shorten(std::string_view text, std::size_t limit) {
     std::string out(text.substr(0, end));
     out += ellipsis;
     return out;
+}
+
+std::string make_slug(std::string_view name) {
+    static constexpr std::string_view separators = " -_.,()+&'";
+    const std::string valid = replace_invalid_utf8(name);
+    std::string slug;
+    std::string pending;  // separators seen since the last letter or digit
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < valid.size();) {
+        const std::size_t length = character_length(valid, i);
+        const std::string_view character = std::string_view(valid).substr(i, length);
+        i += length;
+        const unsigned char first = static_cast<unsigned char>(character[0]);
+        const bool letter_or_digit = first >= 0x80 ? character != "\u2026" && character != "\u00A0"
+                                                   : std::isalnum(first) != 0;
+        if (letter_or_digit) {
+            if (!slug.empty() && !pending.empty()) {
+                if (characters + count_characters(pending) + 1 > 60) break;
+                slug += pending;
+                characters += count_characters(pending);
+            }
+            pending.clear();
+            if (characters + 1 > 60) break;
+            slug += character;
+            ++characters;
+        } else if (length == 1 && separators.find(character[0]) != std::string_view::npos) {
+            // Keep one space of a run, and other separators as written.
+            if (!(character[0] == ' ' && !pending.empty() && pending.back() == ' ')) pending += character;
+        }
+    }
+    // A closing bracket right after the last word belongs to it: "App (beta)".
+    if (!slug.empty() && pending.starts_with(')') && characters < 60) slug += ')';
+    return slug;
 }
 
 bool equal_fixed_time(std::string_view a, std::string_view b) {

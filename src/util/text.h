@@ -60,6 +60,14 @@ void append_utf8(std::string& out, char32_t code_point);
 // characters. A non-empty text with limit 0 gives "…".
 [[nodiscard]] std::string shorten(std::string_view text, std::size_t limit);
 
+// A name made safe for a file, registry value or scheduled task name: letters
+// and digits (any script) are kept, and so are the separators " -_.,()+&'"
+// between them (and a ")" right after the last one); everything else (the characters Windows forbids in names,
+// other punctuation, control characters) is dropped, runs of spaces become
+// one, and the result is cut to 60 characters. A name with no letter or digit
+// gives the empty text.
+[[nodiscard]] std::string make_slug(std::string_view name);
+
 // True when both byte strings are equal. The work done depends only on the
 // longer length, never on where (or whether) the bytes differ.
 [[nodiscard]] bool equal_fixed_time(std::string_view a, std::string_view b);

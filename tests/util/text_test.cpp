@@ -215,3 +215,26 @@ TEST(TextProgramOfCommandLine, QuotedFirstPartOrPathUpToTheProgramExtension) {
 }
 
 }  // namespace
+
+namespace qm {
+namespace {
+
+TEST(MakeSlug, KeepsLettersDigitsAndInnerSeparatorsOnly) {
+    EXPECT_EQ(make_slug("Notes"), "Notes");
+    EXPECT_EQ(make_slug("  My   App (beta) "), "My App (beta)");
+    EXPECT_EQ(make_slug("a<b>c:d\"e/f\\g|h?i*j"), "abcdefghij");  // what Windows forbids in names
+    EXPECT_EQ(make_slug("!!! ... ---"), "");                     // only punctuation
+    EXPECT_EQ(make_slug("Äpfel & Birnen"), "Äpfel & Birnen");
+    EXPECT_EQ(make_slug("tab\there\nnew"), "tabherenew");
+    EXPECT_EQ(make_slug("-x-"), "x");
+    EXPECT_EQ(make_slug(std::string(70, 'a')), std::string(60, 'a'));
+    // Cut at 60 characters, not bytes, and never in the middle of a character.
+    std::string long_name;
+    for (int i = 0; i < 70; ++i) long_name += "ä";
+    EXPECT_EQ(count_characters(make_slug(long_name)), 60u);
+    EXPECT_TRUE(is_valid_utf8(make_slug(long_name)));
+    EXPECT_EQ(make_slug(std::string("bad\xFF" "byte")), "bad\xEF\xBF\xBD" "byte");
+}
+
+}  // namespace
+}  // namespace qm
