@@ -11,6 +11,11 @@
 //                             with a line break when not set)
 //   QUILLMOOR_STANDIN_EXIT    its exit code (0 when not set)
 //
+// A script that makes a shortcut (it calls CreateShortcut($env:QM_LNK)) is
+// carried out, since Wine has no PowerShell: the shortcut is saved through
+// the shell's own link object with QM_TARGET, QM_ARGS, QM_WORKDIR and the
+// description the script sets, unless QUILLMOOR_STANDIN_NO_SHORTCUT is set.
+//
 // The control variables do not begin with QM_, so the record shows exactly
 // the variables the caller passed on to the script. Elsewhere than on
 // Windows it is a program that does nothing.
@@ -19,6 +24,9 @@
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -79,6 +87,29 @@ std::string decode_script(const std::wstring& encoded) {
     return utf8(wide);
 }
 
+// What the shortcut script does: one link saved by the shell's link object.
+void save_shortcut_as_the_script_would() {
+    bool present = false;
+    const std::wstring path = variable(L"QM_LNK", present);
+    if (path.empty()) return;
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    IShellLinkW* link = nullptr;
+    if (SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                     reinterpret_cast<void**>(&link)))) {
+        link->SetPath(variable(L"QM_TARGET", present).c_str());
+        link->SetArguments(variable(L"QM_ARGS", present).c_str());
+        link->SetWorkingDirectory(variable(L"QM_WORKDIR", present).c_str());
+        link->SetDescription(L"Created by Quillmoor");
+        IPersistFile* file = nullptr;
+        if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+            file->Save(path.c_str(), TRUE);
+            file->Release();
+        }
+        link->Release();
+    }
+    ::CoUninitialize();
+}
+
 }  // namespace
 
 int main() {
@@ -105,6 +136,10 @@ int main() {
     record += "script\n" + script;
 
     bool present = false;
+    if (script.find("CreateShortcut($env:QM_LNK)") != std::string::npos) {
+        variable(L"QUILLMOOR_STANDIN_NO_SHORTCUT", present);
+        if (!present) save_shortcut_as_the_script_would();
+    }
     std::wstring log = variable(L"QUILLMOOR_STANDIN_LOG", present);
     if (!log.empty()) {
         if (FILE* file = _wfopen(log.c_str(), L"wb")) {
