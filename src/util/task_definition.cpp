@@ -1,0 +1,41 @@
+#include "util/task_definition.h"
+
+#include <optional>
+
+#include "util/xml_text.h"
+
+namespace qm {
+namespace {
+
+// The text of the first `inner` element inside the first `outer` element.
+std::string text_inside(std::string_view document, std::string_view outer, std::string_view inner) {
+    const std::optional<std::string_view> content = xml::first_element(document, outer);
+    return content ? xml::element_text(*content, inner) : std::string();
+}
+
+}  // namespace
+
+TaskDefinition read_task_definition(std::string_view document) {
+    TaskDefinition task;
+    task.logon_trigger = !xml::find_elements(document, "LogonTrigger").empty();
+    task.boot_trigger = !xml::find_elements(document, "BootTrigger").empty();
+    // Triggers have an Enabled of their own; only the one in Settings switches
+    // the whole task. The value is an XML boolean, so "0" is off as well.
+    const std::string enabled = text_inside(document, "Settings", "Enabled");
+    task.enabled = enabled != "false" && enabled != "0";
+    task.command = text_inside(document, "Exec", "Command");
+    task.arguments = text_inside(document, "Exec", "Arguments");
+    task.author = xml::element_text(document, "Author");
+    task.user_id = text_inside(document, "Principal", "UserId");
+    task.run_level = text_inside(document, "Principal", "RunLevel");
+    task.description = xml::element_text(document, "Description");
+    task.uri = xml::element_text(document, "URI");
+    return task;
+}
+
+std::string shown_description(std::string_view description) {
+    if (description.starts_with('$') || description.starts_with('@')) return {};
+    return std::string(description);
+}
+
+}  // namespace qm
