@@ -2,8 +2,10 @@
 // followed by the common path suffix of the link info, or else the target of
 // the environment-variable block, unexpanded), its arguments and its working
 // directory. Every field is checked against the bytes given before it is
-// read; a file too short for a field it announces is not a link. Pure and
-// thread-safe; nothing is allocated beyond the size of the input.
+// read; a file too short for a field it announces, or whose NUL-terminated
+// strings run past their structure, is not a link. Counted strings end at
+// their first NUL, as the system's link object hands them out. Pure and
+// thread-safe; nothing is allocated beyond a small multiple of the input size.
 #pragma once
 
 #include <optional>

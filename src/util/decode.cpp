@@ -38,7 +38,29 @@ std::string decode_utf16(std::string_view bytes, bool big_endian) {
     return out;
 }
 
+// What Windows-1252 puts at 80..9F; zero where it assigns nothing.
+constexpr char16_t windows_1252_high_controls[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80..87
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,       // 88..8F
+    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90..97
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,  // 98..9F
+};
+
 }  // namespace
+
+std::string decode_windows_1252(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        char32_t code_point = byte;
+        if (byte >= 0x80 && byte <= 0x9F && windows_1252_high_controls[byte - 0x80] != 0) {
+            code_point = windows_1252_high_controls[byte - 0x80];
+        }
+        append_utf8(out, code_point);
+    }
+    return out;
+}
 
 std::string decode_text(std::string_view bytes) {
     if (bytes.size() >= 2) {

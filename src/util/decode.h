@@ -16,6 +16,12 @@ namespace qm {
 // the character with the same number.
 [[nodiscard]] std::string decode_text(std::string_view bytes);
 
+// Single-byte Windows-1252 text (the "ANSI" code page of Western Windows) as
+// UTF-8. 80..9F are the typographic marks and letters that page puts there;
+// the five bytes it leaves unassigned (81, 8D, 8F, 90, 9D) and every other
+// byte become the character with the same number, so nothing is lost.
+[[nodiscard]] std::string decode_windows_1252(std::string_view bytes);
+
 // A byte count as people read it: "3 MB" for 3,145,728, "64 KB", or "{n} bytes".
 [[nodiscard]] std::string size_text(std::uint64_t bytes);
 

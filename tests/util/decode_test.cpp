@@ -6,6 +6,7 @@
 
 #include "platform/text_file.h"
 #include "util/decode.h"
+#include "util/text.h"
 
 namespace {
 
@@ -74,6 +75,26 @@ TEST(DecodeText, ReadTextFileDecodesOrReportsTheFile) {
     const qm::Result<std::string> missing = qm::read_text_file(file.string());
     ASSERT_FALSE(missing.has_value());
     EXPECT_NE(missing.error().find("qm-decode-test.txt"), std::string::npos) << missing.error();
+}
+
+TEST(DecodeWindows1252, HighControlRangeMapsToItsMarksAndUnassignedBytesKeepTheirNumbers) {
+    EXPECT_EQ(qm::decode_windows_1252(""), "");
+    EXPECT_EQ(qm::decode_windows_1252("C:\\Apps\\x.exe"), "C:\\Apps\\x.exe");
+    // The ends of the 80..9F table and a few between: euro, low quote, ellipsis, S caron, trade mark, Y diaeresis.
+    EXPECT_EQ(qm::decode_windows_1252("\x80\x82\x85\x8A\x99\x9F"),
+              "\xE2\x82\xAC\xE2\x80\x9A\xE2\x80\xA6\xC5\xA0\xE2\x84\xA2\xC5\xB8");
+    // The five bytes the code page leaves unassigned become C1 characters of the same number.
+    EXPECT_EQ(qm::decode_windows_1252("\x81\x8D\x8F\x90\x9D"), "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D");
+    // A0..FF are Latin-1: "Süß" and y diaeresis; UTF-8 bytes are read as single characters.
+    EXPECT_EQ(qm::decode_windows_1252("S\xFC\xDF\xFF"), "S\xC3\xBC\xC3\x9F\xC3\xBF");
+    EXPECT_EQ(qm::decode_windows_1252("\xC3\xB6"), "\xC3\x83\xC2\xB6");
+    // NUL stays a character; every byte value gives valid UTF-8 and one character.
+    EXPECT_EQ(qm::decode_windows_1252(bytes("a\0b")), std::string("a\0b", 3));
+    std::string all;
+    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+    const std::string decoded = qm::decode_windows_1252(all);
+    EXPECT_TRUE(qm::is_valid_utf8(decoded));
+    EXPECT_EQ(qm::count_characters(decoded), 256U);
 }
 
 }  // namespace
