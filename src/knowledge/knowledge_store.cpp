@@ -211,14 +211,17 @@ json::JsonValue KnowledgeStore::status_json() {
             .done();
 }
 
-Result<std::string> KnowledgeStore::download(const std::string& address) {
-    std::string program = "curl.exe";
+std::string curl_program() {
     if (std::optional<std::string> root = os::get_env("SystemRoot"); root && !root->empty()) {
         std::string system_curl = *root + "\\System32\\curl.exe";
-        if (os::path_kind(system_curl) == os::PathKind::file) program = system_curl;
+        if (os::path_kind(system_curl) == os::PathKind::file) return system_curl;
     }
+    return "curl.exe";
+}
+
+Result<std::string> KnowledgeStore::download(const std::string& address) {
     ToolRun run;
-    run.program = program;
+    run.program = curl_program();
     run.arguments = {"-q", "-fsSL", "--proto", "=https", "--proto-redir", "=https", "--max-time", "30",
                      "--max-filesize", "3000000", "-A", "Quillmoor/" + std::string(build::version), address};
     run.time_limit_seconds = 40;

@@ -54,6 +54,10 @@ struct LoadedKnowledge {
 };
 
 
+// The downloader: curl.exe from the system folder (SystemRoot\System32) when
+// it is there, otherwise whichever curl.exe the search finds.
+[[nodiscard]] std::string curl_program();
+
 class KnowledgeStore {
 public:
     explicit KnowledgeStore(DataFolder folder, ToolRunner runner = run_tool);

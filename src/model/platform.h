@@ -87,7 +87,7 @@ struct CreatedEntry {
 
 struct Probe {
     std::string name;
-    std::string status;  // "ok" or "warn"
+    std::string status;  // "ok", "warn" or "fail"
     std::string detail;
 };
 

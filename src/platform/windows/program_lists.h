@@ -15,4 +15,12 @@ namespace qm::win {
 [[nodiscard]] ProgramList list_running_programs(const std::vector<StartupItem>& items);
 [[nodiscard]] ProgramList list_installed_programs(const std::vector<StartupItem>& items);
 
+// For the self-check: how many processes could be inspected, and how many of
+// them gave their command line.
+struct ProcessCensus {
+    std::size_t inspected = 0;
+    std::size_t with_command_line = 0;
+};
+[[nodiscard]] ProcessCensus count_processes();
+
 }  // namespace qm::win

@@ -258,6 +258,15 @@ void add_services(const std::vector<StartupItem>& items, ProgramFacts& facts, st
 
 }  // namespace
 
+ProcessCensus count_processes() {
+    ProcessCensus census;
+    for (const ProcessFacts& process : read_processes().value_or(std::vector<ProcessFacts>{})) {
+        ++census.inspected;
+        if (process.command) ++census.with_command_line;
+    }
+    return census;
+}
+
 ProgramList list_running_programs(const std::vector<StartupItem>& items) {
     std::optional<std::vector<ProcessFacts>> processes = read_processes();
     if (!processes) return ProgramList{{}, {"The list of running programs could not be read."}};

@@ -1,10 +1,14 @@
 #include "platform/windows/windows_platform.h"
 
+#include <algorithm>
 #include <chrono>
 
+#include "knowledge/knowledge_store.h"
 #include "model/data_folder.h"
 #include "platform/console.h"
 #include "platform/environment.h"
+#include "platform/files.h"
+#include "platform/run_tool.h"
 #include "platform/windows/approval_flag.h"
 #include "platform/windows/elevation.h"
 #include "platform/windows/program_files.h"
@@ -13,6 +17,7 @@
 #include "platform/windows/services.h"
 #include "platform/windows/startup_folders.h"
 #include "platform/windows/tasks.h"
+#include "util/text.h"
 #include "util/time_text.h"
 
 namespace qm::win {
@@ -90,15 +95,64 @@ void WindowsPlatform::open_in_browser(const std::string& link) { win::open_in_br
 
 std::vector<Probe> WindowsPlatform::doctor_probes() {
     std::vector<Probe> probes;
-    probes.push_back(Probe{"Operating system", "ok",
-                           facts_.os_version + (facts_.admin ? ", running as administrator" : ", ordinary rights")});
+    auto add = [&](std::string name, bool ok, std::string detail, const char* otherwise = "warn") {
+        probes.push_back(Probe{std::move(name), ok ? "ok" : otherwise, std::move(detail)});
+    };
+    add("Operating system", true,
+        facts_.os_version + (facts_.admin ? ", running as administrator" : ", ordinary rights"));
+
     const ScanResult scanned = scan();
     const std::size_t run_entries = count_of_kind(scanned.items, "run");
-    probes.push_back(Probe{"Run keys", run_entries > 0 ? "ok" : "warn",
-                           std::to_string(run_entries) + " entries read from the registry."});
-    probes.push_back(
-        Probe{"Startup folders", "ok", std::to_string(count_of_kind(scanned.items, "folder")) + " shortcuts read."});
-    for (const std::string& note : scanned.notes) probes.push_back(Probe{"Note", "warn", note});
+    add("Run keys", run_entries > 0, std::to_string(run_entries) + " entries read from the registry.");
+    add("Startup folders", true, std::to_string(count_of_kind(scanned.items, "folder")) + " shortcuts read.");
+    // A working Windows has far more than twenty services; fewer means the
+    // registry or the manager could not be read as they should.
+    const std::size_t services = count_of_kind(scanned.items, "service");
+    add("Services", services >= 21, std::to_string(services) + " services read from the registry.", "fail");
+    const std::size_t states = read_service_states().size();
+    add("Service states", states >= 21,
+        std::to_string(states) + " services reported by the Service Control Manager.", "fail");
+
+    const std::size_t tasks = count_of_kind(scanned.items, "task");
+    const bool tasks_need_rights =
+        tasks == 0 && !facts_.admin &&
+        std::any_of(scanned.notes.begin(), scanned.notes.end(), [](const std::string& note) {
+            return note.find("could not be read without administrator rights") != std::string::npos;
+        });
+    add("Scheduled tasks", tasks > 0,
+        tasks_need_rights ? "None could be read without administrator rights. Restart as administrator to see them."
+                          : std::to_string(tasks) + " tasks with a sign-in or boot trigger read.");
+
+    const ProcessCensus census = count_processes();
+    add("Running programs", census.inspected >= 6, std::to_string(census.inspected) + " programs could be inspected.",
+        "fail");
+    add("Command lines", census.with_command_line > 0,
+        std::to_string(census.with_command_line) + " of them gave their command line.");
+
+    const std::string explorer = os::join_path(os::get_env("SystemRoot").value_or("C:\\Windows"), "explorer.exe");
+    const std::string publisher = read_version_strings(explorer).publisher;
+    add("Publisher information", !publisher.empty(),
+        publisher.empty() ? "The file version reader returned nothing for explorer.exe."
+                          : "Read the publisher of explorer.exe: " + publisher + ".");
+
+    // A tool is missing when it cannot be started at all; what it prints is
+    // not used.
+    auto tool_present = [](std::string program, std::vector<std::string> arguments) {
+        const RunOutput output = run_tool(ToolRun{std::move(program), std::move(arguments), {}, 20});
+        const std::string err = to_lower_ascii(output.err);
+        return output.exit_code.has_value() ||
+               (err.find("program not found") == std::string::npos && err.find("cannot find") == std::string::npos);
+    };
+    const bool sc = tool_present("sc.exe", {"query", "type=", "service", "state=", "inactive"});
+    add("Tool: sc.exe", sc, sc ? "sc.exe is present." : "sc.exe was not found.");
+    const bool schtasks = tool_present("schtasks.exe", {"/Query", "/?"});
+    add("Tool: schtasks.exe", schtasks, schtasks ? "schtasks.exe is present." : "schtasks.exe was not found.");
+    const bool curl = tool_present(curl_program(), {"--version"});
+    add("Tool: curl.exe", curl,
+        curl ? "curl.exe is present."
+             : "curl.exe is missing, so knowledge updates cannot be downloaded (importing a file still works).");
+
+    for (const std::string& note : scanned.notes) add("Note", false, note);
     return probes;
 }
 
