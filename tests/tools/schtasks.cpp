@@ -1,0 +1,214 @@
+// A stand-in for schtasks.exe, built beside the test program so that the
+// program under test finds it first (the application's folder leads the
+// search order). Wine's own schtasks.exe registers and deletes tasks but
+// prints nothing for /Query and fails every /Change, so this one answers
+// those itself and hands everything else to the real tool:
+//
+//   QUILLMOOR_STANDIN_LOG     when set, the file to which one line is appended
+//                             per call: the arguments joined by single spaces
+//   QUILLMOOR_STANDIN_EXIT    when set, every call only prints
+//                             QUILLMOOR_STANDIN_OUTPUT and ends with this code
+//   QUILLMOOR_STANDIN_QUERY   /Query prints this file's bytes and succeeds;
+//                             when not set, /Query goes to the real tool
+//   QUILLMOOR_STANDIN_TASKS   the task folder that /Change /TN X /ENABLE or
+//                             /DISABLE edits (Settings/Enabled of the file
+//                             {folder}\X); the system's Tasks folder when not set
+//
+// Elsewhere than on Windows it is a program that does nothing.
+#ifdef _WIN32
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string utf8(std::wstring_view wide) {
+    if (wide.empty()) return {};
+    int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
+                                  nullptr);
+    std::string text(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n, nullptr, nullptr);
+    return text;
+}
+
+std::wstring wide(std::string_view text) {
+    if (text.empty()) return {};
+    int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring result(static_cast<std::size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), n);
+    return result;
+}
+
+std::wstring variable(const wchar_t* name, bool& present) {
+    DWORD size = ::GetEnvironmentVariableW(name, nullptr, 0);
+    present = size > 0 || ::GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+    if (size == 0) return {};
+    std::wstring value(size, L'\0');
+    DWORD length = ::GetEnvironmentVariableW(name, value.data(), size);
+    value.resize(length);
+    return value;
+}
+
+bool read_file(const std::wstring& path, std::string& bytes) {
+    FILE* file = _wfopen(path.c_str(), L"rb");
+    if (file == nullptr) return false;
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
+    std::fclose(file);
+    return true;
+}
+
+bool write_file(const std::wstring& path, const std::string& bytes, const wchar_t* mode) {
+    FILE* file = _wfopen(path.c_str(), mode);
+    if (file == nullptr) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && written;
+}
+
+std::wstring system_folder() {
+    wchar_t folder[MAX_PATH] = {};
+    ::GetSystemDirectoryW(folder, MAX_PATH);
+    return folder;
+}
+
+void print(const std::string& text, FILE* stream) {
+    _setmode(_fileno(stream), _O_BINARY);
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
+}
+
+// Runs the system's schtasks.exe with this program's own arguments.
+int forward() {
+    std::wstring line = ::GetCommandLineW();
+    std::size_t rest = 0;
+    if (!line.empty() && line[0] == L'"') {
+        rest = line.find(L'"', 1);
+        rest = rest == std::wstring::npos ? line.size() : rest + 1;
+    } else {
+        rest = line.find_first_of(L" \t");
+        if (rest == std::wstring::npos) rest = line.size();
+    }
+    std::wstring command = L"\"" + system_folder() + L"\\schtasks.exe\"" + line.substr(rest);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        print("ERROR: the real schtasks.exe could not be started.\n", stderr);
+        return 1;
+    }
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    ::GetExitCodeProcess(process.hProcess, &code);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+// Sets Settings/Enabled of a definition, adding the element when missing, and
+// writes the file back in its own encoding.
+int change(const std::wstring& task_path, bool on) {
+    bool present = false;
+    std::wstring folder = variable(L"QUILLMOOR_STANDIN_TASKS", present);
+    if (folder.empty()) folder = system_folder() + L"\\Tasks";
+    const std::wstring file = folder + (task_path.starts_with(L"\\") ? L"" : L"\\") + task_path;
+    std::string bytes;
+    if (!read_file(file, bytes)) {
+        print("ERROR: The system cannot find the file specified.\n", stderr);
+        return 1;
+    }
+    const bool utf16 = bytes.starts_with("\xFF\xFE");
+    std::wstring text;
+    if (utf16) {
+        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+            text.push_back(static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
+                                                static_cast<unsigned char>(bytes[i + 1]) << 8));
+        }
+    } else {
+        text = wide(bytes);
+    }
+    const std::wstring value = on ? L"true" : L"false";
+    const std::size_t settings = text.find(L"<Settings>");
+    const std::size_t settings_end = text.find(L"</Settings>");
+    if (settings == std::wstring::npos || settings_end == std::wstring::npos) {
+        const std::size_t task_end = text.rfind(L"</Task>");
+        if (task_end == std::wstring::npos) {
+            print("ERROR: The task XML is malformed.\n", stderr);
+            return 1;
+        }
+        text.insert(task_end, L"<Settings><Enabled>" + value + L"</Enabled></Settings>");
+    } else {
+        const std::size_t open = text.find(L"<Enabled>", settings);
+        const std::size_t close = open == std::wstring::npos ? open : text.find(L"</Enabled>", open);
+        if (open != std::wstring::npos && close != std::wstring::npos && close < settings_end) {
+            text.replace(open + 9, close - open - 9, value);
+        } else {
+            text.insert(settings_end, L"<Enabled>" + value + L"</Enabled>");
+        }
+    }
+    std::string out;
+    if (utf16) {
+        out = "\xFF\xFE";
+        for (wchar_t unit : text) {
+            out.push_back(static_cast<char>(unit & 0xFF));
+            out.push_back(static_cast<char>((unit >> 8) & 0xFF));
+        }
+    } else {
+        out = utf8(text);
+    }
+    if (!write_file(file, out, L"wb")) {
+        print("ERROR: Access is denied.\n", stderr);
+        return 1;
+    }
+    print("SUCCESS: The parameters of scheduled task \"" + utf8(task_path) + "\" have been changed.\n", stdout);
+    return 0;
+}
+
+bool same(const std::wstring& a, const wchar_t* b) { return _wcsicmp(a.c_str(), b) == 0; }
+
+}  // namespace
+
+int main() {
+    int count = 0;
+    LPWSTR* list = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    std::vector<std::wstring> arguments;
+    for (int i = 1; list != nullptr && i < count; ++i) arguments.emplace_back(list[i]);
+    if (list != nullptr) ::LocalFree(list);
+
+    bool present = false;
+    const std::wstring log = variable(L"QUILLMOOR_STANDIN_LOG", present);
+    if (!log.empty()) {
+        std::string line;
+        for (const std::wstring& argument : arguments) line += (line.empty() ? "" : " ") + utf8(argument);
+        write_file(log, line + "\n", L"ab");
+    }
+
+    const std::wstring exit_code = variable(L"QUILLMOOR_STANDIN_EXIT", present);
+    if (present) {
+        print(utf8(variable(L"QUILLMOOR_STANDIN_OUTPUT", present)), stdout);
+        return _wtoi(exit_code.c_str());
+    }
+    const std::wstring verb = arguments.empty() ? std::wstring() : arguments[0];
+    if (same(verb, L"/Query")) {
+        const std::wstring answer = variable(L"QUILLMOOR_STANDIN_QUERY", present);
+        if (!present) return forward();
+        std::string bytes;
+        if (!read_file(answer, bytes)) return 1;
+        print(bytes, stdout);
+        return 0;
+    }
+    if (same(verb, L"/Change") && arguments.size() == 4 && same(arguments[1], L"/TN") &&
+        (same(arguments[3], L"/ENABLE") || same(arguments[3], L"/DISABLE"))) {
+        return change(arguments[2], same(arguments[3], L"/ENABLE"));
+    }
+    return forward();
+}
+#else
+int main() { return 0; }
+#endif
