@@ -11,6 +11,7 @@
 #include "platform/run_tool.h"
 #include "platform/windows/approval_flag.h"
 #include "platform/windows/elevation.h"
+#include "platform/windows/own_entries.h"
 #include "platform/windows/program_files.h"
 #include "platform/windows/program_lists.h"
 #include "platform/windows/run_keys.h"
@@ -79,12 +80,12 @@ Result<ChangeOutcome> WindowsPlatform::set_enabled(const StartupItem& item, bool
     return fail(unsupported_kind_message(item.kind));
 }
 
-Result<CreatedEntry> WindowsPlatform::create_entry(const CreateDetails&, bool) {
-    return fail("This version of Quillmoor cannot create entries on Windows yet.");
+Result<CreatedEntry> WindowsPlatform::create_entry(const CreateDetails& details, bool admin) {
+    return create_own_entry(details, admin);
 }
 
-Result<ChangeOutcome> WindowsPlatform::remove_entry(const StartupItem&) {
-    return fail("This version of Quillmoor cannot remove entries on Windows yet.");
+Result<ChangeOutcome> WindowsPlatform::remove_entry(const StartupItem& item) {
+    return remove_own_entry(item, facts_.admin);
 }
 
 Result<void> WindowsPlatform::restart_elevated(const std::vector<std::string>& arguments) {
