@@ -48,6 +48,11 @@ if build windows; then
   WINEPREFIX=$(mktemp -d /tmp/quillmoor-wine.XXXXXX)
   export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   wineboot -i >/dev/null 2>&1
+  # A prefix just made is still starting its services and task scheduler for
+  # a few seconds; tests that create services or register tasks right away
+  # would meet a half-started service manager.
+  wine sc query >/dev/null 2>&1
+  sleep 5
   ctest --preset windows >"$log_dir/windows-tests.log" 2>&1
   ctest_rc=$?
   grep -E '\[  FAILED  \]|Failure|tests passed|Exception|exit code' "$log_dir/windows-tests.log" | tail -n 40
