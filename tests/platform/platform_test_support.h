@@ -69,6 +69,23 @@ inline void set_env(const std::string& name, const std::optional<std::string>& v
 #endif
 }
 
+// Sets a variable (or, with nothing, removes it) for one test and puts the
+// old value back when the test ends.
+class EnvironmentOverride {
+public:
+    EnvironmentOverride(std::string name, const std::optional<std::string>& value)
+        : name_(std::move(name)), old_(os::get_env(name_)) {
+        set_env(name_, value);
+    }
+    ~EnvironmentOverride() { set_env(name_, old_); }
+    EnvironmentOverride(const EnvironmentOverride&) = delete;
+    EnvironmentOverride& operator=(const EnvironmentOverride&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> old_;
+};
+
 // True when this Windows program runs under Wine rather than on Windows.
 inline bool running_under_wine() {
 #ifdef _WIN32

@@ -29,16 +29,12 @@
 #include <string>
 #include <vector>
 
+#include "standin_text.h"
+
 namespace {
 
-std::string utf8(std::wstring_view wide) {
-    if (wide.empty()) return {};
-    int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
-                                  nullptr);
-    std::string text(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n, nullptr, nullptr);
-    return text;
-}
+using standin::utf8;
+using standin::wide;
 
 std::wstring variable(const wchar_t* name) {
     DWORD size = ::GetEnvironmentVariableW(name, nullptr, 0);

@@ -26,24 +26,12 @@
 #include <string>
 #include <vector>
 
+#include "standin_text.h"
+
 namespace {
 
-std::string utf8(std::wstring_view wide) {
-    if (wide.empty()) return {};
-    int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
-                                  nullptr);
-    std::string text(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n, nullptr, nullptr);
-    return text;
-}
-
-std::wstring wide(std::string_view text) {
-    if (text.empty()) return {};
-    int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring result(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), n);
-    return result;
-}
+using standin::utf8;
+using standin::wide;
 
 std::wstring variable(const wchar_t* name, bool& present) {
     DWORD size = ::GetEnvironmentVariableW(name, nullptr, 0);

@@ -20,21 +20,6 @@ namespace {
 constexpr std::string_view startup_sub = "Microsoft\\Windows\\Start Menu\\Programs\\Startup";
 const std::string approved_folder = std::string(startup_approved_path) + "\\StartupFolder";
 
-// Points a variable at a folder for one test and puts the old value back.
-class EnvironmentOverride {
-public:
-    EnvironmentOverride(std::string name, const std::string& value) : name_(std::move(name)), old_(os::get_env(name_)) {
-        test::set_env(name_, value);
-    }
-    ~EnvironmentOverride() { test::set_env(name_, old_); }
-    EnvironmentOverride(const EnvironmentOverride&) = delete;
-    EnvironmentOverride& operator=(const EnvironmentOverride&) = delete;
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
-
 const StartupItem* by_name(const std::vector<StartupItem>& items, std::string_view name) {
     auto it = std::find_if(items.begin(), items.end(), [&](const StartupItem& i) { return i.name == name; });
     return it == items.end() ? nullptr : &*it;
@@ -64,8 +49,8 @@ protected:
 
     test::ScratchFolder user_base;
     test::ScratchFolder machine_base;
-    EnvironmentOverride appdata{"APPDATA", user_base.path()};
-    EnvironmentOverride programdata{"ProgramData", machine_base.path()};
+    test::EnvironmentOverride appdata{"APPDATA", user_base.path()};
+    test::EnvironmentOverride programdata{"ProgramData", machine_base.path()};
     std::string user_folder = os::join_path(user_base.path(), startup_sub);
     std::string machine_folder = os::join_path(machine_base.path(), startup_sub);
     test::RegistryWriter registry;
@@ -160,7 +145,7 @@ TEST_F(StartupFolders, SwitchingWritesTheApprovalValueUnderStartupFolder) {
 TEST_F(StartupFolders, EmptyAndMissingFoldersAddNothing) {
     EXPECT_TRUE(folder_items(platform(true).scan()).empty());
     ASSERT_TRUE(os::remove_tree(user_base.path()).has_value());
-    EnvironmentOverride unset{"ProgramData", ""};
+    test::EnvironmentOverride unset{"ProgramData", ""};
     EXPECT_TRUE(folder_items(platform(true).scan()).empty());
 }
 

@@ -29,22 +29,6 @@ namespace {
 
 constexpr std::string_view tasks_root = "System32\\Tasks";
 
-// Points a variable at a value for one test and puts the old value back.
-class EnvironmentOverride {
-public:
-    EnvironmentOverride(std::string name, const std::optional<std::string>& value)
-        : name_(std::move(name)), old_(os::get_env(name_)) {
-        test::set_env(name_, value);
-    }
-    ~EnvironmentOverride() { test::set_env(name_, old_); }
-    EnvironmentOverride(const EnvironmentOverride&) = delete;
-    EnvironmentOverride& operator=(const EnvironmentOverride&) = delete;
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
-
 // Keeps a file or folder open without sharing it, so nobody else can open
 // it while this object lives (Wine enforces sharing, not file DACLs).
 class ExclusiveOpen {
@@ -156,14 +140,14 @@ protected:
     }
 
     test::ScratchFolder windows;
-    EnvironmentOverride system_root{"SystemRoot", windows.path()};
+    test::EnvironmentOverride system_root{"SystemRoot", windows.path()};
     test::ScratchFolder records;
     std::string log = records / "schtasks.log";
-    EnvironmentOverride standin_log{"QUILLMOOR_STANDIN_LOG", log};
-    EnvironmentOverride standin_exit{"QUILLMOOR_STANDIN_EXIT", std::nullopt};
-    EnvironmentOverride standin_query{"QUILLMOOR_STANDIN_QUERY", std::nullopt};
+    test::EnvironmentOverride standin_log{"QUILLMOOR_STANDIN_LOG", log};
+    test::EnvironmentOverride standin_exit{"QUILLMOOR_STANDIN_EXIT", std::nullopt};
+    test::EnvironmentOverride standin_query{"QUILLMOOR_STANDIN_QUERY", std::nullopt};
     std::string tasks = windows / tasks_root;
-    EnvironmentOverride standin_tasks{"QUILLMOOR_STANDIN_TASKS", tasks};
+    test::EnvironmentOverride standin_tasks{"QUILLMOOR_STANDIN_TASKS", tasks};
 };
 
 TEST_F(TaskScan, SignInAndBootTasksBecomeItemsInTheOrderOfTheirNames) {
@@ -254,7 +238,7 @@ TEST_F(TaskScan, SixLevelsOfSubFoldersAreReadAndTheSeventhIsNot) {
 // Without administrator rights, a task needs them when it runs with full
 // rights or as another account than this user.
 TEST_F(TaskScan, TasksOfOtherAccountsOrWithFullRightsNeedAdministrator) {
-    EnvironmentOverride user{"USERNAME", "someone"};
+    test::EnvironmentOverride user{"USERNAME", "someone"};
     const Result<std::string> sid = current_user_sid();
     ASSERT_TRUE(sid.has_value()) << sid.error();
     EXPECT_TRUE(sid->starts_with("S-1-5-")) << *sid;
@@ -292,7 +276,7 @@ TEST_F(TaskScan, TasksOfOtherAccountsOrWithFullRightsNeedAdministrator) {
 
 TEST_F(TaskScan, AnUnreadableTaskFolderFallsBackToSchtasksAndSaysHowManyWereMissed) {
     const std::string answer = records / "query.xml";
-    EnvironmentOverride query{"QUILLMOOR_STANDIN_QUERY", answer};
+    test::EnvironmentOverride query{"QUILLMOOR_STANDIN_QUERY", answer};
     const std::string listed = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Tasks>\r\n"
                                "  <!-- \\Vendor\\Updater -->\r\n" +
                                task_element(task_xml({{&TaskXml::command, "C:\\Vendor\\updater.exe"},
@@ -331,8 +315,8 @@ TEST_F(TaskScan, AnUnreadableTaskFolderFallsBackToSchtasksAndSaysHowManyWereMiss
 }
 
 TEST_F(TaskScan, MissingRootsAndAFailingSchtasksAddNothing) {
-    EnvironmentOverride fails{"QUILLMOOR_STANDIN_EXIT", "1"};
-    EnvironmentOverride says{"QUILLMOOR_STANDIN_OUTPUT", document(TaskXml{})};
+    test::EnvironmentOverride fails{"QUILLMOOR_STANDIN_EXIT", "1"};
+    test::EnvironmentOverride says{"QUILLMOOR_STANDIN_OUTPUT", document(TaskXml{})};
     const ScanResult result = scan(false, {"System32\\NoSuchTasks", std::string(tasks_root)});
     EXPECT_TRUE(result.items.empty());
     EXPECT_TRUE(result.notes.empty());
@@ -354,12 +338,12 @@ TEST_F(TaskScan, SwitchingGoesThroughSchtasksChange) {
     EXPECT_EQ(lines_of(log), (std::vector<std::string>{"/Change /TN \\Acme\\Tray /DISABLE",
                                                        "/Change /TN \\Acme\\Tray /ENABLE"}));
 
-    EnvironmentOverride fails{"QUILLMOOR_STANDIN_EXIT", "1"};
-    EnvironmentOverride says{"QUILLMOOR_STANDIN_OUTPUT", "  ERROR: Access is denied.\r\n"};
+    test::EnvironmentOverride fails{"QUILLMOOR_STANDIN_EXIT", "1"};
+    test::EnvironmentOverride says{"QUILLMOOR_STANDIN_OUTPUT", "  ERROR: Access is denied.\r\n"};
     EXPECT_EQ(failure_of(switch_task(item, false, false)), "ADMIN: Windows refused to change the scheduled task.");
     EXPECT_EQ(failure_of(switch_task(item, false, true)),
               "Windows could not change the task. ERROR: Access is denied.");
-    EnvironmentOverride silent{"QUILLMOOR_STANDIN_OUTPUT", ""};
+    test::EnvironmentOverride silent{"QUILLMOOR_STANDIN_OUTPUT", ""};
     EXPECT_EQ(failure_of(switch_task(item, true, true)), "Windows could not change the task.");
 
     // A path that is not a task path never reaches schtasks.exe.
@@ -395,7 +379,7 @@ TEST(TaskOwnBoot, TheDocumentIsExactAndEscapesEveryValue) {
 
 TEST(TaskOwnBoot, TheTaskFileIsUtf16WithItsMarkInTheWindowsTempFolder) {
     test::ScratchFolder windows;
-    EnvironmentOverride system_root{"SystemRoot", windows.path()};
+    test::EnvironmentOverride system_root{"SystemRoot", windows.path()};
     const std::string document = own_boot_task_document("caf\xC3\xA9 \xF0\x9F\x98\x80", "a.exe", "", "C:\\");
     const std::regex file_name_form(R"(quillmoor-task-[0-9a-f]{32}\.xml)");
 
