@@ -13,16 +13,27 @@ std::string text_inside(std::string_view document, std::string_view outer, std::
     return content ? xml::element_text(*content, inner) : std::string();
 }
 
+bool is_false(std::string_view value) { return value == "false" || value == "0"; }
+
+// Whether any trigger of that kind is switched on: a trigger with its own
+// Enabled set to false never fires, as some tasks ship theirs.
+bool has_live_trigger(std::string_view document, std::string_view kind) {
+    for (const xml::Element& trigger : xml::find_elements(document, kind)) {
+        if (!is_false(xml::element_text(trigger.content, "Enabled"))) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 TaskDefinition read_task_definition(std::string_view document) {
     TaskDefinition task;
-    task.logon_trigger = !xml::find_elements(document, "LogonTrigger").empty();
-    task.boot_trigger = !xml::find_elements(document, "BootTrigger").empty();
+    task.logon_trigger = has_live_trigger(document, "LogonTrigger");
+    task.boot_trigger = has_live_trigger(document, "BootTrigger");
     // Triggers have an Enabled of their own; only the one in Settings switches
     // the whole task. The value is an XML boolean, so "0" is off as well.
     const std::string enabled = text_inside(document, "Settings", "Enabled");
-    task.enabled = enabled != "false" && enabled != "0";
+    task.enabled = !is_false(enabled);
     task.command = text_inside(document, "Exec", "Command");
     task.arguments = text_inside(document, "Exec", "Arguments");
     task.author = xml::element_text(document, "Author");

@@ -11,8 +11,8 @@
 namespace qm {
 
 struct TaskDefinition {
-    bool logon_trigger = false;  // a LogonTrigger element anywhere
-    bool boot_trigger = false;   // a BootTrigger element anywhere
+    bool logon_trigger = false;  // a LogonTrigger that is not switched off itself
+    bool boot_trigger = false;   // a BootTrigger that is not switched off itself
     bool enabled = true;         // false only when Settings/Enabled says "false" (or "0")
     std::string command;         // of the first Exec action
     std::string arguments;

@@ -128,8 +128,8 @@ TEST(TaskDefinitionReading, TheFieldsComeFromTheirOwnElements) {
         "<Actions><Exec><Command>%ProgramFiles%\\Acme\\a.exe</Command><Arguments>-q</Arguments></Exec>"
         "<Exec><Command>second.exe</Command></Exec></Actions></Task>");
     EXPECT_FALSE(task.logon_trigger);
-    EXPECT_TRUE(task.boot_trigger);
-    EXPECT_FALSE(task.enabled);  // the trigger's Enabled does not count, the XML boolean "0" does
+    EXPECT_FALSE(task.boot_trigger);  // its only boot trigger is switched off
+    EXPECT_FALSE(task.enabled);       // the XML boolean "0" in Settings
     EXPECT_EQ(task.command, "%ProgramFiles%\\Acme\\a.exe");
     EXPECT_EQ(task.arguments, "-q");
     EXPECT_EQ(task.author, "PC\\me");
@@ -137,6 +137,15 @@ TEST(TaskDefinitionReading, TheFieldsComeFromTheirOwnElements) {
     EXPECT_EQ(task.run_level, "HighestAvailable");
     EXPECT_EQ(task.description, "Keeps \"A&B\" fresh");
     EXPECT_EQ(task.uri, "\\Acme\\Nightly");
+
+    // A switched-off trigger beside a live one of the same kind; and the
+    // trigger's Enabled never stands in for the task's.
+    const TaskDefinition mixed = read_task_definition(
+        "<Task><Triggers><LogonTrigger><Enabled>false</Enabled></LogonTrigger><LogonTrigger><Enabled>true</Enabled>"
+        "</LogonTrigger><BootTrigger><Enabled>false</Enabled></BootTrigger></Triggers></Task>");
+    EXPECT_TRUE(mixed.logon_trigger);
+    EXPECT_FALSE(mixed.boot_trigger);
+    EXPECT_TRUE(mixed.enabled);
 
     const TaskDefinition bare = read_task_definition("<Task><Triggers><LogonTrigger/></Triggers></Task>");
     EXPECT_TRUE(bare.logon_trigger);
