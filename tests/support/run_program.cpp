@@ -36,8 +36,13 @@ DemoFolders* const demo_folders = static_cast<DemoFolders*>(::testing::AddGlobal
 
 ProgramRun run_program(const std::vector<std::string>& arguments,
                        const std::vector<std::pair<std::string, std::string>>& environment) {
+    return run_program_at(QM_PROGRAM_PATH, arguments, environment);
+}
+
+ProgramRun run_program_at(const std::string& program, const std::vector<std::string>& arguments,
+                          const std::vector<std::pair<std::string, std::string>>& environment) {
     os::ChildRequest request;
-    request.program = QM_PROGRAM_PATH;
+    request.program = program;
     request.arguments = arguments;
     const std::string& temporary = demo_folders->folder();
     request.extra_environment = {{"TMPDIR", temporary}, {"TMP", temporary}, {"TEMP", temporary}};

@@ -17,6 +17,11 @@ struct ProgramRun {
 ProgramRun run_program(const std::vector<std::string>& arguments,
                        const std::vector<std::pair<std::string, std::string>>& environment = {});
 
+// The same with a copy of the program elsewhere (for example beside stand-in
+// system tools, which a program finds first in its own folder).
+ProgramRun run_program_at(const std::string& program, const std::vector<std::string>& arguments,
+                          const std::vector<std::pair<std::string, std::string>>& environment = {});
+
 // A new empty folder for one test, removed by the caller.
 std::string make_scratch_folder(const std::string& purpose);
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -20,7 +21,10 @@
 #include "platform/windows/registry_test_support.h"
 #include "platform/windows/services.h"
 #include "platform/windows/wide.h"
+#include "support/run_program.h"
+#include "util/task_definition.h"
 #include "util/text.h"
+#include "util/xml_text.h"
 
 namespace qm::win {
 namespace {
@@ -481,6 +485,104 @@ TEST_F(ServicesSwitch, SwitchesAtOnceKeepEveryRememberedEntry) {
     for (std::thread& thread : threads) thread.join();
     const json::JsonValue remembered = saved();
     for (const StartupItem& item : items) EXPECT_NE(json::get(remembered, item.spec_value("short")), nullptr);
+}
+
+}  // namespace
+}  // namespace qm::win
+
+namespace qm::win {
+namespace {
+
+// A task definition with a sign-in trigger, as Windows keeps it: UTF-16LE
+// with its byte-order mark.
+std::string logon_task_document() {
+    const std::wstring xml =
+        L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<Task version=\"1.2\" "
+        L"xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\"><Triggers><LogonTrigger><Enabled>true"
+        L"</Enabled></LogonTrigger></Triggers><Settings><Enabled>true</Enabled></Settings><Actions><Exec>"
+        L"<Command>C:\\windows\\system32\\notepad.exe</Command></Exec></Actions></Task>\n";
+    return "\xFF\xFE" + std::string(reinterpret_cast<const char*>(xml.data()), xml.size() * sizeof(wchar_t));
+}
+
+// The sequence number of the newest history line with this action and name.
+std::string newest_seq(const std::string& history, const std::string& action, const std::string& name) {
+    std::istringstream lines(history);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        std::string seq, date, time, what;
+        words >> seq >> date >> time >> what;
+        if (what == action && line.find(name) != std::string::npos) return seq;
+    }
+    return {};
+}
+
+TEST(ServiceAndTaskCommands, DisableEnableAndUndoThroughTheRealProgram) {
+    TestServices services;
+    const std::string base = services.create("base", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                             test::child_tool_path());
+    const std::string needs_base = services.create("user", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                                   test::child_tool_path(), {base});
+    const std::string tasks_folder = os::join_path(os::get_env("SystemRoot").value_or("C:\\windows"), "System32\\Tasks");
+    const std::string task = "QmTask" + test::random_hex(4);
+    const std::string task_file = os::join_path(tasks_folder, task);
+    ASSERT_TRUE(os::create_folders(tasks_folder).has_value());
+    ASSERT_TRUE(os::write_file_replace(task_file, logon_task_document()).has_value());
+    struct RemoveAtEnd {
+        std::string path;
+        ~RemoveAtEnd() { (void)os::remove_file(path); }
+    } remove_task{task_file};
+
+    // The program finds the stand-in sc.exe and schtasks.exe in its own folder.
+    test::ScratchFolder bin;
+    for (const char* file : {"sc.exe", "schtasks.exe"}) {
+        ASSERT_TRUE(::CopyFileW(wide(beside_tests(file)).c_str(), wide(bin / file).c_str(), FALSE));
+    }
+    ASSERT_TRUE(::CopyFileW(wide(QM_PROGRAM_PATH).c_str(), wide(bin / "quillmoor.exe").c_str(), FALSE));
+    test::ScratchFolder data;
+    const std::vector<std::pair<std::string, std::string>> environment = {{"LOCALAPPDATA", data.path()},
+                                                                          {"ProgramData", data.path()}};
+    auto run = [&](std::vector<std::string> arguments) {
+        return test::run_program_at(bin / "quillmoor.exe", arguments, environment);
+    };
+    auto start_of = [&](const std::string& name) { return registry_number(service_key(name), L"Start"); };
+    auto task_enabled = [&] {
+        Result<std::string> bytes = os::read_file(task_file);
+        return bytes && read_task_definition(xml::decode_document(*bytes)).enabled;
+    };
+
+    test::ProgramRun listed = run({"list", "--filter", services.tag});
+    ASSERT_EQ(listed.exit_code, 0) << listed.err;
+    EXPECT_NE(listed.out.find(base), std::string::npos) << listed.out;
+    test::ProgramRun assessed = run({"assess", base});
+    ASSERT_EQ(assessed.exit_code, 0) << assessed.err;
+    EXPECT_NE(assessed.out.find(needs_base), std::string::npos) << assessed.out;  // its dependent is named
+
+    // The service: off, on, and the switch on undone.
+    test::ProgramRun off = run({"disable", base, "--yes"});
+    ASSERT_EQ(off.exit_code, 0) << off.out << off.err;
+    EXPECT_EQ(start_of(base), 4u);
+    test::ProgramRun on = run({"enable", base, "--yes"});
+    ASSERT_EQ(on.exit_code, 0) << on.out << on.err;
+    EXPECT_EQ(start_of(base), 2u);
+    std::string seq = newest_seq(run({"history"}).out, "enable", base);
+    ASSERT_FALSE(seq.empty());
+    test::ProgramRun undone = run({"undo", seq, "--yes"});
+    ASSERT_EQ(undone.exit_code, 0) << undone.out << undone.err;
+    EXPECT_EQ(start_of(base), 4u);
+
+    // The task: the same through schtasks /Change.
+    test::ProgramRun task_off = run({"disable", task, "--yes"});
+    ASSERT_EQ(task_off.exit_code, 0) << task_off.out << task_off.err;
+    EXPECT_FALSE(task_enabled());
+    test::ProgramRun task_on = run({"enable", task, "--yes"});
+    ASSERT_EQ(task_on.exit_code, 0) << task_on.out << task_on.err;
+    EXPECT_TRUE(task_enabled());
+    seq = newest_seq(run({"history"}).out, "enable", task);
+    ASSERT_FALSE(seq.empty());
+    test::ProgramRun task_undone = run({"undo", seq, "--yes"});
+    ASSERT_EQ(task_undone.exit_code, 0) << task_undone.out << task_undone.err;
+    EXPECT_FALSE(task_enabled());
 }
 
 }  // namespace
