@@ -12,6 +12,7 @@
 #include "json/json.h"
 #include "platform/files.h"
 #include "platform/windows/services.h"
+#include "util/time_text.h"
 #include "util/text.h"
 
 namespace qm::win {
@@ -36,9 +37,10 @@ struct StartType {
 };
 
 // saved.json as an object. A missing file or one whose content is not a JSON
-// object reads as an empty object; a file that exists but cannot be read is
-// a failure, so that it is not replaced by one without its other entries.
-Result<json::JsonValue> read_saved(const std::string& path) {
+// object reads as an empty object (`damaged` says which); a file that exists
+// but cannot be read is a failure, so that it is not replaced by one without
+// its other entries.
+Result<json::JsonValue> read_saved(const std::string& path, bool* damaged = nullptr) {
     Result<std::string> text = os::read_file(path, saved_file_limit);
     if (!text) {
         if (os::path_kind(path) == os::PathKind::missing) return json::JsonValue::object();
@@ -48,7 +50,10 @@ Result<json::JsonValue> read_saved(const std::string& path) {
         return fail(path + " is larger than " + std::to_string(saved_file_limit) + " bytes.");
     }
     Result<json::JsonValue> parsed = json::parse(*text);
-    if (!parsed || !parsed->is_object()) return json::JsonValue::object();
+    if (!parsed || !parsed->is_object()) {
+        if (damaged != nullptr) *damaged = true;
+        return json::JsonValue::object();
+    }
     return std::move(*parsed);
 }
 
@@ -87,8 +92,15 @@ std::optional<std::string> remember_start_type(const std::string& folder, const 
     if (current.start.empty()) return std::nullopt;
     const std::string path = os::join_path(folder, saved_file_name);
     std::lock_guard guard(saved_file_lock());
-    Result<json::JsonValue> saved = read_saved(path);
+    bool damaged = false;
+    Result<json::JsonValue> saved = read_saved(path, &damaged);
     if (!saved) return remember_failure(saved.error());
+    // What a damaged file still holds may be all that is known of how other
+    // services used to start: it is kept beside, never written over.
+    if (damaged) {
+        const std::string aside = path + ".damaged-" + std::to_string(now_unix_seconds());
+        if (Result<void> moved = os::rename_replace(path, aside); !moved) return remember_failure(moved.error());
+    }
     if (current.start == "4" && saved_entry(*saved, service) != nullptr) return std::nullopt;
     remove_entries(*saved, service);
     saved->as_object().emplace_back(

@@ -457,11 +457,17 @@ TEST_F(ServicesSwitch, RememberedStartTypesSurviveTroubleWithTheirFile) {
     const std::string name = service("file", SERVICE_AUTO_START);
     fail_with = "config 1 not changed";  // only the remembering matters here
 
-    // Content that is not an object is replaced by one.
+    // Content that is not an object is kept beside, and a new file begun.
     ASSERT_TRUE(os::create_folders(data_folder).has_value());
     ASSERT_TRUE(os::write_file_replace(saved_path, "[1,2").has_value());
     EXPECT_FALSE(turn(item_of(name), false).has_value());
     EXPECT_EQ(json::get_text(*json::get(saved(), name), "start"), "2");
+    std::string kept;
+    for (const os::FolderEntry& entry : os::list_folder(data_folder).value_or(std::vector<os::FolderEntry>{})) {
+        if (entry.name.starts_with("saved.json.damaged-")) kept = os::join_path(data_folder, entry.name);
+    }
+    ASSERT_FALSE(kept.empty());
+    EXPECT_EQ(os::read_file(kept).value_or(""), "[1,2");
 
     // A file that cannot be read is left alone; the switch goes on with a note.
     ASSERT_TRUE(os::remove_file(saved_path).has_value());
