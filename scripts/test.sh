@@ -47,11 +47,13 @@ echo "== Windows build and tests under Wine"
 if build windows; then
   WINEPREFIX=$(mktemp -d /tmp/quillmoor-wine.XXXXXX)
   export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-  wineboot -i >/dev/null 2>&1
   # The prefix's server and its services stay up for the whole run, started
   # here with their output going nowhere: started later by a test, they would
   # inherit the test program's output and hold it open after the tests end.
+  # The server is made persistent before the prefix is created, or the one
+  # that creates it ends a few seconds after its last program.
   wineserver -p >/dev/null 2>&1
+  wineboot -i >/dev/null 2>&1
   # A prefix just made is still starting its services and task scheduler for
   # a few seconds; tests that create services or register tasks right away
   # would meet a half-started service manager.
