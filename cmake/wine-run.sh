@@ -9,7 +9,9 @@ own_prefix=""
 if [ -z "${WINEPREFIX:-}" ]; then
   own_prefix=$(mktemp -d /tmp/quillmoor-wine.XXXXXX)
   export WINEPREFIX="$own_prefix"
-  wineboot -i >/dev/null 2>&1
+  # The first program creates the prefix; an explicit "wineboot -i" on top of
+  # that would start a second service manager.
+  wine cmd /c exit >/dev/null 2>&1
 fi
 wine "$@"
 rc=$?

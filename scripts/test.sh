@@ -26,6 +26,11 @@ build() {
 }
 
 # --- native -----------------------------------------------------------------
+stage_start=$SECONDS
+# stage_time NAME: adds how long the stage that just ended took to the summary.
+stage_times=""
+stage_time() { stage_times+="$1 $((SECONDS - stage_start)) s, "; stage_start=$SECONDS; }
+
 echo "== Native build and tests"
 if build native; then
   ctest --preset native >"$log_dir/native-tests.log" 2>&1
@@ -42,6 +47,8 @@ else
   note_failure "native build has errors or warnings (see $log_dir/native-build.log)"
 fi
 
+stage_time native
+
 # --- Windows under Wine -----------------------------------------------------
 echo "== Windows build and tests under Wine"
 if build windows; then
@@ -52,13 +59,12 @@ if build windows; then
   # inherit the test program's output and hold it open after the tests end.
   # The server is made persistent before the prefix is created, or the one
   # that creates it ends a few seconds after its last program.
+  # The prefix is created by its first program, not by "wineboot -i": in an
+  # empty prefix Wine runs its own start-up anyway, and the two together
+  # leave two service managers running, each with half of the services the
+  # tests create.
   wineserver -p >/dev/null 2>&1
-  wineboot -i >/dev/null 2>&1
-  # A prefix just made is still starting its services and task scheduler for
-  # a few seconds; tests that create services or register tasks right away
-  # would meet a half-started service manager.
-  wine sc query >/dev/null 2>&1
-  sleep 5
+  wine cmd /c exit >/dev/null 2>&1
   ctest --preset windows >"$log_dir/windows-tests.log" 2>&1
   ctest_rc=$?
   grep -E '\[  FAILED  \]|Failure|tests passed|Exception|exit code' "$log_dir/windows-tests.log" | tail -n 40
@@ -75,6 +81,8 @@ if build windows; then
 else
   note_failure "Windows build has errors or warnings (see $log_dir/windows-build.log)"
 fi
+
+stage_time windows
 
 # --- the window in a real browser -------------------------------------------
 echo "== Browser tests (Debian's chromium, playwright-core)"
@@ -94,6 +102,8 @@ else
   note_failure "no native program to test in a browser"
 fi
 
+stage_time browser
+echo "Time: ${stage_times%, }"
 echo "Logs: $log_dir"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
