@@ -13,6 +13,11 @@
 //   QUILLMOOR_STANDIN_TASKS   the task folder that /Change /TN X /ENABLE or
 //                             /DISABLE edits (Settings/Enabled of the file
 //                             {folder}\X); the system's Tasks folder when not set
+//   QUILLMOOR_STANDIN_REGISTER when set, /Create /TN X /XML F, /Delete /TN X
+//                             and /Query /TN X work on the file {folder}\X as
+//                             Windows does (the definition kept as given),
+//                             where Wine's scheduler keeps a rewrite without
+//                             the triggers and answers /Query for any name
 //
 // Elsewhere than on Windows it is a program that does nothing.
 #ifdef _WIN32
@@ -99,13 +104,56 @@ int forward() {
     return static_cast<int>(code);
 }
 
-// Sets Settings/Enabled of a definition, adding the element when missing, and
-// writes the file back in its own encoding.
-int change(const std::wstring& task_path, bool on) {
+// The file in which the task folder keeps the task at this path.
+std::wstring task_file(const std::wstring& task_path) {
     bool present = false;
     std::wstring folder = variable(L"QUILLMOOR_STANDIN_TASKS", present);
     if (folder.empty()) folder = system_folder() + L"\\Tasks";
-    const std::wstring file = folder + (task_path.starts_with(L"\\") ? L"" : L"\\") + task_path;
+    return folder + (task_path.starts_with(L"\\") ? L"" : L"\\") + task_path;
+}
+
+// Registration as Windows keeps it: one file per task, its folders made as
+// needed.
+int register_task(const std::wstring& task_path, const std::wstring& definition) {
+    std::string bytes;
+    if (!read_file(definition, bytes)) {
+        print("ERROR: The system cannot find the file specified.\n", stderr);
+        return 1;
+    }
+    const std::wstring file = task_file(task_path);
+    for (std::size_t slash = file.find(L'\\', 3); slash != std::wstring::npos; slash = file.find(L'\\', slash + 1)) {
+        ::CreateDirectoryW(file.substr(0, slash).c_str(), nullptr);
+    }
+    if (!write_file(file, bytes, L"wb")) {
+        print("ERROR: Access is denied.\n", stderr);
+        return 1;
+    }
+    print("SUCCESS: The scheduled task \"" + utf8(task_path) + "\" has successfully been created.\n", stdout);
+    return 0;
+}
+
+int delete_task(const std::wstring& task_path) {
+    if (!::DeleteFileW(task_file(task_path).c_str())) {
+        print("ERROR: The system cannot find the file specified.\n", stderr);
+        return 1;
+    }
+    print("SUCCESS: The scheduled task \"" + utf8(task_path) + "\" was successfully deleted.\n", stdout);
+    return 0;
+}
+
+int query_task(const std::wstring& task_path) {
+    std::string bytes;
+    if (!read_file(task_file(task_path), bytes)) {
+        print("ERROR: The system cannot find the file specified.\n", stderr);
+        return 1;
+    }
+    return 0;
+}
+
+// Sets Settings/Enabled of a definition, adding the element when missing, and
+// writes the file back in its own encoding.
+int change(const std::wstring& task_path, bool on) {
+    const std::wstring file = task_file(task_path);
     std::string bytes;
     if (!read_file(file, bytes)) {
         print("ERROR: The system cannot find the file specified.\n", stderr);
@@ -183,6 +231,14 @@ int main() {
         return _wtoi(exit_code.c_str());
     }
     const std::wstring verb = arguments.empty() ? std::wstring() : arguments[0];
+    variable(L"QUILLMOOR_STANDIN_REGISTER", present);
+    if (present && arguments.size() >= 3 && same(arguments[1], L"/TN")) {
+        if (same(verb, L"/Query")) return query_task(arguments[2]);
+        if (same(verb, L"/Delete")) return delete_task(arguments[2]);
+        if (same(verb, L"/Create") && arguments.size() >= 5 && same(arguments[3], L"/XML")) {
+            return register_task(arguments[2], arguments[4]);
+        }
+    }
     if (same(verb, L"/Query")) {
         const std::wstring answer = variable(L"QUILLMOOR_STANDIN_QUERY", present);
         if (!present) return forward();

@@ -20,6 +20,7 @@
 #include "platform/windows/handle.h"
 #include "platform/windows/registry_test_support.h"
 #include "platform/windows/services.h"
+#include "platform/windows/system_test_support.h"
 #include "platform/windows/wide.h"
 #include "support/run_program.h"
 #include "util/task_definition.h"
@@ -29,54 +30,16 @@
 namespace qm::win {
 namespace {
 
+using test::beside_tests;
+using test::TestServices;
+
 const std::string services_key = "SYSTEM\\CurrentControlSet\\Services";
 
 std::wstring wide(std::string_view text) { return os::win::to_wide(text); }
 
 std::string service_key(const std::string& name) { return services_key + "\\" + name; }
 
-std::string beside_tests(std::string_view program) {
-    const std::string child = test::child_tool_path();
-    return os::join_path(child.substr(0, child.find_last_of("/\\")), program);
-}
-
 std::string dword_bytes(DWORD value) { return std::string(reinterpret_cast<const char*>(&value), sizeof(value)); }
-
-// Creates services through the service manager and deletes them at the end.
-class TestServices {
-public:
-    TestServices() : manager_(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {}
-    ~TestServices() {
-        for (const std::string& name : names_) {
-            os::win::ServiceHandle service(::OpenServiceW(manager_.get(), wide(name).c_str(), DELETE));
-            if (service) ::DeleteService(service.get());
-        }
-    }
-    TestServices(const TestServices&) = delete;
-    TestServices& operator=(const TestServices&) = delete;
-
-    // A service named "{tag}-{suffix}"; `depends` are service names.
-    std::string create(std::string_view suffix, DWORD type, DWORD start, const std::string& path,
-                       const std::vector<std::string>& depends = {}, const std::string& display = {}) {
-        const std::string name = tag + "-" + std::string(suffix);
-        std::wstring list;
-        for (const std::string& d : depends) list += wide(d) + L'\0';
-        if (!list.empty()) list += L'\0';
-        os::win::ServiceHandle service(::CreateServiceW(
-            manager_.get(), wide(name).c_str(), display.empty() ? nullptr : wide(display).c_str(), SERVICE_ALL_ACCESS,
-            type, start, SERVICE_ERROR_NORMAL, wide(path).c_str(), nullptr, nullptr,
-            list.empty() ? nullptr : list.c_str(), nullptr, nullptr));
-        EXPECT_TRUE(service.valid()) << name << ": error " << ::GetLastError();
-        if (service) names_.push_back(name);
-        return name;
-    }
-
-    const std::string tag = "QmSvc" + test::random_hex(4);
-
-private:
-    os::win::ServiceHandle manager_;
-    std::vector<std::string> names_;
-};
 
 void delete_value(const std::string& path, const wchar_t* name) {
     HKEY key = nullptr;
@@ -499,29 +462,8 @@ TEST_F(ServicesSwitch, SwitchesAtOnceKeepEveryRememberedEntry) {
 namespace qm::win {
 namespace {
 
-// A task definition with a sign-in trigger, as Windows keeps it: UTF-16LE
-// with its byte-order mark.
-std::string logon_task_document() {
-    const std::wstring xml =
-        L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<Task version=\"1.2\" "
-        L"xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\"><Triggers><LogonTrigger><Enabled>true"
-        L"</Enabled></LogonTrigger></Triggers><Settings><Enabled>true</Enabled></Settings><Actions><Exec>"
-        L"<Command>C:\\windows\\system32\\notepad.exe</Command></Exec></Actions></Task>\n";
-    return "\xFF\xFE" + std::string(reinterpret_cast<const char*>(xml.data()), xml.size() * sizeof(wchar_t));
-}
-
-// The sequence number of the newest history line with this action and name.
-std::string newest_seq(const std::string& history, const std::string& action, const std::string& name) {
-    std::istringstream lines(history);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream words(line);
-        std::string seq, date, time, what;
-        words >> seq >> date >> time >> what;
-        if (what == action && line.find(name) != std::string::npos) return seq;
-    }
-    return {};
-}
+using test::newest_seq;
+using test::TestServices;
 
 TEST(ServiceAndTaskCommands, DisableEnableAndUndoThroughTheRealProgram) {
     TestServices services;
@@ -529,28 +471,19 @@ TEST(ServiceAndTaskCommands, DisableEnableAndUndoThroughTheRealProgram) {
                                              test::child_tool_path());
     const std::string needs_base = services.create("user", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
                                                    test::child_tool_path(), {base});
-    const std::string tasks_folder = os::join_path(os::get_env("SystemRoot").value_or("C:\\windows"), "System32\\Tasks");
+    const std::string tasks_folder = test::system_tasks_folder();
     const std::string task = "QmTask" + test::random_hex(4);
     const std::string task_file = os::join_path(tasks_folder, task);
     ASSERT_TRUE(os::create_folders(tasks_folder).has_value());
-    ASSERT_TRUE(os::write_file_replace(task_file, logon_task_document()).has_value());
+    ASSERT_TRUE(os::write_file_replace(task_file, test::logon_task_document()).has_value());
     struct RemoveAtEnd {
         std::string path;
         ~RemoveAtEnd() { (void)os::remove_file(path); }
     } remove_task{task_file};
 
     // The program finds the stand-in sc.exe and schtasks.exe in its own folder.
-    test::ScratchFolder bin;
-    for (const char* file : {"sc.exe", "schtasks.exe"}) {
-        ASSERT_TRUE(::CopyFileW(wide(beside_tests(file)).c_str(), wide(bin / file).c_str(), FALSE));
-    }
-    ASSERT_TRUE(::CopyFileW(wide(QM_PROGRAM_PATH).c_str(), wide(bin / "quillmoor.exe").c_str(), FALSE));
-    test::ScratchFolder data;
-    const std::vector<std::pair<std::string, std::string>> environment = {{"LOCALAPPDATA", data.path()},
-                                                                          {"ProgramData", data.path()}};
-    auto run = [&](std::vector<std::string> arguments) {
-        return test::run_program_at(bin / "quillmoor.exe", arguments, environment);
-    };
+    const test::ProgramBesideStandIns program({"sc.exe", "schtasks.exe"});
+    auto run = [&](const std::vector<std::string>& arguments) { return program.run(arguments); };
     auto start_of = [&](const std::string& name) { return registry_number(service_key(name), L"Start"); };
     auto task_enabled = [&] {
         Result<std::string> bytes = os::read_file(task_file);
