@@ -33,22 +33,13 @@
 #include <string>
 #include <vector>
 
-#include "standin_text.h"
+#include "standin_support.h"
 
 namespace {
 
 using standin::utf8;
+using standin::variable;
 using standin::wide;
-
-std::wstring variable(const wchar_t* name, bool& present) {
-    DWORD size = ::GetEnvironmentVariableW(name, nullptr, 0);
-    present = size > 0 || ::GetLastError() != ERROR_ENVVAR_NOT_FOUND;
-    if (size == 0) return {};
-    std::wstring value(size, L'\0');
-    DWORD length = ::GetEnvironmentVariableW(name, value.data(), size);
-    value.resize(length);
-    return value;
-}
 
 // Standard Base64; characters outside the alphabet (padding included) are skipped.
 std::string base64_decode(std::string_view text) {
@@ -109,11 +100,7 @@ void save_shortcut_as_the_script_would() {
 }  // namespace
 
 int main() {
-    int count = 0;
-    LPWSTR* list = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    std::vector<std::wstring> arguments;
-    for (int i = 1; list != nullptr && i < count; ++i) arguments.emplace_back(list[i]);
-    if (list != nullptr) ::LocalFree(list);
+    const std::vector<std::wstring> arguments = standin::arguments();
 
     std::string record;
     std::string script;
@@ -136,12 +123,8 @@ int main() {
         variable(L"QUILLMOOR_STANDIN_NO_SHORTCUT", present);
         if (!present) save_shortcut_as_the_script_would();
     }
-    std::wstring log = variable(L"QUILLMOOR_STANDIN_LOG", present);
-    if (!log.empty()) {
-        if (FILE* file = _wfopen(log.c_str(), L"wb")) {
-            std::fwrite(record.data(), 1, record.size(), file);
-            std::fclose(file);
-        }
+    if (const std::wstring log = variable(L"QUILLMOOR_STANDIN_LOG"); !log.empty()) {
+        standin::write_file(log, record, L"wb");
     }
     std::string output = utf8(variable(L"QUILLMOOR_STANDIN_OUTPUT", present));
     if (!present) output = "started\n";

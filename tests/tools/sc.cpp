@@ -29,32 +29,13 @@
 #include <string>
 #include <vector>
 
-#include "standin_text.h"
+#include "standin_support.h"
 
 namespace {
 
 using standin::utf8;
+using standin::variable;
 using standin::wide;
-
-std::wstring variable(const wchar_t* name) {
-    DWORD size = ::GetEnvironmentVariableW(name, nullptr, 0);
-    if (size == 0) return {};
-    std::wstring value(size, L'\0');
-    value.resize(::GetEnvironmentVariableW(name, value.data(), size));
-    return value;
-}
-
-void append_log(const std::vector<std::wstring>& arguments) {
-    const std::wstring log = variable(L"QUILLMOOR_STANDIN_LOG");
-    if (log.empty()) return;
-    std::string line;
-    for (const std::wstring& argument : arguments) line += (line.empty() ? "" : " ") + utf8(argument);
-    line += "\n";
-    if (FILE* file = _wfopen(log.c_str(), L"ab")) {
-        std::fwrite(line.data(), 1, line.size(), file);
-        std::fclose(file);
-    }
-}
 
 // The failure the caller asked for, when it names this verb.
 bool told_to_fail(const std::wstring& verb, int& code) {
@@ -136,46 +117,16 @@ int stop(const std::wstring& name) {
     return 0;
 }
 
-// The command line after the program's own name, as it was written.
-std::wstring arguments_as_written() {
-    const wchar_t* line = ::GetCommandLineW();
-    bool quoted = false;
-    for (; *line != L'\0'; ++line) {
-        if (*line == L'"') quoted = !quoted;
-        else if (!quoted && (*line == L' ' || *line == L'\t')) break;
-    }
-    return line;
-}
-
 int pass_on() {
-    wchar_t folder[MAX_PATH] = {};
-    UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return report("GetSystemDirectory", ::GetLastError());
-    std::wstring command = L"\"" + std::wstring(folder) + L"\\sc.exe\"" + arguments_as_written();
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                          &process)) {
-        return report("CreateProcess", ::GetLastError());
-    }
-    ::WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = 1;
-    ::GetExitCodeProcess(process.hProcess, &code);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    return static_cast<int>(code);
+    const int code = standin::pass_on_to_system_tool(L"sc.exe");
+    return code == -1 ? report("CreateProcess", ::GetLastError()) : code;
 }
 
 }  // namespace
 
 int main() {
-    int count = 0;
-    LPWSTR* list = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    std::vector<std::wstring> arguments;
-    for (int i = 1; list != nullptr && i < count; ++i) arguments.emplace_back(list[i]);
-    if (list != nullptr) ::LocalFree(list);
-    append_log(arguments);
+    const std::vector<std::wstring> arguments = standin::arguments();
+    standin::log_call(arguments);
 
     const std::wstring verb = arguments.empty() ? std::wstring() : arguments[0];
     const bool is_config = _wcsicmp(verb.c_str(), L"config") == 0 && arguments.size() == 4 &&

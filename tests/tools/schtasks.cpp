@@ -31,45 +31,16 @@
 #include <string>
 #include <vector>
 
-#include "standin_text.h"
+#include "standin_support.h"
 
 namespace {
 
 using standin::utf8;
+using standin::read_file;
+using standin::system_folder;
+using standin::variable;
 using standin::wide;
-
-std::wstring variable(const wchar_t* name, bool& present) {
-    DWORD size = ::GetEnvironmentVariableW(name, nullptr, 0);
-    present = size > 0 || ::GetLastError() != ERROR_ENVVAR_NOT_FOUND;
-    if (size == 0) return {};
-    std::wstring value(size, L'\0');
-    DWORD length = ::GetEnvironmentVariableW(name, value.data(), size);
-    value.resize(length);
-    return value;
-}
-
-bool read_file(const std::wstring& path, std::string& bytes) {
-    FILE* file = _wfopen(path.c_str(), L"rb");
-    if (file == nullptr) return false;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
-    std::fclose(file);
-    return true;
-}
-
-bool write_file(const std::wstring& path, const std::string& bytes, const wchar_t* mode) {
-    FILE* file = _wfopen(path.c_str(), mode);
-    if (file == nullptr) return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && written;
-}
-
-std::wstring system_folder() {
-    wchar_t folder[MAX_PATH] = {};
-    ::GetSystemDirectoryW(folder, MAX_PATH);
-    return folder;
-}
+using standin::write_file;
 
 void print(const std::string& text, FILE* stream) {
     _setmode(_fileno(stream), _O_BINARY);
@@ -79,29 +50,9 @@ void print(const std::string& text, FILE* stream) {
 
 // Runs the system's schtasks.exe with this program's own arguments.
 int forward() {
-    std::wstring line = ::GetCommandLineW();
-    std::size_t rest = 0;
-    if (!line.empty() && line[0] == L'"') {
-        rest = line.find(L'"', 1);
-        rest = rest == std::wstring::npos ? line.size() : rest + 1;
-    } else {
-        rest = line.find_first_of(L" \t");
-        if (rest == std::wstring::npos) rest = line.size();
-    }
-    std::wstring command = L"\"" + system_folder() + L"\\schtasks.exe\"" + line.substr(rest);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        print("ERROR: the real schtasks.exe could not be started.\n", stderr);
-        return 1;
-    }
-    ::WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = 1;
-    ::GetExitCodeProcess(process.hProcess, &code);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    return static_cast<int>(code);
+    const int code = standin::pass_on_to_system_tool(L"schtasks.exe");
+    if (code == -1) print("ERROR: the real schtasks.exe could not be started.\n", stderr);
+    return code == -1 ? 1 : code;
 }
 
 // The file in which the task folder keeps the task at this path.
@@ -211,20 +162,10 @@ bool same(const std::wstring& a, const wchar_t* b) { return _wcsicmp(a.c_str(), 
 }  // namespace
 
 int main() {
-    int count = 0;
-    LPWSTR* list = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    std::vector<std::wstring> arguments;
-    for (int i = 1; list != nullptr && i < count; ++i) arguments.emplace_back(list[i]);
-    if (list != nullptr) ::LocalFree(list);
+    const std::vector<std::wstring> arguments = standin::arguments();
+    standin::log_call(arguments);
 
     bool present = false;
-    const std::wstring log = variable(L"QUILLMOOR_STANDIN_LOG", present);
-    if (!log.empty()) {
-        std::string line;
-        for (const std::wstring& argument : arguments) line += (line.empty() ? "" : " ") + utf8(argument);
-        write_file(log, line + "\n", L"ab");
-    }
-
     const std::wstring exit_code = variable(L"QUILLMOOR_STANDIN_EXIT", present);
     if (present) {
         print(utf8(variable(L"QUILLMOOR_STANDIN_OUTPUT", present)), stdout);
