@@ -13,8 +13,15 @@ if [ -z "${WINEPREFIX:-}" ]; then
   # that would start a second service manager.
   wine cmd /c exit >/dev/null 2>&1
 fi
-wine "$@"
+# The program's output goes to a file, passed on when it ends: a process that
+# Wine starts for it and that outlives it (a console host, a service) would
+# otherwise hold the caller's pipe open, and a caller such as ctest waits
+# for that pipe to close.
+output=$(mktemp)
+wine "$@" >"$output" 2>&1
 rc=$?
+cat "$output"
+rm -f "$output"
 if [ -n "$own_prefix" ]; then
   wineserver -k >/dev/null 2>&1
   rm -rf "$own_prefix"
