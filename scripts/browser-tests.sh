@@ -3,6 +3,8 @@
 # an already built build/native/quillmoor (or $QUILLMOOR_EXE). Installs only
 # what is missing: the chromium and nodejs packages, and playwright-core when
 # node_modules is absent or package.json changed since the last install.
+# When QUILLMOOR_WINDOWS_EXE names the Windows build and wine is on PATH, that
+# program's window is tested too, under wine in a fresh prefix of its own.
 # Prints node's test summary ("# pass N", "# fail N") and exits with its code.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
