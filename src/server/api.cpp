@@ -29,6 +29,14 @@ JsonValue with_status(JsonValue answer, EngineContext& engine) {
     return json::ObjectBuilder(std::move(answer)).value("status", engine.knowledge().status_json()).done();
 }
 
+// More changes than the window ever sends in one request are refused before
+// any is planned, so one request cannot make the server plan, hold and answer
+// an unbounded list.
+bool too_many_changes(const JsonValue& body) {
+    const JsonValue* changes = json::get(body, "changes");
+    return changes != nullptr && changes->is_array() && changes->as_array().size() > max_changes_per_request;
+}
+
 std::vector<ChangeRequest> changes_of(const JsonValue& body) {
     std::vector<ChangeRequest> requests;
     const JsonValue* changes = json::get(body, "changes");
@@ -237,10 +245,20 @@ std::optional<JsonValue> post_route(ServerState& state, const std::string& path,
 
 ApiAnswer route_api(ServerState& state, const std::string& method, const std::string& path, const JsonValue& body) {
     std::optional<JsonValue> answer;
+    ApiAnswer out;
+    if (method == "POST" && (path == "/api/plan" || path == "/api/apply") && too_many_changes(body)) {
+        out.status = 400;
+        out.error = "A request may carry at most " + std::to_string(max_changes_per_request) + " changes.";
+        return out;
+    }
     if (method == "GET") answer = get_route(state, path);
     if (method == "POST") answer = post_route(state, path, body);
-    if (!answer) return ApiAnswer{false, JsonValue()};
-    return ApiAnswer{true, std::move(*answer)};
+    if (!answer) {
+        out.known = false;
+        return out;
+    }
+    out.body = std::move(*answer);
+    return out;
 }
 
 }  // namespace qm::server

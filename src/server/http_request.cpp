@@ -6,14 +6,19 @@ namespace qm::server {
 
 namespace {
 
+// Decimal digits only; anything else counts as no length. A number too
+// large for 64 bits is length_too_large, never a wrapped or empty length.
 std::uint64_t parse_length(std::string_view text) {
-    if (text.empty() || text.size() > 19) return 0;
+    if (text.empty()) return 0;
     std::uint64_t value = 0;
+    bool overflow = false;
     for (char c : text) {
         if (c < '0' || c > '9') return 0;
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (value > (length_too_large - digit) / 10) overflow = true;
+        if (!overflow) value = value * 10 + digit;
     }
-    return value;
+    return overflow ? length_too_large : value;
 }
 
 std::string_view reason_phrase(int status) {
@@ -24,11 +29,39 @@ std::string_view reason_phrase(int status) {
         case 404: return "Not Found";
         case 405: return "Method Not Allowed";
         case 413: return "Payload Too Large";
+        case 501: return "Not Implemented";
         default: return "Internal Server Error";
     }
 }
 
 }  // namespace
+
+HeadCollector::State HeadCollector::add(std::string_view piece) {
+    if (state_ != State::more) return state_;
+    // The blank line may straddle two pieces, so the search starts three
+    // bytes before the new ones.
+    const std::size_t from = received_.size() < 3 ? 0 : received_.size() - 3;
+    received_.append(piece);
+    const std::size_t blank = received_.find("\r\n\r\n", from);
+    if (blank != std::string::npos) {
+        head_end_ = blank + 4;
+        state_ = head_end_ > limit_ ? State::too_large : State::complete;
+    } else if (received_.size() >= limit_) {
+        // Even a blank line in the next byte would end the head past the limit.
+        state_ = State::too_large;
+    }
+    return state_;
+}
+
+std::string_view HeadCollector::head() const {
+    if (state_ != State::complete) return {};
+    return std::string_view(received_).substr(0, head_end_ - 4);
+}
+
+std::string_view HeadCollector::rest() const {
+    if (state_ != State::complete) return {};
+    return std::string_view(received_).substr(head_end_);
+}
 
 std::optional<RequestHead> parse_request_head(std::string_view raw) {
     // Invalid UTF-8 is replaced, so every later step sees clean text.
@@ -60,6 +93,12 @@ std::optional<RequestHead> parse_request_head(std::string_view raw) {
 
     while (!rest.empty()) {
         std::string_view line = next_line();
+        // A line that begins with white space continues the one before it in
+        // old HTTP; it is never taken as a header of its own.
+        if (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
+            head.folded_line = true;
+            continue;
+        }
         std::size_t colon = line.find(':');
         if (colon == std::string_view::npos) continue;
         head.headers.emplace_back(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
@@ -72,6 +111,24 @@ std::optional<std::string> find_header(const RequestHead& head, std::string_view
     for (const auto& [key, value] : head.headers) {
         if (equal_ignoring_ascii_case(key, name)) return value;
     }
+    return std::nullopt;
+}
+
+std::size_t count_headers(const RequestHead& head, std::string_view name) {
+    std::size_t count = 0;
+    for (const auto& header : head.headers) {
+        if (equal_ignoring_ascii_case(header.first, name)) ++count;
+    }
+    return count;
+}
+
+std::optional<HeadRefusal> refuse_head(const RequestHead& head, std::initializer_list<std::string_view> single_headers) {
+    if (head.folded_line) return HeadRefusal{400, "A header line is folded onto the one before it."};
+    for (std::string_view name : single_headers) {
+        // Two copies could be read differently by two readers; neither is trusted.
+        if (count_headers(head, name) > 1) return HeadRefusal{400, "A header that may appear only once is repeated."};
+    }
+    if (count_headers(head, "transfer-encoding") > 0) return HeadRefusal{501, "Transfer-Encoding is not supported."};
     return std::nullopt;
 }
 

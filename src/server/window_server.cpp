@@ -1,5 +1,6 @@
 #include "server/window_server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <system_error>
 #include <thread>
@@ -40,36 +41,36 @@ std::string error_body(std::string_view message) {
 
 struct Connection {
     os::Socket socket;
+    const ConnectionLimits* limits = nullptr;
     RequestHead head;
-    std::string body;      // what has arrived after the head so far
+    std::string body;          // what has arrived after the head so far
     bool body_done = false;
+    bool length_known = true;  // false when the head's framing was refused
 };
 
 // Reads until the blank line; false means: close without an answer.
 bool read_head(Connection& c) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    std::string received;
+    const auto deadline = std::chrono::steady_clock::now() + c.limits->head_time;
+    HeadCollector collector;
     char buffer[4096];
-    while (true) {
-        std::size_t end = received.find("\r\n\r\n");
-        if (end != std::string::npos) {
-            std::optional<RequestHead> head = parse_request_head(std::string_view(received).substr(0, end));
-            if (!head) return false;
-            c.head = std::move(*head);
-            c.body = received.substr(end + 4);
-            return true;
-        }
-        if (received.size() > max_head_bytes || std::chrono::steady_clock::now() >= deadline) return false;
+    while (collector.state() == HeadCollector::State::more) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
         Result<std::size_t> got = c.socket.receive(buffer, sizeof buffer);
         if (!got || *got == 0) return false;
-        received.append(buffer, *got);
+        collector.add(std::string_view(buffer, *got));
     }
+    if (collector.state() == HeadCollector::State::too_large) return false;
+    std::optional<RequestHead> head = parse_request_head(collector.head());
+    if (!head) return false;
+    c.head = std::move(*head);
+    c.body = collector.rest();
+    return true;
 }
 
-// Reads the declared body within `limit` bytes and 30 seconds.
+// Reads the declared body within `limit` bytes and the body's time.
 bool read_body(Connection& c, std::size_t limit) {
     if (c.head.content_length > limit) return false;
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    const auto deadline = std::chrono::steady_clock::now() + c.limits->body_time;
     char buffer[8192];
     while (c.body.size() < c.head.content_length) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
@@ -82,25 +83,46 @@ bool read_body(Connection& c, std::size_t limit) {
     return true;
 }
 
-void send(Connection& c, const std::string& response) { (void)c.socket.send_all(response); }
+// Sends the whole answer within the answer's time. Each piece may wait only
+// for the time that is left, so a peer that reads slowly or not at all cannot
+// stretch the answer past it; a piece is small enough to go whole into the
+// room that any reading by the peer frees.
+void send(Connection& c, std::string_view response) {
+    constexpr std::size_t piece = 16384;
+    const auto deadline = std::chrono::steady_clock::now() + c.limits->answer_time;
+    while (!response.empty()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left <= 0ms) return;
+        if (!c.socket.set_timeouts(c.limits->receive_wait, left)) return;
+        const std::string_view part = response.substr(0, piece);
+        if (!c.socket.send_all(part)) return;
+        response.remove_prefix(part.size());
+    }
+}
 
-// After an error answer the rest of a declared body is read away, so the
-// browser sees the answer rather than a reset connection.
+bool drain_needed(const Connection& c) {
+    return !c.body_done && (!c.length_known || c.body.size() < c.head.content_length);
+}
+
+// After an answer the rest of a declared body is read away, so the browser
+// sees the answer rather than a reset connection. Bounded in bytes and in
+// time as a whole, as a peer may announce any length and send it one byte at
+// a time; where the length is unknown, it reads until the peer closes.
 void drain(Connection& c) {
-    if (c.body_done || c.body.size() >= c.head.content_length) return;
-    (void)c.socket.set_timeouts(150ms, 30s);
-    std::uint64_t left = c.head.content_length - c.body.size();
+    (void)c.socket.set_timeouts(c.limits->drain_wait, c.limits->drain_wait);
+    const auto deadline = std::chrono::steady_clock::now() + c.limits->drain_time;
+    std::uint64_t left = c.length_known ? c.head.content_length - c.body.size() : length_too_large;
+    left = std::min(left, c.limits->drain_bytes);
     char buffer[4096];
-    while (left > 0) {
-        Result<std::size_t> got = c.socket.receive(buffer, sizeof buffer);
+    while (left > 0 && std::chrono::steady_clock::now() < deadline) {
+        Result<std::size_t> got = c.socket.receive(buffer, static_cast<std::size_t>(std::min<std::uint64_t>(left, sizeof buffer)));
         if (!got || *got == 0) return;
-        left = *got >= left ? 0 : left - *got;
+        left -= *got;
     }
 }
 
 void answer_error(Connection& c, int status, std::string_view message) {
     send(c, http_response(status, json_type, error_body(message)));
-    drain(c);
 }
 
 void answer_json(Connection& c, const json::JsonValue& body) { send(c, http_response(200, json_type, json::write(body))); }
@@ -109,6 +131,13 @@ void handle(Connection& c, ServerState& state) {
     if (!read_head(c)) return;
     const RequestHead& head = c.head;
     const std::string port = std::to_string(state.port);
+
+    if (std::optional<HeadRefusal> refusal =
+                refuse_head(head, {"host", "content-length", "origin", "x-quillmoor-token"})) {
+        // Where the body ends is not known for certain, so nothing of it is trusted.
+        c.length_known = false;
+        return answer_error(c, refusal->status, refusal->message);
+    }
 
     std::optional<std::string> host = find_header(head, "host");
     if (!host || (*host != "127.0.0.1:" + port && *host != "localhost:" + port)) {
@@ -128,8 +157,7 @@ void handle(Connection& c, ServerState& state) {
             page.replace(at, 9, *nonce);
             at += nonce->size();
         }
-        send(c, http_response(200, "text/html; charset=utf-8", page, *nonce));
-        return drain(c);
+        return send(c, http_response(200, "text/html; charset=utf-8", page, *nonce));
     }
     if (!head.path.starts_with("/api/")) return answer_error(c, 404, "Not found.");
 
@@ -167,6 +195,7 @@ void handle(Connection& c, ServerState& state) {
 
     ApiAnswer answer = route_api(state, head.method, head.path, body);
     if (!answer.known) return answer_error(c, 404, "Unknown request.");
+    if (answer.status >= 400) return answer_error(c, answer.status, answer.error);
     answer_json(c, answer.body);
     if (head.method == "POST" && head.path == "/api/quit") {
         c.socket.shutdown_send();
@@ -235,28 +264,47 @@ int run_window_server(EngineContext& engine, std::uint16_t port, bool open_brows
     std::thread([&engine, demo] { engine.knowledge().automatic_check(demo); }).detach();
     std::thread([&streams] { watchdog(state, streams); }).detach();
 
+    // Accepting fails again at once for as long as its cause lasts (no
+    // descriptor or memory left), so each failure in a row waits longer, up to
+    // half a second; the connections already open go on on their own threads.
+    std::chrono::milliseconds pause = 0ms;
     while (true) {
         Result<os::Socket> accepted = listener->accept_one();
-        if (!accepted) continue;
+        if (!accepted) {
+            pause = std::clamp(pause * 2, 10ms, 500ms);
+            std::this_thread::sleep_for(pause);
+            continue;
+        }
+        pause = 0ms;
         if (state.in_flight.fetch_add(1) >= max_connections) {
             state.in_flight.fetch_sub(1);
             accepted->close();
             continue;
         }
         try {
-            std::thread([socket = std::move(*accepted)]() mutable {
-                Connection connection;
-                connection.socket = std::move(socket);
-                (void)connection.socket.set_timeouts(5s, 30s);
-                handle(connection, state);
-                connection.socket.close();
-                state.in_flight.fetch_sub(1);
-            }).detach();
+            std::thread([socket = std::move(*accepted)]() mutable { serve_connection(std::move(socket), state); }).detach();
         } catch (const std::system_error&) {
             // No thread could be started: the connection is closed unanswered.
             state.in_flight.fetch_sub(1);
         }
     }
+}
+
+void serve_connection(os::Socket socket, ServerState& state, const ConnectionLimits& limits) {
+    Connection connection;
+    connection.socket = std::move(socket);
+    connection.limits = &limits;
+    (void)connection.socket.set_timeouts(limits.receive_wait, limits.answer_time);
+    handle(connection, state);
+    // Reading away the rest of a body is a courtesy to the browser. It is
+    // skipped when too many connections are draining already, so peers that
+    // announce bodies they never finish cannot take every connection slot.
+    if (drain_needed(connection)) {
+        if (state.draining.fetch_add(1) < max_draining) drain(connection);
+        state.draining.fetch_sub(1);
+    }
+    connection.socket.close();
+    state.in_flight.fetch_sub(1);
 }
 
 }  // namespace qm::server

@@ -2,14 +2,17 @@
 // page and the JSON API to the user's browser. It prints a one-time link,
 // exchanges that link once for an access token, refuses foreign host names
 // and origins, bounds every request in size and time, and ends the process
-// by itself when the window is gone. One thread per connection (at most 48);
-// the changing state is held in atomics.
+// by itself when the window is gone. One thread per connection (at most 48,
+// of which at most 16 read away the rest of a body after the answer); the
+// changing state is held in atomics.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
+#include "platform/sockets.h"
 #include "platform/streams.h"
 #include "engine/engine_context.h"
 #include "json/json.h"
@@ -25,22 +28,50 @@ struct ServerState {
     std::atomic<std::int64_t> bye_at{0};      // 0 when no goodbye came
     std::atomic<bool> link_used{false};
     std::atomic<bool> window_opened{false};
-    std::atomic<std::uint64_t> in_flight{0};
+    std::atomic<std::uint64_t> in_flight{0};  // connections accepted and not yet closed
+    std::atomic<std::uint64_t> draining{0};   // of those, answered ones reading away the rest of a body
     EngineContext* engine = nullptr;
 };
 
 inline constexpr std::uint64_t max_connections = 48;
+inline constexpr std::uint64_t max_draining = 16;
+
+// How long and how much one connection may take. Every wait is bounded both
+// per read and as a whole, so no peer can hold a thread for longer.
+struct ConnectionLimits {
+    std::chrono::milliseconds receive_wait{5000};   // one read
+    std::chrono::milliseconds head_time{10000};     // the whole head
+    std::chrono::milliseconds body_time{30000};     // the whole body
+    std::chrono::milliseconds answer_time{30000};   // sending the whole answer
+    std::chrono::milliseconds drain_wait{150};      // one read while draining
+    std::chrono::milliseconds drain_time{1000};     // the whole drain
+    std::uint64_t drain_bytes = 4194304;            // the most a drain reads
+};
+
+// Serves one accepted connection to its end: reads one request, checks and
+// answers it, reads away what is left of a body the answer did not need
+// (unless `max_draining` connections are doing so already), and closes it.
+// The caller has counted the connection in `state.in_flight`; it is
+// subtracted again once the connection is closed.
+void serve_connection(os::Socket socket, ServerState& state, const ConnectionLimits& limits = {});
 
 // Listens, prints the link, opens the browser when asked and serves until
 // the process is ended by the stop rules. Returns only on failure (1).
 int run_window_server(EngineContext& engine, std::uint16_t port, bool open_browser, const Streams& streams);
 
 // One API call after the request has passed every check. `known` is false for
-// a method and path the API does not have.
+// a method and path the API does not have; a request the API refuses as a
+// whole has a status of 400 or more and the sentence in `error`.
 struct ApiAnswer {
     bool known = true;
     json::JsonValue body;
+    int status = 200;
+    std::string error;
 };
+
+// The most changes one plan or apply request may carry. The window sends one
+// per item it lists, a few hundred at most.
+inline constexpr std::size_t max_changes_per_request = 1000;
 [[nodiscard]] ApiAnswer route_api(ServerState& state, const std::string& method, const std::string& path,
                                   const json::JsonValue& body);
 
