@@ -61,8 +61,8 @@ void ChildOutput::stop() {
     if (err_reader_.joinable()) err_reader_.join();
 }
 
-void ChildOutput::collect(ChildBytes& result, ChildClock::time_point deadline) {
-    const ChildClock::time_point wait_until = std::max(deadline, ChildClock::now() + drain_grace);
+void ChildOutput::collect(ChildBytes& result) {
+    const ChildClock::time_point wait_until = ChildClock::now() + drain_grace;
     bool all_ended = false;
     {
         std::unique_lock lock(mutex_);
@@ -97,7 +97,7 @@ ChildBytes watch_started_child(const ChildRequest& request, ChildOutput& output,
         }
         std::this_thread::sleep_for(std::min<ChildClock::duration>(poll_interval, deadline - now));
     }
-    output.collect(result, deadline);
+    output.collect(result);
     return result;
 }
 

@@ -48,11 +48,12 @@ public:
     // Wakes and joins the readers, for a child that did not start.
     void stop();
 
-    // Waits until both pipes have ended, but not past `deadline`, or past a
-    // short grace after now when that is later (a program the child left
-    // behind with its pipes cannot hold the run); then stops the readers and
+    // Called once the child has ended or been stopped: waits until both
+    // pipes have ended, but no more than a short grace, so that a program the
+    // child left behind with its pipes (a console host, a helper it started)
+    // cannot hold the run until its time limit; then stops the readers and
     // moves what they read into `result`.
-    void collect(ChildBytes& result, ChildClock::time_point deadline);
+    void collect(ChildBytes& result);
 
 private:
     void finished();

@@ -181,15 +181,16 @@ TEST(ChildRunner, ConcurrentRunsDoNotHoldEachOthersOutput) {
     EXPECT_EQ(wrong_output.load(), 0);
 }
 
-TEST(ChildRunner, AProgramLeftBehindCannotHoldTheRunPastItsLimit) {
+TEST(ChildRunner, AProgramLeftBehindCannotHoldTheRun) {
     // The child ends at once but leaves a program that keeps its output
-    // pipes open for 8 seconds.
+    // pipes open for 8 seconds; the run ends soon after the child, long
+    // before either the leftover or the limit.
     auto start = Clock::now();
-    ChildBytes result = run_child(tool({"orphan", "8000"}, 2s));
+    ChildBytes result = run_child(tool({"orphan", "8000"}, 20s));
     double elapsed = seconds_since(start);
     EXPECT_EQ(result.exit_code.value_or(99), 0u) << result.err;
     EXPECT_FALSE(result.timed_out);
-    EXPECT_LT(elapsed, 5.0);
+    EXPECT_LT(elapsed, 4.0);
 }
 
 }  // namespace
