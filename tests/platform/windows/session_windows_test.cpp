@@ -2,9 +2,11 @@
 // session of list, assess, backup, switching off each kind of item, adding
 // entries, the history, restoring the first backup, undo, removal and the
 // doctor, after which the computer must be as it was. Then the refusals that
-// keep the computer safe, tried through the command line.
+// keep the computer safe, tried through the command line, and the doctor's
+// probes on what the prefix holds.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <sstream>
 
@@ -314,6 +316,102 @@ TEST_F(WindowsSession, NoCommandSwitchesOffACriticalItemOrRemovesAnEntryItDidNot
     const std::string calls = os::read_file(tool_calls).value_or("");
     EXPECT_EQ(calls.find("config "), std::string::npos) << calls;
     EXPECT_EQ(calls.find("stop "), std::string::npos) << calls;
+}
+
+}  // namespace
+}  // namespace qm::win
+
+namespace qm::win {
+namespace {
+
+struct DoctorLine {
+    std::string mark;    // "ok  ", "WARN" or "FAIL"
+    std::string name;
+    std::string detail;
+};
+
+// The probe lines of `doctor`, split by the names expected in this order.
+std::vector<DoctorLine> doctor_lines(const std::string& out, const std::vector<std::string>& names) {
+    std::vector<DoctorLine> lines;
+    std::istringstream text(out);
+    std::string line;
+    while (std::getline(text, line) && !line.empty()) {
+        DoctorLine parsed{line.substr(1, 4), "", ""};
+        const std::string rest = line.size() > 7 ? line.substr(7) : "";
+        for (const std::string& name : names) {
+            if (rest.starts_with(name + " ")) parsed = {parsed.mark, name, rest.substr(name.size() + 1)};
+        }
+        if (parsed.name.empty()) parsed.name = rest;
+        lines.push_back(parsed);
+    }
+    return lines;
+}
+
+// The number a probe's detail begins with.
+long leading_number(const std::string& detail) { return std::strtol(detail.c_str(), nullptr, 10); }
+
+TEST(WindowsDoctor, EveryProbeComesInOrderWithTheStatusThatWhatThePrefixHoldsCalls) {
+    test::ScratchFolder data;
+    const std::vector<std::pair<std::string, std::string>> environment = {{"LOCALAPPDATA", data.path()},
+                                                                          {"ProgramData", data.path()}};
+    test::ProgramRun listed = test::run_program({"list", "--json"}, environment);
+    Result<json::JsonValue> items = json::parse(listed.out);
+    ASSERT_TRUE(items && items->is_array()) << listed.out << listed.err;
+    auto count_of = [&](const char* kind) {
+        return std::count_if(items->as_array().begin(), items->as_array().end(),
+                             [&](const json::JsonValue& item) { return json::get_text(item, "kind") == kind; });
+    };
+
+    test::ProgramRun doctor = test::run_program({"doctor"}, environment);
+    ASSERT_EQ(doctor.exit_code, 0) << doctor.err;
+    const std::vector<std::string> names = {
+        "Operating system", "Run keys",           "Startup folders",       "Services",
+        "Service states",   "Scheduled tasks",    "Running programs",      "Command lines",
+        "Publisher information", "Tool: sc.exe",  "Tool: schtasks.exe",    "Tool: curl.exe",
+        "Knowledge",        "History and backups folder"};
+    const std::vector<DoctorLine> lines = doctor_lines(doctor.out, names);
+    std::vector<std::string> seen;
+    for (const DoctorLine& line : lines) {
+        if (line.name != "Note") seen.push_back(line.name);
+    }
+    ASSERT_EQ(seen, names) << doctor.out;
+    auto line_of = [&](const std::string& name) {
+        return *std::find_if(lines.begin(), lines.end(), [&](const DoctorLine& l) { return l.name == name; });
+    };
+
+    EXPECT_EQ(line_of("Operating system").mark, "ok  ");
+    // The counts are those of the scan, and each status follows its threshold.
+    const struct {
+        const char* name;
+        long expected;  // -1: not known here
+        long ok_from;
+        const char* otherwise;
+    } counted[] = {{"Run keys", static_cast<long>(count_of("run")), 1, "WARN"},
+                   {"Startup folders", static_cast<long>(count_of("folder")), 0, "ok  "},
+                   {"Services", static_cast<long>(count_of("service")), 21, "FAIL"},
+                   {"Service states", -1, 21, "FAIL"},
+                   {"Scheduled tasks", static_cast<long>(count_of("task")), 1, "WARN"},
+                   {"Running programs", -1, 6, "FAIL"},
+                   {"Command lines", -1, 1, "WARN"}};
+    for (const auto& probe : counted) {
+        const DoctorLine line = line_of(probe.name);
+        const long n = leading_number(line.detail);
+        if (probe.expected >= 0) {
+            EXPECT_EQ(n, probe.expected) << probe.name << ": " << line.detail;
+        }
+        EXPECT_EQ(line.mark, n >= probe.ok_from ? "ok  " : probe.otherwise) << probe.name << ": " << line.detail;
+    }
+    // Wine runs only a handful of services, fewer than any Windows computer.
+    EXPECT_EQ(line_of("Services").mark, "FAIL");
+    EXPECT_EQ(line_of("Service states").mark, "FAIL");
+
+    EXPECT_EQ(line_of("Tool: sc.exe").detail, "sc.exe is present.");
+    EXPECT_EQ(line_of("Tool: schtasks.exe").detail, "schtasks.exe is present.");
+    const bool has_curl =
+        os::path_kind(os::join_path(os::get_env("SystemRoot").value_or("C:\\windows"), "System32\\curl.exe")) ==
+        os::PathKind::file;
+    EXPECT_EQ(line_of("Tool: curl.exe").mark, has_curl ? "ok  " : "WARN") << line_of("Tool: curl.exe").detail;
+    EXPECT_NE(doctor.out.find("source(s) did not work."), std::string::npos) << doctor.out;
 }
 
 }  // namespace
