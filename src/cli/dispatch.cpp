@@ -179,7 +179,14 @@ int dispatch(const std::vector<std::string>& arguments, const Streams& streams) 
         platform = std::move(*made);
     }
 
-    if (!data_folder) data_folder = resolve_data_folder(platform->system_facts());
+    if (!data_folder) {
+        data_folder = resolve_data_folder(platform->system_facts());
+        if (std::string root = system_test_root(); !root.empty()) {
+            while (root.size() > 1 && root.back() == '/') root.pop_back();
+            data_folder->write_folder = root + data_folder->write_folder;
+            for (std::string& folder : data_folder->read_folders) folder = root + folder;
+        }
+    }
     EngineContext engine(std::move(platform), std::move(*data_folder));
     *store = &engine.knowledge();
     CommandContext context{args, streams, engine};

@@ -1,0 +1,230 @@
+#include "platform/linux/linux_platform.h"
+
+#include <chrono>
+
+#include "platform/console.h"
+#include "platform/environment.h"
+#include "platform/files.h"
+#include "platform/linux/autostart.h"
+#include "platform/linux/cron_reboot.h"
+#include "platform/linux/own_entries.h"
+#include "platform/linux/packages.h"
+#include "platform/linux/program_lists.h"
+#include "platform/linux/systemd_units.h"
+#include "util/text.h"
+#include "util/time_text.h"
+
+namespace qm::linux_platform {
+
+namespace {
+
+template <class Source>
+void timed_step(bool timing, std::string_view label, Source&& source) {
+    const auto started = std::chrono::steady_clock::now();
+    source();
+    if (!timing) return;
+    const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - started);
+    (void)os::write_stderr(std::string(label) + ": " + elapsed_text(elapsed.count()) + "\n");
+}
+
+std::size_t count_of_kind(const std::vector<StartupItem>& items, std::string_view kind) {
+    std::size_t count = 0;
+    for (const StartupItem& item : items) count += item.kind == kind ? 1 : 0;
+    return count;
+}
+
+std::string unquoted(std::string_view value) {
+    std::string text = trim(value);
+    if (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') && text.back() == text.front()) {
+        text = text.substr(1, text.size() - 2);
+    }
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size()) ++i;
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
+// A program on PATH (of this machine: tools are never taken from a test root).
+std::string find_program(std::string_view name) {
+    const std::string path = os::get_env("PATH").value_or("/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin");
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find(':', start);
+        if (end == std::string::npos) end = path.size();
+        const std::string folder = path.substr(start, end - start);
+        if (!folder.empty()) {
+            const std::string candidate = os::join_path(folder, name);
+            if (os::path_kind(candidate) == os::PathKind::file) return candidate;
+        }
+        start = end + 1;
+    }
+    return {};
+}
+
+// Owners and priorities for every item read from a file; an essential or
+// required package makes the item part of the operating system.
+void add_packages(const LinuxContext& context, std::vector<StartupItem>& items) {
+    std::vector<std::string> paths;
+    for (const StartupItem& item : items) {
+        const std::string& file = item.spec_value("file");
+        if (!file.empty() && !item.managed) paths.push_back(file);
+    }
+    const std::map<std::string, PackageInfo> owners = package_owners(paths, context.root, context.runner);
+    for (StartupItem& item : items) {
+        auto owner = owners.find(item.spec_value("file"));
+        if (owner == owners.end() || item.managed) continue;
+        item.package = owner->second.name;
+        if (!owner->second.priority.empty()) item.set_spec("pkg_priority", owner->second.priority);
+        if (is_system_priority(owner->second.priority)) item.origin = "Operating system";
+    }
+}
+
+}  // namespace
+
+std::string os_release_name(std::string_view text) {
+    std::string pretty, name, version;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos) continue;
+        const std::string key = trim(line.substr(0, equals));
+        const std::string value = replace_control_characters(unquoted(line.substr(equals + 1)), false);
+        if (key == "PRETTY_NAME") pretty = value;
+        if (key == "NAME") name = value;
+        if (key == "VERSION") version = value;
+    }
+    if (!pretty.empty()) return pretty;
+    if (!name.empty()) return trim(name + " " + version);
+    return "Linux";
+}
+
+SystemFacts read_linux_facts(const LinuxRoot& root) {
+    SystemFacts facts;
+    facts.os = "linux";
+    std::string release = os::read_file(root.at("/etc/os-release"), 65536).value_or("");
+    if (release.empty()) release = os::read_file(root.at("/usr/lib/os-release"), 65536).value_or("");
+    facts.os_version = os_release_name(release);
+    facts.host = host_name();
+    const Identity identity = current_identity();
+    facts.user = identity.user;
+    facts.home = identity.home;
+    facts.admin = identity.root;
+    return facts;
+}
+
+LinuxPlatform::LinuxPlatform(LinuxContext context, LocationsSource locations)
+    : context_(std::move(context)), locations_(std::move(locations)) {}
+
+SystemFacts LinuxPlatform::system_facts() const { return context_.facts; }
+
+ScanResult LinuxPlatform::scan() {
+    ScanResult result;
+    const KnowledgeLocations locations = locations_();
+    const bool timing = os::get_env("QUILLMOOR_TIMING").has_value();
+    timed_step(timing, "systemd units", [&] { scan_units(context_, locations.linux_unit_types, result); });
+    timed_step(timing, "autostart", [&] { scan_autostart(context_, locations.linux_autostart_dirs, result); });
+    timed_step(timing, "cron", [&] { scan_cron(context_, result); });
+    timed_step(timing, "packages", [&] { add_packages(context_, result.items); });
+    return result;
+}
+
+ProgramList LinuxPlatform::running_programs(const std::vector<StartupItem>& items) {
+    return list_running(context_, items);
+}
+
+ProgramList LinuxPlatform::installed_programs(const std::vector<StartupItem>& items) {
+    return list_installed(context_, locations_().linux_app_dirs, items);
+}
+
+Result<ChangeOutcome> LinuxPlatform::set_enabled(const StartupItem& item, bool on, bool stop_now) {
+    if (item.kind == "systemd" || item.kind == "systemd-user") return switch_unit(context_, item, on, stop_now);
+    if (item.kind == "autostart") return switch_autostart(context_, locations_().linux_autostart_dirs, item, on);
+    if (item.kind == "cron") return switch_cron(context_, item, on);
+    return fail(unsupported_kind_message(item.kind));
+}
+
+Result<CreatedEntry> LinuxPlatform::create_entry(const CreateDetails& details, bool admin) {
+    return create_linux_entry(context_, locations_().linux_autostart_dirs, details, admin && context_.facts.admin);
+}
+
+Result<ChangeOutcome> LinuxPlatform::remove_entry(const StartupItem& item) {
+    return remove_linux_entry(context_, locations_().linux_autostart_dirs, item);
+}
+
+Result<void> LinuxPlatform::restart_elevated(const std::vector<std::string>& arguments) {
+    if (context_.facts.admin) return fail("The program already runs with root rights.");
+    const std::string self = link_target("/proc/self/exe").value_or("");
+    if (self.empty()) return fail("The program could not find its own file to start it again.");
+    const bool display = os::get_env("DISPLAY").value_or("") != "" || os::get_env("WAYLAND_DISPLAY").value_or("") != "";
+    const std::string setsid = find_program("setsid");
+    std::vector<std::string> command;
+    if (display && !find_program("pkexec").empty()) {
+        command = {"pkexec", self};
+    } else if (!find_program("sudo").empty() && context_.runner(ToolRun{"sudo", {"-n", "true"}, {}, 10}).succeeded()) {
+        // Only a sudo that needs no password can be used without a terminal.
+        command = {"sudo", "-n", self};
+    } else {
+        return fail("Neither pkexec nor sudo can ask for root rights here; run the program again with sudo from a terminal.");
+    }
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    if (setsid.empty()) return fail("The program cannot start a copy of itself that outlives it (setsid is missing).");
+    // setsid -f starts the copy in a session of its own and returns at once.
+    command.insert(command.begin(), "-f");
+    const RunOutput started = context_.runner(ToolRun{setsid, command, {}, 20});
+    if (!started.succeeded()) return fail("The copy with root rights did not start. " + tool_output_text(started));
+    return {};
+}
+
+void LinuxPlatform::open_in_browser(const std::string& link) {
+    const bool display = os::get_env("DISPLAY").value_or("") != "" || os::get_env("WAYLAND_DISPLAY").value_or("") != "";
+    if (!display || find_program("xdg-open").empty()) return;  // the server prints the link anyway
+    // A root run opened through sudo gives the browser back to the user who asked.
+    const std::string invoker = os::get_env("SUDO_USER").value_or("");
+    if (context_.facts.admin && !invoker.empty() && invoker != "root" && !find_program("runuser").empty()) {
+        (void)context_.runner(ToolRun{"runuser", {"-u", invoker, "--", "xdg-open", link}, {}, 10});
+        return;
+    }
+    if (context_.facts.admin) return;  // a browser as root is no place for the window
+    (void)context_.runner(ToolRun{"xdg-open", {link}, {}, 10});
+}
+
+std::vector<Probe> LinuxPlatform::doctor_probes() {
+    std::vector<Probe> probes;
+    auto add = [&](std::string name, bool ok, std::string detail, const char* otherwise = "warn") {
+        probes.push_back(Probe{std::move(name), ok ? "ok" : otherwise, std::move(detail)});
+    };
+    add("Operating system", true, context_.facts.os_version + (context_.facts.admin ? ", running as root" : ", ordinary rights"));
+    add("Service manager", context_.systemd_running,
+        context_.systemd_running ? "systemd runs this computer; unit states come from systemctl."
+                                 : "systemd does not run this computer (a container or a test root); unit states come from the unit files and links.");
+    const ScanResult scanned = scan();
+    const std::size_t units = count_of_kind(scanned.items, "systemd") + count_of_kind(scanned.items, "systemd-user");
+    add("Systemd units", units > 0, std::to_string(units) + " units read.");
+    add("Autostart files", true, std::to_string(count_of_kind(scanned.items, "autostart")) + " autostart files read.");
+    add("Cron", true, std::to_string(count_of_kind(scanned.items, "cron")) + " @reboot lines read.");
+    std::size_t packaged = 0;
+    for (const StartupItem& item : scanned.items) packaged += item.package.empty() ? 0 : 1;
+    add("Packages", packaged > 0, std::to_string(packaged) + " items have an owning package.");
+    ProcessCount census;
+    (void)list_running(context_, {}, &census);
+    add("Running programs", census.inspected > 0, std::to_string(census.inspected) + " programs could be inspected.", "fail");
+
+    auto tool = [&](const std::string& program, const std::string& missing) {
+        const bool present = !find_program(program).empty();
+        add("Tool: " + program, present, present ? program + " is present." : missing);
+    };
+    tool("systemctl", "systemctl is missing, so units cannot be switched.");
+    tool("crontab", "crontab is missing, so your crontab is neither read nor changed (cron is not installed).");
+    tool("curl", "curl is missing, so knowledge updates cannot be downloaded (importing a file still works).");
+    tool("xdg-open", "xdg-open is missing, so the window is not opened in the browser by itself; open the printed link.");
+    for (const std::string& note : scanned.notes) add("Note", false, note);
+    return probes;
+}
+
+}  // namespace qm::linux_platform
