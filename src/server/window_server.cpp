@@ -83,17 +83,18 @@ bool read_body(Connection& c, std::size_t limit) {
     return true;
 }
 
-// Sends the whole answer within the answer's time. Each piece may wait only
-// for the time that is left, so a peer that reads slowly or not at all cannot
-// stretch the answer past it; a piece is small enough to go whole into the
-// room that any reading by the peer frees.
+// Sends the whole answer within the answer's time. It goes in small pieces,
+// each allowed to wait only for the time that is left (and no longer than
+// one read may wait), so a peer that reads slowly or not at all cannot
+// stretch the answer past that time: a piece that the limit cuts short can
+// wait once more inside send_all, but only for so long.
 void send(Connection& c, std::string_view response) {
     constexpr std::size_t piece = 16384;
     const auto deadline = std::chrono::steady_clock::now() + c.limits->answer_time;
     while (!response.empty()) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left <= 0ms) return;
-        if (!c.socket.set_timeouts(c.limits->receive_wait, left)) return;
+        if (!c.socket.set_timeouts(c.limits->receive_wait, std::min(left, c.limits->receive_wait))) return;
         const std::string_view part = response.substr(0, piece);
         if (!c.socket.send_all(part)) return;
         response.remove_prefix(part.size());

@@ -39,7 +39,7 @@ inline constexpr std::uint64_t max_draining = 16;
 // How long and how much one connection may take. Every wait is bounded both
 // per read and as a whole, so no peer can hold a thread for longer.
 struct ConnectionLimits {
-    std::chrono::milliseconds receive_wait{5000};   // one read
+    std::chrono::milliseconds receive_wait{5000};   // one read, or one piece of the answer
     std::chrono::milliseconds head_time{10000};     // the whole head
     std::chrono::milliseconds body_time{30000};     // the whole body
     std::chrono::milliseconds answer_time{30000};   // sending the whole answer

@@ -100,12 +100,24 @@ TEST_F(ConnectionLimitsTest, ALargeAnswerArrivesWhole) {
 }
 
 // The send limit holds for the whole answer, not for each piece of it: a peer
-// that reads slowly, or never, keeps the connection only for the answer's time.
-TEST_F(ConnectionLimitsTest, AnAnswerReadSlowlyOrNeverEndsAtTheAnswersTime) {
-    server::ConnectionLimits limits;
-    limits.answer_time = 1s;
-    for (const bool reads : {false, true}) {
-        SCOPED_TRACE(reads ? "reads 64 KiB every 50 ms" : "never reads");
+// that reads slowly, or never, keeps the connection only for the answer's
+// time; one that stops reading, only for as long as a read may wait.
+TEST_F(ConnectionLimitsTest, AnAnswerReadSlowlyOrNeverEndsInTime) {
+    const struct {
+        const char* peer;
+        bool reads;
+        std::chrono::milliseconds answer_time;
+        std::chrono::milliseconds receive_wait;
+    } cases[] = {
+        {"never reads, 0.6 s for the answer", false, 600ms, 5s},
+        {"reads 64 KiB every 50 ms, 0.6 s for the answer", true, 600ms, 5s},
+        {"never reads, 0.5 s for each read", false, 30s, 500ms},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.peer);
+        server::ConnectionLimits limits;
+        limits.answer_time = c.answer_time;
+        limits.receive_wait = c.receive_wait;
         served_.store(false);
         serve_next(limits);
         os::Socket client = connect();
@@ -116,7 +128,7 @@ TEST_F(ConnectionLimitsTest, AnAnswerReadSlowlyOrNeverEndsAtTheAnswersTime) {
         char buffer[65536];
         while (!served_.load() && Clock::now() - sent < 8s) {
             std::this_thread::sleep_for(50ms);
-            if (!reads) continue;
+            if (!c.reads) continue;
             Result<std::size_t> got = client.receive(buffer, sizeof buffer);
             if (got && *got > 0) response.append(buffer, *got);
         }
