@@ -238,7 +238,7 @@ void add_units(const LinuxContext& context, UnitScope scope, const std::vector<s
             item.toggle_note = "It is masked, so nothing can start it; unmask it with systemctl first.";
         } else if (!switchable) {
             item.toggle = "locked";
-            item.toggle_note = "Other units start it (it has no [Install] section of its own to switch), so it cannot be switched here.";
+            item.toggle_note = "Other units start it; it has no [Install] section of its own to switch.";
         } else if (!user_scope && !context.facts.admin) {
             item.toggle = "admin";
             item.toggle_note = "Switching a unit for the whole computer needs root rights (sudo).";

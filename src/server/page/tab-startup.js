@@ -19,7 +19,7 @@ function buildStartup(panel) {
     element('div', {class: 'toolbar'}, searchBox('Search startup items', app.q.startup, (v) => { app.q.startup = v; drawStartup(); }), view.chips, view.type, view.sort),
     element('div', {class: 'toolbar'},
       checkbox('On-demand services', app.showOnDemand, (v) => { app.showOnDemand = v; drawStartup(); }),
-      checkbox('Windows/system items', app.showOs, (v) => { app.showOs = v; drawStartup(); }),
+      view.osBox = checkbox(osItemsLabel(), app.showOs, (v) => { app.showOs = v; drawStartup(); }),
       element('span', {class: 'spacer'}), view.rescan),
     element('div', {class: 'meta'}, view.count),
     element('div', {class: 'card tablecard'}, element('table', {class: 'list', id: 'startup-table'},
@@ -53,9 +53,16 @@ function compareItems(a, b) {
   else return byName(a, b) * s.dir;
   return d ? d * s.dir : byName(a, b);
 }
+// The operating system's items are "Windows/system items" on Windows; on
+// any other computer the label does not name a system it is not.
+function osItemsLabel() {
+  return app.state && app.state.os && app.state.os !== 'windows' ? 'System items' : 'Windows/system items';
+}
 function drawStartup() {
   const view = widgets.startup;
   if (!view) return;
+  // The state may arrive after the tab was built.
+  if (view.osBox) view.osBox.lastChild.textContent = osItemsLabel();
   const redraw = () => drawStartup();
   fill(view.thead, element('tr', {}, element('th', {class: 'c-sw'}, element('span', {class: 'sr', text: 'Starts'})), sortHeader('startup', 'name', 'Name', 1, redraw),
     element('th', {class: 'c-type', text: 'Type'}), element('th', {class: 'c-pub', text: 'Publisher'}), sortHeader('startup', 'level', 'If switched off', -1, redraw, 'c-level'), element('th', {class: 'c-state', text: 'State'})));
