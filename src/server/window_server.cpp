@@ -83,18 +83,19 @@ bool read_body(Connection& c, std::size_t limit) {
     return true;
 }
 
-// Sends the whole answer within the answer's time. It goes in small pieces,
-// each allowed to wait only for the time that is left (and no longer than
-// one read may wait), so a peer that reads slowly or not at all cannot
-// stretch the answer past that time: a piece that the limit cuts short can
-// wait once more inside send_all, but only for so long.
+// Sends the whole answer within the answer's time. It goes in pieces, each
+// allowed to wait no longer than one read may (the socket's limit from the
+// start) nor than the time that is left, so a peer that reads slowly or not
+// at all cannot stretch the answer past that time: a piece that the limit
+// cuts short can wait once more inside send_all, but only for so long. Most
+// answers are one piece and never touch the socket's limits.
 void send(Connection& c, std::string_view response) {
-    constexpr std::size_t piece = 16384;
+    constexpr std::size_t piece = 65536;
     const auto deadline = std::chrono::steady_clock::now() + c.limits->answer_time;
     while (!response.empty()) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left <= 0ms) return;
-        if (!c.socket.set_timeouts(c.limits->receive_wait, std::min(left, c.limits->receive_wait))) return;
+        if (left < c.limits->receive_wait && !c.socket.set_timeouts(c.limits->receive_wait, left)) return;
         const std::string_view part = response.substr(0, piece);
         if (!c.socket.send_all(part)) return;
         response.remove_prefix(part.size());
@@ -295,7 +296,7 @@ void serve_connection(os::Socket socket, ServerState& state, const ConnectionLim
     Connection connection;
     connection.socket = std::move(socket);
     connection.limits = &limits;
-    (void)connection.socket.set_timeouts(limits.receive_wait, limits.answer_time);
+    (void)connection.socket.set_timeouts(limits.receive_wait, limits.receive_wait);
     handle(connection, state);
     // Reading away the rest of a body is a courtesy to the browser. It is
     // skipped when too many connections are draining already, so peers that
