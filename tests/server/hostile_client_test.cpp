@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -209,21 +210,13 @@ TEST_F(HostileClient, APlanOrApplyWithMoreChangesThanTheWindowSendsIsRefused) {
 std::chrono::milliseconds cpu_time_of(long pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::size_t at = text.rfind(')');
-    if (at == std::string::npos) return std::chrono::milliseconds(0);
-    std::vector<std::string> fields;
-    std::string field;
-    for (char c : text.substr(at + 2)) {
-        if (c == ' ') {
-            fields.push_back(field);
-            field.clear();
-        } else {
-            field += c;
-        }
-    }
-    // utime and stime are the 14th and 15th fields, counted from the state (the 3rd).
-    const long ticks = std::stol(fields.at(11)) + std::stol(fields.at(12));
-    return std::chrono::milliseconds(ticks * 1000 / ::sysconf(_SC_CLK_TCK));
+    // After the name in parentheses: the state, ten more fields, then utime and stime.
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string skipped;
+    for (int i = 0; i < 11; ++i) fields >> skipped;
+    long user = 0, system = 0;
+    fields >> user >> system;
+    return std::chrono::milliseconds((user + system) * 1000 / ::sysconf(_SC_CLK_TCK));
 }
 
 // The number the process's next descriptor will have.
