@@ -232,6 +232,18 @@ bool equal_fixed_time(std::string_view a, std::string_view b) {
     return difference == 0;
 }
 
+std::vector<std::string> split_lines(std::string_view text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        lines.emplace_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
 std::vector<std::string> split_command_line(std::string_view text, bool shell_quotes) {
     std::vector<std::string> words;
     std::string word;

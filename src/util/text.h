@@ -72,6 +72,10 @@ void append_utf8(std::string& out, char32_t code_point);
 // longer length, never on where (or whether) the bytes differ.
 [[nodiscard]] bool equal_fixed_time(std::string_view a, std::string_view b);
 
+// The lines of a text, split at '\n' (a final line break adds no empty
+// line; a '\r' before it stays with its line).
+[[nodiscard]] std::vector<std::string> split_lines(std::string_view text);
+
 // Splits a command line into words. White space outside quotes separates
 // words; double quotes group (the quotes are removed, two adjacent quotes make
 // an empty word). With `shell_quotes`, apostrophes also group, a backslash

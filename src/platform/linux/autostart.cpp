@@ -31,13 +31,7 @@ AutostartFiles find_files(const LinuxContext& context, const std::vector<std::st
     AutostartFiles files;
     for (const std::string& folder : folders) {
         const std::string computer_folder = context.expand(folder);
-        Result<std::vector<os::FolderEntry>> listed = os::list_folder(context.root.at(computer_folder));
-        if (!listed) continue;
-        std::vector<std::string> names;
-        for (const os::FolderEntry& entry : *listed) {
-            if (!entry.is_folder && entry.name.ends_with(".desktop")) names.push_back(entry.name);
-        }
-        std::sort(names.begin(), names.end());
+        const std::vector<std::string> names = context.desktop_files(folder);
         auto& into = is_user_folder(folder) ? files.user : files.system;
         for (const std::string& name : names) {
             if (into.contains(name)) continue;  // an earlier folder of the same kind wins

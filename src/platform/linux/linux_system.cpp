@@ -1,5 +1,6 @@
 #include "platform/linux/linux_system.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <pwd.h>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "platform/environment.h"
+#include "platform/files.h"
 
 namespace qm::linux_platform {
 
@@ -29,6 +31,17 @@ std::string LinuxContext::expand(std::string_view folder) const {
         return home + std::string(folder.substr(1));
     }
     return std::string(folder);
+}
+
+std::vector<std::string> LinuxContext::desktop_files(std::string_view folder) const {
+    std::vector<std::string> names;
+    Result<std::vector<os::FolderEntry>> listed = os::list_folder(root.at(expand(folder)));
+    if (!listed) return names;
+    for (const os::FolderEntry& entry : *listed) {
+        if (!entry.is_folder && entry.name.ends_with(".desktop")) names.push_back(entry.name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 LinuxRoot root_from_environment() { return LinuxRoot{os::get_env("QUILLMOOR_LINUX_ROOT").value_or("")}; }

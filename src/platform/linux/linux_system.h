@@ -8,6 +8,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/platform.h"
 #include "platform/run_tool.h"
@@ -45,6 +46,9 @@ struct LinuxContext {
 
     // A folder of the knowledge's lists, "~" standing for the home folder.
     [[nodiscard]] std::string expand(std::string_view folder) const;
+    // The names of the ".desktop" files in such a folder, sorted; none when
+    // it cannot be read.
+    [[nodiscard]] std::vector<std::string> desktop_files(std::string_view folder) const;
 };
 
 struct Identity {

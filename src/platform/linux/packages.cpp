@@ -9,18 +9,6 @@ namespace qm::linux_platform {
 
 namespace {
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
-}
-
 // On a merged /usr the packages record /lib/... while a folder may be read as
 // /usr/lib/..., or the other way round; both spellings are asked.
 std::string other_spelling(const std::string& path) {
@@ -48,7 +36,7 @@ std::map<std::string, PackageInfo> dpkg_owners(const std::vector<std::string>& p
     }
     const RunOutput found = runner(ToolRun{"dpkg", arguments, {}, 30});
     std::set<std::string> packages;
-    for (const std::string& line : lines_of(found.out)) {
+    for (const std::string& line : split_lines(found.out)) {
         if (line.starts_with("diversion ")) continue;
         const std::size_t colon = line.find(": ");
         if (colon == std::string::npos) continue;
@@ -66,7 +54,7 @@ std::map<std::string, PackageInfo> dpkg_owners(const std::vector<std::string>& p
     arguments.insert(arguments.end(), packages.begin(), packages.end());
     const RunOutput ranked = runner(ToolRun{"dpkg-query", arguments, {}, 30});
     std::map<std::string, std::string> priorities;
-    for (const std::string& line : lines_of(ranked.out)) {
+    for (const std::string& line : split_lines(ranked.out)) {
         const std::size_t first = line.find('\t');
         const std::size_t second = first == std::string::npos ? first : line.find('\t', first + 1);
         if (second == std::string::npos) continue;
@@ -87,7 +75,7 @@ std::map<std::string, PackageInfo> rpm_owners(const std::vector<std::string>& pa
     arguments.insert(arguments.end(), {"-qf", "--qf", "%{NAME}\\n"});
     arguments.insert(arguments.end(), paths.begin(), paths.end());
     const RunOutput found = runner(ToolRun{"rpm", arguments, {}, 30});
-    const std::vector<std::string> lines = lines_of(found.out);
+    const std::vector<std::string> lines = split_lines(found.out);
     for (std::size_t i = 0; i < lines.size() && i < paths.size(); ++i) {
         const std::string name = trim(lines[i]);
         if (name.empty() || name.find(' ') != std::string::npos) continue;

@@ -124,13 +124,7 @@ ProgramList list_installed(const LinuxContext& context, const std::vector<std::s
     std::map<std::string, bool> seen;
     for (const std::string& folder : app_folders) {
         const std::string computer_folder = context.expand(folder);
-        Result<std::vector<os::FolderEntry>> listed = os::list_folder(context.root.at(computer_folder));
-        if (!listed) continue;
-        std::vector<std::string> names;
-        for (const os::FolderEntry& entry : *listed) {
-            if (!entry.is_folder && entry.name.ends_with(".desktop")) names.push_back(entry.name);
-        }
-        std::sort(names.begin(), names.end());
+        const std::vector<std::string> names = context.desktop_files(folder);
         for (const std::string& name : names) {
             if (seen.contains(name)) continue;
             seen[name] = true;

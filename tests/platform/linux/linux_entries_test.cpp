@@ -39,7 +39,9 @@ TEST(LinuxEntries, EachMethodCreatesAnEntryTheScanFindsAsOwnAndRemovalDeletesIt)
         ASSERT_TRUE(created.has_value()) << c.mode << ": " << created.error();
         EXPECT_TRUE(created->item.managed);
         EXPECT_EQ(created->item.spec_value("mode"), c.mode);
-        if (!c.file.empty()) EXPECT_TRUE(tree.exists(c.file)) << c.file;
+        if (!c.file.empty()) {
+            EXPECT_TRUE(tree.exists(c.file)) << c.file;
+        }
         const ScanResult scanned = platform->scan();
         const auto found = std::find_if(scanned.items.begin(), scanned.items.end(),
                                         [&](const StartupItem& item) { return item.id() == created->item.id(); });
@@ -48,7 +50,9 @@ TEST(LinuxEntries, EachMethodCreatesAnEntryTheScanFindsAsOwnAndRemovalDeletesIt)
         EXPECT_TRUE(found->managed) << c.mode;
         Result<ChangeOutcome> removed = platform->remove_entry(*found);
         ASSERT_TRUE(removed.has_value()) << c.mode << ": " << removed.error();
-        if (!c.file.empty()) EXPECT_FALSE(tree.exists(c.file)) << c.file;
+        if (!c.file.empty()) {
+            EXPECT_FALSE(tree.exists(c.file)) << c.file;
+        }
     }
     EXPECT_FALSE(tree.exists("/etc/systemd/system/multi-user.target.wants/Quillmoor-Notes-50.service"));
     EXPECT_FALSE(tree.exists("/home/ada/.config/systemd/user/default.target.wants/Quillmoor-Notes-50.service"));
