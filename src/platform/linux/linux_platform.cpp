@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "platform/console.h"
+#include "platform/scan_steps.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/linux/autostart.h"
@@ -17,21 +18,6 @@
 namespace qm::linux_platform {
 
 namespace {
-
-template <class Source>
-void timed_step(bool timing, std::string_view label, Source&& source) {
-    const auto started = std::chrono::steady_clock::now();
-    source();
-    if (!timing) return;
-    const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - started);
-    (void)os::write_stderr(std::string(label) + ": " + elapsed_text(elapsed.count()) + "\n");
-}
-
-std::size_t count_of_kind(const std::vector<StartupItem>& items, std::string_view kind) {
-    std::size_t count = 0;
-    for (const StartupItem& item : items) count += item.kind == kind ? 1 : 0;
-    return count;
-}
 
 std::string unquoted(std::string_view value) {
     std::string text = trim(value);

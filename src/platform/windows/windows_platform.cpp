@@ -6,6 +6,7 @@
 #include "knowledge/knowledge_store.h"
 #include "model/data_folder.h"
 #include "platform/console.h"
+#include "platform/scan_steps.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/run_tool.h"
@@ -22,27 +23,6 @@
 #include "util/time_text.h"
 
 namespace qm::win {
-
-namespace {
-
-// Runs one source of the scan; with timing on, says how long it took.
-template <class Source>
-void timed_step(bool timing, std::string_view label, Source&& source) {
-    const auto started = std::chrono::steady_clock::now();
-    source();
-    if (!timing) return;
-    const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - started);
-    // A closed standard error must not stop a scan.
-    (void)os::write_stderr(std::string(label) + ": " + elapsed_text(elapsed.count()) + "\n");
-}
-
-std::size_t count_of_kind(const std::vector<StartupItem>& items, std::string_view kind) {
-    std::size_t count = 0;
-    for (const StartupItem& item : items) count += item.kind == kind ? 1 : 0;
-    return count;
-}
-
-}  // namespace
 
 WindowsPlatform::WindowsPlatform(SystemFacts facts, LocationsSource locations)
     : facts_(std::move(facts)),
