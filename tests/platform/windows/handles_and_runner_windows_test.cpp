@@ -97,8 +97,10 @@ TEST(ChildRunnerWindows, ExtraVariablesReplaceOwnOnesWithoutRegardToCase) {
     request.arguments = {"environ"};
     request.extra_environment = {{upper, "new"}};
     ChildBytes result = run_child(request);
-    ASSERT_EQ(result.exit_code.value_or(99), 0u) << result.err;
     test::set_env(name, std::nullopt);
+    ASSERT_TRUE(result.started) << result.err;
+    ASSERT_EQ(result.exit_code.value_or(99), 0u)
+        << "timed out: " << result.timed_out << "; standard error: " << result.err << "; output: " << result.out;
 
     std::vector<std::string> matching;
     std::size_t start = 0;
