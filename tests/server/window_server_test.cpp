@@ -232,8 +232,10 @@ TEST(WindowServer, GoodbyeWithoutAPingStopsTheServerAfterElevenSeconds) {
     EXPECT_EQ(server.get("/favicon.ico").status, 404);  // still running
     ASSERT_TRUE(server.wait_for_exit(8));
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - bye).count();
+    // The watchdog looks every 2 seconds, so the end comes 11 to 13 seconds
+    // after the goodbye; the rest is room for a loaded machine.
     EXPECT_GE(seconds, 10.5);
-    EXPECT_LE(seconds, 13.8);
+    EXPECT_LE(seconds, 15.0);
 }
 
 TEST(WindowServer, ATakenPortIsNamedOnceWithTheSystemsReason) {
