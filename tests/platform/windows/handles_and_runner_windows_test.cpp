@@ -98,9 +98,10 @@ TEST(ChildRunnerWindows, ExtraVariablesReplaceOwnOnesWithoutRegardToCase) {
     request.extra_environment = {{upper, "new"}};
     ChildBytes result = run_child(request);
     test::set_env(name, std::nullopt);
-    ASSERT_TRUE(result.started) << result.err;
+    // One line that names the failure, so that a log cut down to its failures still shows why.
     ASSERT_EQ(result.exit_code.value_or(99), 0u)
-        << "timed out: " << result.timed_out << "; standard error: " << result.err << "; output: " << result.out;
+        << "the child run failed: started " << result.started << ", timed out " << result.timed_out
+        << ", standard error \"" << result.err << "\", " << result.out.size() << " bytes of output";
 
     std::vector<std::string> matching;
     std::size_t start = 0;
