@@ -10,16 +10,10 @@ scripts/setup.sh wrk
 cmake --preset bench >/dev/null
 cmake --build --preset bench --target quillmoor >/dev/null
 
-out=$(mktemp)
-build/bench/quillmoor --demo serve --no-browser --port 0 >"$out" 2>&1 &
-server=$!
-trap 'kill $server 2>/dev/null || true; rm -f "$out" "$lua"' EXIT
-for _ in $(seq 50); do grep -q 'k=' "$out" && break; sleep 0.1; done
-link=$(grep -o 'http://127.0.0.1:[0-9]*/#k=[0-9a-f]*' "$out")
-port=$(sed -E 's#http://127.0.0.1:([0-9]+)/.*#\1#' <<<"$link")
-key=${link##*#k=}
-token=$(curl -s -X POST -d "{\"k\":\"$key\"}" "http://127.0.0.1:$port/api/bootstrap" | sed -E 's/.*"token":"([0-9a-f]+)".*/\1/')
-curl -s -X POST -H "x-quillmoor-token: $token" "http://127.0.0.1:$port/api/ping" >/dev/null
+lua=""
+source bench/demo_server.sh
+trap 'stop_demo_server; if [[ -n $lua ]]; then rm -f "$lua"; fi' EXIT
+start_demo_server build/bench/quillmoor
 
 lua=$(mktemp --suffix=.lua)
 cat >"$lua" <<LUA

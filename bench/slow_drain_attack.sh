@@ -13,16 +13,9 @@ program=${3:-build/bench/quillmoor}
 cmake --preset bench >/dev/null
 cmake --build --preset bench --target quillmoor slow_drain_attack_bench >/dev/null
 
-out=$(mktemp)
-"$program" --demo serve --no-browser --port 0 >"$out" 2>&1 &
-server=$!
-trap 'kill $server 2>/dev/null || true; rm -f "$out"' EXIT
-for _ in $(seq 50); do grep -q 'k=' "$out" && break; sleep 0.1; done
-link=$(grep -o 'http://127.0.0.1:[0-9]*/#k=[0-9a-f]*' "$out")
-port=$(sed -E 's#http://127.0.0.1:([0-9]+)/.*#\1#' <<<"$link")
-key=${link##*#k=}
-token=$(curl -s -X POST -d "{\"k\":\"$key\"}" "http://127.0.0.1:$port/api/bootstrap" | sed -E 's/.*"token":"([0-9a-f]+)".*/\1/')
-curl -s -X POST -H "x-quillmoor-token: $token" "http://127.0.0.1:$port/api/ping" >/dev/null
+source bench/demo_server.sh
+trap stop_demo_server EXIT
+start_demo_server "$program"
 
 echo "== slow-drain attack on $program: $attackers clients, ${seconds}s"
 status=0
