@@ -1,7 +1,7 @@
 // libFuzzer target for the shell link reader: any input reads or is not a
 // link; what it reads is valid UTF-8, no longer than the input allows, and the
 // same on a second reading. Seed it with the real links:
-// build/fuzz/tests/fuzz/shell_link_fuzz corpus/ ../shared/conformance/shell-links
+// build/fuzz/tests/fuzz/shell_link_fuzz corpus/ tests/data/conformance/shell-links
 #include <cstddef>
 #include <cstdint>
 #include <string>

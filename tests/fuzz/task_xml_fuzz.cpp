@@ -2,7 +2,7 @@
 // any bytes decode to valid UTF-8 and read without crashing or hanging;
 // elements lie inside the document and hold their content; escaped text
 // comes back unchanged. Seed it with the real task files:
-// build/fuzz/tests/fuzz/task_xml_fuzz corpus/ ../shared/conformance/task-xml
+// build/fuzz/tests/fuzz/task_xml_fuzz corpus/ tests/data/conformance/task-xml
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-// Runs the shared JSON conformance files: y_ must parse, n_ must fail unless
+// Runs the JSON conformance files of tests/data: y_ must parse, n_ must fail unless
 // listed below, i_ may go either way but must not crash.
 #include <gtest/gtest.h>
 
@@ -39,7 +39,7 @@ std::string read_file(const std::filesystem::path& path) {
 }
 
 TEST(JsonConformance, SharedSuite) {
-    const std::filesystem::path folder = QM_SHARED_DIR "/conformance/json-test-suite";
+    const std::filesystem::path folder = QM_TEST_DATA_DIR "/conformance/json-test-suite";
     std::map<char, int> counts;
     std::size_t accepted_n_files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {

@@ -1,4 +1,4 @@
-// The real shell link files of the shared conformance folder, for the
+// The real shell link files of the conformance data in tests/data, for the
 // conformance and adversarial tests. Under Wine the Unix path of the folder
 // is reached through the Z: drive.
 #pragma once
@@ -12,7 +12,7 @@
 namespace qm::test {
 
 inline std::filesystem::path shell_link_samples_folder() {
-    const std::filesystem::path folder = QM_SHARED_DIR "/conformance/shell-links";
+    const std::filesystem::path folder = QM_TEST_DATA_DIR "/conformance/shell-links";
 #ifdef _WIN32
     std::error_code error;
     if (!std::filesystem::exists(folder, error)) return "Z:" / folder;

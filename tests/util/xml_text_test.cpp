@@ -19,7 +19,7 @@
 namespace qm {
 namespace {
 
-const std::filesystem::path task_xml_folder = QM_SHARED_DIR "/conformance/task-xml";
+const std::filesystem::path task_xml_folder = QM_TEST_DATA_DIR "/conformance/task-xml";
 const std::vector<std::string> conformance_files = {"VSIX Auto Update", "MobilityManager",
                                                     "SoftLandingCreativeManagementTask", "T1053_005_WMI.xml",
                                                     "T1053_05_SCTASK_HIDDEN_ATTRIB.xml"};

@@ -206,7 +206,7 @@ TEST_F(TaskScan, FilesInEveryEncodingOfRealTaskFoldersAreRead) {
     write("\\Utf16 without mark", utf16le(utf8_text, false));
     write("\\Utf16 with mark", utf16le(utf8_text, true));
     {
-        const std::string real = os::read_file(QM_SHARED_DIR "/conformance/task-xml/T1053_05_SCTASK_HIDDEN_ATTRIB.xml")
+        const std::string real = os::read_file(QM_TEST_DATA_DIR "/conformance/task-xml/T1053_05_SCTASK_HIDDEN_ATTRIB.xml")
                                      .value_or("");
         ASSERT_FALSE(real.empty());
         write("\\atomic red team", real);
