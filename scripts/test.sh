@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up, builds both targets and runs every test suite: the
-# native tests, then the Windows build's tests under Wine in a fresh prefix.
+# native tests, then the Windows build's tests under Wine in a fresh prefix,
+# then the release files of scripts/package.sh, then the window in Chromium.
 # Ends with one line "N passed, N failed"; exits non-zero when anything failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -50,8 +51,9 @@ fi
 stage_time native
 
 # --- Windows under Wine -----------------------------------------------------
-echo "== Windows build and tests under Wine"
-if build windows; then
+# start_wine_prefix: a fresh Wine prefix for the Windows tests and the
+# release check, removed by stop_wine_prefix.
+start_wine_prefix() {
   WINEPREFIX=$(mktemp -d /tmp/quillmoor-wine.XXXXXX)
   export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   # The prefix's server and its services stay up for the whole run, started
@@ -65,6 +67,17 @@ if build windows; then
   # tests create.
   wineserver -p >/dev/null 2>&1
   wine cmd /c exit >/dev/null 2>&1
+}
+stop_wine_prefix() {
+  [ -n "${WINEPREFIX:-}" ] || return 0
+  wineserver -k >/dev/null 2>&1
+  rm -rf "$WINEPREFIX"
+  unset WINEPREFIX
+}
+
+echo "== Windows build and tests under Wine"
+if build windows; then
+  start_wine_prefix
   ctest --preset windows >"$log_dir/windows-tests.log" 2>&1
   ctest_rc=$?
   grep -E '\[  FAILED  \]|Failure|tests passed|Exception|exit code' "$log_dir/windows-tests.log" | tail -n 40
@@ -76,13 +89,49 @@ if build windows; then
   elif [ $ctest_rc -ne 0 ] && [ "$f" -eq 0 ]; then
     note_failure "a Windows test program ended abnormally (see $log_dir/windows-tests.log)"
   fi
-  wineserver -k >/dev/null 2>&1
-  rm -rf "$WINEPREFIX"
 else
   note_failure "Windows build has errors or warnings (see $log_dir/windows-build.log)"
 fi
 
 stage_time windows
+
+# --- the release files --------------------------------------------------------
+# check NAME COMMAND...: one passed or failed check of the release files.
+check() {
+  local name=$1; shift
+  if "$@" >>"$log_dir/package-checks.log" 2>&1; then passed=$((passed + 1)); else note_failure "release: $name"; fi
+}
+# packaged_output_is EXPECTED COMMAND...: the command ends well and prints exactly EXPECTED.
+packaged_output_is() {
+  local expected=$1 actual; shift
+  actual=$("$@" | tr -d '\r') || return 1
+  [ "$actual" = "$expected" ] || { printf 'expected:\n%s\ngot:\n%s\n' "$expected" "$actual"; return 1; }
+}
+echo "== Release files (scripts/package.sh)"
+if bash scripts/package.sh >"$log_dir/package.log" 2>&1; then
+  passed=$((passed + 1))
+  grep -E '^(W|E): ' "$log_dir/package.log" | head -n 10
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release-linux/CMakeCache.txt)
+  unpacked=$(mktemp -d /tmp/quillmoor-release.XXXXXX)
+  check "SHA256SUMS" bash -c 'cd dist && sha256sum -c SHA256SUMS'
+  check "the package unpacks" dpkg-deb -x dist/quillmoor_"$version"-*_amd64.deb "$unpacked/deb"
+  expected_version=$(build/native/quillmoor version)
+  check "packaged quillmoor version" packaged_output_is "$expected_version" "$unpacked/deb/usr/bin/quillmoor" version
+  check "packaged quillmoor --demo list" packaged_output_is "$(build/native/quillmoor --demo list)" \
+    "$unpacked/deb/usr/bin/quillmoor" --demo list
+  check "the zip unpacks" unzip -q dist/quillmoor-"$version"-windows-x64.zip -d "$unpacked/zip"
+  check "the zip's README names $version" grep -q "Version $version" "$unpacked/zip/README.txt"
+  [ -n "${WINEPREFIX:-}" ] || start_wine_prefix
+  check "the zip's quillmoor.exe version under Wine" packaged_output_is "$expected_version" \
+    wine "$unpacked/zip/quillmoor.exe" version
+  rm -rf "$unpacked"
+else
+  tail -n 20 "$log_dir/package.log"
+  note_failure "scripts/package.sh did not make the release files (see $log_dir/package.log)"
+fi
+stop_wine_prefix
+
+stage_time release
 
 # --- the window in a real browser -------------------------------------------
 echo "== Browser tests (Debian's chromium, playwright-core)"
