@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "knowledge/builtin_pack.h"
-#include "platform/windows/approval_flag.h"
-#include "platform/windows/registry.h"
-#include "platform/windows/windows_platform.h"
-#include "platform/windows/wide.h"
+#include "platforms/windows/approval_flag.h"
+#include "platforms/windows/registry.h"
+#include "platforms/windows/windows_platform.h"
+#include "os/windows/wide.h"
 
 namespace {
 
@@ -61,32 +61,32 @@ void remove_value(const Written& w) {
 
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 50;
-    const std::vector<qm::RunKeyLocation>& locations = qm::builtin_pack().locations.run_keys;
+    const std::vector<qm::knowledge::RunKeyLocation>& locations = qm::knowledge::builtin_pack().locations.run_keys;
     std::vector<Written> written;
     for (int i = 0; i < value_count; ++i) {
-        const qm::RunKeyLocation& location = locations[static_cast<std::size_t>(i) % locations.size()];
+        const qm::knowledge::RunKeyLocation& location = locations[static_cast<std::size_t>(i) % locations.size()];
         const std::wstring name = L"QmBench" + std::to_wstring(i);
         // Quoted and unquoted paths, as real Run values have them.
         const std::wstring command = i % 2 == 0
             ? L"\"C:\\Program Files\\Vendor " + std::to_wstring(i) + L"\\app.exe\" --background"
             : L"C:\\Program Files\\Vendor" + std::to_wstring(i) + L"\\app.exe /tray";
-        Written value{root_of(location.hive), qm::os::win::to_wide(location.path), view_of(location.view), name};
+        Written value{root_of(location.hive), qm::os::windows::to_wide(location.path), view_of(location.view), name};
         if (!write_value(value, REG_SZ, command, {})) {
             std::fprintf(stderr, "could not write the test values\n");
             return 1;
         }
         written.push_back(value);
         if (i % 2 == 0 && !location.approved.empty()) {
-            Written flag{value.root, approved_root + qm::os::win::to_wide(location.approved), KEY_WOW64_64KEY, name};
+            Written flag{value.root, approved_root + qm::os::windows::to_wide(location.approved), KEY_WOW64_64KEY, name};
             std::string bytes(12, '\0');
             bytes[0] = i % 4 == 0 ? '\x03' : '\x02';
             if (write_value(flag, REG_BINARY, {}, bytes)) written.push_back(flag);
         }
     }
 
-    qm::SystemFacts facts;
+    qm::model::SystemFacts facts;
     facts.os = "windows";
-    qm::win::WindowsPlatform platform(facts, [] { return qm::builtin_pack().locations; });
+    qm::windows::WindowsPlatform platform(facts, [] { return qm::knowledge::builtin_pack().locations; });
     std::size_t items = platform.scan().items.size();  // warm-up
     std::vector<double> milliseconds;
     for (int round = 0; round < rounds; ++round) {
@@ -100,15 +100,15 @@ int main(int argc, char** argv) {
     std::vector<double> registry_milliseconds;
     for (int round = 0; round < rounds; ++round) {
         const auto started = std::chrono::steady_clock::now();
-        for (const qm::RunKeyLocation& location : locations) {
-            auto key = qm::win::open_key(qm::win::registry_root(location.hive), location.path,
-                                         KEY_READ | qm::win::view_flag(qm::win::registry_view(location.view)));
+        for (const qm::knowledge::RunKeyLocation& location : locations) {
+            auto key = qm::windows::open_key(qm::windows::registry_root(location.hive), location.path,
+                                         KEY_READ | qm::windows::view_flag(qm::windows::registry_view(location.view)));
             if (!key) continue;
-            auto approval = qm::win::open_key(qm::win::registry_root(location.hive),
-                                              std::string(qm::win::startup_approved_path) + "\\" + location.approved,
+            auto approval = qm::windows::open_key(qm::windows::registry_root(location.hive),
+                                              std::string(qm::windows::startup_approved_path) + "\\" + location.approved,
                                               KEY_READ | KEY_WOW64_64KEY);
-            for (const qm::win::EnumeratedValue& value : qm::win::enumerate_values(key->get())) {
-                if (location.locked.empty() && approval) (void)qm::win::read_raw(approval->get(), value.name);
+            for (const qm::windows::EnumeratedValue& value : qm::windows::enumerate_values(key->get())) {
+                if (location.locked.empty() && approval) (void)qm::windows::read_raw(approval->get(), value.name);
             }
         }
         registry_milliseconds.push_back(

@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/files.h"
-#include "platform/windows/program_files.h"
-#include "platform/windows/services.h"
-#include "platform/windows/tasks.h"
-#include "platform/windows/wide.h"
+#include "os/files.h"
+#include "platforms/windows/program_files.h"
+#include "platforms/windows/services.h"
+#include "platforms/windows/tasks.h"
+#include "os/windows/wide.h"
 
 namespace {
 
@@ -41,7 +41,7 @@ std::string task_document(int i) {
                             "</Principal></Principals><Settings><Enabled>true</Enabled></Settings><Actions><Exec>" +
                             "<Command>C:\\Program Files\\Vendor " + std::to_string(i) + "\\tool.exe</Command>" +
                             "<Arguments>--run &quot;x&quot;</Arguments></Exec></Actions></Task>\n";
-    const std::wstring wide = qm::os::win::to_wide(xml);
+    const std::wstring wide = qm::os::windows::to_wide(xml);
     return "\xFF\xFE" + std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
 }
 
@@ -92,25 +92,25 @@ int main(int argc, char** argv) {
     for (int i = 0; i < task_count; ++i) {
         (void)qm::os::write_file_replace(qm::os::join_path(tasks, "Task " + std::to_string(i)), task_document(i));
     }
-    const std::string old_root = qm::os::win::to_utf8(_wgetenv(L"SystemRoot") ? _wgetenv(L"SystemRoot") : L"");
-    ::SetEnvironmentVariableW(L"SystemRoot", qm::os::win::to_wide(windows).c_str());
+    const std::string old_root = qm::os::windows::to_utf8(_wgetenv(L"SystemRoot") ? _wgetenv(L"SystemRoot") : L"");
+    ::SetEnvironmentVariableW(L"SystemRoot", qm::os::windows::to_wide(windows).c_str());
 
     std::printf("Scan of %zu created services (plus the system's) and %d task files, %d rounds:\n", services.size(),
                 task_count, rounds);
     measure("services", rounds, [] {
-        qm::win::ProgramFacts programs;
-        qm::ScanResult result;
-        qm::win::scan_services(true, programs, result);
+        qm::windows::ProgramFacts programs;
+        qm::model::ScanResult result;
+        qm::windows::scan_services(true, programs, result);
         return result.items.size();
     });
     measure("tasks", rounds, [] {
-        qm::win::ProgramFacts programs;
-        qm::ScanResult result;
-        qm::win::scan_tasks({"System32\\Tasks"}, true, programs, result);
+        qm::windows::ProgramFacts programs;
+        qm::model::ScanResult result;
+        qm::windows::scan_tasks({"System32\\Tasks"}, true, programs, result);
         return result.items.size();
     });
 
-    ::SetEnvironmentVariableW(L"SystemRoot", qm::os::win::to_wide(old_root).c_str());
+    ::SetEnvironmentVariableW(L"SystemRoot", qm::os::windows::to_wide(old_root).c_str());
     (void)qm::os::remove_tree(windows);
     for (const std::wstring& name : services) {
         SC_HANDLE service = ::OpenServiceW(manager, name.c_str(), DELETE);

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/sockets.h"
+#include "os/sockets.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Process entry: hands the UTF-8 arguments to the dispatcher and ends the
 // process with its exit code.
 #include "cli/dispatch.h"
-#include "platform/console.h"
+#include "os/console.h"
 
 #ifdef _WIN32
 int wmain(int, wchar_t**) {

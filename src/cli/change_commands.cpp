@@ -7,8 +7,8 @@
 #include "engine/journal.h"
 #include "engine/plans.h"
 #include "engine/undo.h"
-#include "platform/files.h"
-#include "platform/text_file.h"
+#include "os/files.h"
+#include "os/text_file.h"
 #include "util/text.h"
 
 namespace qm::cli {
@@ -22,12 +22,12 @@ std::string trimmed_line(std::string text) {
 
 // Decides one planned change as the command line does: refused, needs
 // administrator rights, needs --yes, or applied. Gives the exit code.
-int decide_and_apply(CommandContext& context, const ChangeRequest& request) {
-    const Streams& streams = context.streams;
-    const PlannedChange plan = plan_change(context.engine, prepare_request(context.engine, request));
+int decide_and_apply(CommandContext& context, const engine::ChangeRequest& request) {
+    const os::Streams& streams = context.streams;
+    const engine::PlannedChange plan = engine::plan_change(context.engine, engine::prepare_request(context.engine, request));
     if (plan.blocked()) {
         for (const std::string& problem : plan.problems) streams.err("  Not possible: " + problem + "\n");
-        if (plan.risk.level == Level::critical) streams.err("  Quillmoor will not switch this off.\n");
+        if (plan.risk.level == model::Level::critical) streams.err("  Quillmoor will not switch this off.\n");
         return 1;
     }
     if (plan.admin_needed) {
@@ -38,8 +38,8 @@ int decide_and_apply(CommandContext& context, const ChangeRequest& request) {
         streams.err("  This needs a decision. Run it again with --yes if you accept that.\n");
         return 4;
     }
-    std::vector<ChangeResult> results = apply_changes(context.engine, {request});
-    const ChangeResult& result = results.front();
+    std::vector<engine::ChangeResult> results = engine::apply_changes(context.engine, {request});
+    const engine::ChangeResult& result = results.front();
     if (result.ok) {
         streams.out(result.message + "\n");
         return 0;
@@ -49,12 +49,12 @@ int decide_and_apply(CommandContext& context, const ChangeRequest& request) {
 }
 
 int switch_item(CommandContext& context, const std::string& action) {
-    Result<StartupItem> item = context.engine.find_item(context.args.positional(1));
+    Result<model::StartupItem> item = context.engine.find_item(context.args.positional(1));
     if (!item) {
         context.streams.err(item.error() + "\n");
         return 1;
     }
-    ChangeRequest request;
+    engine::ChangeRequest request;
     request.action = action;
     request.id = item->id();
     request.stop_now = action == "disable" && context.args.has_flag("--stop-now");
@@ -66,15 +66,15 @@ int switch_item(CommandContext& context, const std::string& action) {
 // else by part of its name. Nothing found gives an empty list of matches; a
 // part of a name that several different programs share is an error that
 // lists them, as items are listed when a name is ambiguous.
-Result<std::optional<Candidate>> find_candidate(CommandContext& context, const std::string& wanted) {
-    std::vector<Candidate> all = context.engine.running_programs().items;
-    std::vector<Candidate> installed = context.engine.installed_programs().items;
+Result<std::optional<model::Candidate>> find_candidate(CommandContext& context, const std::string& wanted) {
+    std::vector<model::Candidate> all = context.engine.running_programs().items;
+    std::vector<model::Candidate> installed = context.engine.installed_programs().items;
     all.insert(all.end(), installed.begin(), installed.end());
     const std::string lowered = to_lower_ascii(wanted);
-    for (const Candidate& c : all) {
+    for (const model::Candidate& c : all) {
         if (c.id == wanted) return c;
     }
-    for (const Candidate& c : all) {
+    for (const model::Candidate& c : all) {
         if (to_lower_ascii(c.name) == lowered || to_lower_ascii(c.exe) == lowered ||
             to_lower_ascii(file_stem(c.exe)) == lowered) {
             return c;
@@ -83,10 +83,10 @@ Result<std::optional<Candidate>> find_candidate(CommandContext& context, const s
     if (lowered.empty()) return std::nullopt;
     // A program that both runs and is installed is listed twice; the running
     // one comes first and stands for both.
-    std::vector<const Candidate*> matching;
-    for (const Candidate& c : all) {
+    std::vector<const model::Candidate*> matching;
+    for (const model::Candidate& c : all) {
         if (to_lower_ascii(c.name).find(lowered) == std::string::npos) continue;
-        const bool same_program = std::any_of(matching.begin(), matching.end(), [&c](const Candidate* seen) {
+        const bool same_program = std::any_of(matching.begin(), matching.end(), [&c](const model::Candidate* seen) {
             return !c.exe.empty() && equal_ignoring_ascii_case(seen->exe, c.exe);
         });
         if (!same_program) matching.push_back(&c);
@@ -116,19 +116,19 @@ int run_enable(CommandContext& context) { return switch_item(context, "enable");
 
 int run_add(CommandContext& context) {
     const std::string& wanted = context.args.positional(1);
-    Result<std::optional<Candidate>> found = find_candidate(context, wanted);
+    Result<std::optional<model::Candidate>> found = find_candidate(context, wanted);
     if (!found) {
         context.streams.err(found.error() + "\n");
         return 1;
     }
-    const std::optional<Candidate>& program = *found;
+    const std::optional<model::Candidate>& program = *found;
     if (!program && os::path_kind(wanted) != os::PathKind::file) {
         context.streams.err("No running or installed program matches \"" + wanted +
                             "\", and it is not a file. Try: quillmoor running\n");
         return 1;
     }
     const std::string exe = program ? program->exe : wanted;
-    ChangeRequest request;
+    engine::ChangeRequest request;
     request.action = "create";
     request.id = program ? program->id : std::string();
     request.create.name = context.args.option_value("--name");
@@ -144,9 +144,9 @@ int run_add(CommandContext& context) {
     // A program that already has a startup entry gets that entry switched on
     // rather than a second one; say so before it happens, since the method
     // and details asked for do not apply.
-    const ChangeRequest prepared = prepare_request(context.engine, request);
+    const engine::ChangeRequest prepared = engine::prepare_request(context.engine, request);
     if (prepared.action != request.action) {
-        const std::optional<StartupItem> entry = context.engine.find_item_by_id(prepared.id);
+        const std::optional<model::StartupItem> entry = context.engine.find_item_by_id(prepared.id);
         const std::string entry_name = entry ? entry->name : prepared.id;
         const std::string entry_kind = entry ? " (" + entry->kind_label + ")" : std::string();
         context.streams.out("\"" + program->name + "\" already has a startup entry, \"" + entry_name + "\"" +
@@ -156,7 +156,7 @@ int run_add(CommandContext& context) {
 
     std::string label = request.create.mode;
     if (program) {
-        for (const StartMode& mode : program->modes) {
+        for (const model::StartMode& mode : program->modes) {
             if (mode.id == request.create.mode) label = mode.label;
         }
     }
@@ -170,12 +170,12 @@ int run_remove(CommandContext& context) {
         context.streams.err("This deletes the entry. Run it again with --yes to confirm.\n");
         return 4;
     }
-    Result<StartupItem> item = context.engine.find_item(context.args.positional(1));
+    Result<model::StartupItem> item = context.engine.find_item(context.args.positional(1));
     if (!item) {
         context.streams.err(item.error() + "\n");
         return 1;
     }
-    ChangeRequest request;
+    engine::ChangeRequest request;
     request.action = "remove";
     request.id = item->id();
     request.ack = true;
@@ -185,18 +185,18 @@ int run_remove(CommandContext& context) {
 int run_backup(CommandContext& context) {
     std::string label = context.args.option_value("--label");
     if (label.empty()) label = "Manual backup";
-    json::JsonValue backup = make_backup(context.engine, label);
+    json::JsonValue backup = engine::make_backup(context.engine, label);
     const std::uint64_t count = json::get_count(backup, "count");
     const std::string& out = context.args.option_value("--out");
     if (!out.empty()) {
-        if (Result<void> saved = save_backup_as(backup, out); !saved) {
+        if (Result<void> saved = engine::save_backup_as(backup, out); !saved) {
             context.streams.err(saved.error() + "\n");
             return 1;
         }
         context.streams.out("Saved " + std::to_string(count) + " items to " + out + "\n");
         return 0;
     }
-    Result<std::string> path = save_backup(context.engine, backup, false);
+    Result<std::string> path = engine::save_backup(context.engine, backup, false);
     if (!path) {
         context.streams.err(backup_write_error(path.error()) + "\n");
         return 1;
@@ -206,14 +206,14 @@ int run_backup(CommandContext& context) {
 }
 
 int run_backups(CommandContext& context) {
-    std::string text = "Backups are kept in " + backup_folder(context.engine) + "\n";
-    std::vector<BackupSummary> list = list_backups(context.engine);
+    std::string text = "Backups are kept in " + engine::backup_folder(context.engine) + "\n";
+    std::vector<engine::BackupSummary> list = engine::list_backups(context.engine);
     if (list.empty()) {
         text += "(none yet; 'quillmoor backup' makes one, and one is made automatically before any change)\n";
     } else {
         text += trimmed_line(cell("TAKEN (UTC)", 19, 21) + cell("ITEMS", 6, 7) + cell("AUTO", 4, 6) +
                              cell("LABEL", 30, 32) + "NAME (use with: quillmoor restore NAME)");
-        for (const BackupSummary& b : list) {
+        for (const engine::BackupSummary& b : list) {
             text += trimmed_line(cell(b.time, 19, 21) + cell(std::to_string(b.count), 6, 7) +
                                  cell(b.automatic ? "yes" : "no", 4, 6) + cell(b.label, 30, 32) + b.name);
         }
@@ -224,20 +224,20 @@ int run_backups(CommandContext& context) {
 
 int run_restore(CommandContext& context) {
     const std::string& operand = context.args.positional(1);
-    Result<std::string> text = os::path_kind(operand) == os::PathKind::file ? read_text_file(operand, backup_read_limit)
-                                                                            : read_backup(context.engine, operand);
+    Result<std::string> text = os::path_kind(operand) == os::PathKind::file ? os::read_text_file(operand, engine::backup_read_limit)
+                                                                            : engine::read_backup(context.engine, operand);
     if (!text) {
         context.streams.err(text.error() + "\n");
         return 1;
     }
-    Result<json::JsonValue> backup = parse_backup(*text);
+    Result<json::JsonValue> backup = engine::parse_backup(*text);
     if (!backup) {
         context.streams.err(backup.error() + "\n");
         return 1;
     }
     const bool yes = context.args.has_flag("--yes");
     const bool all = context.args.has_flag("--all");
-    RestorePlan plan = restore_plan(context.engine, *backup);
+    engine::RestorePlan plan = engine::restore_plan(context.engine, *backup);
     const json::JsonValue& header = plan.header;
 
     std::string out = "Backup taken " + json::get_text(header, "created") + " on " + json::get_text(header, "host") +
@@ -251,14 +251,14 @@ int run_restore(CommandContext& context) {
     out += std::to_string(plan.same) + " items already match; " + std::to_string(plan.appeared) +
            " items appeared since the backup and are left alone.\n\n";
 
-    std::vector<ChangeRequest> to_apply;
+    std::vector<engine::ChangeRequest> to_apply;
     bool some_ask = false;
-    for (const RestoreRow& row : plan.rows) {
+    for (const engine::RestoreRow& row : plan.rows) {
         if (!row.request) {
             out += "[note] " + replace_control_characters(row.name, false) + " - " + row.text + "\n";
             continue;
         }
-        const PlannedChange change = plan_change(context.engine, prepare_request(context.engine, *row.request));
+        const engine::PlannedChange change = engine::plan_change(context.engine, engine::prepare_request(context.engine, *row.request));
         std::string mark = "DO  ";
         if (!(row.ticked || all) || change.blocked() || change.admin_needed) {
             mark = "SKIP";
@@ -268,11 +268,11 @@ int run_restore(CommandContext& context) {
         }
         out += "[" + mark + "] " + row.request->action + " " + replace_control_characters(row.name, false) + " - " +
                row.text + "\n";
-        out += "         level " + std::string(level_name(change.risk.level)) + ": " + change.risk.effect + "\n";
+        out += "         level " + std::string(model::level_name(change.risk.level)) + ": " + change.risk.effect + "\n";
         for (const std::string& problem : change.problems) out += "         not possible: " + problem + "\n";
         if (change.admin_needed) out += "         not possible: it needs administrator rights.\n";
         if (mark == "DO  ") {
-            ChangeRequest request = *row.request;
+            engine::ChangeRequest request = *row.request;
             request.ack = yes;
             to_apply.push_back(std::move(request));
         }
@@ -292,7 +292,7 @@ int run_restore(CommandContext& context) {
     }
     context.streams.out("\n");
     bool all_ok = true;
-    for (const ChangeResult& result : apply_changes(context.engine, to_apply)) {
+    for (const engine::ChangeResult& result : engine::apply_changes(context.engine, to_apply)) {
         all_ok = all_ok && result.ok;
         context.streams.out(std::string("[") + (result.ok ? "ok  " : "FAIL") + "] " + result.name + " " + result.message + "\n");
     }
@@ -300,14 +300,14 @@ int run_restore(CommandContext& context) {
 }
 
 int run_history(CommandContext& context) {
-    std::vector<HistoryEntry> history = journal_history(context.engine.data_folder());
+    std::vector<engine::HistoryEntry> history = engine::journal_history(context.engine.data_folder());
     if (history.empty()) {
         context.streams.out("No changes have been recorded yet.\n");
         return 0;
     }
     std::string text = trimmed_line(cell("SEQ", 16, 16) + cell("TIME (UTC)", 19, 21) + cell("ACTION", 8, 10) + "ITEM");
-    for (const HistoryEntry& entry : history) {
-        const JournalRecord& r = entry.record;
+    for (const engine::HistoryEntry& entry : history) {
+        const engine::JournalRecord& r = entry.record;
         std::string item = replace_control_characters(r.name.empty() ? r.id : r.name, false);
         if (!r.ok) item += "  (failed)";
         text += trimmed_line(cell(std::to_string(r.seq), 16, 16) + cell(r.time, 19, 21) + cell(r.action, 8, 10) + item +
@@ -320,7 +320,7 @@ int run_history(CommandContext& context) {
 int run_undo(CommandContext& context) {
     const std::uint64_t seq = std::stoull(context.args.positional(1));
     const bool yes = context.args.has_flag("--yes");
-    UndoResult result = undo_change(context.engine, seq, yes);
+    engine::UndoResult result = engine::undo_change(context.engine, seq, yes);
     if (result.ok) {
         context.streams.out(result.message + "\n");
         return 0;

@@ -4,7 +4,7 @@
 #include <array>
 
 #include "cli/dispatch.h"
-#include "platform/environment.h"
+#include "os/environment.h"
 #include "server/window_server.h"
 
 namespace qm::cli {

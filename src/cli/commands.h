@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "cli/args.h"
-#include "platform/streams.h"
+#include "os/streams.h"
 #include "engine/engine_context.h"
 
 namespace qm::cli {
@@ -16,8 +16,8 @@ namespace qm::cli {
 // Everything a command receives; the engine context lives for the whole run.
 struct CommandContext {
     const ParsedArgs& args;
-    const Streams& streams;
-    EngineContext& engine;
+    const os::Streams& streams;
+    engine::EngineContext& engine;
 };
 
 struct CommandEntry {

@@ -5,16 +5,16 @@
 
 #include "cli/args.h"
 #include "cli/commands.h"
-#include "demo/demo_platform.h"
+#include "platforms/demo/demo_platform.h"
 #include "model/data_folder.h"
 #include "engine/engine_context.h"
 #include "knowledge/builtin_pack.h"
-#include "platform/console.h"
-#include "platform/environment.h"
-#include "platform/files.h"
-#include "platform/system_platform.h"
+#include "os/console.h"
+#include "os/environment.h"
+#include "os/files.h"
+#include "cli/computer_platform.h"
 #include "util/build_info.h"
-#include "platform/random_hex.h"
+#include "os/random_hex.h"
 
 namespace qm::cli {
 
@@ -24,7 +24,7 @@ Result<std::string> make_demo_data_folder() {
     const std::string temp = os::temp_folder();
     std::string last_error;
     for (int attempt = 0; attempt < 10; ++attempt) {
-        std::optional<std::string> suffix = random_hex(6);
+        std::optional<std::string> suffix = os::random_hex(6);
         if (!suffix) return fail("The system could not provide random numbers.");
         std::string path = os::join_path(temp, "quillmoor-demo-" + *suffix);
         Result<bool> created = os::create_folder(path);
@@ -100,7 +100,7 @@ bool keep_demo_data_folder() {
 // Help, version, unknown command words and missing operands: everything that
 // is answered before a platform exists. Gives the exit code when answered.
 std::optional<int> answer_before_platform(const ParsedArgs& args, const std::vector<std::string>& arguments,
-                                          const Streams& streams, const CommandEntry*& entry) {
+                                          const os::Streams& streams, const CommandEntry*& entry) {
     const std::string command = args.positionals.empty() ? std::string("serve") : args.positionals[0];
 
     bool wants_help = command == "help" || args.has_flag("--help");
@@ -130,7 +130,7 @@ std::optional<int> answer_before_platform(const ParsedArgs& args, const std::vec
 
 }  // namespace
 
-int run_command(const std::vector<std::string>& arguments, const Streams& streams, EngineContext& engine) {
+int run_command(const std::vector<std::string>& arguments, const os::Streams& streams, engine::EngineContext& engine) {
     const ParsedArgs args = split_arguments(arguments);
     const CommandEntry* entry = nullptr;
     if (std::optional<int> answered = answer_before_platform(args, arguments, streams, entry)) return *answered;
@@ -138,13 +138,13 @@ int run_command(const std::vector<std::string>& arguments, const Streams& stream
     return entry->run(context);
 }
 
-int dispatch(const std::vector<std::string>& arguments, const Streams& streams) {
+int dispatch(const std::vector<std::string>& arguments, const os::Streams& streams) {
     const ParsedArgs args = split_arguments(arguments);
     const CommandEntry* entry = nullptr;
     if (std::optional<int> answered = answer_before_platform(args, arguments, streams, entry)) return *answered;
 
-    std::unique_ptr<Platform> platform;
-    std::optional<DataFolder> data_folder;
+    std::unique_ptr<model::Platform> platform;
+    std::optional<model::DataFolder> data_folder;
     // Declared before the engine, so the folder is removed after the engine
     // that uses it is gone; an early end (an interrupt, or the window server
     // ending the process) removes it too.
@@ -153,7 +153,7 @@ int dispatch(const std::vector<std::string>& arguments, const Streams& streams) 
     // force, whose store belongs to the engine made below from the platform's
     // facts; until the engine exists (nothing scans before it does) the
     // built-in knowledge's places are the answer.
-    auto store = std::make_shared<KnowledgeStore*>(nullptr);
+    auto store = std::make_shared<knowledge::KnowledgeStore*>(nullptr);
     if (args.has_flag("--demo")) {
         Result<std::string> folder = make_demo_data_folder();
         if (!folder) {
@@ -161,16 +161,16 @@ int dispatch(const std::vector<std::string>& arguments, const Streams& streams) 
             return 1;
         }
         if (!keep_demo_data_folder()) demo_removal.emplace([path = *folder] { (void)os::remove_tree(path); });
-        data_folder = data_folder_override(*folder);
-        Result<std::unique_ptr<Platform>> made = make_demo_platform(os::get_env("QUILLMOOR_TEST_XSS").has_value());
+        data_folder = model::data_folder_override(*folder);
+        Result<std::unique_ptr<model::Platform>> made = demo::make_demo_platform(os::get_env("QUILLMOOR_TEST_XSS").has_value());
         if (!made) {
             streams.err(made.error() + "\n");
             return 1;
         }
         platform = std::move(*made);
     } else {
-        Result<std::unique_ptr<Platform>> made = make_system_platform([store] {
-            return *store != nullptr ? (*store)->current()->locations : builtin_pack().locations;
+        Result<std::unique_ptr<model::Platform>> made = make_computer_platform([store] {
+            return *store != nullptr ? (*store)->current()->locations : knowledge::builtin_pack().locations;
         });
         if (!made) {
             streams.err(made.error() + "\n");
@@ -180,14 +180,14 @@ int dispatch(const std::vector<std::string>& arguments, const Streams& streams) 
     }
 
     if (!data_folder) {
-        data_folder = resolve_data_folder(platform->system_facts());
-        if (std::string root = system_test_root(); !root.empty()) {
+        data_folder = model::resolve_data_folder(platform->system_facts());
+        if (std::string root = computer_test_root(); !root.empty()) {
             while (root.size() > 1 && root.back() == '/') root.pop_back();
             data_folder->write_folder = root + data_folder->write_folder;
             for (std::string& folder : data_folder->read_folders) folder = root + folder;
         }
     }
-    EngineContext engine(std::move(platform), std::move(*data_folder));
+    engine::EngineContext engine(std::move(platform), std::move(*data_folder));
     *store = &engine.knowledge();
     CommandContext context{args, streams, engine};
     return entry->run(context);
@@ -195,8 +195,8 @@ int dispatch(const std::vector<std::string>& arguments, const Streams& streams) 
 
 int process_entry(const std::vector<std::string>& arguments) {
     if (arguments.empty() && os::is_sole_console_process()) os::detach_console();
-    StreamFailures failures;
-    int code = dispatch(arguments, Streams::standard(failures));
+    os::StreamFailures failures;
+    int code = dispatch(arguments, os::Streams::standard(failures));
     // Output that never arrived is not success: a listing cut short by a full
     // disk must not look complete to a script that reads the exit code.
     if (failures.any()) {

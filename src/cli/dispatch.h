@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/streams.h"
+#include "os/streams.h"
 #include "engine/engine_context.h"
 #include "util/result.h"
 
@@ -21,12 +21,12 @@ namespace qm::cli {
 // arguments (a double-click), then dispatches to the standard streams.
 int process_entry(const std::vector<std::string>& arguments);
 
-int dispatch(const std::vector<std::string>& arguments, const Streams& streams);
+int dispatch(const std::vector<std::string>& arguments, const os::Streams& streams);
 
 // Runs one command on an engine that already exists (so that several
 // commands can share one demonstration computer); help, version, unknown
 // words and missing operands are answered as dispatch answers them.
-int run_command(const std::vector<std::string>& arguments, const Streams& streams, EngineContext& engine);
+int run_command(const std::vector<std::string>& arguments, const os::Streams& streams, engine::EngineContext& engine);
 
 // A new, empty folder "quillmoor-demo-{12 hex digits}" in the system's
 // temporary folder (up to 10 names are tried).

@@ -1,7 +1,7 @@
 // knowledge status | update | import FILE | rollback | export
 #include "cli/commands.h"
 #include "knowledge/builtin_pack.h"
-#include "platform/files.h"
+#include "os/files.h"
 #include "util/decode.h"
 
 namespace qm::cli {
@@ -9,8 +9,8 @@ namespace qm::cli {
 namespace {
 
 int knowledge_status(CommandContext& context) {
-    std::shared_ptr<const LoadedKnowledge> state = context.engine.knowledge().current();
-    const KnowledgeSettings& settings = state->settings;
+    std::shared_ptr<const knowledge::LoadedKnowledge> state = context.engine.knowledge().current();
+    const knowledge::KnowledgeSettings& settings = state->settings;
 
     std::string text = "Built-in knowledge:  " + state->builtin->version + " (" + std::to_string(state->builtin->rule_count()) + " rules)\n";
     if (state->pack_version.empty()) {
@@ -45,7 +45,7 @@ int knowledge_import(CommandContext& context) {
     const std::string& file = context.args.positional(2);
     // Read no further than one byte past the largest pack, so that a huge
     // file (or an endless one such as a device) is refused without being held.
-    Result<std::string> bytes = os::read_file(file, knowledge_pack_max_bytes);
+    Result<std::string> bytes = os::read_file(file, knowledge::knowledge_pack_max_bytes);
     if (!bytes) {
         // The reader's message already names the file and the system's reason.
         std::string detail = bytes.error();
@@ -53,11 +53,11 @@ int knowledge_import(CommandContext& context) {
         context.streams.err("Cannot read " + detail + "\n");
         return 1;
     }
-    if (bytes->size() > knowledge_pack_max_bytes) {
-        context.streams.err(std::string(knowledge_pack_too_large) + "\n");
+    if (bytes->size() > knowledge::knowledge_pack_max_bytes) {
+        context.streams.err(std::string(knowledge::knowledge_pack_too_large) + "\n");
         return 1;
     }
-    Result<KnowledgePack> installed = context.engine.knowledge().install(decode_text(*bytes));
+    Result<knowledge::KnowledgePack> installed = context.engine.knowledge().install(decode_text(*bytes));
     if (!installed) {
         context.streams.err(installed.error() + "\n");
         return 1;
@@ -66,7 +66,7 @@ int knowledge_import(CommandContext& context) {
     const std::string in_force = context.engine.knowledge().current()->pack_version;
     const std::string detail = in_force == installed->version
                                    ? "now in force"
-                                   : "kept, but not in force: the built-in knowledge " + builtin_pack().version +
+                                   : "kept, but not in force: the built-in knowledge " + knowledge::builtin_pack().version +
                                          " is as new or newer";
     context.streams.out("Installed knowledge " + installed->version + " (" + detail + ").\n");
     return 0;
@@ -90,7 +90,7 @@ int run_knowledge(CommandContext& context) {
     if (sub == "update") return knowledge_update(context);
     if (sub == "import") return knowledge_import(context);
     if (sub == "rollback") return knowledge_rollback(context);
-    context.streams.out_data(builtin_pack_text());  // export: exactly the built-in text
+    context.streams.out_data(knowledge::builtin_pack_text());  // export: exactly the built-in text
     return 0;
 }
 

@@ -15,20 +15,20 @@ std::string line(std::string text) {
     return text + "\n";
 }
 
-void print_notes(const Streams& streams, const std::vector<std::string>& notes) {
+void print_notes(const os::Streams& streams, const std::vector<std::string>& notes) {
     for (const std::string& note : notes) streams.out("note: " + note + "\n");
 }
 
-int print_programs(CommandContext& context, ProgramList list) {
+int print_programs(CommandContext& context, model::ProgramList list) {
     if (!context.args.has_flag("--all")) {
-        std::erase_if(list.items, [](const Candidate& candidate) { return candidate.system; });
+        std::erase_if(list.items, [](const model::Candidate& candidate) { return candidate.system; });
     }
-    std::stable_sort(list.items.begin(), list.items.end(), [](const Candidate& a, const Candidate& b) {
+    std::stable_sort(list.items.begin(), list.items.end(), [](const model::Candidate& a, const model::Candidate& b) {
         return to_lower_ascii(a.name) < to_lower_ascii(b.name);
     });
     if (context.args.has_flag("--json")) {
         json::JsonValue items = json::JsonValue::array();
-        for (const Candidate& candidate : list.items) items.as_array().push_back(candidate_json(candidate));
+        for (const model::Candidate& candidate : list.items) items.as_array().push_back(model::candidate_json(candidate));
         json::JsonValue out = json::ObjectBuilder()
                 .value("items", std::move(items))
                 .strings("notes", list.notes)
@@ -37,7 +37,7 @@ int print_programs(CommandContext& context, ProgramList list) {
         return 0;
     }
     std::string table = line(cell("NAME", 40, 42) + cell("SOURCE", 10, 10));
-    for (const Candidate& candidate : list.items) {
+    for (const model::Candidate& candidate : list.items) {
         table += line(cell(candidate.name, 40, 42) + cell(candidate.source, 10, 10) + cell(candidate.exe, 70, 0));
     }
     table += "\n" + std::to_string(list.items.size()) +
@@ -59,13 +59,13 @@ std::string cell(std::string_view text, std::size_t limit, std::size_t width) {
 }
 
 int run_list(CommandContext& context) {
-    ScanState state = context.engine.scan();
+    engine::ScanState state = context.engine.scan();
     const ParsedArgs& args = context.args;
 
     const std::string filter = to_lower_ascii(args.option_value("--filter"));
     const std::string& level = args.option_value("--level");
-    std::vector<StartupItem> shown;
-    for (StartupItem& item : state.items) {
+    std::vector<model::StartupItem> shown;
+    for (model::StartupItem& item : state.items) {
         if (!filter.empty() && to_lower_ascii(item.name).find(filter) == std::string::npos &&
             to_lower_ascii(item.command).find(filter) == std::string::npos &&
             to_lower_ascii(item.kind_label).find(filter) == std::string::npos) {
@@ -73,20 +73,20 @@ int run_list(CommandContext& context) {
         }
         if (args.has_flag("--on") && !item.enabled) continue;
         if (args.has_flag("--off") && item.enabled) continue;
-        if (!level.empty() && level_name(item.risk.level) != level) continue;
+        if (!level.empty() && model::level_name(item.risk.level) != level) continue;
         shown.push_back(std::move(item));
     }
 
     if (args.has_flag("--json")) {
         json::JsonValue out = json::JsonValue::array();
-        for (const StartupItem& item : shown) out.as_array().push_back(item_full_json(item));
+        for (const model::StartupItem& item : shown) out.as_array().push_back(model::item_full_json(item));
         context.streams.out_data(json::write(out) + "\n");
         return 0;
     }
 
     std::string table = line(cell("ON", 3, 5) + cell("IF OFF", 8, 10) + cell("NAME", 30, 32) + cell("TYPE", 22, 24));
-    for (const StartupItem& item : shown) {
-        table += line(cell(item.enabled ? "yes" : "no", 3, 5) + cell(level_name(item.risk.level), 8, 10) +
+    for (const model::StartupItem& item : shown) {
+        table += line(cell(item.enabled ? "yes" : "no", 3, 5) + cell(model::level_name(item.risk.level), 8, 10) +
                       cell(item.name, 30, 32) + cell(item.kind_label, 22, 24) + cell(item.command, 70, 0));
     }
     table += "\n" + std::to_string(shown.size()) +
@@ -101,14 +101,14 @@ int run_running(CommandContext& context) { return print_programs(context, contex
 int run_apps(CommandContext& context) { return print_programs(context, context.engine.installed_programs()); }
 
 int run_assess(CommandContext& context) {
-    Result<StartupItem> found = context.engine.find_item(context.args.positional(1));
+    Result<model::StartupItem> found = context.engine.find_item(context.args.positional(1));
     if (!found) {
         context.streams.err(found.error() + "\n");
         return 1;
     }
-    const StartupItem& item = *found;
+    const model::StartupItem& item = *found;
     std::string text = item.name + "  (" + item.kind_label + ")\n";
-    text += "  If switched off: " + std::string(level_name(item.risk.level)) + " (" + item.risk.confidence +
+    text += "  If switched off: " + std::string(model::level_name(item.risk.level)) + " (" + item.risk.confidence +
             " confidence)\n";
     text += "  " + item.risk.effect + "\n";
     for (const std::string& reason : item.risk.reasons) text += "    - " + reason + "\n";
@@ -120,10 +120,10 @@ int run_assess(CommandContext& context) {
 }
 
 int run_doctor(CommandContext& context) {
-    std::vector<Probe> probes = doctor_report(context.engine);
+    std::vector<model::Probe> probes = engine::doctor_report(context.engine);
     std::string text;
     std::size_t not_working = 0;
-    for (const Probe& probe : probes) {
+    for (const model::Probe& probe : probes) {
         std::string mark = probe.status == "ok" ? "ok  " : probe.status == "warn" ? "WARN" : "FAIL";
         if (probe.status != "ok") ++not_working;
         text += "[" + mark + "] " + probe.name + " " + probe.detail + "\n";

@@ -5,14 +5,14 @@
 #include <unordered_set>
 
 #include "engine/journal.h"
-#include "platform/files.h"
-#include "platform/new_file.h"
+#include "os/files.h"
+#include "os/new_file.h"
 #include "util/build_info.h"
-#include "platform/text_file.h"
+#include "os/text_file.h"
 #include "util/text.h"
 #include "util/time_text.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace {
 
@@ -21,12 +21,12 @@ using json::JsonValue;
 std::string backups_in(const std::string& data_folder) { return os::join_path(data_folder, "backups"); }
 
 // The newest successful create record's details for every id.
-std::unordered_map<std::string, JsonValue> recreation_details(const DataFolder& folder) {
+std::unordered_map<std::string, JsonValue> recreation_details(const model::DataFolder& folder) {
     std::unordered_map<std::string, JsonValue> details;
     for (const JournalRecord& record : read_journal(folder)) {
         if (record.action != "create" || !record.ok) continue;
         json::ObjectBuilder spec;
-        for (const SpecPair& pair : record.spec) spec.string(pair.key, pair.value);
+        for (const model::SpecPair& pair : record.spec) spec.string(pair.key, pair.value);
         details[record.id] = spec.done();  // records are in seq order, so the newest stays
     }
     return details;
@@ -96,14 +96,14 @@ bool is_valid_backup_name(std::string_view name) {
 }
 
 JsonValue make_backup(EngineContext& context, std::string_view label) {
-    const std::vector<StartupItem> items = context.scan().items;
+    const std::vector<model::StartupItem> items = context.scan().items;
     const std::unordered_map<std::string, JsonValue> details = recreation_details(context.data_folder());
     JsonValue saved = JsonValue::array();
-    for (const StartupItem& item : items) {
+    for (const model::StartupItem& item : items) {
         auto found = details.find(item.id());
-        saved.as_array().push_back(item_saved_json(item, found == details.end() ? nullptr : &found->second));
+        saved.as_array().push_back(model::item_saved_json(item, found == details.end() ? nullptr : &found->second));
     }
-    const SystemFacts& facts = context.facts();
+    const model::SystemFacts& facts = context.facts();
     return json::ObjectBuilder()
             .string("format", "quillmoor-backup")
             .count("format_version", 1)
@@ -160,7 +160,7 @@ std::vector<BackupSummary> list_backups(EngineContext& context) {
                 if (entry.is_folder || !entry.name.ends_with(".json") || seen.contains(entry.name)) continue;
                 if (entry.size > backup_read_limit) continue;
                 const std::string path = os::join_path(folder, entry.name);
-                Result<std::string> text = read_text_file(path, backup_read_limit);
+                Result<std::string> text = os::read_text_file(path, backup_read_limit);
                 if (!text) continue;
                 Result<JsonValue> parsed = json::parse(*text);
                 if (!parsed || json::get_text(*parsed, "format") != "quillmoor-backup") continue;
@@ -182,7 +182,7 @@ Result<std::string> read_backup(EngineContext& context, std::string_view name) {
     if (!is_valid_backup_name(name)) return fail("That is not a backup file name.");
     for (const BackupSummary& summary : list_backups(context)) {
         if (summary.name != name) continue;
-        return read_text_file(summary.path, backup_read_limit);
+        return os::read_text_file(summary.path, backup_read_limit);
     }
     return fail("That backup was not found.");
 }
@@ -216,7 +216,7 @@ RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
     }
     plan.header = header.count("count", json::get_count(backup, "count")).done();
 
-    const std::vector<StartupItem> current = context.scan().items;
+    const std::vector<model::StartupItem> current = context.scan().items;
     std::unordered_set<std::string> backup_ids;
     const JsonValue* items = json::get(backup, "items");
     const JsonValue::Array empty;
@@ -242,7 +242,7 @@ RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
             continue;
         }
         const bool was_on = enabled->as_bool();
-        auto now = std::find_if(current.begin(), current.end(), [&](const StartupItem& item) { return item.id() == id; });
+        auto now = std::find_if(current.begin(), current.end(), [&](const model::StartupItem& item) { return item.id() == id; });
         if (now != current.end()) {
             if (now->enabled == was_on) {
                 ++plan.same;
@@ -266,7 +266,7 @@ RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
         } else if (json::get_flag(entry, "managed")) {
             const JsonValue* spec = json::get(entry, "spec");
             ChangeRequest request =
-                create_request("restore|" + id, spec ? create_details_from_json(*spec) : CreateDetails{});
+                create_request("restore|" + id, spec ? model::create_details_from_json(*spec) : model::CreateDetails{});
             plan.rows.push_back(RestoreRow{"recreate", id, name,
                                            "Quillmoor created this entry before; it no longer exists. It can be "
                                            "created again (" + request.create.mode + ").",
@@ -278,7 +278,7 @@ RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
                                            false, std::nullopt});
         }
     }
-    for (const StartupItem& item : current) {
+    for (const model::StartupItem& item : current) {
         if (backup_ids.contains(item.id())) continue;
         if (!item.managed) {
             ++plan.appeared;
@@ -312,4 +312,4 @@ JsonValue backup_summary_json(const BackupSummary& summary) {
             .done();
 }
 
-}  // namespace qm
+}  // namespace qm::engine

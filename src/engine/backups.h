@@ -16,7 +16,7 @@
 #include "json/json.h"
 #include "util/result.h"
 
-namespace qm {
+namespace qm::engine {
 
 inline constexpr std::string_view automatic_backup_label = "Automatic, before changes";
 inline constexpr std::size_t automatic_backups_kept = 30;
@@ -73,4 +73,4 @@ struct RestorePlan {
 // The folder backups are written to.
 [[nodiscard]] std::string backup_folder(const EngineContext& context);
 
-}  // namespace qm
+}  // namespace qm::engine

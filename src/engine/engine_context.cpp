@@ -6,37 +6,37 @@
 #include "model/data_folder.h"
 #include "engine/journal.h"
 #include "knowledge/assessment.h"
-#include "platform/files.h"
+#include "os/files.h"
 #include "util/text.h"
 
-namespace qm {
+namespace qm::engine {
 
-EngineContext::EngineContext(std::unique_ptr<Platform> platform, DataFolder data_folder)
+EngineContext::EngineContext(std::unique_ptr<model::Platform> platform, model::DataFolder data_folder)
     : platform_(std::move(platform)),
       facts_(platform_->system_facts()),
       data_folder_(std::move(data_folder)),
       knowledge_(data_folder_) {}
 
 ScanState EngineContext::scan() {
-    ScanResult result = platform_->scan();
+    model::ScanResult result = platform_->scan();
 
     // An entry counts as the program's own only when the history says it made it.
     std::unordered_set<std::string> created;
     for (const JournalRecord& record : read_journal(data_folder_)) {
         if (record.action == "create" && record.ok) created.insert(record.id);
     }
-    std::shared_ptr<const LoadedKnowledge> knowledge = knowledge_.current();
-    std::shared_ptr<const Assessor> assessor;
+    std::shared_ptr<const knowledge::LoadedKnowledge> knowledge = knowledge_.current();
+    std::shared_ptr<const knowledge::Assessor> assessor;
     {
         std::lock_guard lock(assessor_lock_);
         if (assessor_knowledge_ != knowledge) {
-            assessor_ = std::make_shared<const Assessor>(*knowledge->builtin, knowledge->installed,
+            assessor_ = std::make_shared<const knowledge::Assessor>(*knowledge->builtin, knowledge->installed,
                                                          knowledge->installed_source(), facts_.os);
             assessor_knowledge_ = knowledge;
         }
         assessor = assessor_;
     }
-    for (StartupItem& item : result.items) {
+    for (model::StartupItem& item : result.items) {
         if (item.managed && !created.contains(item.id())) {
             item.managed = false;
             item.origin = "Installed program";
@@ -52,7 +52,7 @@ ScanState EngineContext::scan() {
     return ScanState{std::move(result.items), std::move(result.notes)};
 }
 
-std::vector<StartupItem> EngineContext::items() {
+std::vector<model::StartupItem> EngineContext::items() {
     {
         std::lock_guard lock(cache_lock_);
         if (items_cached_) return cached_items_;
@@ -60,9 +60,9 @@ std::vector<StartupItem> EngineContext::items() {
     return scan().items;
 }
 
-std::optional<StartupItem> EngineContext::find_item_by_id(const std::string& id) {
-    auto find_in = [&id](const std::vector<StartupItem>& list) -> std::optional<StartupItem> {
-        for (const StartupItem& item : list) {
+std::optional<model::StartupItem> EngineContext::find_item_by_id(const std::string& id) {
+    auto find_in = [&id](const std::vector<model::StartupItem>& list) -> std::optional<model::StartupItem> {
+        for (const model::StartupItem& item : list) {
             if (item.id() == id) return item;
         }
         return std::nullopt;
@@ -70,21 +70,21 @@ std::optional<StartupItem> EngineContext::find_item_by_id(const std::string& id)
     {
         std::lock_guard lock(cache_lock_);
         if (items_cached_) {
-            if (std::optional<StartupItem> found = find_in(cached_items_)) return found;
+            if (std::optional<model::StartupItem> found = find_in(cached_items_)) return found;
         }
     }
     return find_in(scan().items);
 }
 
-Result<StartupItem> EngineContext::find_item(const std::string& query) {
-    const std::vector<StartupItem> all = items();
-    for (const StartupItem& item : all) {
+Result<model::StartupItem> EngineContext::find_item(const std::string& query) {
+    const std::vector<model::StartupItem> all = items();
+    for (const model::StartupItem& item : all) {
         if (item.id() == query) return item;
     }
 
     const std::string lowered = to_lower_ascii(query);
-    std::vector<const StartupItem*> called;
-    for (const StartupItem& item : all) {
+    std::vector<const model::StartupItem*> called;
+    for (const model::StartupItem& item : all) {
         if (to_lower_ascii(item.name) == lowered || to_lower_ascii(item.spec_value("short")) == lowered) {
             called.push_back(&item);
         }
@@ -99,9 +99,9 @@ Result<StartupItem> EngineContext::find_item(const std::string& query) {
         return fail(message);
     }
 
-    std::vector<const StartupItem*> matching;
+    std::vector<const model::StartupItem*> matching;
     if (!lowered.empty()) {
-        for (const StartupItem& item : all) {
+        for (const model::StartupItem& item : all) {
             if (to_lower_ascii(item.name).find(lowered) != std::string::npos) matching.push_back(&item);
         }
     }
@@ -119,24 +119,24 @@ Result<StartupItem> EngineContext::find_item(const std::string& query) {
     return fail("nothing matches \"" + query + "\"");
 }
 
-ProgramList EngineContext::running_programs() {
-    ProgramList list = platform_->running_programs(items());
+model::ProgramList EngineContext::running_programs() {
+    model::ProgramList list = platform_->running_programs(items());
     std::lock_guard lock(cache_lock_);
     cached_running_ = list.items;
     return list;
 }
 
-ProgramList EngineContext::installed_programs() {
-    ProgramList list = platform_->installed_programs(items());
+model::ProgramList EngineContext::installed_programs() {
+    model::ProgramList list = platform_->installed_programs(items());
     std::lock_guard lock(cache_lock_);
     cached_installed_ = list.items;
     return list;
 }
 
-std::optional<Candidate> EngineContext::find_program(const std::string& id) {
+std::optional<model::Candidate> EngineContext::find_program(const std::string& id) {
     std::lock_guard lock(cache_lock_);
     for (const auto* list : {&cached_running_, &cached_installed_}) {
-        for (const Candidate& candidate : *list) {
+        for (const model::Candidate& candidate : *list) {
             if (candidate.id == id) return candidate;
         }
     }
@@ -149,10 +149,10 @@ void EngineContext::forget_cached_items() {
     items_cached_ = false;
 }
 
-std::vector<Probe> doctor_report(EngineContext& context) {
-    std::vector<Probe> probes = context.platform().doctor_probes();
+std::vector<model::Probe> doctor_report(EngineContext& context) {
+    std::vector<model::Probe> probes = context.platform().doctor_probes();
 
-    std::shared_ptr<const LoadedKnowledge> knowledge = context.knowledge().current();
+    std::shared_ptr<const knowledge::LoadedKnowledge> knowledge = context.knowledge().current();
     std::size_t total = 0;
     for (const auto& list : knowledge->builtin->rules) total += list.size();
     bool broken = std::any_of(knowledge->notes.begin(), knowledge->notes.end(),
@@ -160,23 +160,23 @@ std::vector<Probe> doctor_report(EngineContext& context) {
     std::string detail = "Built-in " + knowledge->builtin->version + " (" + std::to_string(total) + " rules)";
     if (!knowledge->pack_version.empty()) detail += ", update " + knowledge->pack_version + " installed";
     if (knowledge->local_rules > 0) detail += ", " + std::to_string(knowledge->local_rules) + " of your own rules";
-    probes.push_back(Probe{"Knowledge", broken ? "fail" : "ok", detail + "."});
+    probes.push_back(model::Probe{"Knowledge", broken ? "fail" : "ok", detail + "."});
     for (const std::string& note : knowledge->notes) {
-        if (!note.starts_with("broken: ")) probes.push_back(Probe{"Knowledge file", "warn", note});
+        if (!note.starts_with("broken: ")) probes.push_back(model::Probe{"Knowledge file", "warn", note});
     }
 
     const std::string& folder = context.data_folder().write_folder;
-    const std::string shown = context.demo() ? std::string(demo_shown_data_folder) : folder;
+    const std::string shown = context.demo() ? std::string(model::demo_shown_data_folder) : folder;
     if (os::path_kind(folder) != os::PathKind::folder) {
-        probes.push_back(Probe{"History and backups folder", "ok",
+        probes.push_back(model::Probe{"History and backups folder", "ok",
                                shown + " (it does not exist yet; it is made when the first change or backup is saved)"});
     } else {
         const std::string test_file = os::join_path(folder, ".write-test");
         bool writable = os::write_file_replace(test_file, "x").has_value();
         (void)os::remove_file(test_file);
-        probes.push_back(Probe{"History and backups folder", writable ? "ok" : "fail", shown});
+        probes.push_back(model::Probe{"History and backups folder", writable ? "ok" : "fail", shown});
     }
     return probes;
 }
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -19,38 +19,38 @@
 #include "model/platform.h"
 #include "util/result.h"
 
-namespace qm {
+namespace qm::engine {
 
 struct ScanState {
-    std::vector<StartupItem> items;
+    std::vector<model::StartupItem> items;
     std::vector<std::string> notes;
 };
 
 class EngineContext {
 public:
-    EngineContext(std::unique_ptr<Platform> platform, DataFolder data_folder);
+    EngineContext(std::unique_ptr<model::Platform> platform, model::DataFolder data_folder);
 
-    [[nodiscard]] Platform& platform() { return *platform_; }
-    [[nodiscard]] const SystemFacts& facts() const { return facts_; }
-    [[nodiscard]] const DataFolder& data_folder() const { return data_folder_; }
-    [[nodiscard]] KnowledgeStore& knowledge() { return knowledge_; }
+    [[nodiscard]] model::Platform& platform() { return *platform_; }
+    [[nodiscard]] const model::SystemFacts& facts() const { return facts_; }
+    [[nodiscard]] const model::DataFolder& data_folder() const { return data_folder_; }
+    [[nodiscard]] knowledge::KnowledgeStore& knowledge() { return knowledge_; }
     [[nodiscard]] bool demo() const { return facts_.demo; }
 
     // Reads the computer, marks the program's own entries from the journal,
     // judges every item and replaces the cached items.
     [[nodiscard]] ScanState scan();
     // The cached items, or a fresh scan's when the cache holds none.
-    [[nodiscard]] std::vector<StartupItem> items();
+    [[nodiscard]] std::vector<model::StartupItem> items();
     // Looks in the cache first, then in a fresh scan.
-    [[nodiscard]] std::optional<StartupItem> find_item_by_id(const std::string& id);
+    [[nodiscard]] std::optional<model::StartupItem> find_item_by_id(const std::string& id);
     // The name rule: exact id, then name or short name ignoring case, then
     // part of the name. The error says why nothing single was found.
-    [[nodiscard]] Result<StartupItem> find_item(const std::string& query);
+    [[nodiscard]] Result<model::StartupItem> find_item(const std::string& query);
 
-    [[nodiscard]] ProgramList running_programs();
-    [[nodiscard]] ProgramList installed_programs();
+    [[nodiscard]] model::ProgramList running_programs();
+    [[nodiscard]] model::ProgramList installed_programs();
     // Among the cached running programs, then the cached installed ones.
-    [[nodiscard]] std::optional<Candidate> find_program(const std::string& id);
+    [[nodiscard]] std::optional<model::Candidate> find_program(const std::string& id);
 
     // After every apply and every successful undo.
     void forget_cached_items();
@@ -62,21 +62,21 @@ public:
     [[nodiscard]] std::mutex& automatic_backup_lock() { return automatic_backup_lock_; }
 
 private:
-    std::unique_ptr<Platform> platform_;
-    const SystemFacts facts_;
-    const DataFolder data_folder_;
-    KnowledgeStore knowledge_;
+    std::unique_ptr<model::Platform> platform_;
+    const model::SystemFacts facts_;
+    const model::DataFolder data_folder_;
+    knowledge::KnowledgeStore knowledge_;
 
     std::mutex cache_lock_;
     bool items_cached_ = false;                 // guarded by cache_lock_
-    std::vector<StartupItem> cached_items_;     // guarded by cache_lock_
-    std::vector<Candidate> cached_running_;     // guarded by cache_lock_
-    std::vector<Candidate> cached_installed_;   // guarded by cache_lock_
+    std::vector<model::StartupItem> cached_items_;     // guarded by cache_lock_
+    std::vector<model::Candidate> cached_running_;     // guarded by cache_lock_
+    std::vector<model::Candidate> cached_installed_;   // guarded by cache_lock_
 
     // The assessor of the knowledge in force, rebuilt only when the knowledge changes.
     std::mutex assessor_lock_;
-    std::shared_ptr<const LoadedKnowledge> assessor_knowledge_;  // guarded by assessor_lock_
-    std::shared_ptr<const Assessor> assessor_;             // guarded by assessor_lock_
+    std::shared_ptr<const knowledge::LoadedKnowledge> assessor_knowledge_;  // guarded by assessor_lock_
+    std::shared_ptr<const knowledge::Assessor> assessor_;             // guarded by assessor_lock_
 
     std::atomic<bool> automatic_backup_saved_{false};
     std::mutex automatic_backup_lock_;
@@ -84,6 +84,6 @@ private:
 
 // The self-check: the platform's probes, the knowledge, every knowledge file
 // warning, and a write test of the data folder.
-[[nodiscard]] std::vector<Probe> doctor_report(EngineContext& context);
+[[nodiscard]] std::vector<model::Probe> doctor_report(EngineContext& context);
 
-}  // namespace qm
+}  // namespace qm::engine

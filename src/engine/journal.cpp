@@ -6,12 +6,12 @@
 #include <optional>
 #include <unordered_set>
 
-#include "platform/files.h"
+#include "os/files.h"
 #include "util/decode.h"
 #include "util/text.h"
 #include "util/time_text.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace {
 
@@ -71,7 +71,7 @@ std::uint64_t next_journal_seq() {
 
 json::JsonValue journal_record_json(const JournalRecord& record) {
     json::ObjectBuilder spec;
-    for (const SpecPair& pair : record.spec) spec.string(pair.key, pair.value);
+    for (const model::SpecPair& pair : record.spec) spec.string(pair.key, pair.value);
     return json::ObjectBuilder()
             .count("seq", record.seq)
             .string("time", record.time)
@@ -98,14 +98,14 @@ JournalRecord journal_record_from_json(const json::JsonValue& object) {
     record.of = json::get_count(object, "of");
     if (const json::JsonValue* spec = json::get(object, "spec"); spec != nullptr && spec->is_object()) {
         for (const auto& [key, value] : spec->as_object()) {
-            record.spec.push_back(SpecPair{key, value.is_string() ? value.as_string() : std::string()});
+            record.spec.push_back(model::SpecPair{key, value.is_string() ? value.as_string() : std::string()});
         }
     }
     record.stop_now = json::get_flag(object, "stop_now");
     return record;
 }
 
-Result<void> append_journal(const DataFolder& folder, JournalRecord record) {
+Result<void> append_journal(const model::DataFolder& folder, JournalRecord record) {
     if (record.seq == 0) record.seq = next_journal_seq();
     if (record.time.empty()) record.time = time_text(now_unix_seconds());
 
@@ -142,7 +142,7 @@ std::vector<JournalRecord> read_journal_file(const std::string& path, std::uint6
     return parse_lines(std::string_view(*bytes).substr(end + 1));
 }
 
-std::vector<JournalRecord> read_journal(const DataFolder& folder) {
+std::vector<JournalRecord> read_journal(const model::DataFolder& folder) {
     std::vector<JournalRecord> records;
     for (const std::string& dir : folder.read_folders) {
         std::vector<JournalRecord> found = read_journal_file(os::join_path(dir, journal_file_name));
@@ -156,7 +156,7 @@ std::vector<JournalRecord> read_journal(const DataFolder& folder) {
     return records;
 }
 
-std::vector<HistoryEntry> journal_history(const DataFolder& folder) {
+std::vector<HistoryEntry> journal_history(const model::DataFolder& folder) {
     std::vector<JournalRecord> records = read_journal(folder);
     std::unordered_set<std::uint64_t> undone;
     for (const JournalRecord& record : records) {
@@ -176,4 +176,4 @@ std::vector<HistoryEntry> journal_history(const DataFolder& folder) {
     return history;
 }
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -16,7 +16,7 @@
 #include "util/result.h"
 #include "model/startup_item.h"
 
-namespace qm {
+namespace qm::engine {
 
 struct JournalRecord {
     std::uint64_t seq = 0;  // 0: given by append
@@ -27,7 +27,7 @@ struct JournalRecord {
     std::string detail;
     bool ok = false;
     std::uint64_t of = 0;        // for undo: the seq undone
-    std::vector<SpecPair> spec;  // remove and create: the seven recreation keys
+    std::vector<model::SpecPair> spec;  // remove and create: the seven recreation keys
     bool stop_now = false;
 };
 
@@ -49,7 +49,7 @@ inline constexpr std::string_view journal_file_name = "journal.jsonl";
 // Gives seq and time when they are unset, then appends the record's line,
 // beginning it with a line feed when the file does not end with one (a write
 // cut short), so that the record always starts a line of its own.
-[[nodiscard]] Result<void> append_journal(const DataFolder& folder, JournalRecord record);
+[[nodiscard]] Result<void> append_journal(const model::DataFolder& folder, JournalRecord record);
 
 // Past this size only the newest part of a journal file is read. A change
 // adds a few hundred bytes, so this is far more than years of use, and the
@@ -69,9 +69,9 @@ inline constexpr std::uint64_t journal_read_limit = 64ull << 20;
 
 // Every record of every folder read, sorted by seq; of equal numbers the one
 // read first is kept.
-[[nodiscard]] std::vector<JournalRecord> read_journal(const DataFolder& folder);
+[[nodiscard]] std::vector<JournalRecord> read_journal(const model::DataFolder& folder);
 
 // Newest first, each with whether it has been undone and whether it can be.
-[[nodiscard]] std::vector<HistoryEntry> journal_history(const DataFolder& folder);
+[[nodiscard]] std::vector<HistoryEntry> journal_history(const model::DataFolder& folder);
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -4,10 +4,10 @@
 
 #include "engine/backups.h"
 #include "engine/journal.h"
-#include "platform/files.h"
+#include "os/files.h"
 #include "util/text.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace {
 
@@ -21,8 +21,8 @@ std::string slashed_lower(std::string_view path) {
     return out;
 }
 
-void raise_to_caution(Assessment& risk) {
-    if (risk.level == Level::safe || risk.level == Level::low) risk.level = Level::caution;
+void raise_to_caution(model::Assessment& risk) {
+    if (risk.level == model::Level::safe || risk.level == model::Level::low) risk.level = model::Level::caution;
 }
 
 // A program's first word as this system's command lines split it.
@@ -42,15 +42,15 @@ bool looks_like_a_path(std::string_view path) {
 PlannedChange plan_item_change(EngineContext& context, const ChangeRequest& request) {
     PlannedChange plan;
     plan.action = request.action;
-    std::optional<StartupItem> found = context.find_item_by_id(request.id);
+    std::optional<model::StartupItem> found = context.find_item_by_id(request.id);
     if (!found) {
         plan.id = request.id;
         plan.name = request.id;
-        plan.risk = Assessment{"This item no longer exists. Scan again.", {}, "high", Level::critical};
+        plan.risk = model::Assessment{"This item no longer exists. Scan again.", {}, "high", model::Level::critical};
         plan.problems.push_back("The item was not found; it may have been removed since the last scan.");
         return plan;
     }
-    const StartupItem& item = *found;
+    const model::StartupItem& item = *found;
     const bool admin = context.facts().admin;
     plan.id = item.id();
     plan.name = item.name;
@@ -69,7 +69,7 @@ PlannedChange plan_item_change(EngineContext& context, const ChangeRequest& requ
     } else if (request.action == "enable") {
         const bool at_boot = item.scope == "machine" &&
                              (item.kind == "service" || item.kind == "systemd" || item.kind == "daemon" || item.kind == "task");
-        plan.risk.level = Level::safe;
+        plan.risk.level = model::Level::safe;
         plan.risk.confidence = "high";
         plan.risk.effect = std::string("It will start automatically ") +
                            (at_boot ? "when the computer starts" : "the next time the computer starts or you sign in") +
@@ -77,7 +77,7 @@ PlannedChange plan_item_change(EngineContext& context, const ChangeRequest& requ
         if (!context.demo() && !item.exe.empty() && !item.exe.starts_with("%") &&
             to_lower_ascii(item.exe).find("svchost") == std::string::npos &&
             os::path_kind(item.exe) == os::PathKind::missing) {
-            plan.risk.level = Level::caution;
+            plan.risk.level = model::Level::caution;
             plan.risk.effect = "Its program file is missing (" + item.exe +
                                "). Switching it on does nothing useful and may show an error at start-up.";
             plan.risk.reasons.push_back("The file named in the command does not exist.");
@@ -89,16 +89,16 @@ PlannedChange plan_item_change(EngineContext& context, const ChangeRequest& requ
         }
         if (item.publisher.empty() && item.origin != "Operating system" && item.origin != "Created by Quillmoor") {
             plan.risk.reasons.push_back("No publisher is recorded for its program file; make sure you recognise it.");
-            if (plan.risk.level == Level::safe) plan.risk.level = Level::low;
+            if (plan.risk.level == model::Level::safe) plan.risk.level = model::Level::low;
         }
     } else {  // remove
         if (!item.managed) {
             plan.problems.push_back("Only startup entries created by Quillmoor can be removed. Use Disable for others.");
         }
         if (item.toggle == "admin" && !admin) plan.admin_needed = true;
-        plan.risk = Assessment{"Deletes the startup entry Quillmoor created. The program itself is not touched, and the "
+        plan.risk = model::Assessment{"Deletes the startup entry Quillmoor created. The program itself is not touched, and the "
                                "removal can be undone from History.",
-                               {}, "high", Level::low};
+                               {}, "high", model::Level::low};
     }
     return plan;
 }
@@ -108,8 +108,8 @@ PlannedChange plan_create(EngineContext& context, const ChangeRequest& request) 
     plan.id = request.id;
     plan.name = request.create.name;
     plan.action = request.action;
-    const std::optional<Candidate> source = context.find_program(request.id);
-    const SystemFacts& facts = context.facts();
+    const std::optional<model::Candidate> source = context.find_program(request.id);
+    const model::SystemFacts& facts = context.facts();
 
     if (trim(request.create.name).empty()) plan.problems.push_back("A name is required.");
     if (trim(request.create.command).empty()) plan.problems.push_back("A command is required.");
@@ -128,9 +128,9 @@ PlannedChange plan_create(EngineContext& context, const ChangeRequest& request) 
     }
 
     std::vector<std::string> allowed;
-    const StartMode* mode = nullptr;
+    const model::StartMode* mode = nullptr;
     if (source) {
-        for (const StartMode& m : source->modes) {
+        for (const model::StartMode& m : source->modes) {
             allowed.push_back(m.id);
             if (m.id == request.create.mode) mode = &m;
         }
@@ -150,8 +150,8 @@ PlannedChange plan_create(EngineContext& context, const ChangeRequest& request) 
                                     request.create.mode == "service-auto");
     if (wide_reach && !facts.admin) plan.admin_needed = true;
 
-    Assessment& risk = plan.risk;
-    risk.level = Level::safe;
+    model::Assessment& risk = plan.risk;
+    risk.level = model::Level::safe;
     risk.confidence = "high";
     risk.effect = "\"" + request.create.name + "\" will start automatically " +
                   (request.create.mode == "boot" ? "when the computer starts, before anyone signs in" : "when you sign in") +
@@ -198,54 +198,54 @@ void take_failure(ChangeResult& result, const std::string& error) {
 }
 
 void make_change(EngineContext& context, const ChangeRequest& request, const PlannedChange& plan, ChangeResult& result) {
-    Platform& platform = context.platform();
+    model::Platform& platform = context.platform();
     JournalRecord record;
     record.action = request.action;
     record.stop_now = request.stop_now;
 
     if (request.action == "enable" || request.action == "disable") {
-        std::optional<StartupItem> item = context.find_item_by_id(request.id);
+        std::optional<model::StartupItem> item = context.find_item_by_id(request.id);
         if (!item) {
             result.message = "The item was not found.";
             return;
         }
         for (const auto& [key, value] : request.options) item->set_spec("want_" + key, value);
-        Result<ChangeOutcome> outcome = platform.set_enabled(*item, request.action == "enable", request.stop_now);
+        Result<model::ChangeOutcome> outcome = platform.set_enabled(*item, request.action == "enable", request.stop_now);
         if (!outcome) return take_failure(result, outcome.error());
         result.id = item->id();
         result.name = item->name;
         result.message = outcome->message;
     } else if (request.action == "remove") {
-        std::optional<StartupItem> item = context.find_item_by_id(request.id);
+        std::optional<model::StartupItem> item = context.find_item_by_id(request.id);
         if (!item) {
             result.message = "The item was not found.";
             return;
         }
         // How to make the entry again: from the newest create record, else from the item.
-        json::JsonValue saved = item_saved_json(*item);
+        json::JsonValue saved = model::item_saved_json(*item);
         const json::JsonValue* from_item = json::get(saved, "spec");
-        CreateDetails details = from_item ? create_details_from_json(*from_item) : CreateDetails{};
+        model::CreateDetails details = from_item ? model::create_details_from_json(*from_item) : model::CreateDetails{};
         for (const JournalRecord& earlier : read_journal(context.data_folder())) {
             if (earlier.action == "create" && earlier.ok && earlier.id == item->id()) {
                 details = create_details_from_pairs(earlier.spec);
             }
         }
-        Result<ChangeOutcome> outcome = platform.remove_entry(*item);
+        Result<model::ChangeOutcome> outcome = platform.remove_entry(*item);
         if (!outcome) return take_failure(result, outcome.error());
         result.id = item->id();
         result.name = item->name;
         result.message = outcome->message;
         record.spec = create_details_pairs(details);
     } else {  // create
-        CreateDetails details = *plan.create;
-        std::optional<Candidate> program = context.find_program(request.id);
+        model::CreateDetails details = *plan.create;
+        std::optional<model::Candidate> program = context.find_program(request.id);
         if (details.exe.empty()) {
             details.exe = program && !program->exe.empty() ? program->exe
                                                            : first_word(details.command, context.facts().os);
         }
         if (details.workdir.empty() && program) details.workdir = program->workdir;
         if (details.user.empty()) details.user = program && !program->user.empty() ? program->user : context.facts().user;
-        Result<CreatedEntry> created = platform.create_entry(details, context.facts().admin);
+        Result<model::CreatedEntry> created = platform.create_entry(details, context.facts().admin);
         if (!created) return take_failure(result, created.error());
         result.id = created->item.id();
         result.name = created->item.name;
@@ -265,20 +265,20 @@ void make_change(EngineContext& context, const ChangeRequest& request, const Pla
 
 }  // namespace
 
-std::vector<SpecPair> create_details_pairs(const CreateDetails& details) {
+std::vector<model::SpecPair> create_details_pairs(const model::CreateDetails& details) {
     return {{"name", details.name},   {"command", details.command}, {"exe", details.exe},
             {"workdir", details.workdir}, {"mode", details.mode},   {"user", details.user},
             {"description", details.description}};
 }
 
-CreateDetails create_details_from_pairs(const std::vector<SpecPair>& pairs) {
+model::CreateDetails create_details_from_pairs(const std::vector<model::SpecPair>& pairs) {
     auto value = [&pairs](std::string_view key) {
-        for (const SpecPair& pair : pairs) {
+        for (const model::SpecPair& pair : pairs) {
             if (pair.key == key) return pair.value;
         }
         return std::string();
     };
-    return CreateDetails{value("name"), value("command"), value("exe"), value("workdir"),
+    return model::CreateDetails{value("name"), value("command"), value("exe"), value("workdir"),
                          value("mode"), value("user"),    value("description")};
 }
 
@@ -289,7 +289,7 @@ std::string refusal_message(const PlannedChange& plan) {
     return out;
 }
 
-ChangeRequest create_request(std::string id, const CreateDetails& details) {
+ChangeRequest create_request(std::string id, const model::CreateDetails& details) {
     ChangeRequest request;
     request.action = "create";
     request.id = std::move(id);
@@ -300,7 +300,7 @@ ChangeRequest create_request(std::string id, const CreateDetails& details) {
 
 ChangeRequest prepare_request(EngineContext& context, ChangeRequest request) {
     if (request.action != "create") return request;
-    std::optional<Candidate> program = context.find_program(request.id);
+    std::optional<model::Candidate> program = context.find_program(request.id);
     if (program && !program->entry_id.empty()) {
         ChangeRequest enable;
         enable.action = "enable";
@@ -320,7 +320,7 @@ PlannedChange plan_change(EngineContext& context, const ChangeRequest& request) 
     plan.id = request.id;
     plan.name = request.id;
     plan.action = request.action;
-    plan.risk = Assessment{"Unknown action.", {}, "high", Level::critical};
+    plan.risk = model::Assessment{"Unknown action.", {}, "high", model::Level::critical};
     plan.problems.push_back("Unknown action \"" + request.action + "\".");
     return plan;
 }
@@ -396,7 +396,7 @@ json::JsonValue plan_json(const PlannedChange& plan) {
             .string("id", plan.id)
             .string("name", plan.name)
             .string("action", plan.action)
-            .value("risk", assessment_json(plan.risk))
+            .value("risk", model::assessment_json(plan.risk))
             .strings("problems", plan.problems)
             .flag("blocked", plan.blocked())
             .flag("admin_needed", plan.admin_needed)
@@ -417,7 +417,7 @@ json::JsonValue change_result_json(const ChangeResult& result) {
 
 ChangeRequest change_request_from_json(const json::JsonValue& object) {
     const json::JsonValue* spec = json::get(object, "spec");
-    ChangeRequest request = create_request(json::get_text(object, "id"), create_details_from_json(spec ? *spec : object));
+    ChangeRequest request = create_request(json::get_text(object, "id"), model::create_details_from_json(spec ? *spec : object));
     request.action = json::get_text(object, "action");
     // Free name/value pairs for the platform, such as a service's start type.
     if (const json::JsonValue* hints = json::get(object, "hints"); hints && hints->is_object()) {
@@ -430,4 +430,4 @@ ChangeRequest change_request_from_json(const json::JsonValue& object) {
     return request;
 }
 
-}  // namespace qm
+}  // namespace qm::engine

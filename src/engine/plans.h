@@ -15,12 +15,12 @@
 #include "json/json.h"
 #include "model/platform.h"
 
-namespace qm {
+namespace qm::engine {
 
 struct ChangeRequest {
     std::string action;  // disable, enable, remove, create
     std::string id;      // the item's id; for create a program's id, or empty
-    CreateDetails create;  // create only: the entry to make (a request carries no description)
+    model::CreateDetails create;  // create only: the entry to make (a request carries no description)
     std::vector<std::pair<std::string, std::string>> options;  // passed on as "want_{key}"
     bool stop_now = false;
     bool ack = false;
@@ -30,13 +30,13 @@ struct PlannedChange {
     std::string id;
     std::string name;
     std::string action;
-    Assessment risk;
+    model::Assessment risk;
     std::vector<std::string> problems;
-    std::optional<CreateDetails> create;
+    std::optional<model::CreateDetails> create;
     bool admin_needed = false;
 
-    [[nodiscard]] bool blocked() const { return !problems.empty() || risk.level == Level::critical; }
-    [[nodiscard]] bool needs_ack() const { return qm::needs_ack(risk.level); }
+    [[nodiscard]] bool blocked() const { return !problems.empty() || risk.level == model::Level::critical; }
+    [[nodiscard]] bool needs_ack() const { return qm::model::needs_ack(risk.level); }
 };
 
 struct ChangeResult {
@@ -63,7 +63,7 @@ struct ChangeResult {
 [[nodiscard]] std::string refusal_message(const PlannedChange& plan);
 
 // A create request carrying the seven details of an entry.
-[[nodiscard]] ChangeRequest create_request(std::string id, const CreateDetails& details);
+[[nodiscard]] ChangeRequest create_request(std::string id, const model::CreateDetails& details);
 
 [[nodiscard]] json::JsonValue plan_json(const PlannedChange& plan);
 // The wire form: id, name, action, ok, message, admin_needed.
@@ -72,7 +72,7 @@ struct ChangeResult {
 [[nodiscard]] ChangeRequest change_request_from_json(const json::JsonValue& object);
 
 // The seven recreation details of an entry as journal spec pairs.
-[[nodiscard]] std::vector<SpecPair> create_details_pairs(const CreateDetails& details);
-[[nodiscard]] CreateDetails create_details_from_pairs(const std::vector<SpecPair>& pairs);
+[[nodiscard]] std::vector<model::SpecPair> create_details_pairs(const model::CreateDetails& details);
+[[nodiscard]] model::CreateDetails create_details_from_pairs(const std::vector<model::SpecPair>& pairs);
 
-}  // namespace qm
+}  // namespace qm::engine

@@ -5,7 +5,7 @@
 #include "engine/journal.h"
 #include "engine/plans.h"
 
-namespace qm {
+namespace qm::engine {
 
 namespace {
 
@@ -42,7 +42,7 @@ UndoResult undo_change(EngineContext& context, std::uint64_t seq, bool ack) {
     } else if (target->action == "create") {
         opposite.action = "remove";
     } else if (target->action == "remove") {
-        CreateDetails details = create_details_from_pairs(target->spec);
+        model::CreateDetails details = create_details_from_pairs(target->spec);
         for (const JournalRecord& record : records) {
             if (record.action == "create" && record.ok && record.id == target->id) {
                 details = create_details_from_pairs(record.spec);
@@ -65,7 +65,7 @@ UndoResult undo_change(EngineContext& context, std::uint64_t seq, bool ack) {
         return failed("CONFIRM: " + question);
     }
 
-    std::optional<StartupItem> item;
+    std::optional<model::StartupItem> item;
     if (opposite.action == "enable" || opposite.action == "disable") {
         item = context.find_item_by_id(opposite.id);
         if (!item) return failed("The item no longer exists.");
@@ -79,22 +79,22 @@ UndoResult undo_change(EngineContext& context, std::uint64_t seq, bool ack) {
     // taken pushes the oldest one out, so an undo that is refused must not.
     (void)ensure_automatic_backup(context);
 
-    Platform& platform = context.platform();
+    model::Platform& platform = context.platform();
     std::string message;
     if (opposite.action == "enable" || opposite.action == "disable") {
-        Result<ChangeOutcome> outcome = platform.set_enabled(*item, opposite.action == "enable", false);
+        Result<model::ChangeOutcome> outcome = platform.set_enabled(*item, opposite.action == "enable", false);
         if (!outcome) return platform_failure(outcome.error());
         message = outcome->message;
     } else if (opposite.action == "remove") {
-        Result<ChangeOutcome> outcome = platform.remove_entry(*item);
+        Result<model::ChangeOutcome> outcome = platform.remove_entry(*item);
         if (!outcome) return platform_failure(outcome.error());
         message = outcome->message;
     } else {
-        CreateDetails details = *plan.create;
+        model::CreateDetails details = *plan.create;
         if (details.user.empty()) details.user = context.facts().user;
         // The plan leaves the program file to be found; the record knows it.
         if (details.exe.empty()) details.exe = opposite.create.exe;
-        Result<CreatedEntry> created = platform.create_entry(details, context.facts().admin);
+        Result<model::CreatedEntry> created = platform.create_entry(details, context.facts().admin);
         if (!created) return platform_failure(created.error());
         message = "Recreated " + created->item.name + ".";
     }
@@ -115,4 +115,4 @@ UndoResult undo_change(EngineContext& context, std::uint64_t seq, bool ack) {
     return UndoResult{true, message, false};
 }
 
-}  // namespace qm
+}  // namespace qm::engine

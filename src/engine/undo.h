@@ -10,7 +10,7 @@
 
 #include "engine/engine_context.h"
 
-namespace qm {
+namespace qm::engine {
 
 struct UndoResult {
     bool ok = false;
@@ -20,4 +20,4 @@ struct UndoResult {
 
 [[nodiscard]] UndoResult undo_change(EngineContext& context, std::uint64_t seq, bool ack);
 
-}  // namespace qm
+}  // namespace qm::engine

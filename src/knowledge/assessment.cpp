@@ -6,7 +6,7 @@
 #include "util/hex.h"
 #include "util/text.h"
 
-namespace qm {
+namespace qm::knowledge {
 
 namespace {
 
@@ -43,7 +43,7 @@ bool pattern_matches(std::string_view pattern, std::string_view name) {
     return name == core;
 }
 
-std::vector<std::string> candidate_names(const StartupItem& item) {
+std::vector<std::string> candidate_names(const model::StartupItem& item) {
     std::vector<std::string> names;
     auto add = [&names](std::string name) {
         if (!name.empty()) names.push_back(std::move(name));
@@ -111,10 +111,10 @@ Assessor::Assessor(const KnowledgePack& builtin, const KnowledgePack& installed,
       builtin_rules_(builtin.rules_for(platform)),
       installed_rules_(installed.rules_for(platform)) {}
 
-Assessment Assessor::assess(const StartupItem& item) const {
-    Assessment a;
+model::Assessment Assessor::assess(const model::StartupItem& item) const {
+    model::Assessment a;
     if (item.managed) {
-        a.level = Level::safe;
+        a.level = model::Level::safe;
         a.effect =
             "Made by Quillmoor. Switching it off only stops that program starting; nothing else depends on it, and "
             "you can switch it back on or remove it at any time.";
@@ -159,21 +159,21 @@ Assessment Assessor::assess(const StartupItem& item) const {
             a.reasons.push_back("Judged by the word \"" + hint->word + "\" in its name; it is not in the built-in list.");
         } else if (item.origin != "Operating system" && item.scope != "user" &&
                    !kind_is_one_of(item.kind, {"run", "autostart", "folder", "login"})) {
-            a.level = Level::low;
+            a.level = model::Level::low;
             a.effect =
                 "A background service installed by a program. The computer does not need it, but the program it "
                 "belongs to may lose a background feature until the service is started by hand.";
             a.confidence = "medium";
             a.reasons.push_back("An installed program's service, not part of the operating system, and nothing found depends on it.");
         } else if (item.origin != "Operating system") {
-            a.level = Level::safe;
+            a.level = model::Level::safe;
             a.effect =
                 "It will simply not open itself when you sign in. You can still open it by hand; anything it does in "
                 "the background (updates, sync, notifications) pauses until you do.";
             a.confidence = "medium";
             a.reasons.push_back("An installed program started from your own sign-in. The operating system does not depend on programs started this way.");
         } else {
-            a.level = Level::unknown;
+            a.level = model::Level::unknown;
             a.effect =
                 "Part of the operating system and not in the built-in list. What switching it off does cannot be "
                 "stated; leave it alone unless you know what it is for.";
@@ -183,8 +183,8 @@ Assessment Assessor::assess(const StartupItem& item) const {
     }
 
     // Anyone can add an ordinary start-up entry, so a critical name there proves nothing.
-    if (a.level == Level::critical && kind_is_one_of(item.kind, {"run", "folder", "autostart", "cron", "login", "task"})) {
-        a.level = Level::high;
+    if (a.level == model::Level::critical && kind_is_one_of(item.kind, {"run", "folder", "autostart", "cron", "login", "task"})) {
+        a.level = model::Level::high;
         a.effect += " It is shown as High rather than Critical because this is an ordinary start-up entry that anyone "
                     "can add, so its name does not prove it is that system component.";
     }
@@ -203,11 +203,11 @@ Assessment Assessor::assess(const StartupItem& item) const {
         if (count > 6) list += " and " + std::to_string(count - 6) + " more";
         const std::string needed =
             std::to_string(count) + " other item(s) that start with the computer need it: " + list + ".";
-        if (a.level == Level::safe || a.level == Level::low || a.level == Level::caution) {
-            a.level = Level::high;
+        if (a.level == model::Level::safe || a.level == model::Level::low || a.level == model::Level::caution) {
+            a.level = model::Level::high;
             a.effect += " " + needed;
-        } else if (a.level == Level::unknown) {
-            a.level = Level::high;
+        } else if (a.level == model::Level::unknown) {
+            a.level = model::Level::high;
             a.effect = needed;
         }
         a.reasons.push_back("Dependency check: " + std::to_string(count) + " enabled item(s) require it: " + list + ".");
@@ -219,13 +219,13 @@ Assessment Assessor::assess(const StartupItem& item) const {
         const std::string& priority = item.spec_value("pkg_priority");
         const bool weak = a.confidence != "high";
         if ((priority == "essential" || priority == "required") && weak &&
-            (a.level == Level::safe || a.level == Level::low || a.level == Level::caution || a.level == Level::unknown)) {
-            a.level = Level::high;
+            (a.level == model::Level::safe || a.level == model::Level::low || a.level == model::Level::caution || a.level == model::Level::unknown)) {
+            a.level = model::Level::high;
             a.effect = "Its package is marked by the distribution as required for the system to work. What it does is not in the built-in list.";
             a.confidence = "medium";
         } else if (priority == "important" && weak &&
-                   (a.level == Level::safe || a.level == Level::low || a.level == Level::unknown)) {
-            a.level = Level::caution;
+                   (a.level == model::Level::safe || a.level == model::Level::low || a.level == model::Level::unknown)) {
+            a.level = model::Level::caution;
             a.effect = "Its package is marked by the distribution as important. What it does is not in the built-in list.";
             a.confidence = "medium";
         }
@@ -237,4 +237,4 @@ Assessment Assessor::assess(const StartupItem& item) const {
     return a;
 }
 
-}  // namespace qm
+}  // namespace qm::knowledge

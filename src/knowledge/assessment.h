@@ -14,14 +14,14 @@
 #include "knowledge/knowledge_pack.h"
 #include "model/startup_item.h"
 
-namespace qm {
+namespace qm::knowledge {
 
 // One pattern against one name, both lower-case: "*core*" contains, "*core"
 // ends with, "core*" begins with, "core" equals. An empty name never matches.
 [[nodiscard]] bool pattern_matches(std::string_view pattern, std::string_view name);
 
 // The lower-cased names an item is known by, in the order they are tried.
-[[nodiscard]] std::vector<std::string> candidate_names(const StartupItem& item);
+[[nodiscard]] std::vector<std::string> candidate_names(const model::StartupItem& item);
 
 // A rule list with its exact-name patterns indexed, giving the same answer as
 // trying the rules in order.
@@ -49,7 +49,7 @@ public:
     Assessor(const KnowledgePack& builtin, const KnowledgePack& installed, std::string installed_source,
              std::string_view platform);
 
-    [[nodiscard]] Assessment assess(const StartupItem& item) const;
+    [[nodiscard]] model::Assessment assess(const model::StartupItem& item) const;
 
 private:
     const KnowledgePack& builtin_;
@@ -59,4 +59,4 @@ private:
     RuleIndex installed_rules_;
 };
 
-}  // namespace qm
+}  // namespace qm::knowledge

@@ -2,7 +2,7 @@
 
 #include "embedded.h"
 
-namespace qm {
+namespace qm::knowledge {
 
 std::string_view builtin_pack_text() { return embedded::builtin_pack(); }
 
@@ -17,4 +17,4 @@ const KnowledgePack& builtin_pack() {
     return pack;
 }
 
-}  // namespace qm
+}  // namespace qm::knowledge

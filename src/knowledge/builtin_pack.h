@@ -7,11 +7,11 @@
 
 #include "knowledge/knowledge_pack.h"
 
-namespace qm {
+namespace qm::knowledge {
 
 [[nodiscard]] std::string_view builtin_pack_text();
 
 // The built-in pack always passes every check; it is tested at build time.
 [[nodiscard]] const KnowledgePack& builtin_pack();
 
-}  // namespace qm
+}  // namespace qm::knowledge

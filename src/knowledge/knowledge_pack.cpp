@@ -8,7 +8,7 @@
 #include "util/build_info.h"
 #include "util/text.h"
 
-namespace qm {
+namespace qm::knowledge {
 
 namespace {
 
@@ -63,9 +63,9 @@ const JsonValue::Array& array_member(const JsonValue* object, std::string_view k
     return member->as_array();
 }
 
-Result<Level> read_level(const JsonValue& object, std::string_view where) {
-    std::optional<Level> level = parse_level(json::get_text(object, "level"));
-    if (!level || *level == Level::unknown) {
+Result<model::Level> read_level(const JsonValue& object, std::string_view where) {
+    std::optional<model::Level> level = model::parse_level(json::get_text(object, "level"));
+    if (!level || *level == model::Level::unknown) {
         return fail(std::string(where) + ": level must be safe, low, caution, high or critical");
     }
     return *level;
@@ -352,4 +352,4 @@ void merge_locations(KnowledgeLocations& into, const KnowledgeLocations& install
     }
 }
 
-}  // namespace qm
+}  // namespace qm::knowledge

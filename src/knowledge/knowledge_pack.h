@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,18 +14,18 @@
 #include "model/assessment.h"
 #include "util/result.h"
 
-namespace qm {
+namespace qm::knowledge {
 
 struct KnowledgeRule {
     std::string pattern;  // lower-cased; "*" at either end widens the match
     std::string effect;
-    Level level = Level::unknown;
+    model::Level level = model::Level::unknown;
 };
 
 struct KnowledgeHint {
     std::string word;  // lower-cased
     std::string effect;
-    Level level = Level::unknown;
+    model::Level level = model::Level::unknown;
 };
 
 struct RunKeyLocation {
@@ -96,4 +97,9 @@ inline constexpr int knowledge_schema_supported = 1;
 // entries always stay and duplicates are not added again.
 void merge_locations(KnowledgeLocations& into, const KnowledgeLocations& installed);
 
-}  // namespace qm
+// Where a platform asks for the places to read (Run keys, Startup folders,
+// task folders, autostart folders) of the knowledge in force; asked again at
+// every scan, so an update takes effect without a restart.
+using LocationsSource = std::function<KnowledgeLocations()>;
+
+}  // namespace qm::knowledge

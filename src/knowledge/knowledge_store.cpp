@@ -3,16 +3,16 @@
 #include <algorithm>
 
 #include "knowledge/builtin_pack.h"
-#include "platform/environment.h"
-#include "platform/files.h"
+#include "os/environment.h"
+#include "os/files.h"
 #include "util/build_info.h"
 #include "util/hex.h"
-#include "platform/text_file.h"
+#include "os/text_file.h"
 #include "util/sha256.h"
 #include "util/text.h"
 #include "util/time_text.h"
 
-namespace qm {
+namespace qm::knowledge {
 
 namespace {
 
@@ -57,7 +57,7 @@ json::JsonValue settings_json(const KnowledgeSettings& settings) {
 // since the notes name the file themselves.
 Result<std::string> read_knowledge_file(const std::string& folder, const std::string& name, std::uint64_t limit) {
     const std::string path = os::join_path(folder, name);
-    Result<std::string> text = read_text_file(path, limit);
+    Result<std::string> text = os::read_text_file(path, limit);
     if (text) return text;
     std::string reason = text.error();
     if (const std::string named = "Could not read " + path + ": "; reason.starts_with(named)) reason.erase(0, named.size());
@@ -94,7 +94,7 @@ const std::string& LoadedKnowledge::version_in_force() const {
     return pack_version.empty() ? builtin->version : pack_version;
 }
 
-KnowledgeStore::KnowledgeStore(DataFolder folder, ToolRunner runner)
+KnowledgeStore::KnowledgeStore(model::DataFolder folder, os::ToolRunner runner)
     : folder_(std::move(folder)), runner_(std::move(runner)) {}
 
 std::string KnowledgeStore::knowledge_folder() const { return os::join_path(folder_.write_folder, "knowledge"); }
@@ -220,12 +220,12 @@ std::string curl_program() {
 }
 
 Result<std::string> KnowledgeStore::download(const std::string& address) {
-    ToolRun run;
+    os::ToolRun run;
     run.program = curl_program();
     run.arguments = {"-q", "-fsSL", "--proto", "=https", "--proto-redir", "=https", "--max-time", "30",
                      "--max-filesize", "3000000", "-A", "Quillmoor/" + std::string(build::version), address};
     run.time_limit_seconds = 40;
-    RunOutput output = runner_(run);
+    os::RunOutput output = runner_(run);
     if (output.succeeded()) return std::move(output.out);
     if (output.exit_code && *output.exit_code == 22) {
         return fail("The address answered \"not found\". No knowledge update has been published there yet.");
@@ -397,4 +397,4 @@ void KnowledgeStore::automatic_check(bool demo) {
     if (settings.auto_check) (void)update(settings.url);
 }
 
-}  // namespace qm
+}  // namespace qm::knowledge

@@ -17,10 +17,10 @@
 #include "model/data_folder.h"
 #include "json/json.h"
 #include "knowledge/knowledge_pack.h"
-#include "platform/run_tool.h"
+#include "os/run_tool.h"
 #include "util/result.h"
 
-namespace qm {
+namespace qm::knowledge {
 
 inline constexpr std::string_view default_knowledge_url =
     "https://quillmoor.moorfield-software.example/quillmoor/knowledge.json";
@@ -60,7 +60,7 @@ struct LoadedKnowledge {
 
 class KnowledgeStore {
 public:
-    explicit KnowledgeStore(DataFolder folder, ToolRunner runner = run_tool);
+    explicit KnowledgeStore(model::DataFolder folder, os::ToolRunner runner = os::run_tool);
 
     [[nodiscard]] std::shared_ptr<const LoadedKnowledge> current();
     [[nodiscard]] std::string knowledge_folder() const;
@@ -91,8 +91,8 @@ private:
     void record_run(const std::string& result);
     Result<std::string> run_update(const std::string& address);
 
-    DataFolder folder_;
-    ToolRunner runner_;
+    model::DataFolder folder_;
+    os::ToolRunner runner_;
     std::mutex load_lock_;       // one load at a time
     std::mutex files_lock_;      // one change of the files at a time
     std::mutex snapshot_lock_;   // guards loaded_ only while it is copied
@@ -102,4 +102,4 @@ private:
 // Settings as stored, with defaults for anything missing or malformed.
 [[nodiscard]] KnowledgeSettings parse_knowledge_settings(std::string_view text);
 
-}  // namespace qm
+}  // namespace qm::knowledge

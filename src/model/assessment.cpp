@@ -1,6 +1,6 @@
 #include "model/assessment.h"
 
-namespace qm {
+namespace qm::model {
 
 std::string_view level_name(Level level) {
     switch (level) {
@@ -37,4 +37,4 @@ json::JsonValue assessment_json(const Assessment& assessment) {
             .done();
 }
 
-}  // namespace qm
+}  // namespace qm::model

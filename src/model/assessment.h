@@ -10,7 +10,7 @@
 
 #include "json/json.h"
 
-namespace qm {
+namespace qm::model {
 
 // In this order; comparisons between levels follow it. `unknown` is used only
 // by the assessment, never by a rule.
@@ -35,4 +35,4 @@ struct Assessment {
 // {level, effect, reasons, confidence, critical, needs_ack}
 [[nodiscard]] json::JsonValue assessment_json(const Assessment& assessment);
 
-}  // namespace qm
+}  // namespace qm::model

@@ -1,8 +1,8 @@
 #include "model/data_folder.h"
 
-#include "platform/environment.h"
+#include "os/environment.h"
 
-namespace qm {
+namespace qm::model {
 
 namespace {
 
@@ -64,4 +64,4 @@ DataFolder data_folder_override(std::string folder) {
     return DataFolder{std::move(folder), std::move(read)};
 }
 
-}  // namespace qm
+}  // namespace qm::model

@@ -12,7 +12,7 @@
 
 #include "model/platform.h"
 
-namespace qm {
+namespace qm::model {
 
 struct DataFolder {
     std::string write_folder;
@@ -39,4 +39,4 @@ using EnvironmentLookup = std::function<std::optional<std::string>(std::string_v
 // One folder that is both written and read (the demonstration's).
 [[nodiscard]] DataFolder data_folder_override(std::string folder);
 
-}  // namespace qm
+}  // namespace qm::model

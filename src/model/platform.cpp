@@ -1,6 +1,6 @@
 #include "model/platform.h"
 
-namespace qm {
+namespace qm::model {
 
 using json::JsonValue;
 
@@ -107,4 +107,4 @@ CreateDetails create_details_from_json(const JsonValue& object) {
     return details;
 }
 
-}  // namespace qm
+}  // namespace qm::model

@@ -15,7 +15,7 @@
 #include "util/result.h"
 #include "model/startup_item.h"
 
-namespace qm {
+namespace qm::model {
 
 struct SystemFacts {
     std::string os;          // "windows" for both implementations
@@ -136,4 +136,4 @@ public:
 // Reads the seven members leniently: a missing or non-text member is empty.
 [[nodiscard]] CreateDetails create_details_from_json(const json::JsonValue& object);
 
-}  // namespace qm
+}  // namespace qm::model

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-namespace qm {
+namespace qm::model {
 
 namespace {
 
@@ -114,4 +114,10 @@ json::JsonValue item_saved_json(const StartupItem& item, const json::JsonValue* 
     return out.done();
 }
 
-}  // namespace qm
+std::size_t count_of_kind(const std::vector<StartupItem>& items, std::string_view kind) {
+    std::size_t count = 0;
+    for (const StartupItem& item : items) count += item.kind == kind ? 1 : 0;
+    return count;
+}
+
+}  // namespace qm::model

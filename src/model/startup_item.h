@@ -12,7 +12,7 @@
 #include "json/json.h"
 #include "model/assessment.h"
 
-namespace qm {
+namespace qm::model {
 
 struct SpecPair {
     std::string key;
@@ -67,4 +67,7 @@ private:
 [[nodiscard]] json::JsonValue item_saved_json(const StartupItem& item,
                                               const json::JsonValue* recreate = nullptr);
 
-}  // namespace qm
+// How many of `items` are of `kind`, for the doctor's probes of a source.
+[[nodiscard]] std::size_t count_of_kind(const std::vector<StartupItem>& items, std::string_view kind);
+
+}  // namespace qm::model

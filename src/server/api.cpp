@@ -25,7 +25,7 @@ JsonValue failure(std::string message) {
     return json::ObjectBuilder(ok_object(false)).string("message", std::move(message)).done();
 }
 
-JsonValue with_status(JsonValue answer, EngineContext& engine) {
+JsonValue with_status(JsonValue answer, engine::EngineContext& engine) {
     return json::ObjectBuilder(std::move(answer)).value("status", engine.knowledge().status_json()).done();
 }
 
@@ -37,33 +37,33 @@ bool too_many_changes(const JsonValue& body) {
     return changes != nullptr && changes->is_array() && changes->as_array().size() > max_changes_per_request;
 }
 
-std::vector<ChangeRequest> changes_of(const JsonValue& body) {
-    std::vector<ChangeRequest> requests;
+std::vector<engine::ChangeRequest> changes_of(const JsonValue& body) {
+    std::vector<engine::ChangeRequest> requests;
     const JsonValue* changes = json::get(body, "changes");
     if (changes == nullptr || !changes->is_array()) return requests;
-    for (const JsonValue& change : changes->as_array()) requests.push_back(change_request_from_json(change));
+    for (const JsonValue& change : changes->as_array()) requests.push_back(engine::change_request_from_json(change));
     return requests;
 }
 
-JsonValue state_answer(EngineContext& engine) {
-    const SystemFacts& facts = engine.facts();
+JsonValue state_answer(engine::EngineContext& engine) {
+    const model::SystemFacts& facts = engine.facts();
     return json::ObjectBuilder()
             .string("version", std::string(build::version))
             .string("developer", std::string(build::developer))
             .string("company", std::string(build::company))
             .string("copyright", std::string(build::copyright))
-            .members(system_facts_json(facts))
+            .members(model::system_facts_json(facts))
             .string("journal",
-                    facts.demo ? std::string(demo_shown_data_folder) : engine.data_folder().write_folder)
+                    facts.demo ? std::string(model::demo_shown_data_folder) : engine.data_folder().write_folder)
             .done();
 }
 
-JsonValue history_answer(EngineContext& engine) {
+JsonValue history_answer(engine::EngineContext& engine) {
     JsonValue records = JsonValue::array();
-    for (const HistoryEntry& entry : journal_history(engine.data_folder())) {
-        const JournalRecord& r = entry.record;
+    for (const engine::HistoryEntry& entry : engine::journal_history(engine.data_folder())) {
+        const engine::JournalRecord& r = entry.record;
         std::string command;
-        for (const SpecPair& pair : r.spec) {
+        for (const model::SpecPair& pair : r.spec) {
             if (pair.key == "command") command = pair.value;
         }
         JsonValue row = json::ObjectBuilder()
@@ -82,25 +82,25 @@ JsonValue history_answer(EngineContext& engine) {
     return json::ObjectBuilder().value("records", std::move(records)).done();
 }
 
-JsonValue scan_answer(EngineContext& engine, const std::string& what) {
+JsonValue scan_answer(engine::EngineContext& engine, const std::string& what) {
     JsonValue items = JsonValue::array();
     std::vector<std::string> notes;
     if (what == "running" || what == "apps") {
-        ProgramList list = what == "running" ? engine.running_programs() : engine.installed_programs();
-        for (const Candidate& candidate : list.items) items.as_array().push_back(candidate_json(candidate));
+        model::ProgramList list = what == "running" ? engine.running_programs() : engine.installed_programs();
+        for (const model::Candidate& candidate : list.items) items.as_array().push_back(model::candidate_json(candidate));
         notes = std::move(list.notes);
     } else {
-        ScanState state = engine.scan();
-        for (const StartupItem& item : state.items) items.as_array().push_back(item_full_json(item));
+        engine::ScanState state = engine.scan();
+        for (const model::StartupItem& item : state.items) items.as_array().push_back(model::item_full_json(item));
         notes = std::move(state.notes);
     }
     return json::ObjectBuilder().value("items", std::move(items)).strings("notes", notes).done();
 }
 
-JsonValue change_json(const ChangeRequest& request) {
+JsonValue change_json(const engine::ChangeRequest& request) {
     json::ObjectBuilder hints;
     for (const auto& [key, value] : request.options) hints.string(key, value);
-    JsonValue spec = request.action == "create" ? create_details_json(request.create) : JsonValue::object();
+    JsonValue spec = request.action == "create" ? model::create_details_json(request.create) : JsonValue::object();
     return json::ObjectBuilder()
             .string("action", request.action)
             .string("id", request.id)
@@ -110,15 +110,15 @@ JsonValue change_json(const ChangeRequest& request) {
             .done();
 }
 
-JsonValue restore_answer(EngineContext& engine, const JsonValue& body) {
+JsonValue restore_answer(engine::EngineContext& engine, const JsonValue& body) {
     const std::string name = json::get_text(body, "name");
-    Result<std::string> text = name.empty() ? Result<std::string>(json::get_text(body, "text")) : read_backup(engine, name);
+    Result<std::string> text = name.empty() ? Result<std::string>(json::get_text(body, "text")) : engine::read_backup(engine, name);
     if (!text) return failure(text.error());
-    Result<JsonValue> backup = parse_backup(*text);
+    Result<JsonValue> backup = engine::parse_backup(*text);
     if (!backup) return failure(backup.error());
-    RestorePlan plan = restore_plan(engine, *backup);
+    engine::RestorePlan plan = engine::restore_plan(engine, *backup);
     JsonValue rows = JsonValue::array();
-    for (const RestoreRow& row : plan.rows) {
+    for (const engine::RestoreRow& row : plan.rows) {
         JsonValue out = json::ObjectBuilder()
                 .string("kind", row.what)
                 .string("id", row.id)
@@ -139,25 +139,25 @@ JsonValue restore_answer(EngineContext& engine, const JsonValue& body) {
 }
 
 std::optional<JsonValue> get_route(ServerState& state, const std::string& path) {
-    EngineContext& engine = *state.engine;
+    engine::EngineContext& engine = *state.engine;
     if (path == "/api/state") return state_answer(engine);
     if (path == "/api/history") return history_answer(engine);
     if (path == "/api/knowledge") return engine.knowledge().status_json();
     if (path == "/api/doctor") {
         JsonValue probes = JsonValue::array();
-        for (const Probe& probe : doctor_report(engine)) probes.as_array().push_back(probe_json(probe));
+        for (const model::Probe& probe : engine::doctor_report(engine)) probes.as_array().push_back(model::probe_json(probe));
         return json::ObjectBuilder().value("probes", std::move(probes)).value("records", JsonValue::array()).done();
     }
     if (path == "/api/backup/list") {
         JsonValue backups = JsonValue::array();
-        for (const BackupSummary& summary : list_backups(engine)) backups.as_array().push_back(backup_summary_json(summary));
-        return json::ObjectBuilder().value("backups", std::move(backups)).string("folder", backup_folder(engine)).done();
+        for (const engine::BackupSummary& summary : engine::list_backups(engine)) backups.as_array().push_back(engine::backup_summary_json(summary));
+        return json::ObjectBuilder().value("backups", std::move(backups)).string("folder", engine::backup_folder(engine)).done();
     }
     return std::nullopt;
 }
 
 std::optional<JsonValue> post_route(ServerState& state, const std::string& path, const JsonValue& body) {
-    EngineContext& engine = *state.engine;
+    engine::EngineContext& engine = *state.engine;
     if (path == "/api/ping") {
         state.window_opened.store(true);
         state.last_ping.store(now_unix_millis());
@@ -171,19 +171,19 @@ std::optional<JsonValue> post_route(ServerState& state, const std::string& path,
     if (path == "/api/scan") return scan_answer(engine, json::get_text(body, "what"));
     if (path == "/api/plan") {
         JsonValue plans = JsonValue::array();
-        for (const PlannedChange& plan : plan_changes(engine, changes_of(body))) plans.as_array().push_back(plan_json(plan));
+        for (const engine::PlannedChange& plan : engine::plan_changes(engine, changes_of(body))) plans.as_array().push_back(engine::plan_json(plan));
         return json::ObjectBuilder().value("plans", std::move(plans)).done();
     }
     if (path == "/api/apply") {
         JsonValue results = JsonValue::array();
-        std::vector<ChangeRequest> requests = changes_of(body);
+        std::vector<engine::ChangeRequest> requests = changes_of(body);
         if (!requests.empty()) {
-            for (const ChangeResult& result : apply_changes(engine, requests)) results.as_array().push_back(change_result_json(result));
+            for (const engine::ChangeResult& result : engine::apply_changes(engine, requests)) results.as_array().push_back(engine::change_result_json(result));
         }
         return json::ObjectBuilder().value("results", std::move(results)).done();
     }
     if (path == "/api/undo") {
-        UndoResult result = undo_change(engine, json::get_count(body, "seq"), json::get_flag(body, "ack"));
+        engine::UndoResult result = engine::undo_change(engine, json::get_count(body, "seq"), json::get_flag(body, "ack"));
         return json::ObjectBuilder(ok_object(result.ok)).string("message", result.message).done();
     }
     if (path == "/api/elevate") {
@@ -197,7 +197,7 @@ std::optional<JsonValue> post_route(ServerState& state, const std::string& path,
         return with_status(std::move(out), engine);
     }
     if (path == "/api/knowledge/import") {
-        Result<KnowledgePack> installed = engine.knowledge().install(json::get_text(body, "text"));
+        Result<knowledge::KnowledgePack> installed = engine.knowledge().install(json::get_text(body, "text"));
         JsonValue out = json::ObjectBuilder(ok_object(installed.has_value()))
                 .string("message", installed ? "Installed knowledge " + installed->version + "." : installed.error())
                 .done();
@@ -219,8 +219,8 @@ std::optional<JsonValue> post_route(ServerState& state, const std::string& path,
     if (path == "/api/backup/create") {
         std::string label = json::get_text(body, "label");
         if (label.empty()) label = "Manual backup";
-        JsonValue backup = make_backup(engine, label);
-        Result<std::string> saved = save_backup(engine, backup, false);
+        JsonValue backup = engine::make_backup(engine, label);
+        Result<std::string> saved = engine::save_backup(engine, backup, false);
         if (!saved) return failure(saved.error());
         return json::ObjectBuilder(ok_object())
                 .string("name", std::string(file_name(*saved)))
@@ -229,12 +229,12 @@ std::optional<JsonValue> post_route(ServerState& state, const std::string& path,
                 .done();
     }
     if (path == "/api/backup/get") {
-        Result<std::string> text = read_backup(engine, json::get_text(body, "name"));
+        Result<std::string> text = engine::read_backup(engine, json::get_text(body, "name"));
         if (!text) return failure(text.error());
         return json::ObjectBuilder(ok_object()).string("text", *text).done();
     }
     if (path == "/api/backup/delete") {
-        Result<void> deleted = delete_backup(engine, json::get_text(body, "name"));
+        Result<void> deleted = engine::delete_backup(engine, json::get_text(body, "name"));
         return deleted ? ok_object() : failure(deleted.error());
     }
     if (path == "/api/restore/plan") return restore_answer(engine, body);

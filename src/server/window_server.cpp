@@ -6,11 +6,11 @@
 #include <thread>
 
 #include "embedded.h"
-#include "platform/console.h"
-#include "platform/sockets.h"
+#include "os/console.h"
+#include "os/sockets.h"
 #include "server/http_request.h"
 #include "util/build_info.h"
-#include "platform/random_hex.h"
+#include "os/random_hex.h"
 #include "util/text.h"
 #include "util/time_text.h"
 
@@ -152,7 +152,7 @@ void handle(Connection& c, ServerState& state) {
 
     if (head.path == "/" || head.path == "/index.html") {
         if (head.method != "GET") return answer_error(c, 405, "GET only.");
-        std::optional<std::string> nonce = random_hex(12);
+        std::optional<std::string> nonce = os::random_hex(12);
         if (!nonce) return answer_error(c, 500, "No random numbers.");
         std::string page(embedded::page_html());
         for (std::size_t at = page.find("{{NONCE}}"); at != std::string::npos; at = page.find("{{NONCE}}", at)) {
@@ -208,7 +208,7 @@ void handle(Connection& c, ServerState& state) {
     }
 }
 
-void watchdog(ServerState& state, const Streams& streams) {
+void watchdog(ServerState& state, const os::Streams& streams) {
     while (true) {
         std::this_thread::sleep_for(2s);
         // Milliseconds, so that a reloaded page's first ping in the same second
@@ -227,7 +227,7 @@ void watchdog(ServerState& state, const Streams& streams) {
 
 }  // namespace
 
-int run_window_server(EngineContext& engine, std::uint16_t port, bool open_browser, const Streams& streams) {
+int run_window_server(engine::EngineContext& engine, std::uint16_t port, bool open_browser, const os::Streams& streams) {
     Result<os::Socket> listener = os::listen_loopback(port);
     if (!listener) {
         // The seam's sentence names the address too; it is said once, with the system's reason.
@@ -240,8 +240,8 @@ int run_window_server(EngineContext& engine, std::uint16_t port, bool open_brows
         return 1;
     }
     Result<std::uint16_t> bound = listener->local_port();
-    std::optional<std::string> key = random_hex(32);
-    std::optional<std::string> token = random_hex(32);
+    std::optional<std::string> key = os::random_hex(32);
+    std::optional<std::string> token = os::random_hex(32);
     if (!key || !token) {
         streams.err(
             "The operating system could not provide random numbers, so the window cannot be made safe. Nothing was "

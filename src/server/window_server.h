@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/sockets.h"
-#include "platform/streams.h"
+#include "os/sockets.h"
+#include "os/streams.h"
 #include "engine/engine_context.h"
 #include "json/json.h"
 
@@ -30,7 +30,7 @@ struct ServerState {
     std::atomic<bool> window_opened{false};
     std::atomic<std::uint64_t> in_flight{0};  // connections accepted and not yet closed
     std::atomic<std::uint64_t> draining{0};   // of those, answered ones reading away the rest of a body
-    EngineContext* engine = nullptr;
+    engine::EngineContext* engine = nullptr;
 };
 
 inline constexpr std::uint64_t max_connections = 48;
@@ -57,7 +57,7 @@ void serve_connection(os::Socket socket, ServerState& state, const ConnectionLim
 
 // Listens, prints the link, opens the browser when asked and serves until
 // the process is ended by the stop rules. Returns only on failure (1).
-int run_window_server(EngineContext& engine, std::uint16_t port, bool open_browser, const Streams& streams);
+int run_window_server(engine::EngineContext& engine, std::uint16_t port, bool open_browser, const os::Streams& streams);
 
 // One API call after the request has passed every check. `known` is false for
 // a method and path the API does not have; a request the API refuses as a

@@ -6,10 +6,10 @@
 #include <regex>
 
 #include "cli/dispatch.h"
-#include "demo/demo_platform.h"
+#include "platforms/demo/demo_platform.h"
 #include "engine/backups.h"
 #include "engine/journal.h"
-#include "platform/files.h"
+#include "os/files.h"
 #include "support/demo_engine.h"
 #include "support/run_program.h"
 
@@ -95,7 +95,7 @@ protected:
     Session() : DemoEngineTest("session") {}
     Outcome run(std::vector<std::string> arguments) {
         Outcome r{0, "", ""};
-        Streams streams{[&r](std::string_view t) { r.out.append(t); }, [&r](std::string_view t) { r.err.append(t); }};
+        os::Streams streams{[&r](std::string_view t) { r.out.append(t); }, [&r](std::string_view t) { r.err.append(t); }};
         r.code = run_command(arguments, streams, engine());
         return r;
     }
@@ -103,7 +103,7 @@ protected:
 
 TEST_F(Session, AWholeSessionOfWorkOnOneComputer) {
     ASSERT_EQ(run({"backup", "--label", "before"}).code, 0);
-    std::string backup_name = list_backups(engine()).front().name;
+    std::string backup_name = engine::list_backups(engine()).front().name;
 
     EXPECT_EQ(run({"disable", "Spotify"}).code, 0);
     EXPECT_EQ(run({"add", "vlc"}).code, 0);
@@ -135,7 +135,7 @@ TEST_F(Session, AWholeSessionOfWorkOnOneComputer) {
               std::string::npos);
 
     // Undo the removal: it asks first, then recreates.
-    std::vector<HistoryEntry> entries = journal_history(engine().data_folder());
+    std::vector<engine::HistoryEntry> entries = engine::journal_history(engine().data_folder());
     ASSERT_EQ(entries.front().record.action, "remove");
     const std::string seq = std::to_string(entries.front().record.seq);
     Outcome asked = run({"undo", seq});
@@ -160,9 +160,9 @@ TEST(ChangeCommands, BackupThatCannotBeWrittenSaysWhereAndWhy) {
     const std::string root = test::make_scratch_folder("unwritable");
     const std::string blocker = os::join_path(root, "file");
     ASSERT_TRUE(os::write_file_replace(blocker, "x").has_value());
-    EngineContext engine(std::make_unique<DemoPlatform>(false), data_folder_override(os::join_path(blocker, "data")));
+    engine::EngineContext engine(std::make_unique<demo::DemoPlatform>(false), model::data_folder_override(os::join_path(blocker, "data")));
     std::string out, err;
-    Streams streams{[&out](std::string_view t) { out.append(t); }, [&err](std::string_view t) { err.append(t); }};
+    os::Streams streams{[&out](std::string_view t) { out.append(t); }, [&err](std::string_view t) { err.append(t); }};
     EXPECT_EQ(run_command({"backup"}, streams, engine), 1);
     EXPECT_TRUE(err.starts_with("Could not create " + os::join_path(blocker, "data")));
     EXPECT_EQ(err.find("Could not create the folder"), std::string::npos) << err;  // said once, not twice

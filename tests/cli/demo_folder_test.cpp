@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <memory>
 
-#include "platform/files.h"
-#include "platform/sockets.h"
+#include "os/files.h"
+#include "os/sockets.h"
 #include "support/run_program.h"
 #include "support/server_process.h"
 

@@ -4,8 +4,8 @@
 
 #include "cli/commands.h"
 #include "cli/dispatch.h"
-#include "platform/environment.h"
-#include "platform/files.h"
+#include "os/environment.h"
+#include "os/files.h"
 
 namespace qm::cli {
 namespace {
@@ -13,8 +13,8 @@ namespace {
 struct Captured {
     std::string out;
     std::string err;
-    Streams streams() {
-        return Streams{[this](std::string_view t) { out.append(t); },
+    os::Streams streams() {
+        return os::Streams{[this](std::string_view t) { out.append(t); },
                        [this](std::string_view t) { err.append(t); }};
     }
 };

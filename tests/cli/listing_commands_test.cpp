@@ -73,7 +73,7 @@ TEST(ListingCommands, JsonListingsParseAndHoldEveryItem) {
 TEST(ListingCommands, ExportIsTheBuiltInPackByteForByte) {
     test::ProgramRun run = test::run_program({"--demo", "knowledge", "export"});
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_EQ(run.out, builtin_pack_text());
+    EXPECT_EQ(run.out, knowledge::builtin_pack_text());
 }
 
 TEST(ListingCommands, HostileNamesGiveTheNothingMatchesMessage) {

@@ -9,7 +9,7 @@
 
 #include "cli/commands.h"
 #include "cli/dispatch.h"
-#include "platform/files.h"
+#include "os/files.h"
 
 namespace qm::cli {
 namespace {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/dispatch.h"
-#include "platform/files.h"
+#include "os/files.h"
 #include "support/run_program.h"
 
 namespace qm::cli {

@@ -2,15 +2,15 @@
 
 #include "engine/engine_context.h"
 #include "engine/journal.h"
-#include "platform/files.h"
+#include "os/files.h"
 #include "support/fake_platform.h"
 #include "support/run_program.h"
 
 namespace qm {
 namespace {
 
-StartupItem named(std::string name, std::string short_name = "") {
-    StartupItem item("run", "Registry (Run, this user)", "user", "HKCU\\Run\\64", name);
+model::StartupItem named(std::string name, std::string short_name = "") {
+    model::StartupItem item("run", "Registry (Run, this user)", "user", "HKCU\\Run\\64", name);
     item.set_spec("short", short_name.empty() ? name : short_name);
     item.origin = "Installed program";
     return item;
@@ -21,39 +21,39 @@ protected:
     void SetUp() override { root_ = test::make_scratch_folder("engine"); }
     void TearDown() override { (void)os::remove_tree(root_); }
 
-    EngineContext make(std::vector<StartupItem> items) {
+    engine::EngineContext make(std::vector<model::StartupItem> items) {
         auto platform = std::make_unique<test::FakePlatform>();
         platform->items = std::move(items);
         platform_ = platform.get();
-        return EngineContext(std::move(platform), data_folder_override(os::join_path(root_, "data")));
+        return engine::EngineContext(std::move(platform), model::data_folder_override(os::join_path(root_, "data")));
     }
     std::string root_;
     test::FakePlatform* platform_ = nullptr;
 };
 
 TEST_F(EngineContextTest, OwnNameTagCountsOnlyWithACreateRecord) {
-    StartupItem tagged = named("Quillmoor-notes");
+    model::StartupItem tagged = named("Quillmoor-notes");
     tagged.managed = true;
     tagged.origin = "Created by Quillmoor";
-    StartupItem recorded = named("Quillmoor-tools");
+    model::StartupItem recorded = named("Quillmoor-tools");
     recorded.managed = true;
-    EngineContext context = make({tagged, recorded});
-    JournalRecord create;
+    engine::EngineContext context = make({tagged, recorded});
+    engine::JournalRecord create;
     create.action = "create";
     create.id = recorded.id();
     create.ok = true;
-    ASSERT_TRUE(append_journal(context.data_folder(), create).has_value());
+    ASSERT_TRUE(engine::append_journal(context.data_folder(), create).has_value());
 
-    ScanState state = context.scan();
+    engine::ScanState state = context.scan();
     EXPECT_FALSE(state.items[0].managed);
     EXPECT_EQ(state.items[0].origin, "Installed program");
     EXPECT_TRUE(state.items[1].managed);
-    EXPECT_EQ(state.items[1].risk.level, Level::safe);
+    EXPECT_EQ(state.items[1].risk.level, model::Level::safe);
     EXPECT_EQ(state.items[1].risk.confidence, "high");
 }
 
 TEST_F(EngineContextTest, CacheIsReusedUntilForgotten) {
-    EngineContext context = make({named("Spotify")});
+    engine::EngineContext context = make({named("Spotify")});
     (void)context.items();
     (void)context.items();
     (void)context.find_item_by_id("run|user|HKCU\\Run\\64|Spotify");
@@ -66,10 +66,10 @@ TEST_F(EngineContextTest, CacheIsReusedUntilForgotten) {
 }
 
 TEST_F(EngineContextTest, NameRuleFromExactIdToPartOfTheName) {
-    StartupItem spooler("service", "Windows service", "machine", "Services", "Spooler");
+    model::StartupItem spooler("service", "Windows service", "machine", "Services", "Spooler");
     spooler.name = "Print Spooler";
     spooler.set_spec("short", "Spooler");
-    EngineContext context = make({named("OneDrive"), named("OneNote"), spooler, named("onedrive", "od2")});
+    engine::EngineContext context = make({named("OneDrive"), named("OneNote"), spooler, named("onedrive", "od2")});
 
     EXPECT_EQ(context.find_item("run|user|HKCU\\Run\\64|OneNote")->name, "OneNote");
     EXPECT_EQ(context.find_item("spooler")->id(), "service|machine|Services|Spooler");
@@ -77,34 +77,34 @@ TEST_F(EngineContextTest, NameRuleFromExactIdToPartOfTheName) {
               "2 items are called \"ONEDRIVE\"; use the full id:\n  run|user|HKCU\\Run\\64|OneDrive\n"
               "  run|user|HKCU\\Run\\64|onedrive");
     EXPECT_EQ(context.find_item("note")->name, "OneNote");
-    Result<StartupItem> two = context.find_item("one");
+    Result<model::StartupItem> two = context.find_item("one");
     ASSERT_FALSE(two.has_value());
     EXPECT_TRUE(two.error().starts_with("3 items match \"one\"; be more exact or use the id:\n  OneDrive  (Registry")) << two.error();
 }
 
 TEST_F(EngineContextTest, AWordInFifteenNamesListsTwelveAndSaysFifteen) {
-    std::vector<StartupItem> items;
+    std::vector<model::StartupItem> items;
     for (int i = 0; i < 15; ++i) items.push_back(named("Helper number " + std::to_string(i)));
-    EngineContext context = make(items);
+    engine::EngineContext context = make(items);
     std::string message = context.find_item("helper").error();
     EXPECT_TRUE(message.starts_with("15 items match \"helper\"")) << message;
     EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 12);
 }
 
 TEST_F(EngineContextTest, HostileQueriesFindNothingAndNeverCrash) {
-    EngineContext context = make({named("Spotify")});
+    engine::EngineContext context = make({named("Spotify")});
     EXPECT_EQ(context.find_item("").error(), "nothing matches \"\"");
     for (const std::string& query : {std::string(1 << 20, 'x'), std::string("<script>\x01\x7f\"'"),
                                      std::string("\xff\xfe bad utf-8"), std::string("\0zero", 5)}) {
-        Result<StartupItem> found = context.find_item(query);
+        Result<model::StartupItem> found = context.find_item(query);
         ASSERT_FALSE(found.has_value());
         EXPECT_EQ(found.error(), "nothing matches \"" + query + "\"");
     }
 }
 
 TEST_F(EngineContextTest, DoctorReportsTheDataFolderWithoutCreatingIt) {
-    EngineContext context = make({});
-    std::vector<Probe> report = doctor_report(context);
+    engine::EngineContext context = make({});
+    std::vector<model::Probe> report = engine::doctor_report(context);
     ASSERT_EQ(report.size(), 3u);
     EXPECT_EQ(report[0].name, "Test source");
     EXPECT_EQ(report[1].detail, "Built-in 2026.10.13.1 (501 rules).");
@@ -114,7 +114,7 @@ TEST_F(EngineContextTest, DoctorReportsTheDataFolderWithoutCreatingIt) {
 
     // A folder that cannot take the test file fails the probe.
     ASSERT_TRUE(os::create_folders(os::join_path(context.data_folder().write_folder, ".write-test")).has_value());
-    std::vector<Probe> blocked = doctor_report(context);
+    std::vector<model::Probe> blocked = engine::doctor_report(context);
     EXPECT_EQ(blocked[2].status, "fail");
     EXPECT_EQ(blocked[2].detail, context.data_folder().write_folder);
 
@@ -122,7 +122,7 @@ TEST_F(EngineContextTest, DoctorReportsTheDataFolderWithoutCreatingIt) {
     ASSERT_TRUE(os::create_folders(os::join_path(context.data_folder().write_folder, "knowledge")).has_value());
     ASSERT_TRUE(os::write_file_replace(os::join_path(context.data_folder().write_folder, "knowledge/local.json"), "{").has_value());
     ASSERT_TRUE(context.knowledge().save_settings(false, "").has_value());  // reloads the store
-    std::vector<Probe> warned = doctor_report(context);
+    std::vector<model::Probe> warned = engine::doctor_report(context);
     ASSERT_EQ(warned.size(), 4u);
     EXPECT_EQ(warned[2].name, "Knowledge file");
     EXPECT_EQ(warned[2].status, "warn");

@@ -5,8 +5,8 @@
 
 #include "model/data_folder.h"
 #include "engine/journal.h"
-#include "platform/files.h"
-#include "platform/platform_test_support.h"
+#include "os/files.h"
+#include "os/os_test_support.h"
 #include "support/run_program.h"
 
 namespace qm {
@@ -22,7 +22,7 @@ protected:
     }
     void TearDown() override { (void)os::remove_tree(root_); }
 
-    DataFolder both() const { return DataFolder{user_, {user_, machine_}}; }
+    model::DataFolder both() const { return model::DataFolder{user_, {user_, machine_}}; }
     void write_raw(const std::string& folder, const std::string& text) const {
         ASSERT_TRUE(os::create_folders(folder).has_value());
         ASSERT_TRUE(os::write_file_replace(os::join_path(folder, "journal.jsonl"), text).has_value());
@@ -31,8 +31,8 @@ protected:
     std::string root_, user_, machine_;
 };
 
-JournalRecord record(std::string action, bool ok = true, std::uint64_t of = 0) {
-    JournalRecord r;
+engine::JournalRecord record(std::string action, bool ok = true, std::uint64_t of = 0) {
+    engine::JournalRecord r;
     r.action = std::move(action);
     r.id = "run|user|HKCU\\Run\\64|Spotify";
     r.name = "Spotify";
@@ -43,16 +43,16 @@ JournalRecord record(std::string action, bool ok = true, std::uint64_t of = 0) {
 }
 
 TEST(JournalSeq, NumbersAreStrictlyIncreasingEvenWithinOneMillisecond) {
-    std::uint64_t first = next_journal_seq();
-    std::uint64_t second = next_journal_seq();
+    std::uint64_t first = engine::next_journal_seq();
+    std::uint64_t second = engine::next_journal_seq();
     EXPECT_EQ(second, first + 1);  // two calls well within the same millisecond as a rule
     EXPECT_GT(first, 1700000000000u);
 }
 
 TEST_F(JournalTest, AppendWritesOneLineWithKeysInOrderAndCreatesTheFolder) {
-    JournalRecord r = record("remove");
+    engine::JournalRecord r = record("remove");
     r.spec = {{"name", "x"}, {"command", "c"}};
-    ASSERT_TRUE(append_journal(DataFolder{user_, {user_}}, r).has_value());
+    ASSERT_TRUE(engine::append_journal(model::DataFolder{user_, {user_}}, r).has_value());
     std::string text = os::read_file(os::join_path(user_, "journal.jsonl")).value();
     ASSERT_TRUE(text.ends_with("\n"));
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
@@ -62,7 +62,7 @@ TEST_F(JournalTest, AppendWritesOneLineWithKeysInOrderAndCreatesTheFolder) {
                         R"("detail":"done","ok":true,"of":0,"spec":{"name":"x","command":"c"},"stop_now":false})"),
               std::string::npos)
         << text;
-    std::vector<JournalRecord> back = read_journal(DataFolder{user_, {user_}});
+    std::vector<engine::JournalRecord> back = engine::read_journal(model::DataFolder{user_, {user_}});
     ASSERT_EQ(back.size(), 1u);
     EXPECT_EQ(back[0].time.size(), 19u);
     EXPECT_EQ(back[0].spec, r.spec);
@@ -72,17 +72,17 @@ TEST_F(JournalTest, EightThreadsAppendingGiveDistinctNumbersAndWholeLines) {
     if (test::running_under_wine()) {
         GTEST_SKIP() << "Wine 8 lets separate append handles overwrite each other; Windows itself appends whole writes.";
     }
-    const DataFolder folder{user_, {user_}};
+    const model::DataFolder folder{user_, {user_}};
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {
         threads.emplace_back([&folder] {
-            for (int i = 0; i < 1000; ++i) EXPECT_TRUE(append_journal(folder, record("disable")).has_value());
+            for (int i = 0; i < 1000; ++i) EXPECT_TRUE(engine::append_journal(folder, record("disable")).has_value());
         });
     }
     for (std::thread& thread : threads) thread.join();
     std::string text = os::read_file(os::join_path(user_, "journal.jsonl")).value();
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 8000);
-    std::vector<JournalRecord> records = read_journal(folder);
+    std::vector<engine::JournalRecord> records = engine::read_journal(folder);
     ASSERT_EQ(records.size(), 8000u);  // every line parsed, no number given twice
     for (std::size_t i = 1; i < records.size(); ++i) EXPECT_LT(records[i - 1].seq, records[i].seq);
 }
@@ -99,19 +99,19 @@ TEST_F(JournalTest, ReadingSkipsBrokenAndBlankLinesAndKeepsTheUserFoldersCopy) {
     write_raw(machine_,
               "{\"seq\":5,\"action\":\"disable\",\"name\":\"machine copy\",\"ok\":true}\n"
               "{\"seq\":3,\"action\":\"create\",\"name\":\"machine only\",\"ok\":true}\n");
-    std::vector<JournalRecord> records = read_journal(both());
+    std::vector<engine::JournalRecord> records = engine::read_journal(both());
     ASSERT_EQ(records.size(), 4u);
     EXPECT_EQ(records[0].seq, 0u);
     EXPECT_EQ(records[0].name, "no seq");
     EXPECT_FALSE(records[0].ok);
-    EXPECT_EQ(records[0].spec, (std::vector<SpecPair>{{"a", ""}, {"b", "t"}}));
+    EXPECT_EQ(records[0].spec, (std::vector<model::SpecPair>{{"a", ""}, {"b", "t"}}));
     EXPECT_EQ(records[1].name, "machine only");
     EXPECT_EQ(records[2].name, "user copy");
     EXPECT_EQ(records[3].seq, 7u);
     EXPECT_EQ(records[3].of, 0u);
 
     // Missing folders and files contribute nothing and never fail.
-    EXPECT_TRUE(read_journal(DataFolder{"", {os::join_path(root_, "missing")}}).empty());
+    EXPECT_TRUE(engine::read_journal(model::DataFolder{"", {os::join_path(root_, "missing")}}).empty());
 }
 
 TEST_F(JournalTest, HistoryMarksUndoneAndUndoableRecords) {
@@ -122,10 +122,10 @@ TEST_F(JournalTest, HistoryMarksUndoneAndUndoableRecords) {
               "{\"seq\":4,\"action\":\"remove\",\"ok\":true}\n"
               "{\"seq\":5,\"action\":\"undo\",\"ok\":false,\"of\":4}\n"
               "{\"seq\":6,\"action\":\"rename\",\"ok\":true}\n");
-    std::vector<HistoryEntry> history = journal_history(DataFolder{user_, {user_}});
+    std::vector<engine::HistoryEntry> history = engine::journal_history(model::DataFolder{user_, {user_}});
     ASSERT_EQ(history.size(), 6u);
     std::vector<std::uint64_t> order;
-    for (const HistoryEntry& entry : history) order.push_back(entry.record.seq);
+    for (const engine::HistoryEntry& entry : history) order.push_back(entry.record.seq);
     EXPECT_EQ(order, (std::vector<std::uint64_t>{6, 5, 4, 3, 2, 1}));
     EXPECT_FALSE(history[0].undoable);  // unknown action
     EXPECT_FALSE(history[1].undoable);  // an undo is never undoable
@@ -141,7 +141,7 @@ TEST_F(JournalTest, AppendReportsAFolderThatCannotBeMade) {
     std::string blocker = os::join_path(root_, "blocker");
     ASSERT_TRUE(os::write_file_replace(blocker, "x").has_value());
     std::string folder = os::join_path(blocker, "data");
-    Result<void> appended = append_journal(DataFolder{folder, {folder}}, record("disable"));
+    Result<void> appended = engine::append_journal(model::DataFolder{folder, {folder}}, record("disable"));
     ASSERT_FALSE(appended.has_value());
     EXPECT_TRUE(appended.error().starts_with("cannot create " + folder + ": ")) << appended.error();
 }
@@ -155,7 +155,7 @@ TEST_F(JournalTest, ARecordWrittenOntoATornLineIsStillRead) {
               "{\"seq\":3,\"action\":\"ena{\"seq\":4,\"action\":\"ena"
               "{\"seq\":5,\"action\":\"disable\",\"detail\":\"a \\\"{\\\"seq\\\":9}\\\" b\",\"ok\":true}\n"
               "{\"seq\":6,\"action\":\"disable\"\n");
-    std::vector<JournalRecord> records = read_journal(DataFolder{user_, {user_}});
+    std::vector<engine::JournalRecord> records = engine::read_journal(model::DataFolder{user_, {user_}});
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].seq, 2u);
     EXPECT_EQ(records[0].name, "Quillmoor-Caf\xC3\xA9");
@@ -168,7 +168,7 @@ TEST_F(JournalTest, ABadByteCostsOnlyItsOwnLine) {
               "\xEF\xBB\xBF{\"seq\":1,\"action\":\"disable\",\"name\":\"Quillmoor-Caf\xC3\xA9\",\"ok\":true}\n"
               "{\"seq\":2,\"action\":\"disable\",\"name\":\"Latin-1 caf\xE9\",\"ok\":true}\n"
               "{\"seq\":3,\"action\":\"enable\",\"name\":\"Quillmoor-Caf\xC3\xA9\",\"ok\":true}\n");
-    std::vector<JournalRecord> records = read_journal(DataFolder{user_, {user_}});
+    std::vector<engine::JournalRecord> records = engine::read_journal(model::DataFolder{user_, {user_}});
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[0].name, "Quillmoor-Caf\xC3\xA9");
     EXPECT_EQ(records[1].name, "Latin-1 caf\xC3\xA9");  // the line read on its own, byte by byte
@@ -180,7 +180,7 @@ TEST_F(JournalTest, ABadByteCostsOnlyItsOwnLine) {
         utf16.push_back(c);
         utf16.push_back('\0');
     }
-    std::vector<JournalRecord> wide = parse_journal_text(utf16);
+    std::vector<engine::JournalRecord> wide = engine::parse_journal_text(utf16);
     ASSERT_EQ(wide.size(), 1u);
     EXPECT_EQ(wide[0].name, "\xC3\xA9");
 }
@@ -193,7 +193,7 @@ TEST_F(JournalTest, AFileOverTheLimitGivesTheRecordsOfItsLastBytes) {
     const std::string path = os::join_path(user_, "journal.jsonl");
     auto seqs = [&](std::uint64_t limit) {
         std::vector<std::uint64_t> out;
-        for (const JournalRecord& r : read_journal_file(path, limit)) out.push_back(r.seq);
+        for (const engine::JournalRecord& r : engine::read_journal_file(path, limit)) out.push_back(r.seq);
         return out;
     };
     const std::uint64_t last_two = two.size() + three.size();
@@ -214,7 +214,7 @@ TEST_F(JournalTest, AFailedAppendNamesTheFileOnceWithTheSystemsReason) {
     // A folder where the journal file should be.
     const std::string journal = os::join_path(user_, "journal.jsonl");
     ASSERT_TRUE(os::create_folders(journal).has_value());
-    Result<void> appended = append_journal(DataFolder{user_, {user_}}, record("disable"));
+    Result<void> appended = engine::append_journal(model::DataFolder{user_, {user_}}, record("disable"));
     ASSERT_FALSE(appended.has_value());
     EXPECT_TRUE(appended.error().starts_with("cannot write " + journal + ": ")) << appended.error();
     EXPECT_EQ(times(appended.error(), "journal.jsonl"), 1u) << appended.error();
@@ -223,7 +223,7 @@ TEST_F(JournalTest, AFailedAppendNamesTheFileOnceWithTheSystemsReason) {
     const std::string blocker = os::join_path(root_, "blocker");
     ASSERT_TRUE(os::write_file_replace(blocker, "x").has_value());
     const std::string folder = os::join_path(blocker, "data");
-    Result<void> created = append_journal(DataFolder{folder, {folder}}, record("disable"));
+    Result<void> created = engine::append_journal(model::DataFolder{folder, {folder}}, record("disable"));
     ASSERT_FALSE(created.has_value());
     EXPECT_EQ(times(created.error(), "blocker"), 1u) << created.error();
     EXPECT_EQ(created.error().find("Could not"), std::string::npos) << created.error();
@@ -238,29 +238,29 @@ TEST(DataFolder, RulesPerSystemAndRights) {
             return std::nullopt;
         };
     };
-    SystemFacts windows{"windows", "", "PC", "tamsel", "C:\\Users\\tamsel", false, false};
-    DataFolder user = resolve_data_folder(windows, env({{"LOCALAPPDATA", ""}, {"ProgramData", "D:\\PD"}}), "C:\\Temp");
+    model::SystemFacts windows{"windows", "", "PC", "tamsel", "C:\\Users\\tamsel", false, false};
+    model::DataFolder user = model::resolve_data_folder(windows, env({{"LOCALAPPDATA", ""}, {"ProgramData", "D:\\PD"}}), "C:\\Temp");
     EXPECT_EQ(user.write_folder, "C:\\Users\\tamsel\\AppData\\Local\\Quillmoor");
     EXPECT_EQ(user.read_folders, (std::vector<std::string>{user.write_folder, "D:\\PD\\Quillmoor"}));
-    EXPECT_EQ(resolve_data_folder(windows, env({{"LOCALAPPDATA", "C:\\L\\"}}), "C:\\Temp").write_folder,
+    EXPECT_EQ(model::resolve_data_folder(windows, env({{"LOCALAPPDATA", "C:\\L\\"}}), "C:\\Temp").write_folder,
               "C:\\L\\Quillmoor");
-    SystemFacts homeless = windows;
+    model::SystemFacts homeless = windows;
     homeless.home.clear();
-    EXPECT_EQ(resolve_data_folder(homeless, env({}), "C:\\Temp").write_folder, "C:\\Temp\\Quillmoor");
-    SystemFacts admin = windows;
+    EXPECT_EQ(model::resolve_data_folder(homeless, env({}), "C:\\Temp").write_folder, "C:\\Temp\\Quillmoor");
+    model::SystemFacts admin = windows;
     admin.admin = true;
-    DataFolder machine = resolve_data_folder(admin, env({{"ProgramData", ""}}), "C:\\Temp");
+    model::DataFolder machine = model::resolve_data_folder(admin, env({{"ProgramData", ""}}), "C:\\Temp");
     EXPECT_EQ(machine.write_folder, "C:\\ProgramData\\Quillmoor");
     EXPECT_EQ(machine.read_folders, (std::vector<std::string>{"C:\\ProgramData\\Quillmoor"}));
 
-    SystemFacts linux{"linux", "", "", "", "/home/t", false, false};
-    EXPECT_EQ(resolve_data_folder(linux, env({{"XDG_DATA_HOME", "/x"}}), "/tmp").write_folder, "/x/quillmoor");
-    DataFolder plain = resolve_data_folder(linux, env({{"XDG_DATA_HOME", ""}}), "/tmp");
+    model::SystemFacts linux{"linux", "", "", "", "/home/t", false, false};
+    EXPECT_EQ(model::resolve_data_folder(linux, env({{"XDG_DATA_HOME", "/x"}}), "/tmp").write_folder, "/x/quillmoor");
+    model::DataFolder plain = model::resolve_data_folder(linux, env({{"XDG_DATA_HOME", ""}}), "/tmp");
     EXPECT_EQ(plain.read_folders, (std::vector<std::string>{"/home/t/.local/share/quillmoor", "/var/lib/quillmoor"}));
-    SystemFacts mac{"macos", "", "", "", "/Users/t", false, false};
-    EXPECT_EQ(resolve_data_folder(mac, env({}), "/tmp").write_folder, "/Users/t/Library/Application Support/Quillmoor");
+    model::SystemFacts mac{"macos", "", "", "", "/Users/t", false, false};
+    EXPECT_EQ(model::resolve_data_folder(mac, env({}), "/tmp").write_folder, "/Users/t/Library/Application Support/Quillmoor");
 
-    DataFolder demo = data_folder_override("/tmp/quillmoor-demo-0123456789ab");
+    model::DataFolder demo = model::data_folder_override("/tmp/quillmoor-demo-0123456789ab");
     EXPECT_EQ(demo.read_folders, (std::vector<std::string>{"/tmp/quillmoor-demo-0123456789ab"}));
 }
 

@@ -2,11 +2,11 @@
 
 #include <thread>
 
-#include "demo/demo_platform.h"
+#include "platforms/demo/demo_platform.h"
 #include "engine/backups.h"
 #include "engine/journal.h"
 #include "engine/plans.h"
-#include "platform/files.h"
+#include "os/files.h"
 #include "support/fake_platform.h"
 #include "support/demo_engine.h"
 #include "support/run_program.h"
@@ -18,14 +18,14 @@ class PlansTest : public test::DemoEngineTest {
 protected:
     PlansTest() : DemoEngineTest("plans") {}
 
-    ChangeRequest request(std::string action, std::string id, bool ack = false) {
-        ChangeRequest r;
+    engine::ChangeRequest request(std::string action, std::string id, bool ack = false) {
+        engine::ChangeRequest r;
         r.action = std::move(action);
         r.id = std::move(id);
         r.ack = ack;
         return r;
     }
-    ChangeResult apply_one(const ChangeRequest& r) { return apply_changes(engine(), {r}).front(); }
+    engine::ChangeResult apply_one(const engine::ChangeRequest& r) { return engine::apply_changes(engine(), {r}).front(); }
     std::size_t automatic_backups() {
         Result<std::vector<os::FolderEntry>> entries = os::list_folder(os::join_path(scratch(), "data/backups/auto"));
         return entries ? entries->size() : 0;
@@ -39,7 +39,7 @@ TEST_F(PlansTest, RefusalsSayWhy) {
     EXPECT_EQ(apply_one(request("disable", steam, true)).message, "Refused: It is already switched off.");
     EXPECT_EQ(apply_one(request("enable", "run|user|HKCU\\Run\\64|Spotify", true)).message,
               "Refused: It is already switched on.");
-    ChangeResult critical = apply_one(request("disable", "service|machine|Services|RpcSs", true));
+    engine::ChangeResult critical = apply_one(request("disable", "service|machine|Services|RpcSs", true));
     EXPECT_FALSE(critical.ok);
     EXPECT_EQ(critical.message,
               "Refused: Almost every Windows component talks through Remote Procedure Call. Without it Windows does not start properly.");
@@ -51,13 +51,13 @@ TEST_F(PlansTest, RefusalsSayWhy) {
 }
 
 TEST_F(PlansTest, CautionNeedsAckAndEveryChangeIsJournalled) {
-    ChangeResult without = apply_one(request("disable", spooler));
+    engine::ChangeResult without = apply_one(request("disable", spooler));
     EXPECT_FALSE(without.ok);
     EXPECT_EQ(without.message, "Not applied: this change needs your confirmation first.");
-    ChangeResult with = apply_one(request("disable", spooler, true));
+    engine::ChangeResult with = apply_one(request("disable", spooler, true));
     EXPECT_TRUE(with.ok);
     EXPECT_EQ(with.message, "Print Spooler will no longer start with Windows (demonstration only).");
-    std::vector<JournalRecord> journal = read_journal(engine().data_folder());
+    std::vector<engine::JournalRecord> journal = engine::read_journal(engine().data_folder());
     ASSERT_EQ(journal.size(), 1u);
     EXPECT_EQ(journal[0].action, "disable");
     EXPECT_EQ(journal[0].id, spooler);
@@ -69,12 +69,12 @@ TEST_F(PlansTest, CautionNeedsAckAndEveryChangeIsJournalled) {
 
 TEST_F(PlansTest, CreateForAProgramThatAlreadyStartsBecomesEnable) {
     (void)engine().running_programs();
-    ChangeRequest create = request("create", "svc|wuauserv", true);
+    engine::ChangeRequest create = request("create", "svc|wuauserv", true);
     create.create.name = "Windows Update";
     create.create.command = "svchost.exe";
     create.create.mode = "service-auto";
-    EXPECT_EQ(prepare_request(engine(), create).action, "enable");
-    ChangeResult result = apply_one(create);
+    EXPECT_EQ(engine::prepare_request(engine(), create).action, "enable");
+    engine::ChangeResult result = apply_one(create);
     EXPECT_TRUE(result.ok) << result.message;
     EXPECT_EQ(result.action, "enable");
     EXPECT_EQ(result.id, "service|machine|Services|wuauserv");
@@ -82,26 +82,26 @@ TEST_F(PlansTest, CreateForAProgramThatAlreadyStartsBecomesEnable) {
 
 TEST_F(PlansTest, CreateChecksItsDetailsAndIsSafeForAListedProgram) {
     (void)engine().installed_programs();
-    ChangeRequest create = request("create", "app|vlc");
+    engine::ChangeRequest create = request("create", "app|vlc");
     create.create.name = "VLC";
     create.create.command = "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\"";
     create.create.mode = "login";
-    PlannedChange plan = plan_change(engine(), create);
+    engine::PlannedChange plan = engine::plan_change(engine(), create);
     EXPECT_FALSE(plan.blocked());
-    EXPECT_EQ(plan.risk.level, Level::safe);
+    EXPECT_EQ(plan.risk.level, model::Level::safe);
     EXPECT_EQ(plan.risk.reasons.front(), "Method: Start when I sign in.");
-    ChangeResult made = apply_one(create);
+    engine::ChangeResult made = apply_one(create);
     ASSERT_TRUE(made.ok) << made.message;
-    std::vector<JournalRecord> journal = read_journal(engine().data_folder());
+    std::vector<engine::JournalRecord> journal = engine::read_journal(engine().data_folder());
     ASSERT_EQ(journal.size(), 1u);
-    EXPECT_EQ(journal[0].spec[2], (SpecPair{"exe", "C:\\Program Files\\VideoLAN\\VLC\\vlc.exe"}));
-    EXPECT_EQ(journal[0].spec[5], (SpecPair{"user", "tamsel"}));
+    EXPECT_EQ(journal[0].spec[2], (model::SpecPair{"exe", "C:\\Program Files\\VideoLAN\\VLC\\vlc.exe"}));
+    EXPECT_EQ(journal[0].spec[5], (model::SpecPair{"user", "tamsel"}));
     EXPECT_TRUE(engine().find_item_by_id(made.id)->managed);
 
-    ChangeRequest bad = request("create", "");
+    engine::ChangeRequest bad = request("create", "");
     bad.create.name = "two\nlines";
     bad.create.mode = "someday";
-    PlannedChange refused = plan_change(engine(), bad);
+    engine::PlannedChange refused = engine::plan_change(engine(), bad);
     EXPECT_EQ(refused.problems,
               (std::vector<std::string>{"A command is required.",
                                         "The name contains a line break or an invisible control character, which is not allowed.",
@@ -112,12 +112,12 @@ TEST_F(PlansTest, BootEntryWithoutAdministratorRightsNeverReachesThePlatform) {
     auto fake = std::make_unique<test::FakePlatform>();
     fake->facts.admin = false;
     test::FakePlatform* platform = fake.get();
-    EngineContext context(std::move(fake), data_folder_override(os::join_path(scratch(), "fake")));
-    ChangeRequest create = request("create", "", true);
+    engine::EngineContext context(std::move(fake), model::data_folder_override(os::join_path(scratch(), "fake")));
+    engine::ChangeRequest create = request("create", "", true);
     create.create.name = "Tool";
     create.create.command = "tool.exe --serve";
     create.create.mode = "boot";
-    ChangeResult result = apply_changes(context, {create}).front();
+    engine::ChangeResult result = engine::apply_changes(context, {create}).front();
     EXPECT_TRUE(result.admin);
     EXPECT_EQ(result.message, "This change needs administrator rights. Use \"Restart as administrator\".");
     EXPECT_TRUE(platform->items.empty());
@@ -126,8 +126,8 @@ TEST_F(PlansTest, BootEntryWithoutAdministratorRightsNeverReachesThePlatform) {
 TEST_F(PlansTest, AnUnwritableDataFolderStillMakesTheChangeAndSaysSoTwice) {
     std::string blocker = os::join_path(scratch(), "blocker");
     ASSERT_TRUE(os::write_file_replace(blocker, "x").has_value());
-    EngineContext context(std::make_unique<DemoPlatform>(false), data_folder_override(os::join_path(blocker, "data")));
-    std::vector<ChangeResult> results = apply_changes(context, {request("disable", spooler, true), request("enable", steam, true)});
+    engine::EngineContext context(std::make_unique<demo::DemoPlatform>(false), model::data_folder_override(os::join_path(blocker, "data")));
+    std::vector<engine::ChangeResult> results = engine::apply_changes(context, {request("disable", spooler, true), request("enable", steam, true)});
     ASSERT_EQ(results.size(), 2u);
     EXPECT_TRUE(results[0].ok && results[1].ok);
     EXPECT_NE(results[0].message.find(" (the history could not be written: "), std::string::npos) << results[0].message;
@@ -138,15 +138,15 @@ TEST_F(PlansTest, AnUnwritableDataFolderStillMakesTheChangeAndSaysSoTwice) {
 }
 
 TEST_F(PlansTest, TwoAppliesAtOnceMakeExactlyOneAutomaticBackup) {
-    std::thread first([&] { (void)apply_changes(engine(), {request("disable", spooler, true)}); });
-    std::thread second([&] { (void)apply_changes(engine(), {request("enable", steam, true)}); });
+    std::thread first([&] { (void)engine::apply_changes(engine(), {request("disable", spooler, true)}); });
+    std::thread second([&] { (void)engine::apply_changes(engine(), {request("enable", steam, true)}); });
     first.join();
     second.join();
     EXPECT_EQ(automatic_backups(), 1u);
     // The backup holds the computer as it was before either change.
-    std::vector<BackupSummary> backups = list_backups(engine());
+    std::vector<engine::BackupSummary> backups = engine::list_backups(engine());
     ASSERT_EQ(backups.size(), 1u);
-    json::JsonValue saved = parse_backup(os::read_file(backups[0].path).value()).value();
+    json::JsonValue saved = engine::parse_backup(os::read_file(backups[0].path).value()).value();
     for (const json::JsonValue& item : json::get(saved, "items")->as_array()) {
         if (json::get_text(item, "id") == spooler) {
             EXPECT_TRUE(json::get_flag(item, "enabled"));
@@ -158,12 +158,12 @@ TEST_F(PlansTest, TwoAppliesAtOnceMakeExactlyOneAutomaticBackup) {
 }
 
 TEST_F(PlansTest, PlanJsonHasItsKeysInOrder) {
-    json::JsonValue plan = plan_json(plan_change(engine(), request("disable", spooler)));
+    json::JsonValue plan = engine::plan_json(engine::plan_change(engine(), request("disable", spooler)));
     std::vector<std::string> keys;
     for (const auto& [key, value] : plan.as_object()) keys.push_back(key);
     EXPECT_EQ(keys, (std::vector<std::string>{"id", "name", "action", "risk", "problems", "blocked", "admin_needed", "spec"}));
     EXPECT_TRUE(json::get(plan, "spec")->is_null());
-    ChangeRequest lenient = change_request_from_json(json::parse(R"({"action":"disable","id":5,"ack":"yes","stop_now":true})").value());
+    engine::ChangeRequest lenient = engine::change_request_from_json(json::parse(R"({"action":"disable","id":5,"ack":"yes","stop_now":true})").value());
     EXPECT_EQ(lenient.id, "");
     EXPECT_FALSE(lenient.ack);
     EXPECT_TRUE(lenient.stop_now);

@@ -1,19 +1,19 @@
 #include <gtest/gtest.h>
 
-#include "demo/demo_platform.h"
+#include "platforms/demo/demo_platform.h"
 #include "engine/backups.h"
 #include "engine/journal.h"
 #include "engine/plans.h"
 #include "engine/undo.h"
-#include "platform/files.h"
+#include "os/files.h"
 #include "support/demo_engine.h"
 #include "support/run_program.h"
 
 namespace qm {
 namespace {
 
-ChangeRequest acked(std::string action, std::string id) {
-    ChangeRequest request;
+engine::ChangeRequest acked(std::string action, std::string id) {
+    engine::ChangeRequest request;
     request.action = std::move(action);
     request.id = std::move(id);
     request.ack = true;
@@ -24,101 +24,101 @@ class UndoAndBackupsTest : public test::DemoEngineTest {
 protected:
     UndoAndBackupsTest() : DemoEngineTest("undo") {}
 
-    std::uint64_t last_seq() { return read_journal(engine().data_folder()).back().seq; }
-    ChangeResult create_vlc() {
+    std::uint64_t last_seq() { return engine::read_journal(engine().data_folder()).back().seq; }
+    engine::ChangeResult create_vlc() {
         (void)engine().installed_programs();
-        ChangeRequest create;
+        engine::ChangeRequest create;
         create.action = "create";
         create.id = "app|vlc";
         create.create.name = "VLC";
         create.create.command = "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\" --started";
         create.create.mode = "login";
-        return apply_changes(engine(), {create}).front();
+        return engine::apply_changes(engine(), {create}).front();
     }
 };
 
 TEST_F(UndoAndBackupsTest, UndoReversesADisableOnce) {
-    ChangeRequest disable = acked("disable", "service|machine|Services|Spooler");
-    ASSERT_TRUE(apply_changes(engine(), {disable}).front().ok);
+    engine::ChangeRequest disable = acked("disable", "service|machine|Services|Spooler");
+    ASSERT_TRUE(engine::apply_changes(engine(), {disable}).front().ok);
     const std::uint64_t seq = last_seq();
-    EXPECT_EQ(undo_change(engine(), 424242, false).message, "That entry is not in the history.");
-    UndoResult undone = undo_change(engine(), seq, false);
+    EXPECT_EQ(engine::undo_change(engine(), 424242, false).message, "That entry is not in the history.");
+    engine::UndoResult undone = engine::undo_change(engine(), seq, false);
     ASSERT_TRUE(undone.ok) << undone.message;
     EXPECT_EQ(undone.message, "Print Spooler will start with Windows (demonstration only).");
     EXPECT_TRUE(engine().find_item_by_id("service|machine|Services|Spooler")->enabled);
-    EXPECT_EQ(undo_change(engine(), seq, true).message, "That change was already undone.");
-    std::vector<HistoryEntry> history = journal_history(engine().data_folder());
+    EXPECT_EQ(engine::undo_change(engine(), seq, true).message, "That change was already undone.");
+    std::vector<engine::HistoryEntry> history = engine::journal_history(engine().data_folder());
     EXPECT_EQ(history[0].record.action, "undo");
     EXPECT_FALSE(history[0].undoable);
     EXPECT_TRUE(history[1].undone);
 }
 
 TEST_F(UndoAndBackupsTest, UndoOfARemoveAsksThenRecreates) {
-    ChangeResult created = create_vlc();
+    engine::ChangeResult created = create_vlc();
     ASSERT_TRUE(created.ok) << created.message;
-    ChangeRequest remove = acked("remove", created.id);
-    ASSERT_TRUE(apply_changes(engine(), {remove}).front().ok);
+    engine::ChangeRequest remove = acked("remove", created.id);
+    ASSERT_TRUE(engine::apply_changes(engine(), {remove}).front().ok);
     const std::uint64_t seq = last_seq();
-    UndoResult asked = undo_change(engine(), seq, false);
+    engine::UndoResult asked = engine::undo_change(engine(), seq, false);
     EXPECT_FALSE(asked.ok);
     EXPECT_EQ(asked.message,
               "CONFIRM: It would create \"VLC\" running: \"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\" --started");
     EXPECT_FALSE(engine().find_item_by_id(created.id).has_value());
-    UndoResult recreated = undo_change(engine(), seq, true);
+    engine::UndoResult recreated = engine::undo_change(engine(), seq, true);
     ASSERT_TRUE(recreated.ok) << recreated.message;
     EXPECT_EQ(recreated.message, "Recreated Quillmoor-VLC.");
     EXPECT_TRUE(engine().find_item_by_id(created.id).has_value());
 }
 
 TEST_F(UndoAndBackupsTest, UndoOfACreateRemovesItAndAGoneItemIsRefused) {
-    ChangeResult created = create_vlc();
+    engine::ChangeResult created = create_vlc();
     ASSERT_TRUE(created.ok);
     const std::uint64_t create_seq = last_seq();
-    UndoResult removed = undo_change(engine(), create_seq, false);
+    engine::UndoResult removed = engine::undo_change(engine(), create_seq, false);
     ASSERT_TRUE(removed.ok) << removed.message;
     EXPECT_FALSE(engine().find_item_by_id(created.id).has_value());
 
-    JournalRecord ghost;
+    engine::JournalRecord ghost;
     ghost.action = "disable";
     ghost.id = "run|user|HKCU\\Run\\64|Ghost";
     ghost.ok = true;
-    ASSERT_TRUE(append_journal(engine().data_folder(), ghost).has_value());
-    EXPECT_EQ(undo_change(engine(), last_seq(), true).message,
+    ASSERT_TRUE(engine::append_journal(engine().data_folder(), ghost).has_value());
+    EXPECT_EQ(engine::undo_change(engine(), last_seq(), true).message,
               "Refused: The item was not found; it may have been removed since the last scan.");
 
-    JournalRecord bare;
+    engine::JournalRecord bare;
     bare.action = "remove";
     bare.id = "run|user|HKCU\\Run\\64|Quillmoor-bare";
     bare.ok = true;
-    ASSERT_TRUE(append_journal(engine().data_folder(), bare).has_value());
-    EXPECT_EQ(undo_change(engine(), last_seq(), true).message,
+    ASSERT_TRUE(engine::append_journal(engine().data_folder(), bare).has_value());
+    EXPECT_EQ(engine::undo_change(engine(), last_seq(), true).message,
               "The original command was not recorded, so it cannot be recreated.");
 }
 
 TEST_F(UndoAndBackupsTest, AChangeAfterATornJournalLineCanBeUndone) {
-    ASSERT_TRUE(apply_changes(engine(), {acked("disable", "service|machine|Services|Spooler")}).front().ok);
-    const std::string journal = os::join_path(engine().data_folder().write_folder, journal_file_name);
+    ASSERT_TRUE(engine::apply_changes(engine(), {acked("disable", "service|machine|Services|Spooler")}).front().ok);
+    const std::string journal = os::join_path(engine().data_folder().write_folder, engine::journal_file_name);
     ASSERT_TRUE(os::append_to_file(journal, "{\"seq\":7,\"action\":\"ena").has_value());  // a write cut short
 
     const std::string steam = "run|user|HKCU\\Run\\64|Steam";
     ASSERT_FALSE(engine().find_item_by_id(steam)->enabled);
-    ASSERT_TRUE(apply_changes(engine(), {acked("enable", steam)}).front().ok);
+    ASSERT_TRUE(engine::apply_changes(engine(), {acked("enable", steam)}).front().ok);
     EXPECT_NE(os::read_file(journal).value().find("\"ena\n{\"seq\":"), std::string::npos);  // on a line of its own
-    std::vector<HistoryEntry> history = journal_history(engine().data_folder());
+    std::vector<engine::HistoryEntry> history = engine::journal_history(engine().data_folder());
     ASSERT_EQ(history.size(), 2u);
     EXPECT_EQ(history[0].record.id, steam);
     EXPECT_TRUE(history[0].undoable);
 
-    UndoResult undone = undo_change(engine(), history[0].record.seq, true);
+    engine::UndoResult undone = engine::undo_change(engine(), history[0].record.seq, true);
     ASSERT_TRUE(undone.ok) << undone.message;
     EXPECT_FALSE(engine().find_item_by_id(steam)->enabled);
-    EXPECT_TRUE(journal_history(engine().data_folder())[1].undone);
+    EXPECT_TRUE(engine::journal_history(engine().data_folder())[1].undone);
 }
 
 TEST_F(UndoAndBackupsTest, UndosAndBatchesThatFailTheirChecksTakeNoAutomaticBackup) {
-    const DataFolder& folder = engine().data_folder();
+    const model::DataFolder& folder = engine().data_folder();
     auto journalled = [&](std::uint64_t seq, std::string action, std::string id, bool ok, std::uint64_t of = 0) {
-        JournalRecord record;
+        engine::JournalRecord record;
         record.seq = seq;
         record.action = std::move(action);
         record.id = std::move(id);
@@ -127,7 +127,7 @@ TEST_F(UndoAndBackupsTest, UndosAndBatchesThatFailTheirChecksTakeNoAutomaticBack
         if (record.action == "remove") {
             record.spec = {{"name", "VLC"}, {"command", "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\""}, {"mode", "login"}};
         }
-        ASSERT_TRUE(append_journal(folder, record).has_value());
+        ASSERT_TRUE(engine::append_journal(folder, record).has_value());
     };
     const std::string steam = "run|user|HKCU\\Run\\64|Steam";
     journalled(100, "disable", steam, false);
@@ -138,76 +138,76 @@ TEST_F(UndoAndBackupsTest, UndosAndBatchesThatFailTheirChecksTakeNoAutomaticBack
     journalled(105, "remove", "run|user|HKCU\\Run\\64|Quillmoor-VLC", true);
     journalled(106, "disable", steam, true);
 
-    const std::string automatic = os::join_path(backup_folder(engine()), "auto");
+    const std::string automatic = os::join_path(engine::backup_folder(engine()), "auto");
     for (int round = 0; round < 3; ++round) {
-        EXPECT_FALSE(undo_change(engine(), 99, true).ok);    // not in the history
-        EXPECT_FALSE(undo_change(engine(), 100, true).ok);   // did not succeed
-        EXPECT_FALSE(undo_change(engine(), 101, true).ok);   // cannot be undone
-        EXPECT_FALSE(undo_change(engine(), 102, true).ok);   // refused: the item is gone
-        EXPECT_FALSE(undo_change(engine(), 103, true).ok);   // already undone
-        EXPECT_TRUE(undo_change(engine(), 105, false).message.starts_with("CONFIRM: "));
+        EXPECT_FALSE(engine::undo_change(engine(), 99, true).ok);    // not in the history
+        EXPECT_FALSE(engine::undo_change(engine(), 100, true).ok);   // did not succeed
+        EXPECT_FALSE(engine::undo_change(engine(), 101, true).ok);   // cannot be undone
+        EXPECT_FALSE(engine::undo_change(engine(), 102, true).ok);   // refused: the item is gone
+        EXPECT_FALSE(engine::undo_change(engine(), 103, true).ok);   // already undone
+        EXPECT_TRUE(engine::undo_change(engine(), 105, false).message.starts_with("CONFIRM: "));
     }
     // A batch of changes that are all refused changes nothing, so it takes no backup either.
-    ChangeRequest critical;
+    engine::ChangeRequest critical;
     critical.action = "disable";
     critical.id = "service|machine|Services|RpcSs";
     critical.ack = true;
-    ChangeRequest gone = critical;
+    engine::ChangeRequest gone = critical;
     gone.id = "run|user|HKCU\\Run\\64|Ghost";
-    for (const ChangeResult& result : apply_changes(engine(), {critical, gone})) EXPECT_FALSE(result.ok) << result.message;
+    for (const engine::ChangeResult& result : engine::apply_changes(engine(), {critical, gone})) EXPECT_FALSE(result.ok) << result.message;
     EXPECT_EQ(os::path_kind(automatic), os::PathKind::missing);
-    EXPECT_TRUE(list_backups(engine()).empty());
+    EXPECT_TRUE(engine::list_backups(engine()).empty());
 
-    UndoResult undone = undo_change(engine(), 106, false);
+    engine::UndoResult undone = engine::undo_change(engine(), 106, false);
     ASSERT_TRUE(undone.ok) << undone.message;
     EXPECT_EQ(os::list_folder(automatic).value().size(), 1u);
 }
 
 TEST_F(UndoAndBackupsTest, BackupNamesNeverCollide) {
-    EXPECT_EQ(backup_file_name("My_PC (2)", "2026-12-07 10:32:24", false), "quillmoor-backup-MyPC2-20261207T103224.json");
-    EXPECT_EQ(backup_file_name("__", "2026-12-07 10:32:24", true), "auto-quillmoor-backup-computer-20261207T103224.json");
-    json::JsonValue backup = make_backup(engine(), "one");
-    Result<std::string> first = save_backup(engine(), backup, false);
-    Result<std::string> second = save_backup(engine(), backup, false);
+    EXPECT_EQ(engine::backup_file_name("My_PC (2)", "2026-12-07 10:32:24", false), "quillmoor-backup-MyPC2-20261207T103224.json");
+    EXPECT_EQ(engine::backup_file_name("__", "2026-12-07 10:32:24", true), "auto-quillmoor-backup-computer-20261207T103224.json");
+    json::JsonValue backup = engine::make_backup(engine(), "one");
+    Result<std::string> first = engine::save_backup(engine(), backup, false);
+    Result<std::string> second = engine::save_backup(engine(), backup, false);
     ASSERT_TRUE(first && second);
     EXPECT_EQ(second->substr(0, second->size() - 7) + ".json", *first);
     EXPECT_TRUE(second->ends_with("-2.json"));
     for (const char* bad : {"", "a..json", "a/b.json", "a\\b.json", "c:x.json", "backup.txt"}) {
-        EXPECT_FALSE(is_valid_backup_name(bad)) << bad;
-        EXPECT_EQ(read_backup(engine(), bad).error(), "That is not a backup file name.");
+        EXPECT_FALSE(engine::is_valid_backup_name(bad)) << bad;
+        EXPECT_EQ(engine::read_backup(engine(), bad).error(), "That is not a backup file name.");
     }
-    EXPECT_EQ(read_backup(engine(), "missing.json").error(), "That backup was not found.");
+    EXPECT_EQ(engine::read_backup(engine(), "missing.json").error(), "That backup was not found.");
 }
 
 TEST_F(UndoAndBackupsTest, ThirtyAutomaticBackupsAreKeptAndManualOnesNever) {
-    json::JsonValue backup = make_backup(engine(), "x");
-    ASSERT_TRUE(save_backup(engine(), backup, false).has_value());
+    json::JsonValue backup = engine::make_backup(engine(), "x");
+    ASSERT_TRUE(engine::save_backup(engine(), backup, false).has_value());
     std::vector<std::string> saved;
-    for (int i = 0; i < 31; ++i) saved.push_back(save_backup(engine(), backup, true).value());
-    Result<std::vector<os::FolderEntry>> automatic = os::list_folder(os::join_path(backup_folder(engine()), "auto"));
+    for (int i = 0; i < 31; ++i) saved.push_back(engine::save_backup(engine(), backup, true).value());
+    Result<std::vector<os::FolderEntry>> automatic = os::list_folder(os::join_path(engine::backup_folder(engine()), "auto"));
     ASSERT_EQ(automatic->size(), 30u);
     // All were made within a second or two; the oldest (first) one is the one removed,
     // even though "-10" sorts before "-2" as plain text.
     EXPECT_EQ(os::path_kind(saved[0]), os::PathKind::missing);
     for (std::size_t i = 1; i < saved.size(); ++i) EXPECT_EQ(os::path_kind(saved[i]), os::PathKind::file) << saved[i];
-    EXPECT_EQ(list_backups(engine()).size(), 31u);
+    EXPECT_EQ(engine::list_backups(engine()).size(), 31u);
 }
 
 TEST_F(UndoAndBackupsTest, ParsingAndRestoringOntoTheSameComputer) {
-    EXPECT_EQ(parse_backup("{\"format\":\"quillmoor-knowledge\"}").error(), "That file is not a Quillmoor backup.");
-    EXPECT_EQ(parse_backup("{\"format\":\"quillmoor-backup\",\"items\":{}}").error(), "That backup has no items.");
-    EXPECT_EQ(parse_backup("nope").error(), "That file is not a Quillmoor backup (bad literal at byte 0).");
+    EXPECT_EQ(engine::parse_backup("{\"format\":\"quillmoor-knowledge\"}").error(), "That file is not a Quillmoor backup.");
+    EXPECT_EQ(engine::parse_backup("{\"format\":\"quillmoor-backup\",\"items\":{}}").error(), "That backup has no items.");
+    EXPECT_EQ(engine::parse_backup("nope").error(), "That file is not a Quillmoor backup (bad literal at byte 0).");
 
-    json::JsonValue backup = make_backup(engine(), "before");
-    RestorePlan same = restore_plan(engine(), backup);
+    json::JsonValue backup = engine::make_backup(engine(), "before");
+    engine::RestorePlan same = engine::restore_plan(engine(), backup);
     EXPECT_TRUE(same.rows.empty());
     EXPECT_EQ(same.same, 25u);
     EXPECT_FALSE(same.different_computer);
 
-    ChangeResult created = create_vlc();
-    ChangeRequest disable = acked("disable", "service|machine|Services|Spooler");
-    ASSERT_TRUE(apply_changes(engine(), {disable}).front().ok);
-    RestorePlan later = restore_plan(engine(), backup);
+    engine::ChangeResult created = create_vlc();
+    engine::ChangeRequest disable = acked("disable", "service|machine|Services|Spooler");
+    ASSERT_TRUE(engine::apply_changes(engine(), {disable}).front().ok);
+    engine::RestorePlan later = engine::restore_plan(engine(), backup);
     ASSERT_EQ(later.rows.size(), 2u);
     EXPECT_EQ(later.rows[0].what, "state");
     EXPECT_TRUE(later.rows[0].ticked);
@@ -217,10 +217,10 @@ TEST_F(UndoAndBackupsTest, ParsingAndRestoringOntoTheSameComputer) {
     EXPECT_FALSE(later.rows[1].ticked);
 
     // A backup taken with the entry, restored after it is gone, offers to recreate it.
-    json::JsonValue with_entry = make_backup(engine(), "with");
-    ChangeRequest remove = acked("remove", created.id);
-    ASSERT_TRUE(apply_changes(engine(), {remove}).front().ok);
-    RestorePlan gone = restore_plan(engine(), with_entry);
+    json::JsonValue with_entry = engine::make_backup(engine(), "with");
+    engine::ChangeRequest remove = acked("remove", created.id);
+    ASSERT_TRUE(engine::apply_changes(engine(), {remove}).front().ok);
+    engine::RestorePlan gone = engine::restore_plan(engine(), with_entry);
     ASSERT_EQ(gone.rows.size(), 1u);
     EXPECT_EQ(gone.rows[0].what, "recreate");
     EXPECT_TRUE(gone.rows[0].ticked);
@@ -228,13 +228,13 @@ TEST_F(UndoAndBackupsTest, ParsingAndRestoringOntoTheSameComputer) {
     EXPECT_EQ(gone.rows[0].request->create.command, "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\" --started");
 
     json::JsonValue other = json::parse(R"({"format":"quillmoor-backup","host":"demo-pc","os":"windows","items":[]})").value();
-    EXPECT_FALSE(restore_plan(engine(), other).different_computer);
+    EXPECT_FALSE(engine::restore_plan(engine(), other).different_computer);
     json::JsonValue foreign = json::parse(R"({"format":"quillmoor-backup","host":"OTHER","items":[]})").value();
-    EXPECT_TRUE(restore_plan(engine(), foreign).different_computer);
+    EXPECT_TRUE(engine::restore_plan(engine(), foreign).different_computer);
 }
 
 TEST_F(UndoAndBackupsTest, BackupEntriesThatCannotBeTrustedBecomeNotesNeverChanges) {
-    json::JsonValue taken = make_backup(engine(), "x");
+    json::JsonValue taken = engine::make_backup(engine(), "x");
     const json::JsonValue::Array& saved = json::get(taken, "items")->as_array();
     ASSERT_GE(saved.size(), 3u);
     auto entry = [&](std::size_t index) {
@@ -257,10 +257,10 @@ TEST_F(UndoAndBackupsTest, BackupEntriesThatCannotBeTrustedBecomeNotesNeverChang
     json::JsonValue backup =
             json::ObjectBuilder().string("format", "quillmoor-backup").value("items", std::move(items)).done();
 
-    RestorePlan plan = restore_plan(engine(), backup);
+    engine::RestorePlan plan = engine::restore_plan(engine(), backup);
     EXPECT_EQ(plan.same, 1u);
     ASSERT_EQ(plan.rows.size(), 7u);
-    for (const RestoreRow& row : plan.rows) {
+    for (const engine::RestoreRow& row : plan.rows) {
         EXPECT_EQ(row.what, "note") << row.text;
         EXPECT_FALSE(row.request.has_value()) << row.text;
         EXPECT_FALSE(row.ticked);
@@ -280,32 +280,32 @@ TEST_F(UndoAndBackupsTest, BackupEntriesThatCannotBeTrustedBecomeNotesNeverChang
 }
 
 TEST_F(UndoAndBackupsTest, BackupFilesOverTheLimitAreNeitherListedNorRead) {
-    json::JsonValue backup = make_backup(engine(), "small");
-    const std::string small = save_backup(engine(), backup, false).value();
+    json::JsonValue backup = engine::make_backup(engine(), "small");
+    const std::string small = engine::save_backup(engine(), backup, false).value();
     // A valid backup, padded past the limit.
     std::string huge = json::write(backup);
-    huge.insert(huge.size() - 1, ",\"pad\":\"" + std::string(backup_read_limit, 'x') + "\"");
-    const std::string huge_path = os::join_path(backup_folder(engine()), "quillmoor-backup-huge.json");
+    huge.insert(huge.size() - 1, ",\"pad\":\"" + std::string(engine::backup_read_limit, 'x') + "\"");
+    const std::string huge_path = os::join_path(engine::backup_folder(engine()), "quillmoor-backup-huge.json");
     ASSERT_TRUE(os::write_file_replace(huge_path, huge).has_value());
     huge.clear();
     huge.shrink_to_fit();
 
-    std::vector<BackupSummary> list = list_backups(engine());
+    std::vector<engine::BackupSummary> list = engine::list_backups(engine());
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].path, small);
-    EXPECT_EQ(read_backup(engine(), "quillmoor-backup-huge.json").error(), "That backup was not found.");
-    EXPECT_TRUE(read_backup(engine(), list[0].name).has_value());
+    EXPECT_EQ(engine::read_backup(engine(), "quillmoor-backup-huge.json").error(), "That backup was not found.");
+    EXPECT_TRUE(engine::read_backup(engine(), list[0].name).has_value());
 }
 
 TEST_F(UndoAndBackupsTest, SavingABackupAsAFileReplacesOnlyARegularFile) {
-    json::JsonValue backup = make_backup(engine(), "mine");
+    json::JsonValue backup = engine::make_backup(engine(), "mine");
     const std::string target = os::join_path(scratch(), "copy.json");
-    ASSERT_TRUE(save_backup_as(backup, target).has_value());
-    ASSERT_TRUE(save_backup_as(backup, target).has_value());  // over its own earlier copy
+    ASSERT_TRUE(engine::save_backup_as(backup, target).has_value());
+    ASSERT_TRUE(engine::save_backup_as(backup, target).has_value());  // over its own earlier copy
 
     const std::string folder = os::join_path(scratch(), "a folder.json");
     ASSERT_TRUE(os::create_folders(folder).has_value());
-    Result<void> refused = save_backup_as(backup, folder);
+    Result<void> refused = engine::save_backup_as(backup, folder);
     ASSERT_FALSE(refused.has_value());
     EXPECT_EQ(refused.error(), "Could not write " + folder + ": it is a folder.");
     EXPECT_EQ(os::path_kind(folder), os::PathKind::folder);

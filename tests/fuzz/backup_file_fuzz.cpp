@@ -10,7 +10,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "demo/demo_platform.h"
+#include "platforms/demo/demo_platform.h"
 #include "engine/backups.h"
 #include "engine/engine_context.h"
 #include "json/json.h"
@@ -19,10 +19,10 @@
 
 namespace {
 
-qm::EngineContext& fuzz_context() {
+qm::engine::EngineContext& fuzz_context() {
     // A data folder that does not exist: nothing is read from or written to disk.
-    static qm::EngineContext context(std::make_unique<qm::DemoPlatform>(false),
-                                     qm::data_folder_override("/nonexistent/quillmoor-backup-fuzz"));
+    static qm::engine::EngineContext context(std::make_unique<qm::demo::DemoPlatform>(false),
+                                     qm::model::data_folder_override("/nonexistent/quillmoor-backup-fuzz"));
     return context;
 }
 
@@ -30,7 +30,7 @@ qm::EngineContext& fuzz_context() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text = qm::decode_text(std::string_view(reinterpret_cast<const char*>(data), size));
-    const qm::Result<qm::json::JsonValue> backup = qm::parse_backup(text);
+    const qm::Result<qm::json::JsonValue> backup = qm::engine::parse_backup(text);
     if (!backup) {
         if (backup.error().empty()) __builtin_trap();
         return 0;
@@ -43,14 +43,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             (void)qm::json::get_text(entry, key);
         }
         (void)qm::json::get_flag(entry, "managed");
-        if (const qm::json::JsonValue* spec = qm::json::get(entry, "spec")) (void)qm::create_details_from_json(*spec);
+        if (const qm::json::JsonValue* spec = qm::json::get(entry, "spec")) (void)qm::model::create_details_from_json(*spec);
         const qm::json::JsonValue* id = qm::json::get(entry, "id");
         if (id != nullptr && id->is_string()) first.try_emplace(id->as_string(), &entry);
     }
 
-    const qm::RestorePlan plan = qm::restore_plan(fuzz_context(), *backup);
+    const qm::engine::RestorePlan plan = qm::engine::restore_plan(fuzz_context(), *backup);
     std::unordered_map<std::string, int> changes;
-    for (const qm::RestoreRow& row : plan.rows) {
+    for (const qm::engine::RestoreRow& row : plan.rows) {
         const bool needs_request = row.what == "state" || row.what == "recreate" || row.what == "remove";
         if (needs_request != row.request.has_value()) __builtin_trap();
         if (row.what == "state") {

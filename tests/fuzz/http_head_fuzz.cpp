@@ -10,11 +10,11 @@
 #include <string>
 #include <string_view>
 
-#include "demo/demo_platform.h"
+#include "platforms/demo/demo_platform.h"
 #include "engine/engine_context.h"
 #include "json/json.h"
-#include "platform/environment.h"
-#include "platform/files.h"
+#include "os/environment.h"
+#include "os/files.h"
 #include "server/http_request.h"
 #include "server/window_server.h"
 #include "util/text.h"
@@ -24,8 +24,8 @@ namespace {
 using qm::server::HeadCollector;
 
 qm::server::ServerState& fuzz_state() {
-    static qm::EngineContext engine(std::make_unique<qm::DemoPlatform>(false),
-                                    qm::data_folder_override(qm::os::join_path(qm::os::temp_folder(), "quillmoor-fuzz-data")));
+    static qm::engine::EngineContext engine(std::make_unique<qm::demo::DemoPlatform>(false),
+                                    qm::model::data_folder_override(qm::os::join_path(qm::os::temp_folder(), "quillmoor-fuzz-data")));
     static qm::server::ServerState state;
     state.engine = &engine;
     return state;

@@ -14,9 +14,9 @@
 
 namespace {
 
-std::vector<std::string> written(const std::vector<qm::JournalRecord>& records) {
+std::vector<std::string> written(const std::vector<qm::engine::JournalRecord>& records) {
     std::vector<std::string> lines;
-    for (const qm::JournalRecord& record : records) lines.push_back(qm::json::write(qm::journal_record_json(record)));
+    for (const qm::engine::JournalRecord& record : records) lines.push_back(qm::json::write(qm::engine::journal_record_json(record)));
     return lines;
 }
 
@@ -28,14 +28,14 @@ bool starts_with_mark(std::string_view bytes) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    const std::vector<qm::JournalRecord> records = qm::parse_journal_text(bytes);
+    const std::vector<qm::engine::JournalRecord> records = qm::engine::parse_journal_text(bytes);
     const std::vector<std::string> lines = written(records);
 
-    for (const qm::JournalRecord& record : records) {
+    for (const qm::engine::JournalRecord& record : records) {
         for (const std::string* text : {&record.time, &record.action, &record.id, &record.name, &record.detail}) {
             if (!qm::is_valid_utf8(*text)) __builtin_trap();
         }
-        for (const qm::SpecPair& pair : record.spec) {
+        for (const qm::model::SpecPair& pair : record.spec) {
             if (!qm::is_valid_utf8(pair.key) || !qm::is_valid_utf8(pair.value)) __builtin_trap();
         }
     }
@@ -43,8 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The first line and the rest read apart give what the whole file gives.
     const std::size_t end = bytes.find('\n');
     if (end != std::string_view::npos && !starts_with_mark(bytes) && !starts_with_mark(bytes.substr(end + 1))) {
-        std::vector<std::string> apart = written(qm::parse_journal_text(bytes.substr(0, end)));
-        const std::vector<std::string> rest = written(qm::parse_journal_text(bytes.substr(end + 1)));
+        std::vector<std::string> apart = written(qm::engine::parse_journal_text(bytes.substr(0, end)));
+        const std::vector<std::string> rest = written(qm::engine::parse_journal_text(bytes.substr(end + 1)));
         apart.insert(apart.end(), rest.begin(), rest.end());
         if (apart != lines) __builtin_trap();
     }
@@ -52,6 +52,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Written as a journal and read again, the records are the same.
     std::string file;
     for (const std::string& line : lines) file += line + "\n";
-    if (written(qm::parse_journal_text(file)) != lines) __builtin_trap();
+    if (written(qm::engine::parse_journal_text(file)) != lines) __builtin_trap();
     return 0;
 }

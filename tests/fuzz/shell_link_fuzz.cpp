@@ -7,18 +7,18 @@
 #include <string>
 #include <string_view>
 
-#include "lnk/shell_link.h"
+#include "formats/shell_link.h"
 #include "util/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    const auto link = qm::lnk::read_shell_link(bytes);
+    const auto link = qm::formats::read_shell_link(bytes);
     if (!link) return 0;
     if (size < 76) __builtin_trap();
     for (const std::string* field : {&link->target, &link->arguments, &link->working_directory}) {
         if (!qm::is_valid_utf8(*field) || field->size() > 3 * size) __builtin_trap();
     }
-    const auto again = qm::lnk::read_shell_link(bytes);
+    const auto again = qm::formats::read_shell_link(bytes);
     if (!again || again->target != link->target || again->arguments != link->arguments ||
         again->working_directory != link->working_directory) {
         __builtin_trap();

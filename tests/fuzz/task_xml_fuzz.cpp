@@ -8,16 +8,16 @@
 #include <string>
 #include <string_view>
 
-#include "util/task_definition.h"
+#include "formats/task_definition.h"
 #include "util/text.h"
-#include "util/xml_text.h"
+#include "formats/xml_text.h"
 
 namespace {
 
 void check_elements(std::string_view document, std::string_view name) {
     const char* begin = document.data();
     const char* end = begin + document.size();
-    for (const qm::xml::Element& element : qm::xml::find_elements(document, name)) {
+    for (const qm::formats::Element& element : qm::formats::find_elements(document, name)) {
         const char* whole_end = element.whole.data() + element.whole.size();
         if (element.whole.data() < begin || whole_end > end) __builtin_trap();
         if (element.content.data() < element.whole.data() ||
@@ -33,7 +33,7 @@ void check_elements(std::string_view document, std::string_view name) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    const std::string text = qm::xml::decode_document(bytes);
+    const std::string text = qm::formats::decode_document(bytes);
     if (!qm::is_valid_utf8(text)) __builtin_trap();
     for (std::string_view name : {"Task", "Exec", "Settings", "Enabled", "LogonTrigger"}) check_elements(text, name);
     // The raw bytes too, as a document that is already text.
@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                      &task.description, &task.uri}) {
         if (!qm::is_valid_utf8(*field) || field->size() > text.size()) __builtin_trap();
     }
-    if (qm::xml::restore_entities(qm::xml::escape(bytes)) != bytes) __builtin_trap();
-    if (qm::xml::element_text("<D>" + qm::xml::escape(text) + "</D>", "D") != qm::trim(text)) __builtin_trap();
+    if (qm::formats::restore_entities(qm::formats::escape(bytes)) != bytes) __builtin_trap();
+    if (qm::formats::element_text("<D>" + qm::formats::escape(text) + "</D>", "D") != qm::trim(text)) __builtin_trap();
     return 0;
 }

@@ -8,72 +8,72 @@
 namespace qm {
 namespace {
 
-KnowledgePack pack_with(std::vector<KnowledgeRule> windows, std::vector<KnowledgeHint> hints = {}) {
-    KnowledgePack pack;
+knowledge::KnowledgePack pack_with(std::vector<knowledge::KnowledgeRule> windows, std::vector<knowledge::KnowledgeHint> hints = {}) {
+    knowledge::KnowledgePack pack;
     pack.version = "2027.1.1";
     pack.rules[0] = std::move(windows);
     pack.hints = std::move(hints);
     return pack;
 }
 
-StartupItem service(std::string short_name, std::string display, std::string origin = "Operating system") {
-    StartupItem item("service", "Windows service", "machine", "Services", short_name);
+model::StartupItem service(std::string short_name, std::string display, std::string origin = "Operating system") {
+    model::StartupItem item("service", "Windows service", "machine", "Services", short_name);
     item.name = std::move(display);
     item.set_spec("short", std::move(short_name));
     item.origin = std::move(origin);
     return item;
 }
 
-StartupItem run_entry(std::string name, std::string origin = "Installed program") {
-    StartupItem item("run", "Registry (Run, this user)", "user", "HKCU\\Run\\64", name);
+model::StartupItem run_entry(std::string name, std::string origin = "Installed program") {
+    model::StartupItem item("run", "Registry (Run, this user)", "user", "HKCU\\Run\\64", name);
     item.set_spec("short", std::move(name));
     item.origin = std::move(origin);
     return item;
 }
 
-bool has_reason(const Assessment& a, std::string_view reason) {
+bool has_reason(const model::Assessment& a, std::string_view reason) {
     return std::find(a.reasons.begin(), a.reasons.end(), reason) != a.reasons.end();
 }
 
 TEST(PatternMatching, StarsWidenOnlyAtTheEnds) {
-    EXPECT_TRUE(pattern_matches("*update*", "googleupdatetaskmachinecore"));
-    EXPECT_TRUE(pattern_matches("*.updater", "com.google.keystone.updater"));
-    EXPECT_FALSE(pattern_matches("*.updater", "updater.com"));
-    EXPECT_TRUE(pattern_matches("onedrive*", "onedrive"));
-    EXPECT_FALSE(pattern_matches("onedrive*", "myonedrive"));
-    EXPECT_TRUE(pattern_matches("rpcss", "rpcss"));
-    EXPECT_FALSE(pattern_matches("rpcss", "rpcssx"));
-    EXPECT_TRUE(pattern_matches("a*b", "a*b"));  // a star inside is literal
-    EXPECT_FALSE(pattern_matches("a*b", "axb"));
-    EXPECT_FALSE(pattern_matches("*x*", ""));
-    EXPECT_FALSE(pattern_matches("***", "anything"));
+    EXPECT_TRUE(knowledge::pattern_matches("*update*", "googleupdatetaskmachinecore"));
+    EXPECT_TRUE(knowledge::pattern_matches("*.updater", "com.google.keystone.updater"));
+    EXPECT_FALSE(knowledge::pattern_matches("*.updater", "updater.com"));
+    EXPECT_TRUE(knowledge::pattern_matches("onedrive*", "onedrive"));
+    EXPECT_FALSE(knowledge::pattern_matches("onedrive*", "myonedrive"));
+    EXPECT_TRUE(knowledge::pattern_matches("rpcss", "rpcss"));
+    EXPECT_FALSE(knowledge::pattern_matches("rpcss", "rpcssx"));
+    EXPECT_TRUE(knowledge::pattern_matches("a*b", "a*b"));  // a star inside is literal
+    EXPECT_FALSE(knowledge::pattern_matches("a*b", "axb"));
+    EXPECT_FALSE(knowledge::pattern_matches("*x*", ""));
+    EXPECT_FALSE(knowledge::pattern_matches("***", "anything"));
 }
 
 TEST(CandidateNames, ShortNameDisplayNameProgramAndHexSuffixStripped) {
-    StartupItem item = service("CDPUserSvc_3f2a1", "Connected Devices Platform User Service_3f2a1");
+    model::StartupItem item = service("CDPUserSvc_3f2a1", "Connected Devices Platform User Service_3f2a1");
     item.exe = "C:\\Windows\\System32\\svchost.exe";
-    EXPECT_EQ(candidate_names(item),
+    EXPECT_EQ(knowledge::candidate_names(item),
               (std::vector<std::string>{"cdpusersvc_3f2a1", "connected devices platform user service_3f2a1", "svchost",
                                         "cdpusersvc", "connected devices platform user service"}));
-    StartupItem run = run_entry("My_App_Beta");
+    model::StartupItem run = run_entry("My_App_Beta");
     run.exe = "C:\\x\\tool.exe";
-    EXPECT_EQ(candidate_names(run), (std::vector<std::string>{"my_app_beta", "my_app_beta"}));
+    EXPECT_EQ(knowledge::candidate_names(run), (std::vector<std::string>{"my_app_beta", "my_app_beta"}));
 }
 
 TEST(RuleIndex, GivesTheSameAnswerAsTryingEveryRuleInOrder) {
     std::mt19937 random(7);
     const std::vector<std::string> cores = {"ab", "abc", "b", "bc", "ca", "cab", "a"};
-    std::vector<KnowledgeRule> rules;
+    std::vector<knowledge::KnowledgeRule> rules;
     for (int i = 0; i < 200; ++i) {
         std::string core = cores[random() % cores.size()];
         switch (random() % 4) {
-            case 0: rules.push_back({core, "e", Level::low}); break;
-            case 1: rules.push_back({"*" + core, "e", Level::low}); break;
-            case 2: rules.push_back({core + "*", "e", Level::low}); break;
-            default: rules.push_back({"*" + core + "*", "e", Level::low}); break;
+            case 0: rules.push_back({core, "e", model::Level::low}); break;
+            case 1: rules.push_back({"*" + core, "e", model::Level::low}); break;
+            case 2: rules.push_back({core + "*", "e", model::Level::low}); break;
+            default: rules.push_back({"*" + core + "*", "e", model::Level::low}); break;
         }
     }
-    RuleIndex index(rules);
+    knowledge::RuleIndex index(rules);
     for (int trial = 0; trial < 2000; ++trial) {
         std::vector<std::string> names;
         for (int n = 0; n < 3; ++n) {
@@ -81,10 +81,10 @@ TEST(RuleIndex, GivesTheSameAnswerAsTryingEveryRuleInOrder) {
             for (unsigned k = random() % 4; k > 0; --k) name += "abc"[random() % 3];
             names.push_back(name);
         }
-        const KnowledgeRule* expected = nullptr;
-        for (const KnowledgeRule& rule : rules) {
+        const knowledge::KnowledgeRule* expected = nullptr;
+        for (const knowledge::KnowledgeRule& rule : rules) {
             for (const std::string& name : names) {
-                if (!expected && pattern_matches(rule.pattern, name)) expected = &rule;
+                if (!expected && knowledge::pattern_matches(rule.pattern, name)) expected = &rule;
             }
         }
         ASSERT_EQ(index.find(names), expected);
@@ -92,106 +92,106 @@ TEST(RuleIndex, GivesTheSameAnswerAsTryingEveryRuleInOrder) {
 }
 
 TEST(Assessment, CriticalServiceStaysCriticalButAnOrdinaryEntryIsCappedAtHigh) {
-    KnowledgePack none;
-    Assessor assessor(builtin_pack(), none, "local", "windows");
-    Assessment rpc = assessor.assess(service("RpcSs", "Remote Procedure Call (RPC)"));
-    EXPECT_EQ(rpc.level, Level::critical);
+    knowledge::KnowledgePack none;
+    knowledge::Assessor assessor(knowledge::builtin_pack(), none, "local", "windows");
+    model::Assessment rpc = assessor.assess(service("RpcSs", "Remote Procedure Call (RPC)"));
+    EXPECT_EQ(rpc.level, model::Level::critical);
     EXPECT_EQ(rpc.confidence, "high");
     EXPECT_EQ(rpc.reasons[0], "Recognised from the built-in knowledge of well-known startup items.");
     EXPECT_TRUE(has_reason(rpc, "Dependency check: no enabled item requires it."));
 
-    Assessment fake = assessor.assess(run_entry("rpcss"));
-    EXPECT_EQ(fake.level, Level::high);
+    model::Assessment fake = assessor.assess(run_entry("rpcss"));
+    EXPECT_EQ(fake.level, model::Level::high);
     EXPECT_TRUE(fake.effect.ends_with("so its name does not prove it is that system component.")) << fake.effect;
     EXPECT_FALSE(has_reason(fake, "Dependency check: no enabled item requires it."));
     EXPECT_TRUE(has_reason(fake, "It applies to this account only."));
 }
 
 TEST(Assessment, AnUpdateMayRaiseOrConfirmALevelButNeverLowerIt) {
-    KnowledgePack lowering = pack_with({{"rpcss", "Harmless.", Level::low}});
-    Assessment kept = Assessor(builtin_pack(), lowering, "update 2027.1.1", "windows").assess(service("RpcSs", "RPC"));
-    EXPECT_EQ(kept.level, Level::critical);
+    knowledge::KnowledgePack lowering = pack_with({{"rpcss", "Harmless.", model::Level::low}});
+    model::Assessment kept = knowledge::Assessor(knowledge::builtin_pack(), lowering, "update 2027.1.1", "windows").assess(service("RpcSs", "RPC"));
+    EXPECT_EQ(kept.level, model::Level::critical);
     EXPECT_EQ(kept.confidence, "high");
     EXPECT_EQ(kept.reasons[0], "Recognised from the built-in knowledge of well-known startup items.");
     EXPECT_EQ(kept.reasons[1], "A knowledge update tried to lower this warning; the built-in level was kept.");
 
-    KnowledgePack raising = pack_with({{"spotify*", "Now judged higher.", Level::caution}});
-    Assessment raised = Assessor(builtin_pack(), raising, "update 2027.1.1", "windows").assess(run_entry("Spotify"));
-    EXPECT_EQ(raised.level, Level::caution);
+    knowledge::KnowledgePack raising = pack_with({{"spotify*", "Now judged higher.", model::Level::caution}});
+    model::Assessment raised = knowledge::Assessor(knowledge::builtin_pack(), raising, "update 2027.1.1", "windows").assess(run_entry("Spotify"));
+    EXPECT_EQ(raised.level, model::Level::caution);
     EXPECT_EQ(raised.effect, "Now judged higher.");
     EXPECT_EQ(raised.confidence, "medium");
     EXPECT_EQ(raised.reasons[0], "Recognised from the knowledge in update 2027.1.1.");
-    EXPECT_TRUE(needs_ack(raised.level));
+    EXPECT_TRUE(model::needs_ack(raised.level));
 }
 
 TEST(Assessment, HintsAndFallBacksForItemsNoRuleKnows) {
-    KnowledgePack none;
-    Assessor assessor(builtin_pack(), none, "local", "windows");
-    Assessment sync = assessor.assess(service("AcmeSync", "Acme Sync Service", "Installed program"));
+    knowledge::KnowledgePack none;
+    knowledge::Assessor assessor(knowledge::builtin_pack(), none, "local", "windows");
+    model::Assessment sync = assessor.assess(service("AcmeSync", "Acme Sync Service", "Installed program"));
     EXPECT_EQ(sync.confidence, "medium");
     EXPECT_EQ(sync.reasons[0], "Judged by the word \"sync\" in its name; it is not in the built-in list.");
 
-    Assessment background = assessor.assess(service("Zqx", "Zqx", "Installed program"));
-    EXPECT_EQ(background.level, Level::low);
-    Assessment own_sign_in = assessor.assess(run_entry("Zqx"));
-    EXPECT_EQ(own_sign_in.level, Level::safe);
-    Assessment system = assessor.assess(service("OemPanelHost", "OEM Panel Host"));
-    EXPECT_EQ(system.level, Level::unknown);
+    model::Assessment background = assessor.assess(service("Zqx", "Zqx", "Installed program"));
+    EXPECT_EQ(background.level, model::Level::low);
+    model::Assessment own_sign_in = assessor.assess(run_entry("Zqx"));
+    EXPECT_EQ(own_sign_in.level, model::Level::safe);
+    model::Assessment system = assessor.assess(service("OemPanelHost", "OEM Panel Host"));
+    EXPECT_EQ(system.level, model::Level::unknown);
     EXPECT_EQ(system.confidence, "low");
 
     // An installed hint wins a tie; a higher built-in one wins otherwise.
-    KnowledgePack hints = pack_with({}, {{"sync", "Installed word.", Level::low}});
-    EXPECT_EQ(Assessor(builtin_pack(), hints, "local", "windows").assess(run_entry("AcmeSync")).effect, "Installed word.");
-    KnowledgePack loud = pack_with({}, {{"acme", "Loud.", Level::high}});
-    EXPECT_EQ(Assessor(builtin_pack(), loud, "local", "windows").assess(run_entry("AcmeSync")).level, Level::high);
+    knowledge::KnowledgePack hints = pack_with({}, {{"sync", "Installed word.", model::Level::low}});
+    EXPECT_EQ(knowledge::Assessor(knowledge::builtin_pack(), hints, "local", "windows").assess(run_entry("AcmeSync")).effect, "Installed word.");
+    knowledge::KnowledgePack loud = pack_with({}, {{"acme", "Loud.", model::Level::high}});
+    EXPECT_EQ(knowledge::Assessor(knowledge::builtin_pack(), loud, "local", "windows").assess(run_entry("AcmeSync")).level, model::Level::high);
 }
 
 TEST(Assessment, DependentsRaiseTheLevelAndAreListedSixThenTheRest) {
-    KnowledgePack none;
-    Assessor assessor(builtin_pack(), none, "local", "windows");
-    StartupItem db = service("AcmeDevDb", "Acme Dev Database", "Installed program");
+    knowledge::KnowledgePack none;
+    knowledge::Assessor assessor(knowledge::builtin_pack(), none, "local", "windows");
+    model::StartupItem db = service("AcmeDevDb", "Acme Dev Database", "Installed program");
     db.dependents = {"A", "B", "C", "D", "E", "F", "G", "H"};
-    Assessment a = assessor.assess(db);
-    EXPECT_EQ(a.level, Level::high);
+    model::Assessment a = assessor.assess(db);
+    EXPECT_EQ(a.level, model::Level::high);
     EXPECT_TRUE(a.effect.ends_with(" 8 other item(s) that start with the computer need it: A, B, C, D, E, F and 2 more."))
         << a.effect;
     EXPECT_TRUE(has_reason(a, "Dependency check: 8 enabled item(s) require it: A, B, C, D, E, F and 2 more."));
 
-    StartupItem system = service("OemPanelHost", "OEM Panel Host");
+    model::StartupItem system = service("OemPanelHost", "OEM Panel Host");
     system.dependents = {"X"};
-    Assessment b = assessor.assess(system);
-    EXPECT_EQ(b.level, Level::high);
+    model::Assessment b = assessor.assess(system);
+    EXPECT_EQ(b.level, model::Level::high);
     EXPECT_EQ(b.confidence, "medium");
     EXPECT_EQ(b.effect, "1 other item(s) that start with the computer need it: X.");
 }
 
 TEST(Assessment, OwnEntriesAreSafeWhateverTheRulesSay) {
-    KnowledgePack none;
-    StartupItem own = run_entry("rpcss");
+    knowledge::KnowledgePack none;
+    model::StartupItem own = run_entry("rpcss");
     own.managed = true;
-    Assessment a = Assessor(builtin_pack(), none, "local", "windows").assess(own);
-    EXPECT_EQ(a.level, Level::safe);
+    model::Assessment a = knowledge::Assessor(knowledge::builtin_pack(), none, "local", "windows").assess(own);
+    EXPECT_EQ(a.level, model::Level::safe);
     EXPECT_EQ(a.confidence, "high");
     EXPECT_EQ(a.reasons.size(), 1u);
 }
 
 TEST(Assessment, PackagePriorityAndConfirmationPerLevel) {
-    KnowledgePack none;
-    StartupItem unit("systemd", "Systemd unit", "machine", "system", "zqx.service");
+    knowledge::KnowledgePack none;
+    model::StartupItem unit("systemd", "Systemd unit", "machine", "system", "zqx.service");
     unit.package = "zqx";
     unit.origin = "Operating system";
     unit.set_spec("pkg_priority", "required");
-    Assessment a = Assessor(builtin_pack(), none, "local", "linux").assess(unit);
-    EXPECT_EQ(a.level, Level::high);
+    model::Assessment a = knowledge::Assessor(knowledge::builtin_pack(), none, "local", "linux").assess(unit);
+    EXPECT_EQ(a.level, model::Level::high);
     EXPECT_TRUE(has_reason(a, "Owned by the package \"zqx\"."));
     EXPECT_TRUE(has_reason(a, "The package priority is \"required\"."));
 
-    EXPECT_FALSE(needs_ack(Level::safe));
-    EXPECT_FALSE(needs_ack(Level::low));
-    EXPECT_TRUE(needs_ack(Level::caution));
-    EXPECT_TRUE(needs_ack(Level::high));
-    EXPECT_FALSE(needs_ack(Level::critical));
-    EXPECT_TRUE(needs_ack(Level::unknown));
+    EXPECT_FALSE(model::needs_ack(model::Level::safe));
+    EXPECT_FALSE(model::needs_ack(model::Level::low));
+    EXPECT_TRUE(model::needs_ack(model::Level::caution));
+    EXPECT_TRUE(model::needs_ack(model::Level::high));
+    EXPECT_FALSE(model::needs_ack(model::Level::critical));
+    EXPECT_TRUE(model::needs_ack(model::Level::unknown));
 }
 
 }  // namespace

@@ -11,28 +11,28 @@
 namespace qm {
 namespace {
 
-const KnowledgeRule* rule(std::string_view platform, std::string_view pattern) {
-    for (const KnowledgeRule& r : builtin_pack().rules_for(platform)) {
+const knowledge::KnowledgeRule* rule(std::string_view platform, std::string_view pattern) {
+    for (const knowledge::KnowledgeRule& r : knowledge::builtin_pack().rules_for(platform)) {
         if (r.pattern == pattern) return &r;
     }
     return nullptr;
 }
 
 TEST(BuiltinPack, ParsesAndIsTheFileInTheTree) {
-    Result<KnowledgePack> parsed = parse_pack(builtin_pack_text());
+    Result<knowledge::KnowledgePack> parsed = knowledge::parse_pack(knowledge::builtin_pack_text());
     ASSERT_TRUE(parsed.has_value()) << parsed.error();
     std::ifstream file(QM_SOURCE_DIR "/src/knowledge/builtin_pack.json", std::ios::binary);
     if (file) {  // the source tree is not always reachable from a Windows test run
         std::stringstream content;
         content << file.rdbuf();
-        EXPECT_EQ(content.str(), builtin_pack_text());
+        EXPECT_EQ(content.str(), knowledge::builtin_pack_text());
     }
-    EXPECT_EQ(builtin_pack().version, "2026.10.13.1");
-    EXPECT_EQ(builtin_pack().published, "2026-10-13");
-    EXPECT_EQ(builtin_pack().min_program, "1.0.0");
-    EXPECT_EQ(builtin_pack().description, "Built-in knowledge shipped with Quillmoor 1.0.0");
-    EXPECT_GT(builtin_pack_text().size(), 70000u);
-    EXPECT_LT(builtin_pack_text().size(), 100000u);
+    EXPECT_EQ(knowledge::builtin_pack().version, "2026.10.13.1");
+    EXPECT_EQ(knowledge::builtin_pack().published, "2026-10-13");
+    EXPECT_EQ(knowledge::builtin_pack().min_program, "1.0.0");
+    EXPECT_EQ(knowledge::builtin_pack().description, "Built-in knowledge shipped with Quillmoor 1.0.0");
+    EXPECT_GT(knowledge::builtin_pack_text().size(), 70000u);
+    EXPECT_LT(knowledge::builtin_pack_text().size(), 100000u);
 }
 
 TEST(BuiltinPack, RuleCountsPerLevelAndNoPatternTwice) {
@@ -41,7 +41,7 @@ TEST(BuiltinPack, RuleCountsPerLevelAndNoPatternTwice) {
     for (const auto& [platform, counts] : expected) {
         std::vector<int> actual(5, 0);
         std::set<std::string> patterns;
-        for (const KnowledgeRule& r : builtin_pack().rules_for(platform)) {
+        for (const knowledge::KnowledgeRule& r : knowledge::builtin_pack().rules_for(platform)) {
             ASSERT_LT(static_cast<int>(r.level), 5);
             actual[static_cast<int>(r.level)]++;
             EXPECT_TRUE(patterns.insert(r.pattern).second) << platform << " " << r.pattern;
@@ -52,8 +52,8 @@ TEST(BuiltinPack, RuleCountsPerLevelAndNoPatternTwice) {
 
 TEST(BuiltinPack, CoreServicesAreExactlyTheCriticalWindowsRules) {
     std::set<std::string> critical;
-    for (const KnowledgeRule& r : builtin_pack().rules_for("windows")) {
-        if (r.level == Level::critical) critical.insert(r.pattern);
+    for (const knowledge::KnowledgeRule& r : knowledge::builtin_pack().rules_for("windows")) {
+        if (r.level == model::Level::critical) critical.insert(r.pattern);
     }
     EXPECT_EQ(critical, (std::set<std::string>{
                             "rpcss", "dcomlaunch", "rpcept*", "lsm", "samss", "plugplay", "power", "profsvc",
@@ -64,13 +64,13 @@ TEST(BuiltinPack, CoreServicesAreExactlyTheCriticalWindowsRules) {
     EXPECT_EQ(rule("windows", "rpcss")->effect,
               "Almost every Windows component talks through Remote Procedure Call. Without it Windows does not start properly.");
     ASSERT_NE(rule("windows", "onedrive*"), nullptr);
-    EXPECT_EQ(rule("windows", "onedrive*")->level, Level::low);
+    EXPECT_EQ(rule("windows", "onedrive*")->level, model::Level::low);
     EXPECT_EQ(rule("windows", "onedrive*")->effect, "OneDrive. Files stop syncing until you start it.");
     ASSERT_NE(rule("windows", "appidsvc"), nullptr);
-    EXPECT_EQ(rule("windows", "appidsvc")->level, Level::caution);
+    EXPECT_EQ(rule("windows", "appidsvc")->level, model::Level::caution);
     for (const char* agent : {"crowdsec*", "wazuh*"}) {
         ASSERT_NE(rule("windows", agent), nullptr) << agent;
-        EXPECT_EQ(rule("windows", agent)->level, Level::high);
+        EXPECT_EQ(rule("windows", agent)->level, model::Level::high);
     }
     for (const char* pattern : {"googleupdatetask*", "windows defender *", "*update*"}) {
         EXPECT_NE(rule("windows", pattern), nullptr) << pattern;
@@ -79,17 +79,17 @@ TEST(BuiltinPack, CoreServicesAreExactlyTheCriticalWindowsRules) {
 
 TEST(BuiltinPack, HintsInTheirOrderAndTheBuiltInLocations) {
     std::vector<std::string> words;
-    for (const KnowledgeHint& hint : builtin_pack().hints) words.push_back(hint.word);
+    for (const knowledge::KnowledgeHint& hint : knowledge::builtin_pack().hints) words.push_back(hint.word);
     EXPECT_EQ(words, (std::vector<std::string>{
                          "antivirus", "anti-virus", "malware", "firewall", "defender", "endpoint", "kaspersky",
                          "norton", "mcafee", "bitdefender", "avast", "sophos", "crowdstrike", "vpn", "backup",
                          "sync", "cloud", "updater", "update", "telemetry", "helper", "tray", "launcher",
                          "driver", "audio", "bluetooth", "touchpad", "print", "database", "server", "remote"}));
-    EXPECT_EQ(builtin_pack().hints[0].level, Level::high);
-    EXPECT_EQ(builtin_pack().hints[0].effect,
+    EXPECT_EQ(knowledge::builtin_pack().hints[0].level, model::Level::high);
+    EXPECT_EQ(knowledge::builtin_pack().hints[0].effect,
               "It looks like security software. Switching it off may leave the computer unprotected.");
 
-    const KnowledgeLocations& where = builtin_pack().locations;
+    const knowledge::KnowledgeLocations& where = knowledge::builtin_pack().locations;
     ASSERT_EQ(where.run_keys.size(), 7u);
     EXPECT_EQ(where.run_keys[0].hive, "HKCU");
     EXPECT_EQ(where.run_keys[0].path, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run");

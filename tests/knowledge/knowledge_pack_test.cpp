@@ -40,18 +40,18 @@ JsonValue& member(JsonValue& object, std::string_view key) {
 }
 
 std::string parse_error(const JsonValue& document) {
-    Result<KnowledgePack> pack = parse_pack(json::write(document));
+    Result<knowledge::KnowledgePack> pack = knowledge::parse_pack(json::write(document));
     return pack ? std::string("(parsed)") : pack.error();
 }
 
 TEST(KnowledgePack, ReadsEveryPartAndLowerCasesPatterns) {
-    Result<KnowledgePack> pack = parse_pack(json::write(base_pack()));
+    Result<knowledge::KnowledgePack> pack = knowledge::parse_pack(json::write(base_pack()));
     ASSERT_TRUE(pack.has_value()) << pack.error();
     EXPECT_EQ(pack->version, "2026.11.02");
     ASSERT_EQ(pack->rules_for("windows").size(), 2u);
     EXPECT_EQ(pack->rules_for("windows")[0].pattern, "rpcss");
     EXPECT_EQ(pack->rules_for("windows")[1].pattern, "*onedrive*");
-    EXPECT_EQ(pack->rules_for("linux")[0].level, Level::critical);
+    EXPECT_EQ(pack->rules_for("linux")[0].level, model::Level::critical);
     EXPECT_TRUE(pack->rules_for("macos").empty());
     EXPECT_TRUE(pack->rules_for("freebsd").empty());
     EXPECT_EQ(pack->hints[0].word, "vpn");
@@ -60,7 +60,7 @@ TEST(KnowledgePack, ReadsEveryPartAndLowerCasesPatterns) {
 }
 
 TEST(KnowledgePack, HeaderChecksInTheirOrder) {
-    EXPECT_EQ(parse_pack("[").error(), "That is not a knowledge pack: unexpected end");
+    EXPECT_EQ(knowledge::parse_pack("[").error(), "That is not a knowledge pack: unexpected end");
     JsonValue doc = base_pack();
     member(doc, "format") = JsonValue("other");
     EXPECT_EQ(parse_error(doc), "That is not a Quillmoor knowledge pack.");
@@ -192,35 +192,35 @@ TEST(KnowledgePack, LocationChecks) {
 TEST(KnowledgePack, SizeLimitIsTestedBeforeParsing) {
     // Exactly 3 MB of valid JSON: the pack document padded with spaces.
     std::string text = json::write(base_pack());
-    text.resize(knowledge_pack_max_bytes, ' ');
-    EXPECT_TRUE(parse_pack(text).has_value());
+    text.resize(knowledge::knowledge_pack_max_bytes, ' ');
+    EXPECT_TRUE(knowledge::parse_pack(text).has_value());
     text.push_back(' ');
-    EXPECT_EQ(parse_pack(text).error(), "The file is larger than 3 MB, which a knowledge pack never is.");
+    EXPECT_EQ(knowledge::parse_pack(text).error(), "The file is larger than 3 MB, which a knowledge pack never is.");
     // Over the limit is refused even when it is not JSON at all.
-    EXPECT_EQ(parse_pack(std::string(knowledge_pack_max_bytes + 1, '{')).error(),
+    EXPECT_EQ(knowledge::parse_pack(std::string(knowledge::knowledge_pack_max_bytes + 1, '{')).error(),
               "The file is larger than 3 MB, which a knowledge pack never is.");
 }
 
 TEST(KnowledgePack, VersionComparisonIsNumericPartByPart) {
-    EXPECT_GT(compare_versions("2026.10.13.1", "2026.10.13"), 0);
-    EXPECT_EQ(compare_versions("1.0", "1.0.0"), 0);
-    EXPECT_LT(compare_versions("1.9", "1.10"), 0);
-    EXPECT_EQ(compare_versions("1.x", "1.0"), 0);
-    EXPECT_EQ(compare_versions("", "0"), 0);
-    EXPECT_GT(compare_versions("99999999999999999999999", "18446744073709551614"), 0);
+    EXPECT_GT(knowledge::compare_versions("2026.10.13.1", "2026.10.13"), 0);
+    EXPECT_EQ(knowledge::compare_versions("1.0", "1.0.0"), 0);
+    EXPECT_LT(knowledge::compare_versions("1.9", "1.10"), 0);
+    EXPECT_EQ(knowledge::compare_versions("1.x", "1.0"), 0);
+    EXPECT_EQ(knowledge::compare_versions("", "0"), 0);
+    EXPECT_GT(knowledge::compare_versions("99999999999999999999999", "18446744073709551614"), 0);
 }
 
 TEST(KnowledgePack, MergeOnlyAddsWhatIsNew) {
-    KnowledgePack built_in = parse_pack(json::write(base_pack())).value();
-    KnowledgeLocations installed;
-    installed.run_keys = {RunKeyLocation{"HKCU", "software\\microsoft\\windows\\currentversion\\run", "", "", "dup", "user", ""},
-                          RunKeyLocation{"HKCU", "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "32", "", "new", "user", ""}};
-    installed.startup_folders = {StartupFolderLocation{"APPDATA", "MICROSOFT\\Windows\\Start Menu\\Programs\\Startup", "user", "HKCU", "dup"}};
+    knowledge::KnowledgePack built_in = knowledge::parse_pack(json::write(base_pack())).value();
+    knowledge::KnowledgeLocations installed;
+    installed.run_keys = {knowledge::RunKeyLocation{"HKCU", "software\\microsoft\\windows\\currentversion\\run", "", "", "dup", "user", ""},
+                          knowledge::RunKeyLocation{"HKCU", "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "32", "", "new", "user", ""}};
+    installed.startup_folders = {knowledge::StartupFolderLocation{"APPDATA", "MICROSOFT\\Windows\\Start Menu\\Programs\\Startup", "user", "HKCU", "dup"}};
     installed.task_roots = {"System32\\Tasks", "Tasks"};
-    installed.launchd_dirs = {LaunchdLocation{"/Library/LaunchDaemons", "machine", "system", true},
-                              LaunchdLocation{"/Library/LaunchAgents", "machine", "gui", false}};
-    KnowledgeLocations merged = built_in.locations;
-    merge_locations(merged, installed);
+    installed.launchd_dirs = {knowledge::LaunchdLocation{"/Library/LaunchDaemons", "machine", "system", true},
+                              knowledge::LaunchdLocation{"/Library/LaunchAgents", "machine", "gui", false}};
+    knowledge::KnowledgeLocations merged = built_in.locations;
+    knowledge::merge_locations(merged, installed);
     ASSERT_EQ(merged.run_keys.size(), 2u);
     EXPECT_EQ(merged.run_keys[0].label, "Registry (Run, this user)");
     EXPECT_EQ(merged.run_keys[1].label, "new");

@@ -34,8 +34,8 @@ std::vector<std::vector<std::string>> table_rows(const std::string& text) {
     return rows;
 }
 
-const KnowledgeRule* rule_named(const KnowledgePack& pack, const std::string& pattern) {
-    for (const KnowledgeRule& rule : pack.rules_for("windows")) {
+const knowledge::KnowledgeRule* rule_named(const knowledge::KnowledgePack& pack, const std::string& pattern) {
+    for (const knowledge::KnowledgeRule& rule : pack.rules_for("windows")) {
         if (rule.pattern == pattern) return &rule;
     }
     return nullptr;
@@ -46,9 +46,9 @@ TEST(KnowledgeSources, EveryDefaultServiceHasARowThatAgreesWithThePacksAndTheGui
     std::optional<std::string> list = test::source_file("tests/knowledge/default_services.txt");
     std::optional<std::string> update_text = test::source_file(test::update_pack_path);
     if (!document || !list || !update_text) GTEST_SKIP() << "the source tree is not reachable";
-    Result<KnowledgePack> update = parse_pack(*update_text);
+    Result<knowledge::KnowledgePack> update = knowledge::parse_pack(*update_text);
     ASSERT_TRUE(update.has_value()) << update.error();
-    Assessor both(builtin_pack(), *update, "update " + update->version, "windows");
+    knowledge::Assessor both(knowledge::builtin_pack(), *update, "update " + update->version, "windows");
 
     std::map<std::string, std::vector<std::string>> by_service;  // lower-cased key -> cells
     std::size_t other_rows = 0;
@@ -60,9 +60,9 @@ TEST(KnowledgeSources, EveryDefaultServiceHasARowThatAgreesWithThePacksAndTheGui
         } else {
             // Service rules for software outside a default install: rule, software, pack, level.
             ASSERT_EQ(cells.size(), 4u) << cells[0];
-            const KnowledgeRule* rule = rule_named(cells[2] == "built-in" ? builtin_pack() : *update, cells[0]);
+            const knowledge::KnowledgeRule* rule = rule_named(cells[2] == "built-in" ? knowledge::builtin_pack() : *update, cells[0]);
             ASSERT_NE(rule, nullptr) << cells[0] << " is not in the " << cells[2] << " pack";
-            EXPECT_EQ(level_name(rule->level), cells[3]) << cells[0];
+            EXPECT_EQ(model::level_name(rule->level), cells[3]) << cells[0];
             ++other_rows;
         }
     }
@@ -78,23 +78,23 @@ TEST(KnowledgeSources, EveryDefaultServiceHasARowThatAgreesWithThePacksAndTheGui
         const std::string& pattern = cells[7];
         const std::string& level = cells[8];
 
-        const KnowledgeRule* rule = rule_named(pack == "built-in" ? builtin_pack() : *update, pattern);
+        const knowledge::KnowledgeRule* rule = rule_named(pack == "built-in" ? knowledge::builtin_pack() : *update, pattern);
         ASSERT_NE(rule, nullptr) << service.key << ": " << pattern << " is not in the " << pack << " pack";
-        EXPECT_EQ(level_name(rule->level), level) << service.key;
+        EXPECT_EQ(model::level_name(rule->level), level) << service.key;
 
         const bool per_user = cells[0].ends_with("_{hex}");
-        StartupItem item("service", "Windows service", "machine", "Services", service.display + (per_user ? "_4f2a1" : ""));
+        model::StartupItem item("service", "Windows service", "machine", "Services", service.display + (per_user ? "_4f2a1" : ""));
         item.set_spec("short", service.key + (per_user ? "_4f2a1" : ""));
         item.origin = "Operating system";
-        Assessment judged = both.assess(item);
-        EXPECT_EQ(level_name(judged.level), level) << service.key;
+        model::Assessment judged = both.assess(item);
+        EXPECT_EQ(model::level_name(judged.level), level) << service.key;
         EXPECT_EQ(judged.effect, rule->effect) << service.key << " is judged by another rule than " << pattern;
 
         if (server_guidance == "Do not disable" || iot_guidance == "Do not disable") {
-            EXPECT_TRUE(rule->level != Level::safe && rule->level != Level::low) << service.key << " is " << level;
+            EXPECT_TRUE(rule->level != model::Level::safe && rule->level != model::Level::low) << service.key << " is " << level;
         }
         if (server_guidance == "OK to disable" || iot_guidance == "OK to disable") {
-            EXPECT_NE(rule->level, Level::critical) << service.key;
+            EXPECT_NE(rule->level, model::Level::critical) << service.key;
         }
     }
 }

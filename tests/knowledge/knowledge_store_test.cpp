@@ -9,7 +9,7 @@
 #include "cli/dispatch.h"
 #include "knowledge/builtin_pack.h"
 #include "knowledge/knowledge_store.h"
-#include "platform/files.h"
+#include "os/files.h"
 #include "support/run_program.h"
 #include "util/sha256.h"
 #include "util/text.h"
@@ -27,24 +27,24 @@ std::string pack_text(std::string_view version, std::string_view rule_pattern = 
 
 // A stand-in for curl: answers addresses from a table and records every run.
 struct FakeCurl {
-    std::map<std::string, RunOutput> answers;
-    std::vector<ToolRun> runs;
-    ToolRunner runner() {
-        return [this](const ToolRun& run) {
+    std::map<std::string, os::RunOutput> answers;
+    std::vector<os::ToolRun> runs;
+    os::ToolRunner runner() {
+        return [this](const os::ToolRun& run) {
             runs.push_back(run);
             auto it = answers.find(run.arguments.back());
             if (it != answers.end()) return it->second;
-            return RunOutput{"", "curl: (6) Could not resolve host", 6, false};
+            return os::RunOutput{"", "curl: (6) Could not resolve host", 6, false};
         };
     }
-    void serve(const std::string& address, std::string body) { answers[address] = RunOutput{std::move(body), "", 0, false}; }
+    void serve(const std::string& address, std::string body) { answers[address] = os::RunOutput{std::move(body), "", 0, false}; }
 };
 
 class KnowledgeStoreTest : public ::testing::Test {
 protected:
     void SetUp() override { root_ = test::make_scratch_folder("knowledge"); }
     void TearDown() override { (void)os::remove_tree(root_); }
-    KnowledgeStore make_store() { return KnowledgeStore(data_folder_override(root_), curl_.runner()); }
+    knowledge::KnowledgeStore make_store() { return knowledge::KnowledgeStore(model::data_folder_override(root_), curl_.runner()); }
     void put(const std::string& name, const std::string& text) {
         std::string folder = os::join_path(root_, "knowledge");
         ASSERT_TRUE(os::create_folders(folder).has_value());
@@ -56,8 +56,8 @@ protected:
 };
 
 TEST_F(KnowledgeStoreTest, WithoutFilesOnlyTheBuiltInPackIsInForce) {
-    KnowledgeStore store = make_store();
-    std::shared_ptr<const LoadedKnowledge> state = store.current();
+    knowledge::KnowledgeStore store = make_store();
+    std::shared_ptr<const knowledge::LoadedKnowledge> state = store.current();
     EXPECT_EQ(state->version_in_force(), "2026.10.13.1");
     EXPECT_EQ(state->installed_source(), "local");
     EXPECT_TRUE(state->notes.empty());
@@ -68,7 +68,7 @@ TEST_F(KnowledgeStoreTest, WithoutFilesOnlyTheBuiltInPackIsInForce) {
                                               "pack_description", "local_rules", "auto_check", "url", "last_check",
                                               "last_result", "notes", "folder"}));
     EXPECT_EQ(json::get_count(status, "builtin_rules"), 501u);
-    EXPECT_EQ(json::get_text(status, "url"), default_knowledge_url);
+    EXPECT_EQ(json::get_text(status, "url"), knowledge::default_knowledge_url);
 }
 
 TEST_F(KnowledgeStoreTest, NewestInstalledPackWinsAndOlderOnesAreIgnoredWhileLocalRulesApply) {
@@ -77,8 +77,8 @@ TEST_F(KnowledgeStoreTest, NewestInstalledPackWinsAndOlderOnesAreIgnoredWhileLoc
     put("local.json", pack_text("1", "mine", "low"));
     put("notes.json", "{ not json");
     put("other.txt", "ignored");
-    KnowledgeStore store = make_store();
-    std::shared_ptr<const LoadedKnowledge> state = store.current();
+    knowledge::KnowledgeStore store = make_store();
+    std::shared_ptr<const knowledge::LoadedKnowledge> state = store.current();
     EXPECT_EQ(state->pack_version, "2027.2.1");
     EXPECT_EQ(state->installed_source(), "update 2027.2.1");
     ASSERT_EQ(state->installed.rules_for("windows").size(), 2u);
@@ -93,13 +93,13 @@ TEST_F(KnowledgeStoreTest, NewestInstalledPackWinsAndOlderOnesAreIgnoredWhileLoc
     SetUp();
     put("pack-2020.1.1.json", pack_text("2020.1.1", "old"));
     put("local.json", pack_text("1", "mine", "low"));
-    KnowledgeStore older = make_store();
+    knowledge::KnowledgeStore older = make_store();
     EXPECT_EQ(older.current()->pack_version, "");
     EXPECT_EQ(older.current()->installed.rules_for("windows").size(), 1u);
 }
 
 TEST_F(KnowledgeStoreTest, AddressChecksComeBeforeAnyDownload) {
-    KnowledgeStore store = make_store();
+    knowledge::KnowledgeStore store = make_store();
     EXPECT_EQ(store.update("http://example.test/k.json").error(), "Updates are only fetched over https.");
     EXPECT_EQ(store.update("https://example.test/a b.json").error(), "That address is not valid.");
     EXPECT_EQ(store.update("https://example.test/a'b.json").error(), "That address is not valid.");
@@ -110,8 +110,8 @@ TEST_F(KnowledgeStoreTest, AddressChecksComeBeforeAnyDownload) {
 }
 
 TEST_F(KnowledgeStoreTest, DownloadUsesCurlWithTheFixedArgumentsAndExplainsFailures) {
-    KnowledgeStore store = make_store();
-    curl_.answers[address_] = RunOutput{"", "curl: (22) The requested URL returned error: 404", 22, false};
+    knowledge::KnowledgeStore store = make_store();
+    curl_.answers[address_] = os::RunOutput{"", "curl: (22) The requested URL returned error: 404", 22, false};
     EXPECT_EQ(store.update(address_).error(),
               "The address answered \"not found\". No knowledge update has been published there yet.");
     ASSERT_EQ(curl_.runs.size(), 1u);
@@ -120,12 +120,12 @@ TEST_F(KnowledgeStoreTest, DownloadUsesCurlWithTheFixedArgumentsAndExplainsFailu
                                         "30", "--max-filesize", "3000000", "-A", "Quillmoor/1.0.0", address_}));
     EXPECT_EQ(curl_.runs[0].time_limit_seconds, 40u);
 
-    curl_.answers[address_] = RunOutput{"", "  " + std::string(300, 'x') + "\n", std::nullopt, true};
+    curl_.answers[address_] = os::RunOutput{"", "  " + std::string(300, 'x') + "\n", std::nullopt, true};
     std::string failed = store.update(address_).error();
     EXPECT_TRUE(failed.starts_with("The download failed (-1). xxx")) << failed;
     EXPECT_EQ(count_characters(failed), std::string("The download failed (-1). ").size() + 160);
 
-    curl_.answers[address_] = RunOutput{"", "boom", 0xFFFFFFFFu, false};
+    curl_.answers[address_] = os::RunOutput{"", "boom", 0xFFFFFFFFu, false};
     EXPECT_EQ(store.update(address_).error(), "The download failed (-1). boom");
 }
 
@@ -133,7 +133,7 @@ TEST_F(KnowledgeStoreTest, ChecksumDecidesWhetherADownloadIsUsed) {
     const std::string text = pack_text("2027.3.1");
     curl_.serve(address_, text);
     curl_.serve(address_ + ".sha256", "0000000000000000000000000000000000000000000000000000000000000000  knowledge.json\n");
-    KnowledgeStore store = make_store();
+    knowledge::KnowledgeStore store = make_store();
     EXPECT_EQ(store.update(address_).error(),
               "The downloaded file does not match its published checksum, so it was not used.");
     EXPECT_EQ(store.current()->pack_version, "");
@@ -155,7 +155,7 @@ TEST_F(KnowledgeStoreTest, ChecksumOfTheTextWithAByteOrderMarkAlsoMatchesAndAMis
     const std::string text = pack_text("2027.4.1");
     curl_.serve(address_, text);
     curl_.serve(address_ + ".sha256", sha256_hex("\xEF\xBB\xBF" + text));
-    KnowledgeStore store = make_store();
+    knowledge::KnowledgeStore store = make_store();
     EXPECT_TRUE(store.update(address_).value().ends_with("Its checksum matched."));
 
     curl_.serve(address_, pack_text("2027.5.1"));
@@ -173,11 +173,11 @@ TEST_F(KnowledgeStoreTest, ChecksumOfTheTextWithAByteOrderMarkAlsoMatchesAndAMis
 }
 
 TEST_F(KnowledgeStoreTest, InstallKeepsTheOldPackWhenTheNewOneCannotBeWritten) {
-    KnowledgeStore store = make_store();
+    knowledge::KnowledgeStore store = make_store();
     ASSERT_TRUE(store.install(pack_text("2027.1.1")).has_value());
     // A folder where the new pack's temporary file would go makes the write fail.
     ASSERT_TRUE(os::create_folders(os::join_path(os::join_path(root_, "knowledge"), "incoming-pack-2027.2.1.tmp")));
-    Result<KnowledgePack> failed = store.install(pack_text("2027.2.1"));
+    Result<knowledge::KnowledgePack> failed = store.install(pack_text("2027.2.1"));
     ASSERT_FALSE(failed.has_value());
     EXPECT_TRUE(failed.error().starts_with("cannot write the pack: ")) << failed.error();
     EXPECT_EQ(store.current()->pack_version, "2027.1.1");
@@ -187,7 +187,7 @@ TEST_F(KnowledgeStoreTest, InstallKeepsTheOldPackWhenTheNewOneCannotBeWritten) {
 }
 
 TEST_F(KnowledgeStoreTest, RollbackStepsBackOnePackThenToTheBuiltInKnowledge) {
-    KnowledgeStore store = make_store();
+    knowledge::KnowledgeStore store = make_store();
     EXPECT_EQ(store.rollback().error(),
               "There is no earlier knowledge to go back to; the built-in knowledge is already in use.");
     ASSERT_TRUE(store.install(pack_text("2027.1.1")).has_value());
@@ -202,7 +202,7 @@ TEST_F(KnowledgeStoreTest, RollbackStepsBackOnePackThenToTheBuiltInKnowledge) {
 }
 
 TEST_F(KnowledgeStoreTest, SettingsAreSavedWholeAndDriveTheAutomaticCheck) {
-    KnowledgeStore store = make_store();
+    knowledge::KnowledgeStore store = make_store();
     ASSERT_TRUE(store.save_settings(true, address_).has_value());
     EXPECT_TRUE(store.current()->settings.auto_check);
     curl_.serve(address_, pack_text("2027.7.1"));
@@ -211,16 +211,16 @@ TEST_F(KnowledgeStoreTest, SettingsAreSavedWholeAndDriveTheAutomaticCheck) {
     store.automatic_check(false);
     EXPECT_EQ(store.current()->pack_version, "2027.7.1");
     EXPECT_TRUE(store.current()->settings.last_result.starts_with("Updated the knowledge"));
-    EXPECT_EQ(parse_knowledge_settings("[1]").url, "");
-    EXPECT_FALSE(parse_knowledge_settings("").auto_check);
+    EXPECT_EQ(knowledge::parse_knowledge_settings("[1]").url, "");
+    EXPECT_FALSE(knowledge::parse_knowledge_settings("").auto_check);
 }
 
 TEST_F(KnowledgeStoreTest, FilesLargerThanTheirLimitAreSkippedWithANoteNamingThemOnce) {
     std::string at_limit = pack_text("2027.3.1", "atlimit");
-    at_limit.resize(knowledge_pack_max_bytes, ' ');
+    at_limit.resize(knowledge::knowledge_pack_max_bytes, ' ');
     put("pack-2027.3.1.json", at_limit);
     std::string over = pack_text("2027.4.1", "over");
-    over.resize(knowledge_pack_max_bytes + 1, ' ');
+    over.resize(knowledge::knowledge_pack_max_bytes + 1, ' ');
     put("pack-2027.4.1.json", over);
     std::string settings = R"({"auto_check":true,"url":"https://example.test/k.json"})";
     settings.resize(65537, ' ');
@@ -233,8 +233,8 @@ TEST_F(KnowledgeStoreTest, FilesLargerThanTheirLimitAreSkippedWithANoteNamingThe
     ASSERT_EQ(::symlink("/dev/zero", os::join_path(root_, "knowledge/endless.json").c_str()), 0);
     expected.insert(expected.begin(), "Knowledge file endless.json was ignored: it is larger than 3 MB.");
 #endif
-    KnowledgeStore store = make_store();
-    std::shared_ptr<const LoadedKnowledge> state = store.current();
+    knowledge::KnowledgeStore store = make_store();
+    std::shared_ptr<const knowledge::LoadedKnowledge> state = store.current();
     EXPECT_EQ(state->pack_version, "2027.3.1");
     EXPECT_FALSE(state->settings.auto_check);
     EXPECT_EQ(state->notes, expected);
@@ -247,7 +247,7 @@ TEST_F(KnowledgeStoreTest, FilesLargerThanTheirLimitAreSkippedWithANoteNamingThe
 
     settings.resize(65536);
     put("settings.json", settings);
-    KnowledgeStore exact = make_store();
+    knowledge::KnowledgeStore exact = make_store();
     EXPECT_TRUE(exact.current()->settings.auto_check);
     EXPECT_EQ(exact.current()->settings.url, "https://example.test/k.json");
 }
@@ -264,7 +264,7 @@ TEST_F(KnowledgeStoreTest, ImportRefusesAFileLargerThanAPackAndTakesOneAtTheLimi
     const std::string refusal = "The file is larger than 3 MB, which a knowledge pack never is.\n";
 
     std::string over = pack_text("2027.4.1");
-    over.resize(knowledge_pack_max_bytes + 1, ' ');
+    over.resize(knowledge::knowledge_pack_max_bytes + 1, ' ');
     const std::string over_path = os::join_path(root_, "over.json");
     ASSERT_TRUE(os::write_file_replace(over_path, over).has_value());
     Captured refused;
@@ -277,7 +277,7 @@ TEST_F(KnowledgeStoreTest, ImportRefusesAFileLargerThanAPackAndTakesOneAtTheLimi
 #endif
 
     std::string at_limit = pack_text("2027.3.1");
-    at_limit.resize(knowledge_pack_max_bytes, ' ');
+    at_limit.resize(knowledge::knowledge_pack_max_bytes, ' ');
     const std::string at_limit_path = os::join_path(root_, "at-limit.json");
     ASSERT_TRUE(os::write_file_replace(at_limit_path, at_limit).has_value());
     Captured taken;

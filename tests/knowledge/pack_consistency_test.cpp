@@ -36,10 +36,10 @@ bool covers(std::string_view earlier, std::string_view later) {
     }
 }
 
-std::vector<std::string> shadowed_rules(const KnowledgePack& pack) {
+std::vector<std::string> shadowed_rules(const knowledge::KnowledgePack& pack) {
     std::vector<std::string> found;
-    for (std::string_view platform : knowledge_platforms) {
-        const std::vector<KnowledgeRule>& rules = pack.rules_for(platform);
+    for (std::string_view platform : knowledge::knowledge_platforms) {
+        const std::vector<knowledge::KnowledgeRule>& rules = pack.rules_for(platform);
         for (std::size_t later = 0; later < rules.size(); ++later) {
             for (std::size_t earlier = 0; earlier < later; ++earlier) {
                 if (covers(rules[earlier].pattern, rules[later].pattern)) {
@@ -52,12 +52,12 @@ std::vector<std::string> shadowed_rules(const KnowledgePack& pack) {
     return found;
 }
 
-std::optional<KnowledgePack> update_pack() {
+std::optional<knowledge::KnowledgePack> update_pack() {
     std::optional<std::string> text = test::source_file(test::update_pack_path);
     if (!text) return std::nullopt;
-    Result<KnowledgePack> pack = parse_pack(*text);
+    Result<knowledge::KnowledgePack> pack = knowledge::parse_pack(*text);
     if (!pack) ADD_FAILURE() << pack.error();
-    return pack ? std::optional<KnowledgePack>(std::move(*pack)) : std::nullopt;
+    return pack ? std::optional<knowledge::KnowledgePack>(std::move(*pack)) : std::nullopt;
 }
 
 TEST(PackConsistency, CoveringIsDecidedByTheShapeOfBothPatterns) {
@@ -72,15 +72,15 @@ TEST(PackConsistency, CoveringIsDecidedByTheShapeOfBothPatterns) {
     EXPECT_TRUE(covers("rpcss", "rpcss"));
     EXPECT_FALSE(covers("rpcss", "rpcss*"));
 
-    KnowledgePack pack;
-    pack.rules[0] = {{"dell*", "A Dell utility.", Level::low}, {"dell encryption*", "Encryption.", Level::high}};
+    knowledge::KnowledgePack pack;
+    pack.rules[0] = {{"dell*", "A Dell utility.", model::Level::low}, {"dell encryption*", "Encryption.", model::Level::high}};
     ASSERT_EQ(shadowed_rules(pack).size(), 1u);
     EXPECT_EQ(shadowed_rules(pack)[0], "windows: \"dell*\" hides \"dell encryption*\"");
 }
 
 TEST(PackConsistency, NoRuleIsHiddenByAnEarlierOneOfTheSamePack) {
-    EXPECT_EQ(shadowed_rules(builtin_pack()), std::vector<std::string>{});
-    std::optional<KnowledgePack> update = update_pack();
+    EXPECT_EQ(shadowed_rules(knowledge::builtin_pack()), std::vector<std::string>{});
+    std::optional<knowledge::KnowledgePack> update = update_pack();
     if (!update) GTEST_SKIP() << "the source tree is not reachable";
     EXPECT_EQ(shadowed_rules(*update), std::vector<std::string>{});
 }
@@ -88,12 +88,12 @@ TEST(PackConsistency, NoRuleIsHiddenByAnEarlierOneOfTheSamePack) {
 // An update rule below the built-in level would be overruled, so the user
 // would never see what the update says.
 TEST(PackConsistency, NoUpdateRuleIsLowerThanTheBuiltInRuleForTheSameNames) {
-    std::optional<KnowledgePack> update = update_pack();
+    std::optional<knowledge::KnowledgePack> update = update_pack();
     if (!update) GTEST_SKIP() << "the source tree is not reachable";
-    for (std::string_view platform : knowledge_platforms) {
-        RuleIndex builtin(builtin_pack().rules_for(platform));
-        for (const KnowledgeRule& rule : update->rules_for(platform)) {
-            for (const KnowledgeRule& same : builtin_pack().rules_for(platform)) {
+    for (std::string_view platform : knowledge::knowledge_platforms) {
+        knowledge::RuleIndex builtin(knowledge::builtin_pack().rules_for(platform));
+        for (const knowledge::KnowledgeRule& rule : update->rules_for(platform)) {
+            for (const knowledge::KnowledgeRule& same : knowledge::builtin_pack().rules_for(platform)) {
                 if (same.pattern == rule.pattern) {
                     EXPECT_GE(rule.level, same.level) << platform << " " << rule.pattern;
                 }
@@ -102,7 +102,7 @@ TEST(PackConsistency, NoUpdateRuleIsLowerThanTheBuiltInRuleForTheSameNames) {
             // that would judge that name must not outrank it.
             std::size_t begin = rule.pattern.find_first_not_of('*');
             std::size_t end = rule.pattern.find_last_not_of('*');
-            const KnowledgeRule* judged = builtin.find({rule.pattern.substr(begin, end - begin + 1)});
+            const knowledge::KnowledgeRule* judged = builtin.find({rule.pattern.substr(begin, end - begin + 1)});
             if (judged) {
                 EXPECT_GE(rule.level, judged->level) << rule.pattern << " is overruled by " << judged->pattern;
             }
@@ -112,33 +112,33 @@ TEST(PackConsistency, NoUpdateRuleIsLowerThanTheBuiltInRuleForTheSameNames) {
 
 TEST(PackConsistency, PerUserServiceRulesMatchTheNamesWindowsGivesEachUsersCopy) {
     std::optional<std::string> list = test::source_file("tests/knowledge/per_user_services.txt");
-    std::optional<KnowledgePack> update = update_pack();
+    std::optional<knowledge::KnowledgePack> update = update_pack();
     if (!list || !update) GTEST_SKIP() << "the source tree is not reachable";
     std::set<std::string> bases;
     for (const std::string& base : test::list_lines(*list)) bases.insert(to_lower_ascii(base));
     ASSERT_GT(bases.size(), 20u);
 
-    RuleIndex builtin(builtin_pack().rules_for("windows"));
-    RuleIndex installed(update->rules_for("windows"));
+    knowledge::RuleIndex builtin(knowledge::builtin_pack().rules_for("windows"));
+    knowledge::RuleIndex installed(update->rules_for("windows"));
     for (const std::string& base : bases) {
         // Windows names each user's copy {Base}_{hex}, with five or six hexadecimal digits.
         for (const char* suffix : {"_4f2a1", "_3B9C0E"}) {
-            StartupItem item("service", "Windows service", "machine", "Services", base + suffix);
+            model::StartupItem item("service", "Windows service", "machine", "Services", base + suffix);
             item.set_spec("short", base + suffix);
-            const std::vector<std::string> names = candidate_names(item);
-            const KnowledgeRule* rule = builtin.find(names);
+            const std::vector<std::string> names = knowledge::candidate_names(item);
+            const knowledge::KnowledgeRule* rule = builtin.find(names);
             if (!rule) rule = installed.find(names);
             ASSERT_NE(rule, nullptr) << base << suffix;
             // Its own rule, or a prefix rule for its service family ("webthreatdef*"), never
             // a catch-all such as "*update*" that happens to contain the name.
-            EXPECT_TRUE(!rule->pattern.starts_with('*') && pattern_matches(rule->pattern, base))
+            EXPECT_TRUE(!rule->pattern.starts_with('*') && knowledge::pattern_matches(rule->pattern, base))
                 << base << suffix << " is judged by \"" << rule->pattern << "\"";
         }
     }
     // A rule written like a per-user base must be one Windows really uses;
     // a misspelt base leaves the real service unknown.
-    for (const KnowledgePack* pack : std::array<const KnowledgePack*, 2>{&builtin_pack(), &*update}) {
-        for (const KnowledgeRule& rule : pack->rules_for("windows")) {
+    for (const knowledge::KnowledgePack* pack : std::array<const knowledge::KnowledgePack*, 2>{&knowledge::builtin_pack(), &*update}) {
+        for (const knowledge::KnowledgeRule& rule : pack->rules_for("windows")) {
             const bool looks_per_user = rule.pattern.find('*') == std::string::npos &&
                                         (rule.pattern.ends_with("usersvc") || rule.pattern.ends_with("userservice"));
             if (looks_per_user) {
@@ -151,12 +151,12 @@ TEST(PackConsistency, PerUserServiceRulesMatchTheNamesWindowsGivesEachUsersCopy)
 // Each effect is at least one full sentence saying what stops; critical and
 // high texts, the ones that block or warn hardest, may not stay vague.
 TEST(PackConsistency, EveryEffectIsAtLeastASentenceAndSevereOnesSayWhatStops) {
-    std::vector<const KnowledgePack*> packs = {&builtin_pack()};
-    std::optional<KnowledgePack> update = update_pack();
+    std::vector<const knowledge::KnowledgePack*> packs = {&knowledge::builtin_pack()};
+    std::optional<knowledge::KnowledgePack> update = update_pack();
     if (update) packs.push_back(&*update);
-    for (const KnowledgePack* pack : packs) {
-        for (std::string_view platform : knowledge_platforms) {
-            for (const KnowledgeRule& rule : pack->rules_for(platform)) {
+    for (const knowledge::KnowledgePack* pack : packs) {
+        for (std::string_view platform : knowledge::knowledge_platforms) {
+            for (const knowledge::KnowledgeRule& rule : pack->rules_for(platform)) {
                 const std::string& text = rule.effect;
                 const std::string where = pack->version + " " + std::string(platform) + " " + rule.pattern;
                 EXPECT_TRUE(text.ends_with(".")) << where;
@@ -171,7 +171,7 @@ TEST(PackConsistency, EveryEffectIsAtLeastASentenceAndSevereOnesSayWhatStops) {
                 }
                 EXPECT_GE(words, 6u) << where << ": " << text;
                 EXPECT_GE(longest, 4u) << where << ": " << text;
-                if (rule.level == Level::high || rule.level == Level::critical) {
+                if (rule.level == model::Level::high || rule.level == model::Level::critical) {
                     for (const char* vague : {"work properly", "misbehave", "work correctly", "may not work"}) {
                         EXPECT_EQ(text.find(vague), std::string::npos) << where << ": " << text;
                     }

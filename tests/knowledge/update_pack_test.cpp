@@ -8,7 +8,7 @@
 #include "knowledge/builtin_pack.h"
 #include "knowledge/knowledge_store.h"
 #include "knowledge/pack_files.h"
-#include "platform/files.h"
+#include "os/files.h"
 #include "support/run_program.h"
 #include "util/sha256.h"
 #include "util/text.h"
@@ -29,8 +29,8 @@ std::optional<UpdateFiles> update_files() {
 }
 
 // A service of the operating system as the scan reports it.
-StartupItem system_service(const std::string& key, const std::string& display) {
-    StartupItem item("service", "Windows service", "machine", "Services", display);
+model::StartupItem system_service(const std::string& key, const std::string& display) {
+    model::StartupItem item("service", "Windows service", "machine", "Services", display);
     item.set_spec("short", key);
     item.origin = "Operating system";
     item.exe = "C:\\Windows\\System32\\svchost.exe";
@@ -40,9 +40,9 @@ StartupItem system_service(const std::string& key, const std::string& display) {
 TEST(UpdatePack, IsNewerThanTheBuiltInPackAndItsPublishedChecksumMatches) {
     std::optional<UpdateFiles> files = update_files();
     if (!files) GTEST_SKIP() << "the source tree is not reachable";
-    Result<KnowledgePack> pack = parse_pack(files->pack);
+    Result<knowledge::KnowledgePack> pack = knowledge::parse_pack(files->pack);
     ASSERT_TRUE(pack.has_value()) << pack.error();
-    EXPECT_GT(compare_versions(pack->version, builtin_pack().version), 0) << pack->version;
+    EXPECT_GT(knowledge::compare_versions(pack->version, knowledge::builtin_pack().version), 0) << pack->version;
     EXPECT_FALSE(pack->published.empty());
     EXPECT_FALSE(pack->description.empty());
     // The checksum file is what the update compares: its first 64 characters.
@@ -56,25 +56,25 @@ TEST(UpdatePack, HostedBesideItsChecksumItInstallsThroughAnUpdateAndAgainThrough
     if (!files) GTEST_SKIP() << "the source tree is not reachable";
     const std::string address = "https://example.test/quillmoor/knowledge.json";
     std::map<std::string, std::string> served = {{address, files->pack}, {address + ".sha256", files->checksum}};
-    ToolRunner curl = [&served](const ToolRun& run) {
+    os::ToolRunner curl = [&served](const os::ToolRun& run) {
         auto it = served.find(run.arguments.back());
-        if (it == served.end()) return RunOutput{"", "curl: (22) The requested URL returned error: 404", 22, false};
-        return RunOutput{it->second, "", 0, false};
+        if (it == served.end()) return os::RunOutput{"", "curl: (22) The requested URL returned error: 404", 22, false};
+        return os::RunOutput{it->second, "", 0, false};
     };
     const std::string root = test::make_scratch_folder("update-pack");
     {
-        KnowledgeStore store(data_folder_override(root), curl);
+        knowledge::KnowledgeStore store(model::data_folder_override(root), curl);
         Result<std::string> report = store.update(address);
         ASSERT_TRUE(report.has_value()) << report.error();
-        EXPECT_TRUE(report->starts_with("Updated the knowledge from " + builtin_pack().version + " to ")) << *report;
+        EXPECT_TRUE(report->starts_with("Updated the knowledge from " + knowledge::builtin_pack().version + " to ")) << *report;
         EXPECT_TRUE(report->ends_with("Its checksum matched.")) << *report;
         EXPECT_EQ(store.current()->installed_source(), "update " + store.current()->pack_version);
     }
     (void)os::remove_tree(root);
 
     const std::string other = test::make_scratch_folder("update-pack-import");
-    KnowledgeStore store(data_folder_override(other), curl);
-    Result<KnowledgePack> imported = store.install(files->pack);
+    knowledge::KnowledgeStore store(model::data_folder_override(other), curl);
+    Result<knowledge::KnowledgePack> imported = store.install(files->pack);
     ASSERT_TRUE(imported.has_value()) << imported.error();
     EXPECT_EQ(store.current()->pack_version, imported->version);
     EXPECT_TRUE(store.current()->notes.empty());
@@ -87,12 +87,12 @@ TEST(UpdatePack, WithTheBuiltInPackEveryDefaultWindowsServiceIsJudged) {
     std::optional<UpdateFiles> files = update_files();
     std::optional<std::string> list = test::source_file("tests/knowledge/default_services.txt");
     if (!files || !list) GTEST_SKIP() << "the source tree is not reachable";
-    Result<KnowledgePack> update = parse_pack(files->pack);
+    Result<knowledge::KnowledgePack> update = knowledge::parse_pack(files->pack);
     ASSERT_TRUE(update.has_value()) << update.error();
     const std::string source = "update " + update->version;
-    Assessor both(builtin_pack(), *update, source, "windows");
-    KnowledgePack none;
-    Assessor builtin_only(builtin_pack(), none, "local", "windows");
+    knowledge::Assessor both(knowledge::builtin_pack(), *update, source, "windows");
+    knowledge::KnowledgePack none;
+    knowledge::Assessor builtin_only(knowledge::builtin_pack(), none, "local", "windows");
     const std::set<std::string> per_user = [] {
         std::set<std::string> bases;
         for (const std::string& base : test::list_lines(test::source_file("tests/knowledge/per_user_services.txt").value_or("")))
@@ -106,11 +106,11 @@ TEST(UpdatePack, WithTheBuiltInPackEveryDefaultWindowsServiceIsJudged) {
     for (const test::DefaultService& service : services) {
         const bool instance = per_user.contains(to_lower_ascii(service.key));
         const std::string suffix = instance ? "_4f2a1" : "";
-        StartupItem item = system_service(service.key + suffix, service.display + suffix);
-        Assessment judged = both.assess(item);
-        EXPECT_NE(judged.level, Level::unknown) << service.key;
+        model::StartupItem item = system_service(service.key + suffix, service.display + suffix);
+        model::Assessment judged = both.assess(item);
+        EXPECT_NE(judged.level, model::Level::unknown) << service.key;
         EXPECT_NE(judged.confidence, "low") << service.key;
-        if (builtin_only.assess(item).level != Level::unknown) ++known_to_builtin;
+        if (builtin_only.assess(item).level != model::Level::unknown) ++known_to_builtin;
     }
     EXPECT_LT(known_to_builtin, services.size()) << "the update pack would add nothing";
     RecordProperty("default_services", static_cast<int>(services.size()));

@@ -7,15 +7,15 @@ namespace qm {
 namespace {
 
 TEST(PlatformRecords, CandidateJsonHasEveryKeyInOrderWithTypedMembers) {
-    Candidate candidate;
+    model::Candidate candidate;
     candidate.id = "proc|c:\\tools\\notes.exe";
     candidate.name = "Notes";
     candidate.source = "process";
     candidate.pids = {12, 4000000000u};
-    candidate.modes = {StartMode{"login", "When you sign in", "", false, true},
-                       StartMode{"boot", "When the computer starts", "d", true, false}};
+    candidate.modes = {model::StartMode{"login", "When you sign in", "", false, true},
+                       model::StartMode{"boot", "When the computer starts", "d", true, false}};
     candidate.notes = {"n"};
-    EXPECT_EQ(json::write(candidate_json(candidate)),
+    EXPECT_EQ(json::write(model::candidate_json(candidate)),
               R"({"id":"proc|c:\\tools\\notes.exe","name":"Notes","source":"process","exe":"",)"
               R"("command":"","workdir":"","user":"","pids":[12,4000000000],"publisher":"",)"
               R"("description":"","modes":[{"id":"login","label":"When you sign in","detail":"",)"
@@ -25,20 +25,20 @@ TEST(PlatformRecords, CandidateJsonHasEveryKeyInOrderWithTypedMembers) {
 }
 
 TEST(PlatformRecords, CreateDetailsReadLenientlyAndRoundTrip) {
-    CreateDetails details{"notes", "\"C:\\n.exe\" -q", "C:\\n.exe", "C:\\", "boot", "", "d"};
-    CreateDetails back = create_details_from_json(create_details_json(details));
-    EXPECT_EQ(json::write(create_details_json(back)), json::write(create_details_json(details)));
+    model::CreateDetails details{"notes", "\"C:\\n.exe\" -q", "C:\\n.exe", "C:\\", "boot", "", "d"};
+    model::CreateDetails back = model::create_details_from_json(model::create_details_json(details));
+    EXPECT_EQ(json::write(model::create_details_json(back)), json::write(model::create_details_json(details)));
 
     json::JsonValue odd = json::parse(R"({"name":5,"mode":"login","command":null})").value();
-    CreateDetails lenient = create_details_from_json(odd);
+    model::CreateDetails lenient = model::create_details_from_json(odd);
     EXPECT_EQ(lenient.name, "");
     EXPECT_EQ(lenient.mode, "login");
     EXPECT_EQ(lenient.command, "");
-    EXPECT_EQ(create_details_from_json(json::JsonValue(3.0)).mode, "");
+    EXPECT_EQ(model::create_details_from_json(json::JsonValue(3.0)).mode, "");
 }
 
 TEST(PlatformRecords, UnsupportedKindSentenceNamesTheKind) {
-    EXPECT_EQ(unsupported_kind_message("cron"), "Unsupported entry type \"cron\".");
+    EXPECT_EQ(model::unsupported_kind_message("cron"), "Unsupported entry type \"cron\".");
 }
 
 }  // namespace

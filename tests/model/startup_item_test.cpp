@@ -6,8 +6,8 @@
 namespace qm {
 namespace {
 
-StartupItem service_item() {
-    StartupItem item("service", "Windows service", "machine", "Services", "Print Spooler");
+model::StartupItem service_item() {
+    model::StartupItem item("service", "Windows service", "machine", "Services", "Print Spooler");
     item.set_spec("short", "Spooler");
     item.set_spec("start", "auto");
     item.set_spec("delayed", "false");
@@ -23,29 +23,29 @@ std::vector<std::string> keys_of(const json::JsonValue& object) {
 }
 
 TEST(StartupItem, IdentityJoinsFourPartsWithoutEscapingBars) {
-    StartupItem item("run", "Registry (Run, this user)", "user", "HKCU\\Run\\64", "a|b");
+    model::StartupItem item("run", "Registry (Run, this user)", "user", "HKCU\\Run\\64", "a|b");
     EXPECT_EQ(item.id(), "run|user|HKCU\\Run\\64|a|b");
     EXPECT_EQ(item.toggle, "ok");
     EXPECT_FALSE(item.enabled || item.running || item.managed);
-    EXPECT_EQ(item.risk.level, Level::unknown);
+    EXPECT_EQ(item.risk.level, model::Level::unknown);
     EXPECT_EQ(item.risk.confidence, "low");
 }
 
 TEST(StartupItem, SettingASpecKeyAgainReplacesItInPlace) {
-    StartupItem item("run", "", "user", "", "x");
+    model::StartupItem item("run", "", "user", "", "x");
     item.set_spec("short", "one");
     item.set_spec("hive", "HKCU");
     item.set_spec("short", "two");
     ASSERT_EQ(item.spec().size(), 2u);
-    EXPECT_EQ(item.spec()[0], (SpecPair{"short", "two"}));
+    EXPECT_EQ(item.spec()[0], (model::SpecPair{"short", "two"}));
     EXPECT_EQ(item.spec_value("short"), "two");
     EXPECT_EQ(item.spec_value("missing"), "");
 }
 
 TEST(StartupItem, FullFormHasEveryFieldInOrderButNoSpec) {
-    StartupItem item = service_item();
+    model::StartupItem item = service_item();
     item.dependents = {"Fax"};
-    json::JsonValue full = item_full_json(item);
+    json::JsonValue full = model::item_full_json(item);
     EXPECT_EQ(keys_of(full),
               (std::vector<std::string>{"id", "name", "kind", "kind_label", "scope", "location",
                                         "command", "exe", "publisher", "description", "origin",
@@ -61,7 +61,7 @@ TEST(StartupItem, FullFormHasEveryFieldInOrderButNoSpec) {
 }
 
 TEST(StartupItem, SavedFormOfAnUnmanagedItemKeepsOnlyKnownSpecKeys) {
-    json::JsonValue saved = item_saved_json(service_item());
+    json::JsonValue saved = model::item_saved_json(service_item());
     EXPECT_EQ(keys_of(saved),
               (std::vector<std::string>{"id", "name", "kind", "kind_label", "scope", "location",
                                         "enabled", "state_text", "running", "exe", "publisher",
@@ -73,7 +73,7 @@ TEST(StartupItem, SavedFormOfAnUnmanagedItemKeepsOnlyKnownSpecKeys) {
 }
 
 TEST(StartupItem, SavedFormOfAManagedItemKeepsAllButPidAndSaysHowToRecreateIt) {
-    StartupItem item("run", "Registry (Run, this user)", "user", "HKCU\\Run\\64", "Quillmoor-notes");
+    model::StartupItem item("run", "Registry (Run, this user)", "user", "HKCU\\Run\\64", "Quillmoor-notes");
     item.managed = true;
     item.command = "\"C:\\Tools\\notes.exe\" --quiet";
     item.exe = "C:\\Tools\\notes.exe";
@@ -83,7 +83,7 @@ TEST(StartupItem, SavedFormOfAManagedItemKeepsAllButPidAndSaysHowToRecreateIt) {
     item.set_spec("workdir", "C:\\Tools");
     item.set_spec("mode", "login");
 
-    json::JsonValue from_item = item_saved_json(item);
+    json::JsonValue from_item = model::item_saved_json(item);
     EXPECT_EQ(json::write(*json::get(from_item, "extra")),
               R"({"short":"Quillmoor-notes","run_as":"tamsel","workdir":"C:\\Tools","mode":"login"})");
     EXPECT_EQ(json::write(*json::get(from_item, "spec")),
@@ -92,7 +92,7 @@ TEST(StartupItem, SavedFormOfAManagedItemKeepsAllButPidAndSaysHowToRecreateIt) {
               R"("description":""})");
 
     json::JsonValue recorded = json::parse(R"({"name":"notes","command":"x","mode":"login"})").value();
-    json::JsonValue from_journal = item_saved_json(item, &recorded);
+    json::JsonValue from_journal = model::item_saved_json(item, &recorded);
     EXPECT_EQ(*json::get(from_journal, "spec"), recorded);
 }
 

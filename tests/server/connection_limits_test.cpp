@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/sockets.h"
+#include "os/sockets.h"
 #include "server/window_server.h"
 #include "support/demo_engine.h"
 

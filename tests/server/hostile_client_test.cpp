@@ -18,7 +18,7 @@
 #endif
 
 #include "json/json.h"
-#include "platform/sockets.h"
+#include "os/sockets.h"
 #include "support/server_process.h"
 
 namespace qm {

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "json/json.h"
-#include "platform/sockets.h"
+#include "os/sockets.h"
 #include "server/http_request.h"
 #include "support/run_program.h"
 #include "support/server_process.h"

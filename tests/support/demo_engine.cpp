@@ -1,16 +1,16 @@
 #include "support/demo_engine.h"
 
-#include "demo/demo_platform.h"
+#include "platforms/demo/demo_platform.h"
 #include "model/data_folder.h"
-#include "platform/files.h"
+#include "os/files.h"
 #include "support/run_program.h"
 
 namespace qm::test {
 
 void DemoEngineTest::SetUp() {
     scratch_ = make_scratch_folder(purpose_);
-    engine_ = std::make_unique<EngineContext>(std::make_unique<DemoPlatform>(false),
-                                              data_folder_override(os::join_path(scratch_, "data")));
+    engine_ = std::make_unique<engine::EngineContext>(std::make_unique<demo::DemoPlatform>(false),
+                                              model::data_folder_override(os::join_path(scratch_, "data")));
 }
 
 void DemoEngineTest::TearDown() {

@@ -21,13 +21,13 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    [[nodiscard]] EngineContext& engine() { return *engine_; }
+    [[nodiscard]] engine::EngineContext& engine() { return *engine_; }
     [[nodiscard]] const std::string& scratch() const { return scratch_; }
 
 private:
     std::string purpose_;
     std::string scratch_;
-    std::unique_ptr<EngineContext> engine_;
+    std::unique_ptr<engine::EngineContext> engine_;
 };
 
 }  // namespace qm::test

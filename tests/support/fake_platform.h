@@ -10,46 +10,46 @@
 
 namespace qm::test {
 
-class FakePlatform : public Platform {
+class FakePlatform : public model::Platform {
 public:
-    SystemFacts facts{"windows", "Windows 11 (test)", "TEST-PC", "tester", "C:\\Users\\tester", true, false};
-    std::vector<StartupItem> items;
+    model::SystemFacts facts{"windows", "Windows 11 (test)", "TEST-PC", "tester", "C:\\Users\\tester", true, false};
+    std::vector<model::StartupItem> items;
     std::vector<std::string> notes;
     std::atomic<int> scans{0};
 
-    SystemFacts system_facts() const override { return facts; }
-    ScanResult scan() override {
+    model::SystemFacts system_facts() const override { return facts; }
+    model::ScanResult scan() override {
         ++scans;
         std::lock_guard lock(lock_);
-        return ScanResult{items, notes};
+        return model::ScanResult{items, notes};
     }
-    ProgramList running_programs(const std::vector<StartupItem>&) override { return {}; }
-    ProgramList installed_programs(const std::vector<StartupItem>&) override { return {}; }
-    Result<ChangeOutcome> set_enabled(const StartupItem& item, bool on, bool) override {
+    model::ProgramList running_programs(const std::vector<model::StartupItem>&) override { return {}; }
+    model::ProgramList installed_programs(const std::vector<model::StartupItem>&) override { return {}; }
+    Result<model::ChangeOutcome> set_enabled(const model::StartupItem& item, bool on, bool) override {
         std::lock_guard lock(lock_);
-        for (StartupItem& stored : items) {
+        for (model::StartupItem& stored : items) {
             if (stored.id() == item.id()) {
                 stored.enabled = on;
-                return ChangeOutcome{item.name + (on ? " switched on." : " switched off."), {}};
+                return model::ChangeOutcome{item.name + (on ? " switched on." : " switched off."), {}};
             }
         }
         return fail("The item was not found.");
     }
-    Result<CreatedEntry> create_entry(const CreateDetails& details, bool) override {
-        StartupItem item("run", "Registry (Run, this user)", "user", "HKCU\\Run\\64", "Quillmoor-" + details.name);
+    Result<model::CreatedEntry> create_entry(const model::CreateDetails& details, bool) override {
+        model::StartupItem item("run", "Registry (Run, this user)", "user", "HKCU\\Run\\64", "Quillmoor-" + details.name);
         item.managed = true;
         std::lock_guard lock(lock_);
         items.push_back(item);
-        return CreatedEntry{item, ChangeOutcome{"Created.", {}}};
+        return model::CreatedEntry{item, model::ChangeOutcome{"Created.", {}}};
     }
-    Result<ChangeOutcome> remove_entry(const StartupItem& item) override {
+    Result<model::ChangeOutcome> remove_entry(const model::StartupItem& item) override {
         std::lock_guard lock(lock_);
-        std::erase_if(items, [&](const StartupItem& s) { return s.id() == item.id(); });
-        return ChangeOutcome{"Removed.", {}};
+        std::erase_if(items, [&](const model::StartupItem& s) { return s.id() == item.id(); });
+        return model::ChangeOutcome{"Removed.", {}};
     }
     Result<void> restart_elevated(const std::vector<std::string>&) override { return fail("not here"); }
     void open_in_browser(const std::string&) override {}
-    std::vector<Probe> doctor_probes() override { return {Probe{"Test source", "ok", "Fine."}}; }
+    std::vector<model::Probe> doctor_probes() override { return {model::Probe{"Test source", "ok", "Fine."}}; }
 
 private:
     std::mutex lock_;

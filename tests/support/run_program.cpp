@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/environment.h"
-#include "platform/files.h"
-#include "platform/process.h"
-#include "platform/random_hex.h"
+#include "os/environment.h"
+#include "os/files.h"
+#include "os/process.h"
+#include "os/random_hex.h"
 
 namespace qm::test {
 
@@ -17,7 +17,7 @@ class DemoFolders : public ::testing::Environment {
 public:
     const std::string& folder() {
         if (folder_.empty()) {
-            folder_ = os::join_path(os::temp_folder(), "quillmoor-test-runs-" + random_hex(6).value_or("0"));
+            folder_ = os::join_path(os::temp_folder(), "quillmoor-test-runs-" + os::random_hex(6).value_or("0"));
             (void)os::create_folders(folder_);
         }
         return folder_;
@@ -58,7 +58,7 @@ ProgramRun run_program_at(const std::string& program, const std::vector<std::str
 
 std::string make_scratch_folder(const std::string& purpose) {
     std::string path = os::join_path(os::temp_folder(),
-                                     "quillmoor-test-" + purpose + "-" + random_hex(6).value_or("0"));
+                                     "quillmoor-test-" + purpose + "-" + os::random_hex(6).value_or("0"));
     (void)os::create_folders(path);
     return path;
 }

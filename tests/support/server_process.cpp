@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "json/json.h"
-#include "platform/sockets.h"
+#include "os/sockets.h"
 
 #ifdef _WIN32
 #define popen _popen

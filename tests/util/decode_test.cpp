@@ -4,7 +4,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/text_file.h"
+#include "os/text_file.h"
 #include "util/decode.h"
 #include "util/text.h"
 
@@ -67,12 +67,12 @@ TEST(DecodeText, Utf8StaysAndOtherBytesMapOneToOne) {
 TEST(DecodeText, ReadTextFileDecodesOrReportsTheFile) {
     const std::filesystem::path file = std::filesystem::temp_directory_path() / "qm-decode-test.txt";
     std::ofstream(file, std::ios::binary) << bytes("\xFF\xFE\x68\x00\xE9\x00");
-    const qm::Result<std::string> text = qm::read_text_file(file.string());
+    const qm::Result<std::string> text = qm::os::read_text_file(file.string());
     std::filesystem::remove(file);
     ASSERT_TRUE(text.has_value()) << text.error();
     EXPECT_EQ(*text, "h\xC3\xA9");
 
-    const qm::Result<std::string> missing = qm::read_text_file(file.string());
+    const qm::Result<std::string> missing = qm::os::read_text_file(file.string());
     ASSERT_FALSE(missing.has_value());
     EXPECT_NE(missing.error().find("qm-decode-test.txt"), std::string::npos) << missing.error();
 }

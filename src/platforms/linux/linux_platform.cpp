@@ -1,0 +1,228 @@
+#include "platforms/linux/linux_platform.h"
+
+#include <chrono>
+
+#include "os/console.h"
+#include "os/timed_step.h"
+#include "os/environment.h"
+#include "os/files.h"
+#include "os/run_tool.h"
+#include "platforms/linux/autostart.h"
+#include "platforms/linux/cron_reboot.h"
+#include "platforms/linux/own_entries.h"
+#include "platforms/linux/packages.h"
+#include "platforms/linux/program_lists.h"
+#include "platforms/linux/systemd_units.h"
+#include "util/text.h"
+#include "util/time_text.h"
+
+namespace qm::linux {
+
+namespace {
+
+std::string unquoted(std::string_view value) {
+    std::string text = trim(value);
+    if (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') && text.back() == text.front()) {
+        text = text.substr(1, text.size() - 2);
+    }
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size()) ++i;
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
+// A program on PATH (of this machine: tools are never taken from a test root).
+std::string find_program(std::string_view name) {
+    const std::string path = os::get_env("PATH").value_or("/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin");
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find(':', start);
+        if (end == std::string::npos) end = path.size();
+        const std::string folder = path.substr(start, end - start);
+        if (!folder.empty()) {
+            const std::string candidate = os::join_path(folder, name);
+            if (os::path_kind(candidate) == os::PathKind::file) return candidate;
+        }
+        start = end + 1;
+    }
+    return {};
+}
+
+// Owners and priorities for every item read from a file; an essential or
+// required package makes the item part of the operating system.
+void add_packages(const LinuxContext& context, std::vector<model::StartupItem>& items) {
+    std::vector<std::string> paths;
+    for (const model::StartupItem& item : items) {
+        const std::string& file = item.spec_value("file");
+        if (!file.empty() && !item.managed) paths.push_back(file);
+    }
+    const std::map<std::string, PackageInfo> owners = package_owners(paths, context.root, context.runner);
+    for (model::StartupItem& item : items) {
+        auto owner = owners.find(item.spec_value("file"));
+        if (owner == owners.end() || item.managed) continue;
+        item.package = owner->second.name;
+        if (!owner->second.priority.empty()) item.set_spec("pkg_priority", owner->second.priority);
+        if (is_system_priority(owner->second.priority)) item.origin = "Operating system";
+    }
+}
+
+}  // namespace
+
+std::string os_release_name(std::string_view text) {
+    std::string pretty, name, version;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos) continue;
+        const std::string key = trim(line.substr(0, equals));
+        const std::string value = replace_control_characters(unquoted(line.substr(equals + 1)), false);
+        if (key == "PRETTY_NAME") pretty = value;
+        if (key == "NAME") name = value;
+        if (key == "VERSION") version = value;
+    }
+    if (!pretty.empty()) return pretty;
+    if (!name.empty()) return trim(name + " " + version);
+    return "Linux";
+}
+
+model::SystemFacts read_linux_facts(const LinuxRoot& root) {
+    model::SystemFacts facts;
+    facts.os = "linux";
+    std::string release = os::read_file(root.at("/etc/os-release"), 65536).value_or("");
+    if (release.empty()) release = os::read_file(root.at("/usr/lib/os-release"), 65536).value_or("");
+    facts.os_version = os_release_name(release);
+    facts.host = host_name();
+    const Identity identity = current_identity();
+    facts.user = identity.user;
+    facts.home = identity.home;
+    facts.admin = identity.root;
+    return facts;
+}
+
+LinuxPlatform::LinuxPlatform(LinuxContext context, knowledge::LocationsSource locations)
+    : context_(std::move(context)), locations_(std::move(locations)) {}
+
+model::SystemFacts LinuxPlatform::system_facts() const { return context_.facts; }
+
+model::ScanResult LinuxPlatform::scan() {
+    model::ScanResult result;
+    const knowledge::KnowledgeLocations locations = locations_();
+    const bool timing = os::get_env("QUILLMOOR_TIMING").has_value();
+    os::timed_step(timing, "systemd units", [&] { scan_units(context_, locations.linux_unit_types, result); });
+    os::timed_step(timing, "autostart", [&] { scan_autostart(context_, locations.linux_autostart_dirs, result); });
+    os::timed_step(timing, "cron", [&] { scan_cron(context_, result); });
+    os::timed_step(timing, "packages", [&] { add_packages(context_, result.items); });
+    return result;
+}
+
+model::ProgramList LinuxPlatform::running_programs(const std::vector<model::StartupItem>& items) {
+    return list_running(context_, items);
+}
+
+model::ProgramList LinuxPlatform::installed_programs(const std::vector<model::StartupItem>& items) {
+    return list_installed(context_, locations_().linux_app_dirs, items);
+}
+
+Result<model::ChangeOutcome> LinuxPlatform::set_enabled(const model::StartupItem& item, bool on, bool stop_now) {
+    if (item.kind == "systemd" || item.kind == "systemd-user") return switch_unit(context_, item, on, stop_now);
+    if (item.kind == "autostart") return switch_autostart(context_, locations_().linux_autostart_dirs, item, on);
+    if (item.kind == "cron") return switch_cron(context_, item, on);
+    return fail(model::unsupported_kind_message(item.kind));
+}
+
+Result<model::CreatedEntry> LinuxPlatform::create_entry(const model::CreateDetails& details, bool admin) {
+    return create_linux_entry(context_, locations_().linux_autostart_dirs, details, admin && context_.facts.admin);
+}
+
+Result<model::ChangeOutcome> LinuxPlatform::remove_entry(const model::StartupItem& item) {
+    return remove_linux_entry(context_, locations_().linux_autostart_dirs, item);
+}
+
+Result<void> LinuxPlatform::restart_elevated(const std::vector<std::string>& arguments) {
+    if (context_.facts.admin) return fail("The program already runs with root rights.");
+    const std::string self = link_target("/proc/self/exe").value_or("");
+    if (self.empty()) return fail("The program could not find its own file to start it again.");
+    const bool display = os::get_env("DISPLAY").value_or("") != "" || os::get_env("WAYLAND_DISPLAY").value_or("") != "";
+    const std::string setsid = find_program("setsid");
+    std::vector<std::string> command;
+    if (display && !find_program("pkexec").empty()) {
+        command = {"pkexec", self};
+    } else if (!find_program("sudo").empty() && context_.runner(os::ToolRun{"sudo", {"-n", "true"}, {}, 10}).succeeded()) {
+        // Only a sudo that needs no password can be used without a terminal.
+        command = {"sudo", "-n", self};
+    } else {
+        return fail("Neither pkexec nor sudo can ask for root rights here; run the program again with sudo from a terminal.");
+    }
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    if (setsid.empty()) return fail("The program cannot start a copy of itself that outlives it (setsid is missing).");
+    // setsid -f starts the copy in a session of its own and returns at once.
+    command.insert(command.begin(), "-f");
+    const os::RunOutput started = context_.runner(os::ToolRun{setsid, command, {}, 20});
+    if (!started.succeeded()) return fail("The copy with root rights did not start. " + os::tool_output_text(started));
+    return {};
+}
+
+void LinuxPlatform::open_in_browser(const std::string& link) {
+    const bool display = os::get_env("DISPLAY").value_or("") != "" || os::get_env("WAYLAND_DISPLAY").value_or("") != "";
+    if (!display || find_program("xdg-open").empty()) return;  // the server prints the link anyway
+    // A root run opened through sudo gives the browser back to the user who asked.
+    const std::string invoker = os::get_env("SUDO_USER").value_or("");
+    if (context_.facts.admin && !invoker.empty() && invoker != "root" && !find_program("runuser").empty()) {
+        (void)context_.runner(os::ToolRun{"runuser", {"-u", invoker, "--", "xdg-open", link}, {}, 10});
+        return;
+    }
+    if (context_.facts.admin) return;  // a browser as root is no place for the window
+    (void)context_.runner(os::ToolRun{"xdg-open", {link}, {}, 10});
+}
+
+std::vector<model::Probe> LinuxPlatform::doctor_probes() {
+    std::vector<model::Probe> probes;
+    auto add = [&](std::string name, bool ok, std::string detail, const char* otherwise = "warn") {
+        probes.push_back(model::Probe{std::move(name), ok ? "ok" : otherwise, std::move(detail)});
+    };
+    add("Operating system", true, context_.facts.os_version + (context_.facts.admin ? ", running as root" : ", ordinary rights"));
+    // Not a fault: in a container the files and links are the whole truth.
+    add("Service manager", true,
+        context_.systemd_running ? "systemd runs this computer; unit states come from systemctl."
+                                 : "systemd does not run this computer (a container or a test root); unit states come from the unit files and links.");
+    const model::ScanResult scanned = scan();
+    const std::size_t units = model::count_of_kind(scanned.items, "systemd") + model::count_of_kind(scanned.items, "systemd-user");
+    add("Systemd units", units > 0, std::to_string(units) + " units read.");
+    add("Autostart files", true, std::to_string(model::count_of_kind(scanned.items, "autostart")) + " autostart files read.");
+    add("Cron", true, std::to_string(model::count_of_kind(scanned.items, "cron")) + " @reboot lines read.");
+    std::size_t packaged = 0;
+    for (const model::StartupItem& item : scanned.items) packaged += item.package.empty() ? 0 : 1;
+    add("Packages", packaged > 0, std::to_string(packaged) + " items have an owning package.");
+    ProcessCount census;
+    (void)list_running(context_, {}, &census);
+    add("Running programs", census.inspected > 0, std::to_string(census.inspected) + " programs could be inspected.", "fail");
+
+    auto tool = [&](const std::string& program, const std::string& missing) {
+        const bool present = !find_program(program).empty();
+        add("Tool: " + program, present, present ? program + " is present." : missing);
+    };
+    tool("systemctl", "systemctl is missing, so units cannot be switched.");
+    tool("crontab", "crontab is missing, so your crontab is neither read nor changed (cron is not installed).");
+    tool("curl", "curl is missing, so knowledge updates cannot be downloaded (importing a file still works).");
+    tool("xdg-open", "xdg-open is missing, so the window is not opened in the browser by itself; open the printed link.");
+    for (const std::string& note : scanned.notes) add("Note", false, note);
+    return probes;
+}
+
+std::unique_ptr<model::Platform> make_linux_platform(knowledge::LocationsSource locations) {
+    LinuxContext context;
+    context.root = root_from_environment();
+    context.facts = read_linux_facts(context.root);
+    context.runner = [](const os::ToolRun& run) { return os::run_tool(run); };
+    // The same test systemd itself makes: a running manager has this folder.
+    context.systemd_running = !context.root.is_test_root() && os::path_kind("/run/systemd/system") == os::PathKind::folder;
+    return std::make_unique<LinuxPlatform>(std::move(context), std::move(locations));
+}
+
+}  // namespace qm::linux

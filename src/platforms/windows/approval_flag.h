@@ -1,0 +1,39 @@
+// The start-up approval flag that Windows keeps beside each Run value and
+// Startup-folder shortcut (under Explorer\StartupApproved\{Run, Run32,
+// StartupFolder}, always in the 64-bit view). Switching such an item writes
+// only this flag; the entry itself is never touched. Thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <windows.h>
+
+#include "model/platform.h"
+#include "platforms/windows/registry.h"
+#include "util/result.h"
+
+namespace qm::windows {
+
+inline constexpr std::string_view startup_approved_path =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved";
+
+enum class ApprovalFlag { on, off, none };
+
+// Only the lowest bit of the first byte of a REG_BINARY value counts: 0 on,
+// 1 off. Another type or an empty value is no flag.
+[[nodiscard]] ApprovalFlag approval_flag_of(const std::optional<RawValue>& value);
+
+[[nodiscard]] ApprovalFlag read_approval_flag(HKEY root, std::string_view approved, std::string_view value_name);
+
+// The twelve bytes written: 02 and eleven zeros to switch on; 03, three zeros
+// and the time as a Windows file time at whole seconds to switch off.
+[[nodiscard]] std::string approval_bytes(bool on, std::int64_t unix_seconds);
+
+// Switches a Run or Startup-folder item through its approval flag, by the
+// item's spec `hive`, `approved` and `short` (or the file name of `file`).
+[[nodiscard]] Result<model::ChangeOutcome> switch_by_approval_flag(const model::StartupItem& item, bool on);
+
+}  // namespace qm::windows

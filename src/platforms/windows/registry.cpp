@@ -1,0 +1,212 @@
+#include "platforms/windows/registry.h"
+
+#include <algorithm>
+
+#include "os/environment.h"
+#include "os/windows/system_error.h"
+#include "os/windows/wide.h"
+#include "util/decode.h"
+
+namespace qm::windows {
+
+namespace {
+
+// A value name holds at most 16,383 UTF-16 units, plus the ending NUL.
+constexpr DWORD value_name_capacity = 16384;
+// A key name holds at most 255 units, plus the ending NUL.
+constexpr DWORD subkey_name_capacity = 256;
+constexpr DWORD first_data_capacity = 4096;
+constexpr std::size_t largest_data = 64u << 20;
+// No real key holds this many values; past it the key is read no further, so
+// a key that keeps changing under the scan cannot hold it forever.
+constexpr DWORD last_index = 100000;
+
+RegistryError error_of(LSTATUS status) { return RegistryError{static_cast<long>(status)}; }
+
+}  // namespace
+
+RegistryView registry_view(std::string_view view) {
+    if (view == "64") return RegistryView::bits64;
+    if (view == "32") return RegistryView::bits32;
+    return RegistryView::own;
+}
+
+REGSAM view_flag(RegistryView view) {
+    switch (view) {
+        case RegistryView::bits64: return KEY_WOW64_64KEY;
+        case RegistryView::bits32: return KEY_WOW64_32KEY;
+        case RegistryView::own: return 0;
+    }
+    return 0;
+}
+
+HKEY registry_root(std::string_view hive) {
+    return hive == "HKLM" ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
+
+std::string registry_failure(std::string_view what, RegistryError error) {
+    return os::windows::access_or_system_error(what, static_cast<unsigned long>(error.code));
+}
+
+RegistryResult<RegistryKey> open_key(HKEY root, std::string_view path, REGSAM access) {
+    HKEY opened = nullptr;
+    LSTATUS status = ::RegOpenKeyExW(root, os::windows::to_wide(path).c_str(), 0, access, &opened);
+    if (status != ERROR_SUCCESS) return std::unexpected(error_of(status));
+    return RegistryKey(opened);
+}
+
+RegistryResult<RegistryKey> create_key(HKEY root, std::string_view path, REGSAM access) {
+    HKEY created = nullptr;
+    LSTATUS status = ::RegCreateKeyExW(root, os::windows::to_wide(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                       access, nullptr, &created, nullptr);
+    if (status != ERROR_SUCCESS) return std::unexpected(error_of(status));
+    return RegistryKey(created);
+}
+
+std::optional<RawValue> read_raw(HKEY key, std::string_view name) {
+    const std::wstring wide_name = os::windows::to_wide(name);
+    RawValue value;
+    DWORD size = first_data_capacity;
+    // The value may grow between the size query and the read; a few rounds
+    // settle it, and a value that keeps changing is treated as unreadable.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        value.bytes.assign(size, '\0');
+        DWORD got = size;
+        LSTATUS status = ::RegQueryValueExW(key, wide_name.c_str(), nullptr, &value.type,
+                                            reinterpret_cast<BYTE*>(value.bytes.data()), &got);
+        if (status == ERROR_SUCCESS) {
+            value.bytes.resize(got);
+            return value;
+        }
+        if (status != ERROR_MORE_DATA) return std::nullopt;
+        size = std::max(size * 2, got);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> read_text(HKEY key, std::string_view name) {
+    std::optional<RawValue> value = read_raw(key, name);
+    if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ)) return std::nullopt;
+    return decode_registry_text(value->bytes);
+}
+
+std::optional<std::uint32_t> read_number(HKEY key, std::string_view name) {
+    std::optional<RawValue> value = read_raw(key, name);
+    if (!value || value->type != REG_DWORD || value->bytes.size() < 4) return std::nullopt;
+    const auto* b = reinterpret_cast<const unsigned char*>(value->bytes.data());
+    return static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+           static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+}
+
+RegistryResult<void> write_value(HKEY key, std::string_view name, DWORD type, std::string_view bytes) {
+    LSTATUS status = ::RegSetValueExW(key, os::windows::to_wide(name).c_str(), 0, type,
+                                      reinterpret_cast<const BYTE*>(bytes.data()),
+                                      static_cast<DWORD>(bytes.size()));
+    if (status != ERROR_SUCCESS) return std::unexpected(error_of(status));
+    return {};
+}
+
+RegistryResult<void> write_text(HKEY key, std::string_view name, std::string_view text, DWORD type) {
+    std::wstring wide = os::windows::to_wide(text);
+    wide.push_back(L'\0');
+    return write_value(key, name, type,
+                       std::string_view(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t)));
+}
+
+RegistryResult<void> write_number(HKEY key, std::string_view name, std::uint32_t number) {
+    const char bytes[4] = {static_cast<char>(number & 0xFF), static_cast<char>((number >> 8) & 0xFF),
+                           static_cast<char>((number >> 16) & 0xFF), static_cast<char>((number >> 24) & 0xFF)};
+    return write_value(key, name, REG_DWORD, std::string_view(bytes, 4));
+}
+
+RegistryResult<void> delete_value(HKEY key, std::string_view name) {
+    LSTATUS status = ::RegDeleteValueW(key, os::windows::to_wide(name).c_str());
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return std::unexpected(error_of(status));
+    return {};
+}
+
+std::vector<EnumeratedValue> enumerate_values(HKEY key) {
+    std::vector<EnumeratedValue> values;
+    std::wstring name(value_name_capacity, L'\0');
+    std::string data(first_data_capacity, '\0');
+    for (DWORD index = 0; index <= last_index;) {
+        DWORD name_length = value_name_capacity;
+        DWORD data_size = static_cast<DWORD>(data.size());
+        DWORD type = REG_NONE;
+        LSTATUS status = ::RegEnumValueW(key, index, name.data(), &name_length, nullptr, &type,
+                                         reinterpret_cast<BYTE*>(data.data()), &data_size);
+        if (status == ERROR_MORE_DATA) {
+            // The name buffer holds the longest name Windows allows, so it is
+            // the data: read the same index again with room for it. A value
+            // larger than any command line could be is skipped instead.
+            const std::size_t wanted = std::max<std::size_t>(data.size() * 2, data_size);
+            if (wanted > largest_data) {
+                ++index;
+                continue;
+            }
+            data.assign(wanted, '\0');
+            continue;
+        }
+        if (status != ERROR_SUCCESS) break;
+        values.push_back(EnumeratedValue{os::windows::to_utf8(std::wstring_view(name.data(), name_length)), type,
+                                         data.substr(0, data_size)});
+        ++index;
+    }
+    return values;
+}
+
+std::vector<std::string> enumerate_subkeys(HKEY key) {
+    std::vector<std::string> names;
+    std::wstring name(subkey_name_capacity, L'\0');
+    for (DWORD index = 0; index <= last_index; ++index) {
+        DWORD name_length = subkey_name_capacity;
+        LSTATUS status =
+            ::RegEnumKeyExW(key, index, name.data(), &name_length, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) break;
+        names.push_back(os::windows::to_utf8(std::wstring_view(name.data(), name_length)));
+    }
+    return names;
+}
+
+std::string decode_registry_text(std::string_view bytes) {
+    // Up to the first NUL character (two zero bytes at an even offset); the
+    // decoder drops an odd last byte and turns bad sequences into U+FFFD.
+    std::size_t end = 0;
+    while (end + 1 < bytes.size() && !(bytes[end] == '\0' && bytes[end + 1] == '\0')) end += 2;
+    std::string text = "\xFF\xFE";
+    text.append(bytes.substr(0, std::min(end, bytes.size())));
+    return decode_text(text);
+}
+
+std::string expand_references(std::string_view text, const VariableLookup& lookup) {
+    std::string out;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t open = text.find('%', at);
+        if (open == std::string_view::npos) {
+            out.append(text.substr(at));
+            break;
+        }
+        out.append(text.substr(at, open - at));
+        const std::size_t close = text.find('%', open + 1);
+        if (close == std::string_view::npos || close == open + 1) {
+            out.push_back('%');
+            at = open + 1;
+            continue;
+        }
+        const std::string_view name = text.substr(open + 1, close - open - 1);
+        if (std::optional<std::string> value = lookup(name)) {
+            out.append(*value);
+        } else {
+            out.append(text.substr(open, close - open + 1));
+        }
+        at = close + 1;
+    }
+    return out;
+}
+
+std::string expand_references(std::string_view text) {
+    return expand_references(text, [](std::string_view name) { return os::get_env(name); });
+}
+
+}  // namespace qm::windows

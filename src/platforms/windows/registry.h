@@ -1,0 +1,96 @@
+// The registry layer of the Windows platform: opening and creating keys in
+// the process's own, the 64-bit or the 32-bit view, reading text and number
+// values, enumerating values and subkeys, writing and deleting values. Every
+// key is owned by a RegistryKey. Failures carry the Windows error code, so
+// each caller words them for its own subject with registry_failure. A value
+// that is missing or of another type is absent, not a failure. Thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <windows.h>
+
+#include "os/windows/handle.h"
+
+namespace qm::windows {
+
+using os::windows::RegistryKey;
+
+// A Windows error code from a registry call (never ERROR_SUCCESS).
+struct RegistryError {
+    long code = 0;
+};
+template <class T>
+using RegistryResult = std::expected<T, RegistryError>;
+
+enum class RegistryView { own, bits64, bits32 };
+
+// "64" and "32" name those views; anything else is the process's own.
+[[nodiscard]] RegistryView registry_view(std::string_view view);
+// KEY_WOW64_64KEY, KEY_WOW64_32KEY or nothing.
+[[nodiscard]] REGSAM view_flag(RegistryView view);
+// "HKLM" is the local-machine root; any other text the current user's.
+[[nodiscard]] HKEY registry_root(std::string_view hive);
+
+// "Windows refused access to {what}." for error 5, "Windows error {n} on
+// {what}." for any other.
+[[nodiscard]] std::string registry_failure(std::string_view what, RegistryError error);
+
+[[nodiscard]] RegistryResult<RegistryKey> open_key(HKEY root, std::string_view path, REGSAM access);
+[[nodiscard]] RegistryResult<RegistryKey> create_key(HKEY root, std::string_view path, REGSAM access);
+
+// REG_SZ or REG_EXPAND_SZ, decoded as registry text; anything else is absent.
+// Environment references are left as written.
+[[nodiscard]] std::optional<std::string> read_text(HKEY key, std::string_view name);
+// REG_DWORD with at least four bytes, little-endian; anything else is absent.
+[[nodiscard]] std::optional<std::uint32_t> read_number(HKEY key, std::string_view name);
+// The raw bytes and type of a value; absent when it cannot be read.
+struct RawValue {
+    DWORD type = REG_NONE;
+    std::string bytes;
+};
+[[nodiscard]] std::optional<RawValue> read_raw(HKEY key, std::string_view name);
+
+[[nodiscard]] RegistryResult<void> write_value(HKEY key, std::string_view name, DWORD type,
+                                               std::string_view bytes);
+// REG_SZ (or REG_EXPAND_SZ) holding the text as UTF-16LE with its ending NUL.
+[[nodiscard]] RegistryResult<void> write_text(HKEY key, std::string_view name, std::string_view text,
+                                              DWORD type = REG_SZ);
+[[nodiscard]] RegistryResult<void> write_number(HKEY key, std::string_view name, std::uint32_t number);
+// Deleting a value that does not exist counts as success.
+[[nodiscard]] RegistryResult<void> delete_value(HKEY key, std::string_view name);
+
+struct EnumeratedValue {
+    std::string name;   // UTF-8; may be empty (the key's default value)
+    DWORD type = REG_NONE;
+    std::string bytes;  // the data as stored
+};
+
+// Every value by index from 0: names up to 16,383 UTF-16 units; the data
+// buffer starts at 4,096 bytes and grows on ERROR_MORE_DATA to the larger of
+// twice its size and what Windows asked for, then the same index is read
+// again. Ends at ERROR_NO_MORE_ITEMS, at any other error, or after index
+// 100,000; what was read until then is returned.
+[[nodiscard]] std::vector<EnumeratedValue> enumerate_values(HKEY key);
+// The names of the key's subkeys, ending the same way.
+[[nodiscard]] std::vector<std::string> enumerate_subkeys(HKEY key);
+
+// Registry text: UTF-16LE up to the first NUL character; an odd last byte is
+// ignored and invalid sequences become U+FFFD.
+[[nodiscard]] std::string decode_registry_text(std::string_view bytes);
+
+using VariableLookup = std::function<std::optional<std::string>(std::string_view)>;
+// Expands %NAME% references the way REG_EXPAND_SZ values are read: a known
+// variable is replaced, an unknown one stays as written, and a "%" without a
+// closing one or with an empty name stays a single "%".
+[[nodiscard]] std::string expand_references(std::string_view text, const VariableLookup& lookup);
+// The same with the process environment.
+[[nodiscard]] std::string expand_references(std::string_view text);
+
+}  // namespace qm::windows

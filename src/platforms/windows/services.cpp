@@ -1,0 +1,271 @@
+#include "platforms/windows/services.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <optional>
+#include <utility>
+
+#include <windows.h>
+#include <winsvc.h>
+
+#include "os/windows/handle.h"
+#include "platforms/windows/registry.h"
+#include "os/windows/wide.h"
+#include "util/text.h"
+
+namespace qm::windows {
+
+namespace {
+
+constexpr std::string_view services_path = "SYSTEM\\CurrentControlSet\\Services";
+
+// Win32 services in a process of their own or shared with others; a type
+// with the per-user bits is a template (or a copy of one), and drivers have
+// neither of the first two bits.
+constexpr std::uint32_t own_process = 0x10;
+constexpr std::uint32_t share_process = 0x20;
+constexpr std::uint32_t user_service = 0x40;
+constexpr std::uint32_t user_service_instance = 0x80;
+constexpr std::uint32_t automatic_start = 2;
+constexpr std::uint32_t disabled_start = 4;
+constexpr std::uint32_t running_state = 4;
+
+constexpr DWORD first_enumeration_bytes = 64 * 1024;
+constexpr UINT indirect_text_units = 1024;
+
+bool is_listed_type(std::uint32_t type) {
+    return (type & (own_process | share_process)) != 0 && (type & (user_service | user_service_instance)) == 0;
+}
+
+// A text value, expanded when it is REG_EXPAND_SZ; absent when missing or
+// of another type.
+std::optional<std::string> read_value_text(HKEY key, std::string_view name) {
+    std::optional<RawValue> raw = read_raw(key, name);
+    if (!raw || (raw->type != REG_SZ && raw->type != REG_EXPAND_SZ)) return std::nullopt;
+    std::string text = decode_registry_text(raw->bytes);
+    if (raw->type == REG_EXPAND_SZ) text = expand_references(text);
+    return text;
+}
+
+// A text shown to people: indirect texts resolved, missing ones empty.
+std::string read_shown_text(HKEY key, std::string_view name) {
+    return resolve_indirect_text(read_value_text(key, name).value_or(std::string()));
+}
+
+std::string read_service_dll(HKEY service_key) {
+    RegistryResult<RegistryKey> parameters = open_key(service_key, "Parameters", KEY_READ);
+    if (!parameters) return {};
+    return read_value_text(parameters->get(), "ServiceDll").value_or(std::string());
+}
+
+std::vector<std::string> read_dependencies(HKEY key) {
+    std::optional<RawValue> raw = read_raw(key, "DependOnService");
+    if (!raw || (raw->type != REG_MULTI_SZ && raw->type != REG_SZ)) return {};
+    return decode_registry_list(raw->bytes);
+}
+
+struct ServiceEntry {
+    model::StartupItem item;
+    std::uint32_t start = 0;
+    std::vector<std::string> depends_on;  // as written in the registry
+    std::string key_name;
+};
+
+std::optional<ServiceEntry> read_service(HKEY services, const std::string& key_name, bool admin,
+                                         const ServiceStates& states, ProgramFacts& programs) {
+    RegistryResult<RegistryKey> key = open_key(services, key_name, KEY_READ);
+    if (!key) return std::nullopt;
+    const HKEY k = key->get();
+    const std::optional<std::uint32_t> type = read_number(k, "Type");
+    if (!type || !is_listed_type(*type)) return std::nullopt;
+    const std::optional<std::uint32_t> start = read_number(k, "Start");
+    if (!start || *start > disabled_start) return std::nullopt;
+
+    std::string display_name = read_shown_text(k, "DisplayName");
+    if (display_name.empty()) display_name = key_name;
+    const bool delayed = read_number(k, "DelayedAutostart").value_or(0) == 1;
+    const std::string image_path = read_value_text(k, "ImagePath").value_or(std::string());
+    const std::string image_program = program_file_of_command(image_path);
+    // Services that share a svchost.exe process are their library; the host
+    // says nothing about what runs.
+    std::string service_dll;
+    if (to_lower_ascii(image_program).ends_with("svchost.exe")) service_dll = read_service_dll(k);
+
+    ServiceEntry entry{model::StartupItem("service", "Windows service", "machine", "Services", display_name), *start,
+                       read_dependencies(k), key_name};
+    model::StartupItem& item = entry.item;
+    item.command = service_dll.empty() ? image_path : image_path + " (library: " + service_dll + ")";
+    item.exe = service_dll.empty() ? image_program : service_dll;
+    item.description = read_shown_text(k, "Description");
+    if (!item.exe.empty()) {
+        const VersionStrings& strings = programs.version(item.exe);
+        item.publisher = strings.publisher;
+        if (item.description.empty()) item.description = strings.description;
+    }
+    item.origin = programs.is_operating_system(item.exe) ? "Operating system" : "Installed program";
+
+    const auto known = states.find(to_lower_ascii(key_name));
+    const std::uint32_t pid = known == states.end() ? 0 : known->second.pid;
+    item.running = known != states.end() && known->second.state == running_state;
+    item.enabled = *start == automatic_start;
+    item.state_text = start_type_text(*start, delayed);
+    item.set_spec("short", key_name);
+    item.set_spec("start", std::to_string(*start));
+    item.set_spec("delayed", delayed ? "1" : "0");
+    item.set_spec("pid", std::to_string(pid));
+    if (!admin) item.toggle = "admin";
+    return entry;
+}
+
+// Items are told apart by their shown name, so services that show the same
+// name (possible when the registry was edited by hand) each get their own
+// service name beside it; otherwise switching one could reach the other.
+void tell_apart_equal_names(std::vector<ServiceEntry>& entries) {
+    std::map<std::string, std::size_t> counts;
+    for (const ServiceEntry& entry : entries) ++counts[entry.item.name];
+    for (ServiceEntry& entry : entries) {
+        if (counts[entry.item.name] < 2) continue;
+        model::StartupItem renamed("service", entry.item.kind_label, entry.item.scope, entry.item.location,
+                            entry.item.name + " (" + entry.key_name + ")");
+        model::StartupItem& old = entry.item;
+        renamed.command = std::move(old.command);
+        renamed.exe = std::move(old.exe);
+        renamed.publisher = std::move(old.publisher);
+        renamed.description = std::move(old.description);
+        renamed.origin = std::move(old.origin);
+        renamed.enabled = old.enabled;
+        renamed.running = old.running;
+        renamed.state_text = std::move(old.state_text);
+        renamed.toggle = std::move(old.toggle);
+        for (const model::SpecPair& pair : old.spec()) renamed.set_spec(pair.key, pair.value);
+        entry.item = std::move(renamed);
+    }
+}
+
+void add_dependents(std::vector<ServiceEntry>& entries) {
+    std::map<std::string, std::size_t> by_name;  // lower-cased service name -> index
+    for (std::size_t i = 0; i < entries.size(); ++i) by_name.emplace(to_lower_ascii(entries[i].key_name), i);
+    for (const ServiceEntry& entry : entries) {
+        const bool active = entry.start == automatic_start || (entry.item.running && entry.start != disabled_start);
+        if (!active) continue;
+        for (const std::string& needed : entry.depends_on) {
+            const auto found = by_name.find(to_lower_ascii(needed));
+            if (found != by_name.end()) entries[found->second].item.dependents.push_back(entry.item.name);
+        }
+    }
+    for (ServiceEntry& entry : entries) {
+        std::vector<std::string>& dependents = entry.item.dependents;
+        std::sort(dependents.begin(), dependents.end());
+        dependents.erase(std::unique(dependents.begin(), dependents.end()), dependents.end());
+    }
+}
+
+using LoadIndirectString = HRESULT(WINAPI*)(PCWSTR, PWSTR, UINT, void**);
+
+// SHLoadIndirectString lives in shlwapi.dll, which nothing else of the
+// program needs; it is loaded from the system folder once and stays loaded
+// for the life of the process, so the module handle is never closed.
+LoadIndirectString indirect_string_loader() {
+    static const LoadIndirectString loader = [] {
+        HMODULE module = ::LoadLibraryExW(L"shlwapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        if (module == nullptr) return LoadIndirectString{};
+        return reinterpret_cast<LoadIndirectString>(
+            reinterpret_cast<void*>(::GetProcAddress(module, "SHLoadIndirectString")));
+    }();
+    return loader;
+}
+
+}  // namespace
+
+std::vector<std::string> decode_registry_list(std::string_view bytes) {
+    std::vector<std::string> texts;
+    std::size_t begin = 0;
+    const std::size_t end = bytes.size() - bytes.size() % 2;
+    for (std::size_t at = 0; at <= end; at += 2) {
+        const bool at_nul = at < end && bytes[at] == '\0' && bytes[at + 1] == '\0';
+        if (at < end && !at_nul) continue;
+        if (at == begin) break;  // an empty text ends the list
+        texts.push_back(decode_registry_text(bytes.substr(begin, at - begin)));
+        begin = at + 2;
+    }
+    return texts;
+}
+
+std::string resolve_indirect_text(const std::string& text) {
+    if (!text.starts_with('@')) return text;
+    const LoadIndirectString load = indirect_string_loader();
+    if (load == nullptr) return {};
+    std::wstring buffer(indirect_text_units, L'\0');
+    const std::wstring source = os::windows::to_wide(text);
+    if (FAILED(load(source.c_str(), buffer.data(), indirect_text_units, nullptr))) return {};
+    buffer[indirect_text_units - 1] = L'\0';
+    buffer.resize(wcslen(buffer.c_str()));
+    return os::windows::to_utf8(buffer);
+}
+
+std::string start_type_text(std::uint32_t start, bool delayed) {
+    switch (start) {
+        case 2: return delayed ? "Automatic (delayed)" : "Automatic";
+        case 3: return "Manual (on demand)";
+        case 4: return "Disabled";
+        default: return "Start type " + std::to_string(start);
+    }
+}
+
+ServiceStates read_service_states() {
+    ServiceStates states;
+    os::windows::ServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
+    if (!manager) return states;
+    // Whole 8-byte units, so the records Windows writes at the start are aligned.
+    std::vector<std::uint64_t> buffer(first_enumeration_bytes / sizeof(std::uint64_t));
+    DWORD resume = 0;
+    // A few thousand services fill a few buffers; the bound only guards
+    // against a manager that keeps asking for more without giving any.
+    for (int round = 0; round < 1000; ++round) {
+        const DWORD size = static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t));
+        DWORD needed = 0;
+        DWORD returned = 0;
+        const BOOL done = ::EnumServicesStatusExW(manager.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32,
+                                                  SERVICE_STATE_ALL, reinterpret_cast<BYTE*>(buffer.data()), size,
+                                                  &needed, &returned, &resume, nullptr);
+        const DWORD error = done ? ERROR_SUCCESS : ::GetLastError();
+        if (!done && error != ERROR_MORE_DATA) break;
+        const auto* records = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());
+        for (DWORD i = 0; i < returned; ++i) {
+            const ENUM_SERVICE_STATUS_PROCESSW& record = records[i];
+            if (record.lpServiceName == nullptr) continue;
+            ServiceState state;
+            if (record.lpDisplayName != nullptr) state.display_name = os::windows::to_utf8(record.lpDisplayName);
+            state.state = record.ServiceStatusProcess.dwCurrentState;
+            state.pid = record.ServiceStatusProcess.dwProcessId;
+            states.insert_or_assign(to_lower_ascii(os::windows::to_utf8(record.lpServiceName)), std::move(state));
+        }
+        if (done) break;
+        // Not even one record fitted: the next round asks again with room for it.
+        if (returned == 0) {
+            if (needed <= size) break;
+            buffer.resize((static_cast<std::size_t>(needed) + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t));
+        }
+    }
+    return states;
+}
+
+void scan_services(bool admin, ProgramFacts& programs, model::ScanResult& result) {
+    RegistryResult<RegistryKey> services = open_key(HKEY_LOCAL_MACHINE, services_path, KEY_READ);
+    if (!services) {
+        result.notes.push_back("The list of Windows services could not be read.");
+        return;
+    }
+    const ServiceStates states = read_service_states();
+    std::vector<ServiceEntry> entries;
+    for (const std::string& key_name : enumerate_subkeys(services->get())) {
+        std::optional<ServiceEntry> entry = read_service(services->get(), key_name, admin, states, programs);
+        if (entry) entries.push_back(std::move(*entry));
+    }
+    tell_apart_equal_names(entries);
+    add_dependents(entries);
+    result.items.reserve(result.items.size() + entries.size());
+    for (ServiceEntry& entry : entries) result.items.push_back(std::move(entry.item));
+}
+
+}  // namespace qm::windows

@@ -1,0 +1,54 @@
+// The third source of a scan: the Windows services of the Services key, with
+// their current state from the Service Control Manager and the active
+// services that depend on each; and switching a service's start type through
+// sc.exe. Switching off remembers the start type in saved.json in the data
+// folder, so switching on restores it. The registry is never written directly.
+// Every call may run on several threads at once: the read-change-write of
+// saved.json is done under one lock of this process.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/platform.h"
+#include "os/run_tool.h"
+#include "platforms/windows/program_files.h"
+#include "util/result.h"
+
+namespace qm::windows {
+
+struct ServiceState {
+    std::string display_name;
+    std::uint32_t state = 0;  // SERVICE_RUNNING is 4
+    std::uint32_t pid = 0;
+};
+// By lower-cased service name; empty when the manager cannot be opened.
+using ServiceStates = std::map<std::string, ServiceState>;
+
+[[nodiscard]] ServiceStates read_service_states();
+
+// Appends service items, or the note "The list of Windows services could not
+// be read." when the Services key cannot be opened. An item's dependents are
+// the names (as shown) of the active services that need it: those that start
+// automatically, or run and are not disabled.
+void scan_services(bool admin, ProgramFacts& programs, model::ScanResult& result);
+
+// The texts of a REG_MULTI_SZ value: UTF-16LE texts separated by NUL
+// characters, ending at the first empty one or at the end of the data.
+[[nodiscard]] std::vector<std::string> decode_registry_list(std::string_view bytes);
+
+// An indirect text ("@file,-id") through SHLoadIndirectString; empty when it
+// cannot be resolved. Any other text comes back as it is.
+[[nodiscard]] std::string resolve_indirect_text(const std::string& text);
+
+// "Automatic", "Automatic (delayed)", "Manual (on demand)", "Disabled" or
+// "Start type {n}".
+[[nodiscard]] std::string start_type_text(std::uint32_t start, bool delayed);
+
+[[nodiscard]] Result<model::ChangeOutcome> switch_service(const model::StartupItem& item, bool on, bool stop_now,
+                                                   const std::string& data_folder, const os::ToolRunner& runner = os::run_tool);
+
+}  // namespace qm::windows

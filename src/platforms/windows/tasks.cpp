@@ -1,0 +1,277 @@
+#include "platforms/windows/tasks.h"
+
+#include <windows.h>
+#include <sddl.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <utility>
+
+#include "os/environment.h"
+#include "os/files.h"
+#include "os/random_hex.h"
+#include "os/windows/handle.h"
+#include "platforms/windows/registry.h"
+#include "os/windows/system_error.h"
+#include "os/windows/wide.h"
+#include "formats/task_definition.h"
+#include "util/text.h"
+#include "formats/xml_text.h"
+
+namespace qm::windows {
+
+namespace {
+
+constexpr std::string_view schtasks = "schtasks.exe";
+constexpr unsigned query_seconds = 60;
+constexpr unsigned change_seconds = 30;
+// Real definitions are a few kilobytes; anything larger is not read.
+constexpr std::uint64_t largest_definition = 1u << 20;
+// Sub-folders below a root that are still walked; deeper ones are not.
+constexpr int deepest_folder = 6;
+constexpr std::string_view own_folder = "\\Quillmoor\\";
+constexpr std::string_view system_folder = "\\microsoft\\windows\\";
+
+struct FoundTask {
+    std::string path;  // "\Folder\Name"
+    formats::TaskDefinition definition;
+};
+
+struct Walk {
+    std::vector<FoundTask> tasks;
+    std::size_t unreadable = 0;
+};
+
+std::string system_root() {
+    std::optional<std::string> root = os::get_env("SystemRoot");
+    return root && !root->empty() ? *root : std::string("C:\\Windows");
+}
+
+// Collects every definition file of a folder and its sub-folders, in the
+// order of their names, down to `deepest_folder` levels below the root.
+void walk_folder(const std::string& folder, const std::string& task_folder, int depth, Walk& walk) {
+    Result<std::vector<os::FolderEntry>> entries = os::list_folder(folder);
+    if (!entries) {
+        ++walk.unreadable;
+        return;
+    }
+    std::sort(entries->begin(), entries->end(),
+              [](const os::FolderEntry& a, const os::FolderEntry& b) { return a.name < b.name; });
+    for (const os::FolderEntry& entry : *entries) {
+        const std::string path = os::join_path(folder, entry.name);
+        const std::string task_path = task_folder + "\\" + entry.name;
+        if (entry.is_folder) {
+            if (depth < deepest_folder) walk_folder(path, task_path, depth + 1, walk);
+            continue;
+        }
+        Result<std::string> bytes = os::read_file(path, largest_definition);
+        if (!bytes) {
+            ++walk.unreadable;
+            continue;
+        }
+        if (bytes->size() > largest_definition) continue;
+        walk.tasks.push_back(FoundTask{task_path, formats::read_task_definition(formats::decode_document(*bytes))});
+    }
+}
+
+// The tasks schtasks.exe lists, each with the path its URI names; nothing
+// when the tool fails.
+std::vector<FoundTask> query_tasks(const os::ToolRunner& runner) {
+    std::vector<FoundTask> tasks;
+    const os::RunOutput output = runner(os::ToolRun{std::string(schtasks), {"/Query", "/XML"}, {}, query_seconds});
+    if (!output.succeeded()) return tasks;
+    // The runner decodes marked text; output in UTF-16 without a mark still
+    // arrives as pairs of bytes and is decoded here.
+    const std::string text = formats::decode_document(output.out);
+    for (const formats::Element& element : formats::find_elements(text, "Task")) {
+        formats::TaskDefinition definition = formats::read_task_definition(element.content);
+        if (definition.uri.empty()) continue;
+        std::string path = definition.uri.starts_with('\\') ? definition.uri : "\\" + definition.uri;
+        tasks.push_back(FoundTask{std::move(path), std::move(definition)});
+    }
+    return tasks;
+}
+
+struct CurrentUser {
+    std::string sid;
+    std::string name;
+};
+
+// A task belongs to the user when it names no account, or names this user by
+// SID, by name, or as "{domain or computer}\{name}".
+bool belongs_to(const std::string& user_id, const CurrentUser& user) {
+    if (user_id.empty()) return true;
+    if (!user.sid.empty() && equal_ignoring_ascii_case(user_id, user.sid)) return true;
+    if (user.name.empty()) return false;
+    if (equal_ignoring_ascii_case(user_id, user.name)) return true;
+    const std::string qualified = "\\" + user.name;
+    return user_id.size() > qualified.size() &&
+           equal_ignoring_ascii_case(std::string_view(user_id).substr(user_id.size() - qualified.size()), qualified);
+}
+
+std::string runs_at(const formats::TaskDefinition& definition) {
+    if (definition.boot_trigger && definition.logon_trigger) return "boot and sign-in";
+    return definition.boot_trigger ? "boot" : "sign-in";
+}
+
+model::StartupItem task_item(const FoundTask& task, bool admin, const CurrentUser& user, ProgramFacts& programs) {
+    const formats::TaskDefinition& definition = task.definition;
+    std::string name(file_name(task.path));
+    if (name.empty()) name = task.path;
+    model::StartupItem item("task", "Scheduled task", "machine", task.path, name);
+
+    std::string command = definition.command;
+    if (!definition.arguments.empty()) command += " " + definition.arguments;
+    item.command = expand_references(command);
+    item.description = formats::shown_description(definition.description);
+    programs.fill(item);
+    const bool own = task.path.starts_with(own_folder);
+    if (own) {
+        item.origin = "Created by Quillmoor";
+    } else {
+        item.origin = to_lower_ascii(task.path).starts_with(system_folder) ? "Operating system" : "Installed program";
+    }
+    item.managed = own;
+
+    const std::string when = runs_at(definition);
+    item.enabled = definition.enabled;
+    item.state_text = item.enabled ? "Enabled (runs at " + when + ")" : "Disabled";
+    item.set_spec("short", name);
+    item.set_spec("uri", task.path);
+    item.set_spec("runs_at", when);
+    item.set_spec("principal", definition.user_id);
+
+    const bool full_rights = equal_ignoring_ascii_case(definition.run_level, "HighestAvailable");
+    if (!admin && (full_rights || !belongs_to(definition.user_id, user))) item.toggle = "admin";
+    return item;
+}
+
+void append_utf16le(std::string& bytes, std::wstring_view text) {
+    for (wchar_t unit : text) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>((unit >> 8) & 0xFF));
+    }
+}
+
+}  // namespace
+
+void scan_tasks(const std::vector<std::string>& task_roots, bool admin, ProgramFacts& programs, model::ScanResult& result,
+                const os::ToolRunner& runner) {
+    const std::string windows = system_root();
+    Walk walk;
+    for (const std::string& root : task_roots) {
+        const std::string folder = os::join_path(windows, root);
+        if (os::path_kind(folder) != os::PathKind::folder) continue;
+        walk_folder(folder, "", 0, walk);
+    }
+    // Without administrator rights most of the task folder may be closed;
+    // the Task Scheduler still lists what this user may see.
+    std::vector<FoundTask> tasks = walk.tasks.empty() ? query_tasks(runner) : std::move(walk.tasks);
+
+    CurrentUser user;
+    user.sid = current_user_sid().value_or(std::string());
+    user.name = os::get_env("USERNAME").value_or(std::string());
+    for (const FoundTask& task : tasks) {
+        if (!task.definition.logon_trigger && !task.definition.boot_trigger) continue;
+        result.items.push_back(task_item(task, admin, user, programs));
+    }
+    if (walk.unreadable > 0 && !admin) {
+        result.notes.push_back(std::to_string(walk.unreadable) +
+                               " scheduled task(s) could not be read without administrator rights; restart as "
+                               "administrator to see them all.");
+    }
+}
+
+Result<model::ChangeOutcome> switch_task(const model::StartupItem& item, bool on, bool admin, const os::ToolRunner& runner) {
+    const std::string& path = item.spec_value("uri");
+    // Task paths begin with a backslash; anything else (an empty path, or
+    // text that schtasks.exe would read as a switch) is not passed on.
+    if (!path.starts_with('\\')) return fail("This scheduled task cannot be switched: its path is missing.");
+    const os::RunOutput output = runner(
+        os::ToolRun{std::string(schtasks), {"/Change", "/TN", path, on ? "/ENABLE" : "/DISABLE"}, {}, change_seconds});
+    if (output.succeeded()) return model::ChangeOutcome{item.name + (on ? " is switched on" : " is switched off"), {}};
+    // Without administrator rights the likely cause is the rights; the engine
+    // offers a restart as administrator for failures marked so.
+    if (!admin) return fail("ADMIN: Windows refused to change the scheduled task.");
+    const std::string said = os::tool_output_text(output);
+    return fail("Windows could not change the task." + (said.empty() ? std::string() : " " + said));
+}
+
+Result<std::string> current_user_sid() {
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) {
+        return fail(os::windows::system_error("the process token", ::GetLastError()));
+    }
+    const os::windows::Handle token(raw);
+    DWORD size = 0;
+    ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    if (size == 0) return fail(os::windows::system_error("the token's user", ::GetLastError()));
+    // Storage of 8-byte units keeps TOKEN_USER aligned.
+    std::vector<std::uint64_t> buffer((size + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t));
+    if (!::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) {
+        return fail(os::windows::system_error("the token's user", ::GetLastError()));
+    }
+    const auto* token_user = reinterpret_cast<const TOKEN_USER*>(buffer.data());
+    LPWSTR text = nullptr;
+    if (!::ConvertSidToStringSidW(token_user->User.Sid, &text)) {
+        return fail(os::windows::system_error("the user's SID", ::GetLastError()));
+    }
+    std::string sid = os::windows::to_utf8(text);
+    ::LocalFree(text);
+    return sid;
+}
+
+std::string own_boot_task_document(std::string_view name, std::string_view command, std::string_view arguments,
+                                   std::string_view workdir) {
+    const std::string description = "Started at boot. Created by Quillmoor for " + std::string(name) + ".";
+    std::string document;
+    document += "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n";
+    document += "<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\n";
+    document += "  <RegistrationInfo><Description>" + formats::escape(description) +
+                "</Description></RegistrationInfo>\n";
+    document += "  <Triggers><BootTrigger><Enabled>true</Enabled><Delay>PT30S</Delay></BootTrigger></Triggers>\n";
+    document += "  <Principals><Principal id=\"Author\"><UserId>S-1-5-18</UserId>"
+                "<RunLevel>HighestAvailable</RunLevel></Principal></Principals>\n";
+    document += "  <Settings><MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>"
+                "<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>"
+                "<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>"
+                "<AllowHardTerminate>true</AllowHardTerminate><StartWhenAvailable>true</StartWhenAvailable>"
+                "<Enabled>true</Enabled><ExecutionTimeLimit>PT0S</ExecutionTimeLimit></Settings>\n";
+    document += "  <Actions Context=\"Author\"><Exec><Command>" + formats::escape(command) + "</Command><Arguments>" +
+                formats::escape(arguments) + "</Arguments><WorkingDirectory>" + formats::escape(workdir) +
+                "</WorkingDirectory></Exec></Actions>\n";
+    document += "</Task>\n";
+    return document;
+}
+
+Result<std::string> write_task_file(std::string_view document) {
+    const std::optional<std::string> token = os::random_hex(16);
+    if (!token) return fail("The system could not provide random numbers.");
+    std::string folder;
+    if (const std::optional<std::string> root = os::get_env("SystemRoot"); root && !root->empty()) {
+        std::string temp = os::join_path(*root, "Temp");
+        if (os::path_kind(temp) == os::PathKind::folder) folder = std::move(temp);
+    }
+    if (folder.empty()) folder = os::temp_folder();
+    const std::string path = os::join_path(folder, "quillmoor-task-" + *token + ".xml");
+
+    std::string bytes = "\xFF\xFE";
+    append_utf16le(bytes, os::windows::to_wide(document));
+    Result<void> written = os::write_file_replace(path, bytes);
+    if (!written) return fail("cannot write the task file: " + os::failure_reason(written.error()));
+    return path;
+}
+
+os::RunOutput register_task(std::string_view task_path, const std::string& definition_file, const os::ToolRunner& runner) {
+    return runner(os::ToolRun{std::string(schtasks),
+                          {"/Create", "/TN", std::string(task_path), "/XML", definition_file, "/F"},
+                          {},
+                          change_seconds});
+}
+
+os::RunOutput delete_task(std::string_view task_path, const os::ToolRunner& runner) {
+    return runner(os::ToolRun{std::string(schtasks), {"/Delete", "/TN", std::string(task_path), "/F"}, {}, change_seconds});
+}
+
+}  // namespace qm::windows

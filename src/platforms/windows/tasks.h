@@ -1,0 +1,52 @@
+// The fourth source of a scan: scheduled tasks with a sign-in or boot trigger,
+// read from the task definition files under the task roots (or, when none
+// can be read, from schtasks.exe /Query /XML); switching them with
+// schtasks.exe; and the program's own boot task: its definition document,
+// the file it is registered from, registering and deleting it.
+// Every call runs on the caller's thread; schtasks.exe runs through the
+// given runner, so tests can answer in its place.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/platform.h"
+#include "os/run_tool.h"
+#include "platforms/windows/program_files.h"
+#include "util/result.h"
+
+namespace qm::windows {
+
+// Appends task items and at most one note. Each root is a folder below
+// SystemRoot ("System32\Tasks"); a root that does not exist is skipped.
+void scan_tasks(const std::vector<std::string>& task_roots, bool admin, ProgramFacts& programs, model::ScanResult& result,
+                const os::ToolRunner& runner = os::run_tool);
+
+// Switches the task named by the item's `uri` spec with schtasks.exe /Change.
+[[nodiscard]] Result<model::ChangeOutcome> switch_task(const model::StartupItem& item, bool on, bool admin,
+                                                const os::ToolRunner& runner = os::run_tool);
+
+// The user this process runs as, as a SID in its standard text form
+// ("S-1-5-21-…"), read from the process token.
+[[nodiscard]] Result<std::string> current_user_sid();
+
+// The definition of the program's own task that starts `command` with
+// `arguments` in `workdir` 30 seconds after boot, as the local system account
+// with full rights. Lines end with a line feed; the values are XML-escaped.
+[[nodiscard]] std::string own_boot_task_document(std::string_view name, std::string_view command,
+                                                 std::string_view arguments, std::string_view workdir);
+
+// Writes a definition as UTF-16LE with its byte-order mark to a new file
+// "quillmoor-task-{32 hex digits}.xml" in SystemRoot\Temp (or, when that
+// folder does not exist, the user's temporary folder) and returns its path.
+// The caller removes the file once the task is registered.
+[[nodiscard]] Result<std::string> write_task_file(std::string_view document);
+
+// schtasks.exe /Create /TN {task_path} /XML {definition_file} /F (replacing a
+// task of that path) and schtasks.exe /Delete /TN {task_path} /F.
+[[nodiscard]] os::RunOutput register_task(std::string_view task_path, const std::string& definition_file,
+                                      const os::ToolRunner& runner = os::run_tool);
+[[nodiscard]] os::RunOutput delete_task(std::string_view task_path, const os::ToolRunner& runner = os::run_tool);
+
+}  // namespace qm::windows

@@ -1,0 +1,145 @@
+#include "platforms/windows/windows_platform.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "knowledge/knowledge_store.h"
+#include "model/data_folder.h"
+#include "os/console.h"
+#include "os/timed_step.h"
+#include "os/environment.h"
+#include "os/files.h"
+#include "os/run_tool.h"
+#include "platforms/windows/approval_flag.h"
+#include "platforms/windows/elevation.h"
+#include "platforms/windows/own_entries.h"
+#include "platforms/windows/program_files.h"
+#include "platforms/windows/program_lists.h"
+#include "platforms/windows/run_keys.h"
+#include "platforms/windows/services.h"
+#include "platforms/windows/startup_folders.h"
+#include "platforms/windows/system_facts.h"
+#include "platforms/windows/tasks.h"
+#include "util/text.h"
+#include "util/time_text.h"
+
+namespace qm::windows {
+
+WindowsPlatform::WindowsPlatform(model::SystemFacts facts, knowledge::LocationsSource locations)
+    : facts_(std::move(facts)),
+      locations_(std::move(locations)),
+      data_folder_(model::resolve_data_folder(facts_).write_folder) {}
+
+model::SystemFacts WindowsPlatform::system_facts() const { return facts_; }
+
+model::ScanResult WindowsPlatform::scan() {
+    model::ScanResult result;
+    const knowledge::KnowledgeLocations locations = locations_();
+    const bool timing = os::get_env("QUILLMOOR_TIMING").has_value();
+    ProgramFacts programs;
+    os::timed_step(timing, "run keys",
+               [&] { scan_run_keys(locations.run_keys, facts_.admin, programs, result.items); });
+    os::timed_step(timing, "folders",
+               [&] { scan_startup_folders(locations.startup_folders, facts_.admin, programs, result.items); });
+    os::timed_step(timing, "services", [&] { scan_services(facts_.admin, programs, result); });
+    os::timed_step(timing, "tasks", [&] { scan_tasks(locations.task_roots, facts_.admin, programs, result); });
+    return result;
+}
+
+model::ProgramList WindowsPlatform::running_programs(const std::vector<model::StartupItem>& items) {
+    return list_running_programs(items);
+}
+
+model::ProgramList WindowsPlatform::installed_programs(const std::vector<model::StartupItem>& items) {
+    return list_installed_programs(items);
+}
+
+Result<model::ChangeOutcome> WindowsPlatform::set_enabled(const model::StartupItem& item, bool on, bool stop_now) {
+    if (item.kind == "run" || item.kind == "folder") return switch_by_approval_flag(item, on);
+    if (item.kind == "service") return switch_service(item, on, stop_now, data_folder_);
+    if (item.kind == "task") return switch_task(item, on, facts_.admin);
+    return fail(model::unsupported_kind_message(item.kind));
+}
+
+Result<model::CreatedEntry> WindowsPlatform::create_entry(const model::CreateDetails& details, bool admin) {
+    return create_own_entry(details, admin);
+}
+
+Result<model::ChangeOutcome> WindowsPlatform::remove_entry(const model::StartupItem& item) {
+    return remove_own_entry(item, facts_.admin);
+}
+
+Result<void> WindowsPlatform::restart_elevated(const std::vector<std::string>& arguments) {
+    return windows::restart_elevated(arguments);
+}
+
+void WindowsPlatform::open_in_browser(const std::string& link) { windows::open_in_browser(link, facts_.admin); }
+
+std::vector<model::Probe> WindowsPlatform::doctor_probes() {
+    std::vector<model::Probe> probes;
+    auto add = [&](std::string name, bool ok, std::string detail, const char* otherwise = "warn") {
+        probes.push_back(model::Probe{std::move(name), ok ? "ok" : otherwise, std::move(detail)});
+    };
+    add("Operating system", true,
+        facts_.os_version + (facts_.admin ? ", running as administrator" : ", ordinary rights"));
+
+    const model::ScanResult scanned = scan();
+    const std::size_t run_entries = model::count_of_kind(scanned.items, "run");
+    add("Run keys", run_entries > 0, std::to_string(run_entries) + " entries read from the registry.");
+    add("Startup folders", true, std::to_string(model::count_of_kind(scanned.items, "folder")) + " shortcuts read.");
+    // A working Windows has far more than twenty services; fewer means the
+    // registry or the manager could not be read as they should.
+    const std::size_t services = model::count_of_kind(scanned.items, "service");
+    add("Services", services >= 21, std::to_string(services) + " services read from the registry.", "fail");
+    const std::size_t states = read_service_states().size();
+    add("Service states", states >= 21,
+        std::to_string(states) + " services reported by the Service Control Manager.", "fail");
+
+    const std::size_t tasks = model::count_of_kind(scanned.items, "task");
+    const bool tasks_need_rights =
+        tasks == 0 && !facts_.admin &&
+        std::any_of(scanned.notes.begin(), scanned.notes.end(), [](const std::string& note) {
+            return note.find("could not be read without administrator rights") != std::string::npos;
+        });
+    add("Scheduled tasks", tasks > 0,
+        tasks_need_rights ? "None could be read without administrator rights. Restart as administrator to see them."
+                          : std::to_string(tasks) + " tasks with a sign-in or boot trigger read.");
+
+    const ProcessCensus census = count_processes();
+    add("Running programs", census.inspected >= 6, std::to_string(census.inspected) + " programs could be inspected.",
+        "fail");
+    add("Command lines", census.with_command_line > 0,
+        std::to_string(census.with_command_line) + " of them gave their command line.");
+
+    const std::string explorer = os::join_path(os::get_env("SystemRoot").value_or("C:\\Windows"), "explorer.exe");
+    const std::string publisher = read_version_strings(explorer).publisher;
+    add("Publisher information", !publisher.empty(),
+        publisher.empty() ? "The file version reader returned nothing for explorer.exe."
+                          : "Read the publisher of explorer.exe: " + publisher + ".");
+
+    // A tool is missing when it cannot be started at all; what it prints is
+    // not used.
+    auto tool_present = [](std::string program, std::vector<std::string> arguments) {
+        const os::RunOutput output = os::run_tool(os::ToolRun{std::move(program), std::move(arguments), {}, 20});
+        const std::string err = to_lower_ascii(output.err);
+        return output.exit_code.has_value() ||
+               (err.find("program not found") == std::string::npos && err.find("cannot find") == std::string::npos);
+    };
+    const bool sc = tool_present("sc.exe", {"query", "type=", "service", "state=", "inactive"});
+    add("Tool: sc.exe", sc, sc ? "sc.exe is present." : "sc.exe was not found.");
+    const bool schtasks = tool_present("schtasks.exe", {"/Query", "/?"});
+    add("Tool: schtasks.exe", schtasks, schtasks ? "schtasks.exe is present." : "schtasks.exe was not found.");
+    const bool curl = tool_present(knowledge::curl_program(), {"--version"});
+    add("Tool: curl.exe", curl,
+        curl ? "curl.exe is present."
+             : "curl.exe is missing, so knowledge updates cannot be downloaded (importing a file still works).");
+
+    for (const std::string& note : scanned.notes) add("Note", false, note);
+    return probes;
+}
+
+std::unique_ptr<model::Platform> make_windows_platform(knowledge::LocationsSource locations) {
+    return std::make_unique<WindowsPlatform>(read_system_facts(), std::move(locations));
+}
+
+}  // namespace qm::windows

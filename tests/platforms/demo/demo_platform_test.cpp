@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "platforms/demo/demo_platform.h"
+
+namespace qm {
+namespace {
+
+const model::StartupItem& find_item(const std::vector<model::StartupItem>& items, std::string_view id) {
+    auto it = std::find_if(items.begin(), items.end(), [&](const model::StartupItem& i) { return i.id() == id; });
+    EXPECT_NE(it, items.end()) << id;
+    return *it;
+}
+
+bool lists_program(const model::ProgramList& list, std::string_view id) {
+    return std::any_of(list.items.begin(), list.items.end(), [&](const model::Candidate& c) { return c.id == id; });
+}
+
+TEST(DemoPlatform, ScanHasTheInventedComputerInItsOrder) {
+    demo::DemoPlatform demo(false);
+    model::ScanResult scan = demo.scan();
+    ASSERT_EQ(scan.items.size(), 25u);
+    EXPECT_EQ(scan.notes, (std::vector<std::string>{
+                              "Demonstration data: nothing here is read from, or written to, a real computer."}));
+    EXPECT_EQ(scan.items[0].id(), "service|machine|Services|RpcSs");
+    EXPECT_EQ(scan.items[0].name, "Remote Procedure Call (RPC)");
+    EXPECT_EQ(scan.items[0].dependents.size(), 5u);
+    EXPECT_EQ(scan.items[13].id(), "service|machine|Services|AcmeDevServer");
+    EXPECT_EQ(scan.items[14].id(), "run|user|HKCU\\Run\\64|OneDrive");
+    EXPECT_EQ(scan.items[19].origin, "Operating system");  // SecurityHealth lives under C:\Windows
+    EXPECT_EQ(scan.items[19].scope, "machine");
+    EXPECT_EQ(scan.items[17].state_text, "Disabled");  // Steam
+    EXPECT_EQ(scan.items[21].id(), "task|machine|\\GoogleUpdateTaskMachineCore|GoogleUpdateTaskMachineCore");
+    EXPECT_EQ(scan.items[21].spec_value("uri"), "\\GoogleUpdateTaskMachineCore");
+    EXPECT_EQ(scan.items[24].id(),
+              "folder|user|C:\\Users\\tamsel\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup|Acme Screenshot.lnk");
+    EXPECT_EQ(scan.items[24].name, "Acme Screenshot");
+    for (const model::StartupItem& item : scan.items) {
+        EXPECT_FALSE(item.spec_value("short").empty()) << item.id();
+        EXPECT_EQ(item.toggle, "ok");
+    }
+
+    demo::DemoPlatform with_markup(true);
+    model::ScanResult marked = with_markup.scan();
+    ASSERT_EQ(marked.items.size(), 26u);
+    EXPECT_EQ(marked.items.back().name, "<img src=x onerror=\"window.__pwned=1\">Evil");
+    EXPECT_EQ(marked.items.back().publisher, "<b>Bad Inc</b>");
+}
+
+TEST(DemoPlatform, SwitchingFollowsTheKindOfItem) {
+    demo::DemoPlatform demo(false);
+    std::vector<model::StartupItem> items = demo.scan().items;
+
+    Result<model::ChangeOutcome> on = demo.set_enabled(find_item(items, "service|machine|Services|wuauserv"), true, false);
+    ASSERT_TRUE(on.has_value());
+    EXPECT_EQ(on->message, "Windows Update will start with Windows (demonstration only).");
+    ASSERT_TRUE(demo.set_enabled(find_item(items, "service|machine|Services|OemPanelHost"), false, true));
+    ASSERT_TRUE(demo.set_enabled(find_item(items, "run|user|HKCU\\Run\\64|Spotify"), false, true));
+
+    std::vector<model::StartupItem> after = demo.scan().items;
+    const model::StartupItem& update = find_item(after, "service|machine|Services|wuauserv");
+    EXPECT_TRUE(update.enabled && update.running);
+    EXPECT_EQ(update.state_text, "Automatic");
+    const model::StartupItem& panel = find_item(after, "service|machine|Services|OemPanelHost");
+    EXPECT_FALSE(panel.enabled || panel.running);
+    EXPECT_EQ(panel.state_text, "Disabled");
+    const model::StartupItem& spotify = find_item(after, "run|user|HKCU\\Run\\64|Spotify");
+    EXPECT_FALSE(spotify.enabled);
+    EXPECT_EQ(spotify.state_text, "Disabled");
+}
+
+TEST(DemoPlatform, OwnEntriesComeAndGoAndHideTheirProgramFromCandidates) {
+    demo::DemoPlatform demo(false);
+    EXPECT_TRUE(lists_program(demo.installed_programs(demo.scan().items), "app|vlc"));
+
+    model::CreateDetails details{"VLC", "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\"",
+                          "C:\\Program Files\\VideoLAN\\VLC\\vlc.exe", "", "login", "", ""};
+    Result<model::CreatedEntry> created = demo.create_entry(details, true);
+    ASSERT_TRUE(created.has_value());
+    EXPECT_EQ(created->item.id(), "run|user|HKCU\\Run\\64|Quillmoor-VLC");
+    EXPECT_TRUE(created->item.managed && created->item.enabled);
+    EXPECT_EQ(created->item.spec_value("mode"), "login");
+    EXPECT_EQ(created->item.risk.level, model::Level::safe);
+    EXPECT_FALSE(created->outcome.message.empty());
+
+    std::vector<model::StartupItem> items = demo.scan().items;
+    EXPECT_EQ(items.size(), 26u);
+    EXPECT_FALSE(lists_program(demo.installed_programs(items), "app|vlc"));
+
+    Result<model::ChangeOutcome> removed = demo.remove_entry(created->item);
+    ASSERT_TRUE(removed.has_value());
+    EXPECT_EQ(removed->message, "Removed Quillmoor-VLC (demonstration only).");
+    items = demo.scan().items;
+    EXPECT_TRUE(lists_program(demo.installed_programs(items), "app|vlc"));
+
+    // Gone items cannot be switched or removed again.
+    EXPECT_EQ(demo.remove_entry(created->item).error(), "The item was not found.");
+    EXPECT_EQ(demo.set_enabled(created->item, false, false).error(), "The item was not found.");
+
+    model::CreateDetails boot{"Acme dev server", "node server.js", "C:\\Program Files\\nodejs\\node.exe", "", "boot", "", ""};
+    Result<model::CreatedEntry> task = demo.create_entry(boot, true);
+    ASSERT_TRUE(task.has_value());
+    EXPECT_EQ(task->item.id(), "task|machine|\\Quillmoor\\Acme dev server|Acme dev server");
+    EXPECT_EQ(task->item.spec_value("uri"), "\\Quillmoor\\Acme dev server");
+    EXPECT_EQ(task->item.state_text, "Enabled (runs at boot)");
+}
+
+TEST(DemoPlatform, RunningProgramsEndWithTheOnDemandService) {
+    demo::DemoPlatform demo(false);
+    model::ProgramList none = demo.running_programs({});
+    ASSERT_EQ(none.items.size(), 6u);
+    EXPECT_EQ(none.items.back().id, "svc|wuauserv");
+    EXPECT_EQ(none.items[0].workdir, "C:\\Program Files\\Mozilla Firefox");
+    EXPECT_EQ(none.items[0].command, "\"C:\\Program Files\\Mozilla Firefox\\firefox.exe\"");
+    EXPECT_TRUE(none.items[0].modes[0].recommended);
+    EXPECT_FALSE(none.items[4].modes[0].recommended);  // Explorer is part of the system
+    for (std::size_t i = 0; i + 1 < none.items.size(); ++i) EXPECT_EQ(none.items[i].entry_id, "");
+
+    // A program that an item already starts is left out, matched without regard to case.
+    model::StartupItem firefox("run", "Registry (Run, this user)", "user", "HKCU\\Run\\64", "Firefox");
+    firefox.exe = "c:\\program files\\MOZILLA FIREFOX\\firefox.exe";
+    model::ProgramList filtered = demo.running_programs({firefox});
+    EXPECT_FALSE(lists_program(filtered, "proc|firefox"));
+    EXPECT_EQ(filtered.items.back().id, "svc|wuauserv");
+    EXPECT_EQ(filtered.items.back().modes.size(), 1u);
+}
+
+TEST(DemoPlatform, FixedAnswersForFactsElevationBrowserAndProbes) {
+    demo::DemoPlatform demo(false);
+    model::SystemFacts facts = demo.system_facts();
+    EXPECT_TRUE(facts.admin && facts.demo);
+    EXPECT_EQ(facts.host, "DEMO-PC");
+    EXPECT_EQ(demo.restart_elevated({"serve"}).error(),
+              "The demonstration is already shown with administrator rights.");
+    demo.open_in_browser("http://127.0.0.1:1/");
+    ASSERT_EQ(demo.doctor_probes().size(), 1u);
+    EXPECT_EQ(demo.doctor_probes()[0].status, "ok");
+    EXPECT_EQ(demo.scan().items.size(), 25u);
+}
+
+TEST(DemoPlatform, ConcurrentChangesNeverShowHalfAChange) {
+    demo::DemoPlatform demo(false);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&demo, t] {
+            for (int i = 0; i < 200; ++i) {
+                model::CreateDetails details{"n" + std::to_string(t) + "-" + std::to_string(i), "x", "x", "", "login", "", ""};
+                Result<model::CreatedEntry> created = demo.create_entry(details, true);
+                if (created) (void)demo.remove_entry(created->item);
+                EXPECT_GE(demo.scan().items.size(), 25u);
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(demo.scan().items.size(), 25u);
+}
+
+}  // namespace
+}  // namespace qm

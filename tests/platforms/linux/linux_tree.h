@@ -1,0 +1,78 @@
+// A small Linux computer in a scratch folder for the Linux platform's tests:
+// unit files with their *.wants links, autostart files, crontabs and a dpkg
+// database, and a platform that works under it as its root.
+#pragma once
+#ifdef __linux__
+
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "knowledge/builtin_pack.h"
+#include "os/files.h"
+#include "platforms/linux/linux_platform.h"
+#include "platforms/linux/linux_system.h"
+#include "os/os_test_support.h"
+
+namespace qm::test {
+
+inline bool systemctl_present() {
+    return os::path_kind("/usr/bin/systemctl") == os::PathKind::file || os::path_kind("/bin/systemctl") == os::PathKind::file;
+}
+
+class LinuxTree {
+public:
+    static constexpr const char* home = "/home/ada";
+
+    // A path of the computer described, as written on this machine.
+    [[nodiscard]] std::string at(std::string_view absolute) const { return root_.path() + std::string(absolute); }
+
+    void write(std::string_view absolute, std::string_view text) const {
+        const std::string path = at(absolute);
+        ASSERT_TRUE(os::create_folders(path.substr(0, path.rfind('/'))).has_value());
+        ASSERT_TRUE(os::write_file_replace(path, text).has_value());
+    }
+    void link(std::string_view absolute, std::string_view target) const {
+        const std::string path = at(absolute);
+        ASSERT_TRUE(os::create_folders(path.substr(0, path.rfind('/'))).has_value());
+        ASSERT_TRUE(linux::make_link(std::string(target), path).has_value());
+    }
+    [[nodiscard]] std::string read(std::string_view absolute) const { return os::read_file(at(absolute)).value_or("<missing>"); }
+    [[nodiscard]] bool exists(std::string_view absolute) const {
+        return linux::is_link(at(absolute)) || os::path_kind(at(absolute)) != os::PathKind::missing;
+    }
+
+    [[nodiscard]] linux::LinuxContext context(bool admin) const {
+        linux::LinuxContext context;
+        context.root = linux::LinuxRoot{root_.path()};
+        context.facts = model::SystemFacts{"linux", "Test Linux 1", "testhost", "ada", home, admin, false};
+        context.runner = [](const os::ToolRun& run) { return os::run_tool(run); };
+        return context;
+    }
+    [[nodiscard]] std::unique_ptr<model::Platform> platform(bool admin) const {
+        return std::make_unique<linux::LinuxPlatform>(context(admin),
+                                                              [] { return knowledge::builtin_pack().locations; });
+    }
+    [[nodiscard]] const std::string& root() const { return root_.path(); }
+
+private:
+    ScratchFolder root_;
+};
+
+inline std::string service_unit(std::string_view description, std::string_view exec, std::string_view wanted_by) {
+    std::string text = "[Unit]\nDescription=" + std::string(description) + "\n\n[Service]\nExecStart=" + std::string(exec) + "\n";
+    if (!wanted_by.empty()) text += "\n[Install]\nWantedBy=" + std::string(wanted_by) + "\n";
+    return text;
+}
+
+inline const model::StartupItem* find_named(const std::vector<model::StartupItem>& items, std::string_view name) {
+    for (const model::StartupItem& item : items) {
+        if (item.name == name) return &item;
+    }
+    return nullptr;
+}
+
+}  // namespace qm::test
+
+#endif
