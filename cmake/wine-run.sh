@@ -12,6 +12,8 @@ if [ -z "${WINEPREFIX:-}" ]; then
   # The first program creates the prefix; an explicit "wineboot -i" on top of
   # that would start a second service manager.
   wine cmd /c exit >/dev/null 2>&1
+  # A crash prints its backtrace and ends the program; no dialog waits.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 fi
 # The program's output goes to a file, passed on when it ends: a process that
 # Wine starts for it and that outlives it (a console host, a service) would

@@ -67,6 +67,9 @@ start_wine_prefix() {
   # tests create.
   wineserver -p >/dev/null 2>&1
   wine cmd /c exit >/dev/null 2>&1
+  # A program that crashes prints its backtrace and ends, instead of waiting
+  # for someone to close a crash dialog that nobody sees.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 }
 stop_wine_prefix() {
   [ -n "${WINEPREFIX:-}" ] || return 0

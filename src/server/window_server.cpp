@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <system_error>
 #include <thread>
 
 #include "embedded.h"
 #include "os/console.h"
+#include "os/detached_thread.h"
 #include "os/sockets.h"
 #include "server/http_request.h"
 #include "util/build_info.h"
@@ -190,7 +190,7 @@ void handle(Connection& c, ServerState& state) {
         if (!read_body(c, body_limit)) return answer_error(c, 413, "The request was too large or did not arrive in time.");
         if (!c.body.empty() && head.path != "/api/bye") {
             Result<json::JsonValue> parsed = json::parse(c.body);
-            if (!parsed) return answer_error(c, 400, "Bad request body: " + parsed.error());
+            if (!parsed) return answer_error(c, 400, "Bad request body: " + parsed.error().message);
             body = std::move(*parsed);
         }
     }
@@ -201,10 +201,14 @@ void handle(Connection& c, ServerState& state) {
     answer_json(c, answer.body);
     if (head.method == "POST" && head.path == "/api/quit") {
         c.socket.shutdown_send();
-        std::thread([] {
-            std::this_thread::sleep_for(400ms);
+        // Without a thread to wait on, the process ends at once; the answer
+        // has gone out already.
+        if (!os::start_detached_thread([] {
+                std::this_thread::sleep_for(400ms);
+                end_process();
+            })) {
             end_process();
-        }).detach();
+        }
     }
 }
 
@@ -232,7 +236,7 @@ int run_window_server(engine::EngineContext& engine, std::uint16_t port, bool op
     if (!listener) {
         // The seam's sentence names the address too; it is said once, with the system's reason.
         const std::string where = "127.0.0.1:" + std::to_string(port);
-        std::string reason = listener.error();
+        std::string reason = listener.error().message;
         if (const std::string named = "Could not listen on " + where + ": "; reason.starts_with(named)) {
             reason.erase(0, named.size());
         }
@@ -256,15 +260,19 @@ int run_window_server(engine::EngineContext& engine, std::uint16_t port, bool op
     state.started = now_unix_millis();
     state.engine = &engine;
 
+    const bool demo = engine.demo();
+    // Without the watchdog nothing would end a server whose window is gone.
+    (void)os::start_detached_thread([&engine, demo] { engine.knowledge().automatic_check(demo); });
+    if (Result<void> started = os::start_detached_thread([&streams] { watchdog(state, streams); }); !started) {
+        streams.err(started.error().message + " Nothing was started.\n");
+        return 1;
+    }
+
     const std::string link = "http://127.0.0.1:" + std::to_string(state.port) + "/#k=" + state.link_key;
     streams.out("Quillmoor " + std::string(build::version) + " is running. Its window is at:\n  " + link +
                 "\nThe link works once: it opens the window and is then useless. Close the browser tab, or press "
                 "Ctrl+C here, to stop it.\n");
     if (open_browser) engine.platform().open_in_browser(link);
-
-    const bool demo = engine.demo();
-    std::thread([&engine, demo] { engine.knowledge().automatic_check(demo); }).detach();
-    std::thread([&streams] { watchdog(state, streams); }).detach();
 
     // Accepting fails again at once for as long as its cause lasts (no
     // descriptor or memory left), so each failure in a row waits longer, up to
@@ -283,9 +291,10 @@ int run_window_server(engine::EngineContext& engine, std::uint16_t port, bool op
             accepted->close();
             continue;
         }
-        try {
-            std::thread([socket = std::move(*accepted)]() mutable { serve_connection(std::move(socket), state); }).detach();
-        } catch (const std::system_error&) {
+        // A std::function must be copyable, so the socket travels in a shared
+        // holder; it is moved out once, on the connection's own thread.
+        auto socket = std::make_shared<os::Socket>(std::move(*accepted));
+        if (!os::start_detached_thread([socket] { serve_connection(std::move(*socket), state); })) {
             // No thread could be started: the connection is closed unanswered.
             state.in_flight.fetch_sub(1);
         }

@@ -160,6 +160,8 @@ export async function createWinePrefix() {
     await fs.rm(folder, {recursive: true, force: true});
     throw new Error(`the Wine prefix could not be created (wine cmd ended with ${made.status ?? made.signal ?? made.error})`);
   }
+  // A crash prints its backtrace and ends the program; no dialog waits.
+  quiet('wine', ['reg', 'add', 'HKCU\\Software\\Wine\\WineDbg', '/v', 'ShowCrashDialog', '/t', 'REG_DWORD', '/d', '0', '/f'], 60000);
   // Wine's desktop process, which Windows always has running, started here
   // without any stream of ours and kept alive by a command prompt that stays
   // open (Wine ends the desktop process once no program uses the desktop).

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "os/environment.h"
+#include "os/detached_thread.h"
 #include "os/files.h"
 #include "os/random_hex.h"
 #include "os/windows/child_command.h"
@@ -136,15 +137,12 @@ void open_in_browser(const std::string& link, bool admin, const os::ToolRunner& 
         // passes them on to the browser it opens for the .url file.
         if (Result<std::string> file = write_browser_link_file(os::temp_folder(), link)) {
             if (start_detached(windows_program("explorer.exe"), *file)) {
-                try {
-                    std::thread([path = *file] {
-                        std::this_thread::sleep_for(link_file_lifetime);
-                        (void)os::remove_file(path);
-                    }).detach();
-                } catch (...) {
-                    // No thread to spare: the file stays in the temporary
-                    // folder, which is better than taking it from explorer.exe.
-                }
+                // Without a thread to spare the file stays in the temporary
+                // folder, which is better than taking it from explorer.exe.
+                (void)os::start_detached_thread([path = *file] {
+                    std::this_thread::sleep_for(link_file_lifetime);
+                    (void)os::remove_file(path);
+                });
                 return;
             }
             (void)os::remove_file(*file);
