@@ -94,7 +94,7 @@ void parse_quillmoor(benchmark::State& state) {
     const std::string& text = document(state.range(0));
     for (auto _ : state) {
         auto value = qm::json::parse(text);
-        if (!value) state.SkipWithError(value.error().c_str());
+        if (!value) state.SkipWithError(value.error().message.c_str());
         benchmark::DoNotOptimize(value);
     }
     set_label(state, text);

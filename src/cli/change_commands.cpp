@@ -51,7 +51,7 @@ int decide_and_apply(CommandContext& context, const engine::ChangeRequest& reque
 int switch_item(CommandContext& context, const std::string& action) {
     Result<model::StartupItem> item = context.engine.find_item(context.args.positional(1));
     if (!item) {
-        context.streams.err(item.error() + "\n");
+        context.streams.err(item.error().message + "\n");
         return 1;
     }
     engine::ChangeRequest request;
@@ -118,7 +118,7 @@ int run_add(CommandContext& context) {
     const std::string& wanted = context.args.positional(1);
     Result<std::optional<model::Candidate>> found = find_candidate(context, wanted);
     if (!found) {
-        context.streams.err(found.error() + "\n");
+        context.streams.err(found.error().message + "\n");
         return 1;
     }
     const std::optional<model::Candidate>& program = *found;
@@ -172,7 +172,7 @@ int run_remove(CommandContext& context) {
     }
     Result<model::StartupItem> item = context.engine.find_item(context.args.positional(1));
     if (!item) {
-        context.streams.err(item.error() + "\n");
+        context.streams.err(item.error().message + "\n");
         return 1;
     }
     engine::ChangeRequest request;
@@ -190,7 +190,7 @@ int run_backup(CommandContext& context) {
     const std::string& out = context.args.option_value("--out");
     if (!out.empty()) {
         if (Result<void> saved = engine::save_backup_as(backup, out); !saved) {
-            context.streams.err(saved.error() + "\n");
+            context.streams.err(saved.error().message + "\n");
             return 1;
         }
         context.streams.out("Saved " + std::to_string(count) + " items to " + out + "\n");
@@ -198,7 +198,7 @@ int run_backup(CommandContext& context) {
     }
     Result<std::string> path = engine::save_backup(context.engine, backup, false);
     if (!path) {
-        context.streams.err(backup_write_error(path.error()) + "\n");
+        context.streams.err(backup_write_error(path.error().message) + "\n");
         return 1;
     }
     context.streams.out("Saved " + std::to_string(count) + " items to " + *path + "\n");
@@ -227,12 +227,12 @@ int run_restore(CommandContext& context) {
     Result<std::string> text = os::path_kind(operand) == os::PathKind::file ? os::read_text_file(operand, engine::backup_read_limit)
                                                                             : engine::read_backup(context.engine, operand);
     if (!text) {
-        context.streams.err(text.error() + "\n");
+        context.streams.err(text.error().message + "\n");
         return 1;
     }
     Result<json::JsonValue> backup = engine::parse_backup(*text);
     if (!backup) {
-        context.streams.err(backup.error() + "\n");
+        context.streams.err(backup.error().message + "\n");
         return 1;
     }
     const bool yes = context.args.has_flag("--yes");

@@ -29,7 +29,7 @@ Result<std::string> make_demo_data_folder() {
         std::string path = os::join_path(temp, "quillmoor-demo-" + *suffix);
         Result<bool> created = os::create_folder(path);
         if (created && *created) return path;
-        if (!created) last_error = created.error();
+        if (!created) last_error = created.error().message;
     }
     if (last_error.empty()) last_error = "every name tried was already taken";
     return fail("Could not create a temporary folder for the demonstration in " + temp + ": " +
@@ -157,14 +157,14 @@ int dispatch(const std::vector<std::string>& arguments, const os::Streams& strea
     if (args.has_flag("--demo")) {
         Result<std::string> folder = make_demo_data_folder();
         if (!folder) {
-            streams.err(folder.error() + "\n");
+            streams.err(folder.error().message + "\n");
             return 1;
         }
         if (!keep_demo_data_folder()) demo_removal.emplace([path = *folder] { (void)os::remove_tree(path); });
         data_folder = model::data_folder_override(*folder);
         Result<std::unique_ptr<model::Platform>> made = demo::make_demo_platform(os::get_env("QUILLMOOR_TEST_XSS").has_value());
         if (!made) {
-            streams.err(made.error() + "\n");
+            streams.err(made.error().message + "\n");
             return 1;
         }
         platform = std::move(*made);
@@ -173,7 +173,7 @@ int dispatch(const std::vector<std::string>& arguments, const os::Streams& strea
             return *store != nullptr ? (*store)->current()->locations : knowledge::builtin_pack().locations;
         });
         if (!made) {
-            streams.err(made.error() + "\n");
+            streams.err(made.error().message + "\n");
             return 1;
         }
         platform = std::move(*made);

@@ -34,7 +34,7 @@ int knowledge_update(CommandContext& context) {
     context.streams.out("Looking for a knowledge update at " + address + " ...\n");
     Result<std::string> report = context.engine.knowledge().update(address);
     if (!report) {
-        context.streams.err(report.error() + "\n");
+        context.streams.err(report.error().message + "\n");
         return 1;
     }
     context.streams.out(*report + "\n");
@@ -48,7 +48,7 @@ int knowledge_import(CommandContext& context) {
     Result<std::string> bytes = os::read_file(file, knowledge::knowledge_pack_max_bytes);
     if (!bytes) {
         // The reader's message already names the file and the system's reason.
-        std::string detail = bytes.error();
+        std::string detail = bytes.error().message;
         if (detail.starts_with("Could not read ")) detail.erase(0, 15);
         context.streams.err("Cannot read " + detail + "\n");
         return 1;
@@ -59,7 +59,7 @@ int knowledge_import(CommandContext& context) {
     }
     Result<knowledge::KnowledgePack> installed = context.engine.knowledge().install(decode_text(*bytes));
     if (!installed) {
-        context.streams.err(installed.error() + "\n");
+        context.streams.err(installed.error().message + "\n");
         return 1;
     }
     // A pack that is not newer than the built-in one is kept but not used.
@@ -75,7 +75,7 @@ int knowledge_import(CommandContext& context) {
 int knowledge_rollback(CommandContext& context) {
     Result<std::string> result = context.engine.knowledge().rollback();
     if (!result) {
-        context.streams.err(result.error() + "\n");
+        context.streams.err(result.error().message + "\n");
         return 1;
     }
     context.streams.out(*result + "\n");

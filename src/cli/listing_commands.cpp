@@ -103,7 +103,7 @@ int run_apps(CommandContext& context) { return print_programs(context, context.e
 int run_assess(CommandContext& context) {
     Result<model::StartupItem> found = context.engine.find_item(context.args.positional(1));
     if (!found) {
-        context.streams.err(found.error() + "\n");
+        context.streams.err(found.error().message + "\n");
         return 1;
     }
     const model::StartupItem& item = *found;

@@ -123,7 +123,7 @@ Result<std::string> save_backup(EngineContext& context, const JsonValue& backup,
     std::string folder = backup_folder(context);
     if (automatic) folder = os::join_path(folder, "auto");
     if (Result<void> made = os::create_folders(folder); !made) {
-        return fail("cannot create " + folder + ": " + os::failure_reason(made.error()));
+        return fail("cannot create " + folder + ": " + os::failure_reason(made.error().message));
     }
     const std::string base = backup_file_name(json::get_text(backup, "host"), json::get_text(backup, "created"), automatic);
     const std::string text = json::write(backup);
@@ -133,7 +133,7 @@ Result<std::string> save_backup(EngineContext& context, const JsonValue& backup,
         const std::string path = os::join_path(folder, name);
         // Written only when no file of that name exists, so a backup is never replaced.
         Result<bool> written = os::write_file_new(path, text);
-        if (!written) return fail("cannot write " + path + ": " + os::failure_reason(written.error()));
+        if (!written) return fail("cannot write " + path + ": " + os::failure_reason(written.error().message));
         if (*written) {
             if (automatic) prune_automatic(folder);
             return path;
@@ -189,7 +189,7 @@ Result<std::string> read_backup(EngineContext& context, std::string_view name) {
 
 Result<JsonValue> parse_backup(std::string_view text) {
     Result<JsonValue> parsed = json::parse(text);
-    if (!parsed) return fail("That file is not a Quillmoor backup (" + parsed.error() + ").");
+    if (!parsed) return fail("That file is not a Quillmoor backup (" + parsed.error().message + ").");
     if (json::get_text(*parsed, "format") != "quillmoor-backup") return fail("That file is not a Quillmoor backup.");
     const JsonValue* items = json::get(*parsed, "items");
     if (items == nullptr || !items->is_array()) return fail("That backup has no items.");
@@ -201,7 +201,7 @@ Result<void> delete_backup(EngineContext& context, std::string_view name) {
     for (const BackupSummary& summary : list_backups(context)) {
         if (summary.name != name) continue;
         if (Result<void> removed = os::remove_file(summary.path); !removed) {
-            return fail("Could not delete " + summary.path + ": " + os::failure_reason(removed.error()));
+            return fail("Could not delete " + summary.path + ": " + os::failure_reason(removed.error().message));
         }
         return {};
     }

@@ -110,7 +110,7 @@ Result<void> append_journal(const model::DataFolder& folder, JournalRecord recor
     if (record.time.empty()) record.time = time_text(now_unix_seconds());
 
     if (Result<void> made = os::create_folders(folder.write_folder); !made) {
-        return fail("cannot create " + folder.write_folder + ": " + os::failure_reason(made.error()));
+        return fail("cannot create " + folder.write_folder + ": " + os::failure_reason(made.error().message));
     }
     const std::string path = os::join_path(folder.write_folder, journal_file_name);
     std::string line = json::write(journal_record_json(record));
@@ -118,7 +118,7 @@ Result<void> append_journal(const model::DataFolder& folder, JournalRecord recor
     // append_line starts the record on a line of its own even after a last
     // line that a crash or a full disk cut short.
     if (Result<void> written = os::append_line(path, line); !written) {
-        return fail("cannot write " + path + ": " + os::failure_reason(written.error()));
+        return fail("cannot write " + path + ": " + os::failure_reason(written.error().message));
     }
     return {};
 }

@@ -186,14 +186,13 @@ PlannedChange plan_create(EngineContext& context, const ChangeRequest& request) 
     return plan;
 }
 
-// Turns a platform failure into the result's message; "ADMIN: " marks one
-// that needs administrator rights.
-void take_failure(ChangeResult& result, const std::string& error) {
-    if (error.starts_with("ADMIN: ")) {
-        result.message = error.substr(7) + " Use \"Restart as administrator\".";
+// Turns a platform failure into the result's message.
+void take_failure(ChangeResult& result, const Error& error) {
+    if (error.is(ErrorKind::needs_admin)) {
+        result.message = error.message + " Use \"Restart as administrator\".";
         result.admin = true;
     } else {
-        result.message = error;
+        result.message = error.message;
     }
 }
 
@@ -259,7 +258,7 @@ void make_change(EngineContext& context, const ChangeRequest& request, const Pla
     record.detail = result.message;
     record.ok = true;
     if (Result<void> written = append_journal(context.data_folder(), std::move(record)); !written) {
-        result.message += " (the history could not be written: " + written.error() + ")";
+        result.message += " (the history could not be written: " + written.error().message + ")";
     }
 }
 
@@ -339,7 +338,7 @@ std::optional<std::string> ensure_automatic_backup(EngineContext& context) {
     std::lock_guard lock(context.automatic_backup_lock());
     if (context.automatic_backup_saved().load()) return std::nullopt;
     Result<std::string> saved = save_backup(context, make_backup(context, automatic_backup_label), true);
-    if (!saved) return saved.error();
+    if (!saved) return saved.error().message;
     context.automatic_backup_saved().store(true);
     return std::nullopt;
 }

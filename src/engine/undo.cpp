@@ -11,9 +11,8 @@ namespace {
 
 UndoResult failed(std::string message) { return UndoResult{false, std::move(message), false}; }
 
-UndoResult platform_failure(const std::string& error) {
-    if (error.starts_with("ADMIN: ")) return UndoResult{false, error.substr(7), true};
-    return failed(error);
+UndoResult platform_failure(const Error& error) {
+    return UndoResult{false, error.message, error.is(ErrorKind::needs_admin)};
 }
 
 }  // namespace
@@ -110,7 +109,7 @@ UndoResult undo_change(EngineContext& context, std::uint64_t seq, bool ack) {
     // The computer has changed either way; a history that could not be
     // written is said, as it is for any other change.
     if (Result<void> written = append_journal(context.data_folder(), std::move(record)); !written) {
-        return UndoResult{true, message + " (the history could not be written: " + written.error() + ")", false};
+        return UndoResult{true, message + " (the history could not be written: " + written.error().message + ")", false};
     }
     return UndoResult{true, message, false};
 }

@@ -262,7 +262,7 @@ Result<KnowledgePack> parse_pack(std::string_view text) {
         return fail(std::string(knowledge_pack_too_large));
     }
     Result<JsonValue> parsed = json::parse(text);
-    if (!parsed) return fail("That is not a knowledge pack: " + parsed.error());
+    if (!parsed) return fail("That is not a knowledge pack: " + parsed.error().message);
     const JsonValue& document = *parsed;
 
     if (json::get_text(document, "format") != "quillmoor-knowledge") {

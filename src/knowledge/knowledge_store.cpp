@@ -59,7 +59,7 @@ Result<std::string> read_knowledge_file(const std::string& folder, const std::st
     const std::string path = os::join_path(folder, name);
     Result<std::string> text = os::read_text_file(path, limit);
     if (text) return text;
-    std::string reason = text.error();
+    std::string reason = text.error().message;
     if (const std::string named = "Could not read " + path + ": "; reason.starts_with(named)) reason.erase(0, named.size());
     return fail(reason);
 }
@@ -125,7 +125,7 @@ std::shared_ptr<const LoadedKnowledge> KnowledgeStore::load() {
     state->builtin = &builtin_pack();
     if (Result<KnowledgePack> check = parse_pack(builtin_pack_text()); !check) {
         // Cannot happen with a program that passed its tests; say so rather than stop.
-        state->notes.push_back("broken: the built-in knowledge could not be read: " + check.error());
+        state->notes.push_back("broken: the built-in knowledge could not be read: " + check.error().message);
     }
 
     const std::string folder = knowledge_folder();
@@ -147,7 +147,7 @@ std::shared_ptr<const LoadedKnowledge> KnowledgeStore::load() {
         Result<std::string> text = read_knowledge_file(folder, name, knowledge_pack_max_bytes);
         Result<KnowledgePack> pack = text ? parse_pack(*text) : Result<KnowledgePack>(fail(text.error()));
         if (!pack) {
-            state->notes.push_back("Knowledge file " + name + " was ignored: " + pack.error());
+            state->notes.push_back("Knowledge file " + name + " was ignored: " + pack.error().message);
             continue;
         }
         if (name == local_name) {
@@ -187,7 +187,7 @@ std::shared_ptr<const LoadedKnowledge> KnowledgeStore::load() {
             state->settings = parse_knowledge_settings(*settings);
         } else {
             state->notes.push_back("Knowledge settings file " + std::string(settings_name) +
-                                   " was ignored, so the defaults apply: " + settings.error());
+                                   " was ignored, so the defaults apply: " + settings.error().message);
         }
     }
     return state;
@@ -271,7 +271,7 @@ Result<std::string> KnowledgeStore::update(std::string address) {
         address = current()->settings.address();
     }
     Result<std::string> report = run_update(address);
-    record_run(report ? *report : "Failed: " + report.error());
+    record_run(report ? *report : "Failed: " + report.error().message);
     return report;
 }
 
@@ -295,9 +295,9 @@ Result<void> KnowledgeStore::save_settings(bool auto_check, std::string url) {
     KnowledgeSettings settings = read_settings(folder);
     settings.auto_check = auto_check;
     settings.url = std::move(url);
-    if (Result<void> made = os::create_folders(folder); !made) return fail("cannot create " + folder + ": " + made.error());
+    if (Result<void> made = os::create_folders(folder); !made) return fail("cannot create " + folder + ": " + made.error().message);
     if (Result<void> written = os::write_file_replace(path, json::write(settings_json(settings))); !written) {
-        return fail("cannot save the settings: " + written.error());
+        return fail("cannot save the settings: " + written.error().message);
     }
     drop_loaded();
     return {};
@@ -309,7 +309,7 @@ Result<KnowledgePack> KnowledgeStore::install(std::string_view text) {
     const std::string folder = knowledge_folder();
     const std::string previous = os::join_path(folder, previous_name);
     if (Result<void> made = os::create_folders(previous); !made) {
-        return fail("cannot create " + previous + ": " + made.error());
+        return fail("cannot create " + previous + ": " + made.error().message);
     }
 
     // The new pack is written completely before anything in force is moved,
@@ -318,7 +318,7 @@ Result<KnowledgePack> KnowledgeStore::install(std::string_view text) {
     const std::string incoming = os::join_path(folder, "incoming-pack-" + pack.version + ".tmp");
     if (Result<void> written = os::write_file_replace(incoming, text); !written) {
         (void)os::remove_file(incoming);
-        return fail("cannot write the pack: " + written.error());
+        return fail("cannot write the pack: " + written.error().message);
     }
 
     std::vector<std::string> moved;
@@ -328,7 +328,7 @@ Result<KnowledgePack> KnowledgeStore::install(std::string_view text) {
                 (void)os::rename_replace(os::join_path(previous, back), os::join_path(folder, back));
             }
             (void)os::remove_file(incoming);
-            return fail("cannot write the pack: " + out.error());
+            return fail("cannot write the pack: " + out.error().message);
         }
         moved.push_back(name);
     }
@@ -338,7 +338,7 @@ Result<KnowledgePack> KnowledgeStore::install(std::string_view text) {
             (void)os::rename_replace(os::join_path(previous, back), os::join_path(folder, back));
         }
         (void)os::remove_file(incoming);
-        return fail("cannot write the pack: " + placed.error());
+        return fail("cannot write the pack: " + placed.error().message);
     }
     drop_loaded();
     return pack;
@@ -356,7 +356,7 @@ Result<std::string> KnowledgeStore::rollback() {
     const std::vector<std::string> earlier = pack_files_in(previous);
 
     if (Result<void> made = os::create_folders(retired); !made) {
-        return fail("cannot create " + retired + ": " + made.error());
+        return fail("cannot create " + retired + ": " + made.error().message);
     }
     auto put_back_in_use = [&](const std::vector<std::string>& names) {
         for (const std::string& name : names) {
@@ -367,7 +367,7 @@ Result<std::string> KnowledgeStore::rollback() {
     for (const std::string& name : in_use) {
         if (Result<void> out = os::rename_replace(os::join_path(folder, name), os::join_path(retired, name)); !out) {
             put_back_in_use(retired_now);
-            return fail("cannot take " + name + " out of use: " + out.error());
+            return fail("cannot take " + name + " out of use: " + out.error().message);
         }
         retired_now.push_back(name);
     }
@@ -378,7 +378,7 @@ Result<std::string> KnowledgeStore::rollback() {
                 (void)os::rename_replace(os::join_path(folder, undo), os::join_path(previous, undo));
             }
             put_back_in_use(retired_now);
-            return fail("cannot restore " + name + ": " + back.error());
+            return fail("cannot restore " + name + ": " + back.error().message);
         }
         restored.push_back(name);
     }

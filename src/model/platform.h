@@ -4,7 +4,7 @@
 // for the whole run; operations may be called from several threads at once
 // (an implementation with changing state guards it itself). No operation
 // throws or ends the process: failures are one sentence for the user, and a
-// failure that needs administrator rights starts with "ADMIN: ".
+// failure that needs administrator rights is of the kind needs_admin.
 #pragma once
 
 #include <cstdint>

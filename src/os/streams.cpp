@@ -35,7 +35,7 @@ std::function<void(std::string_view)> standard_writer(Writer write, bool termina
                                                       StreamFailures& failures) {
     return [write, terminal, stream, &failures](std::string_view text) {
         Result<void> written = terminal ? write(replace_control_characters(text, true)) : write(text);
-        if (!written) failures.note(stream, written.error());
+        if (!written) failures.note(stream, written.error().message);
     };
 }
 

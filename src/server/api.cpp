@@ -113,9 +113,9 @@ JsonValue change_json(const engine::ChangeRequest& request) {
 JsonValue restore_answer(engine::EngineContext& engine, const JsonValue& body) {
     const std::string name = json::get_text(body, "name");
     Result<std::string> text = name.empty() ? Result<std::string>(json::get_text(body, "text")) : engine::read_backup(engine, name);
-    if (!text) return failure(text.error());
+    if (!text) return failure(text.error().message);
     Result<JsonValue> backup = engine::parse_backup(*text);
-    if (!backup) return failure(backup.error());
+    if (!backup) return failure(backup.error().message);
     engine::RestorePlan plan = engine::restore_plan(engine, *backup);
     JsonValue rows = JsonValue::array();
     for (const engine::RestoreRow& row : plan.rows) {
@@ -188,32 +188,32 @@ std::optional<JsonValue> post_route(ServerState& state, const std::string& path,
     }
     if (path == "/api/elevate") {
         Result<void> started = engine.platform().restart_elevated({"serve"});
-        return started ? ok_object() : failure(started.error());
+        return started ? ok_object() : failure(started.error().message);
     }
     if (path == "/api/knowledge/update") {
         Result<std::string> report = engine.knowledge().update(json::get_text(body, "url"));
         JsonValue out =
-                json::ObjectBuilder(ok_object(report.has_value())).string("message", report ? *report : report.error()).done();
+                json::ObjectBuilder(ok_object(report.has_value())).string("message", report ? *report : report.error().message).done();
         return with_status(std::move(out), engine);
     }
     if (path == "/api/knowledge/import") {
         Result<knowledge::KnowledgePack> installed = engine.knowledge().install(json::get_text(body, "text"));
         JsonValue out = json::ObjectBuilder(ok_object(installed.has_value()))
-                .string("message", installed ? "Installed knowledge " + installed->version + "." : installed.error())
+                .string("message", installed ? "Installed knowledge " + installed->version + "." : installed.error().message)
                 .done();
         return with_status(std::move(out), engine);
     }
     if (path == "/api/knowledge/rollback") {
         Result<std::string> result = engine.knowledge().rollback();
         JsonValue out =
-                json::ObjectBuilder(ok_object(result.has_value())).string("message", result ? *result : result.error()).done();
+                json::ObjectBuilder(ok_object(result.has_value())).string("message", result ? *result : result.error().message).done();
         return with_status(std::move(out), engine);
     }
     if (path == "/api/knowledge/settings") {
         const std::string url = json::get_text(body, "url");
         if (!url.starts_with("https://")) return failure("The update address must start with https://");
         Result<void> saved = engine.knowledge().save_settings(json::get_flag(body, "auto_check"), url);
-        if (!saved) return failure(saved.error());
+        if (!saved) return failure(saved.error().message);
         return with_status(ok_object(), engine);
     }
     if (path == "/api/backup/create") {
@@ -221,7 +221,7 @@ std::optional<JsonValue> post_route(ServerState& state, const std::string& path,
         if (label.empty()) label = "Manual backup";
         JsonValue backup = engine::make_backup(engine, label);
         Result<std::string> saved = engine::save_backup(engine, backup, false);
-        if (!saved) return failure(saved.error());
+        if (!saved) return failure(saved.error().message);
         return json::ObjectBuilder(ok_object())
                 .string("name", std::string(file_name(*saved)))
                 .string("path", *saved)
@@ -230,12 +230,12 @@ std::optional<JsonValue> post_route(ServerState& state, const std::string& path,
     }
     if (path == "/api/backup/get") {
         Result<std::string> text = engine::read_backup(engine, json::get_text(body, "name"));
-        if (!text) return failure(text.error());
+        if (!text) return failure(text.error().message);
         return json::ObjectBuilder(ok_object()).string("text", *text).done();
     }
     if (path == "/api/backup/delete") {
         Result<void> deleted = engine::delete_backup(engine, json::get_text(body, "name"));
-        return deleted ? ok_object() : failure(deleted.error());
+        return deleted ? ok_object() : failure(deleted.error().message);
     }
     if (path == "/api/restore/plan") return restore_answer(engine, body);
     return std::nullopt;

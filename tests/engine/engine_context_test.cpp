@@ -79,14 +79,14 @@ TEST_F(EngineContextTest, NameRuleFromExactIdToPartOfTheName) {
     EXPECT_EQ(context.find_item("note")->name, "OneNote");
     Result<model::StartupItem> two = context.find_item("one");
     ASSERT_FALSE(two.has_value());
-    EXPECT_TRUE(two.error().starts_with("3 items match \"one\"; be more exact or use the id:\n  OneDrive  (Registry")) << two.error();
+    EXPECT_TRUE(two.error().message.starts_with("3 items match \"one\"; be more exact or use the id:\n  OneDrive  (Registry")) << two.error().message;
 }
 
 TEST_F(EngineContextTest, AWordInFifteenNamesListsTwelveAndSaysFifteen) {
     std::vector<model::StartupItem> items;
     for (int i = 0; i < 15; ++i) items.push_back(named("Helper number " + std::to_string(i)));
     engine::EngineContext context = make(items);
-    std::string message = context.find_item("helper").error();
+    std::string message = context.find_item("helper").error().message;
     EXPECT_TRUE(message.starts_with("15 items match \"helper\"")) << message;
     EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 12);
 }

@@ -143,7 +143,7 @@ TEST_F(JournalTest, AppendReportsAFolderThatCannotBeMade) {
     std::string folder = os::join_path(blocker, "data");
     Result<void> appended = engine::append_journal(model::DataFolder{folder, {folder}}, record("disable"));
     ASSERT_FALSE(appended.has_value());
-    EXPECT_TRUE(appended.error().starts_with("cannot create " + folder + ": ")) << appended.error();
+    EXPECT_TRUE(appended.error().message.starts_with("cannot create " + folder + ": ")) << appended.error().message;
 }
 
 TEST_F(JournalTest, ARecordWrittenOntoATornLineIsStillRead) {
@@ -216,17 +216,17 @@ TEST_F(JournalTest, AFailedAppendNamesTheFileOnceWithTheSystemsReason) {
     ASSERT_TRUE(os::create_folders(journal).has_value());
     Result<void> appended = engine::append_journal(model::DataFolder{user_, {user_}}, record("disable"));
     ASSERT_FALSE(appended.has_value());
-    EXPECT_TRUE(appended.error().starts_with("cannot write " + journal + ": ")) << appended.error();
-    EXPECT_EQ(times(appended.error(), "journal.jsonl"), 1u) << appended.error();
-    EXPECT_EQ(appended.error().find("Could not"), std::string::npos) << appended.error();
+    EXPECT_TRUE(appended.error().message.starts_with("cannot write " + journal + ": ")) << appended.error().message;
+    EXPECT_EQ(times(appended.error().message, "journal.jsonl"), 1u) << appended.error().message;
+    EXPECT_EQ(appended.error().message.find("Could not"), std::string::npos) << appended.error().message;
 
     const std::string blocker = os::join_path(root_, "blocker");
     ASSERT_TRUE(os::write_file_replace(blocker, "x").has_value());
     const std::string folder = os::join_path(blocker, "data");
     Result<void> created = engine::append_journal(model::DataFolder{folder, {folder}}, record("disable"));
     ASSERT_FALSE(created.has_value());
-    EXPECT_EQ(times(created.error(), "blocker"), 1u) << created.error();
-    EXPECT_EQ(created.error().find("Could not"), std::string::npos) << created.error();
+    EXPECT_EQ(times(created.error().message, "blocker"), 1u) << created.error().message;
+    EXPECT_EQ(created.error().message.find("Could not"), std::string::npos) << created.error().message;
 }
 
 TEST(DataFolder, RulesPerSystemAndRights) {

@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text = qm::decode_text(std::string_view(reinterpret_cast<const char*>(data), size));
     const qm::Result<qm::json::JsonValue> backup = qm::engine::parse_backup(text);
     if (!backup) {
-        if (backup.error().empty()) __builtin_trap();
+        if (backup.error().message.empty()) __builtin_trap();
         return 0;
     }
 

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const auto first = qm::json::parse(text);
     if (!first) {
-        if (first.error().empty()) __builtin_trap();
+        if (first.error().message.empty()) __builtin_trap();
         return 0;
     }
     const std::string written = qm::json::write(*first);

@@ -12,12 +12,12 @@ namespace {
 
 std::string error_of(std::string_view text) {
     auto result = parse(text);
-    return result ? "(parsed)" : result.error();
+    return result ? "(parsed)" : result.error().message;
 }
 
 JsonValue parsed(std::string_view text) {
     auto result = parse(text);
-    EXPECT_TRUE(result.has_value()) << text << " -> " << (result ? "" : result.error());
+    EXPECT_TRUE(result.has_value()) << text << " -> " << (result ? "" : result.error().message);
     return result ? *result : JsonValue();
 }
 

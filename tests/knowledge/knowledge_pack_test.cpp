@@ -41,7 +41,7 @@ JsonValue& member(JsonValue& object, std::string_view key) {
 
 std::string parse_error(const JsonValue& document) {
     Result<knowledge::KnowledgePack> pack = knowledge::parse_pack(json::write(document));
-    return pack ? std::string("(parsed)") : pack.error();
+    return pack ? std::string("(parsed)") : pack.error().message;
 }
 
 TEST(KnowledgePack, ReadsEveryPartAndLowerCasesPatterns) {

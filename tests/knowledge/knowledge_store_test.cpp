@@ -121,7 +121,7 @@ TEST_F(KnowledgeStoreTest, DownloadUsesCurlWithTheFixedArgumentsAndExplainsFailu
     EXPECT_EQ(curl_.runs[0].time_limit_seconds, 40u);
 
     curl_.answers[address_] = os::RunOutput{"", "  " + std::string(300, 'x') + "\n", std::nullopt, true};
-    std::string failed = store.update(address_).error();
+    std::string failed = store.update(address_).error().message;
     EXPECT_TRUE(failed.starts_with("The download failed (-1). xxx")) << failed;
     EXPECT_EQ(count_characters(failed), std::string("The download failed (-1). ").size() + 160);
 
@@ -179,7 +179,7 @@ TEST_F(KnowledgeStoreTest, InstallKeepsTheOldPackWhenTheNewOneCannotBeWritten) {
     ASSERT_TRUE(os::create_folders(os::join_path(os::join_path(root_, "knowledge"), "incoming-pack-2027.2.1.tmp")));
     Result<knowledge::KnowledgePack> failed = store.install(pack_text("2027.2.1"));
     ASSERT_FALSE(failed.has_value());
-    EXPECT_TRUE(failed.error().starts_with("cannot write the pack: ")) << failed.error();
+    EXPECT_TRUE(failed.error().message.starts_with("cannot write the pack: ")) << failed.error().message;
     EXPECT_EQ(store.current()->pack_version, "2027.1.1");
     EXPECT_EQ(os::path_kind(os::join_path(root_, "knowledge/pack-2027.1.1.json")), os::PathKind::file);
 

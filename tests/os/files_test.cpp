@@ -16,7 +16,7 @@ namespace {
 std::vector<std::string> names_in(const std::string& folder) {
     std::vector<std::string> names;
     auto entries = list_folder(folder);
-    EXPECT_TRUE(entries.has_value()) << (entries ? "" : entries.error());
+    EXPECT_TRUE(entries.has_value()) << (entries ? "" : entries.error().message);
     if (entries) {
         for (const FolderEntry& entry : *entries) names.push_back(entry.name);
     }
@@ -46,8 +46,8 @@ TEST(FilesWriteReplace, MissingFolderFailsNamingThePath) {
     const std::string target = os::join_path(scratch / "missing", "settings.json");
     auto written = write_file_replace(target, "data");
     ASSERT_FALSE(written.has_value());
-    EXPECT_NE(written.error().find(target), std::string::npos) << written.error();
-    EXPECT_TRUE(written.error().starts_with("Could not write ")) << written.error();
+    EXPECT_NE(written.error().message.find(target), std::string::npos) << written.error().message;
+    EXPECT_TRUE(written.error().message.starts_with("Could not write ")) << written.error().message;
     EXPECT_EQ(path_kind(scratch / "missing"), PathKind::missing);
 }
 
@@ -61,7 +61,7 @@ TEST(FilesWriteReplace, FailedReplaceKeepsTheTargetAndRemovesTheTemporaryFile) {
 
     auto written = write_file_replace(target, "new content");
     ASSERT_FALSE(written.has_value());
-    EXPECT_NE(written.error().find(target), std::string::npos) << written.error();
+    EXPECT_NE(written.error().message.find(target), std::string::npos) << written.error().message;
     EXPECT_EQ(path_kind(target), PathKind::folder);
     EXPECT_EQ(read_file(os::join_path(target, "inside.txt")).value_or("<failed>"), "kept");
     EXPECT_EQ(names_in(scratch.path()), std::vector<std::string>{"occupied"});
@@ -72,8 +72,8 @@ TEST(FilesRead, MissingFileFailsNamingItAndIsReportedMissing) {
     const std::string missing = scratch / "absent.json";
     auto content = read_file(missing);
     ASSERT_FALSE(content.has_value());
-    EXPECT_TRUE(content.error().starts_with("Could not read " + missing + ": ")) << content.error();
-    EXPECT_EQ(content.error().back(), '.');
+    EXPECT_TRUE(content.error().message.starts_with("Could not read " + missing + ": ")) << content.error().message;
+    EXPECT_EQ(content.error().message.back(), '.');
     EXPECT_EQ(path_kind(missing), PathKind::missing);
     EXPECT_EQ(path_kind(os::join_path(missing, "below")), PathKind::missing);
 }
@@ -143,7 +143,7 @@ TEST(FilesAppend, ALineAlwaysStartsALineOfItsOwn) {
 
     auto into_folder = append_line(scratch.path(), "x\n");
     ASSERT_FALSE(into_folder.has_value());
-    EXPECT_TRUE(into_folder.error().starts_with("Could not append to " + scratch.path() + ": ")) << into_folder.error();
+    EXPECT_TRUE(into_folder.error().message.starts_with("Could not append to " + scratch.path() + ": ")) << into_folder.error().message;
 }
 
 TEST(FilesRead, TheEndOfAFileAndTheReasonOfAFailure) {
@@ -156,11 +156,11 @@ TEST(FilesRead, TheEndOfAFileAndTheReasonOfAFailure) {
     EXPECT_EQ(read_file_end(path, 0).value_or("<failed>"), "");
     auto missing = read_file_end(scratch / "absent", 4);
     ASSERT_FALSE(missing.has_value());
-    EXPECT_TRUE(missing.error().starts_with("Could not read " + (scratch / "absent") + ": ")) << missing.error();
+    EXPECT_TRUE(missing.error().message.starts_with("Could not read " + (scratch / "absent") + ": ")) << missing.error().message;
 
     // The reason alone, also when the path holds ": " itself.
     EXPECT_EQ(failure_reason("Could not append to C:\\a: b\\j.jsonl: Access is denied."), "Access is denied.");
-    EXPECT_EQ(failure_reason("Could not read " + missing.error().substr(15)), failure_reason(missing.error()));
+    EXPECT_EQ(failure_reason("Could not read " + missing.error().message.substr(15)), failure_reason(missing.error().message));
     EXPECT_EQ(failure_reason("That backup was not found."), "That backup was not found.");
 }
 
@@ -201,7 +201,7 @@ TEST(FilesFolders, CreateReportsCreatedOrExistedAndListsEntries) {
     // A file in the way is an error, not "existed".
     auto over_file = create_folder(os::join_path(folder, "a.json"));
     ASSERT_FALSE(over_file.has_value());
-    EXPECT_NE(over_file.error().find("a.json"), std::string::npos) << over_file.error();
+    EXPECT_NE(over_file.error().message.find("a.json"), std::string::npos) << over_file.error().message;
 
     auto entries = list_folder(folder);
     ASSERT_TRUE(entries.has_value()) << entries.error();
@@ -221,7 +221,7 @@ TEST(FilesFolders, CreateReportsCreatedOrExistedAndListsEntries) {
 
     auto missing = list_folder(scratch / "nowhere");
     ASSERT_FALSE(missing.has_value());
-    EXPECT_NE(missing.error().find(scratch / "nowhere"), std::string::npos) << missing.error();
+    EXPECT_NE(missing.error().message.find(scratch / "nowhere"), std::string::npos) << missing.error().message;
 }
 
 TEST(FilesFolders, CreateFoldersMakesEveryParentAndRemoveTreeRemovesAll) {
@@ -248,7 +248,7 @@ TEST(FilesPaths, RenameReplaceAndRemoveFile) {
 
     auto from_missing = rename_replace(scratch / "new", scratch / "other");
     ASSERT_FALSE(from_missing.has_value());
-    EXPECT_NE(from_missing.error().find(scratch / "new"), std::string::npos) << from_missing.error();
+    EXPECT_NE(from_missing.error().message.find(scratch / "new"), std::string::npos) << from_missing.error().message;
 
     ASSERT_TRUE(remove_file(scratch / "old").has_value());
     EXPECT_EQ(path_kind(scratch / "old"), PathKind::missing);
@@ -273,7 +273,7 @@ TEST(FilesPaths, NonAsciiNamesWork) {
 
     auto missing = read_file(os::join_path(folder, "fehlt-ß.json"));
     ASSERT_FALSE(missing.has_value());
-    EXPECT_NE(missing.error().find("fehlt-ß.json"), std::string::npos) << missing.error();
+    EXPECT_NE(missing.error().message.find("fehlt-ß.json"), std::string::npos) << missing.error().message;
 
     ASSERT_TRUE(remove_tree(folder).has_value());
     EXPECT_EQ(path_kind(folder), PathKind::missing);

@@ -81,7 +81,7 @@ TEST(LoopbackSockets, ReceiveTimeoutExpiresWithAnError) {
     auto received = pair.server.receive(buffer, sizeof buffer);
     auto elapsed = std::chrono::steady_clock::now() - start;
     ASSERT_FALSE(received.has_value());
-    EXPECT_FALSE(received.error().empty());
+    EXPECT_FALSE(received.error().message.empty());
     EXPECT_GE(elapsed, 150ms);
     EXPECT_LT(elapsed, 5s);
 }
@@ -111,7 +111,7 @@ TEST(LoopbackSockets, ReplacingASocketClosesTheOldOne) {
 
     // Its port is free again for a new listener.
     auto again = listen_loopback(port);
-    EXPECT_TRUE(again.has_value()) << (again ? "" : again.error());
+    EXPECT_TRUE(again.has_value()) << (again ? "" : again.error().message);
 }
 
 }  // namespace

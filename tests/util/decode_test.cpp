@@ -74,7 +74,7 @@ TEST(DecodeText, ReadTextFileDecodesOrReportsTheFile) {
 
     const qm::Result<std::string> missing = qm::os::read_text_file(file.string());
     ASSERT_FALSE(missing.has_value());
-    EXPECT_NE(missing.error().find("qm-decode-test.txt"), std::string::npos) << missing.error();
+    EXPECT_NE(missing.error().message.find("qm-decode-test.txt"), std::string::npos) << missing.error().message;
 }
 
 TEST(DecodeWindows1252, HighControlRangeMapsToItsMarksAndUnassignedBytesKeepTheirNumbers) {

@@ -134,11 +134,11 @@ Result<model::ChangeOutcome> switch_autostart(const LinuxContext& context, const
     std::string base_text;
     if (has_user_file) {
         Result<std::string> text = os::read_file(here, desktop_file_limit);
-        if (!text) return fail("Could not read " + user_path + ": " + os::failure_reason(text.error()));
+        if (!text) return fail("Could not read " + user_path + ": " + os::failure_reason(text.error().message));
         base_text = *text;
     } else if (system != files.system.end()) {
         Result<std::string> text = os::read_file(context.root.at(system->second.path), desktop_file_limit);
-        if (!text) return fail("Could not read " + system->second.path + ": " + os::failure_reason(text.error()));
+        if (!text) return fail("Could not read " + system->second.path + ": " + os::failure_reason(text.error().message));
         base_text = *text;
     } else {
         return fail("The autostart file " + name + " is no longer there.");
@@ -151,7 +151,7 @@ Result<model::ChangeOutcome> switch_autostart(const LinuxContext& context, const
         Result<std::string> original = os::read_file(context.root.at(system->second.path), desktop_file_limit);
         if (original && !is_off(formats::DesktopFile(*original))) {
             if (Result<void> removed = os::remove_file(here); !removed) {
-                return fail("Could not delete " + user_path + ": " + os::failure_reason(removed.error()));
+                return fail("Could not delete " + user_path + ": " + os::failure_reason(removed.error().message));
             }
             return model::ChangeOutcome{done, {}};
         }
@@ -165,10 +165,10 @@ Result<model::ChangeOutcome> switch_autostart(const LinuxContext& context, const
     // A copy of a system file is the program's; the user's own file stays theirs.
     if (!has_user_file) file.set(own_override_key, "true");
     if (Result<void> folder = os::create_folders(context.root.at(user_folder)); !folder) {
-        return fail("Could not create " + user_folder + ": " + os::failure_reason(folder.error()));
+        return fail("Could not create " + user_folder + ": " + os::failure_reason(folder.error().message));
     }
     if (Result<void> written = os::write_file_replace(here, file.text()); !written) {
-        return fail("Could not write " + user_path + ": " + os::failure_reason(written.error()));
+        return fail("Could not write " + user_path + ": " + os::failure_reason(written.error().message));
     }
     return model::ChangeOutcome{done, {}};
 }

@@ -149,7 +149,7 @@ Result<void> write_user_crontab(const LinuxContext& context, const std::string& 
 void scan_cron(const LinuxContext& context, model::ScanResult& result) {
     Result<std::string> own = read_user_crontab(context);
     if (own) add_lines(context, *own, "crontab", false, result);
-    else result.notes.push_back("Your crontab could not be read: " + own.error());
+    else result.notes.push_back("Your crontab could not be read: " + own.error().message);
     for (const std::string& file : system_crontabs(context)) {
         const std::string path = context.root.at(file);
         if (os::path_kind(path) != os::PathKind::file) continue;
@@ -170,7 +170,7 @@ Result<model::ChangeOutcome> switch_cron(const LinuxContext& context, const mode
     if (system) {
         const std::vector<std::string> known = system_crontabs(context);
         if (std::find(known.begin(), known.end(), file) == known.end()) return fail("\"" + file + "\" is not a crontab of the system.");
-        if (!context.facts.admin) return fail("ADMIN: Changing the system's crontab needs root rights.");
+        if (!context.facts.admin) return fail(ErrorKind::needs_admin, "Changing the system's crontab needs root rights.");
     }
     Result<std::string> text = system ? os::read_file(context.root.at(file), crontab_limit) : read_user_crontab(context);
     if (!text) return fail(text.error());
@@ -187,7 +187,7 @@ Result<model::ChangeOutcome> switch_cron(const LinuxContext& context, const mode
     if (!changed) return fail("That @reboot line is no longer in " + where + " in the state it was listed.");
     Result<void> written = system ? os::write_file_replace(context.root.at(file), join_lines(lines))
                                   : write_user_crontab(context, join_lines(lines));
-    if (!written) return fail("Could not change " + where + ": " + os::failure_reason(written.error()));
+    if (!written) return fail("Could not change " + where + ": " + os::failure_reason(written.error().message));
     return model::ChangeOutcome{on ? item.name + " will run again when the computer starts."
                             : item.name + " will no longer run when the computer starts.",
                          {}};

@@ -63,7 +63,7 @@ Result<model::CreatedEntry> create_autostart(const LinuxContext& context, const 
         });
         const std::string path = os::join_path(folder, base + ".desktop");
         Result<bool> written = os::write_file_new(context.root.at(path), text);
-        if (!written) return fail("The autostart file could not be created: " + os::failure_reason(written.error()));
+        if (!written) return fail("The autostart file could not be created: " + os::failure_reason(written.error().message));
         if (!*written) continue;  // taken in the meantime
         model::StartupItem item("autostart", "Autostart (this user)", "user", listed_folder, details.name);
         item.command = details.command;
@@ -94,7 +94,7 @@ Result<model::CreatedEntry> create_unit(const LinuxContext& context, const std::
     const std::string unit = base + ".service";
     const std::string path = os::join_path(folder, unit);
     Result<bool> written = os::write_file_new(context.root.at(path), text);
-    if (!written) return fail("The unit file could not be created: " + os::failure_reason(written.error()));
+    if (!written) return fail("The unit file could not be created: " + os::failure_reason(written.error().message));
     if (!*written) return fail("The unit " + unit + " appeared while it was being created; try again.");
 
     model::StartupItem item(system ? "systemd" : "systemd-user", system ? "Systemd unit (system)" : "Systemd unit (this user)",
@@ -139,7 +139,7 @@ Result<model::CreatedEntry> create_cron(const LinuxContext& context, const std::
                              std::string(cron_own_mark.substr(0, 3)) + name;
     changed += line + "\n";
     if (Result<void> written = write_user_crontab(context, changed); !written) {
-        return fail("The crontab could not be changed: " + os::failure_reason(written.error()));
+        return fail("The crontab could not be changed: " + os::failure_reason(written.error().message));
     }
     model::StartupItem item("cron", "Cron @reboot (this user)", "user", "crontab", name);
     item.command = details.command;
@@ -208,7 +208,7 @@ Result<model::CreatedEntry> create_linux_entry(const LinuxContext& context, cons
     if (details.mode == "user-service" || details.mode == "boot") {
         const std::string name = unit_slug(details.name);
         if (name.empty()) return fail("The name needs at least one Latin letter or digit to name a unit.");
-        if (details.mode == "boot" && !admin) return fail("ADMIN: Creating a unit for the whole computer needs root rights.");
+        if (details.mode == "boot" && !admin) return fail(ErrorKind::needs_admin, "Creating a unit for the whole computer needs root rights.");
         return create_unit(context, name, details, details.mode == "boot");
     }
     return fail("\"" + details.mode + "\" is not a way to start a program on this computer.");
@@ -224,7 +224,7 @@ Result<model::ChangeOutcome> remove_linux_entry(const LinuxContext& context, con
         }
         const std::string path = os::join_path(user_autostart_folder(context, autostart_folders), name);
         if (Result<void> removed = os::remove_file(context.root.at(path)); !removed) {
-            return fail("Could not delete " + path + ": " + os::failure_reason(removed.error()));
+            return fail("Could not delete " + path + ": " + os::failure_reason(removed.error().message));
         }
         return model::ChangeOutcome{"Deleted the autostart file " + path + ".", {}};
     }
@@ -234,14 +234,14 @@ Result<model::ChangeOutcome> remove_linux_entry(const LinuxContext& context, con
         if (!unit.starts_with(own_prefix) || unit.find('/') != std::string::npos || (!system && item.scope != "user")) {
             return fail("That unit is not one Quillmoor creates, so it will not be deleted.");
         }
-        if (system && !context.facts.admin) return fail("ADMIN: Deleting a unit of the whole computer needs root rights.");
+        if (system && !context.facts.admin) return fail(ErrorKind::needs_admin, "Deleting a unit of the whole computer needs root rights.");
         const std::string path = os::join_path(system ? std::string(system_unit_folder) : user_unit_folder(context), unit);
         if (os::path_kind(context.root.at(path)) == os::PathKind::file) {
             Result<model::ChangeOutcome> off = switch_unit(context, item, false, true);
             if (!off) return fail(off.error());
         }
         if (Result<void> removed = os::remove_file(context.root.at(path)); !removed) {
-            return fail("Could not delete " + path + ": " + os::failure_reason(removed.error()));
+            return fail("Could not delete " + path + ": " + os::failure_reason(removed.error().message));
         }
         return model::ChangeOutcome{"Deleted the unit " + unit + ".", {}};
     }
@@ -270,7 +270,7 @@ Result<model::ChangeOutcome> remove_linux_entry(const LinuxContext& context, con
         }
         if (!found) return model::ChangeOutcome{name + " was no longer in your crontab.", {}};
         if (Result<void> written = write_user_crontab(context, kept); !written) {
-            return fail("Could not change your crontab: " + os::failure_reason(written.error()));
+            return fail("Could not change your crontab: " + os::failure_reason(written.error().message));
         }
         return model::ChangeOutcome{"Removed " + name + " from your crontab.", {}};
     }

@@ -313,7 +313,7 @@ Result<model::ChangeOutcome> switch_unit(const LinuxContext& context, const mode
     const std::string verb = on ? "enable" : "disable";
     const bool own_user_unit = item.kind == "systemd-user" && item.scope == "user";
     if (!own_user_unit && !context.facts.admin) {
-        return fail("ADMIN: Switching " + unit + " for the whole computer needs root rights.");
+        return fail(ErrorKind::needs_admin, "Switching " + unit + " for the whole computer needs root rights.");
     }
     const std::string done = on ? unit + " will start " + when_text(item) + "."
                                 : unit + " will no longer start " + when_text(item) + ".";
@@ -322,7 +322,7 @@ Result<model::ChangeOutcome> switch_unit(const LinuxContext& context, const mode
         const std::string folder = context.root.at(user_unit_folder(context));
         if (!on) {
             if (Result<void> removed = remove_unit_links(folder, unit); !removed) {
-                return fail("Could not switch off " + unit + ": " + os::failure_reason(removed.error()));
+                return fail("Could not switch off " + unit + ": " + os::failure_reason(removed.error().message));
             }
             return model::ChangeOutcome{done, {}};
         }
@@ -330,7 +330,7 @@ Result<model::ChangeOutcome> switch_unit(const LinuxContext& context, const mode
         Result<std::string> text = os::read_file(context.root.at(file), 1 << 20);
         if (file.empty() || !text) return fail("The unit file of " + unit + " could not be read.");
         if (Result<void> added = add_unit_links(folder, unit, file, *text); !added) {
-            return fail("Could not switch on " + unit + ": " + os::failure_reason(added.error()));
+            return fail("Could not switch on " + unit + ": " + os::failure_reason(added.error().message));
         }
         return model::ChangeOutcome{done, {}};
     }
@@ -350,7 +350,7 @@ Result<model::ChangeOutcome> switch_unit(const LinuxContext& context, const mode
         const bool rights = lower.find("access denied") != std::string::npos ||
                             lower.find("permission denied") != std::string::npos ||
                             lower.find("authentication required") != std::string::npos;
-        return fail(std::string(rights ? "ADMIN: " : "") + "systemctl could not " + verb + " " + unit + ". " + said);
+        return fail(rights ? ErrorKind::needs_admin : ErrorKind::failed, "systemctl could not " + verb + " " + unit + ". " + said);
     }
     model::ChangeOutcome outcome{done, {}};
     if (now) outcome.notes.push_back("It was stopped now as well.");

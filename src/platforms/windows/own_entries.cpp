@@ -233,7 +233,7 @@ Result<model::ChangeOutcome> remove_own_entry(const model::StartupItem& item, bo
             return fail("That shortcut is not one Quillmoor creates in your own Startup folder, so it will not be deleted.");
         }
         if (Result<void> removed = os::remove_file(file); !removed) {
-            return fail("Could not delete " + file + ": " + os::failure_reason(removed.error()));
+            return fail("Could not delete " + file + ": " + os::failure_reason(removed.error().message));
         }
         delete_approval_value("StartupFolder", std::string(name));
         return model::ChangeOutcome{"Deleted the start-up shortcut " + item.name + ".", {}};

@@ -94,19 +94,19 @@ std::optional<std::string> remember_start_type(const std::string& folder, const 
     std::lock_guard guard(saved_file_lock());
     bool damaged = false;
     Result<json::JsonValue> saved = read_saved(path, &damaged);
-    if (!saved) return remember_failure(saved.error());
+    if (!saved) return remember_failure(saved.error().message);
     // What a damaged file still holds may be all that is known of how other
     // services used to start: it is kept beside, never written over.
     if (damaged) {
         const std::string aside = path + ".damaged-" + std::to_string(now_unix_seconds());
-        if (Result<void> moved = os::rename_replace(path, aside); !moved) return remember_failure(moved.error());
+        if (Result<void> moved = os::rename_replace(path, aside); !moved) return remember_failure(moved.error().message);
     }
     if (current.start == "4" && saved_entry(*saved, service) != nullptr) return std::nullopt;
     remove_entries(*saved, service);
     saved->as_object().emplace_back(
         service, json::ObjectBuilder().string("start", current.start).string("delayed", current.delayed).done());
     Result<void> written = write_saved(folder, path, *saved);
-    if (!written) return remember_failure(written.error());
+    if (!written) return remember_failure(written.error().message);
     return std::nullopt;
 }
 
@@ -132,15 +132,15 @@ void forget_start_type(const std::string& folder, const std::string& service) {
 
 // The failure of sc.exe. A run that ended without an exit code (it could not
 // be started, or it was stopped at the time limit) counts as code -1.
-std::string config_failure(const os::RunOutput& output) {
+Error config_failure(const os::RunOutput& output) {
     if (output.exit_code && *output.exit_code == access_denied) {
-        return "ADMIN: Windows refused to change the service.";
+        return Error{ErrorKind::needs_admin, "Windows refused to change the service.", access_denied};
     }
     const std::string code = output.exit_code ? std::to_string(*output.exit_code) : std::string("-1");
     std::string message = "Windows could not change the service (code " + code + ").";
     const std::string said = os::tool_output_text(output);
     if (!said.empty()) message += " " + said;
-    return message;
+    return Error{ErrorKind::failed, message, output.exit_code ? *output.exit_code : 0};
 }
 
 }  // namespace

@@ -193,7 +193,7 @@ Result<model::ChangeOutcome> switch_task(const model::StartupItem& item, bool on
     if (output.succeeded()) return model::ChangeOutcome{item.name + (on ? " is switched on" : " is switched off"), {}};
     // Without administrator rights the likely cause is the rights; the engine
     // offers a restart as administrator for failures marked so.
-    if (!admin) return fail("ADMIN: Windows refused to change the scheduled task.");
+    if (!admin) return fail(ErrorKind::needs_admin, "Windows refused to change the scheduled task.");
     const std::string said = os::tool_output_text(output);
     return fail("Windows could not change the task." + (said.empty() ? std::string() : " " + said));
 }
@@ -259,7 +259,7 @@ Result<std::string> write_task_file(std::string_view document) {
     std::string bytes = "\xFF\xFE";
     append_utf16le(bytes, os::windows::to_wide(document));
     Result<void> written = os::write_file_replace(path, bytes);
-    if (!written) return fail("cannot write the task file: " + os::failure_reason(written.error()));
+    if (!written) return fail("cannot write the task file: " + os::failure_reason(written.error().message));
     return path;
 }
 

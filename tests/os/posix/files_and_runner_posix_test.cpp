@@ -42,7 +42,7 @@ TEST(FilesWriteReplacePosix, FailureWhileWritingKeepsTheOldContent) {
         FileSizeLimit limit(1000);
         auto written = write_file_replace(target, std::string(5000, 'n'));
         ASSERT_FALSE(written.has_value());
-        EXPECT_TRUE(written.error().starts_with("Could not write " + target + ": ")) << written.error();
+        EXPECT_TRUE(written.error().message.starts_with("Could not write " + target + ": ")) << written.error().message;
     }
     EXPECT_EQ(read_file(target).value_or("<failed>"), "old content");
     auto entries = list_folder(scratch.path());
@@ -61,7 +61,7 @@ TEST(FilesWriteReplacePosix, FolderThatIsNotWritableKeepsTheOldContent) {
     auto written = write_file_replace(target, "new content");
     ::chmod(folder.c_str(), 0755);
     ASSERT_FALSE(written.has_value());
-    EXPECT_NE(written.error().find(target), std::string::npos) << written.error();
+    EXPECT_NE(written.error().message.find(target), std::string::npos) << written.error().message;
     EXPECT_EQ(read_file(target).value_or("<failed>"), "old content");
 }
 

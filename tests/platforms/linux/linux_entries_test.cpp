@@ -74,7 +74,7 @@ TEST(LinuxEntries, CreationPicksFreeNamesEscapesPercentAndRefusesWhatItMustNot) 
 
     Result<model::CreatedEntry> boot = platform->create_entry(details("Notes", "/usr/bin/notes", "boot"), false);
     ASSERT_FALSE(boot.has_value());
-    EXPECT_TRUE(boot.error().starts_with("ADMIN: "));
+    EXPECT_EQ(boot.error().kind, ErrorKind::needs_admin);
     EXPECT_FALSE(tree.exists("/etc/systemd/system"));
     EXPECT_EQ(platform->create_entry(details("!!!", "/usr/bin/notes", "login"), false).error(), "A name is required.");
     EXPECT_EQ(platform->create_entry(details("a\nb", "/usr/bin/notes", "login"), false).error(),

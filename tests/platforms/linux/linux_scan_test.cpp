@@ -144,7 +144,7 @@ TEST(LinuxScan, ToggleNeedsRootForMachineItemsOnly) {
     EXPECT_EQ(find_named(scanned.items, "Network")->toggle, "ok");
     Result<model::ChangeOutcome> refused = tree.platform(false)->set_enabled(*find_named(scanned.items, "ssh.service"), false, false);
     ASSERT_FALSE(refused.has_value());
-    EXPECT_TRUE(refused.error().starts_with("ADMIN: ")) << refused.error();
+    EXPECT_EQ(refused.error().kind, ErrorKind::needs_admin) << refused.error().message;
     EXPECT_TRUE(tree.exists("/etc/systemd/system/multi-user.target.wants/ssh.service"));
 }
 

@@ -114,7 +114,7 @@ TEST(LinuxSwitch, CronLinesAreCommentedOutBehindTheOwnMarkOnly) {
 
     Result<model::ChangeOutcome> refused = switch_named(*platform, "/usr/local/sbin/firewall-up", false);
     ASSERT_FALSE(refused.has_value());
-    EXPECT_TRUE(refused.error().starts_with("ADMIN: "));
+    EXPECT_EQ(refused.error().kind, ErrorKind::needs_admin);
     ASSERT_TRUE(switch_named(*tree.platform(true), "/usr/local/sbin/firewall-up", false).has_value());
     EXPECT_EQ(tree.read("/etc/cron.d/firewall"), "#Quillmoor-off: @reboot root /usr/local/sbin/firewall-up\n");
 }

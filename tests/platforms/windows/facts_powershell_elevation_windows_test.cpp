@@ -156,7 +156,7 @@ TEST(RestartElevated, PassesTheProgramAndEachArgumentWholeOnlyAsVariables) {
     EXPECT_EQ(stand_in.script().find("-ArgumentList"), std::string::npos) << stand_in.script();
 }
 
-std::string failure_of(const Result<void>& result) { return result ? std::string("(succeeded)") : result.error(); }
+std::string failure_of(const Result<void>& result) { return result ? std::string("(succeeded)") : result.error().message; }
 
 TEST(RestartElevated, SucceedsOnlyWhenTheScriptSaysStarted) {
     const std::string declined =

@@ -390,7 +390,8 @@ TEST_F(ServicesSwitch, FailuresOfTheToolAreWorded) {
     fail_with = "config 5 Access is denied.";
     Result<model::ChangeOutcome> refused = turn(item, false);
     ASSERT_FALSE(refused.has_value());
-    EXPECT_EQ(refused.error(), "ADMIN: Windows refused to change the service.");
+    EXPECT_EQ(refused.error(), "Windows refused to change the service.");
+    EXPECT_EQ(refused.error().kind, ErrorKind::needs_admin);
 
     fail_with = "config 1060 [SC] OpenService FAILED 1060";
     Result<model::ChangeOutcome> failed = turn(item, true);
@@ -406,7 +407,7 @@ TEST_F(ServicesSwitch, FailuresOfTheToolAreWorded) {
     };
     Result<model::ChangeOutcome> not_started = switch_service(item, true, false, data_folder, missing);
     ASSERT_FALSE(not_started.has_value());
-    EXPECT_TRUE(not_started.error().starts_with("Windows could not change the service (code -1). "))
+    EXPECT_TRUE(not_started.error().message.starts_with("Windows could not change the service (code -1). "))
         << not_started.error();
 
     // An item without its service name is refused before anything runs.

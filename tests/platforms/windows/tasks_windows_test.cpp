@@ -105,7 +105,8 @@ std::vector<std::string> names(const model::ScanResult& scan) {
 }
 
 std::string failure_of(const Result<model::ChangeOutcome>& result) {
-    return result ? "(succeeded: " + result->message + ")" : result.error();
+    if (result) return "(succeeded: " + result->message + ")";
+    return (result.error().is(ErrorKind::needs_admin) ? "[needs administrator rights] " : "") + result.error().message;
 }
 
 std::vector<std::string> lines_of(const std::string& path) {
@@ -340,7 +341,7 @@ TEST_F(TaskScan, SwitchingGoesThroughSchtasksChange) {
 
     test::EnvironmentOverride fails{"QUILLMOOR_STANDIN_EXIT", "1"};
     test::EnvironmentOverride says{"QUILLMOOR_STANDIN_OUTPUT", "  ERROR: Access is denied.\r\n"};
-    EXPECT_EQ(failure_of(switch_task(item, false, false)), "ADMIN: Windows refused to change the scheduled task.");
+    EXPECT_EQ(failure_of(switch_task(item, false, false)), "[needs administrator rights] Windows refused to change the scheduled task.");
     EXPECT_EQ(failure_of(switch_task(item, false, true)),
               "Windows could not change the task. ERROR: Access is denied.");
     test::EnvironmentOverride silent{"QUILLMOOR_STANDIN_OUTPUT", ""};
