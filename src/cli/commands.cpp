@@ -70,31 +70,47 @@ int print_version(CommandContext& context) {
     return 0;
 }
 
+// Help lists the commands in this order.
 constexpr std::array<CommandEntry, 19> command_table = {{
-    {"serve", no_operand, serve_window},
-    {"open", no_operand, serve_window},
-    {"list", no_operand, run_list},
-    {"running", no_operand, run_running},
-    {"apps", no_operand, run_apps},
-    {"assess", assess_usage, run_assess},
-    {"disable", switch_usage, run_disable},
-    {"enable", switch_usage, run_enable},
-    {"add", add_usage, run_add},
-    {"remove", remove_usage, run_remove},
-    {"backup", no_operand, run_backup},
-    {"backups", no_operand, run_backups},
-    {"restore", restore_usage, run_restore},
-    {"knowledge", knowledge_usage, run_knowledge},
-    {"doctor", no_operand, run_doctor},
-    {"history", no_operand, run_history},
-    {"undo", undo_usage, run_undo},
+    {.name = "serve", .operands = "[--no-browser] [--port N]", .usage_error = no_operand, .run = serve_window},
+    {.name = "open", .listed = false, .usage_error = no_operand, .run = serve_window},
+    {.name = "list", .operands = "[--filter TEXT] [--on|--off] [--level LEVEL] [--json]", .usage_error = no_operand,
+     .run = run_list},
+    {.name = "running", .operands = "[--all] [--json]",
+     .summary = "programs running now that do not start with the computer", .usage_error = no_operand,
+     .run = run_running},
+    {.name = "apps", .operands = "[--all] [--json]",
+     .summary = "installed programs that do not start with the computer", .usage_error = no_operand,
+     .run = run_apps},
+    {.name = "assess", .operands = "NAME", .summary = "what switching it off would do, and why",
+     .usage_error = assess_usage, .run = run_assess},
+    {.name = "disable", .operands = "NAME [--yes] [--stop-now]", .usage_error = switch_usage, .run = run_disable},
+    {.name = "enable", .operands = "NAME [--yes]", .usage_error = switch_usage, .run = run_enable},
+    {.name = "add", .operands = "PROGRAM [--name N] [--mode MODE] [--args TEXT] [--workdir DIR] [--yes]",
+     .usage_error = add_usage, .run = run_add},
+    {.name = "remove", .operands = "NAME [--yes]", .summary = "remove an entry Quillmoor created",
+     .usage_error = remove_usage, .run = run_remove},
+    {.name = "backup", .operands = "[--out FILE] [--label TEXT]", .usage_error = no_operand, .run = run_backup},
+    {.name = "backups", .summary = "list the saved backups", .usage_error = no_operand, .run = run_backups},
+    {.name = "restore", .operands = "FILE|NAME [--apply] [--yes] [--all]",
+     .summary = "show what a backup would change; --apply does it", .usage_error = restore_usage,
+     .run = run_restore},
+    {.name = "knowledge", .operands = "status|update [--url U]|import FILE|rollback|export",
+     .summary = "the rules Quillmoor judges items by, and how to update them", .usage_error = knowledge_usage,
+     .run = run_knowledge},
+    {.name = "doctor", .summary = "check that every place Quillmoor reads still works here",
+     .usage_error = no_operand, .run = run_doctor},
+    {.name = "history", .usage_error = no_operand, .run = run_history},
+    {.name = "undo", .operands = "SEQ", .usage_error = undo_usage, .run = run_undo},
     // The dispatcher answers help and version before it builds a platform;
     // they stand here so that the table names every command word.
-    {"help", no_operand, print_help},
-    {"version", no_operand, print_version},
+    {.name = "help", .listed = false, .usage_error = no_operand, .run = print_help},
+    {.name = "version", .usage_error = no_operand, .run = print_version},
 }};
 
 }  // namespace
+
+std::span<const CommandEntry> commands() { return command_table; }
 
 const CommandEntry* find_command(std::string_view word) {
     for (const CommandEntry& entry : command_table) {

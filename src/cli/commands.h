@@ -1,9 +1,10 @@
-// The command table: each command word with its operand check and its
-// handler. Dispatch and help are driven by this one table.
+// The command table: each command word with its line of help, its operand
+// check and its handler. Dispatch and help are driven by this one table.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -22,10 +23,19 @@ struct CommandContext {
 
 struct CommandEntry {
     std::string_view name;
+    // What help shows after "quillmoor NAME" on the command's line: its
+    // operands and options, then its summary (either may be empty).
+    std::string_view operands = {};
+    std::string_view summary = {};
+    // Whether help lists the command; an alias and help itself are not.
+    bool listed = true;
     // The usage message (exit code 2) when a required operand is missing.
     std::optional<std::string> (*usage_error)(const ParsedArgs& args);
     int (*run)(CommandContext& context);
 };
+
+// Every command of the table, in the order of its lines in help.
+[[nodiscard]] std::span<const CommandEntry> commands();
 
 // The entry for an exact, case-sensitive command word, or nullptr.
 [[nodiscard]] const CommandEntry* find_command(std::string_view word);

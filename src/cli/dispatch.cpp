@@ -36,46 +36,48 @@ Result<std::string> make_demo_data_folder() {
                 last_error);
 }
 
+namespace {
+
+// Where the summaries of the usage lines start.
+constexpr std::size_t summary_column = 40;
+
+// The command's usage line of help: "  quillmoor NAME OPERANDS" with its
+// summary from the summary column on, or on a line of its own there when the
+// usage leaves less than two spaces before it.
+void append_usage(std::string& text, const CommandEntry& entry) {
+    std::string line = "  quillmoor ";
+    line.append(entry.name);
+    if (!entry.operands.empty()) line.append(" ").append(entry.operands);
+    if (!entry.summary.empty()) {
+        if (line.size() + 2 > summary_column) {
+            text.append(line).append("\n");
+            line.clear();
+        }
+        line.resize(summary_column, ' ');
+        line.append(entry.summary);
+    }
+    text.append(line).append("\n");
+}
+
+}  // namespace
+
 std::string help_text() {
-    std::string text = R"(Quillmoor - see what starts with your computer, and switch it on or off.
-
-Developed by {developer} - a {company} product.
-
-Usage:
-  quillmoor                       open the window (same as 'serve')
-  quillmoor serve [--no-browser] [--port N]
-  quillmoor list [--filter TEXT] [--on|--off] [--level LEVEL] [--json]
-  quillmoor running [--all] [--json]    programs running now that do not start with the computer
-  quillmoor apps [--all] [--json]       installed programs that do not start with the computer
-  quillmoor assess NAME                 what switching it off would do, and why
-  quillmoor disable NAME [--yes] [--stop-now]
-  quillmoor enable NAME [--yes]
-  quillmoor add PROGRAM [--name N] [--mode MODE] [--args TEXT] [--workdir DIR] [--yes]
-  quillmoor remove NAME [--yes]         remove an entry Quillmoor created
-  quillmoor backup [--out FILE] [--label TEXT]
-  quillmoor backups                     list the saved backups
-  quillmoor restore FILE|NAME [--apply] [--yes] [--all]
-                                        show what a backup would change; --apply does it
-  quillmoor knowledge status|update [--url U]|import FILE|rollback|export
-                                        the rules Quillmoor judges items by, and how to update them
-  quillmoor doctor                      check that every place Quillmoor reads still works here
-  quillmoor history
-  quillmoor undo SEQ
-  quillmoor version
-
+    std::string text = "Quillmoor - see what starts with your computer, and switch it on or off.\n\n";
+    text.append("Developed by ").append(build::developer).append(" - a ").append(build::company);
+    text.append(" product.\n\nUsage:\n");
+    // The program word alone opens the window; dispatch reads no word as serve.
+    text.append("  quillmoor                       open the window (same as 'serve')\n");
+    for (const CommandEntry& entry : commands()) {
+        if (entry.listed) append_usage(text, entry);
+    }
+    text.append(R"(
 Options for any command:
   --demo      use invented data instead of this computer (changes nothing)
 
 NAME is an item's name or its full id (shown by 'list --json').
 Changes are never made without --yes when the program says they need a decision,
 and items it considers critical are never switched off.
-)";
-    auto replace = [&text](std::string_view placeholder, std::string_view value) {
-        std::size_t at = text.find(placeholder);
-        if (at != std::string::npos) text.replace(at, placeholder.size(), value);
-    };
-    replace("{developer}", build::developer);
-    replace("{company}", build::company);
+)");
     return text;
 }
 

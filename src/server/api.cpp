@@ -1,6 +1,9 @@
-// The JSON API under /api/: each route maps to one engine, knowledge or
-// platform operation. Requests are read leniently (a missing or mistyped
-// member is empty); operation failures are {"ok": false, "message"}.
+// The JSON API under /api/: one table of routes, each a method and an exact
+// path with the engine, knowledge or platform operation that answers it.
+// Requests are read leniently (a missing or mistyped member is empty);
+// operation failures are {"ok": false, "message"}.
+#include <array>
+#include <string_view>
 #include <thread>
 
 #include "model/data_folder.h"
@@ -138,85 +141,101 @@ JsonValue restore_answer(engine::EngineContext& engine, const JsonValue& body) {
             .done();
 }
 
-std::optional<JsonValue> get_route(ServerState& state, const std::string& path) {
-    engine::EngineContext& engine = *state.engine;
-    if (path == "/api/state") return state_answer(engine);
-    if (path == "/api/history") return history_answer(engine);
-    if (path == "/api/knowledge") return engine.knowledge().status_json();
-    if (path == "/api/doctor") {
+// Whether a route refuses, before planning anything, a request that carries
+// more changes than the window ever sends in one.
+enum class Changes { unbounded, bounded };
+
+// One call of the API: a method and an exact path, and what answers it from
+// the request's body (an empty object for a GET).
+struct Route {
+    std::string_view method;
+    std::string_view path;
+    JsonValue (*answer)(ServerState& state, engine::EngineContext& engine, const JsonValue& body);
+    Changes changes = Changes::unbounded;
+};
+
+constexpr auto routes = std::to_array<Route>({
+    {"GET", "/api/state", [](ServerState&, engine::EngineContext& engine, const JsonValue&) {
+        return state_answer(engine);
+    }},
+    {"GET", "/api/history", [](ServerState&, engine::EngineContext& engine, const JsonValue&) {
+        return history_answer(engine);
+    }},
+    {"GET", "/api/knowledge", [](ServerState&, engine::EngineContext& engine, const JsonValue&) {
+        return engine.knowledge().status_json();
+    }},
+    {"GET", "/api/doctor", [](ServerState&, engine::EngineContext& engine, const JsonValue&) {
         JsonValue probes = JsonValue::array();
         for (const model::Probe& probe : engine::doctor_report(engine)) probes.as_array().push_back(model::probe_json(probe));
         return json::ObjectBuilder().value("probes", std::move(probes)).value("records", JsonValue::array()).done();
-    }
-    if (path == "/api/backup/list") {
+    }},
+    {"GET", "/api/backup/list", [](ServerState&, engine::EngineContext& engine, const JsonValue&) {
         JsonValue backups = JsonValue::array();
         for (const engine::BackupSummary& summary : engine::list_backups(engine)) backups.as_array().push_back(engine::backup_summary_json(summary));
         return json::ObjectBuilder().value("backups", std::move(backups)).string("folder", engine::backup_folder(engine)).done();
-    }
-    return std::nullopt;
-}
-
-std::optional<JsonValue> post_route(ServerState& state, const std::string& path, const JsonValue& body) {
-    engine::EngineContext& engine = *state.engine;
-    if (path == "/api/ping") {
+    }},
+    {"POST", "/api/ping", [](ServerState& state, engine::EngineContext&, const JsonValue&) {
         state.window_opened.store(true);
         state.last_ping.store(now_unix_millis());
         return ok_object();
-    }
-    if (path == "/api/bye") {
+    }},
+    {"POST", "/api/bye", [](ServerState& state, engine::EngineContext&, const JsonValue&) {
         state.bye_at.store(now_unix_millis());
         return ok_object();
-    }
-    if (path == "/api/quit") return ok_object();
-    if (path == "/api/scan") return scan_answer(engine, json::get_text(body, "what"));
-    if (path == "/api/plan") {
+    }},
+    // The server ends the process once this answer is sent.
+    {"POST", "/api/quit", [](ServerState&, engine::EngineContext&, const JsonValue&) { return ok_object(); }},
+    {"POST", "/api/scan", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
+        return scan_answer(engine, json::get_text(body, "what"));
+    }},
+    {"POST", "/api/plan", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
         JsonValue plans = JsonValue::array();
         for (const engine::PlannedChange& plan : engine::plan_changes(engine, changes_of(body))) plans.as_array().push_back(engine::plan_json(plan));
         return json::ObjectBuilder().value("plans", std::move(plans)).done();
-    }
-    if (path == "/api/apply") {
+    }, Changes::bounded},
+    {"POST", "/api/apply", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
         JsonValue results = JsonValue::array();
         std::vector<engine::ChangeRequest> requests = changes_of(body);
         if (!requests.empty()) {
             for (const engine::ChangeResult& result : engine::apply_changes(engine, requests)) results.as_array().push_back(engine::change_result_json(result));
         }
         return json::ObjectBuilder().value("results", std::move(results)).done();
-    }
-    if (path == "/api/undo") {
+    }, Changes::bounded},
+    {"POST", "/api/undo", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
         engine::UndoResult result = engine::undo_change(engine, json::get_count(body, "seq"), json::get_flag(body, "ack"));
         return json::ObjectBuilder(ok_object(result.ok)).string("message", result.message).done();
-    }
-    if (path == "/api/elevate") {
+    }},
+    {"POST", "/api/elevate", [](ServerState&, engine::EngineContext& engine, const JsonValue&) {
         Result<void> started = engine.platform().restart_elevated({"serve"});
         return started ? ok_object() : failure(started.error().message);
-    }
-    if (path == "/api/knowledge/update") {
+    }},
+    {"POST", "/api/knowledge/update", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
         Result<std::string> report = engine.knowledge().update(json::get_text(body, "url"));
         JsonValue out =
                 json::ObjectBuilder(ok_object(report.has_value())).string("message", report ? *report : report.error().message).done();
         return with_status(std::move(out), engine);
-    }
-    if (path == "/api/knowledge/import") {
+    }},
+    {"POST", "/api/knowledge/import", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
         Result<knowledge::KnowledgePack> installed = engine.knowledge().install(json::get_text(body, "text"));
         JsonValue out = json::ObjectBuilder(ok_object(installed.has_value()))
                 .string("message", installed ? "Installed knowledge " + installed->version + "." : installed.error().message)
                 .done();
         return with_status(std::move(out), engine);
-    }
-    if (path == "/api/knowledge/rollback") {
+    }},
+    {"POST", "/api/knowledge/rollback", [](ServerState&, engine::EngineContext& engine, const JsonValue&) {
         Result<std::string> result = engine.knowledge().rollback();
         JsonValue out =
                 json::ObjectBuilder(ok_object(result.has_value())).string("message", result ? *result : result.error().message).done();
         return with_status(std::move(out), engine);
-    }
-    if (path == "/api/knowledge/settings") {
+    }},
+    {"POST", "/api/knowledge/settings", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
         const std::string url = json::get_text(body, "url");
         if (!url.starts_with("https://")) return failure("The update address must start with https://");
         Result<void> saved = engine.knowledge().save_settings(json::get_flag(body, "auto_check"), url);
         if (!saved) return failure(saved.error().message);
         return with_status(ok_object(), engine);
-    }
-    if (path == "/api/backup/create") {
+    }},
+    {"POST", "/api/backup/create", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
         std::string label = json::get_text(body, "label");
         if (label.empty()) label = "Manual backup";
         JsonValue backup = engine::make_backup(engine, label);
@@ -227,37 +246,44 @@ std::optional<JsonValue> post_route(ServerState& state, const std::string& path,
                 .string("path", *saved)
                 .count("count", json::get_count(backup, "count"))
                 .done();
-    }
-    if (path == "/api/backup/get") {
+    }},
+    {"POST", "/api/backup/get", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
         Result<std::string> text = engine::read_backup(engine, json::get_text(body, "name"));
         if (!text) return failure(text.error().message);
         return json::ObjectBuilder(ok_object()).string("text", *text).done();
-    }
-    if (path == "/api/backup/delete") {
+    }},
+    {"POST", "/api/backup/delete", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
         Result<void> deleted = engine::delete_backup(engine, json::get_text(body, "name"));
         return deleted ? ok_object() : failure(deleted.error().message);
+    }},
+    {"POST", "/api/restore/plan", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
+        return restore_answer(engine, body);
+    }},
+});
+
+// The route for exactly this method and path, or nullptr.
+const Route* find_route(const std::string& method, const std::string& path) {
+    for (const Route& route : routes) {
+        if (route.method == method && route.path == path) return &route;
     }
-    if (path == "/api/restore/plan") return restore_answer(engine, body);
-    return std::nullopt;
+    return nullptr;
 }
 
 }  // namespace
 
 ApiAnswer route_api(ServerState& state, const std::string& method, const std::string& path, const JsonValue& body) {
-    std::optional<JsonValue> answer;
     ApiAnswer out;
-    if (method == "POST" && (path == "/api/plan" || path == "/api/apply") && too_many_changes(body)) {
+    const Route* route = find_route(method, path);
+    if (route == nullptr) {
+        out.known = false;
+        return out;
+    }
+    if (route->changes == Changes::bounded && too_many_changes(body)) {
         out.status = 400;
         out.error = "A request may carry at most " + std::to_string(max_changes_per_request) + " changes.";
         return out;
     }
-    if (method == "GET") answer = get_route(state, path);
-    if (method == "POST") answer = post_route(state, path, body);
-    if (!answer) {
-        out.known = false;
-        return out;
-    }
-    out.body = std::move(*answer);
+    out.body = route->answer(state, *state.engine, body);
     return out;
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <sstream>
 
 #include "cli/commands.h"
 #include "cli/dispatch.h"
@@ -31,6 +32,24 @@ TEST(Dispatch, HelpNamesTheBuildConstantsAndEveryTableCommand) {
     }
     EXPECT_EQ(find_command("Serve"), nullptr);
     EXPECT_EQ(find_command(""), nullptr);
+}
+
+// Help is made from the command table: one usage line per listed command, in
+// the table's order, and none for an unlisted one.
+TEST(Dispatch, HelpListsTheListedTableCommandsInTableOrder) {
+    std::vector<std::string> expected;
+    for (const CommandEntry& entry : commands()) {
+        if (entry.listed) expected.emplace_back(entry.name);
+    }
+    std::vector<std::string> shown;
+    std::istringstream lines(help_text());
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.starts_with("  quillmoor ") || line[12] == ' ') continue;
+        shown.push_back(line.substr(12, line.find(' ', 12) - 12));
+    }
+    EXPECT_EQ(shown, expected);
+    EXPECT_FALSE(find_command("open")->listed);
+    EXPECT_FALSE(find_command("help")->listed);
 }
 
 TEST(Dispatch, UnknownCommandLeavesNoDemonstrationFolder) {

@@ -1,6 +1,10 @@
 // Talking to the program: the JSON API call carrying the session token,
 // trading the one-time link key for that token, and the message shown when
 // the page cannot go on.
+// Its own scope; helpers.js tells how the files share names.
+(function (qm) {
+'use strict';
+const {query, app, element, fill, icon} = qm;
 async function api(path, body) {
   const init = {method: body === undefined ? 'GET' : 'POST', headers: {'x-quillmoor-token': app.token}, cache: 'no-store'};
   if (body !== undefined) { init.headers['content-type'] = 'application/json'; init.body = JSON.stringify(body); }
@@ -40,3 +44,5 @@ function showStop(message) {
   query('#actions').hidden = true;
   fill(query('#main'), element('div', {class: 'card stopcard'}, icon('alert'), element('div', {}, element('p', {text: message}))));
 }
+Object.assign(qm, {api, Stop, obtainToken, showStop});
+})(quillmoor);

@@ -1,6 +1,12 @@
 // The review dialog behind Review & apply and restoring a backup: it plans
 // every change, shows each judgement with its tick and options, applies the
 // included changes and shows what was done.
+// Its own scope; helpers.js tells how the files share names.
+(function (qm) {
+'use strict';
+const {VERBS, app, element, fill, asArray, asText, levelOf, tag, badge, btn, checkbox, api, toast, modal, drawBar,
+  afterChange, fact} = qm;
+const {elevate} = qm.later;
 function requestOf(row) {
   const q = {action: asText(row.req.action), id: asText(row.req.id), stop_now: !!row.stop, ack: !!row.ack};
   if (row.spec) q.spec = Object.assign({}, row.spec);
@@ -183,3 +189,5 @@ async function applyReview(review) {
   fill(dialog.foot, admin && !(app.state && app.state.demo) ? btn('Restart as administrator', 'shield', elevate) : null, close);
   close.focus();
 }
+Object.assign(qm, {reviewWaiting, openReview});
+})(quillmoor);

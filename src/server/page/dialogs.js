@@ -1,6 +1,11 @@
 // Toasts, the modal frame every dialog is built in (focus stays inside it,
 // Escape closes the top one), the small yes-or-no confirmation dialog, and
 // copying to the clipboard.
+// Its own scope; helpers.js tells how the files share names.
+(function (qm) {
+'use strict';
+const {query, element, icon} = qm;
+const {closeDrawer} = qm.later;
 function toast(text, kind) {
   const t = element('div', {class: 'toast' + (kind ? ' ' + kind : ''), role: kind === 'error' ? 'alert' : null},
     icon(kind === 'error' ? 'alert' : 'check'), element('div', {class: 't', text}),
@@ -9,6 +14,7 @@ function toast(text, kind) {
   setTimeout(() => t.remove(), kind === 'error' ? 10000 : 5000);
 }
 
+let modalSerial = 0;
 const modals = [];
 function modal(title, small) {
   const back = document.activeElement;
@@ -73,3 +79,5 @@ async function copyText(text) {
   ta.remove();
   return done;
 }
+Object.assign(qm, {toast, modal, ask, copyText});
+})(quillmoor);

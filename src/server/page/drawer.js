@@ -1,5 +1,10 @@
 // The detail drawer of a startup item: its judgement, its facts, and buttons
 // to mark it for a change.
+// Its own scope; helpers.js tells how the files share names.
+(function (qm) {
+'use strict';
+const {query, LEVELS, app, widgets, element, fill, icon, asArray, asText, levelOf, btn, toast, copyText, effectivelyOn,
+  drawStartup, markItem} = qm;
 let drawerReturn = null;
 function openDrawer(id) {
   const wasOpen = !query('#drawer').hidden;
@@ -59,3 +64,5 @@ function drawDrawer() {
         toast(await copyText(text) ? 'The details are on the clipboard.' : 'The clipboard could not be used.', '');
       })));
 }
+Object.assign(qm, {openDrawer, closeDrawer, fact, drawDrawer});
+})(quillmoor);

@@ -1,16 +1,26 @@
-// What every part of the script shares. Opens the one function scope the
-// whole script runs in (start.js closes it), then: the fixed word tables and
-// icons, the page state, the element builders that put every text from the
-// program in as a text node, and small value helpers.
+// What every part of the script shares: the fixed word tables and icons, the
+// page state, the element builders that put every text from the program in
+// as a text node, and small value helpers.
+//
+// How the page's files work together: they are joined, in the order
+// CMakeLists.txt lists them, into the page's one script element, yet each is
+// a function scope of its own in strict mode, called with `quillmoor`, the
+// one object they share, which this file creates and so comes first. A file
+// names at its top what it uses from the others,
+//   const {element, fill} = qm;      from files that ran before it,
+//   const {openDrawer} = qm.later;   from files that run after it,
+// and adds what it offers them at its end: Object.assign(qm, {toast, ask}).
+// A name taken from qm.later stands for a function that looks the name up in
+// qm when it is called, by which time every file has run. Everything else in
+// a file is its own; a value that changes (the theme, the ping timer) belongs
+// to the one file that changes it.
+const quillmoor = {};
+(function (qm) {
 'use strict';
-(function () {
+// What qm.later gives for a name: a function that calls qm's function of that name.
+qm.later = new Proxy({}, {get: (unused, name) => (...args) => qm[name](...args)});
 const query = (sel) => document.querySelector(sel);
 const SVG_NS = 'http://www.w3.org/2000/svg';
-
-let theme = '';
-try { theme = localStorage.getItem('qm-theme') || ''; } catch (e) { theme = ''; }
-if (theme !== 'light' && theme !== 'dark') theme = window.matchMedia && matchMedia('(prefers-color-scheme: dark)').matches ? 'dark' : 'light';
-document.documentElement.dataset.theme = theme;
 
 const LEVELS = {safe: ['Safe', 0], low: ['Low', 1], caution: ['Caution', 2], high: ['High', 3], critical: ['Critical', 4], unknown: ['Unknown', 2.5]};
 const TABS = [['startup', 'Startup items', 'list'], ['running', 'Running now', 'activity'], ['apps', 'Installed apps', 'grid'],
@@ -59,8 +69,6 @@ const app = {
 };
 // The elements each tab and the header keep for redrawing, by tab name.
 const widgets = {};
-let modalSerial = 0;
-let pingTimer = 0;
 
 // ---- small helpers: every text from the program goes in as a text node ----
 function element(tag, props, ...kids) {
@@ -121,3 +129,6 @@ function checkbox(label, checked, onchange, cls) {
 }
 function sizeText(n) { n = asNumber(n); return n < 1024 ? n + ' B' : n < 1048576 ? (n / 1024).toFixed(1) + ' KB' : (n / 1048576).toFixed(1) + ' MB'; }
 function waitingCount() { return app.pending.size + app.creates.size; }
+Object.assign(qm, {query, LEVELS, TABS, VERBS, ACTION_WORDS, KIND_WORDS, PROBE_MARKS, app, widgets, element, fill, icon,
+  asArray, asText, asNumber, plural, levelOf, byName, tag, badge, btn, checkbox, sizeText, waitingCount});
+})(quillmoor);

@@ -1,5 +1,9 @@
 // Pieces the tab panels share: panel heading, search box, skeleton and empty
 // rows, notes under a list, focus kept across a redraw, sortable headings.
+// Its own scope; helpers.js tells how the files share names.
+(function (qm) {
+'use strict';
+const {app, element, icon, asText} = qm;
 function headOf(title, lead) { return element('div', {class: 'head'}, element('h2', {text: title}), element('p', {text: lead})); }
 function searchBox(label, value, oninput) {
   return element('div', {class: 'search'}, icon('search'), element('input', {type: 'search', placeholder: 'Search…', 'aria-label': label, value, oninput: (e) => oninput(e.target.value)}));
@@ -33,3 +37,5 @@ function sortHeader(list, key, label, firstDir, redraw, cls) {
     element('button', {type: 'button', onclick: () => { if (s.key === key) s.dir = -s.dir; else { s.key = key; s.dir = firstDir; } redraw(); }},
       label, element('span', {class: 'arrow', 'aria-hidden': 'true', text: on ? (s.dir > 0 ? '▲' : '▼') : ''})));
 }
+Object.assign(qm, {headOf, searchBox, skeleton, emptyRow, noteList, keepFocus, sortHeader});
+})(quillmoor);

@@ -1,5 +1,18 @@
 // The frame around the tabs: theme, header buttons and status line, the tab
-// strip and its panels, the waiting-changes bar, and showing and loading a tab.
+// strip and its panels, the waiting-changes bar, and showing and loading a tab
+// with the table of tab builders.
+// Its own scope; helpers.js tells how the files share names.
+(function (qm) {
+'use strict';
+const {query, TABS, app, widgets, element, fill, icon, asText, tag, btn, waitingCount} = qm;
+const {buildStartup, drawStartup, scanStartup, closeDrawer, drawDrawer, buildPrograms, drawPrograms, scanPrograms,
+  reviewWaiting, buildBackup, loadBackups, buildHistory, loadHistory, buildHealth, loadHealth, elevate,
+  quit} = qm.later;
+// The theme chosen before in this browser, or else the system's.
+let theme = '';
+try { theme = localStorage.getItem('qm-theme') || ''; } catch (e) { theme = ''; }
+if (theme !== 'light' && theme !== 'dark') theme = window.matchMedia && matchMedia('(prefers-color-scheme: dark)').matches ? 'dark' : 'light';
+document.documentElement.dataset.theme = theme;
 function setTheme(next) {
   theme = next;
   document.documentElement.dataset.theme = theme;
@@ -79,6 +92,7 @@ function showTab(id) {
   if (id !== 'startup' && !query('#drawer').hidden) closeDrawer(true);
   loadTab(id);
 }
+const TAB_BUILDERS = {startup: buildStartup, running: (p) => buildPrograms('running', p), apps: (p) => buildPrograms('apps', p), backup: buildBackup, history: buildHistory, health: buildHealth};
 function loadTab(id) {
   const panel = query('#panel-' + id);
   if (!widgets[id]) TAB_BUILDERS[id](panel);
@@ -96,3 +110,5 @@ function afterChange() {
   scanStartup();
   if (app.tab !== 'startup') loadTab(app.tab);
 }
+Object.assign(qm, {buildShell, showState, drawBar, redrawLists, loadTab, afterChange});
+})(quillmoor);

@@ -1,5 +1,11 @@
-// The header's administrator and quit actions, the table of tab builders,
-// and the start of the page; closes the scope helpers.js opened.
+// The header's administrator and quit actions, and the start of the page,
+// which comes last so that every file has added what it offers before it.
+// Its own scope; helpers.js tells how the files share names.
+(function (qm) {
+'use strict';
+const {query, app, element, fill, icon, asText, waitingCount, api, Stop, obtainToken, showStop, toast, ask, buildShell,
+  showState, loadTab} = qm;
+let pingTimer = 0;
 async function elevate() {
   try {
     const a = await api('/api/elevate', {});
@@ -16,8 +22,6 @@ async function quit() {
   fill(document.body, element('main', {class: 'stopped'}, mark, element('h1', {id: 'stopped', text: 'Quillmoor has stopped. You can close this tab.'})));
 }
 
-const TAB_BUILDERS = {startup: buildStartup, running: (p) => buildPrograms('running', p), apps: (p) => buildPrograms('apps', p), backup: buildBackup, history: buildHistory, health: buildHealth};
-
 async function start() {
   buildShell();
   try { app.token = await obtainToken(); } catch (e) { showStop(e instanceof Stop ? e.message : 'The link could not be used.'); return; }
@@ -29,5 +33,6 @@ async function start() {
   setTimeout(() => { if (!app.stopped) api('/api/ping', {}).catch(() => {}); }, 2000);
   pingTimer = setInterval(() => { if (!app.stopped) api('/api/ping', {}).catch(() => {}); }, 15000);
 }
+Object.assign(qm, {elevate, quit});
 start();
-})();
+})(quillmoor);

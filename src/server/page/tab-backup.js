@@ -1,5 +1,10 @@
 // The Backup & restore tab: the list of backups; making, downloading and
 // deleting one; and reading a backup into the review dialog to restore it.
+// Its own scope; helpers.js tells how the files share names.
+(function (qm) {
+'use strict';
+const {app, widgets, element, fill, asArray, asText, asNumber, plural, tag, btn, sizeText, api, toast, ask, headOf,
+  emptyRow, openReview} = qm;
 function buildBackup(panel) {
   const view = widgets.backup = {};
   view.label = element('input', {type: 'text', class: 'txt', placeholder: 'Manual backup', 'aria-label': 'Label for the new backup', maxlength: '120'});
@@ -99,3 +104,5 @@ async function startRestore(body) {
     include: !!x.selected, ack: false, stop: !!x.change.stop_now, spec: x.change.action === 'create' && x.change.spec && typeof x.change.spec === 'object' ? x.change.spec : null}));
   openReview('Restore from a backup', rows, intro);
 }
+Object.assign(qm, {buildBackup, loadBackups});
+})(quillmoor);

@@ -1,5 +1,10 @@
 // The Health & updates tab: knowledge status, updates and their settings,
 // the self-check, and the copied report with private details removed.
+// Its own scope; helpers.js tells how the files share names.
+(function (qm) {
+'use strict';
+const {PROBE_MARKS, app, widgets, element, fill, asArray, asText, asNumber, plural, tag, btn, api, toast, copyText,
+  afterChange, headOf, noteList, fact} = qm;
 function buildHealth(panel) {
   const view = widgets.health = {};
   view.facts = element('dl', {class: 'facts'});
@@ -131,3 +136,5 @@ async function copyReport() {
   view.report.hidden = false;
   toast(await copyText(text) ? 'The report is on the clipboard; it is shown below as well.' : 'The clipboard could not be used; the report is shown below to copy by hand.');
 }
+Object.assign(qm, {buildHealth, loadHealth});
+})(quillmoor);

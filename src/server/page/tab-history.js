@@ -1,4 +1,9 @@
 // The History tab: every change made, newest first, each with its Undo.
+// Its own scope; helpers.js tells how the files share names.
+(function (qm) {
+'use strict';
+const {ACTION_WORDS, app, widgets, element, fill, asArray, asText, asNumber, tag, btn, api, toast, ask, afterChange,
+  headOf, emptyRow} = qm;
 function buildHistory(panel) {
   const view = widgets.history = {};
   view.body = element('tbody');
@@ -39,3 +44,5 @@ async function undo(rec) {
   } catch (e) { toast('Could not undo: ' + e.message, 'error'); }
   afterChange();
 }
+Object.assign(qm, {buildHistory, loadHistory});
+})(quillmoor);

@@ -1,5 +1,10 @@
 // The Running now and Installed apps tabs, which share one view: programs
 // that do not start with the computer, each switched on to be made to start.
+// Its own scope; helpers.js tells how the files share names.
+(function (qm) {
+'use strict';
+const {app, widgets, element, fill, asArray, asText, plural, byName, tag, btn, checkbox, api, redrawLists, headOf,
+  searchBox, skeleton, emptyRow, noteList, keepFocus, sortHeader} = qm;
 function buildPrograms(which, panel) {
   const view = widgets[which] = {};
   view.rescan = btn('Scan again', 'refresh', () => scanPrograms(which));
@@ -92,3 +97,5 @@ async function scanPrograms(which) {
   app.busyScan[which] = false;
   drawPrograms(which);
 }
+Object.assign(qm, {buildPrograms, drawPrograms, scanPrograms});
+})(quillmoor);

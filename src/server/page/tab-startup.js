@@ -1,5 +1,11 @@
 // The Startup items tab: search, chips, type and sort, one row per item with
 // its switch, marking changes, and the scan that fills the list.
+// Its own scope; helpers.js tells how the files share names.
+(function (qm) {
+'use strict';
+const {LEVELS, KIND_WORDS, app, widgets, element, fill, asArray, asText, plural, levelOf, byName, tag, badge, btn,
+  checkbox, api, redrawLists, headOf, searchBox, skeleton, emptyRow, noteList, keepFocus, sortHeader} = qm;
+const {openDrawer} = qm.later;
 function buildStartup(panel) {
   const view = widgets.startup = {};
   view.chips = element('div', {class: 'chips', role: 'group', 'aria-label': 'Show'});
@@ -158,3 +164,5 @@ async function scanStartup() {
   refreshTypes();
   redrawLists();
 }
+Object.assign(qm, {buildStartup, effectivelyOn, drawStartup, markItem, scanStartup});
+})(quillmoor);
