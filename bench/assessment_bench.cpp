@@ -18,10 +18,10 @@ std::vector<qm::model::StartupItem> invented_items(std::size_t count) {
         std::string name = std::string(words[i % 10]) + words[(i / 10) % 10] + std::to_string(i);
         const bool service = i % 3 == 0;
         qm::model::StartupItem item(service ? "service" : "run", service ? "Windows service" : "Registry (Run, this user)",
-                             service ? "machine" : "user", service ? "Services" : "HKCU\\Run\\64", name);
+                             service ? model::Scope::machine : model::Scope::user, service ? "Services" : "HKCU\\Run\\64", name);
         item.set_spec("short", i % 7 == 0 ? "cdpusersvc_" + std::to_string(10000 + i) : name);
         item.exe = "C:\\Program Files\\" + name + "\\" + name + ".exe";
-        item.origin = i % 5 == 0 ? "Operating system" : "Installed program";
+        item.origin = i % 5 == 0 ? model::Origin::operating_system : model::Origin::installed_program;
         item.publisher = "Publisher " + std::to_string(i % 40);
         if (i % 50 == 0) item.dependents = {"a", "b", "c", "d", "e", "f", "g", "h"};
         items.push_back(std::move(item));

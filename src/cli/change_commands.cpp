@@ -20,26 +20,26 @@ std::string trimmed_line(std::string text) {
     return text + "\n";
 }
 
-// Decides one planned change as the command line does: refused, needs
-// administrator rights, needs --yes, or applied. Gives the exit code.
+// Applies one change and words its decision as the command line does:
+// refused, needs administrator rights, needs --yes, or made. Gives the exit
+// code.
 int decide_and_apply(CommandContext& context, const engine::ChangeRequest& request) {
     const os::Streams& streams = context.streams;
-    const engine::PlannedChange plan = engine::plan_change(context.engine, engine::prepare_request(context.engine, request));
-    if (plan.blocked()) {
-        for (const std::string& problem : plan.problems) streams.err("  Not possible: " + problem + "\n");
-        if (plan.risk.level == model::Level::critical) streams.err("  Quillmoor will not switch this off.\n");
-        return 1;
+    const engine::ChangeResult result = engine::apply_changes(context.engine, {request}).front();
+    switch (result.decision) {
+        case engine::Decision::refused:
+            for (const std::string& problem : result.plan.problems) streams.err("  Not possible: " + problem + "\n");
+            if (result.plan.risk.level == model::Level::critical) streams.err("  Quillmoor will not switch this off.\n");
+            return 1;
+        case engine::Decision::needs_admin:
+            streams.err("  This needs administrator rights. Run it again as administrator (Windows) or with sudo (Linux/macOS).\n");
+            return 3;
+        case engine::Decision::needs_decision:
+            streams.err("  This needs a decision. Run it again with --yes if you accept that.\n");
+            return 4;
+        case engine::Decision::go:
+            break;
     }
-    if (plan.admin_needed) {
-        streams.err("  This needs administrator rights. Run it again as administrator (Windows) or with sudo (Linux/macOS).\n");
-        return 3;
-    }
-    if (plan.needs_ack() && !request.ack) {
-        streams.err("  This needs a decision. Run it again with --yes if you accept that.\n");
-        return 4;
-    }
-    std::vector<engine::ChangeResult> results = engine::apply_changes(context.engine, {request});
-    const engine::ChangeResult& result = results.front();
     if (result.ok) {
         streams.out(result.message + "\n");
         return 0;
@@ -48,7 +48,7 @@ int decide_and_apply(CommandContext& context, const engine::ChangeRequest& reque
     return result.admin ? 3 : 1;
 }
 
-int switch_item(CommandContext& context, const std::string& action) {
+int switch_item(CommandContext& context, model::ChangeAction action) {
     Result<model::StartupItem> item = context.engine.find_item(context.args.positional(1));
     if (!item) {
         context.streams.err(item.error().message + "\n");
@@ -57,7 +57,7 @@ int switch_item(CommandContext& context, const std::string& action) {
     engine::ChangeRequest request;
     request.action = action;
     request.id = item->id();
-    request.stop_now = action == "disable" && context.args.has_flag("--stop-now");
+    request.stop_now = action == model::ChangeAction::disable && context.args.has_flag("--stop-now");
     request.ack = context.args.has_flag("--yes");
     return decide_and_apply(context, request);
 }
@@ -96,7 +96,8 @@ Result<std::optional<model::Candidate>> find_candidate(CommandContext& context, 
     std::string message =
         std::to_string(matching.size()) + " programs match \"" + wanted + "\"; be more exact or use the id:";
     for (std::size_t i = 0; i < matching.size() && i < 12; ++i) {
-        message += "\n  " + matching[i]->name + "  (" + matching[i]->source + ")  " + matching[i]->id;
+        message += "\n  " + matching[i]->name + "  (" + std::string(model::word_text(matching[i]->source)) + ")  " +
+                   matching[i]->id;
     }
     if (matching.size() > 12) message += "\n  …";
     return fail(message);
@@ -111,8 +112,8 @@ std::string backup_write_error(const std::string& error) {
 
 }  // namespace
 
-int run_disable(CommandContext& context) { return switch_item(context, "disable"); }
-int run_enable(CommandContext& context) { return switch_item(context, "enable"); }
+int run_disable(CommandContext& context) { return switch_item(context, model::ChangeAction::disable); }
+int run_enable(CommandContext& context) { return switch_item(context, model::ChangeAction::enable); }
 
 int run_add(CommandContext& context) {
     const std::string& wanted = context.args.positional(1);
@@ -129,7 +130,7 @@ int run_add(CommandContext& context) {
     }
     const std::string exe = program ? program->exe : wanted;
     engine::ChangeRequest request;
-    request.action = "create";
+    request.action = model::ChangeAction::create;
     request.id = program ? program->id : std::string();
     request.create.name = context.args.option_value("--name");
     if (request.create.name.empty()) request.create.name = program ? program->name : to_lower_ascii(file_stem(wanted));
@@ -176,7 +177,7 @@ int run_remove(CommandContext& context) {
         return 1;
     }
     engine::ChangeRequest request;
-    request.action = "remove";
+    request.action = model::ChangeAction::remove;
     request.id = item->id();
     request.ack = true;
     return decide_and_apply(context, request);
@@ -259,14 +260,16 @@ int run_restore(CommandContext& context) {
             continue;
         }
         const engine::PlannedChange change = engine::plan_change(context.engine, engine::prepare_request(context.engine, *row.request));
+        const engine::Decision decision = engine::decide(change, yes);
         std::string mark = "DO  ";
-        if (!(row.ticked || all) || change.blocked() || change.admin_needed) {
+        if (!(row.ticked || all) || decision == engine::Decision::refused || decision == engine::Decision::needs_admin) {
             mark = "SKIP";
-        } else if (change.needs_ack() && !yes) {
+        } else if (decision == engine::Decision::needs_decision) {
             mark = "ask ";
             some_ask = true;
         }
-        out += "[" + mark + "] " + row.request->action + " " + replace_control_characters(row.name, false) + " - " +
+        out += "[" + mark + "] " + engine::action_text(row.request->action, row.request->unknown_action) + " " +
+               replace_control_characters(row.name, false) + " - " +
                row.text + "\n";
         out += "         level " + std::string(model::level_name(change.risk.level)) + ": " + change.risk.effect + "\n";
         for (const std::string& problem : change.problems) out += "         not possible: " + problem + "\n";
@@ -310,7 +313,7 @@ int run_history(CommandContext& context) {
         const engine::JournalRecord& r = entry.record;
         std::string item = replace_control_characters(r.name.empty() ? r.id : r.name, false);
         if (!r.ok) item += "  (failed)";
-        text += trimmed_line(cell(std::to_string(r.seq), 16, 16) + cell(r.time, 19, 21) + cell(r.action, 8, 10) + item +
+        text += trimmed_line(cell(std::to_string(r.seq), 16, 16) + cell(r.time, 19, 21) + cell(engine::action_text(r.action, r.unknown_action), 8, 10) + item +
                              (entry.undone ? "  [undone]" : ""));
     }
     context.streams.out(text);
@@ -320,17 +323,24 @@ int run_history(CommandContext& context) {
 int run_undo(CommandContext& context) {
     const std::uint64_t seq = std::stoull(context.args.positional(1));
     const bool yes = context.args.has_flag("--yes");
-    engine::UndoResult result = engine::undo_change(context.engine, seq, yes);
-    if (result.ok) {
-        context.streams.out(result.message + "\n");
+    Result<std::string> undone = engine::undo_change(context.engine, seq, yes);
+    if (undone) {
+        context.streams.out(*undone + "\n");
         return 0;
     }
-    if (result.message.starts_with("CONFIRM: ")) {
-        context.streams.err(result.message + "\nRun it again with --yes if you accept that.\n");
-        return 4;
+    switch (undone.error().kind) {
+        case ErrorKind::needs_decision:
+            context.streams.err("CONFIRM: " + undone.error().message + "\nRun it again with --yes if you accept that.\n");
+            return 4;
+        case ErrorKind::needs_admin:
+            context.streams.err(undone.error().message + "\n");
+            return 3;
+        case ErrorKind::failed:
+        case ErrorKind::not_found:
+            break;
     }
-    context.streams.err(result.message + "\n");
-    return result.admin ? 3 : 1;
+    context.streams.err(undone.error().message + "\n");
+    return 1;
 }
 
 }  // namespace qm::cli

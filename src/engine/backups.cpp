@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "engine/journal.h"
+#include "engine/journal_query.h"
 #include "os/files.h"
 #include "os/new_file.h"
 #include "util/build_info.h"
@@ -20,23 +21,21 @@ using json::JsonValue;
 
 std::string backups_in(const std::string& data_folder) { return os::join_path(data_folder, "backups"); }
 
-// The newest successful create record's details for every id.
-std::unordered_map<std::string, JsonValue> recreation_details(const model::DataFolder& folder) {
-    std::unordered_map<std::string, JsonValue> details;
-    for (const JournalRecord& record : read_journal(folder)) {
-        if (record.action != "create" || !record.ok) continue;
-        json::ObjectBuilder spec;
-        for (const model::SpecPair& pair : record.spec) spec.string(pair.key, pair.value);
-        details[record.id] = spec.done();  // records are in seq order, so the newest stays
-    }
-    return details;
+// The details of the newest successful create record of `id`, as the
+// backup's `spec` object, or null when the history has none.
+JsonValue recreation_details(const JournalQuery& journal, const std::string& id) {
+    const JournalRecord* created = journal.newest_create(id);
+    if (created == nullptr) return JsonValue();
+    json::ObjectBuilder spec;
+    for (const model::SpecPair& pair : created->spec) spec.string(pair.key, pair.value);
+    return spec.done();
 }
 
 std::string on_off(bool on) { return on ? "on" : "off"; }
 
 // A row that explains why a backup entry is not restored; it has no request.
 RestoreRow note_row(std::string id, std::string name, std::string text) {
-    return RestoreRow{"note", std::move(id), std::move(name), std::move(text), false, std::nullopt};
+    return RestoreRow{RestoreRowKind::note, std::move(id), std::move(name), std::move(text), false, std::nullopt};
 }
 
 // Sorts automatic backups oldest first: by name, and a name's "-N" copies
@@ -74,6 +73,17 @@ void prune_automatic(const std::string& folder) {
 
 }  // namespace
 
+std::string_view word_text(RestoreRowKind kind) {
+    switch (kind) {
+        case RestoreRowKind::state: return "state";
+        case RestoreRowKind::remove: return "remove";
+        case RestoreRowKind::recreate: return "recreate";
+        case RestoreRowKind::missing: return "missing";
+        case RestoreRowKind::note: return "note";
+    }
+    return "note";
+}
+
 std::string backup_folder(const EngineContext& context) { return backups_in(context.data_folder().write_folder); }
 
 std::string backup_file_name(std::string_view computer, std::string_view created, bool automatic) {
@@ -97,11 +107,11 @@ bool is_valid_backup_name(std::string_view name) {
 
 JsonValue make_backup(EngineContext& context, std::string_view label) {
     const std::vector<model::StartupItem> items = context.scan().items;
-    const std::unordered_map<std::string, JsonValue> details = recreation_details(context.data_folder());
+    const JournalQuery journal(context.data_folder());
     JsonValue saved = JsonValue::array();
     for (const model::StartupItem& item : items) {
-        auto found = details.find(item.id());
-        saved.as_array().push_back(model::item_saved_json(item, found == details.end() ? nullptr : &found->second));
+        const JsonValue details = recreation_details(journal, item.id());
+        saved.as_array().push_back(model::item_saved_json(item, details.is_object() ? &details : nullptr));
     }
     const model::SystemFacts& facts = context.facts();
     return json::ObjectBuilder()
@@ -248,9 +258,9 @@ RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
                 ++plan.same;
                 continue;
             }
-            if (now->toggle == "locked") continue;
+            if (now->toggle == model::Toggle::locked) continue;
             ChangeRequest request;
-            request.action = was_on ? "enable" : "disable";
+            request.action = was_on ? model::ChangeAction::enable : model::ChangeAction::disable;
             request.id = id;
             if (const JsonValue* extra = json::get(entry, "extra")) {
                 for (const char* key : {"start", "delayed"}) {
@@ -259,7 +269,7 @@ RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
                     }
                 }
             }
-            plan.rows.push_back(RestoreRow{"state", id, name,
+            plan.rows.push_back(RestoreRow{RestoreRowKind::state, id, name,
                                            "Now " + on_off(now->enabled) + "; the backup had it " + on_off(was_on) +
                                                " (" + json::get_text(entry, "state_text") + ").",
                                            true, std::move(request)});
@@ -267,12 +277,12 @@ RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
             const JsonValue* spec = json::get(entry, "spec");
             ChangeRequest request =
                 create_request("restore|" + id, spec ? model::create_details_from_json(*spec) : model::CreateDetails{});
-            plan.rows.push_back(RestoreRow{"recreate", id, name,
+            plan.rows.push_back(RestoreRow{RestoreRowKind::recreate, id, name,
                                            "Quillmoor created this entry before; it no longer exists. It can be "
                                            "created again (" + request.create.mode + ").",
                                            true, std::move(request)});
         } else {
-            plan.rows.push_back(RestoreRow{"missing", id, name,
+            plan.rows.push_back(RestoreRow{RestoreRowKind::missing, id, name,
                                            "It is in the backup but not on this computer any more (the program may "
                                            "have been uninstalled). Nothing to restore.",
                                            false, std::nullopt});
@@ -285,9 +295,9 @@ RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
             continue;
         }
         ChangeRequest request;
-        request.action = "remove";
+        request.action = model::ChangeAction::remove;
         request.id = item.id();
-        plan.rows.push_back(RestoreRow{"remove", item.id(), item.name,
+        plan.rows.push_back(RestoreRow{RestoreRowKind::remove, item.id(), item.name,
                                        "Quillmoor created this entry after the backup was taken. Ticking it removes "
                                        "it, which is what going back to the backup means.",
                                        false, std::move(request)});

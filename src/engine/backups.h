@@ -35,8 +35,18 @@ struct BackupSummary {
     bool automatic = false;
 };
 
+// What a row of a restore plan is about.
+enum class RestoreRowKind {
+    state,     // an item whose state differs from the backup's
+    remove,    // an entry of the program's own made after the backup
+    recreate,  // an entry of the program's own in the backup that is gone
+    missing,   // an item in the backup that is not on the computer
+    note,      // an entry of the backup that cannot be used, with why
+};
+[[nodiscard]] std::string_view word_text(RestoreRowKind kind);
+
 struct RestoreRow {
-    std::string what;  // state, remove, recreate, missing, note
+    RestoreRowKind what = RestoreRowKind::note;
     std::string id;
     std::string name;
     std::string text;

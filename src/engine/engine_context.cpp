@@ -4,7 +4,7 @@
 #include <unordered_set>
 
 #include "model/data_folder.h"
-#include "engine/journal.h"
+#include "engine/journal_query.h"
 #include "knowledge/assessment.h"
 #include "os/files.h"
 #include "util/text.h"
@@ -21,10 +21,7 @@ ScanState EngineContext::scan() {
     model::ScanResult result = platform_->scan();
 
     // An entry counts as the program's own only when the history says it made it.
-    std::unordered_set<std::string> created;
-    for (const JournalRecord& record : read_journal(data_folder_)) {
-        if (record.action == "create" && record.ok) created.insert(record.id);
-    }
+    const JournalQuery journal(data_folder_);
     std::shared_ptr<const knowledge::LoadedKnowledge> knowledge = knowledge_.current();
     std::shared_ptr<const knowledge::Assessor> assessor;
     {
@@ -37,9 +34,9 @@ ScanState EngineContext::scan() {
         assessor = assessor_;
     }
     for (model::StartupItem& item : result.items) {
-        if (item.managed && !created.contains(item.id())) {
+        if (item.managed && !journal.created(item.id())) {
             item.managed = false;
-            item.origin = "Installed program";
+            item.origin = model::Origin::installed_program;
         }
         item.risk = assessor->assess(item);
     }
@@ -160,21 +157,21 @@ std::vector<model::Probe> doctor_report(EngineContext& context) {
     std::string detail = "Built-in " + knowledge->builtin->version + " (" + std::to_string(total) + " rules)";
     if (!knowledge->pack_version.empty()) detail += ", update " + knowledge->pack_version + " installed";
     if (knowledge->local_rules > 0) detail += ", " + std::to_string(knowledge->local_rules) + " of your own rules";
-    probes.push_back(model::Probe{"Knowledge", broken ? "fail" : "ok", detail + "."});
+    probes.push_back(model::Probe{"Knowledge", broken ? model::ProbeStatus::fail : model::ProbeStatus::ok, detail + "."});
     for (const std::string& note : knowledge->notes) {
-        if (!note.starts_with("broken: ")) probes.push_back(model::Probe{"Knowledge file", "warn", note});
+        if (!note.starts_with("broken: ")) probes.push_back(model::Probe{"Knowledge file", model::ProbeStatus::warn, note});
     }
 
     const std::string& folder = context.data_folder().write_folder;
     const std::string shown = context.demo() ? std::string(model::demo_shown_data_folder) : folder;
     if (os::path_kind(folder) != os::PathKind::folder) {
-        probes.push_back(model::Probe{"History and backups folder", "ok",
+        probes.push_back(model::Probe{"History and backups folder", model::ProbeStatus::ok,
                                shown + " (it does not exist yet; it is made when the first change or backup is saved)"});
     } else {
         const std::string test_file = os::join_path(folder, ".write-test");
         bool writable = os::write_file_replace(test_file, "x").has_value();
         (void)os::remove_file(test_file);
-        probes.push_back(model::Probe{"History and backups folder", writable ? "ok" : "fail", shown});
+        probes.push_back(model::Probe{"History and backups folder", writable ? model::ProbeStatus::ok : model::ProbeStatus::fail, shown});
     }
     return probes;
 }

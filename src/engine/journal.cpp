@@ -4,9 +4,9 @@
 #include <atomic>
 #include <iterator>
 #include <optional>
-#include <unordered_set>
 
 #include "os/files.h"
+#include "engine/journal_query.h"
 #include "util/decode.h"
 #include "util/text.h"
 #include "util/time_text.h"
@@ -75,7 +75,7 @@ json::JsonValue journal_record_json(const JournalRecord& record) {
     return json::ObjectBuilder()
             .count("seq", record.seq)
             .string("time", record.time)
-            .string("action", record.action)
+            .string("action", record.action ? std::string(model::word_text(*record.action)) : record.unknown_action)
             .string("id", record.id)
             .string("name", record.name)
             .string("detail", record.detail)
@@ -88,9 +88,11 @@ json::JsonValue journal_record_json(const JournalRecord& record) {
 
 JournalRecord journal_record_from_json(const json::JsonValue& object) {
     JournalRecord record;
+    const std::string action = json::get_text(object, "action");
+    record.action = model::read_change_action(action);
+    if (!record.action) record.unknown_action = action;
     record.seq = json::get_count(object, "seq");
     record.time = json::get_text(object, "time");
-    record.action = json::get_text(object, "action");
     record.id = json::get_text(object, "id");
     record.name = json::get_text(object, "name");
     record.detail = json::get_text(object, "detail");
@@ -157,20 +159,15 @@ std::vector<JournalRecord> read_journal(const model::DataFolder& folder) {
 }
 
 std::vector<HistoryEntry> journal_history(const model::DataFolder& folder) {
-    std::vector<JournalRecord> records = read_journal(folder);
-    std::unordered_set<std::uint64_t> undone;
-    for (const JournalRecord& record : records) {
-        if (record.action == "undo" && record.ok) undone.insert(record.of);
-    }
+    const JournalQuery journal(folder);
+    const std::vector<JournalRecord>& records = journal.records();
     std::vector<HistoryEntry> history;
     history.reserve(records.size());
     for (auto it = records.rbegin(); it != records.rend(); ++it) {
         HistoryEntry entry;
-        entry.undone = undone.contains(it->seq);
-        entry.undoable = !entry.undone && it->ok &&
-                         (it->action == "enable" || it->action == "disable" || it->action == "create" ||
-                          it->action == "remove");
-        entry.record = std::move(*it);
+        entry.undone = journal.undone(it->seq);
+        entry.undoable = !entry.undone && it->ok && it->action && it->action != model::ChangeAction::undo;
+        entry.record = *it;
         history.push_back(std::move(entry));
     }
     return history;

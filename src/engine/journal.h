@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,7 +22,11 @@ namespace qm::engine {
 struct JournalRecord {
     std::uint64_t seq = 0;  // 0: given by append
     std::string time;       // empty: set by append
-    std::string action;     // enable, disable, create, remove, undo
+    // One of the five; none for a word this version does not know (a newer
+    // one wrote it), which `unknown_action` then holds: the history shows it,
+    // and nothing undoes it.
+    std::optional<model::ChangeAction> action;
+    std::string unknown_action;
     std::string id;
     std::string name;
     std::string detail;

@@ -11,6 +11,9 @@ namespace qm::engine {
 
 namespace {
 
+using model::ChangeAction;
+using model::Level;
+
 bool contains_any(std::string_view text, std::initializer_list<std::string_view> parts) {
     return std::any_of(parts.begin(), parts.end(), [&](std::string_view part) { return text.find(part) != std::string_view::npos; });
 }
@@ -22,12 +25,12 @@ std::string slashed_lower(std::string_view path) {
 }
 
 void raise_to_caution(model::Assessment& risk) {
-    if (risk.level == model::Level::safe || risk.level == model::Level::low) risk.level = model::Level::caution;
+    if (risk.level == Level::safe || risk.level == Level::low) risk.level = Level::caution;
 }
 
 // A program's first word as this system's command lines split it.
-std::string first_word(std::string_view command, std::string_view os) {
-    std::vector<std::string> words = split_command_line(command, os != "windows");
+std::string first_word(std::string_view command, const model::SystemFacts& facts) {
+    std::vector<std::string> words = split_command_line(command, facts.posix_command_lines);
     return words.empty() ? std::string() : words.front();
 }
 
@@ -46,7 +49,7 @@ PlannedChange plan_item_change(EngineContext& context, const ChangeRequest& requ
     if (!found) {
         plan.id = request.id;
         plan.name = request.id;
-        plan.risk = model::Assessment{"This item no longer exists. Scan again.", {}, "high", model::Level::critical};
+        plan.risk = model::Assessment{"This item no longer exists. Scan again.", {}, model::Confidence::high, Level::critical};
         plan.problems.push_back("The item was not found; it may have been removed since the last scan.");
         return plan;
     }
@@ -55,29 +58,28 @@ PlannedChange plan_item_change(EngineContext& context, const ChangeRequest& requ
     plan.id = item.id();
     plan.name = item.name;
 
-    if (request.action == "disable" || request.action == "enable") {
-        if (item.toggle == "locked") {
+    if (request.action == ChangeAction::disable || request.action == ChangeAction::enable) {
+        if (item.toggle == model::Toggle::locked) {
             plan.problems.push_back(item.toggle_note.empty() ? "This item cannot be switched here." : item.toggle_note);
         }
-        if (item.toggle == "admin" && !admin) plan.admin_needed = true;
-        if (request.action == "disable" && !item.enabled) plan.problems.push_back("It is already switched off.");
-        if (request.action == "enable" && item.enabled) plan.problems.push_back("It is already switched on.");
+        if (item.toggle == model::Toggle::admin && !admin) plan.admin_needed = true;
+        if (request.action == ChangeAction::disable && !item.enabled) plan.problems.push_back("It is already switched off.");
+        if (request.action == ChangeAction::enable && item.enabled) plan.problems.push_back("It is already switched on.");
     }
 
-    if (request.action == "disable") {
+    if (request.action == ChangeAction::disable) {
         plan.risk = item.risk;
-    } else if (request.action == "enable") {
-        const bool at_boot = item.scope == "machine" &&
-                             (item.kind == "service" || item.kind == "systemd" || item.kind == "daemon" || item.kind == "task");
-        plan.risk.level = model::Level::safe;
-        plan.risk.confidence = "high";
+    } else if (request.action == ChangeAction::enable) {
+        const bool at_boot = item.scope == model::Scope::machine && model::starts_at_boot_for_machine(item.kind);
+        plan.risk.level = Level::safe;
+        plan.risk.confidence = model::Confidence::high;
         plan.risk.effect = std::string("It will start automatically ") +
                            (at_boot ? "when the computer starts" : "the next time the computer starts or you sign in") +
                            ". Start-up takes slightly longer, and it uses memory while it runs.";
         if (!context.demo() && !item.exe.empty() && !item.exe.starts_with("%") &&
             to_lower_ascii(item.exe).find("svchost") == std::string::npos &&
             os::path_kind(item.exe) == os::PathKind::missing) {
-            plan.risk.level = model::Level::caution;
+            plan.risk.level = Level::caution;
             plan.risk.effect = "Its program file is missing (" + item.exe +
                                "). Switching it on does nothing useful and may show an error at start-up.";
             plan.risk.reasons.push_back("The file named in the command does not exist.");
@@ -87,19 +89,20 @@ PlannedChange plan_item_change(EngineContext& context, const ChangeRequest& requ
             plan.risk.reasons.push_back(
                 "Its program sits in a temporary or Downloads folder, which is where unwanted software often hides.");
         }
-        if (item.publisher.empty() && item.origin != "Operating system" && item.origin != "Created by Quillmoor") {
+        if (item.publisher.empty() && item.origin != model::Origin::operating_system && item.origin != model::Origin::own_entry) {
             plan.risk.reasons.push_back("No publisher is recorded for its program file; make sure you recognise it.");
-            if (plan.risk.level == model::Level::safe) plan.risk.level = model::Level::low;
+            if (plan.risk.level == Level::safe) plan.risk.level = Level::low;
         }
     } else {  // remove
         if (!item.managed) {
             plan.problems.push_back("Only startup entries created by Quillmoor can be removed. Use Disable for others.");
         }
-        if (item.toggle == "admin" && !admin) plan.admin_needed = true;
+        if (item.toggle == model::Toggle::admin && !admin) plan.admin_needed = true;
         plan.risk = model::Assessment{"Deletes the startup entry Quillmoor created. The program itself is not touched, and the "
-                               "removal can be undone from History.",
-                               {}, "high", model::Level::low};
+                                      "removal can be undone from History.",
+                                      {}, model::Confidence::high, Level::low};
     }
+    plan.item = std::move(found);
     return plan;
 }
 
@@ -121,42 +124,35 @@ PlannedChange plan_create(EngineContext& context, const ChangeRequest& request) 
         }
     }
 
-    std::string program = first_word(request.create.command, facts.os);
+    std::string program = first_word(request.create.command, facts);
     if (program.empty()) program = request.create.exe.empty() ? program_of_command_line(request.create.command) : request.create.exe;
     if (looks_like_a_path(program) && !context.demo() && os::path_kind(program) == os::PathKind::missing) {
         plan.problems.push_back("The program file does not exist: " + program);
     }
 
-    std::vector<std::string> allowed;
-    const model::StartMode* mode = nullptr;
-    if (source) {
-        for (const model::StartMode& m : source->modes) {
-            allowed.push_back(m.id);
-            if (m.id == request.create.mode) mode = &m;
-        }
-    } else if (facts.os == "linux") {
-        allowed = {"login", "user-service", "boot", "cron"};
-    } else {
-        allowed = {"login", "boot"};
-    }
+    // The ways offered: the listed program's own, or else the platform's for
+    // an entry made from a backup or the history.
+    const std::vector<model::StartMode>& offered = source ? source->modes : facts.entry_modes;
+    const auto found_mode = std::find_if(offered.begin(), offered.end(),
+                                         [&](const model::StartMode& m) { return m.id == request.create.mode; });
+    const model::StartMode* mode = found_mode == offered.end() ? nullptr : &*found_mode;
     if (request.create.mode.empty()) {
         plan.problems.push_back("A method is required.");
-    } else if (std::find(allowed.begin(), allowed.end(), request.create.mode) == allowed.end()) {
+    } else if (!mode) {
         plan.problems.push_back("\"" + request.create.mode + "\" is not a way a program can be started on this computer.");
     }
 
-    const bool wide_reach = mode ? mode->needs_admin
-                                 : (request.create.mode == "boot" || request.create.mode == "system" || request.create.mode == "daemon" ||
-                                    request.create.mode == "service-auto");
+    const bool wide_reach = mode && mode->needs_admin;
     if (wide_reach && !facts.admin) plan.admin_needed = true;
 
     model::Assessment& risk = plan.risk;
-    risk.level = model::Level::safe;
-    risk.confidence = "high";
+    risk.level = Level::safe;
+    risk.confidence = model::Confidence::high;
     risk.effect = "\"" + request.create.name + "\" will start automatically " +
-                  (request.create.mode == "boot" ? "when the computer starts, before anyone signs in" : "when you sign in") +
+                  (mode && mode->at_boot ? "when the computer starts, before anyone signs in" : "when you sign in") +
                   ". It can be switched off or removed later from this program, and the change is undoable from History.";
-    risk.reasons.push_back("Method: " + (mode ? mode->label : request.create.mode) + ".");
+    // A program's own way is named by its label; one from a backup by its word.
+    risk.reasons.push_back("Method: " + (source && mode ? mode->label : request.create.mode) + ".");
     if (wide_reach) {
         raise_to_caution(risk);
         risk.reasons.push_back(
@@ -186,99 +182,91 @@ PlannedChange plan_create(EngineContext& context, const ChangeRequest& request) 
     return plan;
 }
 
-// Turns a platform failure into the result's message.
-void take_failure(ChangeResult& result, const Error& error) {
-    if (error.is(ErrorKind::needs_admin)) {
-        result.message = error.message + " Use \"Restart as administrator\".";
-        result.admin = true;
-    } else {
-        result.message = error.message;
+// The journal record of a change made: the change itself, or the undo of a
+// journalled one.
+JournalRecord record_of(const ChangeRequest& request, const MadeChange& made) {
+    JournalRecord record;
+    record.ok = true;
+    record.detail = made.message;
+    if (request.undoes) {
+        record.action = ChangeAction::undo;
+        record.id = request.undoes->id;
+        record.name = request.undoes->name;
+        record.of = request.undoes->seq;
+        return record;
     }
+    record.action = *request.action;
+    record.id = made.id;
+    record.name = made.name;
+    record.stop_now = request.stop_now;
+    return record;
 }
 
-void make_change(EngineContext& context, const ChangeRequest& request, const PlannedChange& plan, ChangeResult& result) {
+// The platform call of a change that was decided "go". A remove and a
+// create also give the details of the entry for the journal.
+Result<MadeChange> call_platform(EngineContext& context, const ChangeRequest& request, const PlannedChange& plan,
+                                 const JournalQuery& journal, std::vector<model::SpecPair>& details_for_journal) {
     model::Platform& platform = context.platform();
-    JournalRecord record;
-    record.action = request.action;
-    record.stop_now = request.stop_now;
-
-    if (request.action == "enable" || request.action == "disable") {
-        std::optional<model::StartupItem> item = context.find_item_by_id(request.id);
-        if (!item) {
-            result.message = "The item was not found.";
-            return;
+    switch (*request.action) {
+        case ChangeAction::enable:
+        case ChangeAction::disable: {
+            model::StartupItem item = *plan.item;
+            for (const auto& [key, value] : request.options) item.set_spec("want_" + key, value);
+            model::ChangeOutcome outcome =
+                QM_TRY(platform.set_enabled(item, request.action == ChangeAction::enable, request.stop_now));
+            return MadeChange{item.id(), item.name, std::move(outcome.message)};
         }
-        for (const auto& [key, value] : request.options) item->set_spec("want_" + key, value);
-        Result<model::ChangeOutcome> outcome = platform.set_enabled(*item, request.action == "enable", request.stop_now);
-        if (!outcome) return take_failure(result, outcome.error());
-        result.id = item->id();
-        result.name = item->name;
-        result.message = outcome->message;
-    } else if (request.action == "remove") {
-        std::optional<model::StartupItem> item = context.find_item_by_id(request.id);
-        if (!item) {
-            result.message = "The item was not found.";
-            return;
-        }
-        // How to make the entry again: from the newest create record, else from the item.
-        json::JsonValue saved = model::item_saved_json(*item);
-        const json::JsonValue* from_item = json::get(saved, "spec");
-        model::CreateDetails details = from_item ? model::create_details_from_json(*from_item) : model::CreateDetails{};
-        for (const JournalRecord& earlier : read_journal(context.data_folder())) {
-            if (earlier.action == "create" && earlier.ok && earlier.id == item->id()) {
-                details = create_details_from_pairs(earlier.spec);
+        case ChangeAction::remove: {
+            const model::StartupItem& item = *plan.item;
+            // How to make the entry again: from the newest create record, else from the item.
+            model::CreateDetails details;
+            if (const JournalRecord* created = journal.newest_create(item.id())) {
+                details = create_details_from_pairs(created->spec);
+            } else {
+                const json::JsonValue saved = model::item_saved_json(item);
+                const json::JsonValue* from_item = json::get(saved, "spec");
+                if (from_item) details = model::create_details_from_json(*from_item);
             }
+            model::ChangeOutcome outcome = QM_TRY(platform.remove_entry(item));
+            details_for_journal = create_details_pairs(details);
+            return MadeChange{item.id(), item.name, std::move(outcome.message)};
         }
-        Result<model::ChangeOutcome> outcome = platform.remove_entry(*item);
-        if (!outcome) return take_failure(result, outcome.error());
-        result.id = item->id();
-        result.name = item->name;
-        result.message = outcome->message;
-        record.spec = create_details_pairs(details);
-    } else {  // create
-        model::CreateDetails details = *plan.create;
-        std::optional<model::Candidate> program = context.find_program(request.id);
-        if (details.exe.empty()) {
-            details.exe = program && !program->exe.empty() ? program->exe
-                                                           : first_word(details.command, context.facts().os);
+        case ChangeAction::create: {
+            model::CreateDetails details = *plan.create;
+            const std::optional<model::Candidate> program = context.find_program(request.id);
+            const model::SystemFacts& facts = context.facts();
+            // The program file: the listed program's, else the one the history
+            // recorded for an entry made again, else the command's first word.
+            if (details.exe.empty()) {
+                if (program && !program->exe.empty()) {
+                    details.exe = program->exe;
+                } else if (request.undoes) {
+                    details.exe = request.create.exe;
+                } else {
+                    details.exe = first_word(details.command, facts);
+                }
+            }
+            if (details.workdir.empty() && program) details.workdir = program->workdir;
+            if (details.user.empty()) details.user = program && !program->user.empty() ? program->user : facts.user;
+            model::CreatedEntry created = QM_TRY(platform.create_entry(details, facts.admin));
+            details_for_journal = create_details_pairs(details);
+            std::string message =
+                request.undoes ? "Recreated " + created.item.name + "." : std::move(created.outcome.message);
+            return MadeChange{created.item.id(), created.item.name, std::move(message)};
         }
-        if (details.workdir.empty() && program) details.workdir = program->workdir;
-        if (details.user.empty()) details.user = program && !program->user.empty() ? program->user : context.facts().user;
-        Result<model::CreatedEntry> created = platform.create_entry(details, context.facts().admin);
-        if (!created) return take_failure(result, created.error());
-        result.id = created->item.id();
-        result.name = created->item.name;
-        result.message = created->outcome.message;
-        record.spec = create_details_pairs(details);
+        case ChangeAction::undo:
+            break;
     }
-
-    result.ok = true;
-    record.id = result.id;
-    record.name = result.name;
-    record.detail = result.message;
-    record.ok = true;
-    if (Result<void> written = append_journal(context.data_folder(), std::move(record)); !written) {
-        result.message += " (the history could not be written: " + written.error().message + ")";
-    }
+    return fail("That change cannot be made.");
 }
 
 }  // namespace
 
-std::vector<model::SpecPair> create_details_pairs(const model::CreateDetails& details) {
-    return {{"name", details.name},   {"command", details.command}, {"exe", details.exe},
-            {"workdir", details.workdir}, {"mode", details.mode},   {"user", details.user},
-            {"description", details.description}};
-}
-
-model::CreateDetails create_details_from_pairs(const std::vector<model::SpecPair>& pairs) {
-    auto value = [&pairs](std::string_view key) {
-        for (const model::SpecPair& pair : pairs) {
-            if (pair.key == key) return pair.value;
-        }
-        return std::string();
-    };
-    return model::CreateDetails{value("name"), value("command"), value("exe"), value("workdir"),
-                         value("mode"), value("user"),    value("description")};
+Decision decide(const PlannedChange& plan, bool ack) {
+    if (plan.blocked()) return Decision::refused;
+    if (plan.admin_needed) return Decision::needs_admin;
+    if (plan.needs_ack() && !ack) return Decision::needs_decision;
+    return Decision::go;
 }
 
 std::string refusal_message(const PlannedChange& plan) {
@@ -288,21 +276,12 @@ std::string refusal_message(const PlannedChange& plan) {
     return out;
 }
 
-ChangeRequest create_request(std::string id, const model::CreateDetails& details) {
-    ChangeRequest request;
-    request.action = "create";
-    request.id = std::move(id);
-    request.create = details;
-    request.create.description.clear();  // a request asks for no description
-    return request;
-}
-
 ChangeRequest prepare_request(EngineContext& context, ChangeRequest request) {
-    if (request.action != "create") return request;
+    if (request.action != ChangeAction::create || request.undoes) return request;
     std::optional<model::Candidate> program = context.find_program(request.id);
     if (program && !program->entry_id.empty()) {
         ChangeRequest enable;
-        enable.action = "enable";
+        enable.action = ChangeAction::enable;
         enable.id = program->entry_id;
         enable.ack = request.ack;
         return enable;
@@ -311,16 +290,18 @@ ChangeRequest prepare_request(EngineContext& context, ChangeRequest request) {
 }
 
 PlannedChange plan_change(EngineContext& context, const ChangeRequest& request) {
-    if (request.action == "disable" || request.action == "enable" || request.action == "remove") {
+    if (request.action == ChangeAction::disable || request.action == ChangeAction::enable ||
+        request.action == ChangeAction::remove) {
         return plan_item_change(context, request);
     }
-    if (request.action == "create") return plan_create(context, request);
+    if (request.action == ChangeAction::create) return plan_create(context, request);
     PlannedChange plan;
     plan.id = request.id;
     plan.name = request.id;
     plan.action = request.action;
-    plan.risk = model::Assessment{"Unknown action.", {}, "high", model::Level::critical};
-    plan.problems.push_back("Unknown action \"" + request.action + "\".");
+    plan.unknown_action = request.unknown_action;
+    plan.risk = model::Assessment{"Unknown action.", {}, model::Confidence::high, Level::critical};
+    plan.problems.push_back("Unknown action \"" + action_text(request.action, request.unknown_action) + "\".");
     return plan;
 }
 
@@ -343,7 +324,20 @@ std::optional<std::string> ensure_automatic_backup(EngineContext& context) {
     return std::nullopt;
 }
 
+Result<MadeChange> make_change(EngineContext& context, const ChangeRequest& request, const PlannedChange& plan,
+                               const JournalQuery& journal) {
+    std::vector<model::SpecPair> details;
+    MadeChange made = QM_TRY(call_platform(context, request, plan, journal, details));
+    JournalRecord record = record_of(request, made);
+    if (!request.undoes) record.spec = std::move(details);
+    if (Result<void> written = append_journal(context.data_folder(), std::move(record)); !written) {
+        made.message += " (the history could not be written: " + written.error().message + ")";
+    }
+    return made;
+}
+
 std::vector<ChangeResult> apply_changes(EngineContext& context, const std::vector<ChangeRequest>& requests) {
+    const JournalQuery journal(context.data_folder());
     // The automatic backup is taken just before the first change that is
     // really made: a batch that is refused whole changes nothing, and must
     // not prune an older automatic backup that someone may still need.
@@ -354,22 +348,44 @@ std::vector<ChangeResult> apply_changes(EngineContext& context, const std::vecto
     results.reserve(requests.size());
     for (const ChangeRequest& asked : requests) {
         const ChangeRequest request = prepare_request(context, asked);
-        const PlannedChange plan = plan_change(context, request);
-        ChangeResult result{plan.id, plan.name, request.action, "", false, false};
-        if (plan.blocked()) {
-            result.message = refusal_message(plan);
-        } else if (plan.admin_needed) {
-            result.message = "This change needs administrator rights. Use \"Restart as administrator\".";
-            result.admin = true;
-        } else if (plan.needs_ack() && !request.ack) {
-            result.message = "Not applied: this change needs your confirmation first.";
-        } else {
-            if (!backup_tried) {
-                backup_tried = true;
-                backup_failure = ensure_automatic_backup(context);
-                first_made = results.size();
+        ChangeResult result;
+        result.plan = plan_change(context, request);
+        result.id = result.plan.id;
+        result.name = result.plan.name;
+        result.action = request.action;
+        result.unknown_action = request.unknown_action;
+        result.decision = decide(result.plan, request.ack);
+        switch (result.decision) {
+            case Decision::refused:
+                result.message = refusal_message(result.plan);
+                break;
+            case Decision::needs_admin:
+                result.message = "This change needs administrator rights. Use \"Restart as administrator\".";
+                result.admin = true;
+                break;
+            case Decision::needs_decision:
+                result.message = "Not applied: this change needs your confirmation first.";
+                break;
+            case Decision::go: {
+                if (!backup_tried) {
+                    backup_tried = true;
+                    backup_failure = ensure_automatic_backup(context);
+                    first_made = results.size();
+                }
+                Result<MadeChange> made = make_change(context, request, result.plan, journal);
+                if (made) {
+                    result.ok = true;
+                    result.id = std::move(made->id);
+                    result.name = std::move(made->name);
+                    result.message = std::move(made->message);
+                } else if (made.error().is(ErrorKind::needs_admin)) {
+                    result.message = made.error().message + " Use \"Restart as administrator\".";
+                    result.admin = true;
+                } else {
+                    result.message = made.error().message;
+                }
+                break;
             }
-            make_change(context, request, plan, result);
         }
         results.push_back(std::move(result));
     }
@@ -394,7 +410,7 @@ json::JsonValue plan_json(const PlannedChange& plan) {
     return json::ObjectBuilder()
             .string("id", plan.id)
             .string("name", plan.name)
-            .string("action", plan.action)
+            .string("action", action_text(plan.action, plan.unknown_action))
             .value("risk", model::assessment_json(plan.risk))
             .strings("problems", plan.problems)
             .flag("blocked", plan.blocked())
@@ -407,26 +423,11 @@ json::JsonValue change_result_json(const ChangeResult& result) {
     return json::ObjectBuilder()
             .string("id", result.id)
             .string("name", result.name)
-            .string("action", result.action)
+            .string("action", action_text(result.action, result.unknown_action))
             .flag("ok", result.ok)
             .string("message", result.message)
             .flag("admin_needed", result.admin)
             .done();
-}
-
-ChangeRequest change_request_from_json(const json::JsonValue& object) {
-    const json::JsonValue* spec = json::get(object, "spec");
-    ChangeRequest request = create_request(json::get_text(object, "id"), model::create_details_from_json(spec ? *spec : object));
-    request.action = json::get_text(object, "action");
-    // Free name/value pairs for the platform, such as a service's start type.
-    if (const json::JsonValue* hints = json::get(object, "hints"); hints && hints->is_object()) {
-        for (const auto& [key, value] : hints->as_object()) {
-            request.options.emplace_back(key, value.is_string() ? value.as_string() : std::string());
-        }
-    }
-    request.stop_now = json::get_flag(object, "stop_now");
-    request.ack = json::get_flag(object, "ack");
-    return request;
 }
 
 }  // namespace qm::engine

@@ -1,58 +1,82 @@
-// Change plans and applying them. Every change to the computer is a request
-// that is planned (looked up, judged, and checked for what stands in its way)
-// and, when applied, decided: refused, needs administrator rights, needs the
-// user's confirmation, or made. Before the first change of a context one
-// automatic backup is saved; every change made is written to the journal.
-// Plans are computed afresh on every call. Thread-safe through the context.
+// Change plans and the one road every change takes. A request is planned
+// (its item looked up, judged, and checked for what stands in its way), then
+// decided (refused, needs administrator rights, needs the user's decision,
+// or go), and only then made: one automatic backup before the first change
+// of a context, the platform call, and the journal record. Apply, undo and
+// restore all go this way; they differ only in the requests they make and in
+// how they word a decision. Plans are computed afresh on every call.
+// Thread-safe through the context.
 #pragma once
 
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "engine/change_request.h"
 #include "engine/engine_context.h"
+#include "engine/journal_query.h"
 #include "json/json.h"
 #include "model/platform.h"
 
 namespace qm::engine {
 
-struct ChangeRequest {
-    std::string action;  // disable, enable, remove, create
-    std::string id;      // the item's id; for create a program's id, or empty
-    model::CreateDetails create;  // create only: the entry to make (a request carries no description)
-    std::vector<std::pair<std::string, std::string>> options;  // passed on as "want_{key}"
-    bool stop_now = false;
-    bool ack = false;
-};
-
 struct PlannedChange {
     std::string id;
     std::string name;
-    std::string action;
+    std::optional<model::ChangeAction> action;
+    std::string unknown_action;
     model::Assessment risk;
     std::vector<std::string> problems;
     std::optional<model::CreateDetails> create;
     bool admin_needed = false;
+    // The item an enable, disable or remove acts on, as the plan found it.
+    std::optional<model::StartupItem> item;
 
     [[nodiscard]] bool blocked() const { return !problems.empty() || risk.level == model::Level::critical; }
-    [[nodiscard]] bool needs_ack() const { return qm::model::needs_ack(risk.level); }
+    [[nodiscard]] bool needs_ack() const { return model::needs_ack(risk.level); }
 };
+
+// What is done with a planned change, in this order: a blocked plan is
+// refused, one that needs rights the run lacks waits for them, a risky one
+// without the user's agreement (ack) waits for it; anything else goes.
+enum class Decision { refused, needs_admin, needs_decision, go };
+[[nodiscard]] Decision decide(const PlannedChange& plan, bool ack);
 
 struct ChangeResult {
     std::string id;
     std::string name;
-    std::string action;
+    std::optional<model::ChangeAction> action;
+    std::string unknown_action;
     std::string message;
     bool ok = false;
-    bool admin = false;
+    bool admin = false;  // it was not made for want of administrator rights
+    Decision decision = Decision::refused;
+    PlannedChange plan;
 };
 
 // A create for a program that an entry already starts becomes enable of that entry.
 [[nodiscard]] ChangeRequest prepare_request(EngineContext& context, ChangeRequest request);
-[[nodiscard]] std::vector<PlannedChange> plan_changes(EngineContext& context, const std::vector<ChangeRequest>& requests);
 [[nodiscard]] PlannedChange plan_change(EngineContext& context, const ChangeRequest& request);
+[[nodiscard]] std::vector<PlannedChange> plan_changes(EngineContext& context, const std::vector<ChangeRequest>& requests);
+
+// Prepares, plans, decides and makes each request in turn; the journal is
+// read once for all of them.
 [[nodiscard]] std::vector<ChangeResult> apply_changes(EngineContext& context, const std::vector<ChangeRequest>& requests);
+
+// What making one change gave: the item as it now is, and what happened.
+struct MadeChange {
+    std::string id;
+    std::string name;
+    std::string message;
+};
+
+// Makes a change that was decided "go": the platform call, then the journal
+// record, which is an undo's record when the request undoes one. The caller
+// has made sure of the automatic backup, and forgets the cached items once
+// its changes are made. A history that could not be written is said in the
+// message, since the computer has changed either way.
+[[nodiscard]] Result<MadeChange> make_change(EngineContext& context, const ChangeRequest& request,
+                                             const PlannedChange& plan, const JournalQuery& journal);
 
 // Saves the one automatic backup of this context, unless it is saved
 // already. Gives the failure text when it could not be saved; the caller's
@@ -62,17 +86,8 @@ struct ChangeResult {
 // "Refused: " with the plan's problems, or its effect when it has none.
 [[nodiscard]] std::string refusal_message(const PlannedChange& plan);
 
-// A create request carrying the seven details of an entry.
-[[nodiscard]] ChangeRequest create_request(std::string id, const model::CreateDetails& details);
-
 [[nodiscard]] json::JsonValue plan_json(const PlannedChange& plan);
 // The wire form: id, name, action, ok, message, admin_needed.
 [[nodiscard]] json::JsonValue change_result_json(const ChangeResult& result);
-// Reads a request leniently: missing or mistyped members are empty or false.
-[[nodiscard]] ChangeRequest change_request_from_json(const json::JsonValue& object);
-
-// The seven recreation details of an entry as journal spec pairs.
-[[nodiscard]] std::vector<model::SpecPair> create_details_pairs(const model::CreateDetails& details);
-[[nodiscard]] model::CreateDetails create_details_from_pairs(const std::vector<model::SpecPair>& pairs);
 
 }  // namespace qm::engine

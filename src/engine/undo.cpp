@@ -1,117 +1,78 @@
 #include "engine/undo.h"
 
-#include <optional>
-
-#include "engine/journal.h"
+#include "engine/journal_query.h"
 #include "engine/plans.h"
 
 namespace qm::engine {
 
 namespace {
 
-UndoResult failed(std::string message) { return UndoResult{false, std::move(message), false}; }
+using model::ChangeAction;
 
-UndoResult platform_failure(const Error& error) {
-    return UndoResult{false, error.message, error.is(ErrorKind::needs_admin)};
+// The change that reverses `target`, which names an undo of it.
+Result<ChangeRequest> opposite_of(const JournalRecord& target, const JournalQuery& journal) {
+    ChangeRequest opposite;
+    opposite.id = target.id;
+    if (!target.action) return fail("That kind of record cannot be undone.");
+    switch (*target.action) {
+        case ChangeAction::enable:
+            opposite.action = ChangeAction::disable;
+            break;
+        case ChangeAction::disable:
+            opposite.action = ChangeAction::enable;
+            break;
+        case ChangeAction::create:
+            opposite.action = ChangeAction::remove;
+            break;
+        case ChangeAction::remove: {
+            // The details of the newest create record of the entry, else those
+            // the removal kept.
+            const JournalRecord* created = journal.newest_create(target.id);
+            model::CreateDetails details = create_details_from_pairs(created ? created->spec : target.spec);
+            if (details.command.empty()) return fail("The original command was not recorded, so it cannot be recreated.");
+            // Names no listed program, so the planner treats it as coming from outside.
+            opposite = create_request("restore|" + target.id, details);
+            break;
+        }
+        case ChangeAction::undo:
+            return fail("That kind of record cannot be undone.");
+    }
+    opposite.undoes = UndoneRecord{target.seq, target.id, target.name};
+    return opposite;
 }
 
 }  // namespace
 
-UndoResult undo_change(EngineContext& context, std::uint64_t seq, bool ack) {
-    const std::vector<JournalRecord> records = read_journal(context.data_folder());
-    const JournalRecord* target = nullptr;
-    for (const JournalRecord& record : records) {
-        if (record.seq == seq) {
-            target = &record;
-            break;
-        }
-    }
-    if (!target) return failed("That entry is not in the history.");
-    for (const JournalRecord& record : records) {
-        if (record.action == "undo" && record.ok && record.of == seq) return failed("That change was already undone.");
-    }
-    if (!target->ok) return failed("That change did not succeed, so there is nothing to undo.");
+Result<std::string> undo_change(EngineContext& context, std::uint64_t seq, bool ack) {
+    const JournalQuery journal(context.data_folder());
+    const JournalRecord* target = journal.find(seq);
+    if (!target) return fail("That entry is not in the history.");
+    if (journal.undone(seq)) return fail("That change was already undone.");
+    if (!target->ok) return fail("That change did not succeed, so there is nothing to undo.");
 
-    ChangeRequest opposite;
-    opposite.id = target->id;
-    if (target->action == "enable") {
-        opposite.action = "disable";
-    } else if (target->action == "disable") {
-        opposite.action = "enable";
-    } else if (target->action == "create") {
-        opposite.action = "remove";
-    } else if (target->action == "remove") {
-        model::CreateDetails details = create_details_from_pairs(target->spec);
-        for (const JournalRecord& record : records) {
-            if (record.action == "create" && record.ok && record.id == target->id) {
-                details = create_details_from_pairs(record.spec);
-            }
-        }
-        if (details.command.empty()) return failed("The original command was not recorded, so it cannot be recreated.");
-        // Names no listed program, so the planner treats it as coming from outside.
-        opposite = create_request("restore|" + target->id, details);
-    } else {
-        return failed("That kind of record cannot be undone.");
-    }
-
+    ChangeRequest opposite = QM_TRY(opposite_of(*target, journal));
+    opposite.ack = ack;
     const PlannedChange plan = plan_change(context, opposite);
-    if (plan.blocked()) return failed(refusal_message(plan));
-    if (plan.admin_needed) return UndoResult{false, "Undoing this needs administrator rights. Use \"Restart as administrator\".", true};
-    if (!ack && (plan.needs_ack() || opposite.action == "create")) {
-        const std::string question = opposite.action == "create"
-                                         ? "It would create \"" + plan.create->name + "\" running: " + plan.create->command
-                                         : plan.risk.effect;
-        return failed("CONFIRM: " + question);
+    const Decision decision = decide(plan, ack);
+    if (decision == Decision::refused) return fail(refusal_message(plan));
+    if (decision == Decision::needs_admin) {
+        return fail(ErrorKind::needs_admin, "Undoing this needs administrator rights. Use \"Restart as administrator\".");
     }
-
-    std::optional<model::StartupItem> item;
-    if (opposite.action == "enable" || opposite.action == "disable") {
-        item = context.find_item_by_id(opposite.id);
-        if (!item) return failed("The item no longer exists.");
-    } else if (opposite.action == "remove") {
-        item = context.find_item_by_id(opposite.id);
-        if (!item) return failed("The entry no longer exists.");
-        if (!item->managed) return failed("That entry is not one Quillmoor created.");
+    // Making an entry again asks with what it would run, even when its plan
+    // alone would not ask.
+    if (opposite.action == ChangeAction::create && !ack) {
+        return fail(ErrorKind::needs_decision,
+                    "It would create \"" + plan.create->name + "\" running: " + plan.create->command);
     }
+    if (decision == Decision::needs_decision) return fail(ErrorKind::needs_decision, plan.risk.effect);
 
     // Only now, with the computer about to change: every automatic backup
     // taken pushes the oldest one out, so an undo that is refused must not.
     (void)ensure_automatic_backup(context);
-
-    model::Platform& platform = context.platform();
-    std::string message;
-    if (opposite.action == "enable" || opposite.action == "disable") {
-        Result<model::ChangeOutcome> outcome = platform.set_enabled(*item, opposite.action == "enable", false);
-        if (!outcome) return platform_failure(outcome.error());
-        message = outcome->message;
-    } else if (opposite.action == "remove") {
-        Result<model::ChangeOutcome> outcome = platform.remove_entry(*item);
-        if (!outcome) return platform_failure(outcome.error());
-        message = outcome->message;
-    } else {
-        model::CreateDetails details = *plan.create;
-        if (details.user.empty()) details.user = context.facts().user;
-        // The plan leaves the program file to be found; the record knows it.
-        if (details.exe.empty()) details.exe = opposite.create.exe;
-        Result<model::CreatedEntry> created = platform.create_entry(details, context.facts().admin);
-        if (!created) return platform_failure(created.error());
-        message = "Recreated " + created->item.name + ".";
-    }
-
-    JournalRecord record;
-    record.action = "undo";
-    record.id = target->id;
-    record.name = target->name;
-    record.detail = message;
-    record.ok = true;
-    record.of = seq;
+    Result<MadeChange> made = make_change(context, opposite, plan, journal);
     context.forget_cached_items();
-    // The computer has changed either way; a history that could not be
-    // written is said, as it is for any other change.
-    if (Result<void> written = append_journal(context.data_folder(), std::move(record)); !written) {
-        return UndoResult{true, message + " (the history could not be written: " + written.error().message + ")", false};
-    }
-    return UndoResult{true, message, false};
+    if (!made) return fail(made.error());
+    return made->message;
 }
 
 }  // namespace qm::engine

@@ -1,23 +1,22 @@
 // Undo: reverses one successful change from the journal by its sequence
-// number. The opposite change is planned like any other; a risky one asks
-// first (a message beginning "CONFIRM: " is a question, and the caller asks
-// again with ack once the user agrees); the undo itself is journalled, so the
-// history then shows the change as undone. Thread-safe through the context.
+// number. The opposite change is a request like any other and goes the same
+// road as every change (plan, decision, backup, platform call, journal); the
+// journal record says it undoes that number, so the history then shows the
+// change as undone. Making an entry again always asks first. Thread-safe
+// through the context.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "engine/engine_context.h"
+#include "util/result.h"
 
 namespace qm::engine {
 
-struct UndoResult {
-    bool ok = false;
-    std::string message;
-    bool admin = false;  // it failed for want of administrator rights
-};
-
-[[nodiscard]] UndoResult undo_change(EngineContext& context, std::uint64_t seq, bool ack);
+// What was done, in a sentence. Fails with needs_decision (the sentence is
+// the question to ask; ask again with `ack` once the user agrees), with
+// needs_admin, or with the reason it cannot be undone.
+[[nodiscard]] Result<std::string> undo_change(EngineContext& context, std::uint64_t seq, bool ack);
 
 }  // namespace qm::engine

@@ -10,10 +10,6 @@ namespace qm::knowledge {
 
 namespace {
 
-bool kind_is_one_of(std::string_view kind, std::initializer_list<std::string_view> kinds) {
-    return std::find(kinds.begin(), kinds.end(), kind) != kinds.end();
-}
-
 bool is_exact_pattern(std::string_view pattern) {
     return !pattern.empty() && pattern.front() != '*' && pattern.back() != '*';
 }
@@ -50,7 +46,7 @@ std::vector<std::string> candidate_names(const model::StartupItem& item) {
     };
     add(to_lower_ascii(item.spec_value("short")));
     add(to_lower_ascii(item.name));
-    if (kind_is_one_of(item.kind, {"service", "systemd", "systemd-user", "launchd"})) {
+    if (model::is_service_kind(item.kind)) {
         add(to_lower_ascii(file_stem(item.exe)));
     }
     // Per-user services carry "_{hex}" after their name; try the name alone too.
@@ -118,9 +114,9 @@ model::Assessment Assessor::assess(const model::StartupItem& item) const {
         a.effect =
             "Made by Quillmoor. Switching it off only stops that program starting; nothing else depends on it, and "
             "you can switch it back on or remove it at any time.";
-        a.confidence = "high";
+        a.confidence = model::Confidence::high;
         a.reasons.push_back("The entry carries Quillmoor's own name tag, so Quillmoor knows exactly what it is.");
-        if (item.scope == "machine") a.reasons.push_back("It applies to every user of this computer.");
+        if (item.scope == model::Scope::machine) a.reasons.push_back("It applies to every user of this computer.");
         return a;
     }
 
@@ -141,7 +137,7 @@ model::Assessment Assessor::assess(const model::StartupItem& item) const {
     if (chosen) {
         a.level = chosen->level;
         a.effect = chosen->effect;
-        a.confidence = builtin_chosen ? "high" : "medium";
+        a.confidence = builtin_chosen ? model::Confidence::high : model::Confidence::medium;
         a.reasons.push_back(builtin_chosen ? std::string("Recognised from the built-in knowledge of well-known startup items.")
                                            : "Recognised from the knowledge in " + installed_source_ + ".");
         if (lowering_refused) {
@@ -155,42 +151,42 @@ model::Assessment Assessor::assess(const model::StartupItem& item) const {
         if (hint) {
             a.level = hint->level;
             a.effect = hint->effect;
-            a.confidence = "medium";
+            a.confidence = model::Confidence::medium;
             a.reasons.push_back("Judged by the word \"" + hint->word + "\" in its name; it is not in the built-in list.");
-        } else if (item.origin != "Operating system" && item.scope != "user" &&
-                   !kind_is_one_of(item.kind, {"run", "autostart", "folder", "login"})) {
+        } else if (item.origin != model::Origin::operating_system && item.scope != model::Scope::user &&
+                   !model::starts_at_sign_in(item.kind)) {
             a.level = model::Level::low;
             a.effect =
                 "A background service installed by a program. The computer does not need it, but the program it "
                 "belongs to may lose a background feature until the service is started by hand.";
-            a.confidence = "medium";
+            a.confidence = model::Confidence::medium;
             a.reasons.push_back("An installed program's service, not part of the operating system, and nothing found depends on it.");
-        } else if (item.origin != "Operating system") {
+        } else if (item.origin != model::Origin::operating_system) {
             a.level = model::Level::safe;
             a.effect =
                 "It will simply not open itself when you sign in. You can still open it by hand; anything it does in "
                 "the background (updates, sync, notifications) pauses until you do.";
-            a.confidence = "medium";
+            a.confidence = model::Confidence::medium;
             a.reasons.push_back("An installed program started from your own sign-in. The operating system does not depend on programs started this way.");
         } else {
             a.level = model::Level::unknown;
             a.effect =
                 "Part of the operating system and not in the built-in list. What switching it off does cannot be "
                 "stated; leave it alone unless you know what it is for.";
-            a.confidence = "low";
+            a.confidence = model::Confidence::low;
             a.reasons.push_back("It belongs to the operating system, but nothing the program can read says what it is for.");
         }
     }
 
     // Anyone can add an ordinary start-up entry, so a critical name there proves nothing.
-    if (a.level == model::Level::critical && kind_is_one_of(item.kind, {"run", "folder", "autostart", "cron", "login", "task"})) {
+    if (a.level == model::Level::critical && model::anyone_can_add(item.kind)) {
         a.level = model::Level::high;
         a.effect += " It is shown as High rather than Critical because this is an ordinary start-up entry that anyone "
                     "can add, so its name does not prove it is that system component.";
     }
 
     if (item.dependents.empty()) {
-        if (!kind_is_one_of(item.kind, {"run", "autostart", "folder", "login"})) {
+        if (!model::starts_at_sign_in(item.kind)) {
             a.reasons.push_back("Dependency check: no enabled item requires it.");
         }
     } else {
@@ -211,29 +207,29 @@ model::Assessment Assessor::assess(const model::StartupItem& item) const {
             a.effect = needed;
         }
         a.reasons.push_back("Dependency check: " + std::to_string(count) + " enabled item(s) require it: " + list + ".");
-        if (a.confidence == "low") a.confidence = "medium";
+        if (a.confidence == model::Confidence::low) a.confidence = model::Confidence::medium;
     }
 
     if (!item.package.empty()) {
         a.reasons.push_back("Owned by the package \"" + item.package + "\".");
         const std::string& priority = item.spec_value("pkg_priority");
-        const bool weak = a.confidence != "high";
+        const bool weak = a.confidence != model::Confidence::high;
         if ((priority == "essential" || priority == "required") && weak &&
             (a.level == model::Level::safe || a.level == model::Level::low || a.level == model::Level::caution || a.level == model::Level::unknown)) {
             a.level = model::Level::high;
             a.effect = "Its package is marked by the distribution as required for the system to work. What it does is not in the built-in list.";
-            a.confidence = "medium";
+            a.confidence = model::Confidence::medium;
         } else if (priority == "important" && weak &&
                    (a.level == model::Level::safe || a.level == model::Level::low || a.level == model::Level::unknown)) {
             a.level = model::Level::caution;
             a.effect = "Its package is marked by the distribution as important. What it does is not in the built-in list.";
-            a.confidence = "medium";
+            a.confidence = model::Confidence::medium;
         }
         if (!priority.empty()) a.reasons.push_back("The package priority is \"" + priority + "\".");
     }
     if (!item.publisher.empty()) a.reasons.push_back("Published by " + item.publisher + ".");
     if (item.running) a.reasons.push_back("It is running now; switching it off changes the next start, not the current session.");
-    a.reasons.push_back(item.scope == "machine" ? "It applies to every user of this computer." : "It applies to this account only.");
+    a.reasons.push_back(item.scope == model::Scope::machine ? "It applies to every user of this computer." : "It applies to this account only.");
     return a;
 }
 

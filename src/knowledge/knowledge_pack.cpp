@@ -149,10 +149,9 @@ Result<std::vector<RunKeyLocation>> read_run_keys(const JsonValue::Array& list) 
         if (!key.view.empty() && key.view != "32" && key.view != "64") {
             return fail("windows run_keys: view must be empty, 32 or 64");
         }
-        key.scope = json::get_text(element, "scope");
-        if (key.scope != "user" && key.scope != "machine") {
-            return fail("windows run_keys: scope must be user or machine");
-        }
+        const std::optional<model::Scope> scope = model::read_scope(json::get_text(element, "scope"));
+        if (!scope) return fail("windows run_keys: scope must be user or machine");
+        key.scope = *scope;
         key.path = json::get_text(element, "path");
         QM_TRY_VOID(check_path(key.path, "windows run_keys path"));
         key.approved = QM_TRY(read_text(element, "approved", 40, "windows run_keys"));
@@ -181,12 +180,16 @@ Result<std::vector<StartupFolderLocation>> read_startup_folders(const JsonValue:
         if (!is_relative(folder.sub)) {
             return fail("windows startup_folders: sub must be a relative path (no drive, no leading slash)");
         }
-        folder.scope = QM_TRY(read_text(element, "scope", no_limit, where));
+        const std::string scope = QM_TRY(read_text(element, "scope", no_limit, where));
         folder.label = QM_TRY(read_text(element, "label", 80, where));
         folder.hive = json::get_text(element, "hive");
         if (folder.hive != "HKCU" && folder.hive != "HKLM") {
             return fail("windows startup_folders: hive must be HKCU or HKLM");
         }
+        // Its items apply to one account or to every user, and say which.
+        const std::optional<model::Scope> known_scope = model::read_scope(scope);
+        if (!known_scope) return fail("windows startup_folders: scope must be user or machine");
+        folder.scope = *known_scope;
         folders.push_back(std::move(folder));
     }
     return folders;
@@ -199,11 +202,14 @@ Result<std::vector<LaunchdLocation>> read_launchd(const JsonValue::Array& list) 
         LaunchdLocation dir;
         dir.path = json::get_text(element, "path");
         QM_TRY_VOID(check_path(dir.path, where));
-        dir.scope = QM_TRY(read_text(element, "scope", no_limit, where));
+        const std::string scope = QM_TRY(read_text(element, "scope", no_limit, where));
         dir.domain = json::get_text(element, "domain");
         if (dir.domain != "gui" && dir.domain != "system") {
             return fail("macos launchd_dirs: domain must be gui or system");
         }
+        const std::optional<model::Scope> known_scope = model::read_scope(scope);
+        if (!known_scope) return fail("macos launchd_dirs: scope must be user or machine");
+        dir.scope = *known_scope;
         dir.system = json::get_flag(element, "system");
         dirs.push_back(std::move(dir));
     }

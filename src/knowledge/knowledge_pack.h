@@ -34,21 +34,21 @@ struct RunKeyLocation {
     std::string view;      // "", "32" or "64"
     std::string approved;  // start-up approval key name, "" = none
     std::string label;     // kind label of its items
-    std::string scope;     // user or machine
+    model::Scope scope = model::Scope::user;
     std::string locked;    // when not empty: why its items cannot be switched
 };
 
 struct StartupFolderLocation {
     std::string env;  // APPDATA, ProgramData, LOCALAPPDATA, USERPROFILE, ALLUSERSPROFILE, PUBLIC
     std::string sub;  // relative folder below it
-    std::string scope;
+    model::Scope scope = model::Scope::user;
     std::string hive;  // whose approval flags apply
     std::string label;
 };
 
 struct LaunchdLocation {
     std::string path;
-    std::string scope;
+    model::Scope scope = model::Scope::user;
     std::string domain;  // gui or system
     bool system = false;
 };

@@ -31,7 +31,7 @@ json::JsonValue assessment_json(const Assessment& assessment) {
             .string("level", std::string(level_name(assessment.level)))
             .string("effect", assessment.effect)
             .strings("reasons", assessment.reasons)
-            .string("confidence", assessment.confidence)
+            .string("confidence", std::string(word_text(assessment.confidence)))
             .flag("critical", assessment.level == Level::critical)
             .flag("needs_ack", needs_ack(assessment.level))
             .done();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "json/json.h"
+#include "model/words.h"
 
 namespace qm::model {
 
@@ -28,7 +29,7 @@ enum class Level { safe, low, caution, high, critical, unknown };
 struct Assessment {
     std::string effect;
     std::vector<std::string> reasons;
-    std::string confidence = "low";
+    Confidence confidence = Confidence::low;
     Level level = Level::unknown;
 };
 

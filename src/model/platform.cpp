@@ -14,7 +14,7 @@ std::vector<StartMode> program_start_modes(bool system) {
                   "Creates a scheduled task that runs as the system account at start-up. Needs "
                   "administrator rights. The program has no desktop, so this suits background "
                   "tools and servers, not programs with windows.",
-                  true, false},
+                  true, false, true},
     };
 }
 
@@ -25,8 +25,8 @@ StartMode service_auto_mode() {
                      true, true};
 }
 
-std::string unsupported_kind_message(std::string_view kind) {
-    return "Unsupported entry type \"" + std::string(kind) + "\".";
+std::string unsupported_kind_message(ItemKind kind) {
+    return "Unsupported entry type \"" + std::string(word_text(kind)) + "\".";
 }
 
 JsonValue start_mode_json(const StartMode& mode) {
@@ -48,7 +48,7 @@ JsonValue candidate_json(const Candidate& candidate) {
     return json::ObjectBuilder()
             .string("id", candidate.id)
             .string("name", candidate.name)
-            .string("source", candidate.source)
+            .string("source", std::string(word_text(candidate.source)))
             .string("exe", candidate.exe)
             .string("command", candidate.command)
             .string("workdir", candidate.workdir)
@@ -66,7 +66,7 @@ JsonValue candidate_json(const Candidate& candidate) {
 JsonValue probe_json(const Probe& probe) {
     return json::ObjectBuilder()
             .string("name", probe.name)
-            .string("status", probe.status)
+            .string("status", std::string(word_text(probe.status)))
             .string("detail", probe.detail)
             .done();
 }

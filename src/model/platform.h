@@ -17,14 +17,30 @@
 
 namespace qm::model {
 
+// One way of making a program start with the computer ("login", "boot", ...;
+// each platform names its own).
+struct StartMode {
+    std::string id;
+    std::string label;
+    std::string detail;
+    bool needs_admin = false;
+    bool recommended = false;
+    bool at_boot = false;  // it starts when the computer starts, before anyone signs in
+};
+
 struct SystemFacts {
-    std::string os;          // "windows" for both implementations
+    std::string os;          // "windows" (the Windows platform and the demonstration) or "linux"
     std::string os_version;  // shown to the user
     std::string host;        // computer name
     std::string user;        // account name
     std::string home;        // the user's profile folder
     bool admin = false;      // the process may make machine-wide changes
     bool demo = false;       // this is the demonstration
+    // Command lines are split by the POSIX shell's rules rather than Windows' own.
+    bool posix_command_lines = false;
+    // The ways an entry can be made for a program that no list shows (an
+    // entry recreated from a backup or from the history).
+    std::vector<StartMode> entry_modes;
 };
 
 struct ScanResult {
@@ -32,20 +48,11 @@ struct ScanResult {
     std::vector<std::string> notes;  // one per source that failed or was incomplete
 };
 
-// One way of making a program start with the computer ("login", "boot").
-struct StartMode {
-    std::string id;
-    std::string label;
-    std::string detail;
-    bool needs_admin = false;
-    bool recommended = false;
-};
-
 // A running or installed program that could be made to start.
 struct Candidate {
     std::string id;      // "proc|...", "svc|..." or "app|..."
     std::string name;
-    std::string source;  // "process", "service" or "app"
+    CandidateSource source = CandidateSource::process;
     std::string exe;
     std::string command;
     std::string workdir;
@@ -87,7 +94,7 @@ struct CreatedEntry {
 
 struct Probe {
     std::string name;
-    std::string status;  // "ok", "warn" or "fail"
+    ProbeStatus status = ProbeStatus::ok;
     std::string detail;
 };
 
@@ -125,7 +132,7 @@ public:
 [[nodiscard]] StartMode service_auto_mode();
 
 // The sentence for a kind that no part of a platform handles.
-[[nodiscard]] std::string unsupported_kind_message(std::string_view kind);
+[[nodiscard]] std::string unsupported_kind_message(ItemKind kind);
 
 // JSON forms, keys in the order of the fields above.
 [[nodiscard]] json::JsonValue start_mode_json(const StartMode& mode);

@@ -24,24 +24,22 @@ json::JsonValue identity_json(const StartupItem& item) {
     return json::ObjectBuilder()
             .string("id", item.id())
             .string("name", item.name)
-            .string("kind", item.kind)
+            .string("kind", std::string(word_text(item.kind)))
             .string("kind_label", item.kind_label)
-            .string("scope", item.scope)
+            .string("scope", std::string(word_text(item.scope)))
             .string("location", item.location)
             .done();
 }
 
 }  // namespace
 
-StartupItem::StartupItem(std::string kind_, std::string kind_label_, std::string scope_,
-                         std::string location_, std::string name_)
-    : name(std::move(name_)),
-      kind(std::move(kind_)),
-      kind_label(std::move(kind_label_)),
-      scope(std::move(scope_)),
-      location(std::move(location_)) {
-    id_.reserve(kind.size() + scope.size() + location.size() + name.size() + 3);
-    id_.append(kind).append("|").append(scope).append("|").append(location).append("|").append(name);
+StartupItem::StartupItem(ItemKind kind_, std::string kind_label_, Scope scope_, std::string location_,
+                         std::string name_)
+    : name(std::move(name_)), kind(kind_), kind_label(std::move(kind_label_)), scope(scope_), location(std::move(location_)) {
+    const std::string_view kind_word = word_text(kind);
+    const std::string_view scope_word = word_text(scope);
+    id_.reserve(kind_word.size() + scope_word.size() + location.size() + name.size() + 3);
+    id_.append(kind_word).append("|").append(scope_word).append("|").append(location).append("|").append(name);
 }
 
 void StartupItem::set_spec(std::string_view key, std::string value) {
@@ -67,12 +65,12 @@ json::JsonValue item_full_json(const StartupItem& item) {
             .string("exe", item.exe)
             .string("publisher", item.publisher)
             .string("description", item.description)
-            .string("origin", item.origin)
+            .string("origin", std::string(word_text(item.origin)))
             .string("package", item.package)
             .flag("enabled", item.enabled)
             .flag("running", item.running)
             .string("state_text", item.state_text)
-            .string("toggle", item.toggle)
+            .string("toggle", std::string(word_text(item.toggle)))
             .string("toggle_note", item.toggle_note)
             .flag("managed", item.managed)
             .strings("dependents", item.dependents)
@@ -114,7 +112,7 @@ json::JsonValue item_saved_json(const StartupItem& item, const json::JsonValue* 
     return out.done();
 }
 
-std::size_t count_of_kind(const std::vector<StartupItem>& items, std::string_view kind) {
+std::size_t count_of_kind(const std::vector<StartupItem>& items, ItemKind kind) {
     std::size_t count = 0;
     for (const StartupItem& item : items) count += item.kind == kind ? 1 : 0;
     return count;

@@ -11,6 +11,7 @@
 
 #include "json/json.h"
 #include "model/assessment.h"
+#include "model/words.h"
 
 namespace qm::model {
 
@@ -22,26 +23,25 @@ struct SpecPair {
 
 class StartupItem {
 public:
-    StartupItem(std::string kind, std::string kind_label, std::string scope, std::string location,
-                std::string name);
+    StartupItem(ItemKind kind, std::string kind_label, Scope scope, std::string location, std::string name);
 
     [[nodiscard]] const std::string& id() const { return id_; }
 
     std::string name;
-    std::string kind;        // run, folder, service, task; systemd, systemd-user, launchd, cron, autostart
+    ItemKind kind;
     std::string kind_label;  // the kind for people, e.g. "Registry (Run, this user)"
-    std::string scope;       // machine or user
+    Scope scope;
     std::string location;
     std::string command;
     std::string exe;
     std::string publisher;
     std::string description;
-    std::string origin;
+    Origin origin = Origin::none;
     std::string package;
     bool enabled = false;
     bool running = false;
     std::string state_text;
-    std::string toggle = "ok";  // ok, admin, locked
+    Toggle toggle = Toggle::ok;
     std::string toggle_note;
     bool managed = false;
     std::vector<std::string> dependents;
@@ -68,6 +68,6 @@ private:
                                               const json::JsonValue* recreate = nullptr);
 
 // How many of `items` are of `kind`, for the doctor's probes of a source.
-[[nodiscard]] std::size_t count_of_kind(const std::vector<StartupItem>& items, std::string_view kind);
+[[nodiscard]] std::size_t count_of_kind(const std::vector<StartupItem>& items, ItemKind kind);
 
 }  // namespace qm::model

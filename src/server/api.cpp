@@ -72,7 +72,7 @@ JsonValue history_answer(engine::EngineContext& engine) {
         JsonValue row = json::ObjectBuilder()
                 .count("seq", r.seq)
                 .string("time", r.time)
-                .string("action", r.action)
+                .string("action", engine::action_text(r.action, r.unknown_action))
                 .string("name", r.name)
                 .string("command", command)
                 .string("detail", r.detail)
@@ -100,19 +100,6 @@ JsonValue scan_answer(engine::EngineContext& engine, const std::string& what) {
     return json::ObjectBuilder().value("items", std::move(items)).strings("notes", notes).done();
 }
 
-JsonValue change_json(const engine::ChangeRequest& request) {
-    json::ObjectBuilder hints;
-    for (const auto& [key, value] : request.options) hints.string(key, value);
-    JsonValue spec = request.action == "create" ? model::create_details_json(request.create) : JsonValue::object();
-    return json::ObjectBuilder()
-            .string("action", request.action)
-            .string("id", request.id)
-            .flag("stop_now", request.stop_now)
-            .value("hints", hints.done())
-            .value("spec", std::move(spec))
-            .done();
-}
-
 JsonValue restore_answer(engine::EngineContext& engine, const JsonValue& body) {
     const std::string name = json::get_text(body, "name");
     Result<std::string> text = name.empty() ? Result<std::string>(json::get_text(body, "text")) : engine::read_backup(engine, name);
@@ -123,13 +110,13 @@ JsonValue restore_answer(engine::EngineContext& engine, const JsonValue& body) {
     JsonValue rows = JsonValue::array();
     for (const engine::RestoreRow& row : plan.rows) {
         JsonValue out = json::ObjectBuilder()
-                .string("kind", row.what)
+                .string("kind", std::string(engine::word_text(row.what)))
                 .string("id", row.id)
                 .string("name", row.name)
                 .string("detail", row.text)
                 .flag("selected", row.ticked)
                 .done();
-        if (row.request) out = json::ObjectBuilder(std::move(out)).value("change", change_json(*row.request)).done();
+        if (row.request) out = json::ObjectBuilder(std::move(out)).value("change", engine::change_request_json(*row.request)).done();
         rows.as_array().push_back(std::move(out));
     }
     return json::ObjectBuilder(ok_object())
@@ -202,8 +189,11 @@ constexpr auto routes = std::to_array<Route>({
         return json::ObjectBuilder().value("results", std::move(results)).done();
     }, Changes::bounded},
     {"POST", "/api/undo", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
-        engine::UndoResult result = engine::undo_change(engine, json::get_count(body, "seq"), json::get_flag(body, "ack"));
-        return json::ObjectBuilder(ok_object(result.ok)).string("message", result.message).done();
+        Result<std::string> undone = engine::undo_change(engine, json::get_count(body, "seq"), json::get_flag(body, "ack"));
+        if (undone) return json::ObjectBuilder(ok_object()).string("message", *undone).done();
+        // The window asks again with ack when the message is a question.
+        const std::string& said = undone.error().message;
+        return failure(undone.error().is(ErrorKind::needs_decision) ? "CONFIRM: " + said : said);
     }},
     {"POST", "/api/elevate", [](ServerState&, engine::EngineContext& engine, const JsonValue&) {
         Result<void> started = engine.platform().restart_elevated({"serve"});

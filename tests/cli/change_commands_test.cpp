@@ -136,7 +136,7 @@ TEST_F(Session, AWholeSessionOfWorkOnOneComputer) {
 
     // Undo the removal: it asks first, then recreates.
     std::vector<engine::HistoryEntry> entries = engine::journal_history(engine().data_folder());
-    ASSERT_EQ(entries.front().record.action, "remove");
+    ASSERT_EQ(entries.front().record.action, model::ChangeAction::remove);
     const std::string seq = std::to_string(entries.front().record.seq);
     Outcome asked = run({"undo", seq});
     EXPECT_EQ(asked.code, 4);

@@ -10,9 +10,9 @@ namespace qm {
 namespace {
 
 model::StartupItem named(std::string name, std::string short_name = "") {
-    model::StartupItem item("run", "Registry (Run, this user)", "user", "HKCU\\Run\\64", name);
+    model::StartupItem item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64", name);
     item.set_spec("short", short_name.empty() ? name : short_name);
-    item.origin = "Installed program";
+    item.origin = model::Origin::installed_program;
     return item;
 }
 
@@ -34,22 +34,22 @@ protected:
 TEST_F(EngineContextTest, OwnNameTagCountsOnlyWithACreateRecord) {
     model::StartupItem tagged = named("Quillmoor-notes");
     tagged.managed = true;
-    tagged.origin = "Created by Quillmoor";
+    tagged.origin = model::Origin::own_entry;
     model::StartupItem recorded = named("Quillmoor-tools");
     recorded.managed = true;
     engine::EngineContext context = make({tagged, recorded});
     engine::JournalRecord create;
-    create.action = "create";
+    create.action = model::ChangeAction::create;
     create.id = recorded.id();
     create.ok = true;
     ASSERT_TRUE(engine::append_journal(context.data_folder(), create).has_value());
 
     engine::ScanState state = context.scan();
     EXPECT_FALSE(state.items[0].managed);
-    EXPECT_EQ(state.items[0].origin, "Installed program");
+    EXPECT_EQ(state.items[0].origin, model::Origin::installed_program);
     EXPECT_TRUE(state.items[1].managed);
     EXPECT_EQ(state.items[1].risk.level, model::Level::safe);
-    EXPECT_EQ(state.items[1].risk.confidence, "high");
+    EXPECT_EQ(state.items[1].risk.confidence, model::Confidence::high);
 }
 
 TEST_F(EngineContextTest, CacheIsReusedUntilForgotten) {
@@ -66,7 +66,7 @@ TEST_F(EngineContextTest, CacheIsReusedUntilForgotten) {
 }
 
 TEST_F(EngineContextTest, NameRuleFromExactIdToPartOfTheName) {
-    model::StartupItem spooler("service", "Windows service", "machine", "Services", "Spooler");
+    model::StartupItem spooler(model::ItemKind::service, "Windows service", model::Scope::machine, "Services", "Spooler");
     spooler.name = "Print Spooler";
     spooler.set_spec("short", "Spooler");
     engine::EngineContext context = make({named("OneDrive"), named("OneNote"), spooler, named("onedrive", "od2")});
@@ -108,14 +108,14 @@ TEST_F(EngineContextTest, DoctorReportsTheDataFolderWithoutCreatingIt) {
     ASSERT_EQ(report.size(), 3u);
     EXPECT_EQ(report[0].name, "Test source");
     EXPECT_EQ(report[1].detail, "Built-in 2026.10.13.1 (501 rules).");
-    EXPECT_EQ(report[2].status, "ok");
+    EXPECT_EQ(report[2].status, model::ProbeStatus::ok);
     EXPECT_TRUE(report[2].detail.ends_with("(it does not exist yet; it is made when the first change or backup is saved)"));
     EXPECT_EQ(os::path_kind(context.data_folder().write_folder), os::PathKind::missing);
 
     // A folder that cannot take the test file fails the probe.
     ASSERT_TRUE(os::create_folders(os::join_path(context.data_folder().write_folder, ".write-test")).has_value());
     std::vector<model::Probe> blocked = engine::doctor_report(context);
-    EXPECT_EQ(blocked[2].status, "fail");
+    EXPECT_EQ(blocked[2].status, model::ProbeStatus::fail);
     EXPECT_EQ(blocked[2].detail, context.data_folder().write_folder);
 
     // A damaged knowledge file is a warning of its own.
@@ -125,7 +125,7 @@ TEST_F(EngineContextTest, DoctorReportsTheDataFolderWithoutCreatingIt) {
     std::vector<model::Probe> warned = engine::doctor_report(context);
     ASSERT_EQ(warned.size(), 4u);
     EXPECT_EQ(warned[2].name, "Knowledge file");
-    EXPECT_EQ(warned[2].status, "warn");
+    EXPECT_EQ(warned[2].status, model::ProbeStatus::warn);
 }
 
 }  // namespace

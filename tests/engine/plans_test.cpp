@@ -18,9 +18,9 @@ class PlansTest : public test::DemoEngineTest {
 protected:
     PlansTest() : DemoEngineTest("plans") {}
 
-    engine::ChangeRequest request(std::string action, std::string id, bool ack = false) {
+    engine::ChangeRequest request(model::ChangeAction action, std::string id, bool ack = false) {
         engine::ChangeRequest r;
-        r.action = std::move(action);
+        r.action = action;
         r.id = std::move(id);
         r.ack = ack;
         return r;
@@ -36,53 +36,56 @@ const std::string spooler = "service|machine|Services|Spooler";
 const std::string steam = "run|user|HKCU\\Run\\64|Steam";
 
 TEST_F(PlansTest, RefusalsSayWhy) {
-    EXPECT_EQ(apply_one(request("disable", steam, true)).message, "Refused: It is already switched off.");
-    EXPECT_EQ(apply_one(request("enable", "run|user|HKCU\\Run\\64|Spotify", true)).message,
+    EXPECT_EQ(apply_one(request(model::ChangeAction::disable, steam, true)).message, "Refused: It is already switched off.");
+    EXPECT_EQ(apply_one(request(model::ChangeAction::enable, "run|user|HKCU\\Run\\64|Spotify", true)).message,
               "Refused: It is already switched on.");
-    engine::ChangeResult critical = apply_one(request("disable", "service|machine|Services|RpcSs", true));
+    engine::ChangeResult critical = apply_one(request(model::ChangeAction::disable, "service|machine|Services|RpcSs", true));
     EXPECT_FALSE(critical.ok);
     EXPECT_EQ(critical.message,
               "Refused: Almost every Windows component talks through Remote Procedure Call. Without it Windows does not start properly.");
-    EXPECT_EQ(apply_one(request("remove", "run|user|HKCU\\Run\\64|Spotify", true)).message,
+    EXPECT_EQ(apply_one(request(model::ChangeAction::remove, "run|user|HKCU\\Run\\64|Spotify", true)).message,
               "Refused: Only startup entries created by Quillmoor can be removed. Use Disable for others.");
-    EXPECT_EQ(apply_one(request("rename", "x", true)).message, "Refused: Unknown action \"rename\".");
-    EXPECT_EQ(apply_one(request("disable", "run|user|HKCU\\Run\\64|Gone", true)).message,
+    engine::ChangeRequest rename = request(model::ChangeAction::disable, "x", true);
+    rename.action.reset();
+    rename.unknown_action = "rename";
+    EXPECT_EQ(apply_one(rename).message, "Refused: Unknown action \"rename\".");
+    EXPECT_EQ(apply_one(request(model::ChangeAction::disable, "run|user|HKCU\\Run\\64|Gone", true)).message,
               "Refused: The item was not found; it may have been removed since the last scan.");
 }
 
 TEST_F(PlansTest, CautionNeedsAckAndEveryChangeIsJournalled) {
-    engine::ChangeResult without = apply_one(request("disable", spooler));
+    engine::ChangeResult without = apply_one(request(model::ChangeAction::disable, spooler));
     EXPECT_FALSE(without.ok);
     EXPECT_EQ(without.message, "Not applied: this change needs your confirmation first.");
-    engine::ChangeResult with = apply_one(request("disable", spooler, true));
+    engine::ChangeResult with = apply_one(request(model::ChangeAction::disable, spooler, true));
     EXPECT_TRUE(with.ok);
     EXPECT_EQ(with.message, "Print Spooler will no longer start with Windows (demonstration only).");
     std::vector<engine::JournalRecord> journal = engine::read_journal(engine().data_folder());
     ASSERT_EQ(journal.size(), 1u);
-    EXPECT_EQ(journal[0].action, "disable");
+    EXPECT_EQ(journal[0].action, model::ChangeAction::disable);
     EXPECT_EQ(journal[0].id, spooler);
     EXPECT_FALSE(engine().find_item_by_id(spooler)->enabled);  // the cache was emptied and read again
     EXPECT_EQ(automatic_backups(), 1u);
-    (void)apply_one(request("enable", steam, true));
+    (void)apply_one(request(model::ChangeAction::enable, steam, true));
     EXPECT_EQ(automatic_backups(), 1u);  // one per context
 }
 
 TEST_F(PlansTest, CreateForAProgramThatAlreadyStartsBecomesEnable) {
     (void)engine().running_programs();
-    engine::ChangeRequest create = request("create", "svc|wuauserv", true);
+    engine::ChangeRequest create = request(model::ChangeAction::create, "svc|wuauserv", true);
     create.create.name = "Windows Update";
     create.create.command = "svchost.exe";
     create.create.mode = "service-auto";
-    EXPECT_EQ(engine::prepare_request(engine(), create).action, "enable");
+    EXPECT_EQ(engine::prepare_request(engine(), create).action, model::ChangeAction::enable);
     engine::ChangeResult result = apply_one(create);
     EXPECT_TRUE(result.ok) << result.message;
-    EXPECT_EQ(result.action, "enable");
+    EXPECT_EQ(result.action, model::ChangeAction::enable);
     EXPECT_EQ(result.id, "service|machine|Services|wuauserv");
 }
 
 TEST_F(PlansTest, CreateChecksItsDetailsAndIsSafeForAListedProgram) {
     (void)engine().installed_programs();
-    engine::ChangeRequest create = request("create", "app|vlc");
+    engine::ChangeRequest create = request(model::ChangeAction::create, "app|vlc");
     create.create.name = "VLC";
     create.create.command = "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\"";
     create.create.mode = "login";
@@ -98,7 +101,7 @@ TEST_F(PlansTest, CreateChecksItsDetailsAndIsSafeForAListedProgram) {
     EXPECT_EQ(journal[0].spec[5], (model::SpecPair{"user", "tamsel"}));
     EXPECT_TRUE(engine().find_item_by_id(made.id)->managed);
 
-    engine::ChangeRequest bad = request("create", "");
+    engine::ChangeRequest bad = request(model::ChangeAction::create, "");
     bad.create.name = "two\nlines";
     bad.create.mode = "someday";
     engine::PlannedChange refused = engine::plan_change(engine(), bad);
@@ -113,7 +116,7 @@ TEST_F(PlansTest, BootEntryWithoutAdministratorRightsNeverReachesThePlatform) {
     fake->facts.admin = false;
     test::FakePlatform* platform = fake.get();
     engine::EngineContext context(std::move(fake), model::data_folder_override(os::join_path(scratch(), "fake")));
-    engine::ChangeRequest create = request("create", "", true);
+    engine::ChangeRequest create = request(model::ChangeAction::create, "", true);
     create.create.name = "Tool";
     create.create.command = "tool.exe --serve";
     create.create.mode = "boot";
@@ -127,7 +130,7 @@ TEST_F(PlansTest, AnUnwritableDataFolderStillMakesTheChangeAndSaysSoTwice) {
     std::string blocker = os::join_path(scratch(), "blocker");
     ASSERT_TRUE(os::write_file_replace(blocker, "x").has_value());
     engine::EngineContext context(std::make_unique<demo::DemoPlatform>(false), model::data_folder_override(os::join_path(blocker, "data")));
-    std::vector<engine::ChangeResult> results = engine::apply_changes(context, {request("disable", spooler, true), request("enable", steam, true)});
+    std::vector<engine::ChangeResult> results = engine::apply_changes(context, {request(model::ChangeAction::disable, spooler, true), request(model::ChangeAction::enable, steam, true)});
     ASSERT_EQ(results.size(), 2u);
     EXPECT_TRUE(results[0].ok && results[1].ok);
     EXPECT_NE(results[0].message.find(" (the history could not be written: "), std::string::npos) << results[0].message;
@@ -138,8 +141,8 @@ TEST_F(PlansTest, AnUnwritableDataFolderStillMakesTheChangeAndSaysSoTwice) {
 }
 
 TEST_F(PlansTest, TwoAppliesAtOnceMakeExactlyOneAutomaticBackup) {
-    std::thread first([&] { (void)engine::apply_changes(engine(), {request("disable", spooler, true)}); });
-    std::thread second([&] { (void)engine::apply_changes(engine(), {request("enable", steam, true)}); });
+    std::thread first([&] { (void)engine::apply_changes(engine(), {request(model::ChangeAction::disable, spooler, true)}); });
+    std::thread second([&] { (void)engine::apply_changes(engine(), {request(model::ChangeAction::enable, steam, true)}); });
     first.join();
     second.join();
     EXPECT_EQ(automatic_backups(), 1u);
@@ -158,7 +161,7 @@ TEST_F(PlansTest, TwoAppliesAtOnceMakeExactlyOneAutomaticBackup) {
 }
 
 TEST_F(PlansTest, PlanJsonHasItsKeysInOrder) {
-    json::JsonValue plan = engine::plan_json(engine::plan_change(engine(), request("disable", spooler)));
+    json::JsonValue plan = engine::plan_json(engine::plan_change(engine(), request(model::ChangeAction::disable, spooler)));
     std::vector<std::string> keys;
     for (const auto& [key, value] : plan.as_object()) keys.push_back(key);
     EXPECT_EQ(keys, (std::vector<std::string>{"id", "name", "action", "risk", "problems", "blocked", "admin_needed", "spec"}));

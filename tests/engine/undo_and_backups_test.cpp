@@ -12,9 +12,9 @@
 namespace qm {
 namespace {
 
-engine::ChangeRequest acked(std::string action, std::string id) {
+engine::ChangeRequest acked(model::ChangeAction action, std::string id) {
     engine::ChangeRequest request;
-    request.action = std::move(action);
+    request.action = action;
     request.id = std::move(id);
     request.ack = true;
     return request;
@@ -28,7 +28,7 @@ protected:
     engine::ChangeResult create_vlc() {
         (void)engine().installed_programs();
         engine::ChangeRequest create;
-        create.action = "create";
+        create.action = model::ChangeAction::create;
         create.id = "app|vlc";
         create.create.name = "VLC";
         create.create.command = "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\" --started";
@@ -38,17 +38,17 @@ protected:
 };
 
 TEST_F(UndoAndBackupsTest, UndoReversesADisableOnce) {
-    engine::ChangeRequest disable = acked("disable", "service|machine|Services|Spooler");
+    engine::ChangeRequest disable = acked(model::ChangeAction::disable, "service|machine|Services|Spooler");
     ASSERT_TRUE(engine::apply_changes(engine(), {disable}).front().ok);
     const std::uint64_t seq = last_seq();
-    EXPECT_EQ(engine::undo_change(engine(), 424242, false).message, "That entry is not in the history.");
-    engine::UndoResult undone = engine::undo_change(engine(), seq, false);
-    ASSERT_TRUE(undone.ok) << undone.message;
-    EXPECT_EQ(undone.message, "Print Spooler will start with Windows (demonstration only).");
+    EXPECT_EQ(engine::undo_change(engine(), 424242, false).error(), "That entry is not in the history.");
+    Result<std::string> undone = engine::undo_change(engine(), seq, false);
+    ASSERT_TRUE(undone) << undone.error();
+    EXPECT_EQ(*undone, "Print Spooler will start with Windows (demonstration only).");
     EXPECT_TRUE(engine().find_item_by_id("service|machine|Services|Spooler")->enabled);
-    EXPECT_EQ(engine::undo_change(engine(), seq, true).message, "That change was already undone.");
+    EXPECT_EQ(engine::undo_change(engine(), seq, true).error(), "That change was already undone.");
     std::vector<engine::HistoryEntry> history = engine::journal_history(engine().data_folder());
-    EXPECT_EQ(history[0].record.action, "undo");
+    EXPECT_EQ(history[0].record.action, model::ChangeAction::undo);
     EXPECT_FALSE(history[0].undoable);
     EXPECT_TRUE(history[1].undone);
 }
@@ -56,17 +56,17 @@ TEST_F(UndoAndBackupsTest, UndoReversesADisableOnce) {
 TEST_F(UndoAndBackupsTest, UndoOfARemoveAsksThenRecreates) {
     engine::ChangeResult created = create_vlc();
     ASSERT_TRUE(created.ok) << created.message;
-    engine::ChangeRequest remove = acked("remove", created.id);
+    engine::ChangeRequest remove = acked(model::ChangeAction::remove, created.id);
     ASSERT_TRUE(engine::apply_changes(engine(), {remove}).front().ok);
     const std::uint64_t seq = last_seq();
-    engine::UndoResult asked = engine::undo_change(engine(), seq, false);
-    EXPECT_FALSE(asked.ok);
-    EXPECT_EQ(asked.message,
-              "CONFIRM: It would create \"VLC\" running: \"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\" --started");
+    Result<std::string> asked = engine::undo_change(engine(), seq, false);
+    ASSERT_FALSE(asked);
+    EXPECT_EQ(asked.error().kind, ErrorKind::needs_decision);
+    EXPECT_EQ(asked.error(), "It would create \"VLC\" running: \"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\" --started");
     EXPECT_FALSE(engine().find_item_by_id(created.id).has_value());
-    engine::UndoResult recreated = engine::undo_change(engine(), seq, true);
-    ASSERT_TRUE(recreated.ok) << recreated.message;
-    EXPECT_EQ(recreated.message, "Recreated Quillmoor-VLC.");
+    Result<std::string> recreated = engine::undo_change(engine(), seq, true);
+    ASSERT_TRUE(recreated) << recreated.error();
+    EXPECT_EQ(*recreated, "Recreated Quillmoor-VLC.");
     EXPECT_TRUE(engine().find_item_by_id(created.id).has_value());
 }
 
@@ -74,82 +74,86 @@ TEST_F(UndoAndBackupsTest, UndoOfACreateRemovesItAndAGoneItemIsRefused) {
     engine::ChangeResult created = create_vlc();
     ASSERT_TRUE(created.ok);
     const std::uint64_t create_seq = last_seq();
-    engine::UndoResult removed = engine::undo_change(engine(), create_seq, false);
-    ASSERT_TRUE(removed.ok) << removed.message;
+    Result<std::string> removed = engine::undo_change(engine(), create_seq, false);
+    ASSERT_TRUE(removed) << removed.error();
     EXPECT_FALSE(engine().find_item_by_id(created.id).has_value());
 
     engine::JournalRecord ghost;
-    ghost.action = "disable";
+    ghost.action = model::ChangeAction::disable;
     ghost.id = "run|user|HKCU\\Run\\64|Ghost";
     ghost.ok = true;
     ASSERT_TRUE(engine::append_journal(engine().data_folder(), ghost).has_value());
-    EXPECT_EQ(engine::undo_change(engine(), last_seq(), true).message,
+    EXPECT_EQ(engine::undo_change(engine(), last_seq(), true).error(),
               "Refused: The item was not found; it may have been removed since the last scan.");
 
     engine::JournalRecord bare;
-    bare.action = "remove";
+    bare.action = model::ChangeAction::remove;
     bare.id = "run|user|HKCU\\Run\\64|Quillmoor-bare";
     bare.ok = true;
     ASSERT_TRUE(engine::append_journal(engine().data_folder(), bare).has_value());
-    EXPECT_EQ(engine::undo_change(engine(), last_seq(), true).message,
+    EXPECT_EQ(engine::undo_change(engine(), last_seq(), true).error(),
               "The original command was not recorded, so it cannot be recreated.");
 }
 
 TEST_F(UndoAndBackupsTest, AChangeAfterATornJournalLineCanBeUndone) {
-    ASSERT_TRUE(engine::apply_changes(engine(), {acked("disable", "service|machine|Services|Spooler")}).front().ok);
+    ASSERT_TRUE(engine::apply_changes(engine(), {acked(model::ChangeAction::disable, "service|machine|Services|Spooler")}).front().ok);
     const std::string journal = os::join_path(engine().data_folder().write_folder, engine::journal_file_name);
     ASSERT_TRUE(os::append_to_file(journal, "{\"seq\":7,\"action\":\"ena").has_value());  // a write cut short
 
     const std::string steam = "run|user|HKCU\\Run\\64|Steam";
     ASSERT_FALSE(engine().find_item_by_id(steam)->enabled);
-    ASSERT_TRUE(engine::apply_changes(engine(), {acked("enable", steam)}).front().ok);
+    ASSERT_TRUE(engine::apply_changes(engine(), {acked(model::ChangeAction::enable, steam)}).front().ok);
     EXPECT_NE(os::read_file(journal).value().find("\"ena\n{\"seq\":"), std::string::npos);  // on a line of its own
     std::vector<engine::HistoryEntry> history = engine::journal_history(engine().data_folder());
     ASSERT_EQ(history.size(), 2u);
     EXPECT_EQ(history[0].record.id, steam);
     EXPECT_TRUE(history[0].undoable);
 
-    engine::UndoResult undone = engine::undo_change(engine(), history[0].record.seq, true);
-    ASSERT_TRUE(undone.ok) << undone.message;
+    Result<std::string> undone = engine::undo_change(engine(), history[0].record.seq, true);
+    ASSERT_TRUE(undone) << undone.error();
     EXPECT_FALSE(engine().find_item_by_id(steam)->enabled);
     EXPECT_TRUE(engine::journal_history(engine().data_folder())[1].undone);
 }
 
 TEST_F(UndoAndBackupsTest, UndosAndBatchesThatFailTheirChecksTakeNoAutomaticBackup) {
     const model::DataFolder& folder = engine().data_folder();
-    auto journalled = [&](std::uint64_t seq, std::string action, std::string id, bool ok, std::uint64_t of = 0) {
+    auto journalled = [&](std::uint64_t seq, model::ChangeAction action, std::string id, bool ok, std::uint64_t of = 0) {
         engine::JournalRecord record;
         record.seq = seq;
-        record.action = std::move(action);
+        record.action = action;
         record.id = std::move(id);
         record.ok = ok;
         record.of = of;
-        if (record.action == "remove") {
+        if (record.action == model::ChangeAction::remove) {
             record.spec = {{"name", "VLC"}, {"command", "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\""}, {"mode", "login"}};
         }
         ASSERT_TRUE(engine::append_journal(folder, record).has_value());
     };
     const std::string steam = "run|user|HKCU\\Run\\64|Steam";
-    journalled(100, "disable", steam, false);
-    journalled(101, "rename", steam, true);
-    journalled(102, "disable", "run|user|HKCU\\Run\\64|Ghost", true);
-    journalled(103, "disable", steam, true);
-    journalled(104, "undo", steam, true, 103);
-    journalled(105, "remove", "run|user|HKCU\\Run\\64|Quillmoor-VLC", true);
-    journalled(106, "disable", steam, true);
+    using model::ChangeAction;
+    journalled(100, ChangeAction::disable, steam, false);
+    // A record of a kind that this version does not know (a newer one wrote it).
+    ASSERT_TRUE(os::append_line(os::join_path(folder.write_folder, engine::journal_file_name),
+                                "{\"seq\":101,\"action\":\"rename\",\"id\":\"" + steam + "\",\"ok\":true}\n")
+                        .has_value());
+    journalled(102, ChangeAction::disable, "run|user|HKCU\\Run\\64|Ghost", true);
+    journalled(103, ChangeAction::disable, steam, true);
+    journalled(104, ChangeAction::undo, steam, true, 103);
+    journalled(105, ChangeAction::remove, "run|user|HKCU\\Run\\64|Quillmoor-VLC", true);
+    journalled(106, ChangeAction::disable, steam, true);
 
     const std::string automatic = os::join_path(engine::backup_folder(engine()), "auto");
     for (int round = 0; round < 3; ++round) {
-        EXPECT_FALSE(engine::undo_change(engine(), 99, true).ok);    // not in the history
-        EXPECT_FALSE(engine::undo_change(engine(), 100, true).ok);   // did not succeed
-        EXPECT_FALSE(engine::undo_change(engine(), 101, true).ok);   // cannot be undone
-        EXPECT_FALSE(engine::undo_change(engine(), 102, true).ok);   // refused: the item is gone
-        EXPECT_FALSE(engine::undo_change(engine(), 103, true).ok);   // already undone
-        EXPECT_TRUE(engine::undo_change(engine(), 105, false).message.starts_with("CONFIRM: "));
+        EXPECT_FALSE(engine::undo_change(engine(), 99, true));    // not in the history
+        EXPECT_FALSE(engine::undo_change(engine(), 100, true));   // did not succeed
+        EXPECT_FALSE(engine::undo_change(engine(), 101, true));   // of a kind this version does not read
+        EXPECT_FALSE(engine::undo_change(engine(), 102, true));   // refused: the item is gone
+        EXPECT_FALSE(engine::undo_change(engine(), 103, true));   // already undone
+        EXPECT_EQ(engine::undo_change(engine(), 105, false).error().kind, ErrorKind::needs_decision);
     }
     // A batch of changes that are all refused changes nothing, so it takes no backup either.
     engine::ChangeRequest critical;
-    critical.action = "disable";
+    critical.action = model::ChangeAction::disable;
     critical.id = "service|machine|Services|RpcSs";
     critical.ack = true;
     engine::ChangeRequest gone = critical;
@@ -158,8 +162,8 @@ TEST_F(UndoAndBackupsTest, UndosAndBatchesThatFailTheirChecksTakeNoAutomaticBack
     EXPECT_EQ(os::path_kind(automatic), os::PathKind::missing);
     EXPECT_TRUE(engine::list_backups(engine()).empty());
 
-    engine::UndoResult undone = engine::undo_change(engine(), 106, false);
-    ASSERT_TRUE(undone.ok) << undone.message;
+    Result<std::string> undone = engine::undo_change(engine(), 106, false);
+    ASSERT_TRUE(undone) << undone.error();
     EXPECT_EQ(os::list_folder(automatic).value().size(), 1u);
 }
 
@@ -205,24 +209,24 @@ TEST_F(UndoAndBackupsTest, ParsingAndRestoringOntoTheSameComputer) {
     EXPECT_FALSE(same.different_computer);
 
     engine::ChangeResult created = create_vlc();
-    engine::ChangeRequest disable = acked("disable", "service|machine|Services|Spooler");
+    engine::ChangeRequest disable = acked(model::ChangeAction::disable, "service|machine|Services|Spooler");
     ASSERT_TRUE(engine::apply_changes(engine(), {disable}).front().ok);
     engine::RestorePlan later = engine::restore_plan(engine(), backup);
     ASSERT_EQ(later.rows.size(), 2u);
-    EXPECT_EQ(later.rows[0].what, "state");
+    EXPECT_EQ(later.rows[0].what, engine::RestoreRowKind::state);
     EXPECT_TRUE(later.rows[0].ticked);
-    EXPECT_EQ(later.rows[0].request->action, "enable");
+    EXPECT_EQ(later.rows[0].request->action, model::ChangeAction::enable);
     EXPECT_EQ(later.rows[0].text, "Now off; the backup had it on (Automatic).");
-    EXPECT_EQ(later.rows[1].what, "remove");
+    EXPECT_EQ(later.rows[1].what, engine::RestoreRowKind::remove);
     EXPECT_FALSE(later.rows[1].ticked);
 
     // A backup taken with the entry, restored after it is gone, offers to recreate it.
     json::JsonValue with_entry = engine::make_backup(engine(), "with");
-    engine::ChangeRequest remove = acked("remove", created.id);
+    engine::ChangeRequest remove = acked(model::ChangeAction::remove, created.id);
     ASSERT_TRUE(engine::apply_changes(engine(), {remove}).front().ok);
     engine::RestorePlan gone = engine::restore_plan(engine(), with_entry);
     ASSERT_EQ(gone.rows.size(), 1u);
-    EXPECT_EQ(gone.rows[0].what, "recreate");
+    EXPECT_EQ(gone.rows[0].what, engine::RestoreRowKind::recreate);
     EXPECT_TRUE(gone.rows[0].ticked);
     EXPECT_EQ(gone.rows[0].request->id, "restore|" + created.id);
     EXPECT_EQ(gone.rows[0].request->create.command, "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\" --started");
@@ -261,7 +265,7 @@ TEST_F(UndoAndBackupsTest, BackupEntriesThatCannotBeTrustedBecomeNotesNeverChang
     EXPECT_EQ(plan.same, 1u);
     ASSERT_EQ(plan.rows.size(), 7u);
     for (const engine::RestoreRow& row : plan.rows) {
-        EXPECT_EQ(row.what, "note") << row.text;
+        EXPECT_EQ(row.what, engine::RestoreRowKind::note) << row.text;
         EXPECT_FALSE(row.request.has_value()) << row.text;
         EXPECT_FALSE(row.ticked);
     }

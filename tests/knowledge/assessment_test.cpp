@@ -16,18 +16,19 @@ knowledge::KnowledgePack pack_with(std::vector<knowledge::KnowledgeRule> windows
     return pack;
 }
 
-model::StartupItem service(std::string short_name, std::string display, std::string origin = "Operating system") {
-    model::StartupItem item("service", "Windows service", "machine", "Services", short_name);
+model::StartupItem service(std::string short_name, std::string display,
+                           model::Origin origin = model::Origin::operating_system) {
+    model::StartupItem item(model::ItemKind::service, "Windows service", model::Scope::machine, "Services", short_name);
     item.name = std::move(display);
     item.set_spec("short", std::move(short_name));
-    item.origin = std::move(origin);
+    item.origin = origin;
     return item;
 }
 
-model::StartupItem run_entry(std::string name, std::string origin = "Installed program") {
-    model::StartupItem item("run", "Registry (Run, this user)", "user", "HKCU\\Run\\64", name);
+model::StartupItem run_entry(std::string name, model::Origin origin = model::Origin::installed_program) {
+    model::StartupItem item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64", name);
     item.set_spec("short", std::move(name));
-    item.origin = std::move(origin);
+    item.origin = origin;
     return item;
 }
 
@@ -96,7 +97,7 @@ TEST(Assessment, CriticalServiceStaysCriticalButAnOrdinaryEntryIsCappedAtHigh) {
     knowledge::Assessor assessor(knowledge::builtin_pack(), none, "local", "windows");
     model::Assessment rpc = assessor.assess(service("RpcSs", "Remote Procedure Call (RPC)"));
     EXPECT_EQ(rpc.level, model::Level::critical);
-    EXPECT_EQ(rpc.confidence, "high");
+    EXPECT_EQ(rpc.confidence, model::Confidence::high);
     EXPECT_EQ(rpc.reasons[0], "Recognised from the built-in knowledge of well-known startup items.");
     EXPECT_TRUE(has_reason(rpc, "Dependency check: no enabled item requires it."));
 
@@ -111,7 +112,7 @@ TEST(Assessment, AnUpdateMayRaiseOrConfirmALevelButNeverLowerIt) {
     knowledge::KnowledgePack lowering = pack_with({{"rpcss", "Harmless.", model::Level::low}});
     model::Assessment kept = knowledge::Assessor(knowledge::builtin_pack(), lowering, "update 2027.1.1", "windows").assess(service("RpcSs", "RPC"));
     EXPECT_EQ(kept.level, model::Level::critical);
-    EXPECT_EQ(kept.confidence, "high");
+    EXPECT_EQ(kept.confidence, model::Confidence::high);
     EXPECT_EQ(kept.reasons[0], "Recognised from the built-in knowledge of well-known startup items.");
     EXPECT_EQ(kept.reasons[1], "A knowledge update tried to lower this warning; the built-in level was kept.");
 
@@ -119,7 +120,7 @@ TEST(Assessment, AnUpdateMayRaiseOrConfirmALevelButNeverLowerIt) {
     model::Assessment raised = knowledge::Assessor(knowledge::builtin_pack(), raising, "update 2027.1.1", "windows").assess(run_entry("Spotify"));
     EXPECT_EQ(raised.level, model::Level::caution);
     EXPECT_EQ(raised.effect, "Now judged higher.");
-    EXPECT_EQ(raised.confidence, "medium");
+    EXPECT_EQ(raised.confidence, model::Confidence::medium);
     EXPECT_EQ(raised.reasons[0], "Recognised from the knowledge in update 2027.1.1.");
     EXPECT_TRUE(model::needs_ack(raised.level));
 }
@@ -127,17 +128,17 @@ TEST(Assessment, AnUpdateMayRaiseOrConfirmALevelButNeverLowerIt) {
 TEST(Assessment, HintsAndFallBacksForItemsNoRuleKnows) {
     knowledge::KnowledgePack none;
     knowledge::Assessor assessor(knowledge::builtin_pack(), none, "local", "windows");
-    model::Assessment sync = assessor.assess(service("AcmeSync", "Acme Sync Service", "Installed program"));
-    EXPECT_EQ(sync.confidence, "medium");
+    model::Assessment sync = assessor.assess(service("AcmeSync", "Acme Sync Service", model::Origin::installed_program));
+    EXPECT_EQ(sync.confidence, model::Confidence::medium);
     EXPECT_EQ(sync.reasons[0], "Judged by the word \"sync\" in its name; it is not in the built-in list.");
 
-    model::Assessment background = assessor.assess(service("Zqx", "Zqx", "Installed program"));
+    model::Assessment background = assessor.assess(service("Zqx", "Zqx", model::Origin::installed_program));
     EXPECT_EQ(background.level, model::Level::low);
     model::Assessment own_sign_in = assessor.assess(run_entry("Zqx"));
     EXPECT_EQ(own_sign_in.level, model::Level::safe);
     model::Assessment system = assessor.assess(service("OemPanelHost", "OEM Panel Host"));
     EXPECT_EQ(system.level, model::Level::unknown);
-    EXPECT_EQ(system.confidence, "low");
+    EXPECT_EQ(system.confidence, model::Confidence::low);
 
     // An installed hint wins a tie; a higher built-in one wins otherwise.
     knowledge::KnowledgePack hints = pack_with({}, {{"sync", "Installed word.", model::Level::low}});
@@ -149,7 +150,7 @@ TEST(Assessment, HintsAndFallBacksForItemsNoRuleKnows) {
 TEST(Assessment, DependentsRaiseTheLevelAndAreListedSixThenTheRest) {
     knowledge::KnowledgePack none;
     knowledge::Assessor assessor(knowledge::builtin_pack(), none, "local", "windows");
-    model::StartupItem db = service("AcmeDevDb", "Acme Dev Database", "Installed program");
+    model::StartupItem db = service("AcmeDevDb", "Acme Dev Database", model::Origin::installed_program);
     db.dependents = {"A", "B", "C", "D", "E", "F", "G", "H"};
     model::Assessment a = assessor.assess(db);
     EXPECT_EQ(a.level, model::Level::high);
@@ -161,7 +162,7 @@ TEST(Assessment, DependentsRaiseTheLevelAndAreListedSixThenTheRest) {
     system.dependents = {"X"};
     model::Assessment b = assessor.assess(system);
     EXPECT_EQ(b.level, model::Level::high);
-    EXPECT_EQ(b.confidence, "medium");
+    EXPECT_EQ(b.confidence, model::Confidence::medium);
     EXPECT_EQ(b.effect, "1 other item(s) that start with the computer need it: X.");
 }
 
@@ -171,15 +172,15 @@ TEST(Assessment, OwnEntriesAreSafeWhateverTheRulesSay) {
     own.managed = true;
     model::Assessment a = knowledge::Assessor(knowledge::builtin_pack(), none, "local", "windows").assess(own);
     EXPECT_EQ(a.level, model::Level::safe);
-    EXPECT_EQ(a.confidence, "high");
+    EXPECT_EQ(a.confidence, model::Confidence::high);
     EXPECT_EQ(a.reasons.size(), 1u);
 }
 
 TEST(Assessment, PackagePriorityAndConfirmationPerLevel) {
     knowledge::KnowledgePack none;
-    model::StartupItem unit("systemd", "Systemd unit", "machine", "system", "zqx.service");
+    model::StartupItem unit(model::ItemKind::systemd, "Systemd unit", model::Scope::machine, "system", "zqx.service");
     unit.package = "zqx";
-    unit.origin = "Operating system";
+    unit.origin = model::Origin::operating_system;
     unit.set_spec("pkg_priority", "required");
     model::Assessment a = knowledge::Assessor(knowledge::builtin_pack(), none, "local", "linux").assess(unit);
     EXPECT_EQ(a.level, model::Level::high);

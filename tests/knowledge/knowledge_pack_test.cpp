@@ -213,12 +213,12 @@ TEST(KnowledgePack, VersionComparisonIsNumericPartByPart) {
 TEST(KnowledgePack, MergeOnlyAddsWhatIsNew) {
     knowledge::KnowledgePack built_in = knowledge::parse_pack(json::write(base_pack())).value();
     knowledge::KnowledgeLocations installed;
-    installed.run_keys = {knowledge::RunKeyLocation{"HKCU", "software\\microsoft\\windows\\currentversion\\run", "", "", "dup", "user", ""},
-                          knowledge::RunKeyLocation{"HKCU", "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "32", "", "new", "user", ""}};
-    installed.startup_folders = {knowledge::StartupFolderLocation{"APPDATA", "MICROSOFT\\Windows\\Start Menu\\Programs\\Startup", "user", "HKCU", "dup"}};
+    installed.run_keys = {knowledge::RunKeyLocation{"HKCU", "software\\microsoft\\windows\\currentversion\\run", "", "", "dup", model::Scope::user, ""},
+                          knowledge::RunKeyLocation{"HKCU", "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "32", "", "new", model::Scope::user, ""}};
+    installed.startup_folders = {knowledge::StartupFolderLocation{"APPDATA", "MICROSOFT\\Windows\\Start Menu\\Programs\\Startup", model::Scope::user, "HKCU", "dup"}};
     installed.task_roots = {"System32\\Tasks", "Tasks"};
-    installed.launchd_dirs = {knowledge::LaunchdLocation{"/Library/LaunchDaemons", "machine", "system", true},
-                              knowledge::LaunchdLocation{"/Library/LaunchAgents", "machine", "gui", false}};
+    installed.launchd_dirs = {knowledge::LaunchdLocation{"/Library/LaunchDaemons", model::Scope::machine, "system", true},
+                              knowledge::LaunchdLocation{"/Library/LaunchAgents", model::Scope::machine, "gui", false}};
     knowledge::KnowledgeLocations merged = built_in.locations;
     knowledge::merge_locations(merged, installed);
     ASSERT_EQ(merged.run_keys.size(), 2u);

@@ -83,9 +83,9 @@ TEST(KnowledgeSources, EveryDefaultServiceHasARowThatAgreesWithThePacksAndTheGui
         EXPECT_EQ(model::level_name(rule->level), level) << service.key;
 
         const bool per_user = cells[0].ends_with("_{hex}");
-        model::StartupItem item("service", "Windows service", "machine", "Services", service.display + (per_user ? "_4f2a1" : ""));
+        model::StartupItem item(model::ItemKind::service, "Windows service", model::Scope::machine, "Services", service.display + (per_user ? "_4f2a1" : ""));
         item.set_spec("short", service.key + (per_user ? "_4f2a1" : ""));
-        item.origin = "Operating system";
+        item.origin = model::Origin::operating_system;
         model::Assessment judged = both.assess(item);
         EXPECT_EQ(model::level_name(judged.level), level) << service.key;
         EXPECT_EQ(judged.effect, rule->effect) << service.key << " is judged by another rule than " << pattern;

@@ -123,7 +123,7 @@ TEST(PackConsistency, PerUserServiceRulesMatchTheNamesWindowsGivesEachUsersCopy)
     for (const std::string& base : bases) {
         // Windows names each user's copy {Base}_{hex}, with five or six hexadecimal digits.
         for (const char* suffix : {"_4f2a1", "_3B9C0E"}) {
-            model::StartupItem item("service", "Windows service", "machine", "Services", base + suffix);
+            model::StartupItem item(model::ItemKind::service, "Windows service", model::Scope::machine, "Services", base + suffix);
             item.set_spec("short", base + suffix);
             const std::vector<std::string> names = knowledge::candidate_names(item);
             const knowledge::KnowledgeRule* rule = builtin.find(names);

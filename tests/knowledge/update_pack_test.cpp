@@ -30,9 +30,9 @@ std::optional<UpdateFiles> update_files() {
 
 // A service of the operating system as the scan reports it.
 model::StartupItem system_service(const std::string& key, const std::string& display) {
-    model::StartupItem item("service", "Windows service", "machine", "Services", display);
+    model::StartupItem item(model::ItemKind::service, "Windows service", model::Scope::machine, "Services", display);
     item.set_spec("short", key);
-    item.origin = "Operating system";
+    item.origin = model::Origin::operating_system;
     item.exe = "C:\\Windows\\System32\\svchost.exe";
     return item;
 }
@@ -109,7 +109,7 @@ TEST(UpdatePack, WithTheBuiltInPackEveryDefaultWindowsServiceIsJudged) {
         model::StartupItem item = system_service(service.key + suffix, service.display + suffix);
         model::Assessment judged = both.assess(item);
         EXPECT_NE(judged.level, model::Level::unknown) << service.key;
-        EXPECT_NE(judged.confidence, "low") << service.key;
+        EXPECT_NE(judged.confidence, model::Confidence::low) << service.key;
         if (builtin_only.assess(item).level != model::Level::unknown) ++known_to_builtin;
     }
     EXPECT_LT(known_to_builtin, services.size()) << "the update pack would add nothing";

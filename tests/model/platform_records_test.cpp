@@ -10,7 +10,7 @@ TEST(PlatformRecords, CandidateJsonHasEveryKeyInOrderWithTypedMembers) {
     model::Candidate candidate;
     candidate.id = "proc|c:\\tools\\notes.exe";
     candidate.name = "Notes";
-    candidate.source = "process";
+    candidate.source = model::CandidateSource::process;
     candidate.pids = {12, 4000000000u};
     candidate.modes = {model::StartMode{"login", "When you sign in", "", false, true},
                        model::StartMode{"boot", "When the computer starts", "d", true, false}};
@@ -38,7 +38,7 @@ TEST(PlatformRecords, CreateDetailsReadLenientlyAndRoundTrip) {
 }
 
 TEST(PlatformRecords, UnsupportedKindSentenceNamesTheKind) {
-    EXPECT_EQ(model::unsupported_kind_message("cron"), "Unsupported entry type \"cron\".");
+    EXPECT_EQ(model::unsupported_kind_message(model::ItemKind::cron), "Unsupported entry type \"cron\".");
 }
 
 }  // namespace

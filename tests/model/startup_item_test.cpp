@@ -7,7 +7,7 @@ namespace qm {
 namespace {
 
 model::StartupItem service_item() {
-    model::StartupItem item("service", "Windows service", "machine", "Services", "Print Spooler");
+    model::StartupItem item(model::ItemKind::service, "Windows service", model::Scope::machine, "Services", "Print Spooler");
     item.set_spec("short", "Spooler");
     item.set_spec("start", "auto");
     item.set_spec("delayed", "false");
@@ -23,16 +23,16 @@ std::vector<std::string> keys_of(const json::JsonValue& object) {
 }
 
 TEST(StartupItem, IdentityJoinsFourPartsWithoutEscapingBars) {
-    model::StartupItem item("run", "Registry (Run, this user)", "user", "HKCU\\Run\\64", "a|b");
+    model::StartupItem item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64", "a|b");
     EXPECT_EQ(item.id(), "run|user|HKCU\\Run\\64|a|b");
-    EXPECT_EQ(item.toggle, "ok");
+    EXPECT_EQ(item.toggle, model::Toggle::ok);
     EXPECT_FALSE(item.enabled || item.running || item.managed);
     EXPECT_EQ(item.risk.level, model::Level::unknown);
-    EXPECT_EQ(item.risk.confidence, "low");
+    EXPECT_EQ(item.risk.confidence, model::Confidence::low);
 }
 
 TEST(StartupItem, SettingASpecKeyAgainReplacesItInPlace) {
-    model::StartupItem item("run", "", "user", "", "x");
+    model::StartupItem item(model::ItemKind::run, "", model::Scope::user, "", "x");
     item.set_spec("short", "one");
     item.set_spec("hive", "HKCU");
     item.set_spec("short", "two");
@@ -73,7 +73,7 @@ TEST(StartupItem, SavedFormOfAnUnmanagedItemKeepsOnlyKnownSpecKeys) {
 }
 
 TEST(StartupItem, SavedFormOfAManagedItemKeepsAllButPidAndSaysHowToRecreateIt) {
-    model::StartupItem item("run", "Registry (Run, this user)", "user", "HKCU\\Run\\64", "Quillmoor-notes");
+    model::StartupItem item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64", "Quillmoor-notes");
     item.managed = true;
     item.command = "\"C:\\Tools\\notes.exe\" --quiet";
     item.exe = "C:\\Tools\\notes.exe";

@@ -13,7 +13,8 @@ namespace {
 struct ServiceRow {
     std::string_view short_name, display_name, start_text;
     bool enabled, running;
-    std::string_view exe, publisher, description, origin;
+    std::string_view exe, publisher, description;
+    model::Origin origin;
     std::vector<std::string_view> dependents;
 };
 
@@ -25,7 +26,8 @@ struct RunRow {
 };
 
 struct TaskRow {
-    std::string_view name, path, command, exe, publisher, origin;
+    std::string_view name, path, command, exe, publisher;
+    model::Origin origin;
 };
 
 struct ProgramRow {
@@ -34,8 +36,8 @@ struct ProgramRow {
     bool system;
 };
 
-constexpr std::string_view operating_system = "Operating system";
-constexpr std::string_view installed_program = "Installed program";
+constexpr model::Origin operating_system = model::Origin::operating_system;
+constexpr model::Origin installed_program = model::Origin::installed_program;
 constexpr std::string_view svchost = "C:\\Windows\\System32\\svchost.exe";
 constexpr std::string_view microsoft = "Microsoft Corporation";
 constexpr std::string_view acme = "Acme Software Ltd";
@@ -159,7 +161,7 @@ const std::vector<ProgramRow>& installed_rows() {
 }
 
 model::StartupItem make_service(const ServiceRow& row) {
-    model::StartupItem item("service", "Windows service", "machine", "Services", std::string(row.short_name));
+    model::StartupItem item(model::ItemKind::service, "Windows service", model::Scope::machine, "Services", std::string(row.short_name));
     item.name = row.display_name;
     item.set_spec("short", std::string(row.short_name));
     item.command = "\"" + std::string(row.exe) + "\"";
@@ -177,8 +179,8 @@ model::StartupItem make_service(const ServiceRow& row) {
 model::StartupItem make_run_entry(std::string_view name, bool machine, std::string_view command,
                            std::string_view exe, std::string_view publisher,
                            std::string_view description, bool enabled) {
-    model::StartupItem item("run", machine ? "Registry (Run, all users)" : "Registry (Run, this user)",
-                     machine ? "machine" : "user", machine ? "HKLM\\Run\\64" : "HKCU\\Run\\64",
+    model::StartupItem item(model::ItemKind::run, machine ? "Registry (Run, all users)" : "Registry (Run, this user)",
+                     machine ? model::Scope::machine : model::Scope::user, machine ? "HKLM\\Run\\64" : "HKCU\\Run\\64",
                      std::string(name));
     item.set_spec("short", std::string(name));
     item.command = command;
@@ -192,7 +194,7 @@ model::StartupItem make_run_entry(std::string_view name, bool machine, std::stri
 }
 
 model::StartupItem make_task(const TaskRow& row) {
-    model::StartupItem item("task", "Scheduled task", "machine", std::string(row.path), std::string(row.name));
+    model::StartupItem item(model::ItemKind::task, "Scheduled task", model::Scope::machine, std::string(row.path), std::string(row.name));
     item.set_spec("short", std::string(row.name));
     item.set_spec("uri", std::string(row.path));
     item.command = row.command;
@@ -205,7 +207,7 @@ model::StartupItem make_task(const TaskRow& row) {
 }
 
 model::StartupItem make_shortcut() {
-    model::StartupItem item("folder", "Startup folder (this user)", "user",
+    model::StartupItem item(model::ItemKind::folder, "Startup folder (this user)", model::Scope::user,
                      "C:\\Users\\tamsel\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup",
                      "Acme Screenshot.lnk");
     item.name = "Acme Screenshot";
@@ -220,7 +222,7 @@ model::StartupItem make_shortcut() {
     return item;
 }
 
-model::Candidate make_candidate(std::string_view prefix, std::string_view source, const ProgramRow& row) {
+model::Candidate make_candidate(std::string_view prefix, model::CandidateSource source, const ProgramRow& row) {
     model::Candidate candidate;
     candidate.id = std::string(prefix) + std::string(row.word);
     candidate.name = row.name;
@@ -240,7 +242,7 @@ model::Candidate make_candidate(std::string_view prefix, std::string_view source
 
 // Programs that an item already starts are not offered again.
 std::vector<model::Candidate> candidates_not_started(const std::vector<ProgramRow>& rows,
-                                              std::string_view prefix, std::string_view source,
+                                              std::string_view prefix, model::CandidateSource source,
                                               const std::vector<model::StartupItem>& items) {
     std::vector<std::string> started;
     started.reserve(items.size());
@@ -273,8 +275,10 @@ DemoPlatform::DemoPlatform(bool with_markup_item) {
 }
 
 model::SystemFacts DemoPlatform::system_facts() const {
-    return model::SystemFacts{"windows", "Windows 11 Pro 24H2 (demonstration data)", "DEMO-PC", "tamsel",
-                       "C:\\Users\\tamsel", true, true};
+    model::SystemFacts facts{"windows", "Windows 11 Pro 24H2 (demonstration data)", "DEMO-PC", "tamsel",
+                             "C:\\Users\\tamsel", true, true, false, {}};
+    facts.entry_modes = model::program_start_modes(false);
+    return facts;
 }
 
 model::ScanResult DemoPlatform::scan() {
@@ -290,13 +294,13 @@ model::ScanResult DemoPlatform::scan() {
 
 model::ProgramList DemoPlatform::running_programs(const std::vector<model::StartupItem>& items) {
     model::ProgramList list;
-    list.items = candidates_not_started(running_rows(), "proc|", "process", items);
+    list.items = candidates_not_started(running_rows(), "proc|", model::CandidateSource::process, items);
 
     // The on-demand Windows Update service is offered whatever the list holds.
     model::Candidate update;
     update.id = "svc|wuauserv";
     update.name = "Windows Update";
-    update.source = "service";
+    update.source = model::CandidateSource::service;
     update.exe = std::string(svchost);
     update.command = "svchost.exe -k netsvcs -p -s wuauserv";
     update.workdir = "C:\\Windows\\System32";
@@ -314,7 +318,7 @@ model::ProgramList DemoPlatform::running_programs(const std::vector<model::Start
 
 model::ProgramList DemoPlatform::installed_programs(const std::vector<model::StartupItem>& items) {
     model::ProgramList list;
-    list.items = candidates_not_started(installed_rows(), "app|", "app", items);
+    list.items = candidates_not_started(installed_rows(), "app|", model::CandidateSource::app, items);
     return list;
 }
 
@@ -324,7 +328,7 @@ Result<model::ChangeOutcome> DemoPlatform::set_enabled(const model::StartupItem&
                                [&](const model::StartupItem& s) { return s.id() == item.id(); });
     if (stored == items_.end()) return fail(std::string(not_found));
     stored->enabled = on;
-    if (stored->kind == "service") {
+    if (stored->kind == model::ItemKind::service) {
         stored->state_text = on ? "Automatic" : "Disabled";
         if (!on && stop_now) stored->running = false;
     } else {
@@ -338,9 +342,9 @@ Result<model::ChangeOutcome> DemoPlatform::set_enabled(const model::StartupItem&
 Result<model::CreatedEntry> DemoPlatform::create_entry(const model::CreateDetails& details, bool) {
     const std::string value_name = "Quillmoor-" + details.name;
     const bool boot = details.mode == "boot";
-    model::StartupItem item = boot ? model::StartupItem("task", "Scheduled task", "machine",
+    model::StartupItem item = boot ? model::StartupItem(model::ItemKind::task, "Scheduled task", model::Scope::machine,
                                           "\\Quillmoor\\" + details.name, details.name)
-                            : model::StartupItem("run", "Registry (Run, this user)", "user",
+                            : model::StartupItem(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user,
                                           "HKCU\\Run\\64", value_name);
     if (boot) {
         item.set_spec("uri", "\\Quillmoor\\" + details.name);
@@ -351,11 +355,11 @@ Result<model::CreatedEntry> DemoPlatform::create_entry(const model::CreateDetail
     item.set_spec("short", item.name);
     item.command = details.command;
     item.exe = details.exe;
-    item.origin = "Created by Quillmoor";
+    item.origin = model::Origin::own_entry;
     item.enabled = true;
     item.managed = true;
     item.set_spec("mode", details.mode);
-    item.risk = model::Assessment{"Created by Quillmoor.", {}, "high", model::Level::safe};
+    item.risk = model::Assessment{"Created by Quillmoor.", {}, model::Confidence::high, model::Level::safe};
 
     std::lock_guard lock(items_lock_);
     items_.push_back(item);
@@ -377,7 +381,7 @@ Result<void> DemoPlatform::restart_elevated(const std::vector<std::string>&) {
 void DemoPlatform::open_in_browser(const std::string&) {}
 
 std::vector<model::Probe> DemoPlatform::doctor_probes() {
-    return {model::Probe{"Demonstration data", "ok", "The demonstration reads nothing from a real computer."}};
+    return {model::Probe{"Demonstration data", model::ProbeStatus::ok, "The demonstration reads nothing from a real computer."}};
 }
 
 Result<std::unique_ptr<model::Platform>> make_demo_platform(bool with_markup_item) {

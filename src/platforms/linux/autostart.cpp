@@ -86,8 +86,8 @@ void scan_autostart(const LinuxContext& context, const std::vector<std::string>&
                 if (!original_name.empty()) display = original_name;
             }
         }
-        model::StartupItem item("autostart", machine ? "Autostart (all users)" : "Autostart (this user)",
-                         machine ? "machine" : "user", machine ? system->second.folder : user->second.folder, display);
+        model::StartupItem item(model::ItemKind::autostart, machine ? "Autostart (all users)" : "Autostart (this user)",
+                         machine ? model::Scope::machine : model::Scope::user, machine ? system->second.folder : user->second.folder, display);
         const std::string exec = file.get("Exec");
         item.command = formats::desktop_exec_command(exec);
         const std::vector<std::string> words = split_command_line(exec, true);
@@ -102,9 +102,9 @@ void scan_autostart(const LinuxContext& context, const std::vector<std::string>&
         item.enabled = !is_off(file);
         item.state_text = item.enabled ? "Enabled" : "Disabled";
         if (from_user && machine) item.state_text += " (your own copy overrides the system file)";
-        item.origin = machine ? "Installed program" : "Added for this account";
+        item.origin = machine ? model::Origin::installed_program : model::Origin::added_for_this_account;
         if (!machine && name.starts_with("Quillmoor-")) {
-            item.origin = "Created by Quillmoor";
+            item.origin = model::Origin::own_entry;
             item.managed = true;
             item.set_spec("mode", "login");
         }

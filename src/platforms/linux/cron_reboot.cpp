@@ -79,21 +79,21 @@ void add_lines(const LinuxContext& context, const std::string& text, const std::
         std::optional<RebootLine> line = parse_reboot_line(raw, system);
         if (!line) continue;
         const std::string name = line->own_name.empty() ? shorten(line->command, 80) : line->own_name;
-        model::StartupItem item("cron", system ? "Cron @reboot (system)" : "Cron @reboot (this user)",
-                         system ? "machine" : "user", system ? file : "crontab", name);
+        model::StartupItem item(model::ItemKind::cron, system ? "Cron @reboot (system)" : "Cron @reboot (this user)",
+                         system ? model::Scope::machine : model::Scope::user, system ? file : "crontab", name);
         item.command = line->command;
         const std::vector<std::string> words = split_command_line(line->command, true);
         if (!words.empty()) item.exe = words[0];
         item.enabled = !line->off;
         item.state_text = line->off ? "Disabled (commented out by Quillmoor)" : "Enabled (runs at boot)";
         if (!line->run_as.empty()) item.description = "Runs as " + line->run_as + ".";
-        item.origin = system ? "Installed program" : "Added for this account";
+        item.origin = system ? model::Origin::installed_program : model::Origin::added_for_this_account;
         if (system && !context.facts.admin) {
-            item.toggle = "admin";
+            item.toggle = model::Toggle::admin;
             item.toggle_note = "Switching a line of the system's crontab needs root rights (sudo).";
         }
         if (!line->own_name.empty() && line->own_name.starts_with("Quillmoor-")) {
-            item.origin = "Created by Quillmoor";
+            item.origin = model::Origin::own_entry;
             item.managed = true;
             item.set_spec("mode", "cron");
         }
@@ -164,7 +164,7 @@ void scan_cron(const LinuxContext& context, model::ScanResult& result) {
 
 Result<model::ChangeOutcome> switch_cron(const LinuxContext& context, const model::StartupItem& item, bool on) {
     const std::string entry = item.spec_value("entry");
-    const bool system = item.scope == "machine";
+    const bool system = item.scope == model::Scope::machine;
     const std::string file = item.spec_value("file");
     if (entry.empty()) return fail("This cron entry does not say which line it is.");
     if (system) {

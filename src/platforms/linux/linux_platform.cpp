@@ -64,7 +64,7 @@ void add_packages(const LinuxContext& context, std::vector<model::StartupItem>& 
         if (owner == owners.end() || item.managed) continue;
         item.package = owner->second.name;
         if (!owner->second.priority.empty()) item.set_spec("pkg_priority", owner->second.priority);
-        if (is_system_priority(owner->second.priority)) item.origin = "Operating system";
+        if (is_system_priority(owner->second.priority)) item.origin = model::Origin::operating_system;
     }
 }
 
@@ -108,7 +108,12 @@ model::SystemFacts read_linux_facts(const LinuxRoot& root) {
 LinuxPlatform::LinuxPlatform(LinuxContext context, knowledge::LocationsSource locations)
     : context_(std::move(context)), locations_(std::move(locations)) {}
 
-model::SystemFacts LinuxPlatform::system_facts() const { return context_.facts; }
+model::SystemFacts LinuxPlatform::system_facts() const {
+    model::SystemFacts facts = context_.facts;
+    facts.posix_command_lines = true;
+    facts.entry_modes = linux_start_modes(false);
+    return facts;
+}
 
 model::ScanResult LinuxPlatform::scan() {
     model::ScanResult result;
@@ -130,9 +135,9 @@ model::ProgramList LinuxPlatform::installed_programs(const std::vector<model::St
 }
 
 Result<model::ChangeOutcome> LinuxPlatform::set_enabled(const model::StartupItem& item, bool on, bool stop_now) {
-    if (item.kind == "systemd" || item.kind == "systemd-user") return switch_unit(context_, item, on, stop_now);
-    if (item.kind == "autostart") return switch_autostart(context_, locations_().linux_autostart_dirs, item, on);
-    if (item.kind == "cron") return switch_cron(context_, item, on);
+    if (item.kind == model::ItemKind::systemd || item.kind == model::ItemKind::systemd_user) return switch_unit(context_, item, on, stop_now);
+    if (item.kind == model::ItemKind::autostart) return switch_autostart(context_, locations_().linux_autostart_dirs, item, on);
+    if (item.kind == model::ItemKind::cron) return switch_cron(context_, item, on);
     return fail(model::unsupported_kind_message(item.kind));
 }
 
@@ -183,8 +188,8 @@ void LinuxPlatform::open_in_browser(const std::string& link) {
 
 std::vector<model::Probe> LinuxPlatform::doctor_probes() {
     std::vector<model::Probe> probes;
-    auto add = [&](std::string name, bool ok, std::string detail, const char* otherwise = "warn") {
-        probes.push_back(model::Probe{std::move(name), ok ? "ok" : otherwise, std::move(detail)});
+    auto add = [&](std::string name, bool ok, std::string detail, model::ProbeStatus otherwise = model::ProbeStatus::warn) {
+        probes.push_back(model::Probe{std::move(name), ok ? model::ProbeStatus::ok : otherwise, std::move(detail)});
     };
     add("Operating system", true, context_.facts.os_version + (context_.facts.admin ? ", running as root" : ", ordinary rights"));
     // Not a fault: in a container the files and links are the whole truth.
@@ -192,16 +197,16 @@ std::vector<model::Probe> LinuxPlatform::doctor_probes() {
         context_.systemd_running ? "systemd runs this computer; unit states come from systemctl."
                                  : "systemd does not run this computer (a container or a test root); unit states come from the unit files and links.");
     const model::ScanResult scanned = scan();
-    const std::size_t units = model::count_of_kind(scanned.items, "systemd") + model::count_of_kind(scanned.items, "systemd-user");
+    const std::size_t units = model::count_of_kind(scanned.items, model::ItemKind::systemd) + model::count_of_kind(scanned.items, model::ItemKind::systemd_user);
     add("Systemd units", units > 0, std::to_string(units) + " units read.");
-    add("Autostart files", true, std::to_string(model::count_of_kind(scanned.items, "autostart")) + " autostart files read.");
-    add("Cron", true, std::to_string(model::count_of_kind(scanned.items, "cron")) + " @reboot lines read.");
+    add("Autostart files", true, std::to_string(model::count_of_kind(scanned.items, model::ItemKind::autostart)) + " autostart files read.");
+    add("Cron", true, std::to_string(model::count_of_kind(scanned.items, model::ItemKind::cron)) + " @reboot lines read.");
     std::size_t packaged = 0;
     for (const model::StartupItem& item : scanned.items) packaged += item.package.empty() ? 0 : 1;
     add("Packages", packaged > 0, std::to_string(packaged) + " items have an owning package.");
     ProcessCount census;
     (void)list_running(context_, {}, &census);
-    add("Running programs", census.inspected > 0, std::to_string(census.inspected) + " programs could be inspected.", "fail");
+    add("Running programs", census.inspected > 0, std::to_string(census.inspected) + " programs could be inspected.", model::ProbeStatus::fail);
 
     auto tool = [&](const std::string& program, const std::string& missing) {
         const bool present = !find_program(program).empty();

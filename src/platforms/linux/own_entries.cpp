@@ -65,11 +65,11 @@ Result<model::CreatedEntry> create_autostart(const LinuxContext& context, const 
         Result<bool> written = os::write_file_new(context.root.at(path), text);
         if (!written) return fail("The autostart file could not be created: " + os::failure_reason(written.error().message));
         if (!*written) continue;  // taken in the meantime
-        model::StartupItem item("autostart", "Autostart (this user)", "user", listed_folder, details.name);
+        model::StartupItem item(model::ItemKind::autostart, "Autostart (this user)", model::Scope::user, listed_folder, details.name);
         item.command = details.command;
         item.exe = details.exe;
         item.description = "Created by Quillmoor";
-        item.origin = "Created by Quillmoor";
+        item.origin = model::Origin::own_entry;
         item.managed = true;
         item.enabled = true;
         item.state_text = "Enabled";
@@ -97,12 +97,12 @@ Result<model::CreatedEntry> create_unit(const LinuxContext& context, const std::
     if (!written) return fail("The unit file could not be created: " + os::failure_reason(written.error().message));
     if (!*written) return fail("The unit " + unit + " appeared while it was being created; try again.");
 
-    model::StartupItem item(system ? "systemd" : "systemd-user", system ? "Systemd unit (system)" : "Systemd unit (this user)",
-                     system ? "machine" : "user", system ? "systemd system" : "systemd user", unit);
+    model::StartupItem item(system ? model::ItemKind::systemd : model::ItemKind::systemd_user, system ? "Systemd unit (system)" : "Systemd unit (this user)",
+                     system ? model::Scope::machine : model::Scope::user, system ? "systemd system" : "systemd user", unit);
     item.command = details.command;
     item.exe = details.exe;
     item.description = details.name + " (created by Quillmoor)";
-    item.origin = "Created by Quillmoor";
+    item.origin = model::Origin::own_entry;
     item.managed = true;
     item.set_spec("short", unit);
     item.set_spec("unit", unit);
@@ -141,10 +141,10 @@ Result<model::CreatedEntry> create_cron(const LinuxContext& context, const std::
     if (Result<void> written = write_user_crontab(context, changed); !written) {
         return fail("The crontab could not be changed: " + os::failure_reason(written.error().message));
     }
-    model::StartupItem item("cron", "Cron @reboot (this user)", "user", "crontab", name);
+    model::StartupItem item(model::ItemKind::cron, "Cron @reboot (this user)", model::Scope::user, "crontab", name);
     item.command = details.command;
     item.exe = details.exe;
-    item.origin = "Created by Quillmoor";
+    item.origin = model::Origin::own_entry;
     item.managed = true;
     item.enabled = true;
     item.state_text = "Enabled (runs at boot)";
@@ -170,7 +170,7 @@ std::vector<model::StartMode> linux_start_modes(bool system) {
                   "Creates a systemd unit for the whole computer that runs as root at start-up. Needs root rights "
                   "(sudo). The program has no desktop, so this suits background tools and servers, not programs "
                   "with windows.",
-                  true, false},
+                  true, false, true},
         model::StartMode{"cron", "Run once at start-up from my crontab",
                   "Adds an @reboot line to your crontab. No root rights are needed; cron must be installed.", false,
                   false},
@@ -216,9 +216,9 @@ Result<model::CreatedEntry> create_linux_entry(const LinuxContext& context, cons
 
 Result<model::ChangeOutcome> remove_linux_entry(const LinuxContext& context, const std::vector<std::string>& autostart_folders,
                                          const model::StartupItem& item) {
-    if (item.kind == "autostart") {
+    if (item.kind == model::ItemKind::autostart) {
         const std::string name = item.spec_value("fname");
-        if (item.scope != "user" || item.spec_value("user_dir") != "1" || !name.starts_with(own_prefix) ||
+        if (item.scope != model::Scope::user || item.spec_value("user_dir") != "1" || !name.starts_with(own_prefix) ||
             name.find('/') != std::string::npos) {
             return fail("That autostart file is not one Quillmoor creates in your own folder, so it will not be deleted.");
         }
@@ -228,10 +228,10 @@ Result<model::ChangeOutcome> remove_linux_entry(const LinuxContext& context, con
         }
         return model::ChangeOutcome{"Deleted the autostart file " + path + ".", {}};
     }
-    if (item.kind == "systemd" || item.kind == "systemd-user") {
+    if (item.kind == model::ItemKind::systemd || item.kind == model::ItemKind::systemd_user) {
         const std::string unit = item.spec_value("unit");
-        const bool system = item.kind == "systemd";
-        if (!unit.starts_with(own_prefix) || unit.find('/') != std::string::npos || (!system && item.scope != "user")) {
+        const bool system = item.kind == model::ItemKind::systemd;
+        if (!unit.starts_with(own_prefix) || unit.find('/') != std::string::npos || (!system && item.scope != model::Scope::user)) {
             return fail("That unit is not one Quillmoor creates, so it will not be deleted.");
         }
         if (system && !context.facts.admin) return fail(ErrorKind::needs_admin, "Deleting a unit of the whole computer needs root rights.");
@@ -245,9 +245,9 @@ Result<model::ChangeOutcome> remove_linux_entry(const LinuxContext& context, con
         }
         return model::ChangeOutcome{"Deleted the unit " + unit + ".", {}};
     }
-    if (item.kind == "cron") {
+    if (item.kind == model::ItemKind::cron) {
         const std::string name = item.spec_value("short");
-        if (item.scope != "user" || !name.starts_with(own_prefix)) {
+        if (item.scope != model::Scope::user || !name.starts_with(own_prefix)) {
             return fail("That line is not one Quillmoor adds to your own crontab, so it will not be deleted.");
         }
         Result<std::string> text = read_user_crontab(context);

@@ -103,7 +103,7 @@ model::ProgramList list_running(const LinuxContext& context, const std::vector<m
         model::Candidate candidate;
         candidate.id = "proc|" + exe;
         candidate.name = std::string(file_name(exe));
-        candidate.source = "process";
+        candidate.source = model::CandidateSource::process;
         candidate.exe = exe;
         candidate.command = command;
         candidate.workdir = link_target(os::join_path(folder, "cwd")).value_or("");
@@ -137,7 +137,7 @@ model::ProgramList list_installed(const LinuxContext& context, const std::vector
             model::Candidate candidate;
             candidate.id = "app|" + name;
             candidate.name = file.get("Name").empty() ? name.substr(0, name.size() - 8) : file.get("Name");
-            candidate.source = "app";
+            candidate.source = model::CandidateSource::app;
             candidate.command = formats::desktop_exec_command(exec);
             const std::vector<std::string> words = split_command_line(exec, true);
             candidate.exe = words.empty() ? std::string() : words[0];

@@ -213,11 +213,11 @@ void add_units(const LinuxContext& context, UnitScope scope, const std::vector<s
         if (auto known = live.active.find(name); known != live.active.end()) active = known->second;
 
         const bool user_scope = scope == UnitScope::own;
-        model::StartupItem item(scope == UnitScope::system ? "systemd" : "systemd-user",
+        model::StartupItem item(scope == UnitScope::system ? model::ItemKind::systemd : model::ItemKind::systemd_user,
                          scope == UnitScope::system   ? "Systemd unit (system)"
                          : scope == UnitScope::global ? "Systemd unit (every user)"
                                                       : "Systemd unit (this user)",
-                         user_scope ? "user" : "machine",
+                         user_scope ? model::Scope::user : model::Scope::machine,
                          scope == UnitScope::system   ? "systemd system"
                          : scope == UnitScope::global ? "systemd user (every user)"
                                                       : "systemd user",
@@ -234,18 +234,18 @@ void add_units(const LinuxContext& context, UnitScope scope, const std::vector<s
         item.running = active == "active";
         item.state_text = capitalised(state) + (active.empty() ? "" : ", " + active);
         if (found.masked) {
-            item.toggle = "locked";
+            item.toggle = model::Toggle::locked;
             item.toggle_note = "It is masked, so nothing can start it; unmask it with systemctl first.";
         } else if (!switchable) {
-            item.toggle = "locked";
+            item.toggle = model::Toggle::locked;
             item.toggle_note = "Other units start it; it has no [Install] section of its own to switch.";
         } else if (!user_scope && !context.facts.admin) {
-            item.toggle = "admin";
+            item.toggle = model::Toggle::admin;
             item.toggle_note = "Switching a unit for the whole computer needs root rights (sudo).";
         }
-        item.origin = "Installed program";
+        item.origin = model::Origin::installed_program;
         if (name.starts_with(own_prefix)) {
-            item.origin = "Created by Quillmoor";
+            item.origin = model::Origin::own_entry;
             item.managed = true;
             item.set_spec("mode", scope == UnitScope::system ? "boot" : "user-service");
         }
@@ -258,8 +258,8 @@ void add_units(const LinuxContext& context, UnitScope scope, const std::vector<s
 }
 
 std::string when_text(const model::StartupItem& item) {
-    if (item.kind == "systemd") return "with the computer";
-    return item.scope == "user" ? "when you sign in" : "when anyone signs in";
+    if (item.kind == model::ItemKind::systemd) return "with the computer";
+    return item.scope == model::Scope::user ? "when you sign in" : "when anyone signs in";
 }
 
 Result<std::string> unit_name_of(const model::StartupItem& item) {
@@ -311,7 +311,7 @@ Result<void> add_unit_links(const std::string& folder, const std::string& unit, 
 Result<model::ChangeOutcome> switch_unit(const LinuxContext& context, const model::StartupItem& item, bool on, bool stop_now) {
     const std::string unit = QM_TRY(unit_name_of(item));
     const std::string verb = on ? "enable" : "disable";
-    const bool own_user_unit = item.kind == "systemd-user" && item.scope == "user";
+    const bool own_user_unit = item.kind == model::ItemKind::systemd_user && item.scope == model::Scope::user;
     if (!own_user_unit && !context.facts.admin) {
         return fail(ErrorKind::needs_admin, "Switching " + unit + " for the whole computer needs root rights.");
     }
@@ -337,10 +337,10 @@ Result<model::ChangeOutcome> switch_unit(const LinuxContext& context, const mode
 
     std::vector<std::string> arguments;
     if (context.root.is_test_root()) arguments.push_back("--root=" + context.root.folder);
-    if (item.kind == "systemd-user") arguments.push_back(own_user_unit ? "--user" : "--global");
+    if (item.kind == model::ItemKind::systemd_user) arguments.push_back(own_user_unit ? "--user" : "--global");
     arguments.push_back(verb);
     // Starting or stopping needs a running manager; a test root has none.
-    const bool now = stop_now && !on && context.systemd_running && item.kind == "systemd";
+    const bool now = stop_now && !on && context.systemd_running && item.kind == model::ItemKind::systemd;
     if (now) arguments.push_back("--now");
     arguments.push_back(unit);
     const os::RunOutput output = context.runner(os::ToolRun{"systemctl", arguments, {}, 60});

@@ -47,7 +47,7 @@ Result<model::ChangeOutcome> switch_by_approval_flag(const model::StartupItem& i
     const std::string& approved = item.spec_value("approved");
     if (approved.empty()) return fail("This entry cannot be switched.");
     const std::string value_name =
-        item.kind == "folder" ? std::string(file_name(item.spec_value("file"))) : item.spec_value("short");
+        item.kind == model::ItemKind::folder ? std::string(file_name(item.spec_value("file"))) : item.spec_value("short");
 
     RegistryResult<RegistryKey> key =
         create_key(registry_root(hive), approval_key_path(approved), KEY_READ | KEY_WRITE | KEY_WOW64_64KEY);

@@ -143,7 +143,7 @@ model::ProgramList list_installed_programs(const std::vector<model::StartupItem>
             model::Candidate candidate;
             candidate.id = "app|" + key;
             candidate.name = std::string(name.substr(0, name.size() - 4));  // without ".lnk"
-            candidate.source = "app";
+            candidate.source = model::CandidateSource::app;
             candidate.exe = target;
             candidate.command = "\"" + target + "\"";
             if (!link->arguments.empty()) candidate.command += " " + link->arguments;

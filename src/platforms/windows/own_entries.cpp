@@ -72,12 +72,12 @@ SplitCommand split_command(std::string_view command) {
     return split;
 }
 
-model::StartupItem created_item(std::string kind, std::string kind_label, std::string scope, std::string location,
+model::StartupItem created_item(model::ItemKind kind, std::string kind_label, model::Scope scope, std::string location,
                          std::string name, const std::string& command, const std::string& exe, const std::string& mode) {
-    model::StartupItem item(std::move(kind), std::move(kind_label), std::move(scope), std::move(location), std::move(name));
+    model::StartupItem item(kind, std::move(kind_label), scope, std::move(location), std::move(name));
     item.command = command;
     item.exe = exe;
-    item.origin = "Created by Quillmoor";
+    item.origin = model::Origin::own_entry;
     item.managed = true;
     item.enabled = true;
     item.set_spec("short", item.name);
@@ -99,7 +99,7 @@ Result<model::CreatedEntry> create_boot_task(const std::string& slug, const mode
     if (!created.succeeded()) return fail("Windows could not create the task. " + os::tool_output_text(created));
 
     const std::string name = path.substr(own_task_folder.size());
-    model::StartupItem item = created_item("task", "Scheduled task", "machine", path, name,
+    model::StartupItem item = created_item(model::ItemKind::task, "Scheduled task", model::Scope::machine, path, name,
                                     details.command, split.program, details.mode);
     item.set_spec("uri", path);
     item.set_spec("runs_at", "boot");
@@ -126,7 +126,7 @@ Result<model::CreatedEntry> create_shortcut(const std::string& slug, const model
         return fail("The shortcut could not be created. " + os::tool_output_text(output));
     }
 
-    model::StartupItem item = created_item("folder", "Startup folder (this user)", "user", folder, name, details.command,
+    model::StartupItem item = created_item(model::ItemKind::folder, "Startup folder (this user)", model::Scope::user, folder, name, details.command,
                                     split.program, details.mode);
     item.set_spec("hive", "HKCU");
     item.set_spec("approved", "StartupFolder");
@@ -154,7 +154,7 @@ Result<model::CreatedEntry> create_run_value(const std::string& slug, const mode
         (void)delete_value(approval->get(), name);
     }
 
-    model::StartupItem item = created_item("run", "Registry (Run, this user)", "user", "HKCU\\Run\\64", name, command,
+    model::StartupItem item = created_item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64", name, command,
                                     split.program, details.mode);
     item.set_spec("hive", "HKCU");
     item.set_spec("approved", "Run");
@@ -209,7 +209,7 @@ Result<model::CreatedEntry> create_own_entry(const model::CreateDetails& details
 }
 
 Result<model::ChangeOutcome> remove_own_entry(const model::StartupItem& item, bool admin, const os::ToolRunner& runner) {
-    if (item.kind == "run") {
+    if (item.kind == model::ItemKind::run) {
         const std::string& value_name = item.spec_value("short");
         if (item.spec_value("hive") != "HKCU" || !value_name.starts_with(own_prefix)) {
             return fail("That entry is not one Quillmoor creates in your own Run list, so it will not be deleted.");
@@ -225,7 +225,7 @@ Result<model::ChangeOutcome> remove_own_entry(const model::StartupItem& item, bo
         delete_approval_value("Run", value_name);
         return model::ChangeOutcome{"Removed " + item.name + " from your Run list.", {}};
     }
-    if (item.kind == "folder") {
+    if (item.kind == model::ItemKind::folder) {
         const std::string& file = item.spec_value("file");
         const std::string_view name = file_name(file);
         const std::string folder = lower_folder_of(file);
@@ -238,7 +238,7 @@ Result<model::ChangeOutcome> remove_own_entry(const model::StartupItem& item, bo
         delete_approval_value("StartupFolder", std::string(name));
         return model::ChangeOutcome{"Deleted the start-up shortcut " + item.name + ".", {}};
     }
-    if (item.kind == "task") {
+    if (item.kind == model::ItemKind::task) {
         const std::string& uri = item.spec_value("uri");
         if (!uri.starts_with(own_task_folder)) {
             return fail("That task is not in Quillmoor's own task folder, so it will not be deleted.");

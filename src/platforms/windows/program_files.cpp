@@ -176,7 +176,7 @@ void ProgramFacts::fill(model::StartupItem& item) {
         if (item.publisher.empty()) item.publisher = strings.publisher;
         if (item.description.empty()) item.description = strings.description;
     }
-    item.origin = is_operating_system(item.exe) ? "Operating system" : "Installed program";
+    item.origin = is_operating_system(item.exe) ? model::Origin::operating_system : model::Origin::installed_program;
 }
 
 }  // namespace qm::windows

@@ -36,7 +36,7 @@ void scan_location(const knowledge::RunKeyLocation& location, bool admin, Progra
         std::string command = decode_registry_text(value.bytes);
         if (value.type == REG_EXPAND_SZ) command = expand_references(command);
 
-        model::StartupItem item("run", location.label, location.scope, location_text, value.name);
+        model::StartupItem item(model::ItemKind::run, location.label, location.scope, location_text, value.name);
         item.command = std::move(command);
         programs.fill(item);
         item.set_spec("short", value.name);
@@ -47,16 +47,16 @@ void scan_location(const knowledge::RunKeyLocation& location, bool admin, Progra
                 approval_key ? approval_flag_of(read_raw(approval_key->get(), value.name)) : ApprovalFlag::none;
             item.enabled = flag != ApprovalFlag::off;
             item.state_text = item.enabled ? "Enabled" : "Disabled";
-            if (location.hive == "HKLM" && !admin) item.toggle = "admin";
+            if (location.hive == "HKLM" && !admin) item.toggle = model::Toggle::admin;
         } else {
-            item.toggle = "locked";
+            item.toggle = model::Toggle::locked;
             item.toggle_note = location.locked;
             item.enabled = true;
             item.state_text = "Runs";
         }
         if (value.name.starts_with(own_name_prefix)) {
             item.managed = true;
-            item.origin = "Created by Quillmoor";
+            item.origin = model::Origin::own_entry;
         }
         items.push_back(std::move(item));
     }

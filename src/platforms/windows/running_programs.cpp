@@ -233,13 +233,13 @@ std::string program_name(const std::string& description, const std::string& path
 // otherwise start on demand; the service's own process id when it has one.
 void add_services(const std::vector<model::StartupItem>& items, ProgramFacts& facts, std::vector<model::Candidate>& out) {
     for (const model::StartupItem& item : items) {
-        if (item.kind != "service" || !item.running || !item.state_text.starts_with("Manual")) continue;
+        if (item.kind != model::ItemKind::service || !item.running || !item.state_text.starts_with("Manual")) continue;
         const std::string& service = item.spec_value("short");
         if (service.empty()) continue;  // without its name there is nothing to switch
         model::Candidate candidate;
         candidate.id = "svc|" + service;
         candidate.name = item.name;
-        candidate.source = "service";
+        candidate.source = model::CandidateSource::service;
         candidate.exe = item.exe;
         candidate.command = item.command;
         candidate.publisher = item.publisher;
@@ -303,7 +303,7 @@ model::ProgramList list_running_programs(const std::vector<model::StartupItem>& 
         const ProcessFacts& first = *members.front();
         model::Candidate candidate;
         candidate.id = "proc|" + key;
-        candidate.source = "process";
+        candidate.source = model::CandidateSource::process;
         candidate.exe = first.path;
         candidate.command = first.command ? *first.command : "\"" + first.path + "\"";
         candidate.workdir = folder_of(first.path);

@@ -91,7 +91,7 @@ std::optional<ServiceEntry> read_service(HKEY services, const std::string& key_n
     std::string service_dll;
     if (to_lower_ascii(image_program).ends_with("svchost.exe")) service_dll = read_service_dll(k);
 
-    ServiceEntry entry{model::StartupItem("service", "Windows service", "machine", "Services", display_name), *start,
+    ServiceEntry entry{model::StartupItem(model::ItemKind::service, "Windows service", model::Scope::machine, "Services", display_name), *start,
                        read_dependencies(k), key_name};
     model::StartupItem& item = entry.item;
     item.command = service_dll.empty() ? image_path : image_path + " (library: " + service_dll + ")";
@@ -102,7 +102,7 @@ std::optional<ServiceEntry> read_service(HKEY services, const std::string& key_n
         item.publisher = strings.publisher;
         if (item.description.empty()) item.description = strings.description;
     }
-    item.origin = programs.is_operating_system(item.exe) ? "Operating system" : "Installed program";
+    item.origin = programs.is_operating_system(item.exe) ? model::Origin::operating_system : model::Origin::installed_program;
 
     const auto known = states.find(to_lower_ascii(key_name));
     const std::uint32_t pid = known == states.end() ? 0 : known->second.pid;
@@ -113,7 +113,7 @@ std::optional<ServiceEntry> read_service(HKEY services, const std::string& key_n
     item.set_spec("start", std::to_string(*start));
     item.set_spec("delayed", delayed ? "1" : "0");
     item.set_spec("pid", std::to_string(pid));
-    if (!admin) item.toggle = "admin";
+    if (!admin) item.toggle = model::Toggle::admin;
     return entry;
 }
 
@@ -125,7 +125,7 @@ void tell_apart_equal_names(std::vector<ServiceEntry>& entries) {
     for (const ServiceEntry& entry : entries) ++counts[entry.item.name];
     for (ServiceEntry& entry : entries) {
         if (counts[entry.item.name] < 2) continue;
-        model::StartupItem renamed("service", entry.item.kind_label, entry.item.scope, entry.item.location,
+        model::StartupItem renamed(model::ItemKind::service, entry.item.kind_label, entry.item.scope, entry.item.location,
                             entry.item.name + " (" + entry.key_name + ")");
         model::StartupItem& old = entry.item;
         renamed.command = std::move(old.command);

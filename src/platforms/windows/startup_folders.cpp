@@ -67,7 +67,7 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
         if (name.empty()) name = entry.name;
 
         FileCommand file = command_of_file(path, entry.name);
-        model::StartupItem item("folder", location.label, location.scope, folder, name);
+        model::StartupItem item(model::ItemKind::folder, location.label, location.scope, folder, name);
         item.command = std::move(file.command);
         programs.fill(item);
         item.set_spec("short", name);
@@ -80,10 +80,10 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
             approval_key ? approval_flag_of(read_raw(approval_key->get(), entry.name)) : ApprovalFlag::none;
         item.enabled = flag != ApprovalFlag::off;
         item.state_text = item.enabled ? "Enabled" : "Disabled";
-        if (location.hive == "HKLM" && !admin) item.toggle = "admin";
+        if (location.hive == "HKLM" && !admin) item.toggle = model::Toggle::admin;
         if (entry.name.starts_with(own_name_prefix)) {
             item.managed = true;
-            item.origin = "Created by Quillmoor";
+            item.origin = model::Origin::own_entry;
         }
         items.push_back(std::move(item));
     }

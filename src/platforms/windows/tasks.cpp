@@ -119,7 +119,7 @@ model::StartupItem task_item(const FoundTask& task, bool admin, const CurrentUse
     const formats::TaskDefinition& definition = task.definition;
     std::string name(file_name(task.path));
     if (name.empty()) name = task.path;
-    model::StartupItem item("task", "Scheduled task", "machine", task.path, name);
+    model::StartupItem item(model::ItemKind::task, "Scheduled task", model::Scope::machine, task.path, name);
 
     std::string command = definition.command;
     if (!definition.arguments.empty()) command += " " + definition.arguments;
@@ -128,9 +128,9 @@ model::StartupItem task_item(const FoundTask& task, bool admin, const CurrentUse
     programs.fill(item);
     const bool own = task.path.starts_with(own_folder);
     if (own) {
-        item.origin = "Created by Quillmoor";
+        item.origin = model::Origin::own_entry;
     } else {
-        item.origin = to_lower_ascii(task.path).starts_with(system_folder) ? "Operating system" : "Installed program";
+        item.origin = to_lower_ascii(task.path).starts_with(system_folder) ? model::Origin::operating_system : model::Origin::installed_program;
     }
     item.managed = own;
 
@@ -143,7 +143,7 @@ model::StartupItem task_item(const FoundTask& task, bool admin, const CurrentUse
     item.set_spec("principal", definition.user_id);
 
     const bool full_rights = equal_ignoring_ascii_case(definition.run_level, "HighestAvailable");
-    if (!admin && (full_rights || !belongs_to(definition.user_id, user))) item.toggle = "admin";
+    if (!admin && (full_rights || !belongs_to(definition.user_id, user))) item.toggle = model::Toggle::admin;
     return item;
 }
 

@@ -30,7 +30,11 @@ WindowsPlatform::WindowsPlatform(model::SystemFacts facts, knowledge::LocationsS
       locations_(std::move(locations)),
       data_folder_(model::resolve_data_folder(facts_).write_folder) {}
 
-model::SystemFacts WindowsPlatform::system_facts() const { return facts_; }
+model::SystemFacts WindowsPlatform::system_facts() const {
+    model::SystemFacts facts = facts_;
+    facts.entry_modes = model::program_start_modes(false);
+    return facts;
+}
 
 model::ScanResult WindowsPlatform::scan() {
     model::ScanResult result;
@@ -55,9 +59,9 @@ model::ProgramList WindowsPlatform::installed_programs(const std::vector<model::
 }
 
 Result<model::ChangeOutcome> WindowsPlatform::set_enabled(const model::StartupItem& item, bool on, bool stop_now) {
-    if (item.kind == "run" || item.kind == "folder") return switch_by_approval_flag(item, on);
-    if (item.kind == "service") return switch_service(item, on, stop_now, data_folder_);
-    if (item.kind == "task") return switch_task(item, on, facts_.admin);
+    if (item.kind == model::ItemKind::run || item.kind == model::ItemKind::folder) return switch_by_approval_flag(item, on);
+    if (item.kind == model::ItemKind::service) return switch_service(item, on, stop_now, data_folder_);
+    if (item.kind == model::ItemKind::task) return switch_task(item, on, facts_.admin);
     return fail(model::unsupported_kind_message(item.kind));
 }
 
@@ -77,25 +81,25 @@ void WindowsPlatform::open_in_browser(const std::string& link) { windows::open_i
 
 std::vector<model::Probe> WindowsPlatform::doctor_probes() {
     std::vector<model::Probe> probes;
-    auto add = [&](std::string name, bool ok, std::string detail, const char* otherwise = "warn") {
-        probes.push_back(model::Probe{std::move(name), ok ? "ok" : otherwise, std::move(detail)});
+    auto add = [&](std::string name, bool ok, std::string detail, model::ProbeStatus otherwise = model::ProbeStatus::warn) {
+        probes.push_back(model::Probe{std::move(name), ok ? model::ProbeStatus::ok : otherwise, std::move(detail)});
     };
     add("Operating system", true,
         facts_.os_version + (facts_.admin ? ", running as administrator" : ", ordinary rights"));
 
     const model::ScanResult scanned = scan();
-    const std::size_t run_entries = model::count_of_kind(scanned.items, "run");
+    const std::size_t run_entries = model::count_of_kind(scanned.items, model::ItemKind::run);
     add("Run keys", run_entries > 0, std::to_string(run_entries) + " entries read from the registry.");
-    add("Startup folders", true, std::to_string(model::count_of_kind(scanned.items, "folder")) + " shortcuts read.");
+    add("Startup folders", true, std::to_string(model::count_of_kind(scanned.items, model::ItemKind::folder)) + " shortcuts read.");
     // A working Windows has far more than twenty services; fewer means the
     // registry or the manager could not be read as they should.
-    const std::size_t services = model::count_of_kind(scanned.items, "service");
-    add("Services", services >= 21, std::to_string(services) + " services read from the registry.", "fail");
+    const std::size_t services = model::count_of_kind(scanned.items, model::ItemKind::service);
+    add("Services", services >= 21, std::to_string(services) + " services read from the registry.", model::ProbeStatus::fail);
     const std::size_t states = read_service_states().size();
     add("Service states", states >= 21,
-        std::to_string(states) + " services reported by the Service Control Manager.", "fail");
+        std::to_string(states) + " services reported by the Service Control Manager.", model::ProbeStatus::fail);
 
-    const std::size_t tasks = model::count_of_kind(scanned.items, "task");
+    const std::size_t tasks = model::count_of_kind(scanned.items, model::ItemKind::task);
     const bool tasks_need_rights =
         tasks == 0 && !facts_.admin &&
         std::any_of(scanned.notes.begin(), scanned.notes.end(), [](const std::string& note) {
@@ -107,7 +111,7 @@ std::vector<model::Probe> WindowsPlatform::doctor_probes() {
 
     const ProcessCensus census = count_processes();
     add("Running programs", census.inspected >= 6, std::to_string(census.inspected) + " programs could be inspected.",
-        "fail");
+        model::ProbeStatus::fail);
     add("Command lines", census.with_command_line > 0,
         std::to_string(census.with_command_line) + " of them gave their command line.");
 

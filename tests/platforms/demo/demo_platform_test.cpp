@@ -29,8 +29,8 @@ TEST(DemoPlatform, ScanHasTheInventedComputerInItsOrder) {
     EXPECT_EQ(scan.items[0].dependents.size(), 5u);
     EXPECT_EQ(scan.items[13].id(), "service|machine|Services|AcmeDevServer");
     EXPECT_EQ(scan.items[14].id(), "run|user|HKCU\\Run\\64|OneDrive");
-    EXPECT_EQ(scan.items[19].origin, "Operating system");  // SecurityHealth lives under C:\Windows
-    EXPECT_EQ(scan.items[19].scope, "machine");
+    EXPECT_EQ(scan.items[19].origin, model::Origin::operating_system);  // SecurityHealth lives under C:\Windows
+    EXPECT_EQ(scan.items[19].scope, model::Scope::machine);
     EXPECT_EQ(scan.items[17].state_text, "Disabled");  // Steam
     EXPECT_EQ(scan.items[21].id(), "task|machine|\\GoogleUpdateTaskMachineCore|GoogleUpdateTaskMachineCore");
     EXPECT_EQ(scan.items[21].spec_value("uri"), "\\GoogleUpdateTaskMachineCore");
@@ -39,7 +39,7 @@ TEST(DemoPlatform, ScanHasTheInventedComputerInItsOrder) {
     EXPECT_EQ(scan.items[24].name, "Acme Screenshot");
     for (const model::StartupItem& item : scan.items) {
         EXPECT_FALSE(item.spec_value("short").empty()) << item.id();
-        EXPECT_EQ(item.toggle, "ok");
+        EXPECT_EQ(item.toggle, model::Toggle::ok);
     }
 
     demo::DemoPlatform with_markup(true);
@@ -119,7 +119,7 @@ TEST(DemoPlatform, RunningProgramsEndWithTheOnDemandService) {
     for (std::size_t i = 0; i + 1 < none.items.size(); ++i) EXPECT_EQ(none.items[i].entry_id, "");
 
     // A program that an item already starts is left out, matched without regard to case.
-    model::StartupItem firefox("run", "Registry (Run, this user)", "user", "HKCU\\Run\\64", "Firefox");
+    model::StartupItem firefox(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64", "Firefox");
     firefox.exe = "c:\\program files\\MOZILLA FIREFOX\\firefox.exe";
     model::ProgramList filtered = demo.running_programs({firefox});
     EXPECT_FALSE(lists_program(filtered, "proc|firefox"));
@@ -136,7 +136,7 @@ TEST(DemoPlatform, FixedAnswersForFactsElevationBrowserAndProbes) {
               "The demonstration is already shown with administrator rights.");
     demo.open_in_browser("http://127.0.0.1:1/");
     ASSERT_EQ(demo.doctor_probes().size(), 1u);
-    EXPECT_EQ(demo.doctor_probes()[0].status, "ok");
+    EXPECT_EQ(demo.doctor_probes()[0].status, model::ProbeStatus::ok);
     EXPECT_EQ(demo.scan().items.size(), 25u);
 }
 

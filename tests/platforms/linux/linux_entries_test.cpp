@@ -105,13 +105,17 @@ TEST(LinuxEntries, RemovingThroughTheEngineIsUndoneByCreatingItAgain) {
     ASSERT_TRUE(made[0].ok) << made[0].message;
     ASSERT_TRUE(engine.find_item_by_id(made[0].id).has_value());
     EXPECT_TRUE(engine.find_item_by_id(made[0].id)->managed);
-    const std::vector<engine::ChangeResult> removed = engine::apply_changes(engine, {engine::ChangeRequest{"remove", made[0].id, {}, {}, false, true}});
+    engine::ChangeRequest remove;
+    remove.action = model::ChangeAction::remove;
+    remove.id = made[0].id;
+    remove.ack = true;
+    const std::vector<engine::ChangeResult> removed = engine::apply_changes(engine, {remove});
     ASSERT_TRUE(removed[0].ok) << removed[0].message;
     EXPECT_FALSE(tree.exists("/home/ada/.config/autostart/Quillmoor-Notes.desktop"));
     const std::vector<engine::JournalRecord> records = engine::read_journal(engine.data_folder());
     ASSERT_EQ(records.size(), 2U);
-    const engine::UndoResult undone = engine::undo_change(engine, records[1].seq, true);
-    EXPECT_TRUE(undone.ok) << undone.message;
+    const Result<std::string> undone = engine::undo_change(engine, records[1].seq, true);
+    EXPECT_TRUE(undone) << undone.error();
     EXPECT_TRUE(tree.exists("/home/ada/.config/autostart/Quillmoor-Notes.desktop"));
 }
 

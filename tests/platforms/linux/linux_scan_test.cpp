@@ -59,7 +59,7 @@ TEST(LinuxScan, ReadsUnitsAutostartFilesAndCronInOrderWithTheirStates) {
     build_computer(tree);
     const model::ScanResult scanned = tree.platform(true)->scan();
     std::vector<std::string> names;
-    for (const model::StartupItem& item : scanned.items) names.push_back(item.kind + ":" + item.name);
+    for (const model::StartupItem& item : scanned.items) names.push_back(std::string(model::word_text(item.kind)) + ":" + item.name);
     const std::vector<std::string> expected{
         // /etc first (by name, its *.wants folders included), then the vendor folder; a
         // template without a default instance is shown only through its instances.
@@ -73,23 +73,23 @@ TEST(LinuxScan, ReadsUnitsAutostartFilesAndCronInOrderWithTheirStates) {
     const model::StartupItem* ssh = find_named(scanned.items, "ssh.service");
     ASSERT_NE(ssh, nullptr);
     EXPECT_TRUE(ssh->enabled);
-    EXPECT_EQ(ssh->scope, "machine");
+    EXPECT_EQ(ssh->scope, model::Scope::machine);
     EXPECT_EQ(ssh->exe, "/usr/sbin/sshd");
     EXPECT_EQ(ssh->description, "OpenBSD Secure Shell server");
     EXPECT_EQ(ssh->spec_value("state"), "enabled");
-    EXPECT_EQ(ssh->toggle, "ok");
+    EXPECT_EQ(ssh->toggle, model::Toggle::ok);
 
     const model::StartupItem* cups = find_named(scanned.items, "cups.service");
     ASSERT_NE(cups, nullptr);
     EXPECT_FALSE(cups->enabled);
     EXPECT_EQ(cups->package, "cupsys");
     EXPECT_EQ(cups->spec_value("pkg_priority"), "optional");
-    EXPECT_EQ(cups->origin, "Installed program");
+    EXPECT_EQ(cups->origin, model::Origin::installed_program);
 
     const model::StartupItem* journald = find_named(scanned.items, "systemd-journald.service");
     ASSERT_NE(journald, nullptr);
     EXPECT_TRUE(journald->enabled);  // a package's own link starts it
-    EXPECT_EQ(journald->toggle, "locked");
+    EXPECT_EQ(journald->toggle, model::Toggle::locked);
     EXPECT_EQ(journald->spec_value("state"), "static");
     EXPECT_EQ(journald->spec_value("pkg_priority"), "important");
 
@@ -97,7 +97,7 @@ TEST(LinuxScan, ReadsUnitsAutostartFilesAndCronInOrderWithTheirStates) {
     ASSERT_NE(masked, nullptr);
     EXPECT_FALSE(masked->enabled);
     EXPECT_EQ(masked->spec_value("state"), "masked");
-    EXPECT_EQ(masked->toggle, "locked");
+    EXPECT_EQ(masked->toggle, model::Toggle::locked);
 
     const model::StartupItem* instance = find_named(scanned.items, "getty@tty1.service");
     ASSERT_NE(instance, nullptr);
@@ -107,7 +107,7 @@ TEST(LinuxScan, ReadsUnitsAutostartFilesAndCronInOrderWithTheirStates) {
     const model::StartupItem* own_unit = find_named(scanned.items, "syncthing.service");
     ASSERT_NE(own_unit, nullptr);
     EXPECT_TRUE(own_unit->enabled);
-    EXPECT_EQ(own_unit->scope, "user");
+    EXPECT_EQ(own_unit->scope, model::Scope::user);
 
     const model::StartupItem* blueman = find_named(scanned.items, "Blueman Applet");
     ASSERT_NE(blueman, nullptr);
@@ -129,7 +129,7 @@ TEST(LinuxScan, ReadsUnitsAutostartFilesAndCronInOrderWithTheirStates) {
     const model::StartupItem* e2scrub = find_named(scanned.items, "test -e /run/systemd/system || /sbin/e2scrub_all -A -r");
     ASSERT_NE(e2scrub, nullptr);
     EXPECT_EQ(e2scrub->spec_value("run_as"), "root");
-    EXPECT_EQ(e2scrub->origin, "Operating system");
+    EXPECT_EQ(e2scrub->origin, model::Origin::operating_system);
     EXPECT_EQ(e2scrub->spec_value("pkg_priority"), "essential");
 }
 
@@ -137,11 +137,11 @@ TEST(LinuxScan, ToggleNeedsRootForMachineItemsOnly) {
     LinuxTree tree;
     build_computer(tree);
     const model::ScanResult scanned = tree.platform(false)->scan();
-    EXPECT_EQ(find_named(scanned.items, "ssh.service")->toggle, "admin");
-    EXPECT_EQ(find_named(scanned.items, "/usr/local/sbin/firewall-up")->toggle, "admin");
-    EXPECT_EQ(find_named(scanned.items, "syncthing.service")->toggle, "ok");
-    EXPECT_EQ(find_named(scanned.items, "/home/ada/bin/backup.sh --quiet")->toggle, "ok");
-    EXPECT_EQ(find_named(scanned.items, "Network")->toggle, "ok");
+    EXPECT_EQ(find_named(scanned.items, "ssh.service")->toggle, model::Toggle::admin);
+    EXPECT_EQ(find_named(scanned.items, "/usr/local/sbin/firewall-up")->toggle, model::Toggle::admin);
+    EXPECT_EQ(find_named(scanned.items, "syncthing.service")->toggle, model::Toggle::ok);
+    EXPECT_EQ(find_named(scanned.items, "/home/ada/bin/backup.sh --quiet")->toggle, model::Toggle::ok);
+    EXPECT_EQ(find_named(scanned.items, "Network")->toggle, model::Toggle::ok);
     Result<model::ChangeOutcome> refused = tree.platform(false)->set_enabled(*find_named(scanned.items, "ssh.service"), false, false);
     ASSERT_FALSE(refused.has_value());
     EXPECT_EQ(refused.error().kind, ErrorKind::needs_admin) << refused.error().message;

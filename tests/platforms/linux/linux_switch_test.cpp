@@ -40,7 +40,7 @@ TEST(LinuxSwitch, SystemUnitsGoThroughSystemctlUnderTheRoot) {
     EXPECT_TRUE(tree.exists("/lib/systemd/system/cups.service"));
 
     // A unit name that systemctl would read as an option is never passed on.
-    model::StartupItem odd("systemd", "Systemd unit (system)", "machine", "systemd system", "--root=/");
+    model::StartupItem odd(model::ItemKind::systemd, "Systemd unit (system)", model::Scope::machine, "systemd system", "--root=/");
     odd.set_spec("unit", "--root=/");
     EXPECT_FALSE(platform->set_enabled(odd, false, false).has_value());
 }
@@ -127,8 +127,12 @@ TEST(LinuxSwitch, TheEngineSwitchesOffRecordsAndUndoesOnTheTree) {
     const std::string network = engine.find_item("Network").value().id();
     const std::string backup = engine.find_item("backup.sh").value().id();
 
-    engine::ChangeRequest off_network{"disable", network, {}, {}, false, true};
-    engine::ChangeRequest off_backup{"disable", backup, {}, {}, false, true};
+    engine::ChangeRequest off_network;
+    off_network.action = model::ChangeAction::disable;
+    off_network.id = network;
+    off_network.ack = true;
+    engine::ChangeRequest off_backup = off_network;
+    off_backup.id = backup;
     const std::vector<engine::ChangeResult> results = engine::apply_changes(engine, {off_network, off_backup});
     ASSERT_EQ(results.size(), 2U);
     EXPECT_TRUE(results[0].ok) << results[0].message;
@@ -137,8 +141,8 @@ TEST(LinuxSwitch, TheEngineSwitchesOffRecordsAndUndoesOnTheTree) {
     EXPECT_FALSE(engine.find_item_by_id(backup)->enabled);
 
     for (const engine::JournalRecord& record : engine::read_journal(engine.data_folder())) {
-        const engine::UndoResult undone = engine::undo_change(engine, record.seq, true);
-        EXPECT_TRUE(undone.ok) << undone.message;
+        const Result<std::string> undone = engine::undo_change(engine, record.seq, true);
+        EXPECT_TRUE(undone) << undone.error();
     }
     EXPECT_FALSE(tree.exists("/home/ada/.config/autostart/nm-applet.desktop"));
     EXPECT_EQ(tree.read("/var/spool/cron/crontabs/ada"), "@reboot /home/ada/bin/backup.sh\n");

@@ -46,7 +46,7 @@ public:
     [[nodiscard]] linux::LinuxContext context(bool admin) const {
         linux::LinuxContext context;
         context.root = linux::LinuxRoot{root_.path()};
-        context.facts = model::SystemFacts{"linux", "Test Linux 1", "testhost", "ada", home, admin, false};
+        context.facts = model::SystemFacts{"linux", "Test Linux 1", "testhost", "ada", home, admin, false, true, {}};
         context.runner = [](const os::ToolRun& run) { return os::run_tool(run); };
         return context;
     }

@@ -63,7 +63,7 @@ TEST_F(OwnEntries, LoginCreatesRunValuesWithFreeNamesAndRemovalDeletesTheApprova
     EXPECT_EQ(second->item.name, name + " 2");
     EXPECT_EQ(first->item.id(), "run|user|HKCU\\Run\\64|" + name);
     EXPECT_TRUE(first->item.managed);
-    EXPECT_EQ(first->item.origin, "Created by Quillmoor");
+    EXPECT_EQ(first->item.origin, model::Origin::own_entry);
     EXPECT_EQ(first->item.spec_value("mode"), "login");
     const std::string expected_command = "\"" + existing_program() + "\" --tray \"two words\"";
     EXPECT_EQ(test::read_value(HKEY_CURRENT_USER, run_path, 0, os::windows::to_wide(name)),
@@ -92,7 +92,7 @@ TEST_F(OwnEntries, AWorkingFolderOfItsOwnGivesARealShortcutInTheUsersStartupFold
     Result<model::CreatedEntry> created = create_own_entry(details(tag, "login", workdir.path()), false);
     test::set_env("APPDATA", old_appdata);
     ASSERT_TRUE(created.has_value()) << created.error();
-    EXPECT_EQ(created->item.kind, "folder");
+    EXPECT_EQ(created->item.kind, model::ItemKind::folder);
     EXPECT_EQ(created->item.name, "Quillmoor-" + tag);
     const std::string file = created->item.spec_value("file");
     EXPECT_EQ(file, os::join_path(os::join_path(appdata.path(), "Microsoft\\Windows\\Start Menu\\Programs\\Startup"),
@@ -162,7 +162,7 @@ TEST_F(OwnEntries, BootRegistersTheOwnTaskThroughTheRealSchtasksAndTheScanFindsI
     ASSERT_NE(found, scan.items.end());
     EXPECT_EQ(found->state_text, "Enabled (runs at boot)");
     EXPECT_TRUE(found->managed);
-    EXPECT_EQ(found->origin, "Created by Quillmoor");
+    EXPECT_EQ(found->origin, model::Origin::own_entry);
     EXPECT_EQ(found->command, existing_program() + " --tray \"two words\"");
     EXPECT_EQ(found->exe, existing_program());
 
@@ -204,20 +204,20 @@ TEST_F(OwnEntries, CreationChecksComeInOrderAndWriteNothing) {
 }
 
 TEST_F(OwnEntries, RemovalRefusesEverythingItDidNotMake) {
-    auto item = [](std::string kind, std::string name) { return model::StartupItem(std::move(kind), "x", "user", "loc", std::move(name)); };
-    model::StartupItem machine_run = item("run", "Quillmoor-x");
+    auto item = [](model::ItemKind kind, std::string name) { return model::StartupItem(kind, "x", model::Scope::user, "loc", std::move(name)); };
+    model::StartupItem machine_run = item(model::ItemKind::run, "Quillmoor-x");
     machine_run.set_spec("hive", "HKLM");
     machine_run.set_spec("short", "Quillmoor-x");
-    model::StartupItem foreign_run = item("run", "Tray");
+    model::StartupItem foreign_run = item(model::ItemKind::run, "Tray");
     foreign_run.set_spec("hive", "HKCU");
     foreign_run.set_spec("short", "Tray");
-    model::StartupItem machine_shortcut = item("folder", "Quillmoor-notes");
+    model::StartupItem machine_shortcut = item(model::ItemKind::folder, "Quillmoor-notes");
     machine_shortcut.set_spec("file", "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Startup\\Quillmoor-notes.lnk");
-    model::StartupItem foreign_shortcut = item("folder", "notes");
+    model::StartupItem foreign_shortcut = item(model::ItemKind::folder, "notes");
     foreign_shortcut.set_spec("file", os::join_path(user_startup_folder(), "notes.lnk"));
-    model::StartupItem other_task = item("task", "Quillmoor-x");
+    model::StartupItem other_task = item(model::ItemKind::task, "Quillmoor-x");
     other_task.set_spec("uri", "\\Other\\Quillmoor-x");
-    model::StartupItem service = item("service", "Spooler");
+    model::StartupItem service = item(model::ItemKind::service, "Spooler");
 
     const std::string run_refusal = "That entry is not one Quillmoor creates in your own Run list, so it will not be deleted.";
     const std::string shortcut_refusal =

@@ -18,7 +18,7 @@ std::string version_sample(std::string_view name) {
 }
 
 model::StartupItem item_with_command(std::string command) {
-    model::StartupItem item("run", "Registry (Run, this user)", "user", "HKCU\\Run\\64", "Sample");
+    model::StartupItem item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64", "Sample");
     item.command = std::move(command);
     return item;
 }
@@ -110,10 +110,10 @@ TEST(ProgramFacts, FillTheProgramItsOriginAndOnlyMissingTexts) {
     model::StartupItem service = item_with_command("C:\\Windows\\System32\\svchost.exe -k netsvcs");
     facts.fill(service);
     EXPECT_EQ(service.exe, "C:\\Windows\\System32\\svchost.exe");
-    EXPECT_EQ(service.origin, "Operating system");
+    EXPECT_EQ(service.origin, model::Origin::operating_system);
     model::StartupItem installer = item_with_command("C:\\Windows\\Installer\\{0F1E}\\setup.exe /repair");
     facts.fill(installer);
-    EXPECT_EQ(installer.origin, "Installed program");
+    EXPECT_EQ(installer.origin, model::Origin::installed_program);
 
     model::StartupItem sample = item_with_command("\"" + version_sample("several_translations") + "\" --tray");
     sample.publisher = "Kept publisher";
@@ -121,7 +121,7 @@ TEST(ProgramFacts, FillTheProgramItsOriginAndOnlyMissingTexts) {
     EXPECT_EQ(sample.exe, version_sample("several_translations"));
     EXPECT_EQ(sample.publisher, "Kept publisher");
     EXPECT_EQ(sample.description, "Zweite Beschreibung");
-    EXPECT_EQ(sample.origin, "Installed program");
+    EXPECT_EQ(sample.origin, model::Origin::installed_program);
 }
 
 TEST(ProgramFacts, ReadEachProgramOnceWhateverItsCase) {

@@ -128,7 +128,7 @@ TEST(RunningPrograms, CopiesOfOneProgramAreOneCandidateWithTheirCommandLineButNo
     std::sort(pids.begin(), pids.end());
     EXPECT_EQ(pids, (std::vector<std::uint32_t>{std::min(first, second), std::max(first, second)}));
     EXPECT_EQ(candidate->command, command);
-    EXPECT_EQ(candidate->source, "process");
+    EXPECT_EQ(candidate->source, model::CandidateSource::process);
     EXPECT_TRUE(equal_ignoring_ascii_case(candidate->exe, program)) << candidate->exe;
     EXPECT_EQ(candidate->name, "Probe Tool") << "no version information: the file name";
     EXPECT_TRUE(equal_ignoring_ascii_case(candidate->workdir, scratch.path())) << candidate->workdir;
@@ -153,7 +153,7 @@ TEST(RunningPrograms, CopiesOfOneProgramAreOneCandidateWithTheirCommandLineButNo
 
 model::StartupItem service_item(std::string name, std::string short_name, bool running, std::string state,
                          std::string pid) {
-    model::StartupItem item("service", "Service", "machine", "Services", std::move(name));
+    model::StartupItem item(model::ItemKind::service, "Service", model::Scope::machine, "Services", std::move(name));
     item.running = running;
     item.state_text = std::move(state);
     item.exe = "C:\\windows\\system32\\" + short_name + ".exe";
@@ -170,7 +170,7 @@ TEST(RunningPrograms, EntriesAreMatchedByProgramFileAndOnDemandServicesAreOffere
     const DWORD pid = started.start("\"" + program + "\" sleep 60000");
     ASSERT_NE(pid, 0u);
 
-    model::StartupItem run("run", "Registry (Run, this user)", "user", "HKCU\\Run\\64", "Probe");
+    model::StartupItem run(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64", "Probe");
     run.exe = upper_ascii(program);
     std::vector<model::StartupItem> items = {
         run,
@@ -188,7 +188,7 @@ TEST(RunningPrograms, EntriesAreMatchedByProgramFileAndOnDemandServicesAreOffere
 
     const model::Candidate* service = find_candidate(list, "svc|ondemand");
     ASSERT_NE(service, nullptr);
-    EXPECT_EQ(service->source, "service");
+    EXPECT_EQ(service->source, model::CandidateSource::service);
     EXPECT_EQ(service->pids, (std::vector<std::uint32_t>{1234}));
     EXPECT_EQ(mode_ids(service->modes), (std::vector<std::string>{"service-auto"}));
     EXPECT_EQ(service->notes, (std::vector<std::string>{
@@ -260,7 +260,7 @@ TEST_F(InstalledPrograms, OneCandidatePerProgramFromShortcutsFiveFoldersDeepAtMo
     shortcut(this_user_, "Again Shared.lnk", shared, "--other");
     shortcut(this_user_, "Tools\\Beta.lnk", beta);
 
-    model::StartupItem run("run", "Registry (Run, this user)", "user", "HKCU\\Run\\64", "Alpha");
+    model::StartupItem run(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64", "Alpha");
     run.exe = upper_ascii(alpha);
     const model::ProgramList list = list_installed_programs({run});
 
@@ -276,7 +276,7 @@ TEST_F(InstalledPrograms, OneCandidatePerProgramFromShortcutsFiveFoldersDeepAtMo
     const model::Candidate* first = find_candidate(list, "app|" + to_lower_ascii(alpha));
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->name, "Alpha");
-    EXPECT_EQ(first->source, "app");
+    EXPECT_EQ(first->source, model::CandidateSource::app);
     EXPECT_TRUE(equal_ignoring_ascii_case(first->exe, alpha)) << first->exe;
     EXPECT_EQ(first->command, "\"" + first->exe + "\" --tray \"x y\"");
     EXPECT_TRUE(equal_ignoring_ascii_case(first->workdir, programs_.path())) << first->workdir;

@@ -140,20 +140,20 @@ TEST_F(RunKeys, EveryTextValueOfEverySevenLocationsBecomesAnItemFieldByField) {
 
     const model::StartupItem* plain = by_name(items, name("plain"));
     ASSERT_NE(plain, nullptr);
-    EXPECT_EQ(plain->kind, "run");
+    EXPECT_EQ(plain->kind, model::ItemKind::run);
     EXPECT_EQ(plain->kind_label, "Registry (Run, this user)");
-    EXPECT_EQ(plain->scope, "user");
+    EXPECT_EQ(plain->scope, model::Scope::user);
     EXPECT_EQ(plain->location, "HKCU\\Run\\64");
     EXPECT_EQ(plain->id(), "run|user|HKCU\\Run\\64|" + name("plain"));
     EXPECT_EQ(plain->command, "\"C:\\Program Files\\App\\app.exe\" --tray");
     EXPECT_EQ(plain->exe, "C:\\Program Files\\App\\app.exe");
-    EXPECT_EQ(plain->origin, "Installed program");
+    EXPECT_EQ(plain->origin, model::Origin::installed_program);
     EXPECT_EQ(plain->spec_value("short"), name("plain"));
     EXPECT_EQ(plain->spec_value("hive"), "HKCU");
     EXPECT_EQ(plain->spec_value("approved"), "Run");
     EXPECT_TRUE(plain->enabled);
     EXPECT_EQ(plain->state_text, "Enabled");
-    EXPECT_EQ(plain->toggle, "ok");
+    EXPECT_EQ(plain->toggle, model::Toggle::ok);
     EXPECT_FALSE(plain->managed);
 
     ASSERT_NE(by_name(items, name("expand")), nullptr);
@@ -179,7 +179,7 @@ TEST_F(RunKeys, EveryTextValueOfEverySevenLocationsBecomesAnItemFieldByField) {
     const model::StartupItem* m32 = by_name(items, name("hklm32"));
     ASSERT_TRUE(m64 && m32);
     EXPECT_EQ(m64->location, "HKLM\\Run\\64");
-    EXPECT_EQ(m64->scope, "machine");
+    EXPECT_EQ(m64->scope, model::Scope::machine);
     EXPECT_EQ(m64->kind_label, "Registry (Run, all users)");
     EXPECT_EQ(m64->spec_value("approved"), "Run");
     EXPECT_EQ(m32->location, "HKLM\\Run\\32");
@@ -190,7 +190,7 @@ TEST_F(RunKeys, EveryTextValueOfEverySevenLocationsBecomesAnItemFieldByField) {
     for (const char* locked_name : {"once", "monce", "policy", "mpolicy"}) {
         const model::StartupItem* item = by_name(items, name(locked_name));
         ASSERT_NE(item, nullptr) << locked_name;
-        EXPECT_EQ(item->toggle, "locked") << locked_name;
+        EXPECT_EQ(item->toggle, model::Toggle::locked) << locked_name;
         EXPECT_TRUE(item->enabled);
         EXPECT_EQ(item->state_text, "Runs");
         EXPECT_FALSE(item->toggle_note.empty());
@@ -248,13 +248,13 @@ TEST_F(RunKeys, OnlyMachineItemsNeedAdministratorRightsToSwitch) {
 
     const std::vector<model::StartupItem> ordinary = tagged(platform_with(false).scan(), tag);
     ASSERT_EQ(ordinary.size(), 4u);
-    EXPECT_EQ(by_name(ordinary, name("user"))->toggle, "ok");
-    EXPECT_EQ(by_name(ordinary, name("m64"))->toggle, "admin");
-    EXPECT_EQ(by_name(ordinary, name("m32"))->toggle, "admin");
-    EXPECT_EQ(by_name(ordinary, name("once"))->toggle, "locked");  // locked wins: nothing to switch
+    EXPECT_EQ(by_name(ordinary, name("user"))->toggle, model::Toggle::ok);
+    EXPECT_EQ(by_name(ordinary, name("m64"))->toggle, model::Toggle::admin);
+    EXPECT_EQ(by_name(ordinary, name("m32"))->toggle, model::Toggle::admin);
+    EXPECT_EQ(by_name(ordinary, name("once"))->toggle, model::Toggle::locked);  // locked wins: nothing to switch
 
     for (const model::StartupItem& item : tagged(platform_with(true).scan(), tag)) {
-        EXPECT_NE(item.toggle, "admin") << item.name;
+        EXPECT_NE(item.toggle, model::Toggle::admin) << item.name;
     }
 }
 
@@ -308,7 +308,7 @@ TEST_F(RunKeys, SwitchingWritesOnlyTheApprovalValueInTheItemsOwnKey) {
 
 TEST_F(RunKeys, SwitchRefusalsNameWhatFailedAndChangeNothing) {
     WindowsPlatform platform = platform_with(true);
-    model::StartupItem locked("run", "Registry (RunOnce, this user)", "user", "HKCU\\RunOnce\\64", name("once"));
+    model::StartupItem locked(model::ItemKind::run, "Registry (RunOnce, this user)", model::Scope::user, "HKCU\\RunOnce\\64", name("once"));
     locked.set_spec("short", name("once"));
     locked.set_spec("hive", "HKCU");
     locked.set_spec("approved", "");
@@ -316,7 +316,7 @@ TEST_F(RunKeys, SwitchRefusalsNameWhatFailedAndChangeNothing) {
     ASSERT_FALSE(refused.has_value());
     EXPECT_EQ(refused.error(), "This entry cannot be switched.");
 
-    model::StartupItem cron("cron", "Cron", "user", "crontab", "x");
+    model::StartupItem cron(model::ItemKind::cron, "Cron", model::Scope::user, "crontab", "x");
     Result<model::ChangeOutcome> unsupported = platform.set_enabled(cron, false, false);
     ASSERT_FALSE(unsupported.has_value());
     EXPECT_EQ(unsupported.error(), "Unsupported entry type \"cron\".");
@@ -331,7 +331,7 @@ TEST_F(RunKeys, SwitchRefusalsNameWhatFailedAndChangeNothing) {
               ERROR_SUCCESS);
     ::RegCloseKey(created);
     registry.own_key(HKEY_CURRENT_USER, volatile_path, KEY_WOW64_64KEY);
-    model::StartupItem item("run", "Registry (Run, this user)", "user", "HKCU\\Run\\64", name("v"));
+    model::StartupItem item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64", name("v"));
     item.set_spec("short", name("v"));
     item.set_spec("hive", "HKCU");
     item.set_spec("approved", volatile_name + "\\Inner");
@@ -369,7 +369,7 @@ TEST_F(RunKeys, TheOwnNamePrefixMarksAnEntryAsCreatedByTheProgram) {
     const model::StartupItem* own = by_name(items, "Quillmoor-" + tag);
     ASSERT_NE(own, nullptr);
     EXPECT_TRUE(own->managed);
-    EXPECT_EQ(own->origin, "Created by Quillmoor");
+    EXPECT_EQ(own->origin, model::Origin::own_entry);
     ASSERT_NE(by_name(items, "quillmoor-b-" + tag), nullptr);
     EXPECT_FALSE(by_name(items, "quillmoor-b-" + tag)->managed);  // the prefix counts as written
 }

@@ -133,14 +133,14 @@ TEST_F(ServicesScan, ListsWin32ServicesWithTheirStartTypes) {
         EXPECT_EQ(item->spec_value("start"), std::to_string(*cases[i].start));
         EXPECT_EQ(item->spec_value("delayed"), cases[i].delayed ? "1" : "0");
         EXPECT_EQ(item->spec_value("pid"), "0");
-        EXPECT_EQ(item->toggle, "admin");
+        EXPECT_EQ(item->toggle, model::Toggle::admin);
         EXPECT_EQ(item->command, program);
         EXPECT_EQ(item->exe, program);
-        EXPECT_EQ(item->origin, "Installed program");
+        EXPECT_EQ(item->origin, model::Origin::installed_program);
     }
     const model::ScanResult as_admin = scan(true);
     ASSERT_NE(by_service(as_admin, names[0]), nullptr);
-    EXPECT_EQ(by_service(as_admin, names[0])->toggle, "ok");
+    EXPECT_EQ(by_service(as_admin, names[0])->toggle, model::Toggle::ok);
 }
 
 TEST_F(ServicesScan, SharedProcessServiceIsItsLibrary) {
@@ -296,7 +296,7 @@ protected:
         const model::ScanResult result = scan();
         const model::StartupItem* item = by_service(result, name);
         EXPECT_NE(item, nullptr) << name;
-        return item != nullptr ? *item : model::StartupItem("service", "", "", "", "");
+        return item != nullptr ? *item : model::StartupItem(model::ItemKind::service, "", model::Scope::machine, "", "");
     }
 
     Result<model::ChangeOutcome> turn(const model::StartupItem& item, bool on, bool stop_now = false) {
@@ -412,7 +412,7 @@ TEST_F(ServicesSwitch, FailuresOfTheToolAreWorded) {
 
     // An item without its service name is refused before anything runs.
     const std::string before = calls();
-    model::StartupItem nameless("service", "Windows service", "machine", "Services", "Nameless");
+    model::StartupItem nameless(model::ItemKind::service, "Windows service", model::Scope::machine, "Services", "Nameless");
     EXPECT_FALSE(switch_service(nameless, false, false, data_folder, runner()).has_value());
     EXPECT_EQ(calls(), before);
 }

@@ -28,7 +28,7 @@ const model::StartupItem* by_name(const std::vector<model::StartupItem>& items, 
 std::vector<model::StartupItem> folder_items(const model::ScanResult& scan) {
     std::vector<model::StartupItem> found;
     for (const model::StartupItem& item : scan.items) {
-        if (item.kind == "folder") found.push_back(item);
+        if (item.kind == model::ItemKind::folder) found.push_back(item);
     }
     return found;
 }
@@ -75,12 +75,12 @@ TEST_F(StartupFolders, EveryFileButDesktopIniIsAnItemWithItsShortcutsCommand) {
     const model::StartupItem* tray = by_name(items, "Tray App");
     ASSERT_NE(tray, nullptr);
     EXPECT_EQ(tray->kind_label, "Startup folder (this user)");
-    EXPECT_EQ(tray->scope, "user");
+    EXPECT_EQ(tray->scope, model::Scope::user);
     EXPECT_EQ(tray->location, user_folder);
     EXPECT_EQ(tray->id(), "folder|user|" + user_folder + "|Tray App");
     EXPECT_EQ(tray->command, "\"C:\\Apps\\Tray App\\tray.exe\" --minimized \"two words\"");
     EXPECT_EQ(tray->exe, "C:\\Apps\\Tray App\\tray.exe");
-    EXPECT_EQ(tray->origin, "Installed program");
+    EXPECT_EQ(tray->origin, model::Origin::installed_program);
     EXPECT_EQ(tray->spec_value("short"), "Tray App");
     EXPECT_EQ(tray->spec_value("hive"), "HKCU");
     EXPECT_EQ(tray->spec_value("approved"), "StartupFolder");
@@ -88,7 +88,7 @@ TEST_F(StartupFolders, EveryFileButDesktopIniIsAnItemWithItsShortcutsCommand) {
     EXPECT_EQ(tray->spec_value("workdir"), "C:\\Apps\\Tray App");
     EXPECT_TRUE(tray->enabled);
     EXPECT_EQ(tray->state_text, "Enabled");
-    EXPECT_EQ(tray->toggle, "ok");
+    EXPECT_EQ(tray->toggle, model::Toggle::ok);
     EXPECT_FALSE(tray->managed);
 
     // Files that are not shortcuts, or are damaged ones, start as themselves.
@@ -102,17 +102,17 @@ TEST_F(StartupFolders, EveryFileButDesktopIniIsAnItemWithItsShortcutsCommand) {
     const model::StartupItem* own = by_name(items, "Quillmoor-notes");
     ASSERT_NE(own, nullptr);
     EXPECT_TRUE(own->managed);
-    EXPECT_EQ(own->origin, "Created by Quillmoor");
+    EXPECT_EQ(own->origin, model::Origin::own_entry);
 
     // The all-users folder: marked as own too, and switched only as administrator.
     const model::StartupItem* all = by_name(items, "Quillmoor-all");
     ASSERT_NE(all, nullptr);
     EXPECT_EQ(all->kind_label, "Startup folder (all users)");
-    EXPECT_EQ(all->scope, "machine");
+    EXPECT_EQ(all->scope, model::Scope::machine);
     EXPECT_EQ(all->spec_value("hive"), "HKLM");
-    EXPECT_EQ(all->toggle, "admin");
+    EXPECT_EQ(all->toggle, model::Toggle::admin);
     EXPECT_TRUE(all->managed);
-    EXPECT_EQ(by_name(folder_items(platform(true).scan()), "Quillmoor-all")->toggle, "ok");
+    EXPECT_EQ(by_name(folder_items(platform(true).scan()), "Quillmoor-all")->toggle, model::Toggle::ok);
 
     EXPECT_EQ(by_name(items, "Desktop"), nullptr);
     EXPECT_EQ(by_name(items, "inside"), nullptr);

@@ -178,7 +178,7 @@ TEST_F(TaskScan, SignInAndBootTasksBecomeItemsInTheOrderOfTheirNames) {
     EXPECT_EQ(tray->command, windows.path() + "\\Acme\\tray.exe --quiet \"two words\" && more");
     EXPECT_EQ(tray->exe, windows.path() + "\\Acme\\tray.exe");
     EXPECT_EQ(tray->description, "Keeps \"Tray\" & friends <running>");
-    EXPECT_EQ(tray->origin, "Installed program");
+    EXPECT_EQ(tray->origin, model::Origin::installed_program);
     EXPECT_TRUE(tray->enabled);
     EXPECT_EQ(tray->state_text, "Enabled (runs at boot and sign-in)");
     EXPECT_EQ(tray->spec(), (std::vector<model::SpecPair>{{"short", "Tray"}, {"uri", "\\Acme\\Tray"},
@@ -193,10 +193,10 @@ TEST_F(TaskScan, SignInAndBootTasksBecomeItemsInTheOrderOfTheirNames) {
     EXPECT_EQ(off->description, "");  // a reference to a text in a program file is not shown
     EXPECT_EQ(off->command, "C:\\Apps\\app.exe");  // no trailing space without arguments
 
-    EXPECT_EQ(by_name(result.items, "Sign-in helper")->origin, "Operating system");
+    EXPECT_EQ(by_name(result.items, "Sign-in helper")->origin, model::Origin::operating_system);
     EXPECT_EQ(by_name(result.items, "Sign-in helper")->state_text, "Enabled (runs at sign-in)");
     const model::StartupItem* own = by_name(result.items, "Boot notes");
-    EXPECT_EQ(own->origin, "Created by Quillmoor");
+    EXPECT_EQ(own->origin, model::Origin::own_entry);
     EXPECT_TRUE(own->managed);
 }
 
@@ -247,18 +247,18 @@ TEST_F(TaskScan, TasksOfOtherAccountsOrWithFullRightsNeedAdministrator) {
         std::string name;
         std::string user_id;
         std::string run_level;
-        std::string toggle;
+        model::Toggle toggle;
     };
     const std::vector<Case> cases = {
-        {"system", "S-1-5-18", "LeastPrivilege", "admin"},
-        {"qualified", "PC\\someone", "LeastPrivilege", "ok"},
-        {"qualified full rights", "PC\\someone", "HighestAvailable", "admin"},
-        {"plain name other case", "SOMEONE", "LeastPrivilege", "ok"},
-        {"other user", "PC\\someone2", "LeastPrivilege", "admin"},
-        {"name inside another", "PC\\nosomeone", "LeastPrivilege", "admin"},
-        {"own sid", to_lower_ascii(*sid), "LeastPrivilege", "ok"},
-        {"no account", "", "LeastPrivilege", "ok"},
-        {"no account full rights", "", "HighestAvailable", "admin"},
+        {"system", "S-1-5-18", "LeastPrivilege", model::Toggle::admin},
+        {"qualified", "PC\\someone", "LeastPrivilege", model::Toggle::ok},
+        {"qualified full rights", "PC\\someone", "HighestAvailable", model::Toggle::admin},
+        {"plain name other case", "SOMEONE", "LeastPrivilege", model::Toggle::ok},
+        {"other user", "PC\\someone2", "LeastPrivilege", model::Toggle::admin},
+        {"name inside another", "PC\\nosomeone", "LeastPrivilege", model::Toggle::admin},
+        {"own sid", to_lower_ascii(*sid), "LeastPrivilege", model::Toggle::ok},
+        {"no account", "", "LeastPrivilege", model::Toggle::ok},
+        {"no account full rights", "", "HighestAvailable", model::Toggle::admin},
     };
     for (const Case& c : cases) {
         write("\\Who\\" + c.name, task_xml({{&TaskXml::user_id, c.user_id}, {&TaskXml::run_level, c.run_level}}));
@@ -271,7 +271,7 @@ TEST_F(TaskScan, TasksOfOtherAccountsOrWithFullRightsNeedAdministrator) {
         ASSERT_NE(item, nullptr) << c.name;
         EXPECT_EQ(item->toggle, c.toggle) << c.name;
         EXPECT_EQ(item->spec_value("principal"), c.user_id) << c.name;
-        EXPECT_EQ(by_name(administrator.items, c.name)->toggle, "ok") << c.name;
+        EXPECT_EQ(by_name(administrator.items, c.name)->toggle, model::Toggle::ok) << c.name;
     }
 }
 
