@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
                                               std::string(qm::windows::startup_approved_path) + "\\" + location.approved,
                                               KEY_READ | KEY_WOW64_64KEY);
             for (const qm::windows::EnumeratedValue& value : qm::windows::enumerate_values(key->get())) {
-                if (location.locked.empty() && approval) (void)qm::windows::read_raw(approval->get(), value.name);
+                if (location.locked.empty() && approval) (void)qm::windows::try_read_raw(approval->get(), value.name);
             }
         }
         registry_milliseconds.push_back(

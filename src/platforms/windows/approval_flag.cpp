@@ -26,7 +26,7 @@ ApprovalFlag approval_flag_of(const std::optional<RawValue>& value) {
 ApprovalFlag read_approval_flag(HKEY root, std::string_view approved, std::string_view value_name) {
     RegistryResult<RegistryKey> key = open_key(root, approval_key_path(approved), KEY_READ | KEY_WOW64_64KEY);
     if (!key) return ApprovalFlag::none;
-    return approval_flag_of(read_raw(key->get(), value_name));
+    return approval_flag_of(try_read_raw(key->get(), value_name).value_or(std::nullopt));
 }
 
 std::string approval_bytes(bool on, std::int64_t unix_seconds) {

@@ -140,7 +140,9 @@ Result<model::CreatedEntry> create_run_value(const std::string& slug, const mode
     RegistryResult<RegistryKey> key = create_key(HKEY_CURRENT_USER, user_run_path, KEY_READ | KEY_WRITE);
     if (!key) return fail(registry_failure("your Run list", key.error()));
     const std::string name = free_name(std::string(own_prefix) + slug, [&](const std::string& candidate) {
-        return read_raw(key->get(), candidate).has_value();
+        // A name whose value cannot be read counts as taken.
+        const RegistryResult<std::optional<RawValue>> value = try_read_raw(key->get(), candidate);
+        return !value || value->has_value();
     });
     const std::string command =
         "\"" + split.program + "\"" + (split.arguments.empty() ? std::string() : " " + split.arguments);

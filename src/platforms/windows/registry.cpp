@@ -55,6 +55,15 @@ RegistryResult<RegistryKey> open_key(HKEY root, std::string_view path, REGSAM ac
     return RegistryKey(opened);
 }
 
+bool is_absent(RegistryError error) { return error.code == ERROR_FILE_NOT_FOUND || error.code == ERROR_PATH_NOT_FOUND; }
+
+RegistryResult<std::optional<RegistryKey>> try_open_key(HKEY root, std::string_view path, REGSAM access) {
+    RegistryResult<RegistryKey> key = open_key(root, path, access);
+    if (key) return std::optional<RegistryKey>(std::move(*key));
+    if (is_absent(key.error())) return std::optional<RegistryKey>();
+    return std::unexpected(key.error());
+}
+
 RegistryResult<RegistryKey> create_key(HKEY root, std::string_view path, REGSAM access) {
     HKEY created = nullptr;
     LSTATUS status = ::RegCreateKeyExW(root, os::windows::to_wide(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -63,7 +72,7 @@ RegistryResult<RegistryKey> create_key(HKEY root, std::string_view path, REGSAM 
     return RegistryKey(created);
 }
 
-std::optional<RawValue> read_raw(HKEY key, std::string_view name) {
+RegistryResult<std::optional<RawValue>> try_read_raw(HKEY key, std::string_view name) {
     const std::wstring wide_name = os::windows::to_wide(name);
     RawValue value;
     DWORD size = first_data_capacity;
@@ -76,22 +85,23 @@ std::optional<RawValue> read_raw(HKEY key, std::string_view name) {
                                             reinterpret_cast<BYTE*>(value.bytes.data()), &got);
         if (status == ERROR_SUCCESS) {
             value.bytes.resize(got);
-            return value;
+            return std::optional<RawValue>(std::move(value));
         }
-        if (status != ERROR_MORE_DATA) return std::nullopt;
+        if (is_absent(error_of(status))) return std::optional<RawValue>();
+        if (status != ERROR_MORE_DATA) return std::unexpected(error_of(status));
         size = std::max(size * 2, got);
     }
-    return std::nullopt;
+    return std::unexpected(error_of(ERROR_MORE_DATA));
 }
 
-std::optional<std::string> read_text(HKEY key, std::string_view name) {
-    std::optional<RawValue> value = read_raw(key, name);
+std::optional<std::string> try_read_text(HKEY key, std::string_view name) {
+    const std::optional<RawValue> value = try_read_raw(key, name).value_or(std::nullopt);
     if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ)) return std::nullopt;
     return decode_registry_text(value->bytes);
 }
 
-std::optional<std::uint32_t> read_number(HKEY key, std::string_view name) {
-    std::optional<RawValue> value = read_raw(key, name);
+std::optional<std::uint32_t> try_read_number(HKEY key, std::string_view name) {
+    const std::optional<RawValue> value = try_read_raw(key, name).value_or(std::nullopt);
     if (!value || value->type != REG_DWORD || value->bytes.size() < 4) return std::nullopt;
     const auto* b = reinterpret_cast<const unsigned char*>(value->bytes.data());
     return static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |

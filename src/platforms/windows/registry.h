@@ -2,8 +2,10 @@
 // the process's own, the 64-bit or the 32-bit view, reading text and number
 // values, enumerating values and subkeys, writing and deleting values. Every
 // key is owned by a RegistryKey. Failures carry the Windows error code, so
-// each caller words them for its own subject with registry_failure. A value
-// that is missing or of another type is absent, not a failure. Thread-safe.
+// each caller words them for its own subject with registry_failure. The
+// try_ functions answer "not there" as an empty optional and fail only for
+// anything else (access refused, a value that will not hold still), so a
+// caller can say what it could not read. Thread-safe.
 #pragma once
 
 #include <cstdint>
@@ -43,19 +45,24 @@ enum class RegistryView { own, bits64, bits32 };
 [[nodiscard]] std::string registry_failure(std::string_view what, RegistryError error);
 
 [[nodiscard]] RegistryResult<RegistryKey> open_key(HKEY root, std::string_view path, REGSAM access);
+// The key, or none when it does not exist.
+[[nodiscard]] RegistryResult<std::optional<RegistryKey>> try_open_key(HKEY root, std::string_view path, REGSAM access);
+// The code is of a key or value that is not there.
+[[nodiscard]] bool is_absent(RegistryError error);
 [[nodiscard]] RegistryResult<RegistryKey> create_key(HKEY root, std::string_view path, REGSAM access);
 
-// REG_SZ or REG_EXPAND_SZ, decoded as registry text; anything else is absent.
-// Environment references are left as written.
-[[nodiscard]] std::optional<std::string> read_text(HKEY key, std::string_view name);
-// REG_DWORD with at least four bytes, little-endian; anything else is absent.
-[[nodiscard]] std::optional<std::uint32_t> read_number(HKEY key, std::string_view name);
-// The raw bytes and type of a value; absent when it cannot be read.
+// REG_SZ or REG_EXPAND_SZ, decoded as registry text; absent when the value
+// is missing, of another type or cannot be read. Environment references are
+// left as written.
+[[nodiscard]] std::optional<std::string> try_read_text(HKEY key, std::string_view name);
+// REG_DWORD with at least four bytes, little-endian; absent otherwise, as above.
+[[nodiscard]] std::optional<std::uint32_t> try_read_number(HKEY key, std::string_view name);
+// The raw bytes and type of a value, or none when there is no such value.
 struct RawValue {
     DWORD type = REG_NONE;
     std::string bytes;
 };
-[[nodiscard]] std::optional<RawValue> read_raw(HKEY key, std::string_view name);
+[[nodiscard]] RegistryResult<std::optional<RawValue>> try_read_raw(HKEY key, std::string_view name);
 
 [[nodiscard]] RegistryResult<void> write_value(HKEY key, std::string_view name, DWORD type,
                                                std::string_view bytes);

@@ -11,27 +11,41 @@ namespace {
 
 constexpr std::string_view own_name_prefix = "Quillmoor-";
 
+// The note for a key that is there but could not be read, with Windows' code.
+std::string unreadable_note(const knowledge::RunKeyLocation& location, std::string_view path, RegistryError error) {
+    return location.label + ": " + location.hive + "\\" + std::string(path) + " could not be read (Windows error " +
+           std::to_string(error.code) + ").";
+}
+
 // The location's approval key, opened once for all its values; none when it
-// does not exist yet (every value then counts as switched on).
-std::optional<RegistryKey> open_approval_key(const knowledge::RunKeyLocation& location) {
-    RegistryResult<RegistryKey> key =
-        open_key(registry_root(location.hive), std::string(startup_approved_path) + "\\" + location.approved,
-                 KEY_READ | KEY_WOW64_64KEY);
-    if (!key) return std::nullopt;
+// does not exist yet, or cannot be read (every value then counts as
+// switched on, and a note says why).
+std::optional<RegistryKey> open_approval_key(const knowledge::RunKeyLocation& location, std::vector<std::string>& notes) {
+    const std::string path = std::string(startup_approved_path) + "\\" + location.approved;
+    RegistryResult<std::optional<RegistryKey>> key =
+        try_open_key(registry_root(location.hive), path, KEY_READ | KEY_WOW64_64KEY);
+    if (!key) {
+        notes.push_back(unreadable_note(location, path, key.error()));
+        return std::nullopt;
+    }
     return std::move(*key);
 }
 
 void scan_location(const knowledge::RunKeyLocation& location, bool admin, ProgramFacts& programs,
-                   std::vector<model::StartupItem>& items) {
+                   std::vector<model::StartupItem>& items, std::vector<std::string>& notes) {
     const REGSAM access = KEY_READ | view_flag(registry_view(location.view));
-    RegistryResult<RegistryKey> key = open_key(registry_root(location.hive), location.path, access);
-    if (!key) return;
+    RegistryResult<std::optional<RegistryKey>> key = try_open_key(registry_root(location.hive), location.path, access);
+    if (!key) {
+        notes.push_back(unreadable_note(location, location.path, key.error()));
+        return;
+    }
+    if (!*key) return;  // no such key: nothing starts from it
     const std::string location_text = run_location_text(location);
     const bool locked = !location.locked.empty();
     std::optional<RegistryKey> approval_key;
-    if (!locked) approval_key = open_approval_key(location);
+    if (!locked) approval_key = open_approval_key(location, notes);
 
-    for (const EnumeratedValue& value : enumerate_values(key->get())) {
+    for (const EnumeratedValue& value : enumerate_values((*key)->get())) {
         if (value.name.empty() || (value.type != REG_SZ && value.type != REG_EXPAND_SZ)) continue;
         std::string command = decode_registry_text(value.bytes);
         if (value.type == REG_EXPAND_SZ) command = expand_references(command);
@@ -44,7 +58,8 @@ void scan_location(const knowledge::RunKeyLocation& location, bool admin, Progra
         item.set_spec("approved", location.approved);
         if (!locked) {
             const ApprovalFlag flag =
-                approval_key ? approval_flag_of(read_raw(approval_key->get(), value.name)) : ApprovalFlag::none;
+                approval_key ? approval_flag_of(try_read_raw(approval_key->get(), value.name).value_or(std::nullopt))
+                             : ApprovalFlag::none;
             item.enabled = flag != ApprovalFlag::off;
             item.state_text = item.enabled ? "Enabled" : "Disabled";
             if (location.hive == "HKLM" && !admin) item.toggle = model::Toggle::admin;
@@ -72,8 +87,10 @@ std::string run_location_text(const knowledge::RunKeyLocation& location) {
 }
 
 void scan_run_keys(const std::vector<knowledge::RunKeyLocation>& locations, bool admin, ProgramFacts& programs,
-                   std::vector<model::StartupItem>& items) {
-    for (const knowledge::RunKeyLocation& location : locations) scan_location(location, admin, programs, items);
+                   model::ScanResult& result) {
+    for (const knowledge::RunKeyLocation& location : locations) {
+        scan_location(location, admin, programs, result.items, result.notes);
+    }
 }
 
 }  // namespace qm::windows

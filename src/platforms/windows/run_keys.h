@@ -1,14 +1,17 @@
 // The first source of a scan: the registry Run keys that the knowledge in
 // force lists, in its order, each read in its own registry view. Every text
 // value becomes a "run" item, switched through its start-up approval flag
-// unless its location is locked (RunOnce, policies). A key that cannot be
-// read adds nothing; a damaged value is read lossily; nothing stops the scan.
+// unless its location is locked (RunOnce, policies). A key that is not there
+// adds nothing; one that is there but cannot be read adds a note with
+// Windows' error code; a damaged value is read lossily; nothing stops the
+// scan.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "knowledge/knowledge_pack.h"
+#include "model/platform.h"
 #include "model/startup_item.h"
 #include "platforms/windows/program_files.h"
 
@@ -20,6 +23,6 @@ namespace qm::windows {
 // Appends the items of every location. Without administrator rights the items
 // of HKLM keys can be switched only after a restart as administrator.
 void scan_run_keys(const std::vector<knowledge::RunKeyLocation>& locations, bool admin, ProgramFacts& programs,
-                   std::vector<model::StartupItem>& items);
+                   model::ScanResult& result);
 
 }  // namespace qm::windows

@@ -40,7 +40,7 @@ bool is_listed_type(std::uint32_t type) {
 // A text value, expanded when it is REG_EXPAND_SZ; absent when missing or
 // of another type.
 std::optional<std::string> read_value_text(HKEY key, std::string_view name) {
-    std::optional<RawValue> raw = read_raw(key, name);
+    const std::optional<RawValue> raw = try_read_raw(key, name).value_or(std::nullopt);
     if (!raw || (raw->type != REG_SZ && raw->type != REG_EXPAND_SZ)) return std::nullopt;
     std::string text = decode_registry_text(raw->bytes);
     if (raw->type == REG_EXPAND_SZ) text = expand_references(text);
@@ -59,7 +59,7 @@ std::string read_service_dll(HKEY service_key) {
 }
 
 std::vector<std::string> read_dependencies(HKEY key) {
-    std::optional<RawValue> raw = read_raw(key, "DependOnService");
+    const std::optional<RawValue> raw = try_read_raw(key, "DependOnService").value_or(std::nullopt);
     if (!raw || (raw->type != REG_MULTI_SZ && raw->type != REG_SZ)) return {};
     return decode_registry_list(raw->bytes);
 }
@@ -76,14 +76,14 @@ std::optional<ServiceEntry> read_service(HKEY services, const std::string& key_n
     RegistryResult<RegistryKey> key = open_key(services, key_name, KEY_READ);
     if (!key) return std::nullopt;
     const HKEY k = key->get();
-    const std::optional<std::uint32_t> type = read_number(k, "Type");
+    const std::optional<std::uint32_t> type = try_read_number(k, "Type");
     if (!type || !is_listed_type(*type)) return std::nullopt;
-    const std::optional<std::uint32_t> start = read_number(k, "Start");
+    const std::optional<std::uint32_t> start = try_read_number(k, "Start");
     if (!start || *start > disabled_start) return std::nullopt;
 
     std::string display_name = read_shown_text(k, "DisplayName");
     if (display_name.empty()) display_name = key_name;
-    const bool delayed = read_number(k, "DelayedAutostart").value_or(0) == 1;
+    const bool delayed = try_read_number(k, "DelayedAutostart").value_or(0) == 1;
     const std::string image_path = read_value_text(k, "ImagePath").value_or(std::string());
     const std::string image_program = program_file_of_command(image_path);
     // Services that share a svchost.exe process are their library; the host

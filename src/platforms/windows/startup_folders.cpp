@@ -77,7 +77,7 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
         item.set_spec("workdir", std::move(file.working_directory));
 
         const ApprovalFlag flag =
-            approval_key ? approval_flag_of(read_raw(approval_key->get(), entry.name)) : ApprovalFlag::none;
+            approval_key ? approval_flag_of(try_read_raw(approval_key->get(), entry.name).value_or(std::nullopt)) : ApprovalFlag::none;
         item.enabled = flag != ApprovalFlag::off;
         item.state_text = item.enabled ? "Enabled" : "Disabled";
         if (location.hive == "HKLM" && !admin) item.toggle = model::Toggle::admin;

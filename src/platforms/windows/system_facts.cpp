@@ -49,7 +49,7 @@ std::string read_os_version(HKEY root, std::string_view key_path) {
     RegistryResult<RegistryKey> key = open_key(root, key_path, KEY_QUERY_VALUE);
     if (!key) return {};
     // A value that is missing or not text counts as empty.
-    auto text = [&](std::string_view name) { return read_text(key->get(), name).value_or(""); };
+    auto text = [&](std::string_view name) { return try_read_text(key->get(), name).value_or(""); };
     return os_version_text(text("ProductName"), text("DisplayVersion"), text("CurrentBuild"));
 }
 

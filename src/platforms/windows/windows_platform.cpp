@@ -42,7 +42,7 @@ model::ScanResult WindowsPlatform::scan() {
     const bool timing = os::get_env("QUILLMOOR_TIMING").has_value();
     ProgramFacts programs;
     os::timed_step(timing, "run keys",
-               [&] { scan_run_keys(locations.run_keys, facts_.admin, programs, result.items); });
+               [&] { scan_run_keys(locations.run_keys, facts_.admin, programs, result); });
     os::timed_step(timing, "folders",
                [&] { scan_startup_folders(locations.startup_folders, facts_.admin, programs, result.items); });
     os::timed_step(timing, "services", [&] { scan_services(facts_.admin, programs, result); });

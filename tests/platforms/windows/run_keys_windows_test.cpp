@@ -11,6 +11,7 @@
 #include "knowledge/builtin_pack.h"
 #include "platforms/windows/approval_flag.h"
 #include "platforms/windows/registry.h"
+#include "platforms/windows/run_keys.h"
 #include "platforms/windows/windows_platform.h"
 #include "os/os_test_support.h"
 #include "platforms/windows/registry_test_support.h"
@@ -386,18 +387,18 @@ TEST(RegistryLayer, NumbersAndTextsCountOnlyInTheirOwnTypes) {
 
     RegistryResult<RegistryKey> key = open_key(HKEY_CURRENT_USER, path, KEY_READ | KEY_WRITE);
     ASSERT_TRUE(key.has_value());
-    EXPECT_EQ(read_number(key->get(), "dword"), 0x12345678u);
-    EXPECT_EQ(read_number(key->get(), "short"), std::nullopt);
-    EXPECT_EQ(read_number(key->get(), "binary"), std::nullopt);
-    EXPECT_EQ(read_number(key->get(), "text"), std::nullopt);
-    EXPECT_EQ(read_text(key->get(), "text"), "hello");
-    EXPECT_EQ(read_text(key->get(), "expand"), "%X%");
-    EXPECT_EQ(read_text(key->get(), "dword"), std::nullopt);
-    EXPECT_EQ(read_text(key->get(), "missing"), std::nullopt);
+    EXPECT_EQ(try_read_number(key->get(), "dword"), 0x12345678u);
+    EXPECT_EQ(try_read_number(key->get(), "short"), std::nullopt);
+    EXPECT_EQ(try_read_number(key->get(), "binary"), std::nullopt);
+    EXPECT_EQ(try_read_number(key->get(), "text"), std::nullopt);
+    EXPECT_EQ(try_read_text(key->get(), "text"), "hello");
+    EXPECT_EQ(try_read_text(key->get(), "expand"), "%X%");
+    EXPECT_EQ(try_read_text(key->get(), "dword"), std::nullopt);
+    EXPECT_EQ(try_read_text(key->get(), "missing"), std::nullopt);
 
     ASSERT_TRUE(delete_value(key->get(), "text").has_value());
     EXPECT_TRUE(delete_value(key->get(), "text").has_value()) << "a missing value is already deleted";
-    EXPECT_EQ(read_text(key->get(), "text"), std::nullopt);
+    EXPECT_EQ(try_read_text(key->get(), "text"), std::nullopt);
 
     RegistryResult<RegistryKey> absent = open_key(HKEY_CURRENT_USER, path + "\\Nope", KEY_READ);
     ASSERT_FALSE(absent.has_value());
@@ -423,6 +424,37 @@ TEST(RegistryLayer, EnumerationGrowsItsBufferAndReadsEveryValue) {
         EXPECT_EQ(value.bytes, std::string(static_cast<std::size_t>(i) * 401, 'a' + i % 26)) << value.name;
         EXPECT_EQ(value.type, static_cast<DWORD>(REG_BINARY));
     }
+}
+
+// A Run key that is there but cannot be read is named in a note with the
+// Windows error code; one that is not there is simply empty.
+TEST(RunKeySource, AKeyThatCannotBeReadGivesANoteAndAMissingOneNothing) {
+    test::RegistryWriter registry;
+    const std::string path = "SOFTWARE\\QuillmoorTest" + test::random_hex(4);
+    registry.write(HKEY_CURRENT_USER, path, 0, L"Tray", REG_SZ, std::string("x\0", 2));
+    // An empty access list lets nobody read the key; its owner may still change the list.
+    ACL empty{};
+    ASSERT_TRUE(::InitializeAcl(&empty, sizeof empty, ACL_REVISION));
+    SECURITY_DESCRIPTOR closed{};
+    ASSERT_TRUE(::InitializeSecurityDescriptor(&closed, SECURITY_DESCRIPTOR_REVISION));
+    ASSERT_TRUE(::SetSecurityDescriptorDacl(&closed, TRUE, &empty, FALSE));
+    RegistryResult<RegistryKey> owned = open_key(HKEY_CURRENT_USER, path, WRITE_DAC);
+    ASSERT_TRUE(owned.has_value());
+    ASSERT_EQ(::RegSetKeySecurity(owned->get(), DACL_SECURITY_INFORMATION, &closed), ERROR_SUCCESS);
+
+    const knowledge::RunKeyLocation closed_location{"HKCU", path, "", "", "Closed Run", model::Scope::user, ""};
+    const knowledge::RunKeyLocation missing_location{"HKCU", path + "\\Nope", "", "", "Missing Run", model::Scope::user, ""};
+    ProgramFacts programs;
+    model::ScanResult result;
+    scan_run_keys({closed_location, missing_location}, false, programs, result);
+
+    SECURITY_DESCRIPTOR open_again{};
+    ASSERT_TRUE(::InitializeSecurityDescriptor(&open_again, SECURITY_DESCRIPTOR_REVISION));
+    ASSERT_TRUE(::SetSecurityDescriptorDacl(&open_again, TRUE, nullptr, FALSE));
+    ASSERT_EQ(::RegSetKeySecurity(owned->get(), DACL_SECURITY_INFORMATION, &open_again), ERROR_SUCCESS);
+
+    EXPECT_TRUE(result.items.empty());
+    EXPECT_EQ(result.notes, std::vector<std::string>{"Closed Run: HKCU\\" + path + " could not be read (Windows error 5)."});
 }
 
 }  // namespace

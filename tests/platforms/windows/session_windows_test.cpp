@@ -100,8 +100,8 @@ std::string computer_state() {
         for (const std::string& name : enumerate_subkeys(services->get())) {
             RegistryResult<RegistryKey> service = open_key(services->get(), name, KEY_READ);
             if (!service) continue;
-            out << "service " << name << " start " << read_number(service->get(), "Start").value_or(99) << " delayed "
-                << read_number(service->get(), "DelayedAutostart").value_or(0) << "\n";
+            out << "service " << name << " start " << try_read_number(service->get(), "Start").value_or(99) << " delayed "
+                << try_read_number(service->get(), "DelayedAutostart").value_or(0) << "\n";
         }
     }
     dump_files(out, "user startup", shell_folder(CSIDL_STARTUP));
