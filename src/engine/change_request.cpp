@@ -50,20 +50,22 @@ ChangeRequest change_request_from_json(const json::JsonValue& object) {
 }
 
 std::vector<model::SpecPair> create_details_pairs(const model::CreateDetails& details) {
-    return {{"name", details.name},       {"command", details.command}, {"exe", details.exe},
-            {"workdir", details.workdir}, {"mode", details.mode},       {"user", details.user},
-            {"description", details.description}};
+    std::vector<model::SpecPair> pairs;
+    for (const auto& [key, field] : model::create_detail_fields) pairs.push_back({std::string(key), details.*field});
+    return pairs;
 }
 
 model::CreateDetails create_details_from_pairs(const std::vector<model::SpecPair>& pairs) {
-    auto value = [&pairs](std::string_view key) {
+    model::CreateDetails details;
+    for (const auto& [key, field] : model::create_detail_fields) {
         for (const model::SpecPair& pair : pairs) {
-            if (pair.key == key) return pair.value;
+            if (pair.key == key) {
+                details.*field = pair.value;
+                break;
+            }
         }
-        return std::string();
-    };
-    return model::CreateDetails{value("name"), value("command"), value("exe"), value("workdir"),
-                                value("mode"), value("user"),    value("description")};
+    }
+    return details;
 }
 
 }  // namespace qm::engine

@@ -68,7 +68,8 @@ void JsonValue::destroy() noexcept {
     type_ = Type::null;
 }
 
-void JsonValue::construct_from(const JsonValue& other) {
+template <class Source>
+void JsonValue::construct_like(Source&& other) {
     switch (other.type_) {
         case Type::null:
             break;
@@ -79,40 +80,22 @@ void JsonValue::construct_from(const JsonValue& other) {
             number_ = other.number_;
             break;
         case Type::string:
-            std::construct_at(&string_, other.string_);
+            std::construct_at(&string_, std::forward<Source>(other).string_);
             break;
         case Type::array:
-            std::construct_at(&array_, other.array_);
+            std::construct_at(&array_, std::forward<Source>(other).array_);
             break;
         case Type::object:
-            std::construct_at(&object_, other.object_);
+            std::construct_at(&object_, std::forward<Source>(other).object_);
             break;
     }
     type_ = other.type_;
 }
 
-void JsonValue::construct_from(JsonValue&& other) noexcept {
-    switch (other.type_) {
-        case Type::null:
-            break;
-        case Type::boolean:
-            flag_ = other.flag_;
-            break;
-        case Type::number:
-            number_ = other.number_;
-            break;
-        case Type::string:
-            std::construct_at(&string_, std::move(other.string_));
-            break;
-        case Type::array:
-            std::construct_at(&array_, std::move(other.array_));
-            break;
-        case Type::object:
-            std::construct_at(&object_, std::move(other.object_));
-            break;
-    }
-    type_ = other.type_;
-}
+void JsonValue::construct_from(const JsonValue& other) { construct_like(other); }
+
+// Moving a string, array or map never throws.
+void JsonValue::construct_from(JsonValue&& other) noexcept { construct_like(std::move(other)); }
 
 const std::string& JsonValue::as_string() const noexcept {
     static const std::string empty;

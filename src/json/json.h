@@ -87,6 +87,9 @@ private:
     void destroy() noexcept;
     void construct_from(const JsonValue& other);
     void construct_from(JsonValue&& other) noexcept;
+    // Both of the above: copies from an lvalue, moves from an rvalue.
+    template <class Source>
+    void construct_like(Source&& other);
 
     Type type_;
     union {

@@ -107,15 +107,23 @@ Assessor::Assessor(const KnowledgePack& builtin, const KnowledgePack& installed,
       builtin_rules_(builtin.rules_for(platform)),
       installed_rules_(installed.rules_for(platform)) {}
 
+namespace {
+
+// A judgement with its first reason.
+model::Assessment judged(model::Level level, std::string effect, model::Confidence confidence, std::string reason) {
+    return model::Assessment{std::move(effect), {std::move(reason)}, confidence, level};
+}
+
+}  // namespace
+
 model::Assessment Assessor::assess(const model::StartupItem& item) const {
     model::Assessment a;
     if (item.managed) {
-        a.level = model::Level::safe;
-        a.effect =
-            "Made by Quillmoor. Switching it off only stops that program starting; nothing else depends on it, and "
-            "you can switch it back on or remove it at any time.";
-        a.confidence = model::Confidence::high;
-        a.reasons.push_back("The entry carries Quillmoor's own name tag, so Quillmoor knows exactly what it is.");
+        a = judged(model::Level::safe,
+                   "Made by Quillmoor. Switching it off only stops that program starting; nothing else depends on it, "
+                   "and you can switch it back on or remove it at any time.",
+                   model::Confidence::high,
+                   "The entry carries Quillmoor's own name tag, so Quillmoor knows exactly what it is.");
         if (item.scope == model::Scope::machine) a.reasons.push_back("It applies to every user of this computer.");
         return a;
     }
@@ -135,11 +143,9 @@ model::Assessment Assessor::assess(const model::StartupItem& item) const {
     }
 
     if (chosen) {
-        a.level = chosen->level;
-        a.effect = chosen->effect;
-        a.confidence = builtin_chosen ? model::Confidence::high : model::Confidence::medium;
-        a.reasons.push_back(builtin_chosen ? std::string("Recognised from the built-in knowledge of well-known startup items.")
-                                           : "Recognised from the knowledge in " + installed_source_ + ".");
+        a = judged(chosen->level, chosen->effect, builtin_chosen ? model::Confidence::high : model::Confidence::medium,
+                   builtin_chosen ? std::string("Recognised from the built-in knowledge of well-known startup items.")
+                                  : "Recognised from the knowledge in " + installed_source_ + ".");
         if (lowering_refused) {
             a.reasons.push_back("A knowledge update tried to lower this warning; the built-in level was kept.");
         }
@@ -149,32 +155,28 @@ model::Assessment Assessor::assess(const model::StartupItem& item) const {
         const KnowledgeHint* hint = installed_hint;
         if (!hint || (builtin_hint && builtin_hint->level > installed_hint->level)) hint = builtin_hint;
         if (hint) {
-            a.level = hint->level;
-            a.effect = hint->effect;
-            a.confidence = model::Confidence::medium;
-            a.reasons.push_back("Judged by the word \"" + hint->word + "\" in its name; it is not in the built-in list.");
+            a = judged(hint->level, hint->effect, model::Confidence::medium,
+                       "Judged by the word \"" + hint->word + "\" in its name; it is not in the built-in list.");
         } else if (item.origin != model::Origin::operating_system && item.scope != model::Scope::user &&
                    !model::starts_at_sign_in(item.kind)) {
-            a.level = model::Level::low;
-            a.effect =
-                "A background service installed by a program. The computer does not need it, but the program it "
-                "belongs to may lose a background feature until the service is started by hand.";
-            a.confidence = model::Confidence::medium;
-            a.reasons.push_back("An installed program's service, not part of the operating system, and nothing found depends on it.");
+            a = judged(model::Level::low,
+                       "A background service installed by a program. The computer does not need it, but the program "
+                       "it belongs to may lose a background feature until the service is started by hand.",
+                       model::Confidence::medium,
+                       "An installed program's service, not part of the operating system, and nothing found depends on it.");
         } else if (item.origin != model::Origin::operating_system) {
-            a.level = model::Level::safe;
-            a.effect =
-                "It will simply not open itself when you sign in. You can still open it by hand; anything it does in "
-                "the background (updates, sync, notifications) pauses until you do.";
-            a.confidence = model::Confidence::medium;
-            a.reasons.push_back("An installed program started from your own sign-in. The operating system does not depend on programs started this way.");
+            a = judged(model::Level::safe,
+                       "It will simply not open itself when you sign in. You can still open it by hand; anything it "
+                       "does in the background (updates, sync, notifications) pauses until you do.",
+                       model::Confidence::medium,
+                       "An installed program started from your own sign-in. The operating system does not depend on "
+                       "programs started this way.");
         } else {
-            a.level = model::Level::unknown;
-            a.effect =
-                "Part of the operating system and not in the built-in list. What switching it off does cannot be "
-                "stated; leave it alone unless you know what it is for.";
-            a.confidence = model::Confidence::low;
-            a.reasons.push_back("It belongs to the operating system, but nothing the program can read says what it is for.");
+            a = judged(model::Level::unknown,
+                       "Part of the operating system and not in the built-in list. What switching it off does cannot "
+                       "be stated; leave it alone unless you know what it is for.",
+                       model::Confidence::low,
+                       "It belongs to the operating system, but nothing the program can read says what it is for.");
         }
     }
 

@@ -84,26 +84,14 @@ JsonValue system_facts_json(const SystemFacts& facts) {
 }
 
 JsonValue create_details_json(const CreateDetails& details) {
-    return json::ObjectBuilder()
-            .string("name", details.name)
-            .string("command", details.command)
-            .string("exe", details.exe)
-            .string("workdir", details.workdir)
-            .string("mode", details.mode)
-            .string("user", details.user)
-            .string("description", details.description)
-            .done();
+    json::ObjectBuilder out;
+    for (const auto& [key, field] : create_detail_fields) out.string(std::string(key), details.*field);
+    return out.done();
 }
 
 CreateDetails create_details_from_json(const JsonValue& object) {
     CreateDetails details;
-    details.name = json::get_text(object, "name");
-    details.command = json::get_text(object, "command");
-    details.exe = json::get_text(object, "exe");
-    details.workdir = json::get_text(object, "workdir");
-    details.mode = json::get_text(object, "mode");
-    details.user = json::get_text(object, "user");
-    details.description = json::get_text(object, "description");
+    for (const auto& [key, field] : create_detail_fields) details.*field = json::get_text(object, key);
     return details;
 }
 

@@ -7,8 +7,11 @@
 // failure that needs administrator rights is of the kind needs_admin.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "json/json.h"
@@ -86,6 +89,18 @@ struct CreateDetails {
     std::string user;
     std::string description;
 };
+
+// The seven details by the names their JSON forms and the journal use, in
+// this order.
+inline constexpr std::array<std::pair<std::string_view, std::string CreateDetails::*>, 7> create_detail_fields{{
+    {"name", &CreateDetails::name},
+    {"command", &CreateDetails::command},
+    {"exe", &CreateDetails::exe},
+    {"workdir", &CreateDetails::workdir},
+    {"mode", &CreateDetails::mode},
+    {"user", &CreateDetails::user},
+    {"description", &CreateDetails::description},
+}};
 
 struct CreatedEntry {
     StartupItem item;

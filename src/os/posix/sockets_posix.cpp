@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "os/loopback_address.h"
 #include "os/sockets.h"
 
 namespace qm::os {
@@ -18,14 +19,6 @@ std::string failure(std::string_view what, int code) {
 }
 
 int fd_of(Socket::Native native) { return static_cast<int>(native); }
-
-sockaddr_in loopback(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
 
 timeval to_timeval(std::chrono::milliseconds limit) {
     if (limit.count() < 0) limit = std::chrono::milliseconds(0);
@@ -111,7 +104,7 @@ Result<Socket> listen_loopback(std::uint16_t port, int backlog) {
     std::string where = "Could not listen on 127.0.0.1:" + std::to_string(port);
     int on = 1;
     if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) return fail(failure(where, errno));
-    sockaddr_in address = loopback(port);
+    sockaddr_in address = loopback_address(port);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         return fail(failure(where, errno));
     }
@@ -122,7 +115,7 @@ Result<Socket> listen_loopback(std::uint16_t port, int backlog) {
 Result<Socket> connect_loopback(std::uint16_t port) {
     Socket socket = QM_TRY(new_stream_socket());
     int fd = static_cast<int>(socket.native_handle());
-    sockaddr_in address = loopback(port);
+    sockaddr_in address = loopback_address(port);
     std::string where = "Could not connect to 127.0.0.1:" + std::to_string(port);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return socket;
     if (errno != EINTR) return fail(failure(where, errno));

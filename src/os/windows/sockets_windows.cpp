@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "os/loopback_address.h"
 #include "os/sockets.h"
 #include "os/windows/wide.h"
 
@@ -42,14 +43,6 @@ std::string failure(std::string_view what, int code) {
 }
 
 SOCKET socket_of(Socket::Native native) { return static_cast<SOCKET>(native); }
-
-sockaddr_in loopback(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
 
 DWORD to_milliseconds(std::chrono::milliseconds limit) {
     return static_cast<DWORD>(std::clamp<long long>(limit.count(), 0, 0x7FFFFFFF));
@@ -141,7 +134,7 @@ Result<Socket> listen_loopback(std::uint16_t port, int backlog) {
     if (::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on) != 0) {
         return fail(failure(where, ::WSAGetLastError()));
     }
-    sockaddr_in address = loopback(port);
+    sockaddr_in address = loopback_address(port);
     if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         return fail(failure(where, ::WSAGetLastError()));
     }
@@ -151,7 +144,7 @@ Result<Socket> listen_loopback(std::uint16_t port, int backlog) {
 
 Result<Socket> connect_loopback(std::uint16_t port) {
     Socket socket = QM_TRY(new_stream_socket());
-    sockaddr_in address = loopback(port);
+    sockaddr_in address = loopback_address(port);
     if (::connect(socket_of(socket.native_handle()), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         return fail(failure("Could not connect to 127.0.0.1:" + std::to_string(port), ::WSAGetLastError()));
     }
