@@ -17,8 +17,10 @@ std::vector<qm::model::StartupItem> invented_items(std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         std::string name = std::string(words[i % 10]) + words[(i / 10) % 10] + std::to_string(i);
         const bool service = i % 3 == 0;
-        qm::model::StartupItem item(service ? "service" : "run", service ? "Windows service" : "Registry (Run, this user)",
-                             service ? model::Scope::machine : model::Scope::user, service ? "Services" : "HKCU\\Run\\64", name);
+        qm::model::StartupItem item(service ? "service" : "run",
+                                    service ? "Windows service" : "Registry (Run, this user)",
+                                    service ? model::Scope::machine : model::Scope::user,
+                                    service ? "Services" : "HKCU\\Run\\64", name);
         item.set_spec("short", i % 7 == 0 ? "cdpusersvc_" + std::to_string(10000 + i) : name);
         item.exe = "C:\\Program Files\\" + name + "\\" + name + ".exe";
         item.origin = i % 5 == 0 ? model::Origin::operating_system : model::Origin::installed_program;
@@ -34,7 +36,10 @@ qm::knowledge::KnowledgePack update_pack(std::size_t rules) {
     pack.version = "2027.1.1";
     for (std::size_t i = 0; i < rules; ++i) {
         std::string core = "vendor" + std::to_string(i);
-        std::string pattern = i % 10 == 0 ? core + "*" : i % 10 == 1 ? "*" + core : i % 10 == 2 ? "*" + core + "*" : core;
+        std::string pattern = i % 10 == 0   ? core + "*"
+                              : i % 10 == 1 ? "*" + core
+                              : i % 10 == 2 ? "*" + core + "*"
+                                            : core;
         pack.rules[0].push_back({pattern, "Invented rule.", static_cast<qm::model::Level>(i % 5)});
     }
     return pack;
@@ -46,7 +51,8 @@ void AssessLargeComputer(benchmark::State& state) {
     for (auto _ : state) {
         qm::knowledge::Assessor assessor(qm::knowledge::builtin_pack(), update, "update 2027.1.1", "windows");
         std::size_t critical = 0;
-        for (const qm::model::StartupItem& item : items) critical += assessor.assess(item).level == qm::model::Level::critical;
+        for (const qm::model::StartupItem& item : items)
+            critical += assessor.assess(item).level == qm::model::Level::critical;
         benchmark::DoNotOptimize(critical);
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * items.size()));

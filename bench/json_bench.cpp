@@ -27,8 +27,13 @@ private:
 };
 
 JsonValue make_item(Sequence& sequence, std::size_t index) {
-    static const char* const names[] = {"Updater", "Cloud Sync", "Audio Helper", "Tray Icon",
-                                        "Telemetry \"beta\"", "Caf\xC3\xA9 Launcher", "\xE6\x9B\xB4\xE6\x96\xB0",
+    static const char* const names[] = {"Updater",
+                                        "Cloud Sync",
+                                        "Audio Helper",
+                                        "Tray Icon",
+                                        "Telemetry \"beta\"",
+                                        "Caf\xC3\xA9 Launcher",
+                                        "\xE6\x9B\xB4\xE6\x96\xB0",
                                         "Zoom\xE2\x84\xA2 Agent"};
     static const char* const kinds[] = {"run", "startup_folder", "service", "task"};
     static const char* const publishers[] = {"Contoso Ltd.", "M\xC3\xBCller GmbH", "Fabrikam, Inc.",
@@ -38,15 +43,15 @@ JsonValue make_item(Sequence& sequence, std::size_t index) {
     // Arguments of a chain are evaluated in order, so the sequence is drawn in key order.
     qm::json::ObjectBuilder item;
     item.string("id", kind + "|user|HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run|" + name)
-            .string("kind", kind)
-            .string("name", name)
-            .string("command", "\"C:\\Program Files\\Vendor " + std::to_string(sequence.below(100)) +
-                                       "\\app.exe\" --background\t--level=" + std::to_string(sequence.below(9)))
-            .string("publisher", publishers[sequence.below(5)])
-            .flag("enabled", sequence.below(2) == 0)
-            .flag("managed", sequence.below(4) == 0)
-            .count("size", sequence.next())
-            .number("impact", static_cast<double>(sequence.below(100000)) / 1000.0);
+        .string("kind", kind)
+        .string("name", name)
+        .string("command", "\"C:\\Program Files\\Vendor " + std::to_string(sequence.below(100)) +
+                               "\\app.exe\" --background\t--level=" + std::to_string(sequence.below(9)))
+        .string("publisher", publishers[sequence.below(5)])
+        .flag("enabled", sequence.below(2) == 0)
+        .flag("managed", sequence.below(4) == 0)
+        .count("size", sequence.next())
+        .number("impact", static_cast<double>(sequence.below(100000)) / 1000.0);
     JsonValue pids = JsonValue::array();
     for (std::size_t i = sequence.below(4); i > 0; --i) pids.push_back(static_cast<double>(sequence.below(60000)));
     item.value("pids", std::move(pids));
@@ -55,7 +60,8 @@ JsonValue make_item(Sequence& sequence, std::size_t index) {
         spec.push_back(JsonValue::Array{"key" + std::to_string(i), "value " + std::to_string(sequence.next())});
     }
     item.value("spec", std::move(spec));
-    JsonValue risk = qm::json::ObjectBuilder()
+    JsonValue risk =
+        qm::json::ObjectBuilder()
             .string("level", sequence.below(3) == 0 ? "high" : "low")
             .strings("reasons", {"starts at every sign-in", "signed by a known publisher", "line 1\nline 2"})
             .flag("critical", false)
@@ -73,10 +79,12 @@ std::string make_document(std::size_t target_bytes) {
         items.push_back(std::move(item));
     }
     return qm::json::write(qm::json::ObjectBuilder()
-                                   .number("version", 1)
-                                   .string("computer", "DESKTOP-\xC3\x84" "BC")
-                                   .value("items", std::move(items))
-                                   .done());
+                               .number("version", 1)
+                               .string("computer",
+                                       "DESKTOP-\xC3\x84"
+                                       "BC")
+                               .value("items", std::move(items))
+                               .done());
 }
 
 const std::string& document(std::int64_t size) {

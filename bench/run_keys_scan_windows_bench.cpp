@@ -31,9 +31,7 @@ struct Written {
 };
 
 HKEY root_of(const std::string& hive) { return hive == "HKLM" ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
-REGSAM view_of(const std::string& view) {
-    return view == "64" ? KEY_WOW64_64KEY : view == "32" ? KEY_WOW64_32KEY : 0;
-}
+REGSAM view_of(const std::string& view) { return view == "64" ? KEY_WOW64_64KEY : view == "32" ? KEY_WOW64_32KEY : 0; }
 
 bool write_value(const Written& w, DWORD type, const std::wstring& text, const std::string& bytes) {
     HKEY key = nullptr;
@@ -67,9 +65,9 @@ int main(int argc, char** argv) {
         const qm::knowledge::RunKeyLocation& location = locations[static_cast<std::size_t>(i) % locations.size()];
         const std::wstring name = L"QmBench" + std::to_wstring(i);
         // Quoted and unquoted paths, as real Run values have them.
-        const std::wstring command = i % 2 == 0
-            ? L"\"C:\\Program Files\\Vendor " + std::to_wstring(i) + L"\\app.exe\" --background"
-            : L"C:\\Program Files\\Vendor" + std::to_wstring(i) + L"\\app.exe /tray";
+        const std::wstring command =
+            i % 2 == 0 ? L"\"C:\\Program Files\\Vendor " + std::to_wstring(i) + L"\\app.exe\" --background"
+                       : L"C:\\Program Files\\Vendor" + std::to_wstring(i) + L"\\app.exe /tray";
         Written value{root_of(location.hive), qm::os::windows::to_wide(location.path), view_of(location.view), name};
         if (!write_value(value, REG_SZ, command, {})) {
             std::fprintf(stderr, "could not write the test values\n");
@@ -77,7 +75,8 @@ int main(int argc, char** argv) {
         }
         written.push_back(value);
         if (i % 2 == 0 && !location.approved.empty()) {
-            Written flag{value.root, approved_root + qm::os::windows::to_wide(location.approved), KEY_WOW64_64KEY, name};
+            Written flag{value.root, approved_root + qm::os::windows::to_wide(location.approved), KEY_WOW64_64KEY,
+                         name};
             std::string bytes(12, '\0');
             bytes[0] = i % 4 == 0 ? '\x03' : '\x02';
             if (write_value(flag, REG_BINARY, {}, bytes)) written.push_back(flag);
@@ -101,12 +100,14 @@ int main(int argc, char** argv) {
     for (int round = 0; round < rounds; ++round) {
         const auto started = std::chrono::steady_clock::now();
         for (const qm::knowledge::RunKeyLocation& location : locations) {
-            auto key = qm::windows::open_key(qm::windows::registry_root(location.hive), location.path,
-                                         KEY_READ | qm::windows::view_flag(qm::windows::registry_view(location.view)));
+            auto key =
+                qm::windows::open_key(qm::windows::registry_root(location.hive), location.path,
+                                      KEY_READ | qm::windows::view_flag(qm::windows::registry_view(location.view)));
             if (!key) continue;
-            auto approval = qm::windows::open_key(qm::windows::registry_root(location.hive),
-                                              std::string(qm::windows::startup_approved_path) + "\\" + location.approved,
-                                              KEY_READ | KEY_WOW64_64KEY);
+            auto approval =
+                qm::windows::open_key(qm::windows::registry_root(location.hive),
+                                      std::string(qm::windows::startup_approved_path) + "\\" + location.approved,
+                                      KEY_READ | KEY_WOW64_64KEY);
             for (const qm::windows::EnumeratedValue& value : qm::windows::enumerate_values(key->get())) {
                 if (location.locked.empty() && approval) (void)qm::windows::try_read_raw(approval->get(), value.name);
             }

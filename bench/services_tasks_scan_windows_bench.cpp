@@ -75,9 +75,10 @@ int main(int argc, char** argv) {
     for (int i = 0; i < service_count; ++i) {
         const std::wstring name = L"QmBenchSvc" + std::to_wstring(i);
         const std::wstring path = L"\"C:\\Program Files\\Vendor " + std::to_wstring(i % 50) + L"\\service.exe\" -k";
-        SC_HANDLE service = ::CreateServiceW(manager, name.c_str(), nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                             i % 3 == 0 ? SERVICE_AUTO_START : SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                             path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+        SC_HANDLE service =
+            ::CreateServiceW(manager, name.c_str(), nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                             i % 3 == 0 ? SERVICE_AUTO_START : SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path.c_str(),
+                             nullptr, nullptr, nullptr, nullptr, nullptr);
         if (service != nullptr) {
             services.push_back(name);
             ::CloseServiceHandle(service);

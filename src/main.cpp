@@ -4,11 +4,7 @@
 #include "os/console.h"
 
 #ifdef _WIN32
-int wmain(int, wchar_t**) {
-    return qm::cli::process_entry(qm::os::program_arguments(0, nullptr));
-}
+int wmain(int, wchar_t**) { return qm::cli::process_entry(qm::os::program_arguments(0, nullptr)); }
 #else
-int main(int argc, char** argv) {
-    return qm::cli::process_entry(qm::os::program_arguments(argc, argv));
-}
+int main(int argc, char** argv) { return qm::cli::process_entry(qm::os::program_arguments(argc, argv)); }
 #endif

@@ -6,9 +6,8 @@ namespace qm::cli {
 
 namespace {
 
-constexpr std::array<std::string_view, 10> value_options = {
-    "--filter", "--level", "--port", "--name", "--mode",
-    "--args",   "--out",   "--label", "--workdir", "--url"};
+constexpr std::array<std::string_view, 10> value_options = {"--filter", "--level", "--port",  "--name",    "--mode",
+                                                            "--args",   "--out",   "--label", "--workdir", "--url"};
 
 const std::string empty_text;
 

@@ -12,7 +12,7 @@
 namespace qm::cli {
 
 struct ParsedArgs {
-    std::vector<std::string> positionals;                       // command word, operand, ...
+    std::vector<std::string> positionals;                      // command word, operand, ...
     std::vector<std::pair<std::string, std::string>> options;  // (name, value); value empty for flags
 
     [[nodiscard]] bool has_flag(std::string_view name) const;

@@ -29,10 +29,13 @@ int decide_and_apply(CommandContext& context, const engine::ChangeRequest& reque
     switch (result.decision) {
         case engine::Decision::refused:
             for (const std::string& problem : result.plan.problems) streams.err("  Not possible: " + problem + "\n");
-            if (result.plan.risk.level == model::Level::critical) streams.err("  Quillmoor will not switch this off.\n");
+            if (result.plan.risk.level == model::Level::critical)
+                streams.err("  Quillmoor will not switch this off.\n");
             return 1;
         case engine::Decision::needs_admin:
-            streams.err("  This needs administrator rights. Run it again as administrator (Windows) or with sudo (Linux/macOS).\n");
+            streams.err(
+                "  This needs administrator rights. Run it again as administrator (Windows) or with sudo "
+                "(Linux/macOS).\n");
             return 3;
         case engine::Decision::needs_decision:
             streams.err("  This needs a decision. Run it again with --yes if you accept that.\n");
@@ -135,7 +138,8 @@ int run_add(CommandContext& context) {
     request.create.name = context.args.option_value("--name");
     if (request.create.name.empty()) request.create.name = program ? program->name : to_lower_ascii(file_stem(wanted));
     request.create.command = "\"" + exe + "\"";
-    if (const std::string& extra = context.args.option_value("--args"); !extra.empty()) request.create.command += " " + extra;
+    if (const std::string& extra = context.args.option_value("--args"); !extra.empty())
+        request.create.command += " " + extra;
     request.create.exe = exe;
     request.create.workdir = context.args.option_value("--workdir");
     request.create.mode = context.args.option_value("--mode");
@@ -161,7 +165,8 @@ int run_add(CommandContext& context) {
             if (mode.id == request.create.mode) label = mode.label;
         }
     }
-    context.streams.out("Will make \"" + request.create.name + "\" start with the computer: " + request.create.command + "\n");
+    context.streams.out("Will make \"" + request.create.name + "\" start with the computer: " + request.create.command +
+                        "\n");
     context.streams.out("  Method: " + label + "\n");
     return decide_and_apply(context, request);
 }
@@ -225,8 +230,9 @@ int run_backups(CommandContext& context) {
 
 int run_restore(CommandContext& context) {
     const std::string& operand = context.args.positional(1);
-    Result<std::string> text = os::path_kind(operand) == os::PathKind::file ? os::read_text_file(operand, engine::backup_read_limit)
-                                                                            : engine::read_backup(context.engine, operand);
+    Result<std::string> text = os::path_kind(operand) == os::PathKind::file
+                                   ? os::read_text_file(operand, engine::backup_read_limit)
+                                   : engine::read_backup(context.engine, operand);
     if (!text) {
         context.streams.err(text.error().message + "\n");
         return 1;
@@ -243,11 +249,12 @@ int run_restore(CommandContext& context) {
 
     std::string out = "Backup taken " + json::get_text(header, "created") + " on " + json::get_text(header, "host") +
                       " (" + json::get_text(header, "os_version") + "), " +
-                      std::to_string(json::get_count(header, "count")) + " items; label: " +
-                      json::get_text(header, "label") + "\n";
+                      std::to_string(json::get_count(header, "count")) +
+                      " items; label: " + json::get_text(header, "label") + "\n";
     if (plan.different_computer) {
-        out += "WARNING: this backup comes from a different computer or operating system. Only items that exist here "
-               "are considered.\n";
+        out +=
+            "WARNING: this backup comes from a different computer or operating system. Only items that exist here "
+            "are considered.\n";
     }
     out += std::to_string(plan.same) + " items already match; " + std::to_string(plan.appeared) +
            " items appeared since the backup and are left alone.\n\n";
@@ -259,18 +266,19 @@ int run_restore(CommandContext& context) {
             out += "[note] " + replace_control_characters(row.name, false) + " - " + row.text + "\n";
             continue;
         }
-        const engine::PlannedChange change = engine::plan_change(context.engine, engine::prepare_request(context.engine, *row.request));
+        const engine::PlannedChange change =
+            engine::plan_change(context.engine, engine::prepare_request(context.engine, *row.request));
         const engine::Decision decision = engine::decide(change, yes);
         std::string mark = "DO  ";
-        if (!(row.ticked || all) || decision == engine::Decision::refused || decision == engine::Decision::needs_admin) {
+        if (!(row.ticked || all) || decision == engine::Decision::refused ||
+            decision == engine::Decision::needs_admin) {
             mark = "SKIP";
         } else if (decision == engine::Decision::needs_decision) {
             mark = "ask ";
             some_ask = true;
         }
         out += "[" + mark + "] " + engine::action_text(row.request->action, row.request->unknown_action) + " " +
-               replace_control_characters(row.name, false) + " - " +
-               row.text + "\n";
+               replace_control_characters(row.name, false) + " - " + row.text + "\n";
         out += "         level " + std::string(model::level_name(change.risk.level)) + ": " + change.risk.effect + "\n";
         for (const std::string& problem : change.problems) out += "         not possible: " + problem + "\n";
         if (change.admin_needed) out += "         not possible: it needs administrator rights.\n";
@@ -297,7 +305,8 @@ int run_restore(CommandContext& context) {
     bool all_ok = true;
     for (const engine::ChangeResult& result : engine::apply_changes(context.engine, to_apply)) {
         all_ok = all_ok && result.ok;
-        context.streams.out(std::string("[") + (result.ok ? "ok  " : "FAIL") + "] " + result.name + " " + result.message + "\n");
+        context.streams.out(std::string("[") + (result.ok ? "ok  " : "FAIL") + "] " + result.name + " " +
+                            result.message + "\n");
     }
     return all_ok ? 0 : 1;
 }
@@ -313,7 +322,8 @@ int run_history(CommandContext& context) {
         const engine::JournalRecord& r = entry.record;
         std::string item = replace_control_characters(r.name.empty() ? r.id : r.name, false);
         if (!r.ok) item += "  (failed)";
-        text += trimmed_line(cell(std::to_string(r.seq), 16, 16) + cell(r.time, 19, 21) + cell(engine::action_text(r.action, r.unknown_action), 8, 10) + item +
+        text += trimmed_line(cell(std::to_string(r.seq), 16, 16) + cell(r.time, 19, 21) +
+                             cell(engine::action_text(r.action, r.unknown_action), 8, 10) + item +
                              (entry.undone ? "  [undone]" : ""));
     }
     context.streams.out(text);
@@ -330,7 +340,8 @@ int run_undo(CommandContext& context) {
     }
     switch (undone.error().kind) {
         case ErrorKind::needs_decision:
-            context.streams.err("CONFIRM: " + undone.error().message + "\nRun it again with --yes if you accept that.\n");
+            context.streams.err("CONFIRM: " + undone.error().message +
+                                "\nRun it again with --yes if you accept that.\n");
             return 4;
         case ErrorKind::needs_admin:
             context.streams.err(undone.error().message + "\n");

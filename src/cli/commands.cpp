@@ -45,8 +45,7 @@ std::optional<std::string> undo_usage(const ParsedArgs& args) {
 }
 std::optional<std::string> knowledge_usage(const ParsedArgs& args) {
     const std::string& sub = args.positional(1);
-    if (sub != "status" && sub != "update" && sub != "import" && sub != "rollback" &&
-        sub != "export") {
+    if (sub != "status" && sub != "update" && sub != "import" && sub != "rollback" && sub != "export") {
         return "Try: quillmoor knowledge status | update | import FILE | rollback | export\n";
     }
     if (sub == "import" && args.positionals.size() < 3) {
@@ -74,32 +73,52 @@ int print_version(CommandContext& context) {
 constexpr std::array<CommandEntry, 19> command_table = {{
     {.name = "serve", .operands = "[--no-browser] [--port N]", .usage_error = no_operand, .run = serve_window},
     {.name = "open", .listed = false, .usage_error = no_operand, .run = serve_window},
-    {.name = "list", .operands = "[--filter TEXT] [--on|--off] [--level LEVEL] [--json]", .usage_error = no_operand,
+    {.name = "list",
+     .operands = "[--filter TEXT] [--on|--off] [--level LEVEL] [--json]",
+     .usage_error = no_operand,
      .run = run_list},
-    {.name = "running", .operands = "[--all] [--json]",
-     .summary = "programs running now that do not start with the computer", .usage_error = no_operand,
+    {.name = "running",
+     .operands = "[--all] [--json]",
+     .summary = "programs running now that do not start with the computer",
+     .usage_error = no_operand,
      .run = run_running},
-    {.name = "apps", .operands = "[--all] [--json]",
-     .summary = "installed programs that do not start with the computer", .usage_error = no_operand,
+    {.name = "apps",
+     .operands = "[--all] [--json]",
+     .summary = "installed programs that do not start with the computer",
+     .usage_error = no_operand,
      .run = run_apps},
-    {.name = "assess", .operands = "NAME", .summary = "what switching it off would do, and why",
-     .usage_error = assess_usage, .run = run_assess},
+    {.name = "assess",
+     .operands = "NAME",
+     .summary = "what switching it off would do, and why",
+     .usage_error = assess_usage,
+     .run = run_assess},
     {.name = "disable", .operands = "NAME [--yes] [--stop-now]", .usage_error = switch_usage, .run = run_disable},
     {.name = "enable", .operands = "NAME [--yes]", .usage_error = switch_usage, .run = run_enable},
-    {.name = "add", .operands = "PROGRAM [--name N] [--mode MODE] [--args TEXT] [--workdir DIR] [--yes]",
-     .usage_error = add_usage, .run = run_add},
-    {.name = "remove", .operands = "NAME [--yes]", .summary = "remove an entry Quillmoor created",
-     .usage_error = remove_usage, .run = run_remove},
+    {.name = "add",
+     .operands = "PROGRAM [--name N] [--mode MODE] [--args TEXT] [--workdir DIR] [--yes]",
+     .usage_error = add_usage,
+     .run = run_add},
+    {.name = "remove",
+     .operands = "NAME [--yes]",
+     .summary = "remove an entry Quillmoor created",
+     .usage_error = remove_usage,
+     .run = run_remove},
     {.name = "backup", .operands = "[--out FILE] [--label TEXT]", .usage_error = no_operand, .run = run_backup},
     {.name = "backups", .summary = "list the saved backups", .usage_error = no_operand, .run = run_backups},
-    {.name = "restore", .operands = "FILE|NAME [--apply] [--yes] [--all]",
-     .summary = "show what a backup would change; --apply does it", .usage_error = restore_usage,
+    {.name = "restore",
+     .operands = "FILE|NAME [--apply] [--yes] [--all]",
+     .summary = "show what a backup would change; --apply does it",
+     .usage_error = restore_usage,
      .run = run_restore},
-    {.name = "knowledge", .operands = "status|update [--url U]|import FILE|rollback|export",
-     .summary = "the rules Quillmoor judges items by, and how to update them", .usage_error = knowledge_usage,
+    {.name = "knowledge",
+     .operands = "status|update [--url U]|import FILE|rollback|export",
+     .summary = "the rules Quillmoor judges items by, and how to update them",
+     .usage_error = knowledge_usage,
      .run = run_knowledge},
-    {.name = "doctor", .summary = "check that every place Quillmoor reads still works here",
-     .usage_error = no_operand, .run = run_doctor},
+    {.name = "doctor",
+     .summary = "check that every place Quillmoor reads still works here",
+     .usage_error = no_operand,
+     .run = run_doctor},
     {.name = "history", .usage_error = no_operand, .run = run_history},
     {.name = "undo", .operands = "SEQ", .usage_error = undo_usage, .run = run_undo},
     // The dispatcher answers help and version before it builds a platform;
@@ -122,8 +141,7 @@ const CommandEntry* find_command(std::string_view word) {
 WindowStart window_start(const ParsedArgs& args) {
     WindowStart start;
     start.port = parse_port(args.option_value("--port"));
-    start.open_browser =
-        !args.has_flag("--no-browser") && !os::get_env("QUILLMOOR_NO_BROWSER").has_value();
+    start.open_browser = !args.has_flag("--no-browser") && !os::get_env("QUILLMOOR_NO_BROWSER").has_value();
     return start;
 }
 

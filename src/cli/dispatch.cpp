@@ -32,8 +32,7 @@ Result<std::string> make_demo_data_folder() {
         if (!created) last_error = created.error().message;
     }
     if (last_error.empty()) last_error = "every name tried was already taken";
-    return fail("Could not create a temporary folder for the demonstration in " + temp + ": " +
-                last_error);
+    return fail("Could not create a temporary folder for the demonstration in " + temp + ": " + last_error);
 }
 
 namespace {
@@ -164,7 +163,8 @@ int dispatch(const std::vector<std::string>& arguments, const os::Streams& strea
         }
         if (!keep_demo_data_folder()) demo_removal.emplace([path = *folder] { (void)os::remove_tree(path); });
         data_folder = model::data_folder_override(*folder);
-        Result<std::unique_ptr<model::Platform>> made = demo::make_demo_platform(os::get_env("QUILLMOOR_TEST_XSS").has_value());
+        Result<std::unique_ptr<model::Platform>> made =
+            demo::make_demo_platform(os::get_env("QUILLMOOR_TEST_XSS").has_value());
         if (!made) {
             streams.err(made.error().message + "\n");
             return 1;

@@ -12,7 +12,8 @@ int knowledge_status(CommandContext& context) {
     std::shared_ptr<const knowledge::LoadedKnowledge> state = context.engine.knowledge().current();
     const knowledge::KnowledgeSettings& settings = state->settings;
 
-    std::string text = "Built-in knowledge:  " + state->builtin->version + " (" + std::to_string(state->builtin->rule_count()) + " rules)\n";
+    std::string text = "Built-in knowledge:  " + state->builtin->version + " (" +
+                       std::to_string(state->builtin->rule_count()) + " rules)\n";
     if (state->pack_version.empty()) {
         text += "Installed update:    none\n";
     } else {
@@ -66,8 +67,8 @@ int knowledge_import(CommandContext& context) {
     const std::string in_force = context.engine.knowledge().current()->pack_version;
     const std::string detail = in_force == installed->version
                                    ? "now in force"
-                                   : "kept, but not in force: the built-in knowledge " + knowledge::builtin_pack().version +
-                                         " is as new or newer";
+                                   : "kept, but not in force: the built-in knowledge " +
+                                         knowledge::builtin_pack().version + " is as new or newer";
     context.streams.out("Installed knowledge " + installed->version + " (" + detail + ").\n");
     return 0;
 }

@@ -28,17 +28,17 @@ int print_programs(CommandContext& context, model::ProgramList list) {
     });
     if (context.args.has_flag("--json")) {
         json::JsonValue items = json::JsonValue::array();
-        for (const model::Candidate& candidate : list.items) items.as_array().push_back(model::candidate_json(candidate));
-        json::JsonValue out = json::ObjectBuilder()
-                .value("items", std::move(items))
-                .strings("notes", list.notes)
-                .done();
+        for (const model::Candidate& candidate : list.items)
+            items.as_array().push_back(model::candidate_json(candidate));
+        json::JsonValue out =
+            json::ObjectBuilder().value("items", std::move(items)).strings("notes", list.notes).done();
         context.streams.out_data(json::write(out) + "\n");
         return 0;
     }
     std::string table = line(cell("NAME", 40, 42) + cell("SOURCE", 10, 10));
     for (const model::Candidate& candidate : list.items) {
-        table += line(cell(candidate.name, 40, 42) + cell(model::word_text(candidate.source), 10, 10) + cell(candidate.exe, 70, 0));
+        table += line(cell(candidate.name, 40, 42) + cell(model::word_text(candidate.source), 10, 10) +
+                      cell(candidate.exe, 70, 0));
     }
     table += "\n" + std::to_string(list.items.size()) +
              " programs not set to start with the computer. Make one start with it: quillmoor add NAME\n";
@@ -108,8 +108,8 @@ int run_assess(CommandContext& context) {
     }
     const model::StartupItem& item = *found;
     std::string text = item.name + "  (" + item.kind_label + ")\n";
-    text += "  If switched off: " + std::string(model::level_name(item.risk.level)) + " (" + std::string(model::word_text(item.risk.confidence)) +
-            " confidence)\n";
+    text += "  If switched off: " + std::string(model::level_name(item.risk.level)) + " (" +
+            std::string(model::word_text(item.risk.confidence)) + " confidence)\n";
     text += "  " + item.risk.effect + "\n";
     for (const std::string& reason : item.risk.reasons) text += "    - " + reason + "\n";
     text += "  " + (item.command.empty() ? std::string("(no command recorded)") : item.command) + "\n";
@@ -124,7 +124,9 @@ int run_doctor(CommandContext& context) {
     std::string text;
     std::size_t not_working = 0;
     for (const model::Probe& probe : probes) {
-        std::string mark = probe.status == model::ProbeStatus::ok ? "ok  " : probe.status == model::ProbeStatus::warn ? "WARN" : "FAIL";
+        std::string mark = probe.status == model::ProbeStatus::ok     ? "ok  "
+                           : probe.status == model::ProbeStatus::warn ? "WARN"
+                                                                      : "FAIL";
         if (probe.status != model::ProbeStatus::ok) ++not_working;
         text += "[" + mark + "] " + probe.name + " " + probe.detail + "\n";
     }

@@ -75,11 +75,16 @@ void prune_automatic(const std::string& folder) {
 
 std::string_view word_text(RestoreRowKind kind) {
     switch (kind) {
-        case RestoreRowKind::state: return "state";
-        case RestoreRowKind::remove: return "remove";
-        case RestoreRowKind::recreate: return "recreate";
-        case RestoreRowKind::missing: return "missing";
-        case RestoreRowKind::note: return "note";
+        case RestoreRowKind::state:
+            return "state";
+        case RestoreRowKind::remove:
+            return "remove";
+        case RestoreRowKind::recreate:
+            return "recreate";
+        case RestoreRowKind::missing:
+            return "missing";
+        case RestoreRowKind::note:
+            return "note";
     }
     return "note";
 }
@@ -115,18 +120,18 @@ JsonValue make_backup(EngineContext& context, std::string_view label) {
     }
     const model::SystemFacts& facts = context.facts();
     return json::ObjectBuilder()
-            .string("format", "quillmoor-backup")
-            .count("format_version", 1)
-            .string("tool_version", std::string(build::version))
-            .string("created", time_text(now_unix_seconds()))
-            .string("label", std::string(label))
-            .string("host", facts.host)
-            .string("os", facts.os)
-            .string("os_version", facts.os_version)
-            .string("user", facts.user)
-            .count("count", items.size())
-            .value("items", std::move(saved))
-            .done();
+        .string("format", "quillmoor-backup")
+        .count("format_version", 1)
+        .string("tool_version", std::string(build::version))
+        .string("created", time_text(now_unix_seconds()))
+        .string("label", std::string(label))
+        .string("host", facts.host)
+        .string("os", facts.os)
+        .string("os_version", facts.os_version)
+        .string("user", facts.user)
+        .count("count", items.size())
+        .value("items", std::move(saved))
+        .done();
 }
 
 Result<std::string> save_backup(EngineContext& context, const JsonValue& backup, bool automatic) {
@@ -135,7 +140,8 @@ Result<std::string> save_backup(EngineContext& context, const JsonValue& backup,
     if (Result<void> made = os::create_folders(folder); !made) {
         return fail("cannot create " + folder + ": " + os::failure_reason(made.error().message));
     }
-    const std::string base = backup_file_name(json::get_text(backup, "host"), json::get_text(backup, "created"), automatic);
+    const std::string base =
+        backup_file_name(json::get_text(backup, "host"), json::get_text(backup, "created"), automatic);
     const std::string text = json::write(backup);
     for (unsigned copy = 1; copy < 100000; ++copy) {
         std::string name = base;
@@ -161,7 +167,8 @@ std::vector<BackupSummary> list_backups(EngineContext& context) {
     std::unordered_set<std::string> seen;
     for (const std::string& data_folder : context.data_folder().read_folders) {
         const std::string manual = backups_in(data_folder);
-        for (const auto& [folder, automatic] : {std::pair{manual, false}, std::pair{os::join_path(manual, "auto"), true}}) {
+        for (const auto& [folder, automatic] :
+             {std::pair{manual, false}, std::pair{os::join_path(manual, "auto"), true}}) {
             Result<std::vector<os::FolderEntry>> entries = os::list_folder(folder);
             if (!entries) continue;
             std::sort(entries->begin(), entries->end(),
@@ -252,7 +259,8 @@ RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
             continue;
         }
         const bool was_on = enabled->as_bool();
-        auto now = std::find_if(current.begin(), current.end(), [&](const model::StartupItem& item) { return item.id() == id; });
+        auto now = std::find_if(current.begin(), current.end(),
+                                [&](const model::StartupItem& item) { return item.id() == id; });
         if (now != current.end()) {
             if (now->enabled == was_on) {
                 ++plan.same;
@@ -279,7 +287,8 @@ RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
                 create_request("restore|" + id, spec ? model::create_details_from_json(*spec) : model::CreateDetails{});
             plan.rows.push_back(RestoreRow{RestoreRowKind::recreate, id, name,
                                            "Quillmoor created this entry before; it no longer exists. It can be "
-                                           "created again (" + request.create.mode + ").",
+                                           "created again (" +
+                                               request.create.mode + ").",
                                            true, std::move(request)});
         } else {
             plan.rows.push_back(RestoreRow{RestoreRowKind::missing, id, name,
@@ -311,15 +320,15 @@ RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
 
 JsonValue backup_summary_json(const BackupSummary& summary) {
     return json::ObjectBuilder()
-            .string("name", summary.name)
-            .string("path", summary.path)
-            .string("label", summary.label)
-            .string("time", summary.time)
-            .string("host", summary.host)
-            .count("count", summary.count)
-            .count("size", summary.size)
-            .flag("auto", summary.automatic)
-            .done();
+        .string("name", summary.name)
+        .string("path", summary.path)
+        .string("label", summary.label)
+        .string("time", summary.time)
+        .string("host", summary.host)
+        .count("count", summary.count)
+        .count("size", summary.size)
+        .flag("auto", summary.automatic)
+        .done();
 }
 
 }  // namespace qm::engine

@@ -19,14 +19,14 @@ json::JsonValue change_request_json(const ChangeRequest& request) {
     json::ObjectBuilder hints;
     for (const auto& [key, value] : request.options) hints.string(key, value);
     json::JsonValue spec = request.action == model::ChangeAction::create ? model::create_details_json(request.create)
-                                                                       : json::JsonValue::object();
+                                                                         : json::JsonValue::object();
     return json::ObjectBuilder()
-            .string("action", action_text(request.action, request.unknown_action))
-            .string("id", request.id)
-            .flag("stop_now", request.stop_now)
-            .value("hints", hints.done())
-            .value("spec", std::move(spec))
-            .done();
+        .string("action", action_text(request.action, request.unknown_action))
+        .string("id", request.id)
+        .flag("stop_now", request.stop_now)
+        .value("hints", hints.done())
+        .value("spec", std::move(spec))
+        .done();
 }
 
 ChangeRequest change_request_from_json(const json::JsonValue& object) {

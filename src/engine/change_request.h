@@ -30,7 +30,7 @@ struct ChangeRequest {
     // to name.
     std::optional<model::ChangeAction> action;
     std::string unknown_action;
-    std::string id;              // the item's id; for create a program's id, or empty
+    std::string id;               // the item's id; for create a program's id, or empty
     model::CreateDetails create;  // create only: the entry to make (a request carries no description)
     std::vector<std::pair<std::string, std::string>> options;  // passed on as "want_{key}"
     bool stop_now = false;

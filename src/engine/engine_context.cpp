@@ -28,7 +28,7 @@ ScanState EngineContext::scan() {
         std::lock_guard lock(assessor_lock_);
         if (assessor_knowledge_ != knowledge) {
             assessor_ = std::make_shared<const knowledge::Assessor>(*knowledge->builtin, knowledge->installed,
-                                                         knowledge->installed_source(), facts_.os);
+                                                                    knowledge->installed_source(), facts_.os);
             assessor_knowledge_ = knowledge;
         }
         assessor = assessor_;
@@ -157,21 +157,25 @@ std::vector<model::Probe> doctor_report(EngineContext& context) {
     std::string detail = "Built-in " + knowledge->builtin->version + " (" + std::to_string(total) + " rules)";
     if (!knowledge->pack_version.empty()) detail += ", update " + knowledge->pack_version + " installed";
     if (knowledge->local_rules > 0) detail += ", " + std::to_string(knowledge->local_rules) + " of your own rules";
-    probes.push_back(model::Probe{"Knowledge", broken ? model::ProbeStatus::fail : model::ProbeStatus::ok, detail + "."});
+    probes.push_back(
+        model::Probe{"Knowledge", broken ? model::ProbeStatus::fail : model::ProbeStatus::ok, detail + "."});
     for (const std::string& note : knowledge->notes) {
-        if (!note.starts_with("broken: ")) probes.push_back(model::Probe{"Knowledge file", model::ProbeStatus::warn, note});
+        if (!note.starts_with("broken: "))
+            probes.push_back(model::Probe{"Knowledge file", model::ProbeStatus::warn, note});
     }
 
     const std::string& folder = context.data_folder().write_folder;
     const std::string shown = context.demo() ? std::string(model::demo_shown_data_folder) : folder;
     if (os::path_kind(folder) != os::PathKind::folder) {
-        probes.push_back(model::Probe{"History and backups folder", model::ProbeStatus::ok,
-                               shown + " (it does not exist yet; it is made when the first change or backup is saved)"});
+        probes.push_back(
+            model::Probe{"History and backups folder", model::ProbeStatus::ok,
+                         shown + " (it does not exist yet; it is made when the first change or backup is saved)"});
     } else {
         const std::string test_file = os::join_path(folder, ".write-test");
         bool writable = os::write_file_replace(test_file, "x").has_value();
         (void)os::remove_file(test_file);
-        probes.push_back(model::Probe{"History and backups folder", writable ? model::ProbeStatus::ok : model::ProbeStatus::fail, shown});
+        probes.push_back(model::Probe{"History and backups folder",
+                                      writable ? model::ProbeStatus::ok : model::ProbeStatus::fail, shown});
     }
     return probes;
 }

@@ -68,15 +68,15 @@ private:
     knowledge::KnowledgeStore knowledge_;
 
     std::mutex cache_lock_;
-    bool items_cached_ = false;                 // guarded by cache_lock_
-    std::vector<model::StartupItem> cached_items_;     // guarded by cache_lock_
-    std::vector<model::Candidate> cached_running_;     // guarded by cache_lock_
-    std::vector<model::Candidate> cached_installed_;   // guarded by cache_lock_
+    bool items_cached_ = false;                       // guarded by cache_lock_
+    std::vector<model::StartupItem> cached_items_;    // guarded by cache_lock_
+    std::vector<model::Candidate> cached_running_;    // guarded by cache_lock_
+    std::vector<model::Candidate> cached_installed_;  // guarded by cache_lock_
 
     // The assessor of the knowledge in force, rebuilt only when the knowledge changes.
     std::mutex assessor_lock_;
     std::shared_ptr<const knowledge::LoadedKnowledge> assessor_knowledge_;  // guarded by assessor_lock_
-    std::shared_ptr<const knowledge::Assessor> assessor_;             // guarded by assessor_lock_
+    std::shared_ptr<const knowledge::Assessor> assessor_;                   // guarded by assessor_lock_
 
     std::atomic<bool> automatic_backup_saved_{false};
     std::mutex automatic_backup_lock_;

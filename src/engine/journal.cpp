@@ -73,17 +73,17 @@ json::JsonValue journal_record_json(const JournalRecord& record) {
     json::ObjectBuilder spec;
     for (const model::SpecPair& pair : record.spec) spec.string(pair.key, pair.value);
     return json::ObjectBuilder()
-            .count("seq", record.seq)
-            .string("time", record.time)
-            .string("action", record.action ? std::string(model::word_text(*record.action)) : record.unknown_action)
-            .string("id", record.id)
-            .string("name", record.name)
-            .string("detail", record.detail)
-            .flag("ok", record.ok)
-            .count("of", record.of)
-            .value("spec", spec.done())
-            .flag("stop_now", record.stop_now)
-            .done();
+        .count("seq", record.seq)
+        .string("time", record.time)
+        .string("action", record.action ? std::string(model::word_text(*record.action)) : record.unknown_action)
+        .string("id", record.id)
+        .string("name", record.name)
+        .string("detail", record.detail)
+        .flag("ok", record.ok)
+        .count("of", record.of)
+        .value("spec", spec.done())
+        .flag("stop_now", record.stop_now)
+        .done();
 }
 
 JournalRecord journal_record_from_json(const json::JsonValue& object) {

@@ -31,7 +31,7 @@ struct JournalRecord {
     std::string name;
     std::string detail;
     bool ok = false;
-    std::uint64_t of = 0;        // for undo: the seq undone
+    std::uint64_t of = 0;               // for undo: the seq undone
     std::vector<model::SpecPair> spec;  // remove and create: the seven recreation keys
     bool stop_now = false;
 };

@@ -19,8 +19,9 @@ JournalQuery::JournalQuery(std::vector<JournalRecord> records) : records_(std::m
 }
 
 const JournalRecord* JournalQuery::find(std::uint64_t seq) const {
-    auto found = std::lower_bound(records_.begin(), records_.end(), seq,
-                                  [](const JournalRecord& record, std::uint64_t wanted) { return record.seq < wanted; });
+    auto found =
+        std::lower_bound(records_.begin(), records_.end(), seq,
+                         [](const JournalRecord& record, std::uint64_t wanted) { return record.seq < wanted; });
     return found != records_.end() && found->seq == seq ? &*found : nullptr;
 }
 

@@ -15,7 +15,8 @@ using model::ChangeAction;
 using model::Level;
 
 bool contains_any(std::string_view text, std::initializer_list<std::string_view> parts) {
-    return std::any_of(parts.begin(), parts.end(), [&](std::string_view part) { return text.find(part) != std::string_view::npos; });
+    return std::any_of(parts.begin(), parts.end(),
+                       [&](std::string_view part) { return text.find(part) != std::string_view::npos; });
 }
 
 std::string slashed_lower(std::string_view path) {
@@ -36,7 +37,8 @@ std::string first_word(std::string_view command, const model::SystemFacts& facts
 
 bool looks_like_a_path(std::string_view path) {
     if (path.find('/') != std::string_view::npos) return true;
-    if (path.size() >= 2 && path[1] == ':' && ((path[0] >= 'a' && path[0] <= 'z') || (path[0] >= 'A' && path[0] <= 'Z'))) {
+    if (path.size() >= 2 && path[1] == ':' &&
+        ((path[0] >= 'a' && path[0] <= 'z') || (path[0] >= 'A' && path[0] <= 'Z'))) {
         return true;
     }
     return path.starts_with("\\\\");
@@ -49,7 +51,8 @@ PlannedChange plan_item_change(EngineContext& context, const ChangeRequest& requ
     if (!found) {
         plan.id = request.id;
         plan.name = request.id;
-        plan.risk = model::Assessment{"This item no longer exists. Scan again.", {}, model::Confidence::high, Level::critical};
+        plan.risk =
+            model::Assessment{"This item no longer exists. Scan again.", {}, model::Confidence::high, Level::critical};
         plan.problems.push_back("The item was not found; it may have been removed since the last scan.");
         return plan;
     }
@@ -63,8 +66,10 @@ PlannedChange plan_item_change(EngineContext& context, const ChangeRequest& requ
             plan.problems.push_back(item.toggle_note.empty() ? "This item cannot be switched here." : item.toggle_note);
         }
         if (item.toggle == model::Toggle::admin && !admin) plan.admin_needed = true;
-        if (request.action == ChangeAction::disable && !item.enabled) plan.problems.push_back("It is already switched off.");
-        if (request.action == ChangeAction::enable && item.enabled) plan.problems.push_back("It is already switched on.");
+        if (request.action == ChangeAction::disable && !item.enabled)
+            plan.problems.push_back("It is already switched off.");
+        if (request.action == ChangeAction::enable && item.enabled)
+            plan.problems.push_back("It is already switched on.");
     }
 
     if (request.action == ChangeAction::disable) {
@@ -89,18 +94,23 @@ PlannedChange plan_item_change(EngineContext& context, const ChangeRequest& requ
             plan.risk.reasons.push_back(
                 "Its program sits in a temporary or Downloads folder, which is where unwanted software often hides.");
         }
-        if (item.publisher.empty() && item.origin != model::Origin::operating_system && item.origin != model::Origin::own_entry) {
+        if (item.publisher.empty() && item.origin != model::Origin::operating_system &&
+            item.origin != model::Origin::own_entry) {
             plan.risk.reasons.push_back("No publisher is recorded for its program file; make sure you recognise it.");
             if (plan.risk.level == Level::safe) plan.risk.level = Level::low;
         }
     } else {  // remove
         if (!item.managed) {
-            plan.problems.push_back("Only startup entries created by Quillmoor can be removed. Use Disable for others.");
+            plan.problems.push_back(
+                "Only startup entries created by Quillmoor can be removed. Use Disable for others.");
         }
         if (item.toggle == model::Toggle::admin && !admin) plan.admin_needed = true;
-        plan.risk = model::Assessment{"Deletes the startup entry Quillmoor created. The program itself is not touched, and the "
-                                      "removal can be undone from History.",
-                                      {}, model::Confidence::high, Level::low};
+        plan.risk = model::Assessment{
+            "Deletes the startup entry Quillmoor created. The program itself is not touched, and the "
+            "removal can be undone from History.",
+            {},
+            model::Confidence::high,
+            Level::low};
     }
     plan.item = std::move(found);
     return plan;
@@ -116,8 +126,9 @@ PlannedChange plan_create(EngineContext& context, const ChangeRequest& request) 
 
     if (trim(request.create.name).empty()) plan.problems.push_back("A name is required.");
     if (trim(request.create.command).empty()) plan.problems.push_back("A command is required.");
-    for (const auto& [text, what] : {std::pair{&request.create.name, "name"}, std::pair{&request.create.command, "command"},
-                                     std::pair{&request.create.workdir, "working folder"}, std::pair{&request.create.user, "user name"}}) {
+    for (const auto& [text, what] :
+         {std::pair{&request.create.name, "name"}, std::pair{&request.create.command, "command"},
+          std::pair{&request.create.workdir, "working folder"}, std::pair{&request.create.user, "user name"}}) {
         if (has_control_character(*text)) {
             plan.problems.push_back(std::string("The ") + what +
                                     " contains a line break or an invisible control character, which is not allowed.");
@@ -125,7 +136,8 @@ PlannedChange plan_create(EngineContext& context, const ChangeRequest& request) 
     }
 
     std::string program = first_word(request.create.command, facts);
-    if (program.empty()) program = request.create.exe.empty() ? program_of_command_line(request.create.command) : request.create.exe;
+    if (program.empty())
+        program = request.create.exe.empty() ? program_of_command_line(request.create.command) : request.create.exe;
     if (looks_like_a_path(program) && !context.demo() && os::path_kind(program) == os::PathKind::missing) {
         plan.problems.push_back("The program file does not exist: " + program);
     }
@@ -139,7 +151,8 @@ PlannedChange plan_create(EngineContext& context, const ChangeRequest& request) 
     if (request.create.mode.empty()) {
         plan.problems.push_back("A method is required.");
     } else if (!mode) {
-        plan.problems.push_back("\"" + request.create.mode + "\" is not a way a program can be started on this computer.");
+        plan.problems.push_back("\"" + request.create.mode +
+                                "\" is not a way a program can be started on this computer.");
     }
 
     const bool wide_reach = mode && mode->needs_admin;
@@ -148,32 +161,37 @@ PlannedChange plan_create(EngineContext& context, const ChangeRequest& request) 
     model::Assessment& risk = plan.risk;
     risk.level = Level::safe;
     risk.confidence = model::Confidence::high;
-    risk.effect = "\"" + request.create.name + "\" will start automatically " +
-                  (mode && mode->at_boot ? "when the computer starts, before anyone signs in" : "when you sign in") +
-                  ". It can be switched off or removed later from this program, and the change is undoable from History.";
+    risk.effect =
+        "\"" + request.create.name + "\" will start automatically " +
+        (mode && mode->at_boot ? "when the computer starts, before anyone signs in" : "when you sign in") +
+        ". It can be switched off or removed later from this program, and the change is undoable from History.";
     // A program's own way is named by its label; one from a backup by its word.
     risk.reasons.push_back("Method: " + (source && mode ? mode->label : request.create.mode) + ".");
     if (wide_reach) {
         raise_to_caution(risk);
         risk.reasons.push_back(
-            "This method runs with administrator/root rights or for every user, so a mistake in the command has a wider reach.");
+            "This method runs with administrator/root rights or for every user, so a mistake in the command has a "
+            "wider reach.");
     }
     if (contains_any(slashed_lower(program), {"/temp/", "/tmp/", "/downloads/"})) {
         raise_to_caution(risk);
         risk.reasons.push_back(
-            "The program sits in a temporary or Downloads folder; it may be moved or deleted, and unwanted software often hides there.");
+            "The program sits in a temporary or Downloads folder; it may be moved or deleted, and unwanted software "
+            "often hides there.");
     }
     if (!source) {
         raise_to_caution(risk);
         risk.reasons.push_back(
-            "This entry does not come from a program Quillmoor has just listed (for example it comes from a backup file), so "
+            "This entry does not come from a program Quillmoor has just listed (for example it comes from a backup "
+            "file), so "
             "read the command carefully before you accept it.");
     } else if (!source->publisher.empty()) {
         risk.reasons.push_back("Published by " + source->publisher + ".");
     } else if (!source->system) {
         risk.reasons.push_back("No publisher is recorded for the program file; make sure you recognise it.");
     }
-    risk.reasons.push_back("Anything a program starts with the computer slows start-up a little and uses memory while it runs.");
+    risk.reasons.push_back(
+        "Anything a program starts with the computer slows start-up a little and uses memory while it runs.");
 
     // The program file is found again when the entry is made, and a new
     // entry gets no description of its own.
@@ -308,7 +326,8 @@ PlannedChange plan_change(EngineContext& context, const ChangeRequest& request) 
 std::vector<PlannedChange> plan_changes(EngineContext& context, const std::vector<ChangeRequest>& requests) {
     std::vector<PlannedChange> plans;
     plans.reserve(requests.size());
-    for (const ChangeRequest& request : requests) plans.push_back(plan_change(context, prepare_request(context, request)));
+    for (const ChangeRequest& request : requests)
+        plans.push_back(plan_change(context, prepare_request(context, request)));
     return plans;
 }
 
@@ -400,34 +419,34 @@ json::JsonValue plan_json(const PlannedChange& plan) {
     json::JsonValue spec;  // null unless the plan creates an entry
     if (plan.create) {
         spec = json::ObjectBuilder()
-                .string("name", plan.create->name)
-                .string("command", plan.create->command)
-                .string("workdir", plan.create->workdir)
-                .string("mode", plan.create->mode)
-                .string("user", plan.create->user)
-                .done();
+                   .string("name", plan.create->name)
+                   .string("command", plan.create->command)
+                   .string("workdir", plan.create->workdir)
+                   .string("mode", plan.create->mode)
+                   .string("user", plan.create->user)
+                   .done();
     }
     return json::ObjectBuilder()
-            .string("id", plan.id)
-            .string("name", plan.name)
-            .string("action", action_text(plan.action, plan.unknown_action))
-            .value("risk", model::assessment_json(plan.risk))
-            .strings("problems", plan.problems)
-            .flag("blocked", plan.blocked())
-            .flag("admin_needed", plan.admin_needed)
-            .value("spec", std::move(spec))
-            .done();
+        .string("id", plan.id)
+        .string("name", plan.name)
+        .string("action", action_text(plan.action, plan.unknown_action))
+        .value("risk", model::assessment_json(plan.risk))
+        .strings("problems", plan.problems)
+        .flag("blocked", plan.blocked())
+        .flag("admin_needed", plan.admin_needed)
+        .value("spec", std::move(spec))
+        .done();
 }
 
 json::JsonValue change_result_json(const ChangeResult& result) {
     return json::ObjectBuilder()
-            .string("id", result.id)
-            .string("name", result.name)
-            .string("action", action_text(result.action, result.unknown_action))
-            .flag("ok", result.ok)
-            .string("message", result.message)
-            .flag("admin_needed", result.admin)
-            .done();
+        .string("id", result.id)
+        .string("name", result.name)
+        .string("action", action_text(result.action, result.unknown_action))
+        .flag("ok", result.ok)
+        .string("message", result.message)
+        .flag("admin_needed", result.admin)
+        .done();
 }
 
 }  // namespace qm::engine

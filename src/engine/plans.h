@@ -57,11 +57,13 @@ struct ChangeResult {
 // A create for a program that an entry already starts becomes enable of that entry.
 [[nodiscard]] ChangeRequest prepare_request(EngineContext& context, ChangeRequest request);
 [[nodiscard]] PlannedChange plan_change(EngineContext& context, const ChangeRequest& request);
-[[nodiscard]] std::vector<PlannedChange> plan_changes(EngineContext& context, const std::vector<ChangeRequest>& requests);
+[[nodiscard]] std::vector<PlannedChange> plan_changes(EngineContext& context,
+                                                      const std::vector<ChangeRequest>& requests);
 
 // Prepares, plans, decides and makes each request in turn; the journal is
 // read once for all of them.
-[[nodiscard]] std::vector<ChangeResult> apply_changes(EngineContext& context, const std::vector<ChangeRequest>& requests);
+[[nodiscard]] std::vector<ChangeResult> apply_changes(EngineContext& context,
+                                                      const std::vector<ChangeRequest>& requests);
 
 // What making one change gave: the item as it now is, and what happened.
 struct MadeChange {

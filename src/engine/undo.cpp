@@ -29,7 +29,8 @@ Result<ChangeRequest> opposite_of(const JournalRecord& target, const JournalQuer
             // the removal kept.
             const JournalRecord* created = journal.newest_create(target.id);
             model::CreateDetails details = create_details_from_pairs(created ? created->spec : target.spec);
-            if (details.command.empty()) return fail("The original command was not recorded, so it cannot be recreated.");
+            if (details.command.empty())
+                return fail("The original command was not recorded, so it cannot be recreated.");
             // Names no listed program, so the planner treats it as coming from outside.
             opposite = create_request("restore|" + target.id, details);
             break;
@@ -56,7 +57,8 @@ Result<std::string> undo_change(EngineContext& context, std::uint64_t seq, bool 
     const Decision decision = decide(plan, ack);
     if (decision == Decision::refused) return fail(refusal_message(plan));
     if (decision == Decision::needs_admin) {
-        return fail(ErrorKind::needs_admin, "Undoing this needs administrator rights. Use \"Restart as administrator\".");
+        return fail(ErrorKind::needs_admin,
+                    "Undoing this needs administrator rights. Use \"Restart as administrator\".");
     }
     // Making an entry again asks with what it would run, even when its plan
     // alone would not ask.

@@ -73,9 +73,7 @@ std::string utf16_text(std::string_view units) {
     return decode_text(marked);
 }
 
-std::string text_of(std::string_view raw, bool unicode) {
-    return unicode ? utf16_text(raw) : decode_windows_1252(raw);
-}
+std::string text_of(std::string_view raw, bool unicode) { return unicode ? utf16_text(raw) : decode_windows_1252(raw); }
 
 // Where the first NUL character of the text lies, if it has one.
 std::optional<std::size_t> nul_position(std::string_view raw, bool unicode) {
@@ -160,8 +158,7 @@ std::optional<std::string> read_environment_target(const Bytes& bytes, std::size
         const Bytes block(bytes.slice(position, *size));
         if (block.u32(4) == environment_block_signature) {
             if (!block.holds(environment_unicode_offset, environment_unicode_size)) return std::nullopt;
-            auto unicode =
-                terminated_text(block.slice(environment_unicode_offset, environment_unicode_size), true);
+            auto unicode = terminated_text(block.slice(environment_unicode_offset, environment_unicode_size), true);
             if (!unicode || !unicode->empty()) return unicode;
             return terminated_text(block.slice(environment_ansi_offset, environment_ansi_size), false);
         }
@@ -193,8 +190,7 @@ std::optional<ShellLink> read_shell_link(std::string_view data) {
     }
 
     ShellLink link;
-    for (const std::uint32_t flag :
-         {has_name, has_relative_path, has_working_dir, has_arguments, has_icon_location}) {
+    for (const std::uint32_t flag : {has_name, has_relative_path, has_working_dir, has_arguments, has_icon_location}) {
         if ((flags & flag) == 0) continue;
         auto text = read_counted_string(bytes, position, unicode);
         if (!text) return std::nullopt;

@@ -17,10 +17,10 @@ struct TaskDefinition {
     std::string command;         // of the first Exec action
     std::string arguments;
     std::string author;
-    std::string user_id;         // of the first Principal
-    std::string run_level;       // "HighestAvailable" means full rights
-    std::string description;     // as written; see shown_description
-    std::string uri;             // the task's path, as schtasks.exe /Query /XML writes it
+    std::string user_id;      // of the first Principal
+    std::string run_level;    // "HighestAvailable" means full rights
+    std::string description;  // as written; see shown_description
+    std::string uri;          // the task's path, as schtasks.exe /Query /XML writes it
 };
 
 // Texts are trimmed with entities restored, as formats::element_text gives them.

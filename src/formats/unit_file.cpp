@@ -46,7 +46,8 @@ UnitFile parse_unit_file(std::string_view text) {
             if (section == "Unit" && key == "Description") unit.description = value;
             if (section == "Service" && key == "ExecStart" && unit.exec_start.empty()) {
                 std::size_t skip = 0;
-                while (skip < value.size() && std::string_view("@-:+!|").find(value[skip]) != std::string_view::npos) ++skip;
+                while (skip < value.size() && std::string_view("@-:+!|").find(value[skip]) != std::string_view::npos)
+                    ++skip;
                 unit.exec_start = trim(std::string_view(value).substr(skip));
             }
             if (section == "Timer" && key == "Unit") unit.timer_unit = value;

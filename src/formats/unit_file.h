@@ -12,9 +12,9 @@ namespace qm::formats {
 
 struct UnitFile {
     std::string description;
-    std::string exec_start;   // the first ExecStart= of a service, without its prefix characters
-    std::string timer_unit;   // Unit= of a timer
-    std::string listen;       // the first Listen*= of a socket
+    std::string exec_start;  // the first ExecStart= of a service, without its prefix characters
+    std::string timer_unit;  // Unit= of a timer
+    std::string listen;      // the first Listen*= of a socket
     std::vector<std::string> wanted_by;
     std::vector<std::string> required_by;
     std::string default_instance;

@@ -135,7 +135,11 @@ std::string element_text(std::string_view document, std::string_view name) {
 
 std::string restore_entities(std::string_view text) {
     static constexpr std::array<std::pair<std::string_view, char>, 5> entities = {{
-        {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}, {"&amp;", '&'},
+        {"&lt;", '<'},
+        {"&gt;", '>'},
+        {"&quot;", '"'},
+        {"&apos;", '\''},
+        {"&amp;", '&'},
     }};
     std::string out;
     out.reserve(text.size());
@@ -162,12 +166,24 @@ std::string escape(std::string_view text) {
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&apos;"; break;
-            default: out.push_back(c); break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
+            default:
+                out.push_back(c);
+                break;
         }
     }
     return out;
@@ -175,8 +191,8 @@ std::string escape(std::string_view text) {
 
 std::string decode_document(std::string_view bytes) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    const bool has_mark = bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF") ||
-                          bytes.starts_with("\xEF\xBB\xBF");
+    const bool has_mark =
+        bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF") || bytes.starts_with("\xEF\xBB\xBF");
     if (!has_mark && bytes.size() >= 2) {
         // Without a mark, UTF-16 shows itself by the zero half of its first
         // character ("<" or white space in any real document).

@@ -6,22 +6,15 @@
 
 namespace qm::json {
 
-JsonValue::JsonValue(std::string text) noexcept : type_(Type::string) {
-    std::construct_at(&string_, std::move(text));
-}
+JsonValue::JsonValue(std::string text) noexcept : type_(Type::string) { std::construct_at(&string_, std::move(text)); }
 
 JsonValue::JsonValue(std::string_view text) : JsonValue(std::string(text)) {}
 
-JsonValue::JsonValue(const char* text)
-    : JsonValue(text != nullptr ? std::string(text) : std::string()) {}
+JsonValue::JsonValue(const char* text) : JsonValue(text != nullptr ? std::string(text) : std::string()) {}
 
-JsonValue::JsonValue(Array items) noexcept : type_(Type::array) {
-    std::construct_at(&array_, std::move(items));
-}
+JsonValue::JsonValue(Array items) noexcept : type_(Type::array) { std::construct_at(&array_, std::move(items)); }
 
-JsonValue::JsonValue(Object members) noexcept : type_(Type::object) {
-    std::construct_at(&object_, std::move(members));
-}
+JsonValue::JsonValue(Object members) noexcept : type_(Type::object) { std::construct_at(&object_, std::move(members)); }
 
 JsonValue::JsonValue(const JsonValue& other) { construct_from(other); }
 

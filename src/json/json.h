@@ -38,7 +38,8 @@ public:
     // ambiguous between the constructors above).
     template <std::integral Integer>
         requires(!std::same_as<Integer, bool>)
-    JsonValue(Integer number) noexcept : JsonValue(static_cast<double>(number)) {}
+    JsonValue(Integer number)
+    noexcept : JsonValue(static_cast<double>(number)) {}
     JsonValue(std::string text) noexcept;
     JsonValue(std::string_view text);
     JsonValue(const char* text);  // a null pointer gives the empty string
@@ -47,7 +48,8 @@ public:
     // Pointers other than text would otherwise silently become booleans.
     template <class Pointee>
         requires(!std::is_convertible_v<Pointee*, const char*>)
-    JsonValue(Pointee*) = delete;
+    JsonValue(Pointee*)
+    = delete;
 
     JsonValue(const JsonValue& other);
     JsonValue(JsonValue&& other) noexcept;

@@ -18,13 +18,10 @@ constexpr int max_nesting = 64;
 
 // Bytes that may make up a number: 0-9 + - . e E.
 constexpr bool is_number_byte(unsigned char byte) noexcept {
-    return (byte >= '0' && byte <= '9') || byte == '+' || byte == '-' || byte == '.' || byte == 'e' ||
-           byte == 'E';
+    return (byte >= '0' && byte <= '9') || byte == '+' || byte == '-' || byte == '.' || byte == 'e' || byte == 'E';
 }
 
-constexpr bool is_whitespace(char byte) noexcept {
-    return byte == ' ' || byte == '\n' || byte == '\r' || byte == '\t';
-}
+constexpr bool is_whitespace(char byte) noexcept { return byte == ' ' || byte == '\n' || byte == '\r' || byte == '\t'; }
 
 // For a number text that the decimal conversion found out of range: true when
 // it is too large (an overflow), false when it is too small (an underflow).
@@ -278,16 +275,34 @@ private:
     const char* read_escape(const char* p, std::string& out) {
         if (p == end_) return failed_null("bad escape");
         switch (*p) {
-            case '"': out.push_back('"'); return p + 1;
-            case '\\': out.push_back('\\'); return p + 1;
-            case '/': out.push_back('/'); return p + 1;
-            case 'b': out.push_back('\b'); return p + 1;
-            case 'f': out.push_back('\f'); return p + 1;
-            case 'n': out.push_back('\n'); return p + 1;
-            case 'r': out.push_back('\r'); return p + 1;
-            case 't': out.push_back('\t'); return p + 1;
-            case 'u': break;
-            default: return failed_null("bad escape");
+            case '"':
+                out.push_back('"');
+                return p + 1;
+            case '\\':
+                out.push_back('\\');
+                return p + 1;
+            case '/':
+                out.push_back('/');
+                return p + 1;
+            case 'b':
+                out.push_back('\b');
+                return p + 1;
+            case 'f':
+                out.push_back('\f');
+                return p + 1;
+            case 'n':
+                out.push_back('\n');
+                return p + 1;
+            case 'r':
+                out.push_back('\r');
+                return p + 1;
+            case 't':
+                out.push_back('\t');
+                return p + 1;
+            case 'u':
+                break;
+            default:
+                return failed_null("bad escape");
         }
         std::uint32_t code_point = 0;
         p = read_hex4(p + 1, code_point);

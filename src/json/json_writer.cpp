@@ -96,14 +96,23 @@ void write_string(std::string& out, std::string_view text) {
         }
         out.append(run, p);
         switch (byte) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default: {
-                const char escape[] = {'\\', 'u', '0', '0', lower_hex_digits[byte >> 4],
-                                       lower_hex_digits[byte & 0xF]};
+                const char escape[] = {'\\', 'u', '0', '0', lower_hex_digits[byte >> 4], lower_hex_digits[byte & 0xF]};
                 out.append(escape, sizeof escape);
                 break;
             }

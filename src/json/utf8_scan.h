@@ -60,8 +60,8 @@ inline const char* find_reader_stop(const char* p, const char* end) noexcept {
 inline const char* find_writer_stop(const char* p, const char* end) noexcept {
     while (end - p >= 8) {
         const std::uint64_t word = load_word(p);
-        const std::uint64_t marks = bytes_equal(word, '"') | bytes_equal(word, '\\') |
-                                    bytes_below(word, 0x20) | (word & high_bits);
+        const std::uint64_t marks =
+            bytes_equal(word, '"') | bytes_equal(word, '\\') | bytes_below(word, 0x20) | (word & high_bits);
         if (marks != 0) return p + lowest_marked_byte(marks);
         p += 8;
     }

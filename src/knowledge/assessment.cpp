@@ -89,9 +89,15 @@ const KnowledgeRule* RuleIndex::find(const std::vector<std::string>& names) cons
         for (const std::string& name : names) {
             bool hit = false;
             switch (rule.how) {
-                case Widening::contains: hit = name.find(rule.core) != std::string::npos; break;
-                case Widening::ends_with: hit = name.ends_with(rule.core); break;
-                case Widening::begins_with: hit = name.starts_with(rule.core); break;
+                case Widening::contains:
+                    hit = name.find(rule.core) != std::string::npos;
+                    break;
+                case Widening::ends_with:
+                    hit = name.ends_with(rule.core);
+                    break;
+                case Widening::begins_with:
+                    hit = name.starts_with(rule.core);
+                    break;
             }
             if (hit) return &rules_[rule.index];
         }
@@ -159,11 +165,12 @@ model::Assessment Assessor::assess(const model::StartupItem& item) const {
                        "Judged by the word \"" + hint->word + "\" in its name; it is not in the built-in list.");
         } else if (item.origin != model::Origin::operating_system && item.scope != model::Scope::user &&
                    !model::starts_at_sign_in(item.kind)) {
-            a = judged(model::Level::low,
-                       "A background service installed by a program. The computer does not need it, but the program "
-                       "it belongs to may lose a background feature until the service is started by hand.",
-                       model::Confidence::medium,
-                       "An installed program's service, not part of the operating system, and nothing found depends on it.");
+            a = judged(
+                model::Level::low,
+                "A background service installed by a program. The computer does not need it, but the program "
+                "it belongs to may lose a background feature until the service is started by hand.",
+                model::Confidence::medium,
+                "An installed program's service, not part of the operating system, and nothing found depends on it.");
         } else if (item.origin != model::Origin::operating_system) {
             a = judged(model::Level::safe,
                        "It will simply not open itself when you sign in. You can still open it by hand; anything it "
@@ -183,8 +190,9 @@ model::Assessment Assessor::assess(const model::StartupItem& item) const {
     // Anyone can add an ordinary start-up entry, so a critical name there proves nothing.
     if (a.level == model::Level::critical && model::anyone_can_add(item.kind)) {
         a.level = model::Level::high;
-        a.effect += " It is shown as High rather than Critical because this is an ordinary start-up entry that anyone "
-                    "can add, so its name does not prove it is that system component.";
+        a.effect +=
+            " It is shown as High rather than Critical because this is an ordinary start-up entry that anyone "
+            "can add, so its name does not prove it is that system component.";
     }
 
     if (item.dependents.empty()) {
@@ -208,7 +216,8 @@ model::Assessment Assessor::assess(const model::StartupItem& item) const {
             a.level = model::Level::high;
             a.effect = needed;
         }
-        a.reasons.push_back("Dependency check: " + std::to_string(count) + " enabled item(s) require it: " + list + ".");
+        a.reasons.push_back("Dependency check: " + std::to_string(count) + " enabled item(s) require it: " + list +
+                            ".");
         if (a.confidence == model::Confidence::low) a.confidence = model::Confidence::medium;
     }
 
@@ -217,21 +226,28 @@ model::Assessment Assessor::assess(const model::StartupItem& item) const {
         const std::string& priority = item.spec_value("pkg_priority");
         const bool weak = a.confidence != model::Confidence::high;
         if ((priority == "essential" || priority == "required") && weak &&
-            (a.level == model::Level::safe || a.level == model::Level::low || a.level == model::Level::caution || a.level == model::Level::unknown)) {
+            (a.level == model::Level::safe || a.level == model::Level::low || a.level == model::Level::caution ||
+             a.level == model::Level::unknown)) {
             a.level = model::Level::high;
-            a.effect = "Its package is marked by the distribution as required for the system to work. What it does is not in the built-in list.";
+            a.effect =
+                "Its package is marked by the distribution as required for the system to work. What it does is not in "
+                "the built-in list.";
             a.confidence = model::Confidence::medium;
         } else if (priority == "important" && weak &&
-                   (a.level == model::Level::safe || a.level == model::Level::low || a.level == model::Level::unknown)) {
+                   (a.level == model::Level::safe || a.level == model::Level::low ||
+                    a.level == model::Level::unknown)) {
             a.level = model::Level::caution;
-            a.effect = "Its package is marked by the distribution as important. What it does is not in the built-in list.";
+            a.effect =
+                "Its package is marked by the distribution as important. What it does is not in the built-in list.";
             a.confidence = model::Confidence::medium;
         }
         if (!priority.empty()) a.reasons.push_back("The package priority is \"" + priority + "\".");
     }
     if (!item.publisher.empty()) a.reasons.push_back("Published by " + item.publisher + ".");
-    if (item.running) a.reasons.push_back("It is running now; switching it off changes the next start, not the current session.");
-    a.reasons.push_back(item.scope == model::Scope::machine ? "It applies to every user of this computer." : "It applies to this account only.");
+    if (item.running)
+        a.reasons.push_back("It is running now; switching it off changes the next start, not the current session.");
+    a.reasons.push_back(item.scope == model::Scope::machine ? "It applies to every user of this computer."
+                                                            : "It applies to this account only.");
     return a;
 }
 

@@ -23,12 +23,11 @@ const std::vector<KnowledgeRule> no_rules;
 
 // A missing or non-text member reads as the empty text; the length is counted
 // in characters; control characters other than tab are refused.
-Result<std::string> read_text(const JsonValue& object, std::string_view key, std::size_t max,
-                              std::string_view where) {
+Result<std::string> read_text(const JsonValue& object, std::string_view key, std::size_t max, std::string_view where) {
     std::string text = json::get_text(object, key);
     if (max != no_limit && count_characters(text) > max) {
-        return fail(std::string(where) + ": \"" + std::string(key) + "\" is longer than " +
-                    std::to_string(max) + " characters");
+        return fail(std::string(where) + ": \"" + std::string(key) + "\" is longer than " + std::to_string(max) +
+                    " characters");
     }
     for (unsigned char c : text) {
         if (c < 32 && c != '\t') {
@@ -50,8 +49,7 @@ Result<void> check_path(std::string_view path, std::string_view where) {
 }
 
 bool is_relative(std::string_view path) {
-    return !path.empty() && path.front() != '\\' && path.front() != '/' &&
-           path.find(':') == std::string_view::npos;
+    return !path.empty() && path.front() != '\\' && path.front() != '/' && path.find(':') == std::string_view::npos;
 }
 
 // A member that is missing or not an array reads as an empty list.
@@ -117,7 +115,8 @@ Result<std::vector<KnowledgeHint>> read_hints(const JsonValue::Array& list) {
         KnowledgeHint hint;
         hint.word = to_lower_ascii(QM_TRY(read_text(element, "word", 60, where)));
         if (count_characters(hint.word) < 3) {
-            return fail(where + ": the word must be at least 3 characters (a shorter one would match almost every name)");
+            return fail(where +
+                        ": the word must be at least 3 characters (a shorter one would match almost every name)");
         }
         hint.level = QM_TRY(read_level(element, where));
         hint.effect = QM_TRY(read_text(element, "effect", 500, where));
@@ -163,8 +162,8 @@ Result<std::vector<RunKeyLocation>> read_run_keys(const JsonValue::Array& list) 
 }
 
 Result<std::vector<StartupFolderLocation>> read_startup_folders(const JsonValue::Array& list) {
-    static constexpr std::array<std::string_view, 6> known_env = {
-        "APPDATA", "ProgramData", "LOCALAPPDATA", "USERPROFILE", "ALLUSERSPROFILE", "PUBLIC"};
+    static constexpr std::array<std::string_view, 6> known_env = {"APPDATA",     "ProgramData",     "LOCALAPPDATA",
+                                                                  "USERPROFILE", "ALLUSERSPROFILE", "PUBLIC"};
     constexpr std::string_view where = "windows startup_folders";
     std::vector<StartupFolderLocation> folders;
     for (const JsonValue& element : list) {
@@ -235,7 +234,8 @@ Result<KnowledgeLocations> read_locations(const JsonValue* locations) {
         }
     }
     for (const std::string& type : out.linux_unit_types) {
-        bool letters = !type.empty() && std::all_of(type.begin(), type.end(), [](char c) { return c >= 'a' && c <= 'z'; });
+        bool letters =
+            !type.empty() && std::all_of(type.begin(), type.end(), [](char c) { return c >= 'a' && c <= 'z'; });
         if (!letters) return fail("linux unit_types: only lower-case letters");
     }
     out.launchd_dirs = QM_TRY(read_launchd(array_member(macos, "launchd_dirs")));
@@ -276,9 +276,8 @@ Result<KnowledgePack> parse_pack(std::string_view text) {
     }
     long long schema = whole_schema(json::get(document, "schema"));
     if (schema > knowledge_schema_supported) {
-        return fail("This pack uses format " + std::to_string(schema) +
-                    " but this Quillmoor understands up to " + std::to_string(knowledge_schema_supported) +
-                    ". Install a newer Quillmoor to use it.");
+        return fail("This pack uses format " + std::to_string(schema) + " but this Quillmoor understands up to " +
+                    std::to_string(knowledge_schema_supported) + ". Install a newer Quillmoor to use it.");
     }
     if (schema < 1) return fail("The pack has no format number.");
 
@@ -288,9 +287,8 @@ Result<KnowledgePack> parse_pack(std::string_view text) {
     pack.description = QM_TRY(read_text(document, "description", 300, "pack"));
     pack.min_program = QM_TRY(read_text(document, "min_program", 20, "pack"));
 
-    bool version_ok = !pack.version.empty() &&
-                      std::all_of(pack.version.begin(), pack.version.end(),
-                                  [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
+    bool version_ok = !pack.version.empty() && std::all_of(pack.version.begin(), pack.version.end(),
+                                                           [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
     if (!version_ok) return fail("The pack's version must be numbers separated by dots, like 2026.11.02.");
     if (!pack.min_program.empty() && compare_versions(pack.min_program, build::version) > 0) {
         return fail("This pack needs Quillmoor " + pack.min_program + " or newer; this is " +
@@ -340,10 +338,10 @@ void merge_locations(KnowledgeLocations& into, const KnowledgeLocations& install
         if (!present) into.run_keys.push_back(key);
     }
     for (const StartupFolderLocation& folder : installed.startup_folders) {
-        bool present = std::any_of(into.startup_folders.begin(), into.startup_folders.end(),
-                                   [&](const StartupFolderLocation& f) {
-                                       return f.env == folder.env && equal_ignoring_ascii_case(f.sub, folder.sub);
-                                   });
+        bool present =
+            std::any_of(into.startup_folders.begin(), into.startup_folders.end(), [&](const StartupFolderLocation& f) {
+                return f.env == folder.env && equal_ignoring_ascii_case(f.sub, folder.sub);
+            });
         if (!present) into.startup_folders.push_back(folder);
     }
     add_missing_texts(into.task_roots, installed.task_roots);

@@ -35,7 +35,7 @@ struct RunKeyLocation {
     std::string approved;  // start-up approval key name, "" = none
     std::string label;     // kind label of its items
     model::Scope scope = model::Scope::user;
-    std::string locked;    // when not empty: why its items cannot be switched
+    std::string locked;  // when not empty: why its items cannot be switched
 };
 
 struct StartupFolderLocation {

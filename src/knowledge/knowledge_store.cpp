@@ -45,11 +45,11 @@ std::vector<std::string> pack_files_in(const std::string& folder) {
 
 json::JsonValue settings_json(const KnowledgeSettings& settings) {
     return json::ObjectBuilder()
-            .flag("auto_check", settings.auto_check)
-            .string("url", settings.url)
-            .string("last_check", settings.last_check)
-            .string("last_result", settings.last_result)
-            .done();
+        .flag("auto_check", settings.auto_check)
+        .string("url", settings.url)
+        .string("last_check", settings.last_check)
+        .string("last_result", settings.last_result)
+        .done();
 }
 
 // One file of the knowledge folder, read no further than `limit` bytes. The
@@ -60,7 +60,8 @@ Result<std::string> read_knowledge_file(const std::string& folder, const std::st
     Result<std::string> text = os::read_text_file(path, limit);
     if (text) return text;
     std::string reason = text.error().message;
-    if (const std::string named = "Could not read " + path + ": "; reason.starts_with(named)) reason.erase(0, named.size());
+    if (const std::string named = "Could not read " + path + ": "; reason.starts_with(named))
+        reason.erase(0, named.size());
     return fail(reason);
 }
 
@@ -196,19 +197,19 @@ std::shared_ptr<const LoadedKnowledge> KnowledgeStore::load() {
 json::JsonValue KnowledgeStore::status_json() {
     std::shared_ptr<const LoadedKnowledge> state = current();
     return json::ObjectBuilder()
-            .string("builtin_version", state->builtin->version)
-            .count("builtin_rules", state->builtin->rule_count())
-            .string("pack_version", state->pack_version)
-            .string("pack_published", state->pack_published)
-            .string("pack_description", state->pack_description)
-            .count("local_rules", state->local_rules)
-            .flag("auto_check", state->settings.auto_check)
-            .string("url", state->settings.address())
-            .string("last_check", state->settings.last_check)
-            .string("last_result", state->settings.last_result)
-            .strings("notes", state->notes)
-            .string("folder", knowledge_folder())
-            .done();
+        .string("builtin_version", state->builtin->version)
+        .count("builtin_rules", state->builtin->rule_count())
+        .string("pack_version", state->pack_version)
+        .string("pack_published", state->pack_published)
+        .string("pack_description", state->pack_description)
+        .count("local_rules", state->local_rules)
+        .flag("auto_check", state->settings.auto_check)
+        .string("url", state->settings.address())
+        .string("last_check", state->settings.last_check)
+        .string("last_result", state->settings.last_result)
+        .strings("notes", state->notes)
+        .string("folder", knowledge_folder())
+        .done();
 }
 
 std::string curl_program() {
@@ -222,15 +223,27 @@ std::string curl_program() {
 Result<std::string> KnowledgeStore::download(const std::string& address) {
     os::ToolRun run;
     run.program = curl_program();
-    run.arguments = {"-q", "-fsSL", "--proto", "=https", "--proto-redir", "=https", "--max-time", "30",
-                     "--max-filesize", "3000000", "-A", "Quillmoor/" + std::string(build::version), address};
+    run.arguments = {"-q",
+                     "-fsSL",
+                     "--proto",
+                     "=https",
+                     "--proto-redir",
+                     "=https",
+                     "--max-time",
+                     "30",
+                     "--max-filesize",
+                     "3000000",
+                     "-A",
+                     "Quillmoor/" + std::string(build::version),
+                     address};
     run.time_limit_seconds = 40;
     os::RunOutput output = runner_(run);
     if (output.succeeded()) return std::move(output.out);
     if (output.exit_code && *output.exit_code == 22) {
         return fail("The address answered \"not found\". No knowledge update has been published there yet.");
     }
-    const long long status = output.exit_code ? static_cast<long long>(static_cast<std::int32_t>(*output.exit_code)) : -1;
+    const long long status =
+        output.exit_code ? static_cast<long long>(static_cast<std::int32_t>(*output.exit_code)) : -1;
     std::string message = "The download failed (" + std::to_string(status) + ").";
     std::string detail = shorten(trim(output.err), 160);
     if (!detail.empty()) message += " " + detail;
@@ -240,7 +253,8 @@ Result<std::string> KnowledgeStore::download(const std::string& address) {
 Result<std::string> KnowledgeStore::run_update(const std::string& address) {
     if (!address.starts_with("https://")) return fail("Updates are only fetched over https.");
     for (char c : address) {
-        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == '"' || c == '\'' || c == '`') {
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == '"' || c == '\'' ||
+            c == '`') {
             return fail("That address is not valid.");
         }
     }
@@ -295,7 +309,8 @@ Result<void> KnowledgeStore::save_settings(bool auto_check, std::string url) {
     KnowledgeSettings settings = read_settings(folder);
     settings.auto_check = auto_check;
     settings.url = std::move(url);
-    if (Result<void> made = os::create_folders(folder); !made) return fail("cannot create " + folder + ": " + made.error().message);
+    if (Result<void> made = os::create_folders(folder); !made)
+        return fail("cannot create " + folder + ": " + made.error().message);
     if (Result<void> written = os::write_file_replace(path, json::write(settings_json(settings))); !written) {
         return fail("cannot save the settings: " + written.error().message);
     }

@@ -38,8 +38,8 @@ struct KnowledgeSettings {
 // One loaded state of the store; never changed after it is built.
 struct LoadedKnowledge {
     const KnowledgePack* builtin = nullptr;
-    KnowledgePack installed;    // local.json plus the newest installed pack that is newer than the built-in one
-    std::string pack_version;   // of the installed pack in force; empty when none is
+    KnowledgePack installed;   // local.json plus the newest installed pack that is newer than the built-in one
+    std::string pack_version;  // of the installed pack in force; empty when none is
     std::string pack_published;
     std::string pack_description;
     std::size_t local_rules = 0;
@@ -93,9 +93,9 @@ private:
 
     model::DataFolder folder_;
     os::ToolRunner runner_;
-    std::mutex load_lock_;       // one load at a time
-    std::mutex files_lock_;      // one change of the files at a time
-    std::mutex snapshot_lock_;   // guards loaded_ only while it is copied
+    std::mutex load_lock_;      // one load at a time
+    std::mutex files_lock_;     // one change of the files at a time
+    std::mutex snapshot_lock_;  // guards loaded_ only while it is copied
     std::shared_ptr<const LoadedKnowledge> loaded_;
 };
 

@@ -30,8 +30,7 @@ std::string machine_folder(const SystemFacts& facts, const EnvironmentLookup& en
     return "/var/lib/quillmoor";
 }
 
-std::string user_folder(const SystemFacts& facts, const EnvironmentLookup& environment,
-                        std::string_view temp_folder) {
+std::string user_folder(const SystemFacts& facts, const EnvironmentLookup& environment, std::string_view temp_folder) {
     if (facts.os == "windows") {
         std::string local = non_empty(environment, "LOCALAPPDATA");
         if (!local.empty()) return join(local, "Quillmoor", '\\');
@@ -55,8 +54,8 @@ DataFolder resolve_data_folder(const SystemFacts& facts, const EnvironmentLookup
 }
 
 DataFolder resolve_data_folder(const SystemFacts& facts) {
-    return resolve_data_folder(facts, [](std::string_view name) { return os::get_env(name); },
-                               os::temp_folder());
+    return resolve_data_folder(
+        facts, [](std::string_view name) { return os::get_env(name); }, os::temp_folder());
 }
 
 DataFolder data_folder_override(std::string folder) {

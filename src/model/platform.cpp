@@ -31,12 +31,12 @@ std::string unsupported_kind_message(ItemKind kind) {
 
 JsonValue start_mode_json(const StartMode& mode) {
     return json::ObjectBuilder()
-            .string("id", mode.id)
-            .string("label", mode.label)
-            .string("detail", mode.detail)
-            .flag("needs_admin", mode.needs_admin)
-            .flag("recommended", mode.recommended)
-            .done();
+        .string("id", mode.id)
+        .string("label", mode.label)
+        .string("detail", mode.detail)
+        .flag("needs_admin", mode.needs_admin)
+        .flag("recommended", mode.recommended)
+        .done();
 }
 
 JsonValue candidate_json(const Candidate& candidate) {
@@ -46,41 +46,41 @@ JsonValue candidate_json(const Candidate& candidate) {
     for (const StartMode& mode : candidate.modes) modes.as_array().push_back(start_mode_json(mode));
 
     return json::ObjectBuilder()
-            .string("id", candidate.id)
-            .string("name", candidate.name)
-            .string("source", std::string(word_text(candidate.source)))
-            .string("exe", candidate.exe)
-            .string("command", candidate.command)
-            .string("workdir", candidate.workdir)
-            .string("user", candidate.user)
-            .value("pids", std::move(pids))
-            .string("publisher", candidate.publisher)
-            .string("description", candidate.description)
-            .value("modes", std::move(modes))
-            .strings("notes", candidate.notes)
-            .string("entry_id", candidate.entry_id)
-            .flag("system", candidate.system)
-            .done();
+        .string("id", candidate.id)
+        .string("name", candidate.name)
+        .string("source", std::string(word_text(candidate.source)))
+        .string("exe", candidate.exe)
+        .string("command", candidate.command)
+        .string("workdir", candidate.workdir)
+        .string("user", candidate.user)
+        .value("pids", std::move(pids))
+        .string("publisher", candidate.publisher)
+        .string("description", candidate.description)
+        .value("modes", std::move(modes))
+        .strings("notes", candidate.notes)
+        .string("entry_id", candidate.entry_id)
+        .flag("system", candidate.system)
+        .done();
 }
 
 JsonValue probe_json(const Probe& probe) {
     return json::ObjectBuilder()
-            .string("name", probe.name)
-            .string("status", std::string(word_text(probe.status)))
-            .string("detail", probe.detail)
-            .done();
+        .string("name", probe.name)
+        .string("status", std::string(word_text(probe.status)))
+        .string("detail", probe.detail)
+        .done();
 }
 
 JsonValue system_facts_json(const SystemFacts& facts) {
     return json::ObjectBuilder()
-            .string("os", facts.os)
-            .string("os_version", facts.os_version)
-            .string("host", facts.host)
-            .string("user", facts.user)
-            .string("home", facts.home)
-            .flag("admin", facts.admin)
-            .flag("demo", facts.demo)
-            .done();
+        .string("os", facts.os)
+        .string("os_version", facts.os_version)
+        .string("host", facts.host)
+        .string("user", facts.user)
+        .string("home", facts.home)
+        .flag("admin", facts.admin)
+        .flag("demo", facts.demo)
+        .done();
 }
 
 JsonValue create_details_json(const CreateDetails& details) {

@@ -53,13 +53,13 @@ struct ScanResult {
 
 // A running or installed program that could be made to start.
 struct Candidate {
-    std::string id;      // "proc|...", "svc|..." or "app|..."
+    std::string id;  // "proc|...", "svc|..." or "app|..."
     std::string name;
     CandidateSource source = CandidateSource::process;
     std::string exe;
     std::string command;
     std::string workdir;
-    std::string user;    // account it runs under (running programs only)
+    std::string user;  // account it runs under (running programs only)
     std::vector<std::uint32_t> pids;
     std::string publisher;
     std::string description;
@@ -126,11 +126,9 @@ public:
     [[nodiscard]] virtual ProgramList installed_programs(const std::vector<StartupItem>& items) = 0;
     // 5. Switches an item found in a fresh scan; reads only its kind, name and
     // spec pairs. `stop_now` matters only for services.
-    [[nodiscard]] virtual Result<ChangeOutcome> set_enabled(const StartupItem& item, bool on,
-                                                            bool stop_now) = 0;
+    [[nodiscard]] virtual Result<ChangeOutcome> set_enabled(const StartupItem& item, bool on, bool stop_now) = 0;
     // 6, 7. The program's own entries.
-    [[nodiscard]] virtual Result<CreatedEntry> create_entry(const CreateDetails& details,
-                                                            bool admin) = 0;
+    [[nodiscard]] virtual Result<CreatedEntry> create_entry(const CreateDetails& details, bool admin) = 0;
     [[nodiscard]] virtual Result<ChangeOutcome> remove_entry(const StartupItem& item) = 0;
     // 8. Returns once the elevated copy has started; the caller then ends.
     [[nodiscard]] virtual Result<void> restart_elevated(const std::vector<std::string>& arguments) = 0;

@@ -9,9 +9,9 @@ namespace {
 
 // Spec keys that a backup keeps for items the program did not create; `pid`
 // is never kept because it is meaningless after the process ends.
-constexpr std::array<std::string_view, 14> saved_spec_keys = {
-    "start", "delayed", "hive", "approved", "short", "uri", "unit",
-    "state", "label", "domain", "fname", "runs_at", "mode", "user_dir"};
+constexpr std::array<std::string_view, 14> saved_spec_keys = {"start", "delayed", "hive",  "approved", "short",
+                                                              "uri",   "unit",    "state", "label",    "domain",
+                                                              "fname", "runs_at", "mode",  "user_dir"};
 
 bool is_saved_key(std::string_view key) {
     return std::find(saved_spec_keys.begin(), saved_spec_keys.end(), key) != saved_spec_keys.end();
@@ -22,20 +22,24 @@ const std::string empty_text;
 // The six members both forms begin with.
 json::JsonValue identity_json(const StartupItem& item) {
     return json::ObjectBuilder()
-            .string("id", item.id())
-            .string("name", item.name)
-            .string("kind", std::string(word_text(item.kind)))
-            .string("kind_label", item.kind_label)
-            .string("scope", std::string(word_text(item.scope)))
-            .string("location", item.location)
-            .done();
+        .string("id", item.id())
+        .string("name", item.name)
+        .string("kind", std::string(word_text(item.kind)))
+        .string("kind_label", item.kind_label)
+        .string("scope", std::string(word_text(item.scope)))
+        .string("location", item.location)
+        .done();
 }
 
 }  // namespace
 
 StartupItem::StartupItem(ItemKind kind_, std::string kind_label_, Scope scope_, std::string location_,
                          std::string name_)
-    : name(std::move(name_)), kind(kind_), kind_label(std::move(kind_label_)), scope(scope_), location(std::move(location_)) {
+    : name(std::move(name_)),
+      kind(kind_),
+      kind_label(std::move(kind_label_)),
+      scope(scope_),
+      location(std::move(location_)) {
     const std::string_view kind_word = word_text(kind);
     const std::string_view scope_word = word_text(scope);
     id_.reserve(kind_word.size() + scope_word.size() + location.size() + name.size() + 3);
@@ -61,21 +65,21 @@ const std::string& StartupItem::spec_value(std::string_view key) const {
 
 json::JsonValue item_full_json(const StartupItem& item) {
     return json::ObjectBuilder(identity_json(item))
-            .string("command", item.command)
-            .string("exe", item.exe)
-            .string("publisher", item.publisher)
-            .string("description", item.description)
-            .string("origin", std::string(word_text(item.origin)))
-            .string("package", item.package)
-            .flag("enabled", item.enabled)
-            .flag("running", item.running)
-            .string("state_text", item.state_text)
-            .string("toggle", std::string(word_text(item.toggle)))
-            .string("toggle_note", item.toggle_note)
-            .flag("managed", item.managed)
-            .strings("dependents", item.dependents)
-            .value("risk", assessment_json(item.risk))
-            .done();
+        .string("command", item.command)
+        .string("exe", item.exe)
+        .string("publisher", item.publisher)
+        .string("description", item.description)
+        .string("origin", std::string(word_text(item.origin)))
+        .string("package", item.package)
+        .flag("enabled", item.enabled)
+        .flag("running", item.running)
+        .string("state_text", item.state_text)
+        .string("toggle", std::string(word_text(item.toggle)))
+        .string("toggle_note", item.toggle_note)
+        .flag("managed", item.managed)
+        .strings("dependents", item.dependents)
+        .value("risk", assessment_json(item.risk))
+        .done();
 }
 
 json::JsonValue item_saved_json(const StartupItem& item, const json::JsonValue* recreate) {
@@ -87,26 +91,26 @@ json::JsonValue item_saved_json(const StartupItem& item, const json::JsonValue* 
     }
     json::ObjectBuilder out(identity_json(item));
     out.flag("enabled", item.enabled)
-            .string("state_text", item.state_text)
-            .flag("running", item.running)
-            .string("exe", item.exe)
-            .string("publisher", item.publisher)
-            .flag("managed", item.managed)
-            .value("extra", extra.done());
+        .string("state_text", item.state_text)
+        .flag("running", item.running)
+        .string("exe", item.exe)
+        .string("publisher", item.publisher)
+        .flag("managed", item.managed)
+        .value("extra", extra.done());
 
     if (item.managed) {
         if (recreate != nullptr && recreate->is_object()) {
             out.value("spec", *recreate);
         } else {
             out.value("spec", json::ObjectBuilder()
-                    .string("name", item.name)
-                    .string("command", item.command)
-                    .string("exe", item.exe)
-                    .string("workdir", item.spec_value("workdir"))
-                    .string("mode", item.spec_value("mode"))
-                    .string("user", item.spec_value("run_as"))
-                    .string("description", item.description)
-                    .done());
+                                  .string("name", item.name)
+                                  .string("command", item.command)
+                                  .string("exe", item.exe)
+                                  .string("workdir", item.spec_value("workdir"))
+                                  .string("mode", item.spec_value("mode"))
+                                  .string("user", item.spec_value("run_as"))
+                                  .string("description", item.description)
+                                  .done());
         }
     }
     return out.done();

@@ -64,8 +64,7 @@ private:
 // The form written into backups. For a managed item, `recreate` is the `spec`
 // object of the newest successful create record for this id, or nullptr when
 // the journal has none (the details are then taken from the item itself).
-[[nodiscard]] json::JsonValue item_saved_json(const StartupItem& item,
-                                              const json::JsonValue* recreate = nullptr);
+[[nodiscard]] json::JsonValue item_saved_json(const StartupItem& item, const json::JsonValue* recreate = nullptr);
 
 // How many of `items` are of `kind`, for the doctor's probes of a source.
 [[nodiscard]] std::size_t count_of_kind(const std::vector<StartupItem>& items, ItemKind kind);

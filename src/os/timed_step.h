@@ -18,7 +18,8 @@ void timed_step(bool timing, std::string_view label, Step&& step) {
     const auto started = std::chrono::steady_clock::now();
     step();
     if (!timing) return;
-    const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - started);
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - started);
     // A closed standard error must not stop a scan.
     (void)write_stderr(std::string(label) + ": " + elapsed_text(elapsed.count()) + "\n");
 }

@@ -51,14 +51,13 @@ std::vector<engine::ChangeRequest> changes_of(const JsonValue& body) {
 JsonValue state_answer(engine::EngineContext& engine) {
     const model::SystemFacts& facts = engine.facts();
     return json::ObjectBuilder()
-            .string("version", std::string(build::version))
-            .string("developer", std::string(build::developer))
-            .string("company", std::string(build::company))
-            .string("copyright", std::string(build::copyright))
-            .members(model::system_facts_json(facts))
-            .string("journal",
-                    facts.demo ? std::string(model::demo_shown_data_folder) : engine.data_folder().write_folder)
-            .done();
+        .string("version", std::string(build::version))
+        .string("developer", std::string(build::developer))
+        .string("company", std::string(build::company))
+        .string("copyright", std::string(build::copyright))
+        .members(model::system_facts_json(facts))
+        .string("journal", facts.demo ? std::string(model::demo_shown_data_folder) : engine.data_folder().write_folder)
+        .done();
 }
 
 JsonValue history_answer(engine::EngineContext& engine) {
@@ -70,16 +69,16 @@ JsonValue history_answer(engine::EngineContext& engine) {
             if (pair.key == "command") command = pair.value;
         }
         JsonValue row = json::ObjectBuilder()
-                .count("seq", r.seq)
-                .string("time", r.time)
-                .string("action", engine::action_text(r.action, r.unknown_action))
-                .string("name", r.name)
-                .string("command", command)
-                .string("detail", r.detail)
-                .flag("ok", r.ok)
-                .flag("undone", entry.undone)
-                .flag("can_undo", entry.undoable)
-                .done();
+                            .count("seq", r.seq)
+                            .string("time", r.time)
+                            .string("action", engine::action_text(r.action, r.unknown_action))
+                            .string("name", r.name)
+                            .string("command", command)
+                            .string("detail", r.detail)
+                            .flag("ok", r.ok)
+                            .flag("undone", entry.undone)
+                            .flag("can_undo", entry.undoable)
+                            .done();
         records.as_array().push_back(std::move(row));
     }
     return json::ObjectBuilder().value("records", std::move(records)).done();
@@ -90,7 +89,8 @@ JsonValue scan_answer(engine::EngineContext& engine, const std::string& what) {
     std::vector<std::string> notes;
     if (what == "running" || what == "apps") {
         model::ProgramList list = what == "running" ? engine.running_programs() : engine.installed_programs();
-        for (const model::Candidate& candidate : list.items) items.as_array().push_back(model::candidate_json(candidate));
+        for (const model::Candidate& candidate : list.items)
+            items.as_array().push_back(model::candidate_json(candidate));
         notes = std::move(list.notes);
     } else {
         engine::ScanState state = engine.scan();
@@ -102,7 +102,8 @@ JsonValue scan_answer(engine::EngineContext& engine, const std::string& what) {
 
 JsonValue restore_answer(engine::EngineContext& engine, const JsonValue& body) {
     const std::string name = json::get_text(body, "name");
-    Result<std::string> text = name.empty() ? Result<std::string>(json::get_text(body, "text")) : engine::read_backup(engine, name);
+    Result<std::string> text =
+        name.empty() ? Result<std::string>(json::get_text(body, "text")) : engine::read_backup(engine, name);
     if (!text) return failure(text.error().message);
     Result<JsonValue> backup = engine::parse_backup(*text);
     if (!backup) return failure(backup.error().message);
@@ -110,22 +111,23 @@ JsonValue restore_answer(engine::EngineContext& engine, const JsonValue& body) {
     JsonValue rows = JsonValue::array();
     for (const engine::RestoreRow& row : plan.rows) {
         JsonValue out = json::ObjectBuilder()
-                .string("kind", std::string(engine::word_text(row.what)))
-                .string("id", row.id)
-                .string("name", row.name)
-                .string("detail", row.text)
-                .flag("selected", row.ticked)
-                .done();
-        if (row.request) out = json::ObjectBuilder(std::move(out)).value("change", engine::change_request_json(*row.request)).done();
+                            .string("kind", std::string(engine::word_text(row.what)))
+                            .string("id", row.id)
+                            .string("name", row.name)
+                            .string("detail", row.text)
+                            .flag("selected", row.ticked)
+                            .done();
+        if (row.request)
+            out = json::ObjectBuilder(std::move(out)).value("change", engine::change_request_json(*row.request)).done();
         rows.as_array().push_back(std::move(out));
     }
     return json::ObjectBuilder(ok_object())
-            .value("header", plan.header)
-            .value("items", std::move(rows))
-            .count("same", plan.same)
-            .count("appeared", plan.appeared)
-            .flag("wrong_machine", plan.different_computer)
-            .done();
+        .value("header", plan.header)
+        .value("items", std::move(rows))
+        .count("same", plan.same)
+        .count("appeared", plan.appeared)
+        .flag("wrong_machine", plan.different_computer)
+        .done();
 }
 
 // Whether a route refuses, before planning anything, a request that carries
@@ -153,13 +155,20 @@ constexpr auto routes = std::to_array<Route>({
     }},
     {"GET", "/api/doctor", [](ServerState&, engine::EngineContext& engine, const JsonValue&) {
         JsonValue probes = JsonValue::array();
-        for (const model::Probe& probe : engine::doctor_report(engine)) probes.as_array().push_back(model::probe_json(probe));
+        for (const model::Probe& probe : engine::doctor_report(engine)) {
+            probes.as_array().push_back(model::probe_json(probe));
+        }
         return json::ObjectBuilder().value("probes", std::move(probes)).value("records", JsonValue::array()).done();
     }},
     {"GET", "/api/backup/list", [](ServerState&, engine::EngineContext& engine, const JsonValue&) {
         JsonValue backups = JsonValue::array();
-        for (const engine::BackupSummary& summary : engine::list_backups(engine)) backups.as_array().push_back(engine::backup_summary_json(summary));
-        return json::ObjectBuilder().value("backups", std::move(backups)).string("folder", engine::backup_folder(engine)).done();
+        for (const engine::BackupSummary& summary : engine::list_backups(engine)) {
+            backups.as_array().push_back(engine::backup_summary_json(summary));
+        }
+        return json::ObjectBuilder()
+            .value("backups", std::move(backups))
+            .string("folder", engine::backup_folder(engine))
+            .done();
     }},
     {"POST", "/api/ping", [](ServerState& state, engine::EngineContext&, const JsonValue&) {
         state.window_opened.store(true);
@@ -177,19 +186,24 @@ constexpr auto routes = std::to_array<Route>({
     }},
     {"POST", "/api/plan", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
         JsonValue plans = JsonValue::array();
-        for (const engine::PlannedChange& plan : engine::plan_changes(engine, changes_of(body))) plans.as_array().push_back(engine::plan_json(plan));
+        for (const engine::PlannedChange& plan : engine::plan_changes(engine, changes_of(body))) {
+            plans.as_array().push_back(engine::plan_json(plan));
+        }
         return json::ObjectBuilder().value("plans", std::move(plans)).done();
     }, Changes::bounded},
     {"POST", "/api/apply", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
         JsonValue results = JsonValue::array();
         std::vector<engine::ChangeRequest> requests = changes_of(body);
         if (!requests.empty()) {
-            for (const engine::ChangeResult& result : engine::apply_changes(engine, requests)) results.as_array().push_back(engine::change_result_json(result));
+            for (const engine::ChangeResult& result : engine::apply_changes(engine, requests)) {
+                results.as_array().push_back(engine::change_result_json(result));
+            }
         }
         return json::ObjectBuilder().value("results", std::move(results)).done();
     }, Changes::bounded},
     {"POST", "/api/undo", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
-        Result<std::string> undone = engine::undo_change(engine, json::get_count(body, "seq"), json::get_flag(body, "ack"));
+        Result<std::string> undone =
+            engine::undo_change(engine, json::get_count(body, "seq"), json::get_flag(body, "ack"));
         if (undone) return json::ObjectBuilder(ok_object()).string("message", *undone).done();
         // The window asks again with ack when the message is a question.
         const std::string& said = undone.error().message;
@@ -201,21 +215,25 @@ constexpr auto routes = std::to_array<Route>({
     }},
     {"POST", "/api/knowledge/update", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
         Result<std::string> report = engine.knowledge().update(json::get_text(body, "url"));
-        JsonValue out =
-                json::ObjectBuilder(ok_object(report.has_value())).string("message", report ? *report : report.error().message).done();
+        JsonValue out = json::ObjectBuilder(ok_object(report.has_value()))
+                            .string("message", report ? *report : report.error().message)
+                            .done();
         return with_status(std::move(out), engine);
     }},
     {"POST", "/api/knowledge/import", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
         Result<knowledge::KnowledgePack> installed = engine.knowledge().install(json::get_text(body, "text"));
-        JsonValue out = json::ObjectBuilder(ok_object(installed.has_value()))
-                .string("message", installed ? "Installed knowledge " + installed->version + "." : installed.error().message)
+        JsonValue out =
+            json::ObjectBuilder(ok_object(installed.has_value()))
+                .string("message",
+                        installed ? "Installed knowledge " + installed->version + "." : installed.error().message)
                 .done();
         return with_status(std::move(out), engine);
     }},
     {"POST", "/api/knowledge/rollback", [](ServerState&, engine::EngineContext& engine, const JsonValue&) {
         Result<std::string> result = engine.knowledge().rollback();
-        JsonValue out =
-                json::ObjectBuilder(ok_object(result.has_value())).string("message", result ? *result : result.error().message).done();
+        JsonValue out = json::ObjectBuilder(ok_object(result.has_value()))
+                            .string("message", result ? *result : result.error().message)
+                            .done();
         return with_status(std::move(out), engine);
     }},
     {"POST", "/api/knowledge/settings", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {

@@ -23,14 +23,22 @@ std::uint64_t parse_length(std::string_view text) {
 
 std::string_view reason_phrase(int status) {
     switch (status) {
-        case 200: return "OK";
-        case 400: return "Bad Request";
-        case 403: return "Forbidden";
-        case 404: return "Not Found";
-        case 405: return "Method Not Allowed";
-        case 413: return "Payload Too Large";
-        case 501: return "Not Implemented";
-        default: return "Internal Server Error";
+        case 200:
+            return "OK";
+        case 400:
+            return "Bad Request";
+        case 403:
+            return "Forbidden";
+        case 404:
+            return "Not Found";
+        case 405:
+            return "Method Not Allowed";
+        case 413:
+            return "Payload Too Large";
+        case 501:
+            return "Not Implemented";
+        default:
+            return "Internal Server Error";
     }
 }
 
@@ -103,7 +111,8 @@ std::optional<RequestHead> parse_request_head(std::string_view raw) {
         if (colon == std::string_view::npos) continue;
         head.headers.emplace_back(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
     }
-    if (std::optional<std::string> length = find_header(head, "content-length")) head.content_length = parse_length(*length);
+    if (std::optional<std::string> length = find_header(head, "content-length"))
+        head.content_length = parse_length(*length);
     return head;
 }
 
@@ -122,7 +131,8 @@ std::size_t count_headers(const RequestHead& head, std::string_view name) {
     return count;
 }
 
-std::optional<HeadRefusal> refuse_head(const RequestHead& head, std::initializer_list<std::string_view> single_headers) {
+std::optional<HeadRefusal> refuse_head(const RequestHead& head,
+                                       std::initializer_list<std::string_view> single_headers) {
     if (head.folded_line) return HeadRefusal{400, "A header line is folded onto the one before it."};
     for (std::string_view name : single_headers) {
         // Two copies could be read differently by two readers; neither is trusted.
@@ -145,22 +155,25 @@ std::optional<std::string> query_value(std::string_view query, std::string_view 
     return std::nullopt;
 }
 
-std::string http_response(int status, std::string_view content_type, std::string_view body, std::string_view script_nonce) {
+std::string http_response(int status, std::string_view content_type, std::string_view body,
+                          std::string_view script_nonce) {
     std::string out;
     out.reserve(body.size() + 700);
     out.append("HTTP/1.1 ").append(std::to_string(status)).append(" ").append(reason_phrase(status)).append("\r\n");
     out.append("Content-Type: ").append(content_type).append("\r\n");
     out.append("Content-Length: ").append(std::to_string(body.size())).append("\r\n");
-    out.append("Cache-Control: no-store\r\nConnection: close\r\nX-Content-Type-Options: nosniff\r\n"
-               "Referrer-Policy: no-referrer\r\nX-Frame-Options: DENY\r\n");
+    out.append(
+        "Cache-Control: no-store\r\nConnection: close\r\nX-Content-Type-Options: nosniff\r\n"
+        "Referrer-Policy: no-referrer\r\nX-Frame-Options: DENY\r\n");
     out.append("Content-Security-Policy: default-src 'self'; ");
     if (script_nonce.empty()) {
         out.append("script-src 'self'");
     } else {
         out.append("script-src 'self' 'nonce-").append(script_nonce).append("'");
     }
-    out.append("; style-src 'self' 'unsafe-inline'; img-src 'self' data:; connect-src 'self'; frame-ancestors 'none'; "
-               "base-uri 'none'; form-action 'none'\r\n\r\n");
+    out.append(
+        "; style-src 'self' 'unsafe-inline'; img-src 'self' data:; connect-src 'self'; frame-ancestors 'none'; "
+        "base-uri 'none'; form-action 'none'\r\n\r\n");
     out.append(body);
     return out;
 }

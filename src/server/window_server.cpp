@@ -32,10 +32,7 @@ constexpr std::string_view spent_link =
 [[noreturn]] void end_process() { os::end_program_now(0); }
 
 std::string error_body(std::string_view message) {
-    json::JsonValue body = json::ObjectBuilder()
-            .flag("ok", false)
-            .string("error", std::string(message))
-            .done();
+    json::JsonValue body = json::ObjectBuilder().flag("ok", false).string("error", std::string(message)).done();
     return json::write(body);
 }
 
@@ -43,7 +40,7 @@ struct Connection {
     os::Socket socket;
     const ConnectionLimits* limits = nullptr;
     RequestHead head;
-    std::string body;          // what has arrived after the head so far
+    std::string body;  // what has arrived after the head so far
     bool body_done = false;
     bool length_known = true;  // false when the head's framing was refused
 };
@@ -117,7 +114,8 @@ void drain(Connection& c) {
     left = std::min(left, c.limits->drain_bytes);
     char buffer[4096];
     while (left > 0 && std::chrono::steady_clock::now() < deadline) {
-        Result<std::size_t> got = c.socket.receive(buffer, static_cast<std::size_t>(std::min<std::uint64_t>(left, sizeof buffer)));
+        Result<std::size_t> got =
+            c.socket.receive(buffer, static_cast<std::size_t>(std::min<std::uint64_t>(left, sizeof buffer)));
         if (!got || *got == 0) return;
         left -= *got;
     }
@@ -127,7 +125,9 @@ void answer_error(Connection& c, int status, std::string_view message) {
     send(c, http_response(status, json_type, error_body(message)));
 }
 
-void answer_json(Connection& c, const json::JsonValue& body) { send(c, http_response(200, json_type, json::write(body))); }
+void answer_json(Connection& c, const json::JsonValue& body) {
+    send(c, http_response(200, json_type, json::write(body)));
+}
 
 void handle(Connection& c, ServerState& state) {
     if (!read_head(c)) return;
@@ -135,7 +135,7 @@ void handle(Connection& c, ServerState& state) {
     const std::string port = std::to_string(state.port);
 
     if (std::optional<HeadRefusal> refusal =
-                refuse_head(head, {"host", "content-length", "origin", "x-quillmoor-token"})) {
+            refuse_head(head, {"host", "content-length", "origin", "x-quillmoor-token"})) {
         // Where the body ends is not known for certain, so nothing of it is trusted.
         c.length_known = false;
         return answer_error(c, refusal->status, refusal->message);
@@ -170,10 +170,7 @@ void handle(Connection& c, ServerState& state) {
         if (!equal_fixed_time(key, state.link_key) || state.link_used.exchange(true)) {
             return answer_error(c, 403, spent_link);
         }
-        json::JsonValue answer = json::ObjectBuilder()
-                .flag("ok", true)
-                .string("token", state.token)
-                .done();
+        json::JsonValue answer = json::ObjectBuilder().flag("ok", true).string("token", state.token).done();
         return answer_json(c, answer);
     }
 
@@ -187,7 +184,8 @@ void handle(Connection& c, ServerState& state) {
 
     json::JsonValue body = json::JsonValue::object();
     if (head.method == "POST") {
-        if (!read_body(c, body_limit)) return answer_error(c, 413, "The request was too large or did not arrive in time.");
+        if (!read_body(c, body_limit))
+            return answer_error(c, 413, "The request was too large or did not arrive in time.");
         if (!c.body.empty() && head.path != "/api/bye") {
             Result<json::JsonValue> parsed = json::parse(c.body);
             if (!parsed) return answer_error(c, 400, "Bad request body: " + parsed.error().message);
@@ -231,7 +229,8 @@ void watchdog(ServerState& state, const os::Streams& streams) {
 
 }  // namespace
 
-int run_window_server(engine::EngineContext& engine, std::uint16_t port, bool open_browser, const os::Streams& streams) {
+int run_window_server(engine::EngineContext& engine, std::uint16_t port, bool open_browser,
+                      const os::Streams& streams) {
     Result<os::Socket> listener = os::listen_loopback(port);
     if (!listener) {
         // The seam's sentence names the address too; it is said once, with the system's reason.

@@ -23,9 +23,9 @@ struct ServerState {
     std::string link_key;  // 64 hex digits, shown only in the link
     std::string token;     // 64 hex digits, required on every API call but bootstrap
     std::uint16_t port = 0;
-    std::int64_t started = 0;                 // milliseconds since 1970, like the two below
-    std::atomic<std::int64_t> last_ping{0};   // 0 before the first ping
-    std::atomic<std::int64_t> bye_at{0};      // 0 when no goodbye came
+    std::int64_t started = 0;                // milliseconds since 1970, like the two below
+    std::atomic<std::int64_t> last_ping{0};  // 0 before the first ping
+    std::atomic<std::int64_t> bye_at{0};     // 0 when no goodbye came
     std::atomic<bool> link_used{false};
     std::atomic<bool> window_opened{false};
     std::atomic<std::uint64_t> in_flight{0};  // connections accepted and not yet closed
@@ -39,13 +39,13 @@ inline constexpr std::uint64_t max_draining = 16;
 // How long and how much one connection may take. Every wait is bounded both
 // per read and as a whole, so no peer can hold a thread for longer.
 struct ConnectionLimits {
-    std::chrono::milliseconds receive_wait{5000};   // one read, or one piece of the answer
-    std::chrono::milliseconds head_time{10000};     // the whole head
-    std::chrono::milliseconds body_time{30000};     // the whole body
-    std::chrono::milliseconds answer_time{30000};   // sending the whole answer
-    std::chrono::milliseconds drain_wait{150};      // one read while draining
-    std::chrono::milliseconds drain_time{1000};     // the whole drain
-    std::uint64_t drain_bytes = 4194304;            // the most a drain reads
+    std::chrono::milliseconds receive_wait{5000};  // one read, or one piece of the answer
+    std::chrono::milliseconds head_time{10000};    // the whole head
+    std::chrono::milliseconds body_time{30000};    // the whole body
+    std::chrono::milliseconds answer_time{30000};  // sending the whole answer
+    std::chrono::milliseconds drain_wait{150};     // one read while draining
+    std::chrono::milliseconds drain_time{1000};    // the whole drain
+    std::uint64_t drain_bytes = 4194304;           // the most a drain reads
 };
 
 // Serves one accepted connection to its end: reads one request, checks and

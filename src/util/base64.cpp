@@ -10,8 +10,7 @@ std::string base64_encode(std::string_view bytes) {
     // Whole groups of three bytes become four characters.
     for (; i + 3 <= bytes.size(); i += 3) {
         const unsigned group = static_cast<unsigned char>(bytes[i]) << 16 |
-                               static_cast<unsigned char>(bytes[i + 1]) << 8 |
-                               static_cast<unsigned char>(bytes[i + 2]);
+                               static_cast<unsigned char>(bytes[i + 1]) << 8 | static_cast<unsigned char>(bytes[i + 2]);
         text.push_back(alphabet[group >> 18 & 63]);
         text.push_back(alphabet[group >> 12 & 63]);
         text.push_back(alphabet[group >> 6 & 63]);

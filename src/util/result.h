@@ -56,16 +56,16 @@ inline Failure fail(Error error) { return Failure(std::move(error)); }
 // Evaluates a Result expression; on failure returns its error from the
 // enclosing function, otherwise yields the value. Uses a GNU statement
 // expression, which both g++ and clang accept.
-#define QM_TRY(expr)                                                     \
-    ({                                                                   \
-        auto qm_try_result_ = (expr);                                    \
+#define QM_TRY(expr)                                                               \
+    ({                                                                             \
+        auto qm_try_result_ = (expr);                                              \
         if (!qm_try_result_) return ::qm::fail(std::move(qm_try_result_).error()); \
-        std::move(qm_try_result_).value();                               \
+        std::move(qm_try_result_).value();                                         \
     })
 
 // The same for Result<void>.
-#define QM_TRY_VOID(expr)                                                \
-    do {                                                                 \
-        auto qm_try_result_ = (expr);                                    \
+#define QM_TRY_VOID(expr)                                                          \
+    do {                                                                           \
+        auto qm_try_result_ = (expr);                                              \
         if (!qm_try_result_) return ::qm::fail(std::move(qm_try_result_).error()); \
     } while (false)

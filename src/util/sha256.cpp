@@ -26,8 +26,7 @@ constexpr std::array<std::uint32_t, 8> initial_state = {
 constexpr std::uint32_t rotate_right(std::uint32_t x, unsigned n) { return (x >> n) | (x << (32 - n)); }
 
 std::uint32_t load_big_endian(const std::uint8_t* p) {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-           std::uint32_t{p[3]};
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | std::uint32_t{p[3]};
 }
 
 }  // namespace

@@ -13,9 +13,7 @@ constexpr std::string_view ellipsis = "\xE2\x80\xA6";  // U+2026
 
 char lower_ascii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool is_ascii_space(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
+bool is_ascii_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
 // Length of the well-formed UTF-8 sequence starting at `i`, or 0 when the
 // byte there does not start one.
@@ -31,16 +29,16 @@ std::size_t character_length(std::string_view text, std::size_t i) {
 
 // The code point of the valid sequence of `length` bytes at `i`.
 char32_t code_point_at(std::string_view text, std::size_t i, std::size_t length) {
-    const auto byte = [&](std::size_t k) {
-        return static_cast<char32_t>(static_cast<unsigned char>(text[i + k]));
-    };
+    const auto byte = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(text[i + k])); };
     switch (length) {
-        case 1: return byte(0);
-        case 2: return ((byte(0) & 0x1F) << 6) | (byte(1) & 0x3F);
-        case 3: return ((byte(0) & 0x0F) << 12) | ((byte(1) & 0x3F) << 6) | (byte(2) & 0x3F);
+        case 1:
+            return byte(0);
+        case 2:
+            return ((byte(0) & 0x1F) << 6) | (byte(1) & 0x3F);
+        case 3:
+            return ((byte(0) & 0x0F) << 12) | ((byte(1) & 0x3F) << 6) | (byte(2) & 0x3F);
         default:
-            return ((byte(0) & 0x07) << 18) | ((byte(1) & 0x3F) << 12) | ((byte(2) & 0x3F) << 6) |
-                   (byte(3) & 0x3F);
+            return ((byte(0) & 0x07) << 18) | ((byte(1) & 0x3F) << 12) | ((byte(2) & 0x3F) << 6) | (byte(3) & 0x3F);
     }
 }
 
@@ -48,9 +46,9 @@ bool is_invisible_control(char32_t c) {
     if (c < 0x20 || c == 0x7F) return true;
     if (c >= 0x80 && c <= 0x9F) return true;
     if (c == 0x2028 || c == 0x2029 || c == 0xFEFF) return true;
-    if (c == 0x200E || c == 0x200F) return true;     // left-to-right / right-to-left marks
-    if (c >= 0x202A && c <= 0x202E) return true;     // embeddings and overrides
-    return c >= 0x2066 && c <= 0x2069;               // isolates
+    if (c == 0x200E || c == 0x200F) return true;  // left-to-right / right-to-left marks
+    if (c >= 0x202A && c <= 0x202E) return true;  // embeddings and overrides
+    return c >= 0x2066 && c <= 0x2069;            // isolates
 }
 
 // The text with each byte that does not start a valid UTF-8 sequence, and
@@ -199,8 +197,8 @@ std::string make_slug(std::string_view name) {
         const std::string_view character = std::string_view(valid).substr(i, length);
         i += length;
         const unsigned char first = static_cast<unsigned char>(character[0]);
-        const bool letter_or_digit = first >= 0x80 ? character != "\u2026" && character != "\u00A0"
-                                                   : std::isalnum(first) != 0;
+        const bool letter_or_digit =
+            first >= 0x80 ? character != "\u2026" && character != "\u00A0" : std::isalnum(first) != 0;
         if (letter_or_digit) {
             if (!slug.empty() && !pending.empty()) {
                 if (characters + count_characters(pending) + 1 > 60) break;
@@ -256,8 +254,7 @@ std::vector<std::string> split_command_line(std::string_view text, bool shell_qu
             if (c == quote) {
                 quote = 0;
             } else if (shell_quotes && quote == '"' && c == '\\' && has_next &&
-                       (text[i + 1] == '"' || text[i + 1] == '$' || text[i + 1] == '\\' ||
-                        text[i + 1] == '`')) {
+                       (text[i + 1] == '"' || text[i + 1] == '$' || text[i + 1] == '\\' || text[i + 1] == '`')) {
                 word += text[++i];
             } else {
                 word += c;
@@ -289,8 +286,7 @@ std::string program_of_command_line(std::string_view text) {
     if (view.empty()) return {};
     if (view.front() == '"') {
         const std::size_t close = view.find('"', 1);
-        return std::string(close == std::string_view::npos ? view.substr(1)
-                                                           : view.substr(1, close - 1));
+        return std::string(close == std::string_view::npos ? view.substr(1) : view.substr(1, close - 1));
     }
 
     // Parts are separated by runs of white space; `end` marks where each part

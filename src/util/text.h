@@ -82,8 +82,7 @@ void append_utf8(std::string& out, char32_t code_point);
 // outside quotes makes the next character literal, and inside double quotes
 // a backslash before '"', '$', '\' or '`' stands for that character alone;
 // any other backslash is kept. An unclosed quote runs to the end of the text.
-[[nodiscard]] std::vector<std::string> split_command_line(std::string_view text,
-                                                          bool shell_quotes);
+[[nodiscard]] std::vector<std::string> split_command_line(std::string_view text, bool shell_quotes);
 
 // The program part of a command line, after trimming white space:
 // - text that begins with a double quote: up to the next double quote (or to

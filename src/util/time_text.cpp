@@ -28,12 +28,11 @@ struct CivilDate {
 CivilDate civil_from_days(std::int64_t days) {
     days += 719468;
     const std::int64_t era = floor_div(days, 146097);
-    const std::int64_t day_of_era = days - era * 146097;                               // 0..146096
+    const std::int64_t day_of_era = days - era * 146097;  // 0..146096
     const std::int64_t year_of_era =
-        (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;  // 0..399
-    const std::int64_t day_of_year =
-        day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);          // 0..365
-    const std::int64_t shifted_month = (5 * day_of_year + 2) / 153;                      // 0..11, March = 0
+        (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;                    // 0..399
+    const std::int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);  // 0..365
+    const std::int64_t shifted_month = (5 * day_of_year + 2) / 153;  // 0..11, March = 0
     const auto day = static_cast<unsigned>(day_of_year - (153 * shifted_month + 2) / 5 + 1);
     const auto month = static_cast<unsigned>(shifted_month < 10 ? shifted_month + 3 : shifted_month - 9);
     const std::int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
@@ -55,8 +54,8 @@ std::string time_text(std::int64_t unix_seconds) {
     // The magnitude of the smallest year reachable from int64 seconds fits
     // easily, so negating it cannot overflow.
     const auto year = static_cast<long long>(date.year < 0 ? -date.year : date.year);
-    const int length = std::snprintf(buffer, sizeof buffer, "%s%04lld-%02u-%02u %02u:%02u:%02u", sign,
-                                     year, date.month, date.day, hour, minute, second);
+    const int length = std::snprintf(buffer, sizeof buffer, "%s%04lld-%02u-%02u %02u:%02u:%02u", sign, year, date.month,
+                                     date.day, hour, minute, second);
     return std::string(buffer, length > 0 ? static_cast<std::size_t>(length) : 0);
 }
 

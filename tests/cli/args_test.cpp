@@ -44,8 +44,7 @@ TEST(ParsePort, AcceptsDecimalSixteenBitValuesOnly) {
     EXPECT_EQ(parse_port("+8080"), 8080);
     EXPECT_EQ(parse_port("65535"), 65535);
     EXPECT_EQ(parse_port("00080"), 80);
-    for (const char* bad : {"", "+", "65536", "70000", "abc", "80a", "-1", " 80", "0x50",
-                            "99999999999999999999999"}) {
+    for (const char* bad : {"", "+", "65536", "70000", "abc", "80a", "-1", " 80", "0x50", "99999999999999999999999"}) {
         EXPECT_EQ(parse_port(bad), 0) << bad;
     }
 }

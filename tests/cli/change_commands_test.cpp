@@ -49,10 +49,11 @@ TEST(ChangeCommands, SingleRunsOfTheProgram) {
               "Quillmoor-VLC media player will start with Windows (demonstration only).\n");
     Outcome boot = run({"add", "Notepad++", "--mode", "boot", "--name", "Editor", "--args", "-multiInst", "--yes"});
     EXPECT_EQ(boot.code, 0) << boot.err;
-    EXPECT_EQ(boot.out,
-              "Will make \"Editor\" start with the computer: \"C:\\Program Files\\Notepad++\\notepad++.exe\" -multiInst\n"
-              "  Method: Start when the computer starts, before anyone signs in\n"
-              "Editor will start with Windows (demonstration only).\n");
+    EXPECT_EQ(
+        boot.out,
+        "Will make \"Editor\" start with the computer: \"C:\\Program Files\\Notepad++\\notepad++.exe\" -multiInst\n"
+        "  Method: Start when the computer starts, before anyone signs in\n"
+        "Editor will start with Windows (demonstration only).\n");
     // Part of a name that several programs share names them all, as an
     // ambiguous item name does, instead of claiming that none matches.
     Outcome several = run({"add", "o"});
@@ -70,17 +71,20 @@ TEST(ChangeCommands, SingleRunsOfTheProgram) {
               "Windows Update will start with Windows (demonstration only).\n");
     Outcome nothing = run({"add", "no-such-program"});
     EXPECT_EQ(nothing.code, 1);
-    EXPECT_EQ(nothing.err,
-              "No running or installed program matches \"no-such-program\", and it is not a file. Try: quillmoor running\n");
+    EXPECT_EQ(
+        nothing.err,
+        "No running or installed program matches \"no-such-program\", and it is not a file. Try: quillmoor running\n");
 
     EXPECT_EQ(run({"remove", "Spotify"}).code, 4);
     Outcome not_own = run({"remove", "Spotify", "--yes"});
     EXPECT_EQ(not_own.code, 1);
-    EXPECT_EQ(not_own.err, "  Not possible: Only startup entries created by Quillmoor can be removed. Use Disable for others.\n");
+    EXPECT_EQ(not_own.err,
+              "  Not possible: Only startup entries created by Quillmoor can be removed. Use Disable for others.\n");
 
     Outcome backup = run({"backup", "--label", "mine"});
     EXPECT_EQ(backup.code, 0);
-    EXPECT_TRUE(std::regex_match(backup.out, std::regex("Saved 25 items to .*quillmoor-backup-DEMO-PC-[0-9]{8}T[0-9]{6}\\.json\n")))
+    EXPECT_TRUE(std::regex_match(backup.out,
+                                 std::regex("Saved 25 items to .*quillmoor-backup-DEMO-PC-[0-9]{8}T[0-9]{6}\\.json\n")))
         << backup.out;
     Outcome none = run({"backups"});
     EXPECT_TRUE(none.out.ends_with(
@@ -95,7 +99,8 @@ protected:
     Session() : DemoEngineTest("session") {}
     Outcome run(std::vector<std::string> arguments) {
         Outcome r{0, "", ""};
-        os::Streams streams{[&r](std::string_view t) { r.out.append(t); }, [&r](std::string_view t) { r.err.append(t); }};
+        os::Streams streams{[&r](std::string_view t) { r.out.append(t); },
+                            [&r](std::string_view t) { r.err.append(t); }};
         r.code = run_command(arguments, streams, engine());
         return r;
     }
@@ -120,7 +125,8 @@ TEST_F(Session, AWholeSessionOfWorkOnOneComputer) {
 
     Outcome plan = run({"restore", backup_name});
     EXPECT_EQ(plan.code, 0);
-    EXPECT_NE(plan.out.find("[DO  ] enable Spotify - Now off; the backup had it on (Enabled).\n"), std::string::npos) << plan.out;
+    EXPECT_NE(plan.out.find("[DO  ] enable Spotify - Now off; the backup had it on (Enabled).\n"), std::string::npos)
+        << plan.out;
     EXPECT_NE(plan.out.find("[SKIP] remove Quillmoor-VLC media player - "), std::string::npos);
     EXPECT_TRUE(plan.out.ends_with("\nNothing was changed. Add --apply to do the items marked DO.\n")) << plan.out;
     EXPECT_TRUE(run({"list", "--off"}).out.find("Spotify") != std::string::npos);  // --yes alone changes nothing
@@ -129,9 +135,11 @@ TEST_F(Session, AWholeSessionOfWorkOnOneComputer) {
 
     Outcome applied = run({"restore", backup_name, "--apply", "--all"});
     EXPECT_EQ(applied.code, 0) << applied.out;
-    EXPECT_NE(applied.out.find("[ok  ] Spotify Spotify will start with Windows (demonstration only).\n"), std::string::npos)
+    EXPECT_NE(applied.out.find("[ok  ] Spotify Spotify will start with Windows (demonstration only).\n"),
+              std::string::npos)
         << applied.out;
-    EXPECT_NE(applied.out.find("[ok  ] Quillmoor-VLC media player Removed Quillmoor-VLC media player (demonstration only).\n"),
+    EXPECT_NE(applied.out.find(
+                  "[ok  ] Quillmoor-VLC media player Removed Quillmoor-VLC media player (demonstration only).\n"),
               std::string::npos);
 
     // Undo the removal: it asks first, then recreates.
@@ -160,7 +168,8 @@ TEST(ChangeCommands, BackupThatCannotBeWrittenSaysWhereAndWhy) {
     const std::string root = test::make_scratch_folder("unwritable");
     const std::string blocker = os::join_path(root, "file");
     ASSERT_TRUE(os::write_file_replace(blocker, "x").has_value());
-    engine::EngineContext engine(std::make_unique<demo::DemoPlatform>(false), model::data_folder_override(os::join_path(blocker, "data")));
+    engine::EngineContext engine(std::make_unique<demo::DemoPlatform>(false),
+                                 model::data_folder_override(os::join_path(blocker, "data")));
     std::string out, err;
     os::Streams streams{[&out](std::string_view t) { out.append(t); }, [&err](std::string_view t) { err.append(t); }};
     EXPECT_EQ(run_command({"backup"}, streams, engine), 1);

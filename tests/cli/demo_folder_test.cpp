@@ -26,8 +26,8 @@ protected:
     // The program's temporary folder is the scratch folder; an empty
     // QUILLMOOR_KEEP_DEMO counts as not set.
     test::ProgramRun run(const std::vector<std::string>& arguments, const std::string& keep = "") const {
-        return test::run_program(arguments, {{"TMPDIR", temp_}, {"TMP", temp_}, {"TEMP", temp_},
-                                             {"QUILLMOOR_KEEP_DEMO", keep}});
+        return test::run_program(arguments,
+                                 {{"TMPDIR", temp_}, {"TMP", temp_}, {"TEMP", temp_}, {"QUILLMOOR_KEEP_DEMO", keep}});
     }
 
     // The server inherits this process's environment, so it is pointed at the

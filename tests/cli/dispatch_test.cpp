@@ -16,18 +16,18 @@ struct Captured {
     std::string err;
     os::Streams streams() {
         return os::Streams{[this](std::string_view t) { out.append(t); },
-                       [this](std::string_view t) { err.append(t); }};
+                           [this](std::string_view t) { err.append(t); }};
     }
 };
 
 TEST(Dispatch, HelpNamesTheBuildConstantsAndEveryTableCommand) {
     const std::string help = help_text();
-    EXPECT_TRUE(help.starts_with(
-        "Quillmoor - see what starts with your computer, and switch it on or off.\n\nDeveloped by "));
+    EXPECT_TRUE(
+        help.starts_with("Quillmoor - see what starts with your computer, and switch it on or off.\n\nDeveloped by "));
     EXPECT_EQ(help.find('{'), std::string::npos);
-    for (std::string_view word : {"serve", "list", "running", "apps", "assess", "disable", "enable",
-                                  "add", "remove", "backup", "backups", "restore", "knowledge",
-                                  "doctor", "history", "undo", "version", "help", "open"}) {
+    for (std::string_view word :
+         {"serve", "list", "running", "apps", "assess", "disable", "enable", "add", "remove", "backup", "backups",
+          "restore", "knowledge", "doctor", "history", "undo", "version", "help", "open"}) {
         EXPECT_NE(find_command(word), nullptr) << word;
     }
     EXPECT_EQ(find_command("Serve"), nullptr);

@@ -11,9 +11,13 @@ namespace {
 using test::run_program;
 
 TEST(Program, HelpWinsOverEveryCommandAndOption) {
-    for (std::vector<std::string> arguments :
-         {std::vector<std::string>{"help"}, {"--help"}, {"list", "--help"}, {"-h"},
-          {"disable", "X", "-h", "--yes"}, {"nonsense", "--help"}, {"version", "--help"}}) {
+    for (std::vector<std::string> arguments : {std::vector<std::string>{"help"},
+                                               {"--help"},
+                                               {"list", "--help"},
+                                               {"-h"},
+                                               {"disable", "X", "-h", "--yes"},
+                                               {"nonsense", "--help"},
+                                               {"version", "--help"}}) {
         test::ProgramRun run = run_program(arguments);
         EXPECT_EQ(run.exit_code, 0) << arguments[0];
         EXPECT_EQ(run.out, help_text()) << arguments[0];

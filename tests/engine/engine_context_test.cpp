@@ -10,7 +10,8 @@ namespace qm {
 namespace {
 
 model::StartupItem named(std::string name, std::string short_name = "") {
-    model::StartupItem item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64", name);
+    model::StartupItem item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64",
+                            name);
     item.set_spec("short", short_name.empty() ? name : short_name);
     item.origin = model::Origin::installed_program;
     return item;
@@ -66,7 +67,8 @@ TEST_F(EngineContextTest, CacheIsReusedUntilForgotten) {
 }
 
 TEST_F(EngineContextTest, NameRuleFromExactIdToPartOfTheName) {
-    model::StartupItem spooler(model::ItemKind::service, "Windows service", model::Scope::machine, "Services", "Spooler");
+    model::StartupItem spooler(model::ItemKind::service, "Windows service", model::Scope::machine, "Services",
+                               "Spooler");
     spooler.name = "Print Spooler";
     spooler.set_spec("short", "Spooler");
     engine::EngineContext context = make({named("OneDrive"), named("OneNote"), spooler, named("onedrive", "od2")});
@@ -79,7 +81,9 @@ TEST_F(EngineContextTest, NameRuleFromExactIdToPartOfTheName) {
     EXPECT_EQ(context.find_item("note")->name, "OneNote");
     Result<model::StartupItem> two = context.find_item("one");
     ASSERT_FALSE(two.has_value());
-    EXPECT_TRUE(two.error().message.starts_with("3 items match \"one\"; be more exact or use the id:\n  OneDrive  (Registry")) << two.error().message;
+    EXPECT_TRUE(
+        two.error().message.starts_with("3 items match \"one\"; be more exact or use the id:\n  OneDrive  (Registry"))
+        << two.error().message;
 }
 
 TEST_F(EngineContextTest, AWordInFifteenNamesListsTwelveAndSaysFifteen) {
@@ -109,7 +113,8 @@ TEST_F(EngineContextTest, DoctorReportsTheDataFolderWithoutCreatingIt) {
     EXPECT_EQ(report[0].name, "Test source");
     EXPECT_EQ(report[1].detail, "Built-in 2026.10.13.1 (501 rules).");
     EXPECT_EQ(report[2].status, model::ProbeStatus::ok);
-    EXPECT_TRUE(report[2].detail.ends_with("(it does not exist yet; it is made when the first change or backup is saved)"));
+    EXPECT_TRUE(
+        report[2].detail.ends_with("(it does not exist yet; it is made when the first change or backup is saved)"));
     EXPECT_EQ(os::path_kind(context.data_folder().write_folder), os::PathKind::missing);
 
     // A folder that cannot take the test file fails the probe.
@@ -120,7 +125,8 @@ TEST_F(EngineContextTest, DoctorReportsTheDataFolderWithoutCreatingIt) {
 
     // A damaged knowledge file is a warning of its own.
     ASSERT_TRUE(os::create_folders(os::join_path(context.data_folder().write_folder, "knowledge")).has_value());
-    ASSERT_TRUE(os::write_file_replace(os::join_path(context.data_folder().write_folder, "knowledge/local.json"), "{").has_value());
+    ASSERT_TRUE(os::write_file_replace(os::join_path(context.data_folder().write_folder, "knowledge/local.json"), "{")
+                    .has_value());
     ASSERT_TRUE(context.knowledge().save_settings(false, "").has_value());  // reloads the store
     std::vector<model::Probe> warned = engine::doctor_report(context);
     ASSERT_EQ(warned.size(), 4u);

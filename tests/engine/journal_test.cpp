@@ -70,13 +70,15 @@ TEST_F(JournalTest, AppendWritesOneLineWithKeysInOrderAndCreatesTheFolder) {
 
 TEST_F(JournalTest, EightThreadsAppendingGiveDistinctNumbersAndWholeLines) {
     if (test::running_under_wine()) {
-        GTEST_SKIP() << "Wine 8 lets separate append handles overwrite each other; Windows itself appends whole writes.";
+        GTEST_SKIP()
+            << "Wine 8 lets separate append handles overwrite each other; Windows itself appends whole writes.";
     }
     const model::DataFolder folder{user_, {user_}};
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {
         threads.emplace_back([&folder] {
-            for (int i = 0; i < 1000; ++i) EXPECT_TRUE(engine::append_journal(folder, record(model::ChangeAction::disable)).has_value());
+            for (int i = 0; i < 1000; ++i)
+                EXPECT_TRUE(engine::append_journal(folder, record(model::ChangeAction::disable)).has_value());
         });
     }
     for (std::thread& thread : threads) thread.join();
@@ -141,7 +143,8 @@ TEST_F(JournalTest, AppendReportsAFolderThatCannotBeMade) {
     std::string blocker = os::join_path(root_, "blocker");
     ASSERT_TRUE(os::write_file_replace(blocker, "x").has_value());
     std::string folder = os::join_path(blocker, "data");
-    Result<void> appended = engine::append_journal(model::DataFolder{folder, {folder}}, record(model::ChangeAction::disable));
+    Result<void> appended =
+        engine::append_journal(model::DataFolder{folder, {folder}}, record(model::ChangeAction::disable));
     ASSERT_FALSE(appended.has_value());
     EXPECT_TRUE(appended.error().message.starts_with("cannot create " + folder + ": ")) << appended.error().message;
 }
@@ -214,7 +217,8 @@ TEST_F(JournalTest, AFailedAppendNamesTheFileOnceWithTheSystemsReason) {
     // A folder where the journal file should be.
     const std::string journal = os::join_path(user_, "journal.jsonl");
     ASSERT_TRUE(os::create_folders(journal).has_value());
-    Result<void> appended = engine::append_journal(model::DataFolder{user_, {user_}}, record(model::ChangeAction::disable));
+    Result<void> appended =
+        engine::append_journal(model::DataFolder{user_, {user_}}, record(model::ChangeAction::disable));
     ASSERT_FALSE(appended.has_value());
     EXPECT_TRUE(appended.error().message.starts_with("cannot write " + journal + ": ")) << appended.error().message;
     EXPECT_EQ(times(appended.error().message, "journal.jsonl"), 1u) << appended.error().message;
@@ -223,7 +227,8 @@ TEST_F(JournalTest, AFailedAppendNamesTheFileOnceWithTheSystemsReason) {
     const std::string blocker = os::join_path(root_, "blocker");
     ASSERT_TRUE(os::write_file_replace(blocker, "x").has_value());
     const std::string folder = os::join_path(blocker, "data");
-    Result<void> created = engine::append_journal(model::DataFolder{folder, {folder}}, record(model::ChangeAction::disable));
+    Result<void> created =
+        engine::append_journal(model::DataFolder{folder, {folder}}, record(model::ChangeAction::disable));
     ASSERT_FALSE(created.has_value());
     EXPECT_EQ(times(created.error().message, "blocker"), 1u) << created.error().message;
     EXPECT_EQ(created.error().message.find("Could not"), std::string::npos) << created.error().message;
@@ -239,7 +244,8 @@ TEST(DataFolder, RulesPerSystemAndRights) {
         };
     };
     model::SystemFacts windows{"windows", "", "PC", "tamsel", "C:\\Users\\tamsel", false, false, false, {}};
-    model::DataFolder user = model::resolve_data_folder(windows, env({{"LOCALAPPDATA", ""}, {"ProgramData", "D:\\PD"}}), "C:\\Temp");
+    model::DataFolder user =
+        model::resolve_data_folder(windows, env({{"LOCALAPPDATA", ""}, {"ProgramData", "D:\\PD"}}), "C:\\Temp");
     EXPECT_EQ(user.write_folder, "C:\\Users\\tamsel\\AppData\\Local\\Quillmoor");
     EXPECT_EQ(user.read_folders, (std::vector<std::string>{user.write_folder, "D:\\PD\\Quillmoor"}));
     EXPECT_EQ(model::resolve_data_folder(windows, env({{"LOCALAPPDATA", "C:\\L\\"}}), "C:\\Temp").write_folder,
@@ -258,7 +264,8 @@ TEST(DataFolder, RulesPerSystemAndRights) {
     model::DataFolder plain = model::resolve_data_folder(linux, env({{"XDG_DATA_HOME", ""}}), "/tmp");
     EXPECT_EQ(plain.read_folders, (std::vector<std::string>{"/home/t/.local/share/quillmoor", "/var/lib/quillmoor"}));
     model::SystemFacts mac{"macos", "", "", "", "/Users/t", false, false, false, {}};
-    EXPECT_EQ(model::resolve_data_folder(mac, env({}), "/tmp").write_folder, "/Users/t/Library/Application Support/Quillmoor");
+    EXPECT_EQ(model::resolve_data_folder(mac, env({}), "/tmp").write_folder,
+              "/Users/t/Library/Application Support/Quillmoor");
 
     model::DataFolder demo = model::data_folder_override("/tmp/quillmoor-demo-0123456789ab");
     EXPECT_EQ(demo.read_folders, (std::vector<std::string>{"/tmp/quillmoor-demo-0123456789ab"}));

@@ -25,7 +25,9 @@ protected:
         r.ack = ack;
         return r;
     }
-    engine::ChangeResult apply_one(const engine::ChangeRequest& r) { return engine::apply_changes(engine(), {r}).front(); }
+    engine::ChangeResult apply_one(const engine::ChangeRequest& r) {
+        return engine::apply_changes(engine(), {r}).front();
+    }
     std::size_t automatic_backups() {
         Result<std::vector<os::FolderEntry>> entries = os::list_folder(os::join_path(scratch(), "data/backups/auto"));
         return entries ? entries->size() : 0;
@@ -36,13 +38,16 @@ const std::string spooler = "service|machine|Services|Spooler";
 const std::string steam = "run|user|HKCU\\Run\\64|Steam";
 
 TEST_F(PlansTest, RefusalsSayWhy) {
-    EXPECT_EQ(apply_one(request(model::ChangeAction::disable, steam, true)).message, "Refused: It is already switched off.");
+    EXPECT_EQ(apply_one(request(model::ChangeAction::disable, steam, true)).message,
+              "Refused: It is already switched off.");
     EXPECT_EQ(apply_one(request(model::ChangeAction::enable, "run|user|HKCU\\Run\\64|Spotify", true)).message,
               "Refused: It is already switched on.");
-    engine::ChangeResult critical = apply_one(request(model::ChangeAction::disable, "service|machine|Services|RpcSs", true));
+    engine::ChangeResult critical =
+        apply_one(request(model::ChangeAction::disable, "service|machine|Services|RpcSs", true));
     EXPECT_FALSE(critical.ok);
     EXPECT_EQ(critical.message,
-              "Refused: Almost every Windows component talks through Remote Procedure Call. Without it Windows does not start properly.");
+              "Refused: Almost every Windows component talks through Remote Procedure Call. Without it Windows does "
+              "not start properly.");
     EXPECT_EQ(apply_one(request(model::ChangeAction::remove, "run|user|HKCU\\Run\\64|Spotify", true)).message,
               "Refused: Only startup entries created by Quillmoor can be removed. Use Disable for others.");
     engine::ChangeRequest rename = request(model::ChangeAction::disable, "x", true);
@@ -106,9 +111,10 @@ TEST_F(PlansTest, CreateChecksItsDetailsAndIsSafeForAListedProgram) {
     bad.create.mode = "someday";
     engine::PlannedChange refused = engine::plan_change(engine(), bad);
     EXPECT_EQ(refused.problems,
-              (std::vector<std::string>{"A command is required.",
-                                        "The name contains a line break or an invisible control character, which is not allowed.",
-                                        "\"someday\" is not a way a program can be started on this computer."}));
+              (std::vector<std::string>{
+                  "A command is required.",
+                  "The name contains a line break or an invisible control character, which is not allowed.",
+                  "\"someday\" is not a way a program can be started on this computer."}));
 }
 
 TEST_F(PlansTest, BootEntryWithoutAdministratorRightsNeverReachesThePlatform) {
@@ -129,8 +135,11 @@ TEST_F(PlansTest, BootEntryWithoutAdministratorRightsNeverReachesThePlatform) {
 TEST_F(PlansTest, AnUnwritableDataFolderStillMakesTheChangeAndSaysSoTwice) {
     std::string blocker = os::join_path(scratch(), "blocker");
     ASSERT_TRUE(os::write_file_replace(blocker, "x").has_value());
-    engine::EngineContext context(std::make_unique<demo::DemoPlatform>(false), model::data_folder_override(os::join_path(blocker, "data")));
-    std::vector<engine::ChangeResult> results = engine::apply_changes(context, {request(model::ChangeAction::disable, spooler, true), request(model::ChangeAction::enable, steam, true)});
+    engine::EngineContext context(std::make_unique<demo::DemoPlatform>(false),
+                                  model::data_folder_override(os::join_path(blocker, "data")));
+    std::vector<engine::ChangeResult> results =
+        engine::apply_changes(context, {request(model::ChangeAction::disable, spooler, true),
+                                        request(model::ChangeAction::enable, steam, true)});
     ASSERT_EQ(results.size(), 2u);
     EXPECT_TRUE(results[0].ok && results[1].ok);
     EXPECT_NE(results[0].message.find(" (the history could not be written: "), std::string::npos) << results[0].message;
@@ -141,8 +150,10 @@ TEST_F(PlansTest, AnUnwritableDataFolderStillMakesTheChangeAndSaysSoTwice) {
 }
 
 TEST_F(PlansTest, TwoAppliesAtOnceMakeExactlyOneAutomaticBackup) {
-    std::thread first([&] { (void)engine::apply_changes(engine(), {request(model::ChangeAction::disable, spooler, true)}); });
-    std::thread second([&] { (void)engine::apply_changes(engine(), {request(model::ChangeAction::enable, steam, true)}); });
+    std::thread first(
+        [&] { (void)engine::apply_changes(engine(), {request(model::ChangeAction::disable, spooler, true)}); });
+    std::thread second(
+        [&] { (void)engine::apply_changes(engine(), {request(model::ChangeAction::enable, steam, true)}); });
     first.join();
     second.join();
     EXPECT_EQ(automatic_backups(), 1u);
@@ -161,12 +172,15 @@ TEST_F(PlansTest, TwoAppliesAtOnceMakeExactlyOneAutomaticBackup) {
 }
 
 TEST_F(PlansTest, PlanJsonHasItsKeysInOrder) {
-    json::JsonValue plan = engine::plan_json(engine::plan_change(engine(), request(model::ChangeAction::disable, spooler)));
+    json::JsonValue plan =
+        engine::plan_json(engine::plan_change(engine(), request(model::ChangeAction::disable, spooler)));
     std::vector<std::string> keys;
     for (const auto& [key, value] : plan.as_object()) keys.push_back(key);
-    EXPECT_EQ(keys, (std::vector<std::string>{"id", "name", "action", "risk", "problems", "blocked", "admin_needed", "spec"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"id", "name", "action", "risk", "problems", "blocked", "admin_needed",
+                                              "spec"}));
     EXPECT_TRUE(json::get(plan, "spec")->is_null());
-    engine::ChangeRequest lenient = engine::change_request_from_json(json::parse(R"({"action":"disable","id":5,"ack":"yes","stop_now":true})").value());
+    engine::ChangeRequest lenient = engine::change_request_from_json(
+        json::parse(R"({"action":"disable","id":5,"ack":"yes","stop_now":true})").value());
     EXPECT_EQ(lenient.id, "");
     EXPECT_FALSE(lenient.ack);
     EXPECT_TRUE(lenient.stop_now);

@@ -62,7 +62,8 @@ TEST_F(UndoAndBackupsTest, UndoOfARemoveAsksThenRecreates) {
     Result<std::string> asked = engine::undo_change(engine(), seq, false);
     ASSERT_FALSE(asked);
     EXPECT_EQ(asked.error().kind, ErrorKind::needs_decision);
-    EXPECT_EQ(asked.error(), "It would create \"VLC\" running: \"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\" --started");
+    EXPECT_EQ(asked.error(),
+              "It would create \"VLC\" running: \"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\" --started");
     EXPECT_FALSE(engine().find_item_by_id(created.id).has_value());
     Result<std::string> recreated = engine::undo_change(engine(), seq, true);
     ASSERT_TRUE(recreated) << recreated.error();
@@ -96,7 +97,10 @@ TEST_F(UndoAndBackupsTest, UndoOfACreateRemovesItAndAGoneItemIsRefused) {
 }
 
 TEST_F(UndoAndBackupsTest, AChangeAfterATornJournalLineCanBeUndone) {
-    ASSERT_TRUE(engine::apply_changes(engine(), {acked(model::ChangeAction::disable, "service|machine|Services|Spooler")}).front().ok);
+    ASSERT_TRUE(
+        engine::apply_changes(engine(), {acked(model::ChangeAction::disable, "service|machine|Services|Spooler")})
+            .front()
+            .ok);
     const std::string journal = os::join_path(engine().data_folder().write_folder, engine::journal_file_name);
     ASSERT_TRUE(os::append_to_file(journal, "{\"seq\":7,\"action\":\"ena").has_value());  // a write cut short
 
@@ -117,7 +121,8 @@ TEST_F(UndoAndBackupsTest, AChangeAfterATornJournalLineCanBeUndone) {
 
 TEST_F(UndoAndBackupsTest, UndosAndBatchesThatFailTheirChecksTakeNoAutomaticBackup) {
     const model::DataFolder& folder = engine().data_folder();
-    auto journalled = [&](std::uint64_t seq, model::ChangeAction action, std::string id, bool ok, std::uint64_t of = 0) {
+    auto journalled = [&](std::uint64_t seq, model::ChangeAction action, std::string id, bool ok,
+                          std::uint64_t of = 0) {
         engine::JournalRecord record;
         record.seq = seq;
         record.action = action;
@@ -125,7 +130,9 @@ TEST_F(UndoAndBackupsTest, UndosAndBatchesThatFailTheirChecksTakeNoAutomaticBack
         record.ok = ok;
         record.of = of;
         if (record.action == model::ChangeAction::remove) {
-            record.spec = {{"name", "VLC"}, {"command", "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\""}, {"mode", "login"}};
+            record.spec = {{"name", "VLC"},
+                           {"command", "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\""},
+                           {"mode", "login"}};
         }
         ASSERT_TRUE(engine::append_journal(folder, record).has_value());
     };
@@ -135,7 +142,7 @@ TEST_F(UndoAndBackupsTest, UndosAndBatchesThatFailTheirChecksTakeNoAutomaticBack
     // A record of a kind that this version does not know (a newer one wrote it).
     ASSERT_TRUE(os::append_line(os::join_path(folder.write_folder, engine::journal_file_name),
                                 "{\"seq\":101,\"action\":\"rename\",\"id\":\"" + steam + "\",\"ok\":true}\n")
-                        .has_value());
+                    .has_value());
     journalled(102, ChangeAction::disable, "run|user|HKCU\\Run\\64|Ghost", true);
     journalled(103, ChangeAction::disable, steam, true);
     journalled(104, ChangeAction::undo, steam, true, 103);
@@ -144,11 +151,11 @@ TEST_F(UndoAndBackupsTest, UndosAndBatchesThatFailTheirChecksTakeNoAutomaticBack
 
     const std::string automatic = os::join_path(engine::backup_folder(engine()), "auto");
     for (int round = 0; round < 3; ++round) {
-        EXPECT_FALSE(engine::undo_change(engine(), 99, true));    // not in the history
-        EXPECT_FALSE(engine::undo_change(engine(), 100, true));   // did not succeed
-        EXPECT_FALSE(engine::undo_change(engine(), 101, true));   // of a kind this version does not read
-        EXPECT_FALSE(engine::undo_change(engine(), 102, true));   // refused: the item is gone
-        EXPECT_FALSE(engine::undo_change(engine(), 103, true));   // already undone
+        EXPECT_FALSE(engine::undo_change(engine(), 99, true));   // not in the history
+        EXPECT_FALSE(engine::undo_change(engine(), 100, true));  // did not succeed
+        EXPECT_FALSE(engine::undo_change(engine(), 101, true));  // of a kind this version does not read
+        EXPECT_FALSE(engine::undo_change(engine(), 102, true));  // refused: the item is gone
+        EXPECT_FALSE(engine::undo_change(engine(), 103, true));  // already undone
         EXPECT_EQ(engine::undo_change(engine(), 105, false).error().kind, ErrorKind::needs_decision);
     }
     // A batch of changes that are all refused changes nothing, so it takes no backup either.
@@ -158,7 +165,8 @@ TEST_F(UndoAndBackupsTest, UndosAndBatchesThatFailTheirChecksTakeNoAutomaticBack
     critical.ack = true;
     engine::ChangeRequest gone = critical;
     gone.id = "run|user|HKCU\\Run\\64|Ghost";
-    for (const engine::ChangeResult& result : engine::apply_changes(engine(), {critical, gone})) EXPECT_FALSE(result.ok) << result.message;
+    for (const engine::ChangeResult& result : engine::apply_changes(engine(), {critical, gone}))
+        EXPECT_FALSE(result.ok) << result.message;
     EXPECT_EQ(os::path_kind(automatic), os::PathKind::missing);
     EXPECT_TRUE(engine::list_backups(engine()).empty());
 
@@ -168,8 +176,10 @@ TEST_F(UndoAndBackupsTest, UndosAndBatchesThatFailTheirChecksTakeNoAutomaticBack
 }
 
 TEST_F(UndoAndBackupsTest, BackupNamesNeverCollide) {
-    EXPECT_EQ(engine::backup_file_name("My_PC (2)", "2026-12-07 10:32:24", false), "quillmoor-backup-MyPC2-20261207T103224.json");
-    EXPECT_EQ(engine::backup_file_name("__", "2026-12-07 10:32:24", true), "auto-quillmoor-backup-computer-20261207T103224.json");
+    EXPECT_EQ(engine::backup_file_name("My_PC (2)", "2026-12-07 10:32:24", false),
+              "quillmoor-backup-MyPC2-20261207T103224.json");
+    EXPECT_EQ(engine::backup_file_name("__", "2026-12-07 10:32:24", true),
+              "auto-quillmoor-backup-computer-20261207T103224.json");
     json::JsonValue backup = engine::make_backup(engine(), "one");
     Result<std::string> first = engine::save_backup(engine(), backup, false);
     Result<std::string> second = engine::save_backup(engine(), backup, false);
@@ -188,7 +198,8 @@ TEST_F(UndoAndBackupsTest, ThirtyAutomaticBackupsAreKeptAndManualOnesNever) {
     ASSERT_TRUE(engine::save_backup(engine(), backup, false).has_value());
     std::vector<std::string> saved;
     for (int i = 0; i < 31; ++i) saved.push_back(engine::save_backup(engine(), backup, true).value());
-    Result<std::vector<os::FolderEntry>> automatic = os::list_folder(os::join_path(engine::backup_folder(engine()), "auto"));
+    Result<std::vector<os::FolderEntry>> automatic =
+        os::list_folder(os::join_path(engine::backup_folder(engine()), "auto"));
     ASSERT_EQ(automatic->size(), 30u);
     // All were made within a second or two; the oldest (first) one is the one removed,
     // even though "-10" sorts before "-2" as plain text.
@@ -198,8 +209,10 @@ TEST_F(UndoAndBackupsTest, ThirtyAutomaticBackupsAreKeptAndManualOnesNever) {
 }
 
 TEST_F(UndoAndBackupsTest, ParsingAndRestoringOntoTheSameComputer) {
-    EXPECT_EQ(engine::parse_backup("{\"format\":\"quillmoor-knowledge\"}").error(), "That file is not a Quillmoor backup.");
-    EXPECT_EQ(engine::parse_backup("{\"format\":\"quillmoor-backup\",\"items\":{}}").error(), "That backup has no items.");
+    EXPECT_EQ(engine::parse_backup("{\"format\":\"quillmoor-knowledge\"}").error(),
+              "That file is not a Quillmoor backup.");
+    EXPECT_EQ(engine::parse_backup("{\"format\":\"quillmoor-backup\",\"items\":{}}").error(),
+              "That backup has no items.");
     EXPECT_EQ(engine::parse_backup("nope").error(), "That file is not a Quillmoor backup (bad literal at byte 0).");
 
     json::JsonValue backup = engine::make_backup(engine(), "before");
@@ -231,7 +244,8 @@ TEST_F(UndoAndBackupsTest, ParsingAndRestoringOntoTheSameComputer) {
     EXPECT_EQ(gone.rows[0].request->id, "restore|" + created.id);
     EXPECT_EQ(gone.rows[0].request->create.command, "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\" --started");
 
-    json::JsonValue other = json::parse(R"({"format":"quillmoor-backup","host":"demo-pc","os":"windows","items":[]})").value();
+    json::JsonValue other =
+        json::parse(R"({"format":"quillmoor-backup","host":"demo-pc","os":"windows","items":[]})").value();
     EXPECT_FALSE(engine::restore_plan(engine(), other).different_computer);
     json::JsonValue foreign = json::parse(R"({"format":"quillmoor-backup","host":"OTHER","items":[]})").value();
     EXPECT_TRUE(engine::restore_plan(engine(), foreign).different_computer);
@@ -243,23 +257,23 @@ TEST_F(UndoAndBackupsTest, BackupEntriesThatCannotBeTrustedBecomeNotesNeverChang
     ASSERT_GE(saved.size(), 3u);
     auto entry = [&](std::size_t index) {
         return json::ObjectBuilder()
-                .string("id", json::get_text(saved[index], "id"))
-                .string("name", json::get_text(saved[index], "name"));
+            .string("id", json::get_text(saved[index], "id"))
+            .string("name", json::get_text(saved[index], "name"));
     };
     auto on = [&](std::size_t index) { return json::get_flag(saved[index], "enabled"); };
 
     json::JsonValue items = json::JsonValue::array();
     auto add = [&](json::JsonValue value) { items.as_array().push_back(std::move(value)); };
-    add(entry(0).done());                                         // no "enabled": once read as off
-    add(entry(0).flag("enabled", !on(0)).done());                 // the same item again
-    add(entry(1).flag("enabled", on(1)).done());                  // as it is now
-    add(entry(1).flag("enabled", !on(1)).done());                 // the same item again, the other way
+    add(entry(0).done());                          // no "enabled": once read as off
+    add(entry(0).flag("enabled", !on(0)).done());  // the same item again
+    add(entry(1).flag("enabled", on(1)).done());   // as it is now
+    add(entry(1).flag("enabled", !on(1)).done());  // the same item again, the other way
     add(entry(2).string("enabled", on(2) ? "no" : "yes").done());
     add(json::ObjectBuilder().count("id", 42).flag("enabled", false).done());
     add(json::ObjectBuilder().string("name", "No id").flag("enabled", false).done());
     add(json::parse("\"not an entry\"").value());
     json::JsonValue backup =
-            json::ObjectBuilder().string("format", "quillmoor-backup").value("items", std::move(items)).done();
+        json::ObjectBuilder().string("format", "quillmoor-backup").value("items", std::move(items)).done();
 
     engine::RestorePlan plan = engine::restore_plan(engine(), backup);
     EXPECT_EQ(plan.same, 1u);

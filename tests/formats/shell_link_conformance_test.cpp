@@ -93,7 +93,8 @@ TEST(ShellLinkConformance, FlippedBytesAndRandomDamageReadOrAreNotALink) {
                 damaged[random() % damaged.size()] = static_cast<char>(random() & 0xFF);
             }
             if (round % 3 == 0) damaged.resize(random() % (damaged.size() + 1));
-            expect_sound(formats::read_shell_link(damaged), damaged.size(), name + " random round " + std::to_string(round));
+            expect_sound(formats::read_shell_link(damaged), damaged.size(),
+                         name + " random round " + std::to_string(round));
         }
     }
 }

@@ -141,13 +141,14 @@ TEST(ShellLink, LinkInfoHeaderSizeDecidesWhetherUnicodeOffsetsAreRead) {
     EXPECT_EQ(short_header->target, "C:\\Apps\\a.exe");
 
     // 0x24: the Unicode strings replace the single-byte ones ...
-    const auto long_header =
-        formats::read_shell_link(header(link_info) + local_link_info("C:\\?\\", "a.exe", u"C:\\\u0417\\", u"\u6D4B.exe"));
+    const auto long_header = formats::read_shell_link(
+        header(link_info) + local_link_info("C:\\?\\", "a.exe", u"C:\\\u0417\\", u"\u6D4B.exe"));
     ASSERT_TRUE(long_header.has_value());
     EXPECT_EQ(long_header->target, "C:\\\u0417\\\u6D4B.exe");
 
     // ... each only where its offset is not zero.
-    const auto mixed = formats::read_shell_link(header(link_info) + local_link_info("C:\\?\\", "b.exe", u"C:\\\u0417\\", u""));
+    const auto mixed =
+        formats::read_shell_link(header(link_info) + local_link_info("C:\\?\\", "b.exe", u"C:\\\u0417\\", u""));
     ASSERT_TRUE(mixed.has_value());
     EXPECT_EQ(mixed->target, "C:\\\u0417\\b.exe");
 
@@ -158,27 +159,29 @@ TEST(ShellLink, LinkInfoHeaderSizeDecidesWhetherUnicodeOffsetsAreRead) {
 TEST(ShellLink, TargetComesFromTheEnvironmentBlockOnlyWithoutALocalPath) {
     const std::string args = counted("/run");
     // A network-only link info and no environment block: no target, the rest still read.
-    const auto network = formats::read_shell_link(header(link_info | arguments) + network_link_info() + args + terminal_block());
+    const auto network =
+        formats::read_shell_link(header(link_info | arguments) + network_link_info() + args + terminal_block());
     ASSERT_TRUE(network.has_value());
     EXPECT_EQ(network->target, "");
     EXPECT_EQ(network->arguments, "/run");
 
     // With one, its Unicode target, unexpanded, even after other blocks ...
-    const auto from_unicode =
-        formats::read_shell_link(header(link_info | arguments) + network_link_info() + args + other_block() +
-                        environment_block("%X%\\ansi.exe", u"%ProgramFiles%\\\u00C4pp\\a.exe") + terminal_block());
+    const auto from_unicode = formats::read_shell_link(
+        header(link_info | arguments) + network_link_info() + args + other_block() +
+        environment_block("%X%\\ansi.exe", u"%ProgramFiles%\\\u00C4pp\\a.exe") + terminal_block());
     ASSERT_TRUE(from_unicode.has_value());
     EXPECT_EQ(from_unicode->target, "%ProgramFiles%\\\u00C4pp\\a.exe");
     EXPECT_EQ(from_unicode->arguments, "/run");
 
     // ... or, when that is empty, its single-byte target.
-    const auto from_ansi = formats::read_shell_link(header(0) + environment_block("%windir%\\\xC4.exe", u"") + terminal_block());
+    const auto from_ansi =
+        formats::read_shell_link(header(0) + environment_block("%windir%\\\xC4.exe", u"") + terminal_block());
     ASSERT_TRUE(from_ansi.has_value());
     EXPECT_EQ(from_ansi->target, "%windir%\\\u00C4.exe");
 
     // A local path wins over the block.
     const auto local = formats::read_shell_link(header(link_info) + local_link_info("C:\\local.exe", "") +
-                                       environment_block("", u"%windir%\\other.exe") + terminal_block());
+                                                environment_block("", u"%windir%\\other.exe") + terminal_block());
     ASSERT_TRUE(local.has_value());
     EXPECT_EQ(local->target, "C:\\local.exe");
 

@@ -147,7 +147,8 @@ TEST(TaskDefinitionReading, TheFieldsComeFromTheirOwnElements) {
     EXPECT_FALSE(mixed.boot_trigger);
     EXPECT_TRUE(mixed.enabled);
 
-    const formats::TaskDefinition bare = formats::read_task_definition("<Task><Triggers><LogonTrigger/></Triggers></Task>");
+    const formats::TaskDefinition bare =
+        formats::read_task_definition("<Task><Triggers><LogonTrigger/></Triggers></Task>");
     EXPECT_TRUE(bare.logon_trigger);
     EXPECT_TRUE(bare.enabled);
     EXPECT_EQ(bare.command, "");
@@ -204,8 +205,8 @@ void expect_sound(const std::string& document, const formats::TaskDefinition& ta
             ASSERT_LE(element.content.data() + element.content.size(), element.whole.data() + element.whole.size());
         }
     }
-    for (const std::string* text : {&task.command, &task.arguments, &task.author, &task.user_id, &task.run_level,
-                                    &task.description, &task.uri}) {
+    for (const std::string* text :
+         {&task.command, &task.arguments, &task.author, &task.user_id, &task.run_level, &task.description, &task.uri}) {
         ASSERT_TRUE(is_valid_utf8(*text));
     }
 }
@@ -249,10 +250,18 @@ TEST(TaskXmlAdversarial, RandomMutationsOfRealFilesReadSoundly) {
             for (int c = 0; c < changes && !bytes.empty(); ++c) {
                 const std::size_t at = random() % bytes.size();
                 switch (random() % 4) {
-                    case 0: bytes[at] = static_cast<char>(random()); break;
-                    case 1: bytes[at] = specials[random() % specials.size()]; break;
-                    case 2: bytes.erase(at, 1 + random() % 16); break;
-                    default: bytes.insert(at, bytes.substr(random() % bytes.size(), 1 + random() % 64)); break;
+                    case 0:
+                        bytes[at] = static_cast<char>(random());
+                        break;
+                    case 1:
+                        bytes[at] = specials[random() % specials.size()];
+                        break;
+                    case 2:
+                        bytes.erase(at, 1 + random() % 16);
+                        break;
+                    default:
+                        bytes.insert(at, bytes.substr(random() % bytes.size(), 1 + random() % 64));
+                        break;
                 }
             }
             const std::string text = formats::decode_document(bytes);

@@ -22,7 +22,7 @@ namespace {
 qm::engine::EngineContext& fuzz_context() {
     // A data folder that does not exist: nothing is read from or written to disk.
     static qm::engine::EngineContext context(std::make_unique<qm::demo::DemoPlatform>(false),
-                                     qm::model::data_folder_override("/nonexistent/quillmoor-backup-fuzz"));
+                                             qm::model::data_folder_override("/nonexistent/quillmoor-backup-fuzz"));
     return context;
 }
 
@@ -43,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             (void)qm::json::get_text(entry, key);
         }
         (void)qm::json::get_flag(entry, "managed");
-        if (const qm::json::JsonValue* spec = qm::json::get(entry, "spec")) (void)qm::model::create_details_from_json(*spec);
+        if (const qm::json::JsonValue* spec = qm::json::get(entry, "spec"))
+            (void)qm::model::create_details_from_json(*spec);
         const qm::json::JsonValue* id = qm::json::get(entry, "id");
         if (id != nullptr && id->is_string()) first.try_emplace(id->as_string(), &entry);
     }

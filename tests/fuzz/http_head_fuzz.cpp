@@ -25,7 +25,8 @@ using qm::server::HeadCollector;
 
 qm::server::ServerState& fuzz_state() {
     static qm::engine::EngineContext engine(std::make_unique<qm::demo::DemoPlatform>(false),
-                                    qm::model::data_folder_override(qm::os::join_path(qm::os::temp_folder(), "quillmoor-fuzz-data")));
+                                            qm::model::data_folder_override(
+                                                qm::os::join_path(qm::os::temp_folder(), "quillmoor-fuzz-data")));
     static qm::server::ServerState state;
     state.engine = &engine;
     return state;
@@ -133,6 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                               changes->as_array().size() > qm::server::max_changes_per_request;
         check(answer.known && (answer.status == 400) == too_many);
     }
-    (void)qm::server::route_api(fuzz_state(), head->method, head->path.starts_with("/api/") ? "/api/state" : head->path, *body);
+    (void)qm::server::route_api(fuzz_state(), head->method, head->path.starts_with("/api/") ? "/api/state" : head->path,
+                                *body);
     return 0;
 }

@@ -16,7 +16,8 @@ namespace {
 
 std::vector<std::string> written(const std::vector<qm::engine::JournalRecord>& records) {
     std::vector<std::string> lines;
-    for (const qm::engine::JournalRecord& record : records) lines.push_back(qm::json::write(qm::engine::journal_record_json(record)));
+    for (const qm::engine::JournalRecord& record : records)
+        lines.push_back(qm::json::write(qm::engine::journal_record_json(record)));
     return lines;
 }
 

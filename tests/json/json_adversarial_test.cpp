@@ -12,8 +12,8 @@ namespace qm::json {
 namespace {
 
 bool is_known_message(const std::string& message) {
-    const std::string_view exact[] = {"nested too deeply", "unexpected end",   "bad escape",
-                                      "short \\u escape",  "bad \\u escape",   "unterminated string",
+    const std::string_view exact[] = {"nested too deeply",        "unexpected end", "bad escape",
+                                      "short \\u escape",         "bad \\u escape", "unterminated string",
                                       "string is not valid UTF-8"};
     for (std::string_view known : exact) {
         if (message == known) return true;
@@ -33,14 +33,14 @@ bool is_known_message(const std::string& message) {
 
 std::vector<std::string> sample_documents() {
     JsonValue item = ObjectBuilder()
-            .string("id", "run|user|HKCU\\Software\\Run|Updater \"beta\"")
-            .string("publisher", "M\xC3\xBCller \xE6\xA0\xAA \xF0\x9F\x98\x80")
-            .number("score", -12.375)
-            .count("size", 123456789)
-            .strings("reasons", {"tab\there", "quote\"", ""})
-            .value("nested", JsonValue::Array{JsonValue::Array{}, JsonValue::object(), nullptr})
-            .flag("on", false)
-            .done();
+                         .string("id", "run|user|HKCU\\Software\\Run|Updater \"beta\"")
+                         .string("publisher", "M\xC3\xBCller \xE6\xA0\xAA \xF0\x9F\x98\x80")
+                         .number("score", -12.375)
+                         .count("size", 123456789)
+                         .strings("reasons", {"tab\there", "quote\"", ""})
+                         .value("nested", JsonValue::Array{JsonValue::Array{}, JsonValue::object(), nullptr})
+                         .flag("on", false)
+                         .done();
     return {
         write(item),
         R"( { "a" : [ 1 , -2.5e-3 , .5 , +7 , true , null ] , "\u00e9\uD83D\uDE00\n" : { } } )",
@@ -77,10 +77,18 @@ TEST(JsonAdversarial, RandomMutationsParseOrSayWhy) {
                 const std::size_t at = random() % mutated.size();
                 const char byte = alphabet[random() % alphabet.size()];
                 switch (random() % 4) {
-                    case 0: mutated[at] = byte; break;
-                    case 1: mutated.insert(at, 1, byte); break;
-                    case 2: mutated.erase(at, 1); break;
-                    default: mutated[at] = static_cast<char>(random() % 256); break;
+                    case 0:
+                        mutated[at] = byte;
+                        break;
+                    case 1:
+                        mutated.insert(at, 1, byte);
+                        break;
+                    case 2:
+                        mutated.erase(at, 1);
+                        break;
+                    default:
+                        mutated[at] = static_cast<char>(random() % 256);
+                        break;
                 }
             }
             const auto result = parse(mutated);

@@ -121,21 +121,23 @@ TEST(JsonReader, ObjectsKeepOrderAndDuplicates) {
 
 TEST(JsonReader, EscapesAndSurrogates) {
     EXPECT_EQ(text_of(R"("\"\\\/\b\f\n\r\t")"), "\"\\/\b\f\n\r\t");
-    EXPECT_EQ(text_of(R"("\u00e9\u20AC\u0041")"), "\xC3\xA9\xE2\x82\xAC" "A");
+    EXPECT_EQ(text_of(R"("\u00e9\u20AC\u0041")"),
+              "\xC3\xA9\xE2\x82\xAC"
+              "A");
     EXPECT_EQ(text_of(R"("a\u0000b")"), std::string("a\0b", 3));
-    EXPECT_EQ(text_of(R"("\uD83D\uDE00")"), "\xF0\x9F\x98\x80");   // U+1F600
-    EXPECT_EQ(text_of(R"("\uD800")"), "\xEF\xBF\xBD");             // lone high
-    EXPECT_EQ(text_of(R"("\uDC00x")"), "\xEF\xBF\xBDx");           // lone low
-    EXPECT_EQ(text_of(R"("\uD800\u0041")"), "\xF0\x90\x81\x81");   // U+10041
-    EXPECT_EQ(text_of(R"("\uD800\n")"), "\xEF\xBF\xBD\n");         // not a \u escape
-    EXPECT_EQ(text_of(R"("\uDBFF\uDFFF")"), "\xF4\x8F\xBF\xBF");   // U+10FFFF
+    EXPECT_EQ(text_of(R"("\uD83D\uDE00")"), "\xF0\x9F\x98\x80");  // U+1F600
+    EXPECT_EQ(text_of(R"("\uD800")"), "\xEF\xBF\xBD");            // lone high
+    EXPECT_EQ(text_of(R"("\uDC00x")"), "\xEF\xBF\xBDx");          // lone low
+    EXPECT_EQ(text_of(R"("\uD800\u0041")"), "\xF0\x90\x81\x81");  // U+10041
+    EXPECT_EQ(text_of(R"("\uD800\n")"), "\xEF\xBF\xBD\n");        // not a \u escape
+    EXPECT_EQ(text_of(R"("\uDBFF\uDFFF")"), "\xF4\x8F\xBF\xBF");  // U+10FFFF
 }
 
 TEST(JsonReader, RawBytesInsideStrings) {
     EXPECT_EQ(text_of("\"a\tb\""), "a\tb");
     EXPECT_EQ(text_of(std::string_view("\"\0\x01\x1f\x7f\"", 6)), std::string_view("\0\x01\x1f\x7f", 4));
-    const std::string_view valid[] = {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF",
-                                      "\xED\x9F\xBF", "\xEE\x80\x80", "\xC2\x80", "\xEF\xBF\xBF"};
+    const std::string_view valid[] = {"\xC3\xA9",     "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF",
+                                      "\xED\x9F\xBF", "\xEE\x80\x80", "\xC2\x80",         "\xEF\xBF\xBF"};
     for (std::string_view bytes : valid) {
         EXPECT_EQ(text_of(concat({"\"", bytes, "\""})), bytes);
         // Long enough to go through the word-at-a-time scan, at every alignment.
@@ -145,12 +147,25 @@ TEST(JsonReader, RawBytesInsideStrings) {
         }
     }
     const std::string_view invalid[] = {
-        "\xC0\x80",          "\xC1\xBF",         "\xE0\x80\x80",     "\xE0\x9F\xBF",      // overlong
-        "\xF0\x80\x80\x80",  "\xF0\x8F\xBF\xBF",                                           // overlong
-        "\xED\xA0\x80",      "\xED\xBF\xBF",                                               // surrogates
-        "\xF4\x90\x80\x80",  "\xF5\x80\x80\x80", "\xFF",            "\xFE",              // too high
-        "\x80",              "\xBF",             "\xE2\x82",        "\xF0\x9F\x98",      // stray, cut
-        "\xC3\\n",           "\xE2\\u20AC",      "\xC3\x41",                               // cut by text
+        "\xC0\x80",
+        "\xC1\xBF",
+        "\xE0\x80\x80",
+        "\xE0\x9F\xBF",  // overlong
+        "\xF0\x80\x80\x80",
+        "\xF0\x8F\xBF\xBF",  // overlong
+        "\xED\xA0\x80",
+        "\xED\xBF\xBF",  // surrogates
+        "\xF4\x90\x80\x80",
+        "\xF5\x80\x80\x80",
+        "\xFF",
+        "\xFE",  // too high
+        "\x80",
+        "\xBF",
+        "\xE2\x82",
+        "\xF0\x9F\x98",  // stray, cut
+        "\xC3\\n",
+        "\xE2\\u20AC",
+        "\xC3\x41",  // cut by text
     };
     for (std::string_view bytes : invalid) {
         EXPECT_EQ(error_of(concat({"\"", bytes, "\""})), "string is not valid UTF-8") << bytes;
@@ -164,14 +179,25 @@ TEST(JsonReader, NumbersInTheAcceptedForms) {
         double value;
     };
     const Case cases[] = {
-        {"0", 0},          {"-7", -7},         {"+1", 1},         {"007", 7},
-        {"-01", -1},       {".5", 0.5},        {"-.5", -0.5},     {"1.", 1},
-        {"2.e3", 2000},    {"1E2", 100},       {"1e+2", 100},     {"25e-1", 2.5},
-        {"0.1", 0.1},      {"123456789012345678", 123456789012345678.0},
+        {"0", 0},
+        {"-7", -7},
+        {"+1", 1},
+        {"007", 7},
+        {"-01", -1},
+        {".5", 0.5},
+        {"-.5", -0.5},
+        {"1.", 1},
+        {"2.e3", 2000},
+        {"1E2", 100},
+        {"1e+2", 100},
+        {"25e-1", 2.5},
+        {"0.1", 0.1},
+        {"123456789012345678", 123456789012345678.0},
         {"999999999999999", 999999999999999.0},
         {"1.7976931348623157e308", std::numeric_limits<double>::max()},
         {"4.9406564584124654e-324", std::numeric_limits<double>::denorm_min()},
-        {"1e-400", 0},     {"0e99999999999", 0},
+        {"1e-400", 0},
+        {"0e99999999999", 0},
     };
     for (const Case& c : cases) EXPECT_EQ(parsed(c.text).as_number(), c.value) << c.text;
     EXPECT_TRUE(std::signbit(parsed("-0").as_number()));
@@ -180,8 +206,11 @@ TEST(JsonReader, NumbersInTheAcceptedForms) {
 }
 
 TEST(JsonReader, NumbersThatAreRefused) {
-    const std::string_view refused[] = {"1e",  "1e+", "1-2", "--1", "+-1", "-+1", "++1", "+",
-                                        ".",   "e5",  "E",   "1e1.5", "1.2.3", "1ee2", "1.7976931348623159e308",
+    const std::string_view refused[] = {"1e",    "1e+",    "1-2",
+                                        "--1",   "+-1",    "-+1",
+                                        "++1",   "+",      ".",
+                                        "e5",    "E",      "1e1.5",
+                                        "1.2.3", "1ee2",   "1.7976931348623159e308",
                                         "1e400", "-1e400", "123e99999999999999999999"};
     for (std::string_view text : refused) EXPECT_EQ(error_of(text), "bad number at byte 0") << text;
     EXPECT_EQ(error_of("[0, 1e]"), "bad number at byte 4");

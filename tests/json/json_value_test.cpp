@@ -50,7 +50,9 @@ TEST(JsonValue, EqualityIsDeepAndOrdered) {
     EXPECT_NE(ab, ba);
     EXPECT_EQ(ab, ObjectBuilder(ObjectBuilder().number("a", 1).done()).number("b", 2).done());
     // Members of another object keep their order; a value that is not an object adds nothing.
-    EXPECT_EQ(ab, ObjectBuilder().number("a", 1).members(ObjectBuilder().number("b", 2).done()).members(JsonValue(3.0)).done());
+    EXPECT_EQ(
+        ab,
+        ObjectBuilder().number("a", 1).members(ObjectBuilder().number("b", 2).done()).members(JsonValue(3.0)).done());
     EXPECT_EQ(JsonValue(-0.0), JsonValue(0.0));
     EXPECT_NE(JsonValue(0.0), JsonValue(false));
     EXPECT_NE(JsonValue(""), JsonValue());
@@ -70,14 +72,14 @@ TEST(JsonValue, AccessorsOfTheWrongTypeStaySafe) {
 
 TEST(JsonBuilder, StepsAppendInOrderAndNeverReplace) {
     JsonValue object = json::ObjectBuilder()
-            .string("name", "x")
-            .flag("on", true)
-            .number("ratio", 0.5)
-            .count("count", 12)
-            .strings("list", {"p", "q"})
-            .value("none", JsonValue())
-            .string("name", "y")
-            .done();
+                           .string("name", "x")
+                           .flag("on", true)
+                           .number("ratio", 0.5)
+                           .count("count", 12)
+                           .strings("list", {"p", "q"})
+                           .value("none", JsonValue())
+                           .string("name", "y")
+                           .done();
     EXPECT_EQ(write(object),
               R"({"name":"x","on":true,"ratio":0.5,"count":12,"list":["p","q"],"none":null,"name":"y"})");
     EXPECT_EQ(get_text(object, "name"), "x");

@@ -72,7 +72,9 @@ TEST(JsonWriter, StringEscapes) {
 
 TEST(JsonWriter, InvalidUtf8IsWrittenAsReplacementCharacters) {
     const std::string replacement = "\xEF\xBF\xBD";
-    EXPECT_EQ(write(JsonValue("a\xFF" "b")), "\"a" + replacement + "b\"");
+    EXPECT_EQ(write(JsonValue("a\xFF"
+                              "b")),
+              "\"a" + replacement + "b\"");
     EXPECT_EQ(write(JsonValue("\xE2\x82")), "\"" + replacement + "\"");  // one cut character
     EXPECT_EQ(write(JsonValue("\xED\xA0\x80")), "\"" + replacement + replacement + replacement + "\"");
     const JsonValue key = ObjectBuilder().flag("k\xC0", true).done();
@@ -98,10 +100,8 @@ TEST(JsonWriter, SpecialBytesAtEveryPositionOfALongString) {
 
 TEST(JsonWriter, CompactStructuresInStoredOrder) {
     JsonValue object = ObjectBuilder().value("a", JsonValue::Array{1, true, nullptr, "x"}).done();
-    object = json::ObjectBuilder(std::move(object))
-            .value("a", JsonValue::object())
-            .value("k\"", JsonValue::array())
-            .done();
+    object =
+        json::ObjectBuilder(std::move(object)).value("a", JsonValue::object()).value("k\"", JsonValue::array()).done();
     EXPECT_EQ(write(object), R"({"a":[1,true,null,"x"],"a":{},"k\"":[]})");
     std::string out = "prefix ";
     write_to(out, JsonValue::Array{false});

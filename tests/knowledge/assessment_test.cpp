@@ -8,7 +8,8 @@
 namespace qm {
 namespace {
 
-knowledge::KnowledgePack pack_with(std::vector<knowledge::KnowledgeRule> windows, std::vector<knowledge::KnowledgeHint> hints = {}) {
+knowledge::KnowledgePack pack_with(std::vector<knowledge::KnowledgeRule> windows,
+                                   std::vector<knowledge::KnowledgeHint> hints = {}) {
     knowledge::KnowledgePack pack;
     pack.version = "2027.1.1";
     pack.rules[0] = std::move(windows);
@@ -26,7 +27,8 @@ model::StartupItem service(std::string short_name, std::string display,
 }
 
 model::StartupItem run_entry(std::string name, model::Origin origin = model::Origin::installed_program) {
-    model::StartupItem item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64", name);
+    model::StartupItem item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64",
+                            name);
     item.set_spec("short", std::move(name));
     item.origin = origin;
     return item;
@@ -68,10 +70,18 @@ TEST(RuleIndex, GivesTheSameAnswerAsTryingEveryRuleInOrder) {
     for (int i = 0; i < 200; ++i) {
         std::string core = cores[random() % cores.size()];
         switch (random() % 4) {
-            case 0: rules.push_back({core, "e", model::Level::low}); break;
-            case 1: rules.push_back({"*" + core, "e", model::Level::low}); break;
-            case 2: rules.push_back({core + "*", "e", model::Level::low}); break;
-            default: rules.push_back({"*" + core + "*", "e", model::Level::low}); break;
+            case 0:
+                rules.push_back({core, "e", model::Level::low});
+                break;
+            case 1:
+                rules.push_back({"*" + core, "e", model::Level::low});
+                break;
+            case 2:
+                rules.push_back({core + "*", "e", model::Level::low});
+                break;
+            default:
+                rules.push_back({"*" + core + "*", "e", model::Level::low});
+                break;
         }
     }
     knowledge::RuleIndex index(rules);
@@ -110,14 +120,16 @@ TEST(Assessment, CriticalServiceStaysCriticalButAnOrdinaryEntryIsCappedAtHigh) {
 
 TEST(Assessment, AnUpdateMayRaiseOrConfirmALevelButNeverLowerIt) {
     knowledge::KnowledgePack lowering = pack_with({{"rpcss", "Harmless.", model::Level::low}});
-    model::Assessment kept = knowledge::Assessor(knowledge::builtin_pack(), lowering, "update 2027.1.1", "windows").assess(service("RpcSs", "RPC"));
+    model::Assessment kept = knowledge::Assessor(knowledge::builtin_pack(), lowering, "update 2027.1.1", "windows")
+                                 .assess(service("RpcSs", "RPC"));
     EXPECT_EQ(kept.level, model::Level::critical);
     EXPECT_EQ(kept.confidence, model::Confidence::high);
     EXPECT_EQ(kept.reasons[0], "Recognised from the built-in knowledge of well-known startup items.");
     EXPECT_EQ(kept.reasons[1], "A knowledge update tried to lower this warning; the built-in level was kept.");
 
     knowledge::KnowledgePack raising = pack_with({{"spotify*", "Now judged higher.", model::Level::caution}});
-    model::Assessment raised = knowledge::Assessor(knowledge::builtin_pack(), raising, "update 2027.1.1", "windows").assess(run_entry("Spotify"));
+    model::Assessment raised = knowledge::Assessor(knowledge::builtin_pack(), raising, "update 2027.1.1", "windows")
+                                   .assess(run_entry("Spotify"));
     EXPECT_EQ(raised.level, model::Level::caution);
     EXPECT_EQ(raised.effect, "Now judged higher.");
     EXPECT_EQ(raised.confidence, model::Confidence::medium);
@@ -128,7 +140,8 @@ TEST(Assessment, AnUpdateMayRaiseOrConfirmALevelButNeverLowerIt) {
 TEST(Assessment, HintsAndFallBacksForItemsNoRuleKnows) {
     knowledge::KnowledgePack none;
     knowledge::Assessor assessor(knowledge::builtin_pack(), none, "local", "windows");
-    model::Assessment sync = assessor.assess(service("AcmeSync", "Acme Sync Service", model::Origin::installed_program));
+    model::Assessment sync =
+        assessor.assess(service("AcmeSync", "Acme Sync Service", model::Origin::installed_program));
     EXPECT_EQ(sync.confidence, model::Confidence::medium);
     EXPECT_EQ(sync.reasons[0], "Judged by the word \"sync\" in its name; it is not in the built-in list.");
 
@@ -142,9 +155,13 @@ TEST(Assessment, HintsAndFallBacksForItemsNoRuleKnows) {
 
     // An installed hint wins a tie; a higher built-in one wins otherwise.
     knowledge::KnowledgePack hints = pack_with({}, {{"sync", "Installed word.", model::Level::low}});
-    EXPECT_EQ(knowledge::Assessor(knowledge::builtin_pack(), hints, "local", "windows").assess(run_entry("AcmeSync")).effect, "Installed word.");
+    EXPECT_EQ(
+        knowledge::Assessor(knowledge::builtin_pack(), hints, "local", "windows").assess(run_entry("AcmeSync")).effect,
+        "Installed word.");
     knowledge::KnowledgePack loud = pack_with({}, {{"acme", "Loud.", model::Level::high}});
-    EXPECT_EQ(knowledge::Assessor(knowledge::builtin_pack(), loud, "local", "windows").assess(run_entry("AcmeSync")).level, model::Level::high);
+    EXPECT_EQ(
+        knowledge::Assessor(knowledge::builtin_pack(), loud, "local", "windows").assess(run_entry("AcmeSync")).level,
+        model::Level::high);
 }
 
 TEST(Assessment, DependentsRaiseTheLevelAndAreListedSixThenTheRest) {
@@ -154,7 +171,8 @@ TEST(Assessment, DependentsRaiseTheLevelAndAreListedSixThenTheRest) {
     db.dependents = {"A", "B", "C", "D", "E", "F", "G", "H"};
     model::Assessment a = assessor.assess(db);
     EXPECT_EQ(a.level, model::Level::high);
-    EXPECT_TRUE(a.effect.ends_with(" 8 other item(s) that start with the computer need it: A, B, C, D, E, F and 2 more."))
+    EXPECT_TRUE(
+        a.effect.ends_with(" 8 other item(s) that start with the computer need it: A, B, C, D, E, F and 2 more."))
         << a.effect;
     EXPECT_TRUE(has_reason(a, "Dependency check: 8 enabled item(s) require it: A, B, C, D, E, F and 2 more."));
 

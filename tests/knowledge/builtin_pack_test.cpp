@@ -36,8 +36,9 @@ TEST(BuiltinPack, ParsesAndIsTheFileInTheTree) {
 }
 
 TEST(BuiltinPack, RuleCountsPerLevelAndNoPatternTwice) {
-    const std::map<std::string_view, std::vector<int>> expected = {
-        {"windows", {70, 100, 65, 34, 22}}, {"linux", {11, 33, 41, 64, 18}}, {"macos", {3, 14, 14, 8, 4}}};
+    const std::map<std::string_view, std::vector<int>> expected = {{"windows", {70, 100, 65, 34, 22}},
+                                                                   {"linux", {11, 33, 41, 64, 18}},
+                                                                   {"macos", {3, 14, 14, 8, 4}}};
     for (const auto& [platform, counts] : expected) {
         std::vector<int> actual(5, 0);
         std::set<std::string> patterns;
@@ -55,14 +56,32 @@ TEST(BuiltinPack, CoreServicesAreExactlyTheCriticalWindowsRules) {
     for (const knowledge::KnowledgeRule& r : knowledge::builtin_pack().rules_for("windows")) {
         if (r.level == model::Level::critical) critical.insert(r.pattern);
     }
-    EXPECT_EQ(critical, (std::set<std::string>{
-                            "rpcss", "dcomlaunch", "rpcept*", "lsm", "samss", "plugplay", "power", "profsvc",
-                            "usermanager", "schedule", "winmgmt", "appinfo", "bfe", "nsi", "dhcp",
-                            "brokerinfrastructure", "systemeventsbroker", "timebrokersvc",
-                            "coremessagingregistrar", "staterepository", "eventsystem", "cryptsvc"}));
+    EXPECT_EQ(critical, (std::set<std::string>{"rpcss",
+                                               "dcomlaunch",
+                                               "rpcept*",
+                                               "lsm",
+                                               "samss",
+                                               "plugplay",
+                                               "power",
+                                               "profsvc",
+                                               "usermanager",
+                                               "schedule",
+                                               "winmgmt",
+                                               "appinfo",
+                                               "bfe",
+                                               "nsi",
+                                               "dhcp",
+                                               "brokerinfrastructure",
+                                               "systemeventsbroker",
+                                               "timebrokersvc",
+                                               "coremessagingregistrar",
+                                               "staterepository",
+                                               "eventsystem",
+                                               "cryptsvc"}));
     ASSERT_NE(rule("windows", "rpcss"), nullptr);
     EXPECT_EQ(rule("windows", "rpcss")->effect,
-              "Almost every Windows component talks through Remote Procedure Call. Without it Windows does not start properly.");
+              "Almost every Windows component talks through Remote Procedure Call. Without it Windows does not start "
+              "properly.");
     ASSERT_NE(rule("windows", "onedrive*"), nullptr);
     EXPECT_EQ(rule("windows", "onedrive*")->level, model::Level::low);
     EXPECT_EQ(rule("windows", "onedrive*")->effect, "OneDrive. Files stop syncing until you start it.");
@@ -80,11 +99,13 @@ TEST(BuiltinPack, CoreServicesAreExactlyTheCriticalWindowsRules) {
 TEST(BuiltinPack, HintsInTheirOrderAndTheBuiltInLocations) {
     std::vector<std::string> words;
     for (const knowledge::KnowledgeHint& hint : knowledge::builtin_pack().hints) words.push_back(hint.word);
-    EXPECT_EQ(words, (std::vector<std::string>{
-                         "antivirus", "anti-virus", "malware", "firewall", "defender", "endpoint", "kaspersky",
-                         "norton", "mcafee", "bitdefender", "avast", "sophos", "crowdstrike", "vpn", "backup",
-                         "sync", "cloud", "updater", "update", "telemetry", "helper", "tray", "launcher",
-                         "driver", "audio", "bluetooth", "touchpad", "print", "database", "server", "remote"}));
+    EXPECT_EQ(words,
+              (std::vector<std::string>{"antivirus",   "anti-virus", "malware",  "firewall",    "defender", "endpoint",
+                                        "kaspersky",   "norton",     "mcafee",   "bitdefender", "avast",    "sophos",
+                                        "crowdstrike", "vpn",        "backup",   "sync",        "cloud",    "updater",
+                                        "update",      "telemetry",  "helper",   "tray",        "launcher", "driver",
+                                        "audio",       "bluetooth",  "touchpad", "print",       "database", "server",
+                                        "remote"}));
     EXPECT_EQ(knowledge::builtin_pack().hints[0].level, model::Level::high);
     EXPECT_EQ(knowledge::builtin_pack().hints[0].effect,
               "It looks like security software. Switching it off may leave the computer unprotected.");

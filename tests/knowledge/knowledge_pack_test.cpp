@@ -28,7 +28,8 @@ JsonValue base_pack() {
         "linux": {"autostart_dirs": ["/etc/xdg/autostart"], "app_dirs": [], "unit_types": ["service"]},
         "macos": {"launchd_dirs": [{"path": "/Library/LaunchDaemons", "scope": "machine",
                                     "domain": "system", "system": true}], "app_dirs": ["/Applications"]}}
-    })json").value();
+    })json")
+        .value();
 }
 
 JsonValue& member(JsonValue& object, std::string_view key) {
@@ -65,11 +66,19 @@ TEST(KnowledgePack, HeaderChecksInTheirOrder) {
     member(doc, "format") = JsonValue("other");
     EXPECT_EQ(parse_error(doc), "That is not a Quillmoor knowledge pack.");
 
-    struct SchemaCase { const char* json; const char* message; };
-    for (SchemaCase c : {SchemaCase{"1.5", "(parsed)"}, {"\"1\"", "The pack has no format number."},
-                         {"0.99", "The pack has no format number."}, {"-3", "The pack has no format number."},
-                         {"2", "This pack uses format 2 but this Quillmoor understands up to 1. Install a newer Quillmoor to use it."},
-                         {"1e300", "This pack uses format 9223372036854775807 but this Quillmoor understands up to 1. Install a newer Quillmoor to use it."}}) {
+    struct SchemaCase {
+        const char* json;
+        const char* message;
+    };
+    for (SchemaCase c :
+         {SchemaCase{"1.5", "(parsed)"},
+          {"\"1\"", "The pack has no format number."},
+          {"0.99", "The pack has no format number."},
+          {"-3", "The pack has no format number."},
+          {"2", "This pack uses format 2 but this Quillmoor understands up to 1. Install a newer Quillmoor to use it."},
+          {"1e300",
+           "This pack uses format 9223372036854775807 but this Quillmoor understands up to 1. Install a newer "
+           "Quillmoor to use it."}}) {
         JsonValue d = base_pack();
         member(d, "schema") = json::parse(c.json).value();
         EXPECT_EQ(parse_error(d), c.message) << c.json;
@@ -79,8 +88,10 @@ TEST(KnowledgePack, HeaderChecksInTheirOrder) {
     EXPECT_EQ(parse_error(no_schema), "The pack has no format number.");
 
     const char* version_message = "The pack's version must be numbers separated by dots, like 2026.11.02.";
-    for (auto [version, message] : {std::pair{"2026.11.02", "(parsed)"}, {"1..2", "(parsed)"},
-                                    {"2026.11.O2", version_message}, {"", version_message}}) {
+    for (auto [version, message] : {std::pair{"2026.11.02", "(parsed)"},
+                                    {"1..2", "(parsed)"},
+                                    {"2026.11.O2", version_message},
+                                    {"", version_message}}) {
         JsonValue d = base_pack();
         member(d, "version") = JsonValue(version);
         EXPECT_EQ(parse_error(d), message) << version;
@@ -102,7 +113,9 @@ TEST(KnowledgePack, HeaderChecksInTheirOrder) {
     EXPECT_EQ(parse_error(wide), "(parsed)");
 
     for (auto [min, message] : {std::pair{"1.0.1", "This pack needs Quillmoor 1.0.1 or newer; this is 1.0.0."},
-                                {"1.0", "(parsed)"}, {"0.9.9", "(parsed)"}, {"", "(parsed)"}}) {
+                                {"1.0", "(parsed)"},
+                                {"0.9.9", "(parsed)"},
+                                {"", "(parsed)"}}) {
         JsonValue d = base_pack();
         member(d, "min_program") = JsonValue(min);
         EXPECT_EQ(parse_error(d), message) << min;
@@ -141,10 +154,13 @@ TEST(KnowledgePack, RuleAndHintChecks) {
     member(member(not_a_list, "rules"), "windows") = JsonValue("nope");
     EXPECT_EQ(parse_error(not_a_list), "(parsed)");
 
-    for (auto [word, message] : {std::pair{"vp", "hint 1: the word must be at least 3 characters (a shorter one would match almost every name)"},
-                                 {"vpn", "(parsed)"}}) {
+    for (auto [word, message] :
+         {std::pair{"vp",
+                    "hint 1: the word must be at least 3 characters (a shorter one would match almost every name)"},
+          {"vpn", "(parsed)"}}) {
         JsonValue d = base_pack();
-        member(d, "hints") = json::parse(std::string(R"([{"word":")") + word + R"(","level":"high","effect":""}])").value();
+        member(d, "hints") =
+            json::parse(std::string(R"([{"word":")") + word + R"(","level":"high","effect":""}])").value();
         EXPECT_EQ(parse_error(d), message);
     }
 }
@@ -170,7 +186,8 @@ TEST(KnowledgePack, LocationChecks) {
     EXPECT_EQ(with_windows("run_keys", (many + "]").c_str()), "windows run_keys: too many entries");
 
     EXPECT_EQ(with_windows("startup_folders", R"([{"env":"TEMP","sub":"x","hive":"HKCU"}])"),
-              "windows startup_folders: env must be one of APPDATA, ProgramData, LOCALAPPDATA, USERPROFILE, ALLUSERSPROFILE, PUBLIC");
+              "windows startup_folders: env must be one of APPDATA, ProgramData, LOCALAPPDATA, USERPROFILE, "
+              "ALLUSERSPROFILE, PUBLIC");
     EXPECT_EQ(with_windows("startup_folders", R"([{"env":"APPDATA","sub":"C:\\x","hive":"HKCU"}])"),
               "windows startup_folders: sub must be a relative path (no drive, no leading slash)");
     EXPECT_EQ(with_windows("startup_folders", R"([{"env":"APPDATA","sub":"x","hive":"hkcu"}])"),
@@ -213,11 +230,16 @@ TEST(KnowledgePack, VersionComparisonIsNumericPartByPart) {
 TEST(KnowledgePack, MergeOnlyAddsWhatIsNew) {
     knowledge::KnowledgePack built_in = knowledge::parse_pack(json::write(base_pack())).value();
     knowledge::KnowledgeLocations installed;
-    installed.run_keys = {knowledge::RunKeyLocation{"HKCU", "software\\microsoft\\windows\\currentversion\\run", "", "", "dup", model::Scope::user, ""},
-                          knowledge::RunKeyLocation{"HKCU", "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "32", "", "new", model::Scope::user, ""}};
-    installed.startup_folders = {knowledge::StartupFolderLocation{"APPDATA", "MICROSOFT\\Windows\\Start Menu\\Programs\\Startup", model::Scope::user, "HKCU", "dup"}};
+    installed.run_keys = {knowledge::RunKeyLocation{"HKCU", "software\\microsoft\\windows\\currentversion\\run", "", "",
+                                                    "dup", model::Scope::user, ""},
+                          knowledge::RunKeyLocation{"HKCU", "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "32",
+                                                    "", "new", model::Scope::user, ""}};
+    installed.startup_folders = {knowledge::StartupFolderLocation{"APPDATA",
+                                                                  "MICROSOFT\\Windows\\Start Menu\\Programs\\Startup",
+                                                                  model::Scope::user, "HKCU", "dup"}};
     installed.task_roots = {"System32\\Tasks", "Tasks"};
-    installed.launchd_dirs = {knowledge::LaunchdLocation{"/Library/LaunchDaemons", model::Scope::machine, "system", true},
+    installed.launchd_dirs = {knowledge::LaunchdLocation{"/Library/LaunchDaemons", model::Scope::machine, "system",
+                                                         true},
                               knowledge::LaunchdLocation{"/Library/LaunchAgents", model::Scope::machine, "gui", false}};
     knowledge::KnowledgeLocations merged = built_in.locations;
     knowledge::merge_locations(merged, installed);

@@ -60,7 +60,8 @@ TEST(KnowledgeSources, EveryDefaultServiceHasARowThatAgreesWithThePacksAndTheGui
         } else {
             // Service rules for software outside a default install: rule, software, pack, level.
             ASSERT_EQ(cells.size(), 4u) << cells[0];
-            const knowledge::KnowledgeRule* rule = rule_named(cells[2] == "built-in" ? knowledge::builtin_pack() : *update, cells[0]);
+            const knowledge::KnowledgeRule* rule =
+                rule_named(cells[2] == "built-in" ? knowledge::builtin_pack() : *update, cells[0]);
             ASSERT_NE(rule, nullptr) << cells[0] << " is not in the " << cells[2] << " pack";
             EXPECT_EQ(model::level_name(rule->level), cells[3]) << cells[0];
             ++other_rows;
@@ -78,12 +79,14 @@ TEST(KnowledgeSources, EveryDefaultServiceHasARowThatAgreesWithThePacksAndTheGui
         const std::string& pattern = cells[7];
         const std::string& level = cells[8];
 
-        const knowledge::KnowledgeRule* rule = rule_named(pack == "built-in" ? knowledge::builtin_pack() : *update, pattern);
+        const knowledge::KnowledgeRule* rule =
+            rule_named(pack == "built-in" ? knowledge::builtin_pack() : *update, pattern);
         ASSERT_NE(rule, nullptr) << service.key << ": " << pattern << " is not in the " << pack << " pack";
         EXPECT_EQ(model::level_name(rule->level), level) << service.key;
 
         const bool per_user = cells[0].ends_with("_{hex}");
-        model::StartupItem item(model::ItemKind::service, "Windows service", model::Scope::machine, "Services", service.display + (per_user ? "_4f2a1" : ""));
+        model::StartupItem item(model::ItemKind::service, "Windows service", model::Scope::machine, "Services",
+                                service.display + (per_user ? "_4f2a1" : ""));
         item.set_spec("short", service.key + (per_user ? "_4f2a1" : ""));
         item.origin = model::Origin::operating_system;
         model::Assessment judged = both.assess(item);
@@ -91,7 +94,8 @@ TEST(KnowledgeSources, EveryDefaultServiceHasARowThatAgreesWithThePacksAndTheGui
         EXPECT_EQ(judged.effect, rule->effect) << service.key << " is judged by another rule than " << pattern;
 
         if (server_guidance == "Do not disable" || iot_guidance == "Do not disable") {
-            EXPECT_TRUE(rule->level != model::Level::safe && rule->level != model::Level::low) << service.key << " is " << level;
+            EXPECT_TRUE(rule->level != model::Level::safe && rule->level != model::Level::low)
+                << service.key << " is " << level;
         }
         if (server_guidance == "OK to disable" || iot_guidance == "OK to disable") {
             EXPECT_NE(rule->level, model::Level::critical) << service.key;

@@ -37,14 +37,18 @@ struct FakeCurl {
             return os::RunOutput{"", "curl: (6) Could not resolve host", 6, false};
         };
     }
-    void serve(const std::string& address, std::string body) { answers[address] = os::RunOutput{std::move(body), "", 0, false}; }
+    void serve(const std::string& address, std::string body) {
+        answers[address] = os::RunOutput{std::move(body), "", 0, false};
+    }
 };
 
 class KnowledgeStoreTest : public ::testing::Test {
 protected:
     void SetUp() override { root_ = test::make_scratch_folder("knowledge"); }
     void TearDown() override { (void)os::remove_tree(root_); }
-    knowledge::KnowledgeStore make_store() { return knowledge::KnowledgeStore(model::data_folder_override(root_), curl_.runner()); }
+    knowledge::KnowledgeStore make_store() {
+        return knowledge::KnowledgeStore(model::data_folder_override(root_), curl_.runner());
+    }
     void put(const std::string& name, const std::string& text) {
         std::string folder = os::join_path(root_, "knowledge");
         ASSERT_TRUE(os::create_folders(folder).has_value());
@@ -82,7 +86,7 @@ TEST_F(KnowledgeStoreTest, NewestInstalledPackWinsAndOlderOnesAreIgnoredWhileLoc
     EXPECT_EQ(state->pack_version, "2027.2.1");
     EXPECT_EQ(state->installed_source(), "update 2027.2.1");
     ASSERT_EQ(state->installed.rules_for("windows").size(), 2u);
-    EXPECT_EQ(state->installed.rules_for("windows")[0].pattern, "mine");    // local rules first
+    EXPECT_EQ(state->installed.rules_for("windows")[0].pattern, "mine");  // local rules first
     EXPECT_EQ(state->installed.rules_for("windows")[1].pattern, "second");
     EXPECT_EQ(state->local_rules, 1u);
     ASSERT_EQ(state->notes.size(), 1u);
@@ -132,7 +136,8 @@ TEST_F(KnowledgeStoreTest, DownloadUsesCurlWithTheFixedArgumentsAndExplainsFailu
 TEST_F(KnowledgeStoreTest, ChecksumDecidesWhetherADownloadIsUsed) {
     const std::string text = pack_text("2027.3.1");
     curl_.serve(address_, text);
-    curl_.serve(address_ + ".sha256", "0000000000000000000000000000000000000000000000000000000000000000  knowledge.json\n");
+    curl_.serve(address_ + ".sha256",
+                "0000000000000000000000000000000000000000000000000000000000000000  knowledge.json\n");
     knowledge::KnowledgeStore store = make_store();
     EXPECT_EQ(store.update(address_).error(),
               "The downloaded file does not match its published checksum, so it was not used.");
@@ -148,7 +153,8 @@ TEST_F(KnowledgeStoreTest, ChecksumDecidesWhetherADownloadIsUsed) {
     EXPECT_EQ(store.current()->settings.last_result, *report);
 
     // Same version again: nothing installed.
-    EXPECT_EQ(store.update(address_).value(), "Already up to date (knowledge 2027.3.1; the published one is 2027.3.1).");
+    EXPECT_EQ(store.update(address_).value(),
+              "Already up to date (knowledge 2027.3.1; the published one is 2027.3.1).");
 }
 
 TEST_F(KnowledgeStoreTest, ChecksumOfTheTextWithAByteOrderMarkAlsoMatchesAndAMissingOneIsANote) {

@@ -29,10 +29,14 @@ bool covers(std::string_view earlier, std::string_view later) {
     auto [a, core_a] = form(earlier);
     auto [b, core_b] = form(later);
     switch (a) {
-        case 0: return b == 0 && core_a == core_b;
-        case 1: return (b == 0 || b == 1) && core_b.starts_with(core_a);
-        case 2: return (b == 0 || b == 2) && core_b.ends_with(core_a);
-        default: return core_b.find(core_a) != std::string_view::npos;
+        case 0:
+            return b == 0 && core_a == core_b;
+        case 1:
+            return (b == 0 || b == 1) && core_b.starts_with(core_a);
+        case 2:
+            return (b == 0 || b == 2) && core_b.ends_with(core_a);
+        default:
+            return core_b.find(core_a) != std::string_view::npos;
     }
 }
 
@@ -73,7 +77,8 @@ TEST(PackConsistency, CoveringIsDecidedByTheShapeOfBothPatterns) {
     EXPECT_FALSE(covers("rpcss", "rpcss*"));
 
     knowledge::KnowledgePack pack;
-    pack.rules[0] = {{"dell*", "A Dell utility.", model::Level::low}, {"dell encryption*", "Encryption.", model::Level::high}};
+    pack.rules[0] = {{"dell*", "A Dell utility.", model::Level::low},
+                     {"dell encryption*", "Encryption.", model::Level::high}};
     ASSERT_EQ(shadowed_rules(pack).size(), 1u);
     EXPECT_EQ(shadowed_rules(pack)[0], "windows: \"dell*\" hides \"dell encryption*\"");
 }
@@ -123,7 +128,8 @@ TEST(PackConsistency, PerUserServiceRulesMatchTheNamesWindowsGivesEachUsersCopy)
     for (const std::string& base : bases) {
         // Windows names each user's copy {Base}_{hex}, with five or six hexadecimal digits.
         for (const char* suffix : {"_4f2a1", "_3B9C0E"}) {
-            model::StartupItem item(model::ItemKind::service, "Windows service", model::Scope::machine, "Services", base + suffix);
+            model::StartupItem item(model::ItemKind::service, "Windows service", model::Scope::machine, "Services",
+                                    base + suffix);
             item.set_spec("short", base + suffix);
             const std::vector<std::string> names = knowledge::candidate_names(item);
             const knowledge::KnowledgeRule* rule = builtin.find(names);
@@ -137,7 +143,8 @@ TEST(PackConsistency, PerUserServiceRulesMatchTheNamesWindowsGivesEachUsersCopy)
     }
     // A rule written like a per-user base must be one Windows really uses;
     // a misspelt base leaves the real service unknown.
-    for (const knowledge::KnowledgePack* pack : std::array<const knowledge::KnowledgePack*, 2>{&knowledge::builtin_pack(), &*update}) {
+    for (const knowledge::KnowledgePack* pack :
+         std::array<const knowledge::KnowledgePack*, 2>{&knowledge::builtin_pack(), &*update}) {
         for (const knowledge::KnowledgeRule& rule : pack->rules_for("windows")) {
             const bool looks_per_user = rule.pattern.find('*') == std::string::npos &&
                                         (rule.pattern.ends_with("usersvc") || rule.pattern.ends_with("userservice"));

@@ -51,7 +51,7 @@ inline std::vector<std::string> split_on(const std::string& line, char separator
 }
 
 struct DefaultService {
-    std::string key;      // as Windows writes it; for a per-user service the base name
+    std::string key;  // as Windows writes it; for a per-user service the base name
     std::string display;
     std::string versions;  // "10", "11" or "10,11"
 };

@@ -66,7 +66,8 @@ TEST(UpdatePack, HostedBesideItsChecksumItInstallsThroughAnUpdateAndAgainThrough
         knowledge::KnowledgeStore store(model::data_folder_override(root), curl);
         Result<std::string> report = store.update(address);
         ASSERT_TRUE(report.has_value()) << report.error();
-        EXPECT_TRUE(report->starts_with("Updated the knowledge from " + knowledge::builtin_pack().version + " to ")) << *report;
+        EXPECT_TRUE(report->starts_with("Updated the knowledge from " + knowledge::builtin_pack().version + " to "))
+            << *report;
         EXPECT_TRUE(report->ends_with("Its checksum matched.")) << *report;
         EXPECT_EQ(store.current()->installed_source(), "update " + store.current()->pack_version);
     }
@@ -95,7 +96,8 @@ TEST(UpdatePack, WithTheBuiltInPackEveryDefaultWindowsServiceIsJudged) {
     knowledge::Assessor builtin_only(knowledge::builtin_pack(), none, "local", "windows");
     const std::set<std::string> per_user = [] {
         std::set<std::string> bases;
-        for (const std::string& base : test::list_lines(test::source_file("tests/knowledge/per_user_services.txt").value_or("")))
+        for (const std::string& base :
+             test::list_lines(test::source_file("tests/knowledge/per_user_services.txt").value_or("")))
             bases.insert(to_lower_ascii(base));
         return bases;
     }();

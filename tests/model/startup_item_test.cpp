@@ -7,7 +7,8 @@ namespace qm {
 namespace {
 
 model::StartupItem service_item() {
-    model::StartupItem item(model::ItemKind::service, "Windows service", model::Scope::machine, "Services", "Print Spooler");
+    model::StartupItem item(model::ItemKind::service, "Windows service", model::Scope::machine, "Services",
+                            "Print Spooler");
     item.set_spec("short", "Spooler");
     item.set_spec("start", "auto");
     item.set_spec("delayed", "false");
@@ -23,7 +24,8 @@ std::vector<std::string> keys_of(const json::JsonValue& object) {
 }
 
 TEST(StartupItem, IdentityJoinsFourPartsWithoutEscapingBars) {
-    model::StartupItem item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64", "a|b");
+    model::StartupItem item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64",
+                            "a|b");
     EXPECT_EQ(item.id(), "run|user|HKCU\\Run\\64|a|b");
     EXPECT_EQ(item.toggle, model::Toggle::ok);
     EXPECT_FALSE(item.enabled || item.running || item.managed);
@@ -47,33 +49,31 @@ TEST(StartupItem, FullFormHasEveryFieldInOrderButNoSpec) {
     item.dependents = {"Fax"};
     json::JsonValue full = model::item_full_json(item);
     EXPECT_EQ(keys_of(full),
-              (std::vector<std::string>{"id", "name", "kind", "kind_label", "scope", "location",
-                                        "command", "exe", "publisher", "description", "origin",
-                                        "package", "enabled", "running", "state_text", "toggle",
-                                        "toggle_note", "managed", "dependents", "risk"}));
+              (std::vector<std::string>{"id",       "name",        "kind",    "kind_label", "scope",
+                                        "location", "command",     "exe",     "publisher",  "description",
+                                        "origin",   "package",     "enabled", "running",    "state_text",
+                                        "toggle",   "toggle_note", "managed", "dependents", "risk"}));
     const std::string text = json::write(full);
     EXPECT_EQ(text.find("4242"), std::string::npos);
     EXPECT_EQ(text.find("spoolsv"), std::string::npos);
     EXPECT_EQ(keys_of(*json::get(full, "risk")),
-              (std::vector<std::string>{"level", "effect", "reasons", "confidence", "critical",
-                                        "needs_ack"}));
+              (std::vector<std::string>{"level", "effect", "reasons", "confidence", "critical", "needs_ack"}));
     EXPECT_TRUE(json::get_flag(*json::get(full, "risk"), "needs_ack"));  // unknown needs a decision
 }
 
 TEST(StartupItem, SavedFormOfAnUnmanagedItemKeepsOnlyKnownSpecKeys) {
     json::JsonValue saved = model::item_saved_json(service_item());
     EXPECT_EQ(keys_of(saved),
-              (std::vector<std::string>{"id", "name", "kind", "kind_label", "scope", "location",
-                                        "enabled", "state_text", "running", "exe", "publisher",
-                                        "managed", "extra"}));
-    EXPECT_EQ(json::write(*json::get(saved, "extra")),
-              R"({"short":"Spooler","start":"auto","delayed":"false"})");
+              (std::vector<std::string>{"id", "name", "kind", "kind_label", "scope", "location", "enabled",
+                                        "state_text", "running", "exe", "publisher", "managed", "extra"}));
+    EXPECT_EQ(json::write(*json::get(saved, "extra")), R"({"short":"Spooler","start":"auto","delayed":"false"})");
     EXPECT_EQ(json::get(saved, "risk"), nullptr);
     EXPECT_EQ(json::get(saved, "spec"), nullptr);
 }
 
 TEST(StartupItem, SavedFormOfAManagedItemKeepsAllButPidAndSaysHowToRecreateIt) {
-    model::StartupItem item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64", "Quillmoor-notes");
+    model::StartupItem item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64",
+                            "Quillmoor-notes");
     item.managed = true;
     item.command = "\"C:\\Tools\\notes.exe\" --quiet";
     item.exe = "C:\\Tools\\notes.exe";

@@ -143,7 +143,8 @@ TEST(FilesAppend, ALineAlwaysStartsALineOfItsOwn) {
 
     auto into_folder = append_line(scratch.path(), "x\n");
     ASSERT_FALSE(into_folder.has_value());
-    EXPECT_TRUE(into_folder.error().message.starts_with("Could not append to " + scratch.path() + ": ")) << into_folder.error().message;
+    EXPECT_TRUE(into_folder.error().message.starts_with("Could not append to " + scratch.path() + ": "))
+        << into_folder.error().message;
 }
 
 TEST(FilesRead, TheEndOfAFileAndTheReasonOfAFailure) {
@@ -156,11 +157,13 @@ TEST(FilesRead, TheEndOfAFileAndTheReasonOfAFailure) {
     EXPECT_EQ(read_file_end(path, 0).value_or("<failed>"), "");
     auto missing = read_file_end(scratch / "absent", 4);
     ASSERT_FALSE(missing.has_value());
-    EXPECT_TRUE(missing.error().message.starts_with("Could not read " + (scratch / "absent") + ": ")) << missing.error().message;
+    EXPECT_TRUE(missing.error().message.starts_with("Could not read " + (scratch / "absent") + ": "))
+        << missing.error().message;
 
     // The reason alone, also when the path holds ": " itself.
     EXPECT_EQ(failure_reason("Could not append to C:\\a: b\\j.jsonl: Access is denied."), "Access is denied.");
-    EXPECT_EQ(failure_reason("Could not read " + missing.error().message.substr(15)), failure_reason(missing.error().message));
+    EXPECT_EQ(failure_reason("Could not read " + missing.error().message.substr(15)),
+              failure_reason(missing.error().message));
     EXPECT_EQ(failure_reason("That backup was not found."), "That backup was not found.");
 }
 
@@ -215,8 +218,8 @@ TEST(FilesFolders, CreateReportsCreatedOrExistedAndListsEntries) {
     EXPECT_EQ((*entries)[1].size, 0u);
     EXPECT_EQ((*entries)[2].name, "backups");
     EXPECT_TRUE((*entries)[2].is_folder);
-    auto now = std::chrono::duration_cast<std::chrono::seconds>(
-                   std::chrono::system_clock::now().time_since_epoch()).count();
+    auto now =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     EXPECT_LT(std::abs((*entries)[0].modified_unix - now), 24 * 3600);
 
     auto missing = list_folder(scratch / "nowhere");

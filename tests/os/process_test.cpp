@@ -24,9 +24,7 @@ ChildRequest tool(std::vector<std::string> arguments, std::chrono::milliseconds 
     return request;
 }
 
-double seconds_since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 TEST(ChildRunner, MissingProgramFailsAtOnceWithItsName) {
     test::ScratchFolder scratch;

@@ -57,7 +57,8 @@ protected:
     // A plan request of 1000 changes whose ids make its answer several megabytes.
     [[nodiscard]] std::string large_plan_request() const {
         std::string body = "{\"changes\":[";
-        for (int i = 0; i < 1000; ++i) body += (i ? ",{\"id\":\"" : "{\"id\":\"") + std::string(4000, 'a' + i % 26) + "\"}";
+        for (int i = 0; i < 1000; ++i)
+            body += (i ? ",{\"id\":\"" : "{\"id\":\"") + std::string(4000, 'a' + i % 26) + "\"}";
         body += "]}";
         return "POST /api/plan HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(state_.port) +
                "\r\nx-quillmoor-token: " + state_.token + "\r\nContent-Length: " + std::to_string(body.size()) +

@@ -97,7 +97,8 @@ TEST_F(HostileClient, BodiesSentSlowlyOrEndlesslyAfterARefusalNeverStopTheWindow
     EXPECT_EQ(answer.status, 200) << "the window was refused while 48 clients trickled bodies";
     EXPECT_LT(Clock::now() - asked, 1s);
 
-    while (closed.load() < static_cast<int>(slow.size()) && Clock::now() - started < 6s) std::this_thread::sleep_for(20ms);
+    while (closed.load() < static_cast<int>(slow.size()) && Clock::now() - started < 6s)
+        std::this_thread::sleep_for(20ms);
     const auto took = Clock::now() - started;
     stop.store(true);
     trickle.join();
@@ -153,12 +154,15 @@ TEST_F(HostileClient, AnyTransferEncodingIsRefused) {
 TEST_F(HostileClient, RepeatedSingleHeadersAndFoldedLinesAreRefused) {
     const std::string own = "127.0.0.1:" + std::to_string(server_.port());
     const std::string repeated = "A header that may appear only once is repeated.";
-    auto request = [&](const std::string& headers) { return server_.raw("GET /api/state HTTP/1.1\r\n" + headers + "\r\n"); };
+    auto request = [&](const std::string& headers) {
+        return server_.raw("GET /api/state HTTP/1.1\r\n" + headers + "\r\n");
+    };
     const std::string token = "x-quillmoor-token: " + token_ + "\r\n";
 
     // Host: whichever copy is the right one.
-    for (const std::string& hosts : {"Host: " + own + "\r\nHost: evil.example\r\n", "Host: evil.example\r\nhost: " + own + "\r\n",
-                                     "Host: " + own + "\r\nHOST: " + own + "\r\n"}) {
+    for (const std::string& hosts :
+         {"Host: " + own + "\r\nHost: evil.example\r\n", "Host: evil.example\r\nhost: " + own + "\r\n",
+          "Host: " + own + "\r\nHOST: " + own + "\r\n"}) {
         HttpAnswer answer = request(hosts + token);
         EXPECT_EQ(answer.status, 400) << hosts;
         EXPECT_EQ(error_of(answer), repeated) << hosts;
@@ -202,7 +206,8 @@ TEST_F(HostileClient, APlanOrApplyWithMoreChangesThanTheWindowSendsIsRefused) {
     HttpAnswer most = server_.post("/api/plan", changes(1000), token_);
     ASSERT_EQ(most.status, 200);
     EXPECT_EQ(json::get(json::parse(most.body).value(), "plans")->as_array().size(), 1000u);
-    EXPECT_EQ(json::get(json::parse(server_.get("/api/history", token_).body).value(), "records")->as_array().size(), 0u);
+    EXPECT_EQ(json::get(json::parse(server_.get("/api/history", token_).body).value(), "records")->as_array().size(),
+              0u);
 }
 
 #ifdef __linux__

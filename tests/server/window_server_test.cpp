@@ -43,7 +43,8 @@ TEST(WindowServer, LinkNamesTheRealPortAndThePageCarriesItsNonce) {
         EXPECT_NE(page.head.find(header), std::string::npos) << header;
     }
     EXPECT_NE(server.get("/").head.find("'nonce-" + nonce), std::string::npos - 1);  // a new nonce each time
-    EXPECT_EQ(server.raw("PUT / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.port()) + "\r\n\r\n").status, 405);
+    EXPECT_EQ(server.raw("PUT / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.port()) + "\r\n\r\n").status,
+              405);
     EXPECT_EQ(error_of(server.get("/favicon.ico")), "Not found.");
 }
 
@@ -52,7 +53,8 @@ TEST(WindowServer, HostOriginLinkAndTokenChecks) {
     ASSERT_TRUE(server.started());
     const std::string port = std::to_string(server.port());
     EXPECT_EQ(error_of(server.post("/api/bootstrap", "{\"k\":\"" + std::string(64, '0') + "\"}")),
-              "This link has already been used, or is wrong. Press Quit in the window that is open, or start Quillmoor again.");
+              "This link has already been used, or is wrong. Press Quit in the window that is open, or start Quillmoor "
+              "again.");
     const std::string token = server.bootstrap();
     ASSERT_EQ(token.size(), 64u);
     EXPECT_EQ(server.bootstrap(), "");  // the link works once
@@ -61,7 +63,8 @@ TEST(WindowServer, HostOriginLinkAndTokenChecks) {
                                        "\r\nx-quillmoor-token: " + token + "\r\n\r\n");
     EXPECT_EQ(wrong_host.status, 403);
     EXPECT_EQ(error_of(wrong_host), "Wrong host name.");
-    EXPECT_EQ(error_of(server.raw("GET /api/state HTTP/1.1\r\nx-quillmoor-token: " + token + "\r\n\r\n")), "Wrong host name.");
+    EXPECT_EQ(error_of(server.raw("GET /api/state HTTP/1.1\r\nx-quillmoor-token: " + token + "\r\n\r\n")),
+              "Wrong host name.");
 
     EXPECT_EQ(server.get("/api/state", token, "Origin: http://127.0.0.1:" + port + "\r\n").status, 200);
     EXPECT_EQ(server.get("/api/state", token, "Origin: http://localhost:" + port + "\r\n").status, 200);
@@ -81,8 +84,8 @@ TEST(WindowServer, HostOriginLinkAndTokenChecks) {
 
     // An announced body over 4 MiB is refused without being read.
     auto started = std::chrono::steady_clock::now();
-    HttpAnswer huge = server.raw("POST /api/plan HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\nx-quillmoor-token: " + token +
-                                 "\r\nContent-Length: 4194305\r\n\r\n{");
+    HttpAnswer huge = server.raw("POST /api/plan HTTP/1.1\r\nHost: 127.0.0.1:" + port +
+                                 "\r\nx-quillmoor-token: " + token + "\r\nContent-Length: 4194305\r\n\r\n{");
     EXPECT_EQ(huge.status, 413);
     EXPECT_EQ(error_of(huge), "The request was too large or did not arrive in time.");
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
@@ -124,7 +127,8 @@ TEST(WindowServer, EveryRouteAnswersWithItsShape) {
     EXPECT_EQ(json::write(post_json("/api/plan", R"({"changes":[]})")), R"({"plans":[]})");
     EXPECT_EQ(json::write(post_json("/api/plan", R"({"changes":{}})")), R"({"plans":[]})");
 
-    const std::string spooler = R"({"changes":[{"action":"disable","id":"service|machine|Services|Spooler","ack":true}]})";
+    const std::string spooler =
+        R"({"changes":[{"action":"disable","id":"service|machine|Services|Spooler","ack":true}]})";
     json::JsonValue plans = post_json("/api/plan", spooler);
     EXPECT_EQ(json::get_text(json::get(plans, "plans")->as_array()[0], "name"), "Print Spooler");
     json::JsonValue applied = post_json("/api/apply", spooler);
@@ -135,7 +139,8 @@ TEST(WindowServer, EveryRouteAnswersWithItsShape) {
     json::JsonValue history = get_json("/api/history");
     const json::JsonValue& record = json::get(history, "records")->as_array()[0];
     EXPECT_TRUE(json::get_flag(record, "can_undo"));
-    json::JsonValue undone = post_json("/api/undo", "{\"seq\":" + json::write(*json::get(record, "seq")) + ",\"ack\":true}");
+    json::JsonValue undone =
+        post_json("/api/undo", "{\"seq\":" + json::write(*json::get(record, "seq")) + ",\"ack\":true}");
     EXPECT_TRUE(json::get_flag(undone, "ok")) << json::write(undone);
 
     json::JsonValue created = post_json("/api/backup/create", R"({"label":"test"})");
@@ -146,11 +151,15 @@ TEST(WindowServer, EveryRouteAnswersWithItsShape) {
     EXPECT_GE(json::get(list, "backups")->as_array().size(), 2u);  // with the automatic one
     json::JsonValue text = post_json("/api/backup/get", "{\"name\":\"" + name + "\"}");
     EXPECT_TRUE(json::get_text(text, "text").starts_with("{\"format\":\"quillmoor-backup\""));
-    EXPECT_EQ(json::get_text(post_json("/api/backup/get", R"({"name":"../x.json"})"), "message"), "That is not a backup file name.");
+    EXPECT_EQ(json::get_text(post_json("/api/backup/get", R"({"name":"../x.json"})"), "message"),
+              "That is not a backup file name.");
     json::JsonValue restore = post_json("/api/restore/plan", "{\"name\":\"" + name + "\"}");
     EXPECT_TRUE(json::get_flag(restore, "ok"));
     EXPECT_EQ(json::get_count(restore, "same"), 25u);
-    json::JsonValue foreign = post_json("/api/restore/plan", R"({"text":"{\"format\":\"quillmoor-backup\",\"host\":\"ELSEWHERE\",\"items\":[{\"id\":\"run|user|HKCU\\\\Run\\\\64|Gone\",\"name\":\"Gone\",\"enabled\":true}]}"})");
+    json::JsonValue foreign =
+        post_json("/api/restore/plan",
+                  R"({"text":"{\"format\":\"quillmoor-backup\",\"host\":\"ELSEWHERE\",)"
+                  R"(\"items\":[{\"id\":\"run|user|HKCU\\\\Run\\\\64|Gone\",\"name\":\"Gone\",\"enabled\":true}]}"})");
     EXPECT_TRUE(json::get_flag(foreign, "wrong_machine"));
     EXPECT_EQ(json::get_text(json::get(foreign, "items")->as_array()[0], "kind"), "missing");
     EXPECT_TRUE(json::get_flag(post_json("/api/backup/delete", "{\"name\":\"" + name + "\"}"), "ok"));
@@ -256,8 +265,8 @@ TEST(WindowServer, ATakenPortIsNamedOnceWithTheSystemsReason) {
 }
 
 TEST(HttpHead, ParsesLeniantlyAndNeverCrashes) {
-    std::optional<server::RequestHead> head =
-        server::parse_request_head("POST /api/bye?k=abc&x=1 HTTP/1.1\r\nHOST:  127.0.0.1:5 \r\nbroken line\r\ncontent-length: 12");
+    std::optional<server::RequestHead> head = server::parse_request_head(
+        "POST /api/bye?k=abc&x=1 HTTP/1.1\r\nHOST:  127.0.0.1:5 \r\nbroken line\r\ncontent-length: 12");
     ASSERT_TRUE(head.has_value());
     EXPECT_EQ(head->path, "/api/bye");
     EXPECT_EQ(*server::find_header(*head, "Host"), "127.0.0.1:5");

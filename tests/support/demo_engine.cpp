@@ -10,7 +10,7 @@ namespace qm::test {
 void DemoEngineTest::SetUp() {
     scratch_ = make_scratch_folder(purpose_);
     engine_ = std::make_unique<engine::EngineContext>(std::make_unique<demo::DemoPlatform>(false),
-                                              model::data_folder_override(os::join_path(scratch_, "data")));
+                                                      model::data_folder_override(os::join_path(scratch_, "data")));
 }
 
 void DemoEngineTest::TearDown() {

@@ -12,8 +12,15 @@ namespace qm::test {
 
 class FakePlatform : public model::Platform {
 public:
-    model::SystemFacts facts{"windows", "Windows 11 (test)", "TEST-PC", "tester", "C:\\Users\\tester", true, false,
-                             false, model::program_start_modes(false)};
+    model::SystemFacts facts{"windows",
+                             "Windows 11 (test)",
+                             "TEST-PC",
+                             "tester",
+                             "C:\\Users\\tester",
+                             true,
+                             false,
+                             false,
+                             model::program_start_modes(false)};
     std::vector<model::StartupItem> items;
     std::vector<std::string> notes;
     std::atomic<int> scans{0};
@@ -37,7 +44,8 @@ public:
         return fail("The item was not found.");
     }
     Result<model::CreatedEntry> create_entry(const model::CreateDetails& details, bool) override {
-        model::StartupItem item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64", "Quillmoor-" + details.name);
+        model::StartupItem item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64",
+                                "Quillmoor-" + details.name);
         item.managed = true;
         std::lock_guard lock(lock_);
         items.push_back(item);
@@ -50,7 +58,9 @@ public:
     }
     Result<void> restart_elevated(const std::vector<std::string>&) override { return fail("not here"); }
     void open_in_browser(const std::string&) override {}
-    std::vector<model::Probe> doctor_probes() override { return {model::Probe{"Test source", model::ProbeStatus::ok, "Fine."}}; }
+    std::vector<model::Probe> doctor_probes() override {
+        return {model::Probe{"Test source", model::ProbeStatus::ok, "Fine."}};
+    }
 
 private:
     std::mutex lock_;

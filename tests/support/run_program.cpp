@@ -57,8 +57,8 @@ ProgramRun run_program_at(const std::string& program, const std::vector<std::str
 }
 
 std::string make_scratch_folder(const std::string& purpose) {
-    std::string path = os::join_path(os::temp_folder(),
-                                     "quillmoor-test-" + purpose + "-" + os::random_hex(6).value_or("0"));
+    std::string path =
+        os::join_path(os::temp_folder(), "quillmoor-test-" + purpose + "-" + os::random_hex(6).value_or("0"));
     (void)os::create_folders(path);
     return path;
 }

@@ -68,8 +68,8 @@ std::string decode_script(const std::wstring& encoded) {
     std::string bytes = base64_decode(utf8(encoded));
     std::wstring wide;
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
-                                            static_cast<unsigned char>(bytes[i + 1]) << 8));
+        wide.push_back(
+            static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8));
     }
     return utf8(wide);
 }

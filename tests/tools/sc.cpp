@@ -96,8 +96,8 @@ int configure(const std::wstring& name, const std::wstring& mode) {
     else return report("ChangeServiceConfig", ERROR_INVALID_PARAMETER);
     Service handles;
     if (int failed = open(handles, name, SERVICE_CHANGE_CONFIG)) return failed;
-    if (!::ChangeServiceConfigW(handles.service, SERVICE_NO_CHANGE, start, SERVICE_NO_CHANGE, nullptr, nullptr,
-                                nullptr, nullptr, nullptr, nullptr, nullptr)) {
+    if (!::ChangeServiceConfigW(handles.service, SERVICE_NO_CHANGE, start, SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
+                                nullptr, nullptr, nullptr, nullptr)) {
         return report("ChangeServiceConfig", ::GetLastError());
     }
     if (mode == L"delayed-auto" || mode == L"auto") {

@@ -35,9 +35,9 @@
 
 namespace {
 
-using standin::utf8;
 using standin::read_file;
 using standin::system_folder;
+using standin::utf8;
 using standin::variable;
 using standin::wide;
 using standin::write_file;

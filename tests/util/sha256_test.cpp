@@ -26,9 +26,7 @@ std::string generated_input(std::size_t length, std::uint32_t seed) {
     return bytes;
 }
 
-std::string generated_input(std::size_t length) {
-    return generated_input(length, static_cast<std::uint32_t>(length));
-}
+std::string generated_input(std::size_t length) { return generated_input(length, static_cast<std::uint32_t>(length)); }
 
 std::string hex_of(const qm::Sha256::Digest& digest) {
     std::string hex;
@@ -55,8 +53,9 @@ TEST(Sha256, NistExampleVectors) {
     EXPECT_EQ(qm::sha256_hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_EQ(qm::sha256_hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
               "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-    EXPECT_EQ(qm::sha256_hex("abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopq"
-                             "rsmnopqrstnopqrstu"),
+    EXPECT_EQ(qm::sha256_hex(
+                  "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopq"
+                  "rsmnopqrstnopqrstu"),
               "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1");
     EXPECT_EQ(qm::sha256_hex(std::string(1000000, 'a')),
               "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");

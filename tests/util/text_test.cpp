@@ -73,7 +73,7 @@ TEST(TextCase, ComparisonIgnoresOnlyTheCaseOfAsciiLetters) {
     EXPECT_TRUE(qm::equal_ignoring_ascii_case("", ""));
     EXPECT_FALSE(qm::equal_ignoring_ascii_case("Host", "Hos"));
     EXPECT_FALSE(qm::equal_ignoring_ascii_case("Host", "Hosts"));
-    EXPECT_FALSE(qm::equal_ignoring_ascii_case("@[`{", "`{@["));        // neighbours of the letters are not letters
+    EXPECT_FALSE(qm::equal_ignoring_ascii_case("@[`{", "`{@["));          // neighbours of the letters are not letters
     EXPECT_FALSE(qm::equal_ignoring_ascii_case("\xC3\x89", "\xC3\xA9"));  // nor is anything beyond ASCII
 }
 
@@ -97,9 +97,9 @@ TEST(TextBasics, TrimLowerAndControlCharacters) {
 
     EXPECT_FALSE(qm::has_control_character("Notes \xC3\xA9\xF0\x9F\x98\x80"));
     EXPECT_FALSE(qm::has_control_character("caf\xE9"));  // a stray byte is not a control
-    const std::vector<std::string> controls = {"a\nb", "a\rb", "a\tb", std::string("a\0b", 3), "a\x7f",
-                                               "a\xC2\x85", "a\xE2\x80\xA8", "a\xE2\x80\xAE",
-                                               "a\xE2\x81\xA6", "\xEF\xBB\xBFx", "a\xE2\x80\x8F"};
+    const std::vector<std::string> controls = {
+        "a\nb",          "a\rb",          "a\tb",          std::string("a\0b", 3), "a\x7f",        "a\xC2\x85",
+        "a\xE2\x80\xA8", "a\xE2\x80\xAE", "a\xE2\x81\xA6", "\xEF\xBB\xBFx",        "a\xE2\x80\x8F"};
     for (const std::string& text : controls) EXPECT_TRUE(qm::has_control_character(text)) << text;
 }
 
@@ -111,7 +111,10 @@ TEST(TextControls, ReplacedForTheTerminalKeepingOnlyWhatIsAsked) {
     EXPECT_EQ(qm::replace_control_characters("a\nb\tc", false), "a" + mark + "b" + mark + "c");
     EXPECT_EQ(qm::replace_control_characters("a\nb\tc", true), "a\nb" + mark + "c");
     // C1 controls as characters, a stray byte that a terminal might read as one.
-    EXPECT_EQ(qm::replace_control_characters("x\xC2\x9B" "2Jy\x9B", true), "x" + mark + "2Jy" + mark);
+    EXPECT_EQ(qm::replace_control_characters("x\xC2\x9B"
+                                             "2Jy\x9B",
+                                             true),
+              "x" + mark + "2Jy" + mark);
     const std::string plain = "Caf\xC3\xA9 \xF0\x9F\x98\x80 \xE2\x80\xA6 [ok]";
     EXPECT_EQ(qm::replace_control_characters(plain, false), plain);
 }
@@ -223,7 +226,7 @@ TEST(MakeSlug, KeepsLettersDigitsAndInnerSeparatorsOnly) {
     EXPECT_EQ(make_slug("Notes"), "Notes");
     EXPECT_EQ(make_slug("  My   App (beta) "), "My App (beta)");
     EXPECT_EQ(make_slug("a<b>c:d\"e/f\\g|h?i*j"), "abcdefghij");  // what Windows forbids in names
-    EXPECT_EQ(make_slug("!!! ... ---"), "");                     // only punctuation
+    EXPECT_EQ(make_slug("!!! ... ---"), "");                      // only punctuation
     EXPECT_EQ(make_slug("Äpfel & Birnen"), "Äpfel & Birnen");
     EXPECT_EQ(make_slug("tab\there\nnew"), "tabherenew");
     EXPECT_EQ(make_slug("-x-"), "x");
@@ -233,7 +236,10 @@ TEST(MakeSlug, KeepsLettersDigitsAndInnerSeparatorsOnly) {
     for (int i = 0; i < 70; ++i) long_name += "ä";
     EXPECT_EQ(count_characters(make_slug(long_name)), 60u);
     EXPECT_TRUE(is_valid_utf8(make_slug(long_name)));
-    EXPECT_EQ(make_slug(std::string("bad\xFF" "byte")), "bad\xEF\xBF\xBD" "byte");
+    EXPECT_EQ(make_slug(std::string("bad\xFF"
+                                    "byte")),
+              "bad\xEF\xBF\xBD"
+              "byte");
 }
 
 }  // namespace

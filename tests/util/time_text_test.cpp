@@ -11,12 +11,12 @@ namespace {
 
 TEST(TimeText, KnownMomentsAcrossCalendarRules) {
     EXPECT_EQ(qm::time_text(0), "1970-01-01 00:00:00");
-    EXPECT_EQ(qm::time_text(951782400), "2000-02-29 00:00:00");    // leap day of a 400-year
+    EXPECT_EQ(qm::time_text(951782400), "2000-02-29 00:00:00");  // leap day of a 400-year
     EXPECT_EQ(qm::time_text(1791878709), "2026-10-13 08:05:09");
-    EXPECT_EQ(qm::time_text(4107542399), "2100-02-28 23:59:59");   // 2100 is not a leap year
+    EXPECT_EQ(qm::time_text(4107542399), "2100-02-28 23:59:59");  // 2100 is not a leap year
     EXPECT_EQ(qm::time_text(4107542400), "2100-03-01 00:00:00");
-    EXPECT_EQ(qm::time_text(2147483647), "2038-01-19 03:14:07");   // the 32-bit limit
-    EXPECT_EQ(qm::time_text(2147483648), "2038-01-19 03:14:08");   // and one past it
+    EXPECT_EQ(qm::time_text(2147483647), "2038-01-19 03:14:07");  // the 32-bit limit
+    EXPECT_EQ(qm::time_text(2147483648), "2038-01-19 03:14:08");  // and one past it
     EXPECT_EQ(qm::time_text(253402300799), "9999-12-31 23:59:59");
     EXPECT_EQ(qm::time_text(253402300800), "10000-01-01 00:00:00");  // the year grows past four digits
 }

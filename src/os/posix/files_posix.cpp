@@ -19,8 +19,7 @@ namespace {
 
 // "{action} {path}: {reason}." with the system's reason for `code`.
 std::string failure(std::string_view action, std::string_view path, int code) {
-    return std::string(action) + " " + std::string(path) + ": " +
-           std::system_category().message(code) + ".";
+    return std::string(action) + " " + std::string(path) + ": " + std::system_category().message(code) + ".";
 }
 
 using posix::Descriptor;
@@ -157,11 +156,13 @@ Result<std::string> read_file(const std::string& path, std::uint64_t max_bytes) 
     std::string content;
     struct stat info {};
     if (::fstat(fd.get(), &info) == 0 && info.st_size > 0) {
-        content.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(info.st_size), wanted)));
+        content.reserve(
+            static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(info.st_size), wanted)));
     }
     char buffer[65536];
     while (content.size() < wanted) {
-        const std::size_t ask = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buffer, wanted - content.size()));
+        const std::size_t ask =
+            static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buffer, wanted - content.size()));
         ssize_t n = ::read(fd.get(), buffer, ask);
         if (n < 0) {
             if (errno == EINTR) continue;

@@ -60,7 +60,8 @@ std::wstring command_line(const std::wstring& program, const std::vector<std::ws
 std::wstring environment_block(std::vector<std::wstring> entries,
                                const std::vector<std::pair<std::wstring, std::wstring>>& extra) {
     for (const auto& [name, value] : extra) {
-        std::erase_if(entries, [&](const std::wstring& e) { return compare_names(variable_name(e), name) == CSTR_EQUAL; });
+        std::erase_if(entries,
+                      [&](const std::wstring& e) { return compare_names(variable_name(e), name) == CSTR_EQUAL; });
         entries.push_back(name + L"=" + value);
     }
     std::stable_sort(entries.begin(), entries.end(), [](const std::wstring& a, const std::wstring& b) {

@@ -22,9 +22,7 @@ std::string failure(std::string_view action, std::string_view path, DWORD code) 
 
 bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-bool is_missing_code(DWORD code) {
-    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
-}
+bool is_missing_code(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
 
 std::int64_t unix_seconds(FILETIME time) {
     // FILETIME counts 100 ns steps since 1601-01-01.
@@ -97,8 +95,8 @@ DWORD remove_tree_inner(const std::wstring& path, std::wstring& failed_path) {
     if (is_folder && !is_link) {
         std::vector<std::wstring> names;
         WIN32_FIND_DATAW found{};
-        windows::FindHandle search(::FindFirstFileExW((path + L"\\*").c_str(), FindExInfoBasic, &found,
-                                                  FindExSearchNameMatch, nullptr, 0));
+        windows::FindHandle search(
+            ::FindFirstFileExW((path + L"\\*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
         if (search.valid()) {
             do {
                 std::wstring_view name = found.cFileName;
@@ -142,9 +140,10 @@ std::string temporary_failure(const std::string& path, const std::wstring& targe
         return failure("Could not write", path, code);
     }
     windows::Handle file(::CreateFileW(target.c_str(), GENERIC_WRITE, share_all, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return failure("Could not write", path, ::GetLastError());
-    return "Could not write " + path + ": no temporary file can be made in its folder (" + windows::error_text(code) + ").";
+    return "Could not write " + path + ": no temporary file can be made in its folder (" + windows::error_text(code) +
+           ").";
 }
 
 }  // namespace
@@ -171,14 +170,15 @@ PathKind path_kind(const std::string& path) {
 Result<std::string> read_file(const std::string& path) { return read_file(path, UINT64_MAX - 1); }
 
 Result<std::string> read_file(const std::string& path, std::uint64_t max_bytes) {
-    windows::Handle file(::CreateFileW(windows::to_wide(path).c_str(), GENERIC_READ, share_all, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    windows::Handle file(::CreateFileW(windows::to_wide(path).c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return fail(failure("Could not read", path, ::GetLastError()));
     const std::uint64_t wanted = max_bytes + 1;  // one byte more tells the caller it is larger
     std::string content;
     LARGE_INTEGER size{};
     if (::GetFileSizeEx(file.get(), &size) && size.QuadPart > 0) {
-        content.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(size.QuadPart), wanted)));
+        content.reserve(
+            static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(size.QuadPart), wanted)));
     }
     char buffer[65536];
     while (content.size() < wanted) {
@@ -194,8 +194,8 @@ Result<std::string> read_file(const std::string& path, std::uint64_t max_bytes) 
 }
 
 Result<std::string> read_file_end(const std::string& path, std::uint64_t max_bytes) {
-    windows::Handle file(::CreateFileW(windows::to_wide(path).c_str(), GENERIC_READ, share_all, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    windows::Handle file(::CreateFileW(windows::to_wide(path).c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return fail(failure("Could not read", path, ::GetLastError()));
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(file.get(), &size)) return fail(failure("Could not read", path, ::GetLastError()));
@@ -230,8 +230,8 @@ Result<void> write_file_replace(const std::string& path, std::string_view data) 
         std::optional<std::string> noise = random_hex(8);
         if (!noise) return fail("Could not write " + path + ": no random name for the temporary file.");
         temporary = target + windows::to_wide("." + *noise + ".tmp");
-        file.reset(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        file.reset(
+            ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (const DWORD code = ::GetLastError(); !file.valid() && code != ERROR_FILE_EXISTS) {
             return fail(temporary_failure(path, target, code));
         }
@@ -254,8 +254,8 @@ Result<void> write_file_replace_regular(const std::string& path, std::string_vie
     // access to the content, only to learn what is there; a device name such
     // as NUL opens as a character device.
     windows::Handle existing(::CreateFileW(windows::to_wide(path).c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr,
-                                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                       nullptr));
+                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                           nullptr));
     if (existing.valid()) {
         constexpr DWORD not_plain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
         BY_HANDLE_FILE_INFORMATION info{};
@@ -279,7 +279,7 @@ Result<void> append_to_file(const std::string& path, std::string_view data) {
     // Append-only access: every write lands at the end of the file as one
     // piece, so lines of concurrent writers never interleave.
     windows::Handle file(::CreateFileW(windows::to_wide(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE, share_all,
-                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return fail(failure("Could not append to", path, ::GetLastError()));
     return append_in_one_write(file.get(), path, data);
 }
@@ -288,7 +288,7 @@ Result<void> append_line(const std::string& path, std::string_view line) {
     if (line.size() >= 0xFFFFFFFFu) return fail("Could not append to " + path + ": the data is too large.");
     // Append-only as in append_to_file, with read access to see the last byte.
     windows::Handle file(::CreateFileW(windows::to_wide(path).c_str(), GENERIC_READ | FILE_APPEND_DATA | SYNCHRONIZE,
-                                   share_all, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                       share_all, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return fail(failure("Could not append to", path, ::GetLastError()));
     // Appenders take turns on one byte far past any real end of the file, so
     // the lock never stands in a reader's way. Without it the append still
@@ -364,7 +364,7 @@ Result<std::vector<FolderEntry>> list_folder(const std::string& path) {
     pattern.push_back(L'*');
     WIN32_FIND_DATAW found{};
     windows::FindHandle search(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
-                                              nullptr, FIND_FIRST_EX_LARGE_FETCH));
+                                                  nullptr, FIND_FIRST_EX_LARGE_FETCH));
     std::vector<FolderEntry> entries;
     if (!search.valid()) {
         DWORD code = ::GetLastError();
@@ -378,8 +378,7 @@ Result<std::vector<FolderEntry>> list_folder(const std::string& path) {
         FolderEntry entry;
         entry.name = windows::to_utf8(name);
         entry.is_folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        entry.size = entry.is_folder ? 0
-                                     : (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+        entry.size = entry.is_folder ? 0 : (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
         entry.modified_unix = unix_seconds(found.ftLastWriteTime);
         entries.push_back(std::move(entry));
     } while (::FindNextFileW(search.get(), &found));

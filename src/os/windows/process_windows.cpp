@@ -127,7 +127,7 @@ ChildBytes run_child(const ChildRequest& request) {
     if (DWORD code = make_output_pipe(err_pipe)) return failed(code);
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     windows::Handle null_input(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!null_input.valid()) return failed(::GetLastError());
     windows::Handle stop_readers_event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!stop_readers_event.valid()) return failed(::GetLastError());

@@ -53,8 +53,8 @@ Result<Socket> new_stream_socket() {
     // Overlapped, as socket() makes them: without it SO_RCVTIMEO and
     // SO_SNDTIMEO never take effect. Not inheritable: a child program must
     // never hold the window server's sockets open.
-    SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
-                            WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    SOCKET s =
+        ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (s == INVALID_SOCKET) return fail(failure("Could not create a network socket", ::WSAGetLastError()));
     return Socket(static_cast<Socket::Native>(s));
 }
@@ -73,7 +73,8 @@ Result<std::size_t> Socket::receive(char* buffer, std::size_t capacity) {
 
 Result<void> Socket::send_all(std::string_view data) {
     while (!data.empty()) {
-        int n = ::send(socket_of(native_handle()), data.data(), static_cast<int>(std::min<std::size_t>(data.size(), 1u << 20)), 0);
+        int n = ::send(socket_of(native_handle()), data.data(),
+                       static_cast<int>(std::min<std::size_t>(data.size(), 1u << 20)), 0);
         if (n == SOCKET_ERROR) {
             int code = ::WSAGetLastError();
             if (code == WSAETIMEDOUT) return fail("Sending timed out.");
@@ -145,7 +146,8 @@ Result<Socket> listen_loopback(std::uint16_t port, int backlog) {
 Result<Socket> connect_loopback(std::uint16_t port) {
     Socket socket = QM_TRY(new_stream_socket());
     sockaddr_in address = loopback_address(port);
-    if (::connect(socket_of(socket.native_handle()), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    if (::connect(socket_of(socket.native_handle()), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
+        0) {
         return fail(failure("Could not connect to 127.0.0.1:" + std::to_string(port), ::WSAGetLastError()));
     }
     return socket;

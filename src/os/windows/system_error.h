@@ -15,7 +15,6 @@ namespace qm::os::windows {
 [[nodiscard]] std::string access_or_system_error(std::string_view what, unsigned long code);
 
 // "{action} {subject}: {system's reason}." e.g. "Could not write C:\x: Access is denied."
-[[nodiscard]] std::string failed_with_reason(std::string_view action, std::string_view subject,
-                                             unsigned long code);
+[[nodiscard]] std::string failed_with_reason(std::string_view action, std::string_view subject, unsigned long code);
 
 }  // namespace qm::os::windows

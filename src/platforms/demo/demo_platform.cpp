@@ -45,70 +45,169 @@ constexpr std::string_view not_found = "The item was not found.";
 
 const std::vector<ServiceRow>& service_rows() {
     static const std::vector<ServiceRow> rows = {
-        {"RpcSs", "Remote Procedure Call (RPC)", "Automatic", true, true, svchost, microsoft,
-         "Serves as the endpoint mapper and COM service control manager.", operating_system,
+        {"RpcSs",
+         "Remote Procedure Call (RPC)",
+         "Automatic",
+         true,
+         true,
+         svchost,
+         microsoft,
+         "Serves as the endpoint mapper and COM service control manager.",
+         operating_system,
          {"DCOM Server Process Launcher", "Windows Audio", "Print Spooler", "Windows Update",
           "Network Location Awareness"}},
-        {"Dnscache", "DNS Client", "Automatic", true, true, svchost, microsoft,
-         "Caches Domain Name System names and registers the full computer name.", operating_system, {}},
-        {"Spooler", "Print Spooler", "Automatic", true, true, "C:\\Windows\\System32\\spoolsv.exe",
-         microsoft, "Loads files to memory for later printing.", operating_system, {}},
-        {"WinDefend", "Microsoft Defender Antivirus Service", "Automatic", true, true,
-         "C:\\Program Files\\Windows Defender\\MsMpEng.exe", microsoft,
+        {"Dnscache",
+         "DNS Client",
+         "Automatic",
+         true,
+         true,
+         svchost,
+         microsoft,
+         "Caches Domain Name System names and registers the full computer name.",
+         operating_system,
+         {}},
+        {"Spooler",
+         "Print Spooler",
+         "Automatic",
+         true,
+         true,
+         "C:\\Windows\\System32\\spoolsv.exe",
+         microsoft,
+         "Loads files to memory for later printing.",
+         operating_system,
+         {}},
+        {"WinDefend",
+         "Microsoft Defender Antivirus Service",
+         "Automatic",
+         true,
+         true,
+         "C:\\Program Files\\Windows Defender\\MsMpEng.exe",
+         microsoft,
          "Helps protect users from malware and other potentially unwanted software.",
-         operating_system, {}},
-        {"wuauserv", "Windows Update", "Manual (on demand)", false, true, svchost, microsoft,
-         "Enables the detection, download, and installation of updates.", operating_system, {}},
-        {"DiagTrack", "Connected User Experiences and Telemetry", "Automatic", true, true, svchost,
-         microsoft, "Enables features that support in-application and connected user experiences.",
-         operating_system, {}},
-        {"SysMain", "SysMain", "Automatic", true, true, svchost, microsoft,
-         "Maintains and improves system performance over time.", operating_system, {}},
-        {"WSearch", "Windows Search", "Automatic (delayed)", true, true,
-         "C:\\Windows\\System32\\SearchIndexer.exe", microsoft,
-         "Provides content indexing, property caching, and search results.", operating_system, {}},
-        {"TermService", "Remote Desktop Services", "Disabled", false, false, svchost, microsoft,
-         "Allows users to connect interactively to a remote computer.", operating_system, {}},
-        {"sshd", "OpenSSH SSH Server", "Manual (on demand)", false, false,
-         "C:\\Windows\\System32\\OpenSSH\\sshd.exe", microsoft,
-         "SSH protocol based service to provide secure encrypted communications.", operating_system, {}},
-        {"AcmeSync", "Acme Sync Service", "Automatic", true, true,
-         "C:\\Program Files\\Acme Sync\\syncsvc.exe", acme,
-         "Keeps the Acme shared folder in step with the cloud.", installed_program, {}},
-        {"OemPanelHost", "OEM Panel Host", "Automatic", true, true,
-         "C:\\Windows\\System32\\oempanel.exe", "", "", operating_system, {}},
-        {"AcmeDevDb", "Acme Dev Database", "Automatic", true, true,
-         "C:\\Program Files\\Acme Dev\\devdb.exe", acme,
-         "Local database used by the Acme developer tools.", installed_program, {"Acme Dev Server"}},
-        {"AcmeDevServer", "Acme Dev Server", "Automatic", true, true,
-         "C:\\Program Files\\Acme Dev\\devserver.exe", acme,
-         "Local web server for the Acme developer tools.", installed_program, {}},
+         operating_system,
+         {}},
+        {"wuauserv",
+         "Windows Update",
+         "Manual (on demand)",
+         false,
+         true,
+         svchost,
+         microsoft,
+         "Enables the detection, download, and installation of updates.",
+         operating_system,
+         {}},
+        {"DiagTrack",
+         "Connected User Experiences and Telemetry",
+         "Automatic",
+         true,
+         true,
+         svchost,
+         microsoft,
+         "Enables features that support in-application and connected user experiences.",
+         operating_system,
+         {}},
+        {"SysMain",
+         "SysMain",
+         "Automatic",
+         true,
+         true,
+         svchost,
+         microsoft,
+         "Maintains and improves system performance over time.",
+         operating_system,
+         {}},
+        {"WSearch",
+         "Windows Search",
+         "Automatic (delayed)",
+         true,
+         true,
+         "C:\\Windows\\System32\\SearchIndexer.exe",
+         microsoft,
+         "Provides content indexing, property caching, and search results.",
+         operating_system,
+         {}},
+        {"TermService",
+         "Remote Desktop Services",
+         "Disabled",
+         false,
+         false,
+         svchost,
+         microsoft,
+         "Allows users to connect interactively to a remote computer.",
+         operating_system,
+         {}},
+        {"sshd",
+         "OpenSSH SSH Server",
+         "Manual (on demand)",
+         false,
+         false,
+         "C:\\Windows\\System32\\OpenSSH\\sshd.exe",
+         microsoft,
+         "SSH protocol based service to provide secure encrypted communications.",
+         operating_system,
+         {}},
+        {"AcmeSync",
+         "Acme Sync Service",
+         "Automatic",
+         true,
+         true,
+         "C:\\Program Files\\Acme Sync\\syncsvc.exe",
+         acme,
+         "Keeps the Acme shared folder in step with the cloud.",
+         installed_program,
+         {}},
+        {"OemPanelHost",
+         "OEM Panel Host",
+         "Automatic",
+         true,
+         true,
+         "C:\\Windows\\System32\\oempanel.exe",
+         "",
+         "",
+         operating_system,
+         {}},
+        {"AcmeDevDb",
+         "Acme Dev Database",
+         "Automatic",
+         true,
+         true,
+         "C:\\Program Files\\Acme Dev\\devdb.exe",
+         acme,
+         "Local database used by the Acme developer tools.",
+         installed_program,
+         {"Acme Dev Server"}},
+        {"AcmeDevServer",
+         "Acme Dev Server",
+         "Automatic",
+         true,
+         true,
+         "C:\\Program Files\\Acme Dev\\devserver.exe",
+         acme,
+         "Local web server for the Acme developer tools.",
+         installed_program,
+         {}},
     };
     return rows;
 }
 
 const std::vector<RunRow>& run_rows() {
     static const std::vector<RunRow> rows = {
-        {"OneDrive", false,
-         "\"C:\\Users\\tamsel\\AppData\\Local\\Microsoft\\OneDrive\\OneDrive.exe\" /background",
-         "C:\\Users\\tamsel\\AppData\\Local\\Microsoft\\OneDrive\\OneDrive.exe", microsoft,
-         "Microsoft OneDrive", true},
+        {"OneDrive", false, "\"C:\\Users\\tamsel\\AppData\\Local\\Microsoft\\OneDrive\\OneDrive.exe\" /background",
+         "C:\\Users\\tamsel\\AppData\\Local\\Microsoft\\OneDrive\\OneDrive.exe", microsoft, "Microsoft OneDrive", true},
         {"Spotify", false, "\"C:\\Users\\tamsel\\AppData\\Roaming\\Spotify\\Spotify.exe\" --minimized",
          "C:\\Users\\tamsel\\AppData\\Roaming\\Spotify\\Spotify.exe", "Spotify Ltd", "Spotify", true},
-        {"Discord", false,
-         "\"C:\\Users\\tamsel\\AppData\\Local\\Discord\\Update.exe\" --processStart Discord.exe",
+        {"Discord", false, "\"C:\\Users\\tamsel\\AppData\\Local\\Discord\\Update.exe\" --processStart Discord.exe",
          "C:\\Users\\tamsel\\AppData\\Local\\Discord\\Update.exe", "Discord Inc.", "Discord", true},
         {"Steam", false, "\"C:\\Program Files (x86)\\Steam\\steam.exe\" -silent",
          "C:\\Program Files (x86)\\Steam\\steam.exe", "Valve Corporation", "Steam Client", false},
         {"Acme Notes", false, "\"C:\\Program Files\\Acme Notes\\notes.exe\" --tray",
          "C:\\Program Files\\Acme Notes\\notes.exe", acme, "Acme Notes quick-capture", true},
         {"SecurityHealth", true, "%windir%\\system32\\SecurityHealthSystray.exe",
-         "C:\\Windows\\System32\\SecurityHealthSystray.exe", microsoft,
-         "Windows Security notification icon", true},
+         "C:\\Windows\\System32\\SecurityHealthSystray.exe", microsoft, "Windows Security notification icon", true},
         {"RtkAudUService", true,
          "\"C:\\Windows\\System32\\DriverStore\\FileRepository\\rtk\\RtkAudUService64.exe\" -background",
-         "C:\\Windows\\System32\\DriverStore\\FileRepository\\rtk\\RtkAudUService64.exe",
-         "Realtek Semiconductor", "Realtek HD Audio Background Process", true},
+         "C:\\Windows\\System32\\DriverStore\\FileRepository\\rtk\\RtkAudUService64.exe", "Realtek Semiconductor",
+         "Realtek HD Audio Background Process", true},
     };
     return rows;
 }
@@ -119,8 +218,8 @@ const std::vector<TaskRow>& task_rows() {
          "\"C:\\Program Files (x86)\\Google\\Update\\GoogleUpdate.exe\" /c",
          "C:\\Program Files (x86)\\Google\\Update\\GoogleUpdate.exe", "Google LLC", installed_program},
         {"Acme Backup Nightly", "\\Acme\\Acme Backup Nightly",
-         "\"C:\\Program Files\\Acme Backup\\backup.exe\" --nightly",
-         "C:\\Program Files\\Acme Backup\\backup.exe", acme, installed_program},
+         "\"C:\\Program Files\\Acme Backup\\backup.exe\" --nightly", "C:\\Program Files\\Acme Backup\\backup.exe", acme,
+         installed_program},
         {"ScheduledDefrag", "\\Microsoft\\Windows\\Defrag\\ScheduledDefrag",
          "%windir%\\system32\\defrag.exe -c -h -o -$", "C:\\Windows\\System32\\defrag.exe", microsoft,
          operating_system},
@@ -130,38 +229,91 @@ const std::vector<TaskRow>& task_rows() {
 
 const std::vector<ProgramRow>& running_rows() {
     static const std::vector<ProgramRow> rows = {
-        {"firefox", "Mozilla Firefox", "C:\\Program Files\\Mozilla Firefox\\firefox.exe", "",
-         "Mozilla Corporation", "Firefox web browser", {4120, 4188, 4260, 5012}, false},
-        {"code", "Visual Studio Code",
-         "C:\\Users\\tamsel\\AppData\\Local\\Programs\\Microsoft VS Code\\Code.exe", "", microsoft,
-         "Source code editor", {6040, 6112, 6180}, false},
-        {"keepass", "KeePass Password Safe", "C:\\Program Files\\KeePass Password Safe 2\\KeePass.exe",
-         "", "Tobin Marsh", "Password manager", {7324}, false},
-        {"node", "Acme dev server (node.exe)", "C:\\Program Files\\nodejs\\node.exe",
+        {"firefox",
+         "Mozilla Firefox",
+         "C:\\Program Files\\Mozilla Firefox\\firefox.exe",
+         "",
+         "Mozilla Corporation",
+         "Firefox web browser",
+         {4120, 4188, 4260, 5012},
+         false},
+        {"code",
+         "Visual Studio Code",
+         "C:\\Users\\tamsel\\AppData\\Local\\Programs\\Microsoft VS Code\\Code.exe",
+         "",
+         microsoft,
+         "Source code editor",
+         {6040, 6112, 6180},
+         false},
+        {"keepass",
+         "KeePass Password Safe",
+         "C:\\Program Files\\KeePass Password Safe 2\\KeePass.exe",
+         "",
+         "Tobin Marsh",
+         "Password manager",
+         {7324},
+         false},
+        {"node",
+         "Acme dev server (node.exe)",
+         "C:\\Program Files\\nodejs\\node.exe",
          "\"C:\\Program Files\\nodejs\\node.exe\" C:\\work\\acme\\server.js --port 8080",
-         "OpenJS Foundation", "Node.js JavaScript runtime", {8801}, false},
-        {"explorer", "Windows Explorer", "C:\\Windows\\explorer.exe", "C:\\Windows\\explorer.exe",
-         microsoft, "Windows Explorer", {2210}, true},
+         "OpenJS Foundation",
+         "Node.js JavaScript runtime",
+         {8801},
+         false},
+        {"explorer",
+         "Windows Explorer",
+         "C:\\Windows\\explorer.exe",
+         "C:\\Windows\\explorer.exe",
+         microsoft,
+         "Windows Explorer",
+         {2210},
+         true},
     };
     return rows;
 }
 
 const std::vector<ProgramRow>& installed_rows() {
     static const std::vector<ProgramRow> rows = {
-        {"vlc", "VLC media player", "C:\\Program Files\\VideoLAN\\VLC\\vlc.exe", "", "VideoLAN",
-         "Media player", {}, false},
-        {"npp", "Notepad++", "C:\\Program Files\\Notepad++\\notepad++.exe", "", "Notepad++ Team",
-         "Text editor", {}, false},
-        {"7zip", "7-Zip File Manager", "C:\\Program Files\\7-Zip\\7zFM.exe", "", "Ilan Vesper",
-         "File archiver", {}, false},
-        {"calc", "Calculator", "C:\\Windows\\System32\\calc.exe", "C:\\Windows\\System32\\calc.exe",
-         microsoft, "Calculator", {}, true},
+        {"vlc",
+         "VLC media player",
+         "C:\\Program Files\\VideoLAN\\VLC\\vlc.exe",
+         "",
+         "VideoLAN",
+         "Media player",
+         {},
+         false},
+        {"npp",
+         "Notepad++",
+         "C:\\Program Files\\Notepad++\\notepad++.exe",
+         "",
+         "Notepad++ Team",
+         "Text editor",
+         {},
+         false},
+        {"7zip",
+         "7-Zip File Manager",
+         "C:\\Program Files\\7-Zip\\7zFM.exe",
+         "",
+         "Ilan Vesper",
+         "File archiver",
+         {},
+         false},
+        {"calc",
+         "Calculator",
+         "C:\\Windows\\System32\\calc.exe",
+         "C:\\Windows\\System32\\calc.exe",
+         microsoft,
+         "Calculator",
+         {},
+         true},
     };
     return rows;
 }
 
 model::StartupItem make_service(const ServiceRow& row) {
-    model::StartupItem item(model::ItemKind::service, "Windows service", model::Scope::machine, "Services", std::string(row.short_name));
+    model::StartupItem item(model::ItemKind::service, "Windows service", model::Scope::machine, "Services",
+                            std::string(row.short_name));
     item.name = row.display_name;
     item.set_spec("short", std::string(row.short_name));
     item.command = "\"" + std::string(row.exe) + "\"";
@@ -176,12 +328,11 @@ model::StartupItem make_service(const ServiceRow& row) {
     return item;
 }
 
-model::StartupItem make_run_entry(std::string_view name, bool machine, std::string_view command,
-                           std::string_view exe, std::string_view publisher,
-                           std::string_view description, bool enabled) {
+model::StartupItem make_run_entry(std::string_view name, bool machine, std::string_view command, std::string_view exe,
+                                  std::string_view publisher, std::string_view description, bool enabled) {
     model::StartupItem item(model::ItemKind::run, machine ? "Registry (Run, all users)" : "Registry (Run, this user)",
-                     machine ? model::Scope::machine : model::Scope::user, machine ? "HKLM\\Run\\64" : "HKCU\\Run\\64",
-                     std::string(name));
+                            machine ? model::Scope::machine : model::Scope::user,
+                            machine ? "HKLM\\Run\\64" : "HKCU\\Run\\64", std::string(name));
     item.set_spec("short", std::string(name));
     item.command = command;
     item.exe = exe;
@@ -194,7 +345,8 @@ model::StartupItem make_run_entry(std::string_view name, bool machine, std::stri
 }
 
 model::StartupItem make_task(const TaskRow& row) {
-    model::StartupItem item(model::ItemKind::task, "Scheduled task", model::Scope::machine, std::string(row.path), std::string(row.name));
+    model::StartupItem item(model::ItemKind::task, "Scheduled task", model::Scope::machine, std::string(row.path),
+                            std::string(row.name));
     item.set_spec("short", std::string(row.name));
     item.set_spec("uri", std::string(row.path));
     item.command = row.command;
@@ -208,8 +360,8 @@ model::StartupItem make_task(const TaskRow& row) {
 
 model::StartupItem make_shortcut() {
     model::StartupItem item(model::ItemKind::folder, "Startup folder (this user)", model::Scope::user,
-                     "C:\\Users\\tamsel\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup",
-                     "Acme Screenshot.lnk");
+                            "C:\\Users\\tamsel\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup",
+                            "Acme Screenshot.lnk");
     item.name = "Acme Screenshot";
     item.set_spec("short", "Acme Screenshot");
     item.command = "\"C:\\Program Files\\Acme Screenshot\\shot.exe\"";
@@ -241,9 +393,9 @@ model::Candidate make_candidate(std::string_view prefix, model::CandidateSource 
 }
 
 // Programs that an item already starts are not offered again.
-std::vector<model::Candidate> candidates_not_started(const std::vector<ProgramRow>& rows,
-                                              std::string_view prefix, model::CandidateSource source,
-                                              const std::vector<model::StartupItem>& items) {
+std::vector<model::Candidate> candidates_not_started(const std::vector<ProgramRow>& rows, std::string_view prefix,
+                                                     model::CandidateSource source,
+                                                     const std::vector<model::StartupItem>& items) {
     std::vector<std::string> started;
     started.reserve(items.size());
     for (const model::StartupItem& item : items) started.push_back(to_lower_ascii(item.exe));
@@ -261,22 +413,29 @@ std::vector<model::Candidate> candidates_not_started(const std::vector<ProgramRo
 DemoPlatform::DemoPlatform(bool with_markup_item) {
     for (const ServiceRow& row : service_rows()) items_.push_back(make_service(row));
     for (const RunRow& row : run_rows()) {
-        items_.push_back(make_run_entry(row.name, row.machine, row.command, row.exe, row.publisher,
-                                        row.description, row.enabled));
+        items_.push_back(
+            make_run_entry(row.name, row.machine, row.command, row.exe, row.publisher, row.description, row.enabled));
     }
     for (const TaskRow& row : task_rows()) items_.push_back(make_task(row));
     items_.push_back(make_shortcut());
     if (with_markup_item) {
-        model::StartupItem evil = make_run_entry("<img src=x onerror=\"window.__pwned=1\">Evil", false,
-                                          "\"C:\\x\\evil.exe\"", "C:\\x\\evil.exe", "<b>Bad Inc</b>",
-                                          "<script>window.__pwned=1</script>", true);
+        model::StartupItem evil =
+            make_run_entry("<img src=x onerror=\"window.__pwned=1\">Evil", false, "\"C:\\x\\evil.exe\"",
+                           "C:\\x\\evil.exe", "<b>Bad Inc</b>", "<script>window.__pwned=1</script>", true);
         items_.push_back(std::move(evil));
     }
 }
 
 model::SystemFacts DemoPlatform::system_facts() const {
-    model::SystemFacts facts{"windows", "Windows 11 Pro 24H2 (demonstration data)", "DEMO-PC", "tamsel",
-                             "C:\\Users\\tamsel", true, true, false, {}};
+    model::SystemFacts facts{"windows",
+                             "Windows 11 Pro 24H2 (demonstration data)",
+                             "DEMO-PC",
+                             "tamsel",
+                             "C:\\Users\\tamsel",
+                             true,
+                             true,
+                             false,
+                             {}};
     facts.entry_modes = model::program_start_modes(false);
     return facts;
 }
@@ -287,8 +446,7 @@ model::ScanResult DemoPlatform::scan() {
         std::lock_guard lock(items_lock_);
         result.items = items_;
     }
-    result.notes.push_back(
-        "Demonstration data: nothing here is read from, or written to, a real computer.");
+    result.notes.push_back("Demonstration data: nothing here is read from, or written to, a real computer.");
     return result;
 }
 
@@ -324,8 +482,8 @@ model::ProgramList DemoPlatform::installed_programs(const std::vector<model::Sta
 
 Result<model::ChangeOutcome> DemoPlatform::set_enabled(const model::StartupItem& item, bool on, bool stop_now) {
     std::lock_guard lock(items_lock_);
-    auto stored = std::find_if(items_.begin(), items_.end(),
-                               [&](const model::StartupItem& s) { return s.id() == item.id(); });
+    auto stored =
+        std::find_if(items_.begin(), items_.end(), [&](const model::StartupItem& s) { return s.id() == item.id(); });
     if (stored == items_.end()) return fail(std::string(not_found));
     stored->enabled = on;
     if (stored->kind == model::ItemKind::service) {
@@ -335,17 +493,17 @@ Result<model::ChangeOutcome> DemoPlatform::set_enabled(const model::StartupItem&
         stored->state_text = on ? "Enabled" : "Disabled";
     }
     return model::ChangeOutcome{item.name + (on ? " will start with Windows (demonstration only)."
-                                         : " will no longer start with Windows (demonstration only)."),
-                         {}};
+                                                : " will no longer start with Windows (demonstration only)."),
+                                {}};
 }
 
 Result<model::CreatedEntry> DemoPlatform::create_entry(const model::CreateDetails& details, bool) {
     const std::string value_name = "Quillmoor-" + details.name;
     const bool boot = details.mode == "boot";
     model::StartupItem item = boot ? model::StartupItem(model::ItemKind::task, "Scheduled task", model::Scope::machine,
-                                          "\\Quillmoor\\" + details.name, details.name)
-                            : model::StartupItem(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user,
-                                          "HKCU\\Run\\64", value_name);
+                                                        "\\Quillmoor\\" + details.name, details.name)
+                                   : model::StartupItem(model::ItemKind::run, "Registry (Run, this user)",
+                                                        model::Scope::user, "HKCU\\Run\\64", value_name);
     if (boot) {
         item.set_spec("uri", "\\Quillmoor\\" + details.name);
         item.state_text = "Enabled (runs at boot)";
@@ -364,7 +522,8 @@ Result<model::CreatedEntry> DemoPlatform::create_entry(const model::CreateDetail
     std::lock_guard lock(items_lock_);
     items_.push_back(item);
     // Applying a change reports the platform's message, so creation says what it did.
-    return model::CreatedEntry{item, model::ChangeOutcome{item.name + " will start with Windows (demonstration only).", {}}};
+    return model::CreatedEntry{item,
+                               model::ChangeOutcome{item.name + " will start with Windows (demonstration only).", {}}};
 }
 
 Result<model::ChangeOutcome> DemoPlatform::remove_entry(const model::StartupItem& item) {
@@ -381,7 +540,8 @@ Result<void> DemoPlatform::restart_elevated(const std::vector<std::string>&) {
 void DemoPlatform::open_in_browser(const std::string&) {}
 
 std::vector<model::Probe> DemoPlatform::doctor_probes() {
-    return {model::Probe{"Demonstration data", model::ProbeStatus::ok, "The demonstration reads nothing from a real computer."}};
+    return {model::Probe{"Demonstration data", model::ProbeStatus::ok,
+                         "The demonstration reads nothing from a real computer."}};
 }
 
 Result<std::unique_ptr<model::Platform>> make_demo_platform(bool with_markup_item) {

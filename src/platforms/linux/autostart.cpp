@@ -81,23 +81,27 @@ void scan_autostart(const LinuxContext& context, const std::vector<std::string>&
         std::string display = file.get("Name");
         if (display.empty()) display = name.substr(0, name.size() - 8);
         if (machine) {
-            if (Result<std::string> original = os::read_file(context.root.at(system->second.path), desktop_file_limit)) {
+            if (Result<std::string> original =
+                    os::read_file(context.root.at(system->second.path), desktop_file_limit)) {
                 const std::string original_name = formats::DesktopFile(*original).get("Name");
                 if (!original_name.empty()) display = original_name;
             }
         }
         model::StartupItem item(model::ItemKind::autostart, machine ? "Autostart (all users)" : "Autostart (this user)",
-                         machine ? model::Scope::machine : model::Scope::user, machine ? system->second.folder : user->second.folder, display);
+                                machine ? model::Scope::machine : model::Scope::user,
+                                machine ? system->second.folder : user->second.folder, display);
         const std::string exec = file.get("Exec");
         item.command = formats::desktop_exec_command(exec);
         const std::vector<std::string> words = split_command_line(exec, true);
         if (!words.empty()) item.exe = words[0];
         item.description = file.get("Comment");
         if (const std::string only = file.get("OnlyShowIn"); !only.empty()) {
-            item.description += (item.description.empty() ? "" : " ") + std::string("Starts only in: ") + list_text(only) + ".";
+            item.description +=
+                (item.description.empty() ? "" : " ") + std::string("Starts only in: ") + list_text(only) + ".";
         }
         if (const std::string never = file.get("NotShowIn"); !never.empty()) {
-            item.description += (item.description.empty() ? "" : " ") + std::string("Does not start in: ") + list_text(never) + ".";
+            item.description +=
+                (item.description.empty() ? "" : " ") + std::string("Does not start in: ") + list_text(never) + ".";
         }
         item.enabled = !is_off(file);
         item.state_text = item.enabled ? "Enabled" : "Disabled";
@@ -117,7 +121,7 @@ void scan_autostart(const LinuxContext& context, const std::vector<std::string>&
 }
 
 Result<model::ChangeOutcome> switch_autostart(const LinuxContext& context, const std::vector<std::string>& folders,
-                                       const model::StartupItem& item, bool on) {
+                                              const model::StartupItem& item, bool on) {
     const std::string name = item.spec_value("fname");
     if (name.empty() || name.find('/') != std::string::npos || !name.ends_with(".desktop") || name.starts_with(".")) {
         return fail("\"" + name + "\" is not an autostart file name.");
@@ -128,8 +132,8 @@ Result<model::ChangeOutcome> switch_autostart(const LinuxContext& context, const
     const std::string user_path = os::join_path(user_folder, name);
     const std::string here = context.root.at(user_path);
     const bool has_user_file = os::path_kind(here) == os::PathKind::file;
-    const std::string done = on ? item.name + " will start when you sign in."
-                                : item.name + " will no longer start when you sign in.";
+    const std::string done =
+        on ? item.name + " will start when you sign in." : item.name + " will no longer start when you sign in.";
 
     std::string base_text;
     if (has_user_file) {
@@ -138,7 +142,8 @@ Result<model::ChangeOutcome> switch_autostart(const LinuxContext& context, const
         base_text = *text;
     } else if (system != files.system.end()) {
         Result<std::string> text = os::read_file(context.root.at(system->second.path), desktop_file_limit);
-        if (!text) return fail("Could not read " + system->second.path + ": " + os::failure_reason(text.error().message));
+        if (!text)
+            return fail("Could not read " + system->second.path + ": " + os::failure_reason(text.error().message));
         base_text = *text;
     } else {
         return fail("The autostart file " + name + " is no longer there.");

@@ -27,7 +27,8 @@ inline constexpr std::string_view own_override_key = "X-Quillmoor-Override";
 // force), `user_dir` ("1" when that file is the user's).
 void scan_autostart(const LinuxContext& context, const std::vector<std::string>& folders, model::ScanResult& result);
 
-[[nodiscard]] Result<model::ChangeOutcome> switch_autostart(const LinuxContext& context, const std::vector<std::string>& folders,
-                                                     const model::StartupItem& item, bool on);
+[[nodiscard]] Result<model::ChangeOutcome> switch_autostart(const LinuxContext& context,
+                                                            const std::vector<std::string>& folders,
+                                                            const model::StartupItem& item, bool on);
 
 }  // namespace qm::linux

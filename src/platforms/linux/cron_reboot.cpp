@@ -21,11 +21,11 @@ std::string join_lines(const std::vector<std::string>& lines) {
 }
 
 struct RebootLine {
-    std::string entry;    // the line as cron runs it, trimmed
-    std::string run_as;   // system crontabs only
-    std::string command;  // without the program's own name mark
-    std::string own_name; // "Quillmoor-…" for the program's own lines
-    bool off = false;     // commented out behind the program's mark
+    std::string entry;     // the line as cron runs it, trimmed
+    std::string run_as;    // system crontabs only
+    std::string command;   // without the program's own name mark
+    std::string own_name;  // "Quillmoor-…" for the program's own lines
+    bool off = false;      // commented out behind the program's mark
 };
 
 // A line that starts at boot, in either state; nothing for any other line.
@@ -54,9 +54,7 @@ std::optional<RebootLine> parse_reboot_line(const std::string& raw, bool system)
     return line;
 }
 
-std::string user_spool(const LinuxContext& context) {
-    return "/var/spool/cron/crontabs/" + context.facts.user;
-}
+std::string user_spool(const LinuxContext& context) { return "/var/spool/cron/crontabs/" + context.facts.user; }
 
 std::vector<std::string> system_crontabs(const LinuxContext& context) {
     std::vector<std::string> files{"/etc/crontab"};
@@ -80,7 +78,7 @@ void add_lines(const LinuxContext& context, const std::string& text, const std::
         if (!line) continue;
         const std::string name = line->own_name.empty() ? shorten(line->command, 80) : line->own_name;
         model::StartupItem item(model::ItemKind::cron, system ? "Cron @reboot (system)" : "Cron @reboot (this user)",
-                         system ? model::Scope::machine : model::Scope::user, system ? file : "crontab", name);
+                                system ? model::Scope::machine : model::Scope::user, system ? file : "crontab", name);
         item.command = line->command;
         const std::vector<std::string> words = split_command_line(line->command, true);
         if (!words.empty()) item.exe = words[0];
@@ -119,7 +117,8 @@ Result<std::string> read_user_crontab(const LinuxContext& context) {
         if (listed.succeeded()) return listed.out;
         if (!crontab_missing(listed)) {
             // "no crontab for {user}" is an empty crontab, not a failure.
-            if (listed.exit_code && to_lower_ascii(listed.err).find("no crontab") != std::string::npos) return std::string();
+            if (listed.exit_code && to_lower_ascii(listed.err).find("no crontab") != std::string::npos)
+                return std::string();
             return fail("crontab -l failed. " + os::tool_output_text(listed));
         }
     }
@@ -169,10 +168,13 @@ Result<model::ChangeOutcome> switch_cron(const LinuxContext& context, const mode
     if (entry.empty()) return fail("This cron entry does not say which line it is.");
     if (system) {
         const std::vector<std::string> known = system_crontabs(context);
-        if (std::find(known.begin(), known.end(), file) == known.end()) return fail("\"" + file + "\" is not a crontab of the system.");
-        if (!context.facts.admin) return fail(ErrorKind::needs_admin, "Changing the system's crontab needs root rights.");
+        if (std::find(known.begin(), known.end(), file) == known.end())
+            return fail("\"" + file + "\" is not a crontab of the system.");
+        if (!context.facts.admin)
+            return fail(ErrorKind::needs_admin, "Changing the system's crontab needs root rights.");
     }
-    Result<std::string> text = system ? os::read_file(context.root.at(file), crontab_limit) : read_user_crontab(context);
+    Result<std::string> text =
+        system ? os::read_file(context.root.at(file), crontab_limit) : read_user_crontab(context);
     if (!text) return fail(text.error());
     std::vector<std::string> lines = split_lines(*text);
     bool changed = false;
@@ -189,8 +191,8 @@ Result<model::ChangeOutcome> switch_cron(const LinuxContext& context, const mode
                                   : write_user_crontab(context, join_lines(lines));
     if (!written) return fail("Could not change " + where + ": " + os::failure_reason(written.error().message));
     return model::ChangeOutcome{on ? item.name + " will run again when the computer starts."
-                            : item.name + " will no longer run when the computer starts.",
-                         {}};
+                                   : item.name + " will no longer run when the computer starts.",
+                                {}};
 }
 
 }  // namespace qm::linux

@@ -23,7 +23,8 @@ inline constexpr std::string_view cron_own_mark = " # Quillmoor-";
 // `file` (the crontab's file on the computer, for system lines).
 void scan_cron(const LinuxContext& context, model::ScanResult& result);
 
-[[nodiscard]] Result<model::ChangeOutcome> switch_cron(const LinuxContext& context, const model::StartupItem& item, bool on);
+[[nodiscard]] Result<model::ChangeOutcome> switch_cron(const LinuxContext& context, const model::StartupItem& item,
+                                                       bool on);
 
 // The user's crontab as text (empty when there is none), and writing it back.
 [[nodiscard]] Result<std::string> read_user_crontab(const LinuxContext& context);

@@ -135,8 +135,10 @@ model::ProgramList LinuxPlatform::installed_programs(const std::vector<model::St
 }
 
 Result<model::ChangeOutcome> LinuxPlatform::set_enabled(const model::StartupItem& item, bool on, bool stop_now) {
-    if (item.kind == model::ItemKind::systemd || item.kind == model::ItemKind::systemd_user) return switch_unit(context_, item, on, stop_now);
-    if (item.kind == model::ItemKind::autostart) return switch_autostart(context_, locations_().linux_autostart_dirs, item, on);
+    if (item.kind == model::ItemKind::systemd || item.kind == model::ItemKind::systemd_user)
+        return switch_unit(context_, item, on, stop_now);
+    if (item.kind == model::ItemKind::autostart)
+        return switch_autostart(context_, locations_().linux_autostart_dirs, item, on);
     if (item.kind == model::ItemKind::cron) return switch_cron(context_, item, on);
     return fail(model::unsupported_kind_message(item.kind));
 }
@@ -158,11 +160,13 @@ Result<void> LinuxPlatform::restart_elevated(const std::vector<std::string>& arg
     std::vector<std::string> command;
     if (display && !find_program("pkexec").empty()) {
         command = {"pkexec", self};
-    } else if (!find_program("sudo").empty() && context_.runner(os::ToolRun{"sudo", {"-n", "true"}, {}, 10}).succeeded()) {
+    } else if (!find_program("sudo").empty() &&
+               context_.runner(os::ToolRun{"sudo", {"-n", "true"}, {}, 10}).succeeded()) {
         // Only a sudo that needs no password can be used without a terminal.
         command = {"sudo", "-n", self};
     } else {
-        return fail("Neither pkexec nor sudo can ask for root rights here; run the program again with sudo from a terminal.");
+        return fail(
+            "Neither pkexec nor sudo can ask for root rights here; run the program again with sudo from a terminal.");
     }
     command.insert(command.end(), arguments.begin(), arguments.end());
     if (setsid.empty()) return fail("The program cannot start a copy of itself that outlives it (setsid is missing).");
@@ -188,25 +192,32 @@ void LinuxPlatform::open_in_browser(const std::string& link) {
 
 std::vector<model::Probe> LinuxPlatform::doctor_probes() {
     std::vector<model::Probe> probes;
-    auto add = [&](std::string name, bool ok, std::string detail, model::ProbeStatus otherwise = model::ProbeStatus::warn) {
+    auto add = [&](std::string name, bool ok, std::string detail,
+                   model::ProbeStatus otherwise = model::ProbeStatus::warn) {
         probes.push_back(model::Probe{std::move(name), ok ? model::ProbeStatus::ok : otherwise, std::move(detail)});
     };
-    add("Operating system", true, context_.facts.os_version + (context_.facts.admin ? ", running as root" : ", ordinary rights"));
+    add("Operating system", true,
+        context_.facts.os_version + (context_.facts.admin ? ", running as root" : ", ordinary rights"));
     // Not a fault: in a container the files and links are the whole truth.
     add("Service manager", true,
         context_.systemd_running ? "systemd runs this computer; unit states come from systemctl."
-                                 : "systemd does not run this computer (a container or a test root); unit states come from the unit files and links.");
+                                 : "systemd does not run this computer (a container or a test root); unit states come "
+                                   "from the unit files and links.");
     const model::ScanResult scanned = scan();
-    const std::size_t units = model::count_of_kind(scanned.items, model::ItemKind::systemd) + model::count_of_kind(scanned.items, model::ItemKind::systemd_user);
+    const std::size_t units = model::count_of_kind(scanned.items, model::ItemKind::systemd) +
+                              model::count_of_kind(scanned.items, model::ItemKind::systemd_user);
     add("Systemd units", units > 0, std::to_string(units) + " units read.");
-    add("Autostart files", true, std::to_string(model::count_of_kind(scanned.items, model::ItemKind::autostart)) + " autostart files read.");
-    add("Cron", true, std::to_string(model::count_of_kind(scanned.items, model::ItemKind::cron)) + " @reboot lines read.");
+    add("Autostart files", true,
+        std::to_string(model::count_of_kind(scanned.items, model::ItemKind::autostart)) + " autostart files read.");
+    add("Cron", true,
+        std::to_string(model::count_of_kind(scanned.items, model::ItemKind::cron)) + " @reboot lines read.");
     std::size_t packaged = 0;
     for (const model::StartupItem& item : scanned.items) packaged += item.package.empty() ? 0 : 1;
     add("Packages", packaged > 0, std::to_string(packaged) + " items have an owning package.");
     ProcessCount census;
     (void)list_running(context_, {}, &census);
-    add("Running programs", census.inspected > 0, std::to_string(census.inspected) + " programs could be inspected.", model::ProbeStatus::fail);
+    add("Running programs", census.inspected > 0, std::to_string(census.inspected) + " programs could be inspected.",
+        model::ProbeStatus::fail);
 
     auto tool = [&](const std::string& program, const std::string& missing) {
         const bool present = !find_program(program).empty();
@@ -215,7 +226,8 @@ std::vector<model::Probe> LinuxPlatform::doctor_probes() {
     tool("systemctl", "systemctl is missing, so units cannot be switched.");
     tool("crontab", "crontab is missing, so your crontab is neither read nor changed (cron is not installed).");
     tool("curl", "curl is missing, so knowledge updates cannot be downloaded (importing a file still works).");
-    tool("xdg-open", "xdg-open is missing, so the window is not opened in the browser by itself; open the printed link.");
+    tool("xdg-open",
+         "xdg-open is missing, so the window is not opened in the browser by itself; open the printed link.");
     for (const std::string& note : scanned.notes) add("Note", false, note);
     return probes;
 }
@@ -226,7 +238,8 @@ std::unique_ptr<model::Platform> make_linux_platform(knowledge::LocationsSource 
     context.facts = read_linux_facts(context.root);
     context.runner = [](const os::ToolRun& run) { return os::run_tool(run); };
     // The same test systemd itself makes: a running manager has this folder.
-    context.systemd_running = !context.root.is_test_root() && os::path_kind("/run/systemd/system") == os::PathKind::folder;
+    context.systemd_running =
+        !context.root.is_test_root() && os::path_kind("/run/systemd/system") == os::PathKind::folder;
     return std::make_unique<LinuxPlatform>(std::move(context), std::move(locations));
 }
 

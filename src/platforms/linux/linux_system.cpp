@@ -60,7 +60,8 @@ Result<std::string> link_target(const std::string& path) {
 
 Result<void> make_link(const std::string& target, const std::string& path) {
     if (is_link(path)) {
-        if (::unlink(path.c_str()) != 0) return fail("Could not replace the link " + path + ": " + std::strerror(errno));
+        if (::unlink(path.c_str()) != 0)
+            return fail("Could not replace the link " + path + ": " + std::strerror(errno));
     }
     if (::symlink(target.c_str(), path.c_str()) != 0) {
         return fail("Could not create the link " + path + ": " + std::strerror(errno));

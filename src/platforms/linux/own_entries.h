@@ -22,10 +22,10 @@ namespace qm::linux {
 [[nodiscard]] std::string unit_slug(std::string_view name);
 
 [[nodiscard]] Result<model::CreatedEntry> create_linux_entry(const LinuxContext& context,
-                                                      const std::vector<std::string>& autostart_folders,
-                                                      const model::CreateDetails& details, bool admin);
+                                                             const std::vector<std::string>& autostart_folders,
+                                                             const model::CreateDetails& details, bool admin);
 [[nodiscard]] Result<model::ChangeOutcome> remove_linux_entry(const LinuxContext& context,
-                                                       const std::vector<std::string>& autostart_folders,
-                                                       const model::StartupItem& item);
+                                                              const std::vector<std::string>& autostart_folders,
+                                                              const model::StartupItem& item);
 
 }  // namespace qm::linux

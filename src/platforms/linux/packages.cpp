@@ -17,9 +17,7 @@ std::string other_spelling(const std::string& path) {
     return {};
 }
 
-std::string without_architecture(std::string_view package) {
-    return std::string(package.substr(0, package.find(':')));
-}
+std::string without_architecture(std::string_view package) { return std::string(package.substr(0, package.find(':'))); }
 
 std::map<std::string, PackageInfo> dpkg_owners(const std::vector<std::string>& paths, const LinuxRoot& root,
                                                const os::ToolRunner& runner) {

@@ -25,7 +25,8 @@ std::string entry_for(const std::vector<model::StartupItem>& items, const std::s
         if (item.exe == exe) return item.id();
     }
     for (const model::StartupItem& item : items) {
-        if (!item.exe.empty() && item.exe.find('/') == std::string::npos && item.exe == file_name(exe)) return item.id();
+        if (!item.exe.empty() && item.exe.find('/') == std::string::npos && item.exe == file_name(exe))
+            return item.id();
     }
     return {};
 }
@@ -38,8 +39,9 @@ std::string account_name(const std::string& uid_text, std::map<std::string, std:
     std::vector<char> buffer(16384);
     passwd entry{};
     passwd* found = nullptr;
-    if (end != uid_text.c_str() && ::getpwuid_r(static_cast<uid_t>(uid), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr && found->pw_name != nullptr) {
+    if (end != uid_text.c_str() &&
+        ::getpwuid_r(static_cast<uid_t>(uid), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_name != nullptr) {
         name = found->pw_name;
     }
     known[uid_text] = name;
@@ -50,7 +52,8 @@ std::string read_small(const std::string& path) { return os::read_file(path, 655
 
 }  // namespace
 
-model::ProgramList list_running(const LinuxContext& context, const std::vector<model::StartupItem>& items, ProcessCount* count) {
+model::ProgramList list_running(const LinuxContext& context, const std::vector<model::StartupItem>& items,
+                                ProcessCount* count) {
     model::ProgramList list;
     const std::string proc = context.root.at("/proc");
     Result<std::vector<os::FolderEntry>> listed = os::list_folder(proc);
@@ -62,7 +65,9 @@ model::ProgramList list_running(const LinuxContext& context, const std::vector<m
     std::map<std::string, std::string> accounts;
     std::vector<std::uint32_t> pids;
     for (const os::FolderEntry& entry : *listed) {
-        if (entry.name.empty() || !std::all_of(entry.name.begin(), entry.name.end(), [](char c) { return c >= '0' && c <= '9'; })) continue;
+        if (entry.name.empty() ||
+            !std::all_of(entry.name.begin(), entry.name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
         if (entry.name.size() > 9) continue;
         pids.push_back(static_cast<std::uint32_t>(std::stoul(entry.name)));
     }
@@ -93,7 +98,8 @@ model::ProgramList list_running(const LinuxContext& context, const std::vector<m
         std::string uid;
         const std::string status = read_small(os::join_path(folder, "status"));
         if (const std::size_t at = status.find("\nUid:"); at != std::string::npos) {
-            const std::vector<std::string> fields = split_command_line(status.substr(at + 5, status.find('\n', at + 5) - at - 5), false);
+            const std::vector<std::string> fields =
+                split_command_line(status.substr(at + 5, status.find('\n', at + 5) - at - 5), false);
             if (!fields.empty()) uid = fields[0];
         }
         if (auto known = by_exe.find(exe); known != by_exe.end()) {
@@ -119,7 +125,7 @@ model::ProgramList list_running(const LinuxContext& context, const std::vector<m
 }
 
 model::ProgramList list_installed(const LinuxContext& context, const std::vector<std::string>& app_folders,
-                           const std::vector<model::StartupItem>& items) {
+                                  const std::vector<model::StartupItem>& items) {
     model::ProgramList list;
     std::map<std::string, bool> seen;
     for (const std::string& folder : app_folders) {

@@ -18,8 +18,9 @@ struct ProcessCount {
 };
 
 [[nodiscard]] model::ProgramList list_running(const LinuxContext& context, const std::vector<model::StartupItem>& items,
-                                       ProcessCount* count = nullptr);
-[[nodiscard]] model::ProgramList list_installed(const LinuxContext& context, const std::vector<std::string>& app_folders,
-                                         const std::vector<model::StartupItem>& items);
+                                              ProcessCount* count = nullptr);
+[[nodiscard]] model::ProgramList list_installed(const LinuxContext& context,
+                                                const std::vector<std::string>& app_folders,
+                                                const std::vector<model::StartupItem>& items);
 
 }  // namespace qm::linux

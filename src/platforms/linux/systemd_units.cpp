@@ -32,15 +32,16 @@ std::vector<std::string> unit_folders(const LinuxContext& context, UnitScope sco
 // Folders whose *.wants links an administrator (or the user) made: those
 // units are enabled. Links in the other folders come with packages: static.
 bool is_config_folder(std::string_view folder) {
-    return folder.starts_with("/etc/") || folder.starts_with("/run/") || folder.find("/.config/") != std::string_view::npos;
+    return folder.starts_with("/etc/") || folder.starts_with("/run/") ||
+           folder.find("/.config/") != std::string_view::npos;
 }
 
 struct FoundUnit {
     std::string name;
     std::string file;  // the unit file on the computer; empty when only masked
     bool masked = false;
-    bool wanted_by_config = false;   // linked from an administrator's or the user's *.wants
-    bool wanted_by_vendor = false;   // linked from a package's *.wants
+    bool wanted_by_config = false;  // linked from an administrator's or the user's *.wants
+    bool wanted_by_vendor = false;  // linked from a package's *.wants
     formats::UnitFile parsed;
 };
 
@@ -141,7 +142,8 @@ std::vector<std::string> words_of_lines(const std::string& text, std::size_t col
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
-        const std::vector<std::string> words = split_command_line(std::string_view(text).substr(start, end - start), false);
+        const std::vector<std::string> words =
+            split_command_line(std::string_view(text).substr(start, end - start), false);
         if (words.size() > column) {
             values.push_back(words[0]);
             values.push_back(words[column]);
@@ -153,9 +155,12 @@ std::vector<std::string> words_of_lines(const std::string& text, std::size_t col
 
 std::vector<std::string> scope_arguments(UnitScope scope) {
     switch (scope) {
-        case UnitScope::system: return {};
-        case UnitScope::global: return {"--global"};
-        case UnitScope::own: return {"--user"};
+        case UnitScope::system:
+            return {};
+        case UnitScope::global:
+            return {"--global"};
+        case UnitScope::own:
+            return {"--user"};
     }
     return {};
 }
@@ -172,7 +177,8 @@ LiveState read_live_state(const LinuxContext& context, UnitScope scope, const st
     for (std::size_t i = 0; i + 1 < pairs.size(); i += 2) live.enablement[pairs[i]] = pairs[i + 1];
     if (scope == UnitScope::global) return live;  // nothing runs in the "every user" set itself
     arguments = scope_arguments(scope);
-    arguments.insert(arguments.end(), {"list-units", "--all", "--plain", "--no-legend", "--no-pager", "--type=" + type_list});
+    arguments.insert(arguments.end(),
+                     {"list-units", "--all", "--plain", "--no-legend", "--no-pager", "--type=" + type_list});
     const os::RunOutput units = context.runner(os::ToolRun{"systemctl", arguments, {}, 30});
     const std::vector<std::string> active = words_of_lines(units.out, 2);
     for (std::size_t i = 0; i + 1 < active.size(); i += 2) live.active[active[i]] = active[i + 1];
@@ -189,7 +195,8 @@ std::string exe_of(const std::string& command) {
     return words.empty() ? std::string() : words[0];
 }
 
-void add_units(const LinuxContext& context, UnitScope scope, const std::vector<std::string>& types, model::ScanResult& result) {
+void add_units(const LinuxContext& context, UnitScope scope, const std::vector<std::string>& types,
+               model::ScanResult& result) {
     const UnitTable table = read_units(context, scope, types);
     const LiveState live = read_live_state(context, scope, types);
     for (const std::string& name : table.order) {
@@ -214,17 +221,21 @@ void add_units(const LinuxContext& context, UnitScope scope, const std::vector<s
 
         const bool user_scope = scope == UnitScope::own;
         model::StartupItem item(scope == UnitScope::system ? model::ItemKind::systemd : model::ItemKind::systemd_user,
-                         scope == UnitScope::system   ? "Systemd unit (system)"
-                         : scope == UnitScope::global ? "Systemd unit (every user)"
-                                                      : "Systemd unit (this user)",
-                         user_scope ? model::Scope::user : model::Scope::machine,
-                         scope == UnitScope::system   ? "systemd system"
-                         : scope == UnitScope::global ? "systemd user (every user)"
-                                                      : "systemd user",
-                         name);
+                                scope == UnitScope::system   ? "Systemd unit (system)"
+                                : scope == UnitScope::global ? "Systemd unit (every user)"
+                                                             : "Systemd unit (this user)",
+                                user_scope ? model::Scope::user : model::Scope::machine,
+                                scope == UnitScope::system   ? "systemd system"
+                                : scope == UnitScope::global ? "systemd user (every user)"
+                                                             : "systemd user",
+                                name);
         const std::string type = formats::unit_type_of(name);
         if (type == "service") item.command = found.parsed.exec_start;
-        else if (type == "timer") item.command = "Starts " + (found.parsed.timer_unit.empty() ? name.substr(0, name.size() - 5) + "service" : found.parsed.timer_unit) + " on its schedule";
+        else if (type == "timer")
+            item.command = "Starts " +
+                           (found.parsed.timer_unit.empty() ? name.substr(0, name.size() - 5) + "service"
+                                                            : found.parsed.timer_unit) +
+                           " on its schedule";
         else if (type == "socket") item.command = "Listens on " + found.parsed.listen;
         if (type == "service") item.exe = exe_of(found.parsed.exec_start);
         item.description = found.parsed.description;
@@ -297,7 +308,8 @@ Result<void> remove_unit_links(const std::string& folder, const std::string& uni
 Result<void> add_unit_links(const std::string& folder, const std::string& unit, const std::string& unit_path,
                             const std::string& unit_text) {
     const formats::UnitFile parsed = formats::parse_unit_file(unit_text);
-    if (!parsed.installable()) return fail(unit + " has no [Install] section naming a target, so it cannot be switched on.");
+    if (!parsed.installable())
+        return fail(unit + " has no [Install] section naming a target, so it cannot be switched on.");
     auto link_into = [&](const std::string& target, std::string_view suffix) -> Result<void> {
         const std::string wants = os::join_path(folder, target + std::string(suffix));
         QM_TRY_VOID(os::create_folders(wants));
@@ -308,15 +320,16 @@ Result<void> add_unit_links(const std::string& folder, const std::string& unit, 
     return {};
 }
 
-Result<model::ChangeOutcome> switch_unit(const LinuxContext& context, const model::StartupItem& item, bool on, bool stop_now) {
+Result<model::ChangeOutcome> switch_unit(const LinuxContext& context, const model::StartupItem& item, bool on,
+                                         bool stop_now) {
     const std::string unit = QM_TRY(unit_name_of(item));
     const std::string verb = on ? "enable" : "disable";
     const bool own_user_unit = item.kind == model::ItemKind::systemd_user && item.scope == model::Scope::user;
     if (!own_user_unit && !context.facts.admin) {
         return fail(ErrorKind::needs_admin, "Switching " + unit + " for the whole computer needs root rights.");
     }
-    const std::string done = on ? unit + " will start " + when_text(item) + "."
-                                : unit + " will no longer start " + when_text(item) + ".";
+    const std::string done =
+        on ? unit + " will start " + when_text(item) + "." : unit + " will no longer start " + when_text(item) + ".";
     if (own_user_unit && context.root.is_test_root()) {
         // systemctl refuses --user together with --root; these are the links it would make.
         const std::string folder = context.root.at(user_unit_folder(context));
@@ -350,7 +363,8 @@ Result<model::ChangeOutcome> switch_unit(const LinuxContext& context, const mode
         const bool rights = lower.find("access denied") != std::string::npos ||
                             lower.find("permission denied") != std::string::npos ||
                             lower.find("authentication required") != std::string::npos;
-        return fail(rights ? ErrorKind::needs_admin : ErrorKind::failed, "systemctl could not " + verb + " " + unit + ". " + said);
+        return fail(rights ? ErrorKind::needs_admin : ErrorKind::failed,
+                    "systemctl could not " + verb + " " + unit + ". " + said);
     }
     model::ChangeOutcome outcome{done, {}};
     if (now) outcome.notes.push_back("It was stopped now as well.");

@@ -25,8 +25,8 @@ inline constexpr std::string_view own_prefix = "Quillmoor-";
 void scan_units(const LinuxContext& context, const std::vector<std::string>& unit_types, model::ScanResult& result);
 
 // Kinds "systemd" and "systemd-user"; reads spec `unit` and the scope.
-[[nodiscard]] Result<model::ChangeOutcome> switch_unit(const LinuxContext& context, const model::StartupItem& item, bool on,
-                                                bool stop_now);
+[[nodiscard]] Result<model::ChangeOutcome> switch_unit(const LinuxContext& context, const model::StartupItem& item,
+                                                       bool on, bool stop_now);
 
 // The folders of the account's own user units, the first one written to.
 [[nodiscard]] std::string user_unit_folder(const LinuxContext& context);

@@ -46,22 +46,23 @@ Result<model::ChangeOutcome> switch_by_approval_flag(const model::StartupItem& i
     const std::string& hive = item.spec_value("hive");
     const std::string& approved = item.spec_value("approved");
     if (approved.empty()) return fail("This entry cannot be switched.");
-    const std::string value_name =
-        item.kind == model::ItemKind::folder ? std::string(file_name(item.spec_value("file"))) : item.spec_value("short");
+    const std::string value_name = item.kind == model::ItemKind::folder
+                                       ? std::string(file_name(item.spec_value("file")))
+                                       : item.spec_value("short");
 
     RegistryResult<RegistryKey> key =
         create_key(registry_root(hive), approval_key_path(approved), KEY_READ | KEY_WRITE | KEY_WOW64_64KEY);
     if (!key) return fail(registry_failure(hive + "\\...\\StartupApproved\\" + approved, key.error()));
 
-    const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
-                                 std::chrono::system_clock::now().time_since_epoch())
-                                 .count();
+    const std::int64_t now =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     RegistryResult<void> written = write_value(key->get(), value_name, REG_BINARY, approval_bytes(on, now));
     if (!written) return fail(registry_failure("the start-up approval flag", written.error()));
 
-    return model::ChangeOutcome{item.name + (on ? " will start with Windows (the entry itself is untouched)."
-                                         : " will no longer start with Windows (the entry itself is untouched)."),
-                         {}};
+    return model::ChangeOutcome{item.name +
+                                    (on ? " will start with Windows (the entry itself is untouched)."
+                                        : " will no longer start with Windows (the entry itself is untouched)."),
+                                {}};
 }
 
 }  // namespace qm::windows

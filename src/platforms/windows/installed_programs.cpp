@@ -36,9 +36,8 @@ constexpr std::string_view programs_below_root = "Microsoft\\Windows\\Start Menu
 
 // Words in a shortcut's name that mark it as something other than the
 // program itself.
-constexpr std::string_view skipped_words[] = {"uninstall", "remove",        "readme", "release notes",
-                                              "documentation", "license",  "help",   "website",
-                                              "web site",  "manual"};
+constexpr std::string_view skipped_words[] = {"uninstall", "remove", "readme",  "release notes", "documentation",
+                                              "license",   "help",   "website", "web site",      "manual"};
 
 // A variable's value, treating an empty one as missing: an empty root would
 // make the menu folder a path relative to wherever the program was started.
@@ -110,7 +109,8 @@ std::string expanded_target(const std::string& target) {
     if (target.find('%') == std::string::npos) return target;
     const std::wstring wide = os::windows::to_wide(target);
     std::wstring expanded(32768, L'\0');
-    const DWORD length = ::ExpandEnvironmentStringsW(wide.c_str(), expanded.data(), static_cast<DWORD>(expanded.size()));
+    const DWORD length =
+        ::ExpandEnvironmentStringsW(wide.c_str(), expanded.data(), static_cast<DWORD>(expanded.size()));
     if (length == 0 || length > expanded.size()) return target;
     expanded.resize(length - 1);  // without the terminator
     return os::windows::to_utf8(expanded);

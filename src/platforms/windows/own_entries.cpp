@@ -42,14 +42,13 @@ std::string free_name(const std::string& base, const std::function<bool(const st
     return base + " " + std::to_string(now_unix_seconds());
 }
 
-bool looks_like_a_path(std::string_view program) {
-    return program.find_first_of("\\/:") != std::string_view::npos;
-}
+bool looks_like_a_path(std::string_view program) { return program.find_first_of("\\/:") != std::string_view::npos; }
 
 // "C:\x\y.exe" → "c:\x", for comparing folders without regard to case.
 std::string lower_folder_of(std::string_view path) {
     const std::size_t separator = path.find_last_of("\\/");
-    std::string folder = to_lower_ascii(separator == std::string_view::npos ? std::string_view() : path.substr(0, separator));
+    std::string folder =
+        to_lower_ascii(separator == std::string_view::npos ? std::string_view() : path.substr(0, separator));
     while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
     return folder;
 }
@@ -73,7 +72,8 @@ SplitCommand split_command(std::string_view command) {
 }
 
 model::StartupItem created_item(model::ItemKind kind, std::string kind_label, model::Scope scope, std::string location,
-                         std::string name, const std::string& command, const std::string& exe, const std::string& mode) {
+                                std::string name, const std::string& command, const std::string& exe,
+                                const std::string& mode) {
     model::StartupItem item(kind, std::move(kind_label), scope, std::move(location), std::move(name));
     item.command = command;
     item.exe = exe;
@@ -86,7 +86,7 @@ model::StartupItem created_item(model::ItemKind kind, std::string kind_label, mo
 }
 
 Result<model::CreatedEntry> create_boot_task(const std::string& slug, const model::CreateDetails& details,
-                                      const SplitCommand& split, const os::ToolRunner& runner) {
+                                             const SplitCommand& split, const os::ToolRunner& runner) {
     const std::string task_base = std::string(own_task_folder) + std::string(own_prefix) + slug;
     // A query that fails means no task of that name exists.
     const std::string path = free_name(task_base, [&](const std::string& candidate) {
@@ -100,15 +100,16 @@ Result<model::CreatedEntry> create_boot_task(const std::string& slug, const mode
 
     const std::string name = path.substr(own_task_folder.size());
     model::StartupItem item = created_item(model::ItemKind::task, "Scheduled task", model::Scope::machine, path, name,
-                                    details.command, split.program, details.mode);
+                                           details.command, split.program, details.mode);
     item.set_spec("uri", path);
     item.set_spec("runs_at", "boot");
     item.state_text = "Enabled (runs at boot)";
-    return model::CreatedEntry{std::move(item), model::ChangeOutcome{name + " will start when the computer starts.", {}}};
+    return model::CreatedEntry{std::move(item),
+                               model::ChangeOutcome{name + " will start when the computer starts.", {}}};
 }
 
-Result<model::CreatedEntry> create_shortcut(const std::string& slug, const model::CreateDetails& details, const SplitCommand& split,
-                                     const os::ToolRunner& runner) {
+Result<model::CreatedEntry> create_shortcut(const std::string& slug, const model::CreateDetails& details,
+                                            const SplitCommand& split, const os::ToolRunner& runner) {
     const std::string folder = user_startup_folder();
     const std::string base = std::string(own_prefix) + slug;
     const std::string name = free_name(base, [&](const std::string& candidate) {
@@ -118,7 +119,9 @@ Result<model::CreatedEntry> create_shortcut(const std::string& slug, const model
     (void)os::create_folders(folder);
     PowerShellRun run;
     run.script = std::string(shortcut_script);
-    run.environment = {{"QM_LNK", file}, {"QM_TARGET", split.program}, {"QM_ARGS", split.arguments},
+    run.environment = {{"QM_LNK", file},
+                       {"QM_TARGET", split.program},
+                       {"QM_ARGS", split.arguments},
                        {"QM_WORKDIR", details.workdir}};
     run.time_limit_seconds = 60;
     const os::RunOutput output = run_powershell(run, runner);
@@ -126,8 +129,8 @@ Result<model::CreatedEntry> create_shortcut(const std::string& slug, const model
         return fail("The shortcut could not be created. " + os::tool_output_text(output));
     }
 
-    model::StartupItem item = created_item(model::ItemKind::folder, "Startup folder (this user)", model::Scope::user, folder, name, details.command,
-                                    split.program, details.mode);
+    model::StartupItem item = created_item(model::ItemKind::folder, "Startup folder (this user)", model::Scope::user,
+                                           folder, name, details.command, split.program, details.mode);
     item.set_spec("hive", "HKCU");
     item.set_spec("approved", "StartupFolder");
     item.set_spec("file", file);
@@ -136,7 +139,8 @@ Result<model::CreatedEntry> create_shortcut(const std::string& slug, const model
     return model::CreatedEntry{std::move(item), model::ChangeOutcome{name + " will start when you sign in.", {}}};
 }
 
-Result<model::CreatedEntry> create_run_value(const std::string& slug, const model::CreateDetails& details, const SplitCommand& split) {
+Result<model::CreatedEntry> create_run_value(const std::string& slug, const model::CreateDetails& details,
+                                             const SplitCommand& split) {
     RegistryResult<RegistryKey> key = create_key(HKEY_CURRENT_USER, user_run_path, KEY_READ | KEY_WRITE);
     if (!key) return fail(registry_failure("your Run list", key.error()));
     const std::string name = free_name(std::string(own_prefix) + slug, [&](const std::string& candidate) {
@@ -156,8 +160,8 @@ Result<model::CreatedEntry> create_run_value(const std::string& slug, const mode
         (void)delete_value(approval->get(), name);
     }
 
-    model::StartupItem item = created_item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64", name, command,
-                                    split.program, details.mode);
+    model::StartupItem item = created_item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user,
+                                           "HKCU\\Run\\64", name, command, split.program, details.mode);
     item.set_spec("hive", "HKCU");
     item.set_spec("approved", "Run");
     item.state_text = "Enabled";
@@ -167,23 +171,23 @@ Result<model::CreatedEntry> create_run_value(const std::string& slug, const mode
 // The approval value of an entry that is gone, so that a later entry of the
 // same name starts switched on. A failure here changes nothing that matters.
 void delete_approval_value(std::string_view approved, const std::string& value_name) {
-    RegistryResult<RegistryKey> key = open_key(HKEY_CURRENT_USER, std::string(startup_approved_path) + "\\" +
-                                                                      std::string(approved),
-                                               KEY_READ | KEY_WRITE | KEY_WOW64_64KEY);
+    RegistryResult<RegistryKey> key =
+        open_key(HKEY_CURRENT_USER, std::string(startup_approved_path) + "\\" + std::string(approved),
+                 KEY_READ | KEY_WRITE | KEY_WOW64_64KEY);
     if (key) (void)delete_value(key->get(), value_name);
 }
 
 }  // namespace
 
-std::string user_startup_folder() {
-    return os::join_path(os::get_env("APPDATA").value_or(""), startup_sub);
-}
+std::string user_startup_folder() { return os::join_path(os::get_env("APPDATA").value_or(""), startup_sub); }
 
-Result<model::CreatedEntry> create_own_entry(const model::CreateDetails& details, bool admin, const os::ToolRunner& runner) {
+Result<model::CreatedEntry> create_own_entry(const model::CreateDetails& details, bool admin,
+                                             const os::ToolRunner& runner) {
     for (const auto& [text, field] : {std::pair{&details.name, "name"}, std::pair{&details.command, "command"},
                                       std::pair{&details.workdir, "working folder"}}) {
         if (has_control_character(*text)) {
-            return fail(std::string("The ") + field + " contains a line break or control character, which is not allowed.");
+            return fail(std::string("The ") + field +
+                        " contains a line break or control character, which is not allowed.");
         }
     }
     const std::string slug = make_slug(details.name);
@@ -210,7 +214,8 @@ Result<model::CreatedEntry> create_own_entry(const model::CreateDetails& details
     return create_run_value(slug, details, split);
 }
 
-Result<model::ChangeOutcome> remove_own_entry(const model::StartupItem& item, bool admin, const os::ToolRunner& runner) {
+Result<model::ChangeOutcome> remove_own_entry(const model::StartupItem& item, bool admin,
+                                              const os::ToolRunner& runner) {
     if (item.kind == model::ItemKind::run) {
         const std::string& value_name = item.spec_value("short");
         if (item.spec_value("hive") != "HKCU" || !value_name.starts_with(own_prefix)) {
@@ -219,7 +224,8 @@ Result<model::ChangeOutcome> remove_own_entry(const model::StartupItem& item, bo
         RegistryResult<RegistryKey> key = open_key(HKEY_CURRENT_USER, user_run_path, KEY_READ | KEY_WRITE);
         if (key) {
             if (RegistryResult<void> deleted = delete_value(key->get(), value_name); !deleted) {
-                return fail("Could not delete " + item.name + ": " + registry_failure("your Run list", deleted.error()));
+                return fail("Could not delete " + item.name + ": " +
+                            registry_failure("your Run list", deleted.error()));
             }
         } else if (key.error().code != ERROR_FILE_NOT_FOUND) {
             return fail("Could not delete " + item.name + ": " + registry_failure("your Run list", key.error()));
@@ -232,7 +238,8 @@ Result<model::ChangeOutcome> remove_own_entry(const model::StartupItem& item, bo
         const std::string_view name = file_name(file);
         const std::string folder = lower_folder_of(file);
         if (folder != to_lower_ascii(user_startup_folder()) || !name.starts_with(own_prefix)) {
-            return fail("That shortcut is not one Quillmoor creates in your own Startup folder, so it will not be deleted.");
+            return fail(
+                "That shortcut is not one Quillmoor creates in your own Startup folder, so it will not be deleted.");
         }
         if (Result<void> removed = os::remove_file(file); !removed) {
             return fail("Could not delete " + file + ": " + os::failure_reason(removed.error().message));

@@ -14,9 +14,9 @@ namespace qm::windows {
 
 // `admin`: whether the program runs with administrator rights.
 [[nodiscard]] Result<model::CreatedEntry> create_own_entry(const model::CreateDetails& details, bool admin,
-                                                    const os::ToolRunner& runner = os::run_tool);
+                                                           const os::ToolRunner& runner = os::run_tool);
 [[nodiscard]] Result<model::ChangeOutcome> remove_own_entry(const model::StartupItem& item, bool admin,
-                                                     const os::ToolRunner& runner = os::run_tool);
+                                                            const os::ToolRunner& runner = os::run_tool);
 
 // This user's Startup folder: APPDATA's "Microsoft\Windows\Start Menu\Programs\Startup".
 [[nodiscard]] std::string user_startup_folder();

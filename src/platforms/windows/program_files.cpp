@@ -31,8 +31,7 @@ std::string normalised_path(std::string_view path) {
 // One string value of a version resource under "\StringFileInfo\{block}\{name}",
 // empty when the block lacks it. The value is kept inside the resource buffer
 // whatever length a malformed resource claims.
-std::wstring version_value(const std::vector<unsigned char>& resource, const std::wstring& block,
-                           const wchar_t* name) {
+std::wstring version_value(const std::vector<unsigned char>& resource, const std::wstring& block, const wchar_t* name) {
     std::wstring query = L"\\StringFileInfo\\" + block + L"\\" + name;
     void* value = nullptr;
     UINT length = 0;
@@ -134,9 +133,10 @@ std::string lower_windows_folder() {
 }
 
 bool is_operating_system(std::string_view path, std::string_view lower_windows_folder) {
-    static constexpr std::array<std::string_view, 10> host_programs = {
-        "cmd.exe",     "powershell.exe", "pwsh.exe",     "wscript.exe", "cscript.exe",
-        "mshta.exe",   "rundll32.exe",   "regsvr32.exe", "msiexec.exe", "conhost.exe"};
+    static constexpr std::array<std::string_view, 10> host_programs = {"cmd.exe",      "powershell.exe", "pwsh.exe",
+                                                                       "wscript.exe",  "cscript.exe",    "mshta.exe",
+                                                                       "rundll32.exe", "regsvr32.exe",   "msiexec.exe",
+                                                                       "conhost.exe"};
     const std::string lower = normalised_path(path);
     const std::string_view name = file_name(lower);
     if (std::find(host_programs.begin(), host_programs.end(), name) != host_programs.end()) return false;

@@ -33,16 +33,17 @@ RegistryView registry_view(std::string_view view) {
 
 REGSAM view_flag(RegistryView view) {
     switch (view) {
-        case RegistryView::bits64: return KEY_WOW64_64KEY;
-        case RegistryView::bits32: return KEY_WOW64_32KEY;
-        case RegistryView::own: return 0;
+        case RegistryView::bits64:
+            return KEY_WOW64_64KEY;
+        case RegistryView::bits32:
+            return KEY_WOW64_32KEY;
+        case RegistryView::own:
+            return 0;
     }
     return 0;
 }
 
-HKEY registry_root(std::string_view hive) {
-    return hive == "HKLM" ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-}
+HKEY registry_root(std::string_view hive) { return hive == "HKLM" ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
 
 std::string registry_failure(std::string_view what, RegistryError error) {
     return os::windows::access_or_system_error(what, static_cast<unsigned long>(error.code));
@@ -110,8 +111,7 @@ std::optional<std::uint32_t> try_read_number(HKEY key, std::string_view name) {
 
 RegistryResult<void> write_value(HKEY key, std::string_view name, DWORD type, std::string_view bytes) {
     LSTATUS status = ::RegSetValueExW(key, os::windows::to_wide(name).c_str(), 0, type,
-                                      reinterpret_cast<const BYTE*>(bytes.data()),
-                                      static_cast<DWORD>(bytes.size()));
+                                      reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
     if (status != ERROR_SUCCESS) return std::unexpected(error_of(status));
     return {};
 }
@@ -170,8 +170,7 @@ std::vector<std::string> enumerate_subkeys(HKEY key) {
     std::wstring name(subkey_name_capacity, L'\0');
     for (DWORD index = 0; index <= last_index; ++index) {
         DWORD name_length = subkey_name_capacity;
-        LSTATUS status =
-            ::RegEnumKeyExW(key, index, name.data(), &name_length, nullptr, nullptr, nullptr, nullptr);
+        LSTATUS status = ::RegEnumKeyExW(key, index, name.data(), &name_length, nullptr, nullptr, nullptr, nullptr);
         if (status != ERROR_SUCCESS) break;
         names.push_back(os::windows::to_utf8(std::wstring_view(name.data(), name_length)));
     }

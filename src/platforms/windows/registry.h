@@ -64,8 +64,7 @@ struct RawValue {
 };
 [[nodiscard]] RegistryResult<std::optional<RawValue>> try_read_raw(HKEY key, std::string_view name);
 
-[[nodiscard]] RegistryResult<void> write_value(HKEY key, std::string_view name, DWORD type,
-                                               std::string_view bytes);
+[[nodiscard]] RegistryResult<void> write_value(HKEY key, std::string_view name, DWORD type, std::string_view bytes);
 // REG_SZ (or REG_EXPAND_SZ) holding the text as UTF-16LE with its ending NUL.
 [[nodiscard]] RegistryResult<void> write_text(HKEY key, std::string_view name, std::string_view text,
                                               DWORD type = REG_SZ);
@@ -74,7 +73,7 @@ struct RawValue {
 [[nodiscard]] RegistryResult<void> delete_value(HKEY key, std::string_view name);
 
 struct EnumeratedValue {
-    std::string name;   // UTF-8; may be empty (the key's default value)
+    std::string name;  // UTF-8; may be empty (the key's default value)
     DWORD type = REG_NONE;
     std::string bytes;  // the data as stored
 };

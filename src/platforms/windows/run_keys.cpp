@@ -20,7 +20,8 @@ std::string unreadable_note(const knowledge::RunKeyLocation& location, std::stri
 // The location's approval key, opened once for all its values; none when it
 // does not exist yet, or cannot be read (every value then counts as
 // switched on, and a note says why).
-std::optional<RegistryKey> open_approval_key(const knowledge::RunKeyLocation& location, std::vector<std::string>& notes) {
+std::optional<RegistryKey> open_approval_key(const knowledge::RunKeyLocation& location,
+                                             std::vector<std::string>& notes) {
     const std::string path = std::string(startup_approved_path) + "\\" + location.approved;
     RegistryResult<std::optional<RegistryKey>> key =
         try_open_key(registry_root(location.hive), path, KEY_READ | KEY_WOW64_64KEY);

@@ -59,8 +59,8 @@ std::optional<std::wstring> command_line_by_query(QueryProcess query, HANDLE pro
     std::vector<std::byte> buffer(sizeof(UNICODE_STRING) + 512);
     for (;;) {
         ULONG needed = 0;
-        const NTSTATUS status = query(process, command_line_class, buffer.data(),
-                                      static_cast<ULONG>(buffer.size()), &needed);
+        const NTSTATUS status =
+            query(process, command_line_class, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
         if (status == status_info_length_mismatch || status == status_buffer_too_small ||
             status == status_buffer_overflow) {
             const std::size_t next = std::max<std::size_t>(needed, buffer.size() * 2);
@@ -100,14 +100,16 @@ std::optional<std::wstring> command_line_from_parameters(QueryProcess query, HAN
         return std::nullopt;
     }
     PRTL_USER_PROCESS_PARAMETERS parameters = nullptr;
-    if (!read_memory(process, reinterpret_cast<const std::byte*>(basic.PebBaseAddress) + offsetof(PEB, ProcessParameters),
+    if (!read_memory(process,
+                     reinterpret_cast<const std::byte*>(basic.PebBaseAddress) + offsetof(PEB, ProcessParameters),
                      &parameters, sizeof parameters) ||
         parameters == nullptr) {
         return std::nullopt;
     }
     UNICODE_STRING text{};
     if (!read_memory(process,
-                     reinterpret_cast<const std::byte*>(parameters) + offsetof(RTL_USER_PROCESS_PARAMETERS, CommandLine),
+                     reinterpret_cast<const std::byte*>(parameters) +
+                         offsetof(RTL_USER_PROCESS_PARAMETERS, CommandLine),
                      &text, sizeof text)) {
         return std::nullopt;
     }
@@ -231,7 +233,8 @@ std::string program_name(const std::string& description, const std::string& path
 
 // Starting modes are offered for a running service only when it would
 // otherwise start on demand; the service's own process id when it has one.
-void add_services(const std::vector<model::StartupItem>& items, ProgramFacts& facts, std::vector<model::Candidate>& out) {
+void add_services(const std::vector<model::StartupItem>& items, ProgramFacts& facts,
+                  std::vector<model::Candidate>& out) {
     for (const model::StartupItem& item : items) {
         if (item.kind != model::ItemKind::service || !item.running || !item.state_text.starts_with("Manual")) continue;
         const std::string& service = item.spec_value("short");

@@ -99,7 +99,8 @@ std::optional<std::string> remember_start_type(const std::string& folder, const 
     // services used to start: it is kept beside, never written over.
     if (damaged) {
         const std::string aside = path + ".damaged-" + std::to_string(now_unix_seconds());
-        if (Result<void> moved = os::rename_replace(path, aside); !moved) return remember_failure(moved.error().message);
+        if (Result<void> moved = os::rename_replace(path, aside); !moved)
+            return remember_failure(moved.error().message);
     }
     if (current.start == "4" && saved_entry(*saved, service) != nullptr) return std::nullopt;
     remove_entries(*saved, service);
@@ -145,8 +146,8 @@ Error config_failure(const os::RunOutput& output) {
 
 }  // namespace
 
-Result<model::ChangeOutcome> switch_service(const model::StartupItem& item, bool on, bool stop_now, const std::string& data_folder,
-                                     const os::ToolRunner& runner) {
+Result<model::ChangeOutcome> switch_service(const model::StartupItem& item, bool on, bool stop_now,
+                                            const std::string& data_folder, const os::ToolRunner& runner) {
     const std::string& service = item.spec_value("short");
     if (service.empty()) return fail("The service's name is missing, so it cannot be switched.");
     model::ChangeOutcome outcome;
@@ -167,7 +168,8 @@ Result<model::ChangeOutcome> switch_service(const model::StartupItem& item, bool
         }
     }
 
-    const os::RunOutput changed = runner(os::ToolRun{"sc.exe", {"config", service, "start=", mode}, {}, config_time_limit});
+    const os::RunOutput changed =
+        runner(os::ToolRun{"sc.exe", {"config", service, "start=", mode}, {}, config_time_limit});
     if (!changed.succeeded()) return fail(config_failure(changed));
 
     if (on) {
@@ -178,8 +180,9 @@ Result<model::ChangeOutcome> switch_service(const model::StartupItem& item, bool
     outcome.message = item.name + " is switched off for the next start.";
     if (stop_now) {
         const os::RunOutput stopped = runner(os::ToolRun{"sc.exe", {"stop", service}, {}, stop_time_limit});
-        outcome.message += stopped.succeeded() ? " It was also stopped now."
-                                               : " It could not be stopped now and keeps running until the next restart.";
+        outcome.message += stopped.succeeded()
+                               ? " It was also stopped now."
+                               : " It could not be stopped now and keeps running until the next restart.";
     }
     return outcome;
 }

@@ -91,8 +91,9 @@ std::optional<ServiceEntry> read_service(HKEY services, const std::string& key_n
     std::string service_dll;
     if (to_lower_ascii(image_program).ends_with("svchost.exe")) service_dll = read_service_dll(k);
 
-    ServiceEntry entry{model::StartupItem(model::ItemKind::service, "Windows service", model::Scope::machine, "Services", display_name), *start,
-                       read_dependencies(k), key_name};
+    ServiceEntry entry{model::StartupItem(model::ItemKind::service, "Windows service", model::Scope::machine,
+                                          "Services", display_name),
+                       *start, read_dependencies(k), key_name};
     model::StartupItem& item = entry.item;
     item.command = service_dll.empty() ? image_path : image_path + " (library: " + service_dll + ")";
     item.exe = service_dll.empty() ? image_program : service_dll;
@@ -102,7 +103,8 @@ std::optional<ServiceEntry> read_service(HKEY services, const std::string& key_n
         item.publisher = strings.publisher;
         if (item.description.empty()) item.description = strings.description;
     }
-    item.origin = programs.is_operating_system(item.exe) ? model::Origin::operating_system : model::Origin::installed_program;
+    item.origin =
+        programs.is_operating_system(item.exe) ? model::Origin::operating_system : model::Origin::installed_program;
 
     const auto known = states.find(to_lower_ascii(key_name));
     const std::uint32_t pid = known == states.end() ? 0 : known->second.pid;
@@ -125,8 +127,8 @@ void tell_apart_equal_names(std::vector<ServiceEntry>& entries) {
     for (const ServiceEntry& entry : entries) ++counts[entry.item.name];
     for (ServiceEntry& entry : entries) {
         if (counts[entry.item.name] < 2) continue;
-        model::StartupItem renamed(model::ItemKind::service, entry.item.kind_label, entry.item.scope, entry.item.location,
-                            entry.item.name + " (" + entry.key_name + ")");
+        model::StartupItem renamed(model::ItemKind::service, entry.item.kind_label, entry.item.scope,
+                                   entry.item.location, entry.item.name + " (" + entry.key_name + ")");
         model::StartupItem& old = entry.item;
         renamed.command = std::move(old.command);
         renamed.exe = std::move(old.exe);
@@ -205,10 +207,14 @@ std::string resolve_indirect_text(const std::string& text) {
 
 std::string start_type_text(std::uint32_t start, bool delayed) {
     switch (start) {
-        case 2: return delayed ? "Automatic (delayed)" : "Automatic";
-        case 3: return "Manual (on demand)";
-        case 4: return "Disabled";
-        default: return "Start type " + std::to_string(start);
+        case 2:
+            return delayed ? "Automatic (delayed)" : "Automatic";
+        case 3:
+            return "Manual (on demand)";
+        case 4:
+            return "Disabled";
+        default:
+            return "Start type " + std::to_string(start);
     }
 }
 
@@ -225,9 +231,9 @@ ServiceStates read_service_states() {
         const DWORD size = static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t));
         DWORD needed = 0;
         DWORD returned = 0;
-        const BOOL done = ::EnumServicesStatusExW(manager.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32,
-                                                  SERVICE_STATE_ALL, reinterpret_cast<BYTE*>(buffer.data()), size,
-                                                  &needed, &returned, &resume, nullptr);
+        const BOOL done =
+            ::EnumServicesStatusExW(manager.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_STATE_ALL,
+                                    reinterpret_cast<BYTE*>(buffer.data()), size, &needed, &returned, &resume, nullptr);
         const DWORD error = done ? ERROR_SUCCESS : ::GetLastError();
         if (!done && error != ERROR_MORE_DATA) break;
         const auto* records = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());

@@ -49,6 +49,7 @@ void scan_services(bool admin, ProgramFacts& programs, model::ScanResult& result
 [[nodiscard]] std::string start_type_text(std::uint32_t start, bool delayed);
 
 [[nodiscard]] Result<model::ChangeOutcome> switch_service(const model::StartupItem& item, bool on, bool stop_now,
-                                                   const std::string& data_folder, const os::ToolRunner& runner = os::run_tool);
+                                                          const std::string& data_folder,
+                                                          const os::ToolRunner& runner = os::run_tool);
 
 }  // namespace qm::windows

@@ -56,7 +56,8 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
               [](const os::FolderEntry& a, const os::FolderEntry& b) { return a.name < b.name; });
 
     RegistryResult<RegistryKey> approval_key =
-        open_key(registry_root(location.hive), std::string(startup_approved_path) + "\\" + std::string(approval_key_name),
+        open_key(registry_root(location.hive),
+                 std::string(startup_approved_path) + "\\" + std::string(approval_key_name),
                  KEY_READ | KEY_WOW64_64KEY);
 
     for (const os::FolderEntry& entry : *entries) {
@@ -77,7 +78,8 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
         item.set_spec("workdir", std::move(file.working_directory));
 
         const ApprovalFlag flag =
-            approval_key ? approval_flag_of(try_read_raw(approval_key->get(), entry.name).value_or(std::nullopt)) : ApprovalFlag::none;
+            approval_key ? approval_flag_of(try_read_raw(approval_key->get(), entry.name).value_or(std::nullopt))
+                         : ApprovalFlag::none;
         item.enabled = flag != ApprovalFlag::off;
         item.state_text = item.enabled ? "Enabled" : "Disabled";
         if (location.hive == "HKLM" && !admin) item.toggle = model::Toggle::admin;
@@ -91,8 +93,8 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
 
 }  // namespace
 
-void scan_startup_folders(const std::vector<knowledge::StartupFolderLocation>& locations, bool admin, ProgramFacts& programs,
-                          std::vector<model::StartupItem>& items) {
+void scan_startup_folders(const std::vector<knowledge::StartupFolderLocation>& locations, bool admin,
+                          ProgramFacts& programs, std::vector<model::StartupItem>& items) {
     for (const knowledge::StartupFolderLocation& location : locations) scan_folder(location, admin, programs, items);
 }
 

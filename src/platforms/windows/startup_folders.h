@@ -13,7 +13,7 @@
 
 namespace qm::windows {
 
-void scan_startup_folders(const std::vector<knowledge::StartupFolderLocation>& locations, bool admin, ProgramFacts& programs,
-                          std::vector<model::StartupItem>& items);
+void scan_startup_folders(const std::vector<knowledge::StartupFolderLocation>& locations, bool admin,
+                          ProgramFacts& programs, std::vector<model::StartupItem>& items);
 
 }  // namespace qm::windows

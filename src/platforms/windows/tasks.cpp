@@ -130,7 +130,8 @@ model::StartupItem task_item(const FoundTask& task, bool admin, const CurrentUse
     if (own) {
         item.origin = model::Origin::own_entry;
     } else {
-        item.origin = to_lower_ascii(task.path).starts_with(system_folder) ? model::Origin::operating_system : model::Origin::installed_program;
+        item.origin = to_lower_ascii(task.path).starts_with(system_folder) ? model::Origin::operating_system
+                                                                           : model::Origin::installed_program;
     }
     item.managed = own;
 
@@ -156,8 +157,8 @@ void append_utf16le(std::string& bytes, std::wstring_view text) {
 
 }  // namespace
 
-void scan_tasks(const std::vector<std::string>& task_roots, bool admin, ProgramFacts& programs, model::ScanResult& result,
-                const os::ToolRunner& runner) {
+void scan_tasks(const std::vector<std::string>& task_roots, bool admin, ProgramFacts& programs,
+                model::ScanResult& result, const os::ToolRunner& runner) {
     const std::string windows = system_root();
     Walk walk;
     for (const std::string& root : task_roots) {
@@ -183,7 +184,8 @@ void scan_tasks(const std::vector<std::string>& task_roots, bool admin, ProgramF
     }
 }
 
-Result<model::ChangeOutcome> switch_task(const model::StartupItem& item, bool on, bool admin, const os::ToolRunner& runner) {
+Result<model::ChangeOutcome> switch_task(const model::StartupItem& item, bool on, bool admin,
+                                         const os::ToolRunner& runner) {
     const std::string& path = item.spec_value("uri");
     // Task paths begin with a backslash; anything else (an empty path, or
     // text that schtasks.exe would read as a switch) is not passed on.
@@ -228,16 +230,18 @@ std::string own_boot_task_document(std::string_view name, std::string_view comma
     std::string document;
     document += "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n";
     document += "<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\n";
-    document += "  <RegistrationInfo><Description>" + formats::escape(description) +
-                "</Description></RegistrationInfo>\n";
+    document +=
+        "  <RegistrationInfo><Description>" + formats::escape(description) + "</Description></RegistrationInfo>\n";
     document += "  <Triggers><BootTrigger><Enabled>true</Enabled><Delay>PT30S</Delay></BootTrigger></Triggers>\n";
-    document += "  <Principals><Principal id=\"Author\"><UserId>S-1-5-18</UserId>"
-                "<RunLevel>HighestAvailable</RunLevel></Principal></Principals>\n";
-    document += "  <Settings><MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>"
-                "<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>"
-                "<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>"
-                "<AllowHardTerminate>true</AllowHardTerminate><StartWhenAvailable>true</StartWhenAvailable>"
-                "<Enabled>true</Enabled><ExecutionTimeLimit>PT0S</ExecutionTimeLimit></Settings>\n";
+    document +=
+        "  <Principals><Principal id=\"Author\"><UserId>S-1-5-18</UserId>"
+        "<RunLevel>HighestAvailable</RunLevel></Principal></Principals>\n";
+    document +=
+        "  <Settings><MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>"
+        "<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>"
+        "<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>"
+        "<AllowHardTerminate>true</AllowHardTerminate><StartWhenAvailable>true</StartWhenAvailable>"
+        "<Enabled>true</Enabled><ExecutionTimeLimit>PT0S</ExecutionTimeLimit></Settings>\n";
     document += "  <Actions Context=\"Author\"><Exec><Command>" + formats::escape(command) + "</Command><Arguments>" +
                 formats::escape(arguments) + "</Arguments><WorkingDirectory>" + formats::escape(workdir) +
                 "</WorkingDirectory></Exec></Actions>\n";
@@ -263,15 +267,17 @@ Result<std::string> write_task_file(std::string_view document) {
     return path;
 }
 
-os::RunOutput register_task(std::string_view task_path, const std::string& definition_file, const os::ToolRunner& runner) {
+os::RunOutput register_task(std::string_view task_path, const std::string& definition_file,
+                            const os::ToolRunner& runner) {
     return runner(os::ToolRun{std::string(schtasks),
-                          {"/Create", "/TN", std::string(task_path), "/XML", definition_file, "/F"},
-                          {},
-                          change_seconds});
+                              {"/Create", "/TN", std::string(task_path), "/XML", definition_file, "/F"},
+                              {},
+                              change_seconds});
 }
 
 os::RunOutput delete_task(std::string_view task_path, const os::ToolRunner& runner) {
-    return runner(os::ToolRun{std::string(schtasks), {"/Delete", "/TN", std::string(task_path), "/F"}, {}, change_seconds});
+    return runner(
+        os::ToolRun{std::string(schtasks), {"/Delete", "/TN", std::string(task_path), "/F"}, {}, change_seconds});
 }
 
 }  // namespace qm::windows

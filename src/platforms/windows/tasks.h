@@ -20,12 +20,12 @@ namespace qm::windows {
 
 // Appends task items and at most one note. Each root is a folder below
 // SystemRoot ("System32\Tasks"); a root that does not exist is skipped.
-void scan_tasks(const std::vector<std::string>& task_roots, bool admin, ProgramFacts& programs, model::ScanResult& result,
-                const os::ToolRunner& runner = os::run_tool);
+void scan_tasks(const std::vector<std::string>& task_roots, bool admin, ProgramFacts& programs,
+                model::ScanResult& result, const os::ToolRunner& runner = os::run_tool);
 
 // Switches the task named by the item's `uri` spec with schtasks.exe /Change.
 [[nodiscard]] Result<model::ChangeOutcome> switch_task(const model::StartupItem& item, bool on, bool admin,
-                                                const os::ToolRunner& runner = os::run_tool);
+                                                       const os::ToolRunner& runner = os::run_tool);
 
 // The user this process runs as, as a SID in its standard text form
 // ("S-1-5-21-…"), read from the process token.
@@ -46,7 +46,7 @@ void scan_tasks(const std::vector<std::string>& task_roots, bool admin, ProgramF
 // schtasks.exe /Create /TN {task_path} /XML {definition_file} /F (replacing a
 // task of that path) and schtasks.exe /Delete /TN {task_path} /F.
 [[nodiscard]] os::RunOutput register_task(std::string_view task_path, const std::string& definition_file,
-                                      const os::ToolRunner& runner = os::run_tool);
+                                          const os::ToolRunner& runner = os::run_tool);
 [[nodiscard]] os::RunOutput delete_task(std::string_view task_path, const os::ToolRunner& runner = os::run_tool);
 
 }  // namespace qm::windows

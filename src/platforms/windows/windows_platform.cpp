@@ -41,10 +41,9 @@ model::ScanResult WindowsPlatform::scan() {
     const knowledge::KnowledgeLocations locations = locations_();
     const bool timing = os::get_env("QUILLMOOR_TIMING").has_value();
     ProgramFacts programs;
-    os::timed_step(timing, "run keys",
-               [&] { scan_run_keys(locations.run_keys, facts_.admin, programs, result); });
+    os::timed_step(timing, "run keys", [&] { scan_run_keys(locations.run_keys, facts_.admin, programs, result); });
     os::timed_step(timing, "folders",
-               [&] { scan_startup_folders(locations.startup_folders, facts_.admin, programs, result.items); });
+                   [&] { scan_startup_folders(locations.startup_folders, facts_.admin, programs, result.items); });
     os::timed_step(timing, "services", [&] { scan_services(facts_.admin, programs, result); });
     os::timed_step(timing, "tasks", [&] { scan_tasks(locations.task_roots, facts_.admin, programs, result); });
     return result;
@@ -59,7 +58,8 @@ model::ProgramList WindowsPlatform::installed_programs(const std::vector<model::
 }
 
 Result<model::ChangeOutcome> WindowsPlatform::set_enabled(const model::StartupItem& item, bool on, bool stop_now) {
-    if (item.kind == model::ItemKind::run || item.kind == model::ItemKind::folder) return switch_by_approval_flag(item, on);
+    if (item.kind == model::ItemKind::run || item.kind == model::ItemKind::folder)
+        return switch_by_approval_flag(item, on);
     if (item.kind == model::ItemKind::service) return switch_service(item, on, stop_now, data_folder_);
     if (item.kind == model::ItemKind::task) return switch_task(item, on, facts_.admin);
     return fail(model::unsupported_kind_message(item.kind));
@@ -81,7 +81,8 @@ void WindowsPlatform::open_in_browser(const std::string& link) { windows::open_i
 
 std::vector<model::Probe> WindowsPlatform::doctor_probes() {
     std::vector<model::Probe> probes;
-    auto add = [&](std::string name, bool ok, std::string detail, model::ProbeStatus otherwise = model::ProbeStatus::warn) {
+    auto add = [&](std::string name, bool ok, std::string detail,
+                   model::ProbeStatus otherwise = model::ProbeStatus::warn) {
         probes.push_back(model::Probe{std::move(name), ok ? model::ProbeStatus::ok : otherwise, std::move(detail)});
     };
     add("Operating system", true,
@@ -90,14 +91,16 @@ std::vector<model::Probe> WindowsPlatform::doctor_probes() {
     const model::ScanResult scanned = scan();
     const std::size_t run_entries = model::count_of_kind(scanned.items, model::ItemKind::run);
     add("Run keys", run_entries > 0, std::to_string(run_entries) + " entries read from the registry.");
-    add("Startup folders", true, std::to_string(model::count_of_kind(scanned.items, model::ItemKind::folder)) + " shortcuts read.");
+    add("Startup folders", true,
+        std::to_string(model::count_of_kind(scanned.items, model::ItemKind::folder)) + " shortcuts read.");
     // A working Windows has far more than twenty services; fewer means the
     // registry or the manager could not be read as they should.
     const std::size_t services = model::count_of_kind(scanned.items, model::ItemKind::service);
-    add("Services", services >= 21, std::to_string(services) + " services read from the registry.", model::ProbeStatus::fail);
+    add("Services", services >= 21, std::to_string(services) + " services read from the registry.",
+        model::ProbeStatus::fail);
     const std::size_t states = read_service_states().size();
-    add("Service states", states >= 21,
-        std::to_string(states) + " services reported by the Service Control Manager.", model::ProbeStatus::fail);
+    add("Service states", states >= 21, std::to_string(states) + " services reported by the Service Control Manager.",
+        model::ProbeStatus::fail);
 
     const std::size_t tasks = model::count_of_kind(scanned.items, model::ItemKind::task);
     const bool tasks_need_rights =

@@ -22,7 +22,8 @@ public:
     [[nodiscard]] model::ScanResult scan() override;
     [[nodiscard]] model::ProgramList running_programs(const std::vector<model::StartupItem>& items) override;
     [[nodiscard]] model::ProgramList installed_programs(const std::vector<model::StartupItem>& items) override;
-    [[nodiscard]] Result<model::ChangeOutcome> set_enabled(const model::StartupItem& item, bool on, bool stop_now) override;
+    [[nodiscard]] Result<model::ChangeOutcome> set_enabled(const model::StartupItem& item, bool on,
+                                                           bool stop_now) override;
     [[nodiscard]] Result<model::CreatedEntry> create_entry(const model::CreateDetails& details, bool admin) override;
     [[nodiscard]] Result<model::ChangeOutcome> remove_entry(const model::StartupItem& item) override;
     [[nodiscard]] Result<void> restart_elevated(const std::vector<std::string>& arguments) override;

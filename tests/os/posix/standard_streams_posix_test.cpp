@@ -66,7 +66,8 @@ TerminalRun run_on_terminal(std::vector<std::string> arguments) {
 }
 
 int run_to_full_device(const std::string& arguments, const std::string& error_file) {
-    const std::string command = std::string("'") + QM_PROGRAM_PATH + "' " + arguments + " >/dev/full 2>'" + error_file + "'";
+    const std::string command =
+        std::string("'") + QM_PROGRAM_PATH + "' " + arguments + " >/dev/full 2>'" + error_file + "'";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -86,9 +87,10 @@ TEST(StandardStreams, NamesFromABackupCannotSteerTheTerminal) {
     test::ScratchFolder scratch;
     const std::string backup = os::join_path(scratch.path(), "hostile.json");
     // Items that are not on this computer become notes that print their names.
-    ASSERT_TRUE(os::write_file_replace(backup, R"({"format":"quillmoor-backup","host":"elsewhere","items":[)"
-                                               R"({"id":"run|user|x|a","name":"Clear\u001b[2J\u001b[31mRed","enabled":true},)"
-                                               R"({"id":"run|user|x|b","name":"Fake\nrow\rover\u009b2Jit","enabled":true}]})")
+    ASSERT_TRUE(os::write_file_replace(backup,
+                                       R"({"format":"quillmoor-backup","host":"elsewhere","items":[)"
+                                       R"({"id":"run|user|x|a","name":"Clear\u001b[2J\u001b[31mRed","enabled":true},)"
+                                       R"({"id":"run|user|x|b","name":"Fake\nrow\rover\u009b2Jit","enabled":true}]})")
                     .has_value());
     TerminalRun run = run_on_terminal({"--demo", "restore", backup});
     EXPECT_EQ(run.exit_code, 0) << run.screen;

@@ -64,21 +64,22 @@ TEST(ChildCommand, QuotesEachArgumentByTheStandardRules) {
         {L"plain", L"plain"},
         {L"", L"\"\""},
         {L"with space", L"\"with space\""},
-        {L"a\\b", L"a\\b"},                        // backslashes alone stay as they are
-        {L"a\"b", L"\"a\\\"b\""},                  // a quote is escaped
-        {L"a\\\"b", L"\"a\\\\\\\"b\""},          // its backslashes are doubled
-        {L"end\\ x\\", L"\"end\\ x\\\\\""},      // so are those before the closing quote
+        {L"a\\b", L"a\\b"},                  // backslashes alone stay as they are
+        {L"a\"b", L"\"a\\\"b\""},            // a quote is escaped
+        {L"a\\\"b", L"\"a\\\\\\\"b\""},      // its backslashes are doubled
+        {L"end\\ x\\", L"\"end\\ x\\\\\""},  // so are those before the closing quote
         {L"C:\\Program Files\\", L"\"C:\\Program Files\\\\\""},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(windows::command_line(L"tool.exe", {c.argument}), L"tool.exe " + c.quoted) << windows::to_utf8(c.argument);
+        EXPECT_EQ(windows::command_line(L"tool.exe", {c.argument}), L"tool.exe " + c.quoted)
+            << windows::to_utf8(c.argument);
     }
     EXPECT_EQ(windows::command_line(L"C:\\Program Files\\x.exe", {}), L"\"C:\\Program Files\\x.exe\"");
 }
 
 TEST(ChildCommand, EnvironmentBlockReplacesWithoutRegardToCaseAndIsSorted) {
     std::wstring block = windows::environment_block({L"Path=C:\\bin", L"=C:=C:\\work", L"qm_value=old", L"Beta=2"},
-                                                 {{L"QM_VALUE", L"new"}, {L"alpha", L""}});
+                                                    {{L"QM_VALUE", L"new"}, {L"alpha", L""}});
     std::wstring expected = std::wstring(L"=C:=C:\\work") + L'\0' + L"alpha=" + L'\0' + L"Beta=2" + L'\0' +
                             L"Path=C:\\bin" + L'\0' + L"QM_VALUE=new" + L'\0' + L'\0';
     EXPECT_EQ(block, expected);

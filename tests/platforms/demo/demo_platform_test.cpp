@@ -35,7 +35,8 @@ TEST(DemoPlatform, ScanHasTheInventedComputerInItsOrder) {
     EXPECT_EQ(scan.items[21].id(), "task|machine|\\GoogleUpdateTaskMachineCore|GoogleUpdateTaskMachineCore");
     EXPECT_EQ(scan.items[21].spec_value("uri"), "\\GoogleUpdateTaskMachineCore");
     EXPECT_EQ(scan.items[24].id(),
-              "folder|user|C:\\Users\\tamsel\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup|Acme Screenshot.lnk");
+              "folder|user|C:\\Users\\tamsel\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup|Acme "
+              "Screenshot.lnk");
     EXPECT_EQ(scan.items[24].name, "Acme Screenshot");
     for (const model::StartupItem& item : scan.items) {
         EXPECT_FALSE(item.spec_value("short").empty()) << item.id();
@@ -53,7 +54,8 @@ TEST(DemoPlatform, SwitchingFollowsTheKindOfItem) {
     demo::DemoPlatform demo(false);
     std::vector<model::StartupItem> items = demo.scan().items;
 
-    Result<model::ChangeOutcome> on = demo.set_enabled(find_item(items, "service|machine|Services|wuauserv"), true, false);
+    Result<model::ChangeOutcome> on =
+        demo.set_enabled(find_item(items, "service|machine|Services|wuauserv"), true, false);
     ASSERT_TRUE(on.has_value());
     EXPECT_EQ(on->message, "Windows Update will start with Windows (demonstration only).");
     ASSERT_TRUE(demo.set_enabled(find_item(items, "service|machine|Services|OemPanelHost"), false, true));
@@ -75,8 +77,13 @@ TEST(DemoPlatform, OwnEntriesComeAndGoAndHideTheirProgramFromCandidates) {
     demo::DemoPlatform demo(false);
     EXPECT_TRUE(lists_program(demo.installed_programs(demo.scan().items), "app|vlc"));
 
-    model::CreateDetails details{"VLC", "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\"",
-                          "C:\\Program Files\\VideoLAN\\VLC\\vlc.exe", "", "login", "", ""};
+    model::CreateDetails details{"VLC",
+                                 "\"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\"",
+                                 "C:\\Program Files\\VideoLAN\\VLC\\vlc.exe",
+                                 "",
+                                 "login",
+                                 "",
+                                 ""};
     Result<model::CreatedEntry> created = demo.create_entry(details, true);
     ASSERT_TRUE(created.has_value());
     EXPECT_EQ(created->item.id(), "run|user|HKCU\\Run\\64|Quillmoor-VLC");
@@ -99,7 +106,8 @@ TEST(DemoPlatform, OwnEntriesComeAndGoAndHideTheirProgramFromCandidates) {
     EXPECT_EQ(demo.remove_entry(created->item).error(), "The item was not found.");
     EXPECT_EQ(demo.set_enabled(created->item, false, false).error(), "The item was not found.");
 
-    model::CreateDetails boot{"Acme dev server", "node server.js", "C:\\Program Files\\nodejs\\node.exe", "", "boot", "", ""};
+    model::CreateDetails boot{
+        "Acme dev server", "node server.js", "C:\\Program Files\\nodejs\\node.exe", "", "boot", "", ""};
     Result<model::CreatedEntry> task = demo.create_entry(boot, true);
     ASSERT_TRUE(task.has_value());
     EXPECT_EQ(task->item.id(), "task|machine|\\Quillmoor\\Acme dev server|Acme dev server");
@@ -119,7 +127,8 @@ TEST(DemoPlatform, RunningProgramsEndWithTheOnDemandService) {
     for (std::size_t i = 0; i + 1 < none.items.size(); ++i) EXPECT_EQ(none.items[i].entry_id, "");
 
     // A program that an item already starts is left out, matched without regard to case.
-    model::StartupItem firefox(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64", "Firefox");
+    model::StartupItem firefox(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64",
+                               "Firefox");
     firefox.exe = "c:\\program files\\MOZILLA FIREFOX\\firefox.exe";
     model::ProgramList filtered = demo.running_programs({firefox});
     EXPECT_FALSE(lists_program(filtered, "proc|firefox"));
@@ -146,7 +155,8 @@ TEST(DemoPlatform, ConcurrentChangesNeverShowHalfAChange) {
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&demo, t] {
             for (int i = 0; i < 200; ++i) {
-                model::CreateDetails details{"n" + std::to_string(t) + "-" + std::to_string(i), "x", "x", "", "login", "", ""};
+                model::CreateDetails details{
+                    "n" + std::to_string(t) + "-" + std::to_string(i), "x", "x", "", "login", "", ""};
                 Result<model::CreatedEntry> created = demo.create_entry(details, true);
                 if (created) (void)demo.remove_entry(created->item);
                 EXPECT_GE(demo.scan().items.size(), 25u);

@@ -35,7 +35,8 @@ TEST(LinuxEntries, EachMethodCreatesAnEntryTheScanFindsAsOwnAndRemovalDeletesIt)
                                   {"boot", "/etc/systemd/system/Quillmoor-Notes-50.service"},
                                   {"cron", ""}};
     for (const Case& c : cases) {
-        Result<model::CreatedEntry> created = platform->create_entry(details("Notes 50%", "/usr/bin/notes --at 50%", c.mode), true);
+        Result<model::CreatedEntry> created =
+            platform->create_entry(details("Notes 50%", "/usr/bin/notes --at 50%", c.mode), true);
         ASSERT_TRUE(created.has_value()) << c.mode << ": " << created.error();
         EXPECT_TRUE(created->item.managed);
         EXPECT_EQ(created->item.spec_value("mode"), c.mode);
@@ -43,8 +44,9 @@ TEST(LinuxEntries, EachMethodCreatesAnEntryTheScanFindsAsOwnAndRemovalDeletesIt)
             EXPECT_TRUE(tree.exists(c.file)) << c.file;
         }
         const model::ScanResult scanned = platform->scan();
-        const auto found = std::find_if(scanned.items.begin(), scanned.items.end(),
-                                        [&](const model::StartupItem& item) { return item.id() == created->item.id(); });
+        const auto found =
+            std::find_if(scanned.items.begin(), scanned.items.end(),
+                         [&](const model::StartupItem& item) { return item.id() == created->item.id(); });
         ASSERT_NE(found, scanned.items.end()) << c.mode << " " << created->item.id();
         EXPECT_TRUE(found->enabled) << c.mode;
         EXPECT_TRUE(found->managed) << c.mode;
@@ -121,9 +123,12 @@ TEST(LinuxEntries, RemovingThroughTheEngineIsUndoneByCreatingItAgain) {
 
 TEST(LinuxPrograms, InstalledProgramsComeFromDesktopEntriesAndLinkToTheirStartupEntry) {
     LinuxTree tree;
-    tree.write("/usr/share/applications/copyq.desktop", "[Desktop Entry]\nType=Application\nName=CopyQ\nExec=/usr/bin/copyq %U\nComment=Clipboard\n");
-    tree.write("/usr/share/applications/hidden.desktop", "[Desktop Entry]\nType=Application\nName=Hidden\nExec=h\nNoDisplay=true\n");
-    tree.write("/home/ada/.local/share/applications/copyq.desktop", "[Desktop Entry]\nType=Application\nName=Other\nExec=other\n");
+    tree.write("/usr/share/applications/copyq.desktop",
+               "[Desktop Entry]\nType=Application\nName=CopyQ\nExec=/usr/bin/copyq %U\nComment=Clipboard\n");
+    tree.write("/usr/share/applications/hidden.desktop",
+               "[Desktop Entry]\nType=Application\nName=Hidden\nExec=h\nNoDisplay=true\n");
+    tree.write("/home/ada/.local/share/applications/copyq.desktop",
+               "[Desktop Entry]\nType=Application\nName=Other\nExec=other\n");
     tree.write("/home/ada/.config/autostart/copyq.desktop", "[Desktop Entry]\nName=CopyQ\nExec=/usr/bin/copyq\n");
     auto platform = tree.platform(false);
     const model::ScanResult scanned = platform->scan();
@@ -145,9 +150,10 @@ TEST(LinuxPrograms, InstalledProgramsComeFromDesktopEntriesAndLinkToTheirStartup
     linux::ProcessCount count;
     const model::ProgramList running = linux::list_running(real, {}, &count);
     EXPECT_GT(count.inspected, 0U);
-    const bool self_found = std::any_of(running.items.begin(), running.items.end(), [](const model::Candidate& candidate) {
-        return candidate.exe.ends_with("/quillmoor_tests") && !candidate.pids.empty();
-    });
+    const bool self_found =
+        std::any_of(running.items.begin(), running.items.end(), [](const model::Candidate& candidate) {
+            return candidate.exe.ends_with("/quillmoor_tests") && !candidate.pids.empty();
+        });
     EXPECT_TRUE(self_found);
 }
 
@@ -165,8 +171,9 @@ TEST(LinuxProgram, TheProgramListsSwitchesAndUndoesOnATreeWithItsHistoryInside) 
     EXPECT_TRUE(tree.exists(home + "/.config/autostart/nm-applet.desktop"));
 
     // The history went under the root, not into this machine's folders.
-    const std::string journal = tree.at(linux::current_identity().root ? "/var/lib/quillmoor/journal.jsonl"
-                                                                                : home + "/.local/share/quillmoor/journal.jsonl");
+    const std::string journal =
+        tree.at(linux::current_identity().root ? "/var/lib/quillmoor/journal.jsonl"
+                                               : home + "/.local/share/quillmoor/journal.jsonl");
     const std::vector<engine::JournalRecord> records = engine::read_journal_file(journal);
     ASSERT_EQ(records.size(), 1U);
     const ProgramRun undone = run_program({"undo", std::to_string(records[0].seq), "--yes"}, environment);

@@ -48,13 +48,15 @@ TEST(LinuxRules, BuiltInRulesAreSpelledAsThisMachinesUnits) {
         if (matched) continue;
         without_rule.push_back(unit);
         for (const knowledge::KnowledgeRule& rule : rules) {
-            if (knowledge::pattern_matches(loose(rule.pattern), loose(name))) misspelled.push_back(rule.pattern + " vs " + unit);
+            if (knowledge::pattern_matches(loose(rule.pattern), loose(name)))
+                misspelled.push_back(rule.pattern + " vs " + unit);
         }
     }
     std::cout << units.size() << " unit files here, " << without_rule.size() << " without a built-in rule:";
     for (const std::string& unit : without_rule) std::cout << " " << unit;
     std::cout << "\n";
-    EXPECT_TRUE(misspelled.empty()) << "rules spelled differently from real units: " << testing::PrintToString(misspelled);
+    EXPECT_TRUE(misspelled.empty()) << "rules spelled differently from real units: "
+                                    << testing::PrintToString(misspelled);
 }
 
 }  // namespace

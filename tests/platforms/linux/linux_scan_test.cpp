@@ -14,31 +14,44 @@ namespace {
 // The tree every test here starts from.
 void build_computer(const LinuxTree& tree) {
     tree.write("/etc/os-release", "NAME=\"Test\"\nPRETTY_NAME=\"Test Linux 12 (\\\"bookworm\\\")\"\n");
-    tree.write("/lib/systemd/system/ssh.service", service_unit("OpenBSD Secure Shell server", "/usr/sbin/sshd -D", "multi-user.target"));
+    tree.write("/lib/systemd/system/ssh.service",
+               service_unit("OpenBSD Secure Shell server", "/usr/sbin/sshd -D", "multi-user.target"));
     tree.link("/etc/systemd/system/multi-user.target.wants/ssh.service", "/lib/systemd/system/ssh.service");
-    tree.write("/lib/systemd/system/cups.service", service_unit("CUPS Scheduler", "/usr/sbin/cupsd -l", "multi-user.target"));
-    tree.write("/lib/systemd/system/systemd-journald.service", service_unit("Journal Service", "/lib/systemd/systemd-journald", ""));
+    tree.write("/lib/systemd/system/cups.service",
+               service_unit("CUPS Scheduler", "/usr/sbin/cupsd -l", "multi-user.target"));
+    tree.write("/lib/systemd/system/systemd-journald.service",
+               service_unit("Journal Service", "/lib/systemd/systemd-journald", ""));
     tree.link("/lib/systemd/system/sysinit.target.wants/systemd-journald.service", "../systemd-journald.service");
-    tree.write("/lib/systemd/system/bluetooth.service", service_unit("Bluetooth service", "/usr/libexec/bluetoothd", "bluetooth.target"));
+    tree.write("/lib/systemd/system/bluetooth.service",
+               service_unit("Bluetooth service", "/usr/libexec/bluetoothd", "bluetooth.target"));
     tree.link("/etc/systemd/system/bluetooth.service", "/dev/null");
     tree.write("/lib/systemd/system/getty@.service", service_unit("Getty on %I", "-/sbin/agetty %I", "getty.target"));
     tree.link("/etc/systemd/system/getty.target.wants/getty@tty1.service", "/lib/systemd/system/getty@.service");
     tree.write("/lib/systemd/system/static-only.service", service_unit("Pulled in by others", "/bin/true", ""));
     tree.link("/etc/systemd/system/sshd.service", "/lib/systemd/system/ssh.service");  // an alias, not a unit
-    tree.write("/lib/systemd/system/other.path", "[Install]\nWantedBy=multi-user.target\n");  // not a type the pack names
+    tree.write("/lib/systemd/system/other.path",
+               "[Install]\nWantedBy=multi-user.target\n");  // not a type the pack names
 
-    tree.write("/home/ada/.config/systemd/user/syncthing.service", service_unit("Syncthing", "/usr/bin/syncthing serve", "default.target"));
-    tree.link("/home/ada/.config/systemd/user/default.target.wants/syncthing.service", "/home/ada/.config/systemd/user/syncthing.service");
+    tree.write("/home/ada/.config/systemd/user/syncthing.service",
+               service_unit("Syncthing", "/usr/bin/syncthing serve", "default.target"));
+    tree.link("/home/ada/.config/systemd/user/default.target.wants/syncthing.service",
+              "/home/ada/.config/systemd/user/syncthing.service");
 
-    tree.write("/etc/xdg/autostart/nm-applet.desktop", "[Desktop Entry]\nType=Application\nName=Network\nExec=nm-applet %U\nOnlyShowIn=GNOME;XFCE;\nNotShowIn=KDE;\n");
-    tree.write("/etc/xdg/autostart/blueman.desktop", "[Desktop Entry]\nName=Blueman Applet\nExec=blueman-applet\nNotShowIn=KDE;\n");
-    tree.write("/home/ada/.config/autostart/blueman.desktop", "[Desktop Entry]\nName=Blueman Applet\nExec=blueman-applet\nHidden=true\n");
-    tree.write("/home/ada/.config/autostart/copyq.desktop", "[Desktop Entry]\nName=CopyQ\nExec=copyq\nX-GNOME-Autostart-enabled=false\n");
+    tree.write(
+        "/etc/xdg/autostart/nm-applet.desktop",
+        "[Desktop Entry]\nType=Application\nName=Network\nExec=nm-applet %U\nOnlyShowIn=GNOME;XFCE;\nNotShowIn=KDE;\n");
+    tree.write("/etc/xdg/autostart/blueman.desktop",
+               "[Desktop Entry]\nName=Blueman Applet\nExec=blueman-applet\nNotShowIn=KDE;\n");
+    tree.write("/home/ada/.config/autostart/blueman.desktop",
+               "[Desktop Entry]\nName=Blueman Applet\nExec=blueman-applet\nHidden=true\n");
+    tree.write("/home/ada/.config/autostart/copyq.desktop",
+               "[Desktop Entry]\nName=CopyQ\nExec=copyq\nX-GNOME-Autostart-enabled=false\n");
 
     tree.write("/var/spool/cron/crontabs/ada",
                "# m h dom mon dow command\n@reboot /home/ada/bin/backup.sh --quiet\n#@reboot /home/ada/bin/old.sh\n"
                "#Quillmoor-off: @reboot /usr/bin/conky\n0 5 * * * /usr/bin/daily\n");
-    tree.write("/etc/crontab", "SHELL=/bin/sh\n@reboot root /usr/local/sbin/firewall-up\n17 * * * * root run-parts /etc/cron.hourly\n");
+    tree.write("/etc/crontab",
+               "SHELL=/bin/sh\n@reboot root /usr/local/sbin/firewall-up\n17 * * * * root run-parts /etc/cron.hourly\n");
     tree.write("/etc/cron.d/e2scrub", "@reboot root test -e /run/systemd/system || /sbin/e2scrub_all -A -r\n");
     tree.write("/etc/cron.d/skipped.dpkg-old", "@reboot root /bin/never\n");
 
@@ -59,14 +72,23 @@ TEST(LinuxScan, ReadsUnitsAutostartFilesAndCronInOrderWithTheirStates) {
     build_computer(tree);
     const model::ScanResult scanned = tree.platform(true)->scan();
     std::vector<std::string> names;
-    for (const model::StartupItem& item : scanned.items) names.push_back(std::string(model::word_text(item.kind)) + ":" + item.name);
+    for (const model::StartupItem& item : scanned.items)
+        names.push_back(std::string(model::word_text(item.kind)) + ":" + item.name);
     const std::vector<std::string> expected{
         // /etc first (by name, its *.wants folders included), then the vendor folder; a
         // template without a default instance is shown only through its instances.
-        "systemd:bluetooth.service", "systemd:getty@tty1.service", "systemd:ssh.service", "systemd:cups.service",
-        "systemd:systemd-journald.service", "systemd-user:syncthing.service",
-        "autostart:Blueman Applet", "autostart:Network", "autostart:CopyQ",
-        "cron:/home/ada/bin/backup.sh --quiet", "cron:/usr/bin/conky", "cron:/usr/local/sbin/firewall-up",
+        "systemd:bluetooth.service",
+        "systemd:getty@tty1.service",
+        "systemd:ssh.service",
+        "systemd:cups.service",
+        "systemd:systemd-journald.service",
+        "systemd-user:syncthing.service",
+        "autostart:Blueman Applet",
+        "autostart:Network",
+        "autostart:CopyQ",
+        "cron:/home/ada/bin/backup.sh --quiet",
+        "cron:/usr/bin/conky",
+        "cron:/usr/local/sbin/firewall-up",
         "cron:test -e /run/systemd/system || /sbin/e2scrub_all -A -r"};
     EXPECT_EQ(names, expected);
 
@@ -126,7 +148,8 @@ TEST(LinuxScan, ReadsUnitsAutostartFilesAndCronInOrderWithTheirStates) {
     const model::StartupItem* conky = find_named(scanned.items, "/usr/bin/conky");
     ASSERT_NE(conky, nullptr);
     EXPECT_FALSE(conky->enabled);
-    const model::StartupItem* e2scrub = find_named(scanned.items, "test -e /run/systemd/system || /sbin/e2scrub_all -A -r");
+    const model::StartupItem* e2scrub =
+        find_named(scanned.items, "test -e /run/systemd/system || /sbin/e2scrub_all -A -r");
     ASSERT_NE(e2scrub, nullptr);
     EXPECT_EQ(e2scrub->spec_value("run_as"), "root");
     EXPECT_EQ(e2scrub->origin, model::Origin::operating_system);
@@ -142,7 +165,8 @@ TEST(LinuxScan, ToggleNeedsRootForMachineItemsOnly) {
     EXPECT_EQ(find_named(scanned.items, "syncthing.service")->toggle, model::Toggle::ok);
     EXPECT_EQ(find_named(scanned.items, "/home/ada/bin/backup.sh --quiet")->toggle, model::Toggle::ok);
     EXPECT_EQ(find_named(scanned.items, "Network")->toggle, model::Toggle::ok);
-    Result<model::ChangeOutcome> refused = tree.platform(false)->set_enabled(*find_named(scanned.items, "ssh.service"), false, false);
+    Result<model::ChangeOutcome> refused =
+        tree.platform(false)->set_enabled(*find_named(scanned.items, "ssh.service"), false, false);
     ASSERT_FALSE(refused.has_value());
     EXPECT_EQ(refused.error().kind, ErrorKind::needs_admin) << refused.error().message;
     EXPECT_TRUE(tree.exists("/etc/systemd/system/multi-user.target.wants/ssh.service"));
@@ -166,14 +190,16 @@ TEST(LinuxFiles, DesktopAndUnitFilesAreReadAsLaunchersAndSystemdReadThem) {
     EXPECT_TRUE(file.flag("Hidden"));
     file.set("Hidden", "false");
     file.set("X-New", "1");
-    EXPECT_EQ(file.text(), "# c\n[Desktop Entry]\nName=A\nName[de]=B\nHidden=false\nX-New=1\n\n[Desktop Action x]\nName=C\n");
+    EXPECT_EQ(file.text(),
+              "# c\n[Desktop Entry]\nName=A\nName[de]=B\nHidden=false\nX-New=1\n\n[Desktop Action x]\nName=C\n");
     formats::DesktopFile bare("");
     bare.set("Hidden", "true");
     EXPECT_EQ(bare.text(), "[Desktop Entry]\nHidden=true\n");
     EXPECT_EQ(formats::desktop_exec_command("\"/opt/My App/app\" --x %U"), "\"/opt/My App/app\" --x");
 
     const formats::UnitFile unit = formats::parse_unit_file(
-        "[Service]\nExecStart=-/usr/bin/a \\\n  --long\n[Install]\nWantedBy=a.target b.target\nWantedBy=\nWantedBy=c.target\n"
+        "[Service]\nExecStart=-/usr/bin/a \\\n  --long\n[Install]\nWantedBy=a.target "
+        "b.target\nWantedBy=\nWantedBy=c.target\n"
         "RequiredBy=d.target\n");
     EXPECT_EQ(unit.exec_start, "/usr/bin/a --long");
     EXPECT_EQ(unit.wanted_by, std::vector<std::string>{"c.target"});

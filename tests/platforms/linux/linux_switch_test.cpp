@@ -23,7 +23,8 @@ Result<model::ChangeOutcome> switch_named(model::Platform& platform, std::string
 TEST(LinuxSwitch, SystemUnitsGoThroughSystemctlUnderTheRoot) {
     if (!systemctl_present()) GTEST_SKIP() << "systemctl is not installed (scripts/setup.sh systemd installs it)";
     LinuxTree tree;
-    tree.write("/lib/systemd/system/cups.service", service_unit("CUPS", "/usr/sbin/cupsd -l", "multi-user.target printer.target"));
+    tree.write("/lib/systemd/system/cups.service",
+               service_unit("CUPS", "/usr/sbin/cupsd -l", "multi-user.target printer.target"));
     auto platform = tree.platform(true);
     Result<model::ChangeOutcome> on = switch_named(*platform, "cups.service", true);
     ASSERT_TRUE(on.has_value()) << on.error();
@@ -40,19 +41,23 @@ TEST(LinuxSwitch, SystemUnitsGoThroughSystemctlUnderTheRoot) {
     EXPECT_TRUE(tree.exists("/lib/systemd/system/cups.service"));
 
     // A unit name that systemctl would read as an option is never passed on.
-    model::StartupItem odd(model::ItemKind::systemd, "Systemd unit (system)", model::Scope::machine, "systemd system", "--root=/");
+    model::StartupItem odd(model::ItemKind::systemd, "Systemd unit (system)", model::Scope::machine, "systemd system",
+                           "--root=/");
     odd.set_spec("unit", "--root=/");
     EXPECT_FALSE(platform->set_enabled(odd, false, false).has_value());
 }
 
 TEST(LinuxSwitch, UserUnitsAreLinkedIntoTheirTargetsOfTheUsersFolder) {
     LinuxTree tree;
-    tree.write("/home/ada/.config/systemd/user/syncthing.service", service_unit("Syncthing", "/usr/bin/syncthing", "default.target"));
+    tree.write("/home/ada/.config/systemd/user/syncthing.service",
+               service_unit("Syncthing", "/usr/bin/syncthing", "default.target"));
     tree.write("/home/ada/.config/systemd/user/plain.service", service_unit("No install", "/usr/bin/plain", ""));
-    tree.link("/home/ada/.config/systemd/user/default.target.wants/plain.service", "/home/ada/.config/systemd/user/plain.service");
+    tree.link("/home/ada/.config/systemd/user/default.target.wants/plain.service",
+              "/home/ada/.config/systemd/user/plain.service");
     auto platform = tree.platform(false);
     ASSERT_TRUE(switch_named(*platform, "syncthing.service", true).has_value());
-    EXPECT_EQ(linux::link_target(tree.at("/home/ada/.config/systemd/user/default.target.wants/syncthing.service")).value_or(""),
+    EXPECT_EQ(linux::link_target(tree.at("/home/ada/.config/systemd/user/default.target.wants/syncthing.service"))
+                  .value_or(""),
               "/home/ada/.config/systemd/user/syncthing.service");
     ASSERT_TRUE(switch_named(*platform, "syncthing.service", false).has_value());
     EXPECT_FALSE(tree.exists("/home/ada/.config/systemd/user/default.target.wants/syncthing.service"));
@@ -69,14 +74,16 @@ TEST(LinuxSwitch, AutostartOffWritesAMarkedCopyAndOnRemovesOnlyThatCopy) {
     LinuxTree tree;
     const std::string system_text = "[Desktop Entry]\nName=Network\nExec=nm-applet\n";
     tree.write("/etc/xdg/autostart/nm-applet.desktop", system_text);
-    tree.write("/home/ada/.config/autostart/copyq.desktop", "[Desktop Entry]\nName=CopyQ\nExec=copyq\nX-GNOME-Autostart-enabled=false\n");
+    tree.write("/home/ada/.config/autostart/copyq.desktop",
+               "[Desktop Entry]\nName=CopyQ\nExec=copyq\nX-GNOME-Autostart-enabled=false\n");
     tree.write("/etc/xdg/autostart/tracker.desktop", "[Desktop Entry]\nName=Tracker\nExec=tracker\nHidden=true\n");
     auto platform = tree.platform(false);
 
     Result<model::ChangeOutcome> off = switch_named(*platform, "Network", false);
     ASSERT_TRUE(off.has_value()) << off.error();
     EXPECT_EQ(off->message, "Network will no longer start when you sign in.");
-    EXPECT_EQ(tree.read("/home/ada/.config/autostart/nm-applet.desktop"), system_text + "Hidden=true\nX-Quillmoor-Override=true\n");
+    EXPECT_EQ(tree.read("/home/ada/.config/autostart/nm-applet.desktop"),
+              system_text + "Hidden=true\nX-Quillmoor-Override=true\n");
     EXPECT_EQ(tree.read("/etc/xdg/autostart/nm-applet.desktop"), system_text);
     const model::ScanResult after = platform->scan();
     const model::StartupItem* network = find_named(after.items, "Network");
@@ -94,21 +101,25 @@ TEST(LinuxSwitch, AutostartOffWritesAMarkedCopyAndOnRemovesOnlyThatCopy) {
     // A system file that is off itself is switched on by a copy for this account.
     ASSERT_TRUE(switch_named(*platform, "Tracker", true).has_value());
     EXPECT_TRUE(find_named(platform->scan().items, "Tracker")->enabled);
-    EXPECT_EQ(tree.read("/etc/xdg/autostart/tracker.desktop"), "[Desktop Entry]\nName=Tracker\nExec=tracker\nHidden=true\n");
+    EXPECT_EQ(tree.read("/etc/xdg/autostart/tracker.desktop"),
+              "[Desktop Entry]\nName=Tracker\nExec=tracker\nHidden=true\n");
 }
 
 TEST(LinuxSwitch, CronLinesAreCommentedOutBehindTheOwnMarkOnly) {
     LinuxTree tree;
-    const std::string crontab = "# m h dom mon dow command\n@reboot /home/ada/bin/backup.sh\n#@reboot /home/ada/bin/old.sh\n"
-                                "0 5 * * * /usr/bin/daily\n";
+    const std::string crontab =
+        "# m h dom mon dow command\n@reboot /home/ada/bin/backup.sh\n#@reboot /home/ada/bin/old.sh\n"
+        "0 5 * * * /usr/bin/daily\n";
     tree.write("/var/spool/cron/crontabs/ada", crontab);
     tree.write("/etc/cron.d/firewall", "@reboot root /usr/local/sbin/firewall-up\n");
     auto platform = tree.platform(false);
     ASSERT_TRUE(switch_named(*platform, "/home/ada/bin/backup.sh", false).has_value());
-    EXPECT_EQ(tree.read("/var/spool/cron/crontabs/ada"),
-              "# m h dom mon dow command\n#Quillmoor-off: @reboot /home/ada/bin/backup.sh\n#@reboot /home/ada/bin/old.sh\n"
-              "0 5 * * * /usr/bin/daily\n");
-    EXPECT_FALSE(switch_named(*platform, "/home/ada/bin/backup.sh", false).has_value());  // already off: nothing to find
+    EXPECT_EQ(
+        tree.read("/var/spool/cron/crontabs/ada"),
+        "# m h dom mon dow command\n#Quillmoor-off: @reboot /home/ada/bin/backup.sh\n#@reboot /home/ada/bin/old.sh\n"
+        "0 5 * * * /usr/bin/daily\n");
+    EXPECT_FALSE(
+        switch_named(*platform, "/home/ada/bin/backup.sh", false).has_value());  // already off: nothing to find
     ASSERT_TRUE(switch_named(*platform, "/home/ada/bin/backup.sh", true).has_value());
     EXPECT_EQ(tree.read("/var/spool/cron/crontabs/ada"), crontab);
 

@@ -18,7 +18,8 @@
 namespace qm::test {
 
 inline bool systemctl_present() {
-    return os::path_kind("/usr/bin/systemctl") == os::PathKind::file || os::path_kind("/bin/systemctl") == os::PathKind::file;
+    return os::path_kind("/usr/bin/systemctl") == os::PathKind::file ||
+           os::path_kind("/bin/systemctl") == os::PathKind::file;
 }
 
 class LinuxTree {
@@ -38,7 +39,9 @@ public:
         ASSERT_TRUE(os::create_folders(path.substr(0, path.rfind('/'))).has_value());
         ASSERT_TRUE(linux::make_link(std::string(target), path).has_value());
     }
-    [[nodiscard]] std::string read(std::string_view absolute) const { return os::read_file(at(absolute)).value_or("<missing>"); }
+    [[nodiscard]] std::string read(std::string_view absolute) const {
+        return os::read_file(at(absolute)).value_or("<missing>");
+    }
     [[nodiscard]] bool exists(std::string_view absolute) const {
         return linux::is_link(at(absolute)) || os::path_kind(at(absolute)) != os::PathKind::missing;
     }
@@ -52,7 +55,7 @@ public:
     }
     [[nodiscard]] std::unique_ptr<model::Platform> platform(bool admin) const {
         return std::make_unique<linux::LinuxPlatform>(context(admin),
-                                                              [] { return knowledge::builtin_pack().locations; });
+                                                      [] { return knowledge::builtin_pack().locations; });
     }
     [[nodiscard]] const std::string& root() const { return root_.path(); }
 
@@ -61,7 +64,8 @@ private:
 };
 
 inline std::string service_unit(std::string_view description, std::string_view exec, std::string_view wanted_by) {
-    std::string text = "[Unit]\nDescription=" + std::string(description) + "\n\n[Service]\nExecStart=" + std::string(exec) + "\n";
+    std::string text =
+        "[Unit]\nDescription=" + std::string(description) + "\n\n[Service]\nExecStart=" + std::string(exec) + "\n";
     if (!wanted_by.empty()) text += "\n[Install]\nWantedBy=" + std::string(wanted_by) + "\n";
     return text;
 }

@@ -103,12 +103,14 @@ TEST(PowerShellRunner, PassesTheScriptEncodedAndValuesOnlyAsVariables) {
     StandIn stand_in("hello\n");
     // Non-ASCII text and a character outside the basic plane survive the encoding.
     const PowerShellRun run{"Write-Output \"gr\xc3\xbc\xc3\x9f \xf0\x9f\x98\x80 $env:QM_NAME\"",
-                            {{"QM_NAME", "a value with spaces"}, {"QM_EMPTY", ""}}, 30};
+                            {{"QM_NAME", "a value with spaces"}, {"QM_EMPTY", ""}},
+                            30};
     const os::RunOutput output = run_powershell(run);
     ASSERT_TRUE(output.succeeded()) << output.err;
     EXPECT_EQ(output.out, "hello\n");
-    EXPECT_TRUE(stand_in.log().starts_with("argument -NoProfile\nargument -NonInteractive\n"
-                                           "argument -ExecutionPolicy\nargument Bypass\nargument -EncodedCommand\n"))
+    EXPECT_TRUE(
+        stand_in.log().starts_with("argument -NoProfile\nargument -NonInteractive\n"
+                                   "argument -ExecutionPolicy\nargument Bypass\nargument -EncodedCommand\n"))
         << stand_in.log();
     EXPECT_EQ(stand_in.script(), std::string(script_prefix) + run.script);
     EXPECT_EQ(stand_in.variable("QM_NAME"), "a value with spaces");
@@ -156,7 +158,9 @@ TEST(RestartElevated, PassesTheProgramAndEachArgumentWholeOnlyAsVariables) {
     EXPECT_EQ(stand_in.script().find("-ArgumentList"), std::string::npos) << stand_in.script();
 }
 
-std::string failure_of(const Result<void>& result) { return result ? std::string("(succeeded)") : result.error().message; }
+std::string failure_of(const Result<void>& result) {
+    return result ? std::string("(succeeded)") : result.error().message;
+}
 
 TEST(RestartElevated, SucceedsOnlyWhenTheScriptSaysStarted) {
     const std::string declined =
@@ -169,7 +173,9 @@ TEST(RestartElevated, SucceedsOnlyWhenTheScriptSaysStarted) {
         StandIn stand_in(std::string{answer});
         EXPECT_EQ(failure_of(restart_elevated({"serve"})), declined) << answer;
     }
-    const os::ToolRunner never_started = [](const os::ToolRun&) { return os::RunOutput{"", "cannot find the program", {}, false}; };
+    const os::ToolRunner never_started = [](const os::ToolRun&) {
+        return os::RunOutput{"", "cannot find the program", {}, false};
+    };
     EXPECT_EQ(failure_of(restart_elevated({"serve"}, never_started)), declined);
 }
 

@@ -41,7 +41,8 @@ protected:
         // Whatever a test created in the Run key under its tag goes again.
         for (const std::string& name : created_values) {
             HKEY key = nullptr;
-            if (::RegOpenKeyExW(HKEY_CURRENT_USER, os::windows::to_wide(run_path).c_str(), 0, KEY_SET_VALUE, &key) == 0) {
+            if (::RegOpenKeyExW(HKEY_CURRENT_USER, os::windows::to_wide(run_path).c_str(), 0, KEY_SET_VALUE, &key) ==
+                0) {
                 ::RegDeleteValueW(key, os::windows::to_wide(name).c_str());
                 ::RegCloseKey(key);
             }
@@ -114,7 +115,8 @@ TEST_F(OwnEntries, AWorkingFolderOfItsOwnGivesARealShortcutInTheUsersStartupFold
 }
 
 TEST_F(OwnEntries, BootRegistersTheOwnTaskThroughTheRealSchtasksAndTheScanFindsIt) {
-    const std::string tasks_folder = os::join_path(os::get_env("SystemRoot").value_or("C:\\windows"), "System32\\Tasks");
+    const std::string tasks_folder =
+        os::join_path(os::get_env("SystemRoot").value_or("C:\\windows"), "System32\\Tasks");
     // Wine's /Query answers success for any name, so the free-name search
     // asks the task folder instead; everything else goes to the real tool.
     std::vector<std::string> calls;
@@ -125,8 +127,8 @@ TEST_F(OwnEntries, BootRegistersTheOwnTaskThroughTheRealSchtasksAndTheScanFindsI
             return os::RunOutput{"", "", os::path_kind(file) == os::PathKind::file ? 0u : 1u, false};
         }
         os::ToolRun real = run;
-        real.program = os::join_path(os::join_path(os::get_env("SystemRoot").value_or("C:\\windows"), "System32"),
-                                     "schtasks.exe");
+        real.program =
+            os::join_path(os::join_path(os::get_env("SystemRoot").value_or("C:\\windows"), "System32"), "schtasks.exe");
         return os::run_tool(real);
     };
     Result<model::CreatedEntry> created = create_own_entry(details(tag + " Boot", "boot"), true, runner);
@@ -145,8 +147,8 @@ TEST_F(OwnEntries, BootRegistersTheOwnTaskThroughTheRealSchtasksAndTheScanFindsI
     test::ScratchFolder windows;
     const std::string own_folder = os::join_path(windows.path(), "System32\\Tasks\\Quillmoor");
     ASSERT_TRUE(os::create_folders(own_folder).has_value());
-    std::wstring document = os::windows::to_wide(
-        own_boot_task_document(tag + " Boot", existing_program(), "--tray \"two words\"", ""));
+    std::wstring document =
+        os::windows::to_wide(own_boot_task_document(tag + " Boot", existing_program(), "--tray \"two words\"", ""));
     ASSERT_TRUE(os::write_file_replace(os::join_path(own_folder, "Quillmoor-" + tag + " Boot"),
                                        "\xFF\xFE" + test::utf16_bytes(document, false))
                     .has_value());
@@ -204,7 +206,9 @@ TEST_F(OwnEntries, CreationChecksComeInOrderAndWriteNothing) {
 }
 
 TEST_F(OwnEntries, RemovalRefusesEverythingItDidNotMake) {
-    auto item = [](model::ItemKind kind, std::string name) { return model::StartupItem(kind, "x", model::Scope::user, "loc", std::move(name)); };
+    auto item = [](model::ItemKind kind, std::string name) {
+        return model::StartupItem(kind, "x", model::Scope::user, "loc", std::move(name));
+    };
     model::StartupItem machine_run = item(model::ItemKind::run, "Quillmoor-x");
     machine_run.set_spec("hive", "HKLM");
     machine_run.set_spec("short", "Quillmoor-x");
@@ -212,14 +216,16 @@ TEST_F(OwnEntries, RemovalRefusesEverythingItDidNotMake) {
     foreign_run.set_spec("hive", "HKCU");
     foreign_run.set_spec("short", "Tray");
     model::StartupItem machine_shortcut = item(model::ItemKind::folder, "Quillmoor-notes");
-    machine_shortcut.set_spec("file", "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Startup\\Quillmoor-notes.lnk");
+    machine_shortcut.set_spec(
+        "file", "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Startup\\Quillmoor-notes.lnk");
     model::StartupItem foreign_shortcut = item(model::ItemKind::folder, "notes");
     foreign_shortcut.set_spec("file", os::join_path(user_startup_folder(), "notes.lnk"));
     model::StartupItem other_task = item(model::ItemKind::task, "Quillmoor-x");
     other_task.set_spec("uri", "\\Other\\Quillmoor-x");
     model::StartupItem service = item(model::ItemKind::service, "Spooler");
 
-    const std::string run_refusal = "That entry is not one Quillmoor creates in your own Run list, so it will not be deleted.";
+    const std::string run_refusal =
+        "That entry is not one Quillmoor creates in your own Run list, so it will not be deleted.";
     const std::string shortcut_refusal =
         "That shortcut is not one Quillmoor creates in your own Startup folder, so it will not be deleted.";
     EXPECT_EQ(remove_own_entry(machine_run, true).error(), run_refusal);

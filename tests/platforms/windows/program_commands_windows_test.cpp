@@ -34,8 +34,9 @@ TEST(ProgramCommands, RunningAppsAndAddThroughTheRealProgram) {
     ASSERT_TRUE(os::create_folders(os::join_path(menu, "Tools")).has_value());
     ASSERT_TRUE(test::save_shortcut(os::join_path(menu, "Tools\\" + tag + ".lnk"), program, "--quiet"));
     ASSERT_TRUE(test::save_shortcut(os::join_path(menu, "Tools\\Uninstall " + tag + ".lnk"), program));
-    const std::vector<std::pair<std::string, std::string>> environment = {
-        {"LOCALAPPDATA", data.path()}, {"ProgramData", data.path()}, {"APPDATA", menu_base.path()}};
+    const std::vector<std::pair<std::string, std::string>> environment = {{"LOCALAPPDATA", data.path()},
+                                                                          {"ProgramData", data.path()},
+                                                                          {"APPDATA", menu_base.path()}};
 
     // The test program is running, so it is listed; the listing program is not.
     test::ProgramRun running = test::run_program({"running", "--all", "--json"}, environment);

@@ -18,7 +18,8 @@ std::string version_sample(std::string_view name) {
 }
 
 model::StartupItem item_with_command(std::string command) {
-    model::StartupItem item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64", "Sample");
+    model::StartupItem item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64",
+                            "Sample");
     item.command = std::move(command);
     return item;
 }

@@ -86,7 +86,7 @@ std::string private_copy_of_child_tool(const test::ScratchFolder& scratch) {
 // The list once every given process shows in the candidate `id` (a process
 // just created may not be queryable at once), or the last list after a while.
 model::ProgramList running_list_with(const std::vector<model::StartupItem>& items, std::string_view id,
-                              const std::vector<DWORD>& pids) {
+                                     const std::vector<DWORD>& pids) {
     model::ProgramList list;
     for (int attempt = 0; attempt < 50; ++attempt) {
         list = list_running_programs(items);
@@ -146,13 +146,14 @@ TEST(RunningPrograms, CopiesOfOneProgramAreOneCandidateWithTheirCommandLineButNo
         EXPECT_EQ(std::count(other.pids.begin(), other.pids.end(), ::GetCurrentProcessId()), 0) << other.id;
         EXPECT_TRUE(other.entry_id.empty()) << "no items were given: " << other.id;
     }
-    EXPECT_TRUE(std::is_sorted(list.items.begin(), list.items.end(), [](const model::Candidate& a, const model::Candidate& b) {
-        return to_lower_ascii(a.name) < to_lower_ascii(b.name);
-    }));
+    EXPECT_TRUE(
+        std::is_sorted(list.items.begin(), list.items.end(), [](const model::Candidate& a, const model::Candidate& b) {
+            return to_lower_ascii(a.name) < to_lower_ascii(b.name);
+        }));
 }
 
 model::StartupItem service_item(std::string name, std::string short_name, bool running, std::string state,
-                         std::string pid) {
+                                std::string pid) {
     model::StartupItem item(model::ItemKind::service, "Service", model::Scope::machine, "Services", std::move(name));
     item.running = running;
     item.state_text = std::move(state);
@@ -170,7 +171,8 @@ TEST(RunningPrograms, EntriesAreMatchedByProgramFileAndOnDemandServicesAreOffere
     const DWORD pid = started.start("\"" + program + "\" sleep 60000");
     ASSERT_NE(pid, 0u);
 
-    model::StartupItem run(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64", "Probe");
+    model::StartupItem run(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64",
+                           "Probe");
     run.exe = upper_ascii(program);
     std::vector<model::StartupItem> items = {
         run,
@@ -191,8 +193,9 @@ TEST(RunningPrograms, EntriesAreMatchedByProgramFileAndOnDemandServicesAreOffere
     EXPECT_EQ(service->source, model::CandidateSource::service);
     EXPECT_EQ(service->pids, (std::vector<std::uint32_t>{1234}));
     EXPECT_EQ(mode_ids(service->modes), (std::vector<std::string>{"service-auto"}));
-    EXPECT_EQ(service->notes, (std::vector<std::string>{
-                                  "A Windows service that is running now but only starts when something asks for it."}));
+    EXPECT_EQ(service->notes,
+              (std::vector<std::string>{
+                  "A Windows service that is running now but only starts when something asks for it."}));
     EXPECT_EQ(service->entry_id, items[1].id());
     EXPECT_TRUE(service->system);
 
@@ -260,7 +263,8 @@ TEST_F(InstalledPrograms, OneCandidatePerProgramFromShortcutsFiveFoldersDeepAtMo
     shortcut(this_user_, "Again Shared.lnk", shared, "--other");
     shortcut(this_user_, "Tools\\Beta.lnk", beta);
 
-    model::StartupItem run(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64", "Alpha");
+    model::StartupItem run(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64",
+                           "Alpha");
     run.exe = upper_ascii(alpha);
     const model::ProgramList list = list_installed_programs({run});
 

@@ -49,8 +49,8 @@ public:
         LSTATUS status = ::RegCreateKeyExW(root, wide_path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                            KEY_SET_VALUE | view, nullptr, &key, nullptr);
         ASSERT_EQ(status, ERROR_SUCCESS) << path;
-        status = ::RegSetValueExW(key, std::wstring(name).c_str(), 0, type,
-                                  reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
+        status = ::RegSetValueExW(key, std::wstring(name).c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                                  static_cast<DWORD>(bytes.size()));
         ::RegCloseKey(key);
         ASSERT_EQ(status, ERROR_SUCCESS) << path;
         values_.push_back(Written{root, wide_path, view, std::wstring(name)});
@@ -93,7 +93,8 @@ public:
 private:
     void set(const wchar_t* sddl) {
         PSECURITY_DESCRIPTOR descriptor = nullptr;
-        ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+        ASSERT_TRUE(
+            ::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
         HKEY key = nullptr;
         ASSERT_EQ(::RegOpenKeyExW(root_, path_.c_str(), 0, WRITE_DAC | view_, &key), ERROR_SUCCESS);
         EXPECT_EQ(::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
@@ -107,8 +108,7 @@ private:
 };
 
 // The raw bytes and type of a value, or type REG_NONE when it is missing.
-inline std::pair<DWORD, std::string> read_value(HKEY root, std::string_view path, REGSAM view,
-                                                std::wstring_view name) {
+inline std::pair<DWORD, std::string> read_value(HKEY root, std::string_view path, REGSAM view, std::wstring_view name) {
     HKEY key = nullptr;
     if (::RegOpenKeyExW(root, os::windows::to_wide(path).c_str(), 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) {
         return {REG_NONE, {}};

@@ -84,7 +84,7 @@ TEST(RegistryText, ExpandsReferencesExactlyAsWindowsReadsThem) {
 TEST(RegistryText, DecodesUpToTheFirstNulLossily) {
     EXPECT_EQ(decode_registry_text(test::utf16_bytes(L"abc")), "abc");
     EXPECT_EQ(decode_registry_text(std::string("a\0b\0\0\0c\0", 8)), "ab");
-    EXPECT_EQ(decode_registry_text(std::string("a\0b", 3)), "a");              // odd last byte
+    EXPECT_EQ(decode_registry_text(std::string("a\0b", 3)), "a");                     // odd last byte
     EXPECT_EQ(decode_registry_text(std::string("\x00\xD8x\0", 4)), "\xEF\xBF\xBDx");  // lone surrogate
     EXPECT_EQ(decode_registry_text(""), "");
 }
@@ -104,8 +104,7 @@ TEST(ApprovalFlag, WritesTwelveBytesWithTheFileTimeAtWholeSeconds) {
     EXPECT_EQ(approval_bytes(true, 1700000000), std::string("\x02\0\0\0\0\0\0\0\0\0\0\0", 12));
     // 2023-11-14 22:13:20 UTC = 1,700,000,000 s: 17,000,000,000,000,000 +
     // 116,444,736,000,000,000 ticks = 0x01DA1747_C66D0000.
-    EXPECT_EQ(approval_bytes(false, 1700000000),
-              std::string("\x03\0\0\0\x00\x00\x6D\xC6\x47\x17\xDA\x01", 12));
+    EXPECT_EQ(approval_bytes(false, 1700000000), std::string("\x03\0\0\0\x00\x00\x6D\xC6\x47\x17\xDA\x01", 12));
 }
 
 TEST_F(RunKeys, EveryTextValueOfEverySevenLocationsBecomesAnItemFieldByField) {
@@ -114,12 +113,15 @@ TEST_F(RunKeys, EveryTextValueOfEverySevenLocationsBecomesAnItemFieldByField) {
     const std::wstring big_command = L"C:\\big.exe " + std::wstring(3000, L'x');  // 6 KB of data
     const std::string unicode_name = name("Ünïcødé 日本");
 
-    registry.write_text(HKEY_CURRENT_USER, run_path, 0, wide(name("plain")), L"\"C:\\Program Files\\App\\app.exe\" --tray");
-    registry.write_text(HKEY_CURRENT_USER, run_path, 0, wide(name("expand")), L"%QM_TEST_APPS%\\app.exe /x", REG_EXPAND_SZ);
+    registry.write_text(HKEY_CURRENT_USER, run_path, 0, wide(name("plain")),
+                        L"\"C:\\Program Files\\App\\app.exe\" --tray");
+    registry.write_text(HKEY_CURRENT_USER, run_path, 0, wide(name("expand")), L"%QM_TEST_APPS%\\app.exe /x",
+                        REG_EXPAND_SZ);
     registry.write_text(HKEY_CURRENT_USER, run_path, 0, wide(name("unknown")), L"%NOSUCHVAR%\\x.exe", REG_EXPAND_SZ);
     registry.write_text(HKEY_CURRENT_USER, run_path, 0, wide(name("percent")), L"100%", REG_EXPAND_SZ);
     registry.write_text(HKEY_CURRENT_USER, run_path, 0, wide(name("literal")), L"%QM_TEST_APPS%\\a.exe");
-    registry.write(HKEY_CURRENT_USER, run_path, 0, wide(name("multi")), REG_MULTI_SZ, test::utf16_bytes(L"a.exe\0b.exe\0", true));
+    registry.write(HKEY_CURRENT_USER, run_path, 0, wide(name("multi")), REG_MULTI_SZ,
+                   test::utf16_bytes(L"a.exe\0b.exe\0", true));
     registry.write(HKEY_CURRENT_USER, run_path, 0, wide(name("binary")), REG_BINARY, "C:\\x.exe");
     registry.write(HKEY_CURRENT_USER, run_path, 0, wide(name("dword")), REG_DWORD, std::string("\1\0\0\0", 4));
     registry.write_text(HKEY_CURRENT_USER, run_path, 0, long_name, L"C:\\long.exe");
@@ -131,7 +133,8 @@ TEST_F(RunKeys, EveryTextValueOfEverySevenLocationsBecomesAnItemFieldByField) {
     registry.write_text(HKEY_CURRENT_USER, run_once_path, 0, wide(name("once")), L"C:\\once.exe");
     registry.write_text(HKEY_LOCAL_MACHINE, run_once_path, KEY_WOW64_64KEY, wide(name("monce")), L"C:\\monce.exe");
     registry.write_text(HKEY_CURRENT_USER, policy_run_path, 0, wide(name("policy")), L"C:\\policy.exe");
-    registry.write_text(HKEY_LOCAL_MACHINE, policy_run_path, KEY_WOW64_64KEY, wide(name("mpolicy")), L"C:\\mpolicy.exe");
+    registry.write_text(HKEY_LOCAL_MACHINE, policy_run_path, KEY_WOW64_64KEY, wide(name("mpolicy")),
+                        L"C:\\mpolicy.exe");
     registry.write_text(HKEY_CURRENT_USER, std::string(run_path), 0, L"", L"C:\\default.exe");  // the default value
 
     const model::ScanResult scan = platform_with(true).scan();
@@ -219,7 +222,8 @@ TEST_F(RunKeys, ApprovalValuesOfEveryFormReadAsOnOrOff) {
     for (const Form& form : forms) {
         registry.write_text(HKEY_CURRENT_USER, run_path, 0, wide(name(form.suffix)), L"C:\\a.exe");
         if (form.type != REG_NONE) {
-            registry.write(HKEY_CURRENT_USER, approved_run, KEY_WOW64_64KEY, wide(name(form.suffix)), form.type, form.bytes);
+            registry.write(HKEY_CURRENT_USER, approved_run, KEY_WOW64_64KEY, wide(name(form.suffix)), form.type,
+                           form.bytes);
         }
     }
     const std::vector<model::StartupItem> items = tagged(platform_with(true).scan(), tag);
@@ -302,14 +306,16 @@ TEST_F(RunKeys, SwitchingWritesOnlyTheApprovalValueInTheItemsOwnKey) {
     const model::StartupItem* m32 = by_name(items, name("m32"));
     ASSERT_NE(m32, nullptr);
     ASSERT_TRUE(platform.set_enabled(*m32, false, false).has_value());
-    EXPECT_EQ(test::read_value(HKEY_LOCAL_MACHINE, approved_run32, KEY_WOW64_64KEY, wide(name("m32"))).second[0], '\x03');
+    EXPECT_EQ(test::read_value(HKEY_LOCAL_MACHINE, approved_run32, KEY_WOW64_64KEY, wide(name("m32"))).second[0],
+              '\x03');
     EXPECT_EQ(test::read_value(HKEY_LOCAL_MACHINE, approved_run, KEY_WOW64_64KEY, wide(name("m32"))).first,
               static_cast<DWORD>(REG_NONE));
 }
 
 TEST_F(RunKeys, SwitchRefusalsNameWhatFailedAndChangeNothing) {
     WindowsPlatform platform = platform_with(true);
-    model::StartupItem locked(model::ItemKind::run, "Registry (RunOnce, this user)", model::Scope::user, "HKCU\\RunOnce\\64", name("once"));
+    model::StartupItem locked(model::ItemKind::run, "Registry (RunOnce, this user)", model::Scope::user,
+                              "HKCU\\RunOnce\\64", name("once"));
     locked.set_spec("short", name("once"));
     locked.set_spec("hive", "HKCU");
     locked.set_spec("approved", "");
@@ -332,7 +338,8 @@ TEST_F(RunKeys, SwitchRefusalsNameWhatFailedAndChangeNothing) {
               ERROR_SUCCESS);
     ::RegCloseKey(created);
     registry.own_key(HKEY_CURRENT_USER, volatile_path, KEY_WOW64_64KEY);
-    model::StartupItem item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64", name("v"));
+    model::StartupItem item(model::ItemKind::run, "Registry (Run, this user)", model::Scope::user, "HKCU\\Run\\64",
+                            name("v"));
     item.set_spec("short", name("v"));
     item.set_spec("hive", "HKCU");
     item.set_spec("approved", volatile_name + "\\Inner");
@@ -355,7 +362,8 @@ TEST_F(RunKeys, SwitchRefusalsNameWhatFailedAndChangeNothing) {
         item.set_spec("approved", read_only_name);
         Result<model::ChangeOutcome> refused_write = platform.set_enabled(item, false, false);
         ASSERT_FALSE(refused_write.has_value());
-        EXPECT_EQ(refused_write.error(), "Windows refused access to HKCU\\...\\StartupApproved\\" + read_only_name + ".");
+        EXPECT_EQ(refused_write.error(),
+                  "Windows refused access to HKCU\\...\\StartupApproved\\" + read_only_name + ".");
         EXPECT_EQ(test::read_value(HKEY_CURRENT_USER, read_only_path, KEY_WOW64_64KEY, wide(name("r"))).second,
                   std::string("\x02\0\0\0\0\0\0\0\0\0\0\0", 12));
     }
@@ -413,7 +421,8 @@ TEST(RegistryLayer, EnumerationGrowsItsBufferAndReadsEveryValue) {
     for (int i = 0; i < 50; ++i) {
         // Sizes around and far past the first 4,096-byte buffer.
         const std::size_t size = static_cast<std::size_t>(i) * 401;
-        registry.write(HKEY_CURRENT_USER, path, 0, L"v" + std::to_wstring(i), REG_BINARY, std::string(size, 'a' + i % 26));
+        registry.write(HKEY_CURRENT_USER, path, 0, L"v" + std::to_wstring(i), REG_BINARY,
+                       std::string(size, 'a' + i % 26));
     }
     RegistryResult<RegistryKey> key = open_key(HKEY_CURRENT_USER, path, KEY_READ);
     ASSERT_TRUE(key.has_value());
@@ -443,7 +452,8 @@ TEST(RunKeySource, AKeyThatCannotBeReadGivesANoteAndAMissingOneNothing) {
     ASSERT_EQ(::RegSetKeySecurity(owned->get(), DACL_SECURITY_INFORMATION, &closed), ERROR_SUCCESS);
 
     const knowledge::RunKeyLocation closed_location{"HKCU", path, "", "", "Closed Run", model::Scope::user, ""};
-    const knowledge::RunKeyLocation missing_location{"HKCU", path + "\\Nope", "", "", "Missing Run", model::Scope::user, ""};
+    const knowledge::RunKeyLocation missing_location{"HKCU",        path + "\\Nope",    "", "",
+                                                     "Missing Run", model::Scope::user, ""};
     ProgramFacts programs;
     model::ScanResult result;
     scan_run_keys({closed_location, missing_location}, false, programs, result);
@@ -454,7 +464,8 @@ TEST(RunKeySource, AKeyThatCannotBeReadGivesANoteAndAMissingOneNothing) {
     ASSERT_EQ(::RegSetKeySecurity(owned->get(), DACL_SECURITY_INFORMATION, &open_again), ERROR_SUCCESS);
 
     EXPECT_TRUE(result.items.empty());
-    EXPECT_EQ(result.notes, std::vector<std::string>{"Closed Run: HKCU\\" + path + " could not be read (Windows error 5)."});
+    EXPECT_EQ(result.notes,
+              std::vector<std::string>{"Closed Run: HKCU\\" + path + " could not be read (Windows error 5)."});
 }
 
 }  // namespace

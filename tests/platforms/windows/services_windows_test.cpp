@@ -86,7 +86,7 @@ TEST_F(ServicesScan, ListsWin32ServicesWithTheirStartTypes) {
         DWORD type;
         std::optional<DWORD> start;  // written into the key; nothing: the value is removed
         bool delayed;
-        std::string state_text;      // empty: not listed
+        std::string state_text;  // empty: not listed
     };
     const std::vector<Case> cases = {
         {"own-auto", SERVICE_WIN32_OWN_PROCESS, 2, false, "Automatic"},
@@ -206,9 +206,9 @@ TEST_F(ServicesScan, DependentsAreTheActiveServicesThatNeedIt) {
     const std::string other = services.create("other", SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, program);
     const std::string automatic = services.create("auto", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, program,
                                                   {base, to_lower_ascii(base)}, services.tag + " B automatic");
-    const std::string delayed = services.create("delayed", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, program,
-                                                 {to_lower_ascii(base), other, "QmNoSuchService"},
-                                                 services.tag + " A delayed");
+    const std::string delayed =
+        services.create("delayed", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, program,
+                        {to_lower_ascii(base), other, "QmNoSuchService"}, services.tag + " A delayed");
     set_number(delayed, L"DelayedAutostart", 1);
     services.create("manual", SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, program, {base});
     services.create("disabled", SERVICE_WIN32_OWN_PROCESS, SERVICE_DISABLED, program, {base, other});
@@ -224,8 +224,8 @@ TEST_F(ServicesScan, DependentsAreTheActiveServicesThatNeedIt) {
 }
 
 TEST_F(ServicesScan, ManagerStatesAgreeWithTheScan) {
-    const std::string created = services.create("state", SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, program,
-                                                {}, services.tag + " state");
+    const std::string created =
+        services.create("state", SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, program, {}, services.tag + " state");
     const ServiceStates states = read_service_states();
     ASSERT_TRUE(states.contains(to_lower_ascii(created)));
     EXPECT_EQ(states.at(to_lower_ascii(created)).display_name, services.tag + " state");
@@ -255,11 +255,11 @@ TEST(ServicesRegistryList, DecodesNulSeparatedNames) {
         {bytes(std::wstring(L"\0\0", 2)), {}},
         {bytes(std::wstring(L"RpcSs\0\0", 7)), {"RpcSs"}},
         {bytes(std::wstring(L"RpcSs\0Tcpip\0\0", 13)), {"RpcSs", "Tcpip"}},
-        {bytes(std::wstring(L"RpcSs\0Tcpip", 11)), {"RpcSs", "Tcpip"}},             // no ending NULs
-        {bytes(std::wstring(L"A\0\0B\0\0", 6)), {"A"}},                              // an empty text ends the list
+        {bytes(std::wstring(L"RpcSs\0Tcpip", 11)), {"RpcSs", "Tcpip"}},  // no ending NULs
+        {bytes(std::wstring(L"A\0\0B\0\0", 6)), {"A"}},                  // an empty text ends the list
         {bytes(std::wstring(L"Caf\u00e9\0\0", 6)), {"Caf\u00e9"}},
-        {bytes(std::wstring(L"AB", 2)) + "x", {"AB"}},                                 // odd last byte
-        {std::string("\x00\xD8\x00\x00", 4), {"\xEF\xBF\xBD"}},                         // a lone surrogate
+        {bytes(std::wstring(L"AB", 2)) + "x", {"AB"}},           // odd last byte
+        {std::string("\x00\xD8\x00\x00", 4), {"\xEF\xBF\xBD"}},  // a lone surrogate
     };
     for (const auto& [input, expected] : cases) {
         EXPECT_EQ(decode_registry_list(input), expected) << input.size() << " bytes";
@@ -296,7 +296,8 @@ protected:
         const model::ScanResult result = scan();
         const model::StartupItem* item = by_service(result, name);
         EXPECT_NE(item, nullptr) << name;
-        return item != nullptr ? *item : model::StartupItem(model::ItemKind::service, "", model::Scope::machine, "", "");
+        return item != nullptr ? *item
+                               : model::StartupItem(model::ItemKind::service, "", model::Scope::machine, "", "");
     }
 
     Result<model::ChangeOutcome> turn(const model::StartupItem& item, bool on, bool stop_now = false) {
@@ -310,8 +311,8 @@ protected:
     }
 
     std::string service(std::string_view suffix, DWORD start, bool delayed = false) {
-        const std::string name = services.create(suffix, SERVICE_WIN32_OWN_PROCESS, start, test::child_tool_path(),
-                                                 {}, services.tag + " " + std::string(suffix));
+        const std::string name = services.create(suffix, SERVICE_WIN32_OWN_PROCESS, start, test::child_tool_path(), {},
+                                                 services.tag + " " + std::string(suffix));
         if (delayed) {
             registry.write(HKEY_LOCAL_MACHINE, service_key(name), 0, L"DelayedAutostart", REG_DWORD, dword_bytes(1));
         }
@@ -357,7 +358,8 @@ TEST_F(ServicesSwitch, OffRemembersTheStartTypeAndOnRestoresIt) {
 TEST_F(ServicesSwitch, WantedStartTypeWinsOverTheRememberedOne) {
     const std::string name = service("wanted", SERVICE_DISABLED);
     ASSERT_TRUE(os::create_folders(data_folder).has_value());
-    ASSERT_TRUE(os::write_file_replace(saved_path, "{\"" + name + "\":{\"start\":\"3\",\"delayed\":\"0\"}}").has_value());
+    ASSERT_TRUE(
+        os::write_file_replace(saved_path, "{\"" + name + "\":{\"start\":\"3\",\"delayed\":\"0\"}}").has_value());
     model::StartupItem item = item_of(name);
     item.set_spec("want_start", "2");
     item.set_spec("want_delayed", "1");
@@ -376,8 +378,9 @@ TEST_F(ServicesSwitch, StoppingNowIsAttemptedAfterSwitchingOff) {
     // The service is not running, so the stop fails; the switch stands.
     Result<model::ChangeOutcome> off = turn(item_of(name), false, true);
     ASSERT_TRUE(off.has_value()) << off.error();
-    EXPECT_EQ(off->message, services.tag + " stop is switched off for the next start. It could not be stopped now "
-                                           "and keeps running until the next restart.");
+    EXPECT_EQ(off->message, services.tag +
+                                " stop is switched off for the next start. It could not be stopped now "
+                                "and keeps running until the next restart.");
     EXPECT_EQ(calls(), "config " + name + " start= disabled\nstop " + name + "\n");
     // Switching on never stops anything.
     ASSERT_TRUE(turn(item_of(name), true, true).has_value());
@@ -412,7 +415,8 @@ TEST_F(ServicesSwitch, FailuresOfTheToolAreWorded) {
 
     // An item without its service name is refused before anything runs.
     const std::string before = calls();
-    model::StartupItem nameless(model::ItemKind::service, "Windows service", model::Scope::machine, "Services", "Nameless");
+    model::StartupItem nameless(model::ItemKind::service, "Windows service", model::Scope::machine, "Services",
+                                "Nameless");
     EXPECT_FALSE(switch_service(nameless, false, false, data_folder, runner()).has_value());
     EXPECT_EQ(calls(), before);
 }
@@ -468,10 +472,10 @@ using test::TestServices;
 
 TEST(ServiceAndTaskCommands, DisableEnableAndUndoThroughTheRealProgram) {
     TestServices services;
-    const std::string base = services.create("base", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
-                                             test::child_tool_path());
-    const std::string needs_base = services.create("user", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
-                                                   test::child_tool_path(), {base});
+    const std::string base =
+        services.create("base", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, test::child_tool_path());
+    const std::string needs_base =
+        services.create("user", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, test::child_tool_path(), {base});
     const std::string tasks_folder = test::system_tasks_folder();
     const std::string task = "QmTask" + test::random_hex(4);
     const std::string task_file = os::join_path(tasks_folder, task);

@@ -95,13 +95,14 @@ std::string computer_state() {
             }
         }
     }
-    RegistryResult<RegistryKey> services = open_key(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services", KEY_READ);
+    RegistryResult<RegistryKey> services =
+        open_key(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services", KEY_READ);
     if (services) {
         for (const std::string& name : enumerate_subkeys(services->get())) {
             RegistryResult<RegistryKey> service = open_key(services->get(), name, KEY_READ);
             if (!service) continue;
-            out << "service " << name << " start " << try_read_number(service->get(), "Start").value_or(99) << " delayed "
-                << try_read_number(service->get(), "DelayedAutostart").value_or(0) << "\n";
+            out << "service " << name << " start " << try_read_number(service->get(), "Start").value_or(99)
+                << " delayed " << try_read_number(service->get(), "DelayedAutostart").value_or(0) << "\n";
         }
     }
     dump_files(out, "user startup", shell_folder(CSIDL_STARTUP));
@@ -130,7 +131,8 @@ std::string id_of(const json::JsonValue& item) { return json::get_text(item, "id
 class WindowsSession : public ::testing::Test {
 protected:
     void SetUp() override {
-        registry.write_text(HKEY_CURRENT_USER, run_path, 0, os::windows::to_wide(run_name), L"C:\\windows\\notepad.exe");
+        registry.write_text(HKEY_CURRENT_USER, run_path, 0, os::windows::to_wide(run_name),
+                            L"C:\\windows\\notepad.exe");
         ASSERT_TRUE(test::save_shortcut(shortcut_path, "C:\\windows\\regedit.exe", "--session"));
         service = services.create("session", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, test::child_tool_path());
         ASSERT_TRUE(os::create_folders(test::system_tasks_folder()).has_value());
@@ -188,9 +190,8 @@ TEST_F(WindowsSession, ANewUsersSessionLeavesTheComputerAsItWas) {
 
     std::vector<std::string> ids;
     for (const std::string& name : switched) {
-        const json::JsonValue item = find_item(program, [&](const json::JsonValue& i) {
-            return json::get_text(i, "name") == name;
-        });
+        const json::JsonValue item =
+            find_item(program, [&](const json::JsonValue& i) { return json::get_text(i, "name") == name; });
         ASSERT_FALSE(id_of(item).empty()) << name;
         ids.push_back(id_of(item));
         run({"disable", id_of(item), "--yes"});
@@ -206,8 +207,7 @@ TEST_F(WindowsSession, ANewUsersSessionLeavesTheComputerAsItWas) {
     // entry on instead.)
     run({"add", "C:\\windows\\system32\\clock.exe", "--name", tag + " Login", "--yes"});
     run({"add", "C:\\windows\\system32\\winver.exe", "--name", tag + " Boot", "--mode", "boot", "--yes"});
-    run({"add", "C:\\windows\\system32\\write.exe", "--name", tag + " Folder", "--workdir", "C:\\windows",
-         "--yes"});
+    run({"add", "C:\\windows\\system32\\write.exe", "--name", tag + " Folder", "--workdir", "C:\\windows", "--yes"});
     std::vector<std::string> own;
     for (const char* kind : {"run", "task", "folder"}) {
         const json::JsonValue item = find_item(program, [&](const json::JsonValue& i) {
@@ -279,8 +279,10 @@ TEST_F(WindowsSession, NoCommandSwitchesOffACriticalItemOrRemovesAnEntryItDidNot
     const std::string escaping_id = "folder|user|Startup|..\\..\\..\\Quillmoor-escaped";
     auto quoted = [](const std::string& text) { return json::write(json::JsonValue(text)); };
     const std::string backup_text = R"({"format": "quillmoor-backup", "items": [
-        {"id": )" + quoted(critical_id) + R"(, "name": "critical", "enabled": false},
-        {"id": )" + quoted(escaping_id) + R"(, "name": "escaping", "enabled": true, "managed": true,
+        {"id": )" + quoted(critical_id) +
+                                    R"(, "name": "critical", "enabled": false},
+        {"id": )" + quoted(escaping_id) +
+                                    R"(, "name": "escaping", "enabled": true, "managed": true,
          "spec": {"name": "..\\..\\..\\..\\Quillmoor-escaped", "mode": "login", "workdir": "C:\\windows",
                   "command": "C:\\windows\\system32\\whoami.exe", "exe": "C:\\windows\\system32\\whoami.exe"}}]})";
     ASSERT_TRUE(json::parse(backup_text).has_value());
@@ -303,12 +305,14 @@ TEST_F(WindowsSession, NoCommandSwitchesOffACriticalItemOrRemovesAnEntryItDidNot
 
     // Entries the program did not make: a Run value, a shortcut, a service
     // and a task, by name and by id.
-    for (const std::string& name : {run_name, shortcut_name.substr(0, shortcut_name.size() - 4), service, task_name,
-                                    critical_id}) {
+    for (const std::string& name :
+         {run_name, shortcut_name.substr(0, shortcut_name.size() - 4), service, task_name, critical_id}) {
         test::ProgramRun refused = program.run({"remove", name, "--yes"});
         EXPECT_NE(refused.exit_code, 0) << name << "\n" << refused.out;
-        EXPECT_NE((refused.out + refused.err).find("Only startup entries created by Quillmoor can be removed."), std::string::npos)
-            << name << "\n" << refused.out << refused.err;
+        EXPECT_NE((refused.out + refused.err).find("Only startup entries created by Quillmoor can be removed."),
+                  std::string::npos)
+            << name << "\n"
+            << refused.out << refused.err;
     }
     EXPECT_EQ(computer_state(), before);
     // No service was ever handed to sc.exe (the shortcut above went through
@@ -325,7 +329,7 @@ namespace qm::windows {
 namespace {
 
 struct DoctorLine {
-    std::string mark;    // "ok  ", "WARN" or "FAIL"
+    std::string mark;  // "ok  ", "WARN" or "FAIL"
     std::string name;
     std::string detail;
 };
@@ -364,11 +368,20 @@ TEST(WindowsDoctor, EveryProbeComesInOrderWithTheStatusThatWhatThePrefixHoldsCal
 
     test::ProgramRun doctor = test::run_program({"doctor"}, environment);
     ASSERT_EQ(doctor.exit_code, 0) << doctor.err;
-    const std::vector<std::string> names = {
-        "Operating system", "Run keys",           "Startup folders",       "Services",
-        "Service states",   "Scheduled tasks",    "Running programs",      "Command lines",
-        "Publisher information", "Tool: sc.exe",  "Tool: schtasks.exe",    "Tool: curl.exe",
-        "Knowledge",        "History and backups folder"};
+    const std::vector<std::string> names = {"Operating system",
+                                            "Run keys",
+                                            "Startup folders",
+                                            "Services",
+                                            "Service states",
+                                            "Scheduled tasks",
+                                            "Running programs",
+                                            "Command lines",
+                                            "Publisher information",
+                                            "Tool: sc.exe",
+                                            "Tool: schtasks.exe",
+                                            "Tool: curl.exe",
+                                            "Knowledge",
+                                            "History and backups folder"};
     const std::vector<DoctorLine> lines = doctor_lines(doctor.out, names);
     std::vector<std::string> seen;
     for (const DoctorLine& line : lines) {
@@ -407,9 +420,8 @@ TEST(WindowsDoctor, EveryProbeComesInOrderWithTheStatusThatWhatThePrefixHoldsCal
 
     EXPECT_EQ(line_of("Tool: sc.exe").detail, "sc.exe is present.");
     EXPECT_EQ(line_of("Tool: schtasks.exe").detail, "schtasks.exe is present.");
-    const bool has_curl =
-        os::path_kind(os::join_path(os::get_env("SystemRoot").value_or("C:\\windows"), "System32\\curl.exe")) ==
-        os::PathKind::file;
+    const bool has_curl = os::path_kind(os::join_path(os::get_env("SystemRoot").value_or("C:\\windows"),
+                                                      "System32\\curl.exe")) == os::PathKind::file;
     EXPECT_EQ(line_of("Tool: curl.exe").mark, has_curl ? "ok  " : "WARN") << line_of("Tool: curl.exe").detail;
     EXPECT_NE(doctor.out.find("source(s) did not work."), std::string::npos) << doctor.out;
 }

@@ -106,8 +106,8 @@ TEST(ShellLinkSaved, TargetsArgumentsAndWorkingFoldersReadBack) {
     const std::string app = scratch / "App\\app.exe";
     ASSERT_TRUE(os::write_file_replace(app, "MZ").has_value());
     const bool western_code_page = ::GetACP() == 1252;
-    const std::string apples = scratch / "\xC3\x84pfel";                  // Äpfel
-    const std::string sweets = apples + "\\S\xC3\xBC\xC3\x9F.exe";        // Süß.exe
+    const std::string apples = scratch / "\xC3\x84pfel";                    // Äpfel
+    const std::string sweets = apples + "\\S\xC3\xBC\xC3\x9F.exe";          // Süß.exe
     const std::string chinese = apples + "\\\xE6\xB5\x8B\xE8\xAF\x95.exe";  // 测试.exe
 
     struct Case {

@@ -121,7 +121,8 @@ TEST_F(StartupFolders, EveryFileButDesktopIniIsAnItemWithItsShortcutsCommand) {
 TEST_F(StartupFolders, SwitchingWritesTheApprovalValueUnderStartupFolder) {
     const std::string file_name = "Switch Me " + test::random_hex(4) + ".lnk";
     ASSERT_TRUE(test::save_shortcut(os::join_path(user_folder, file_name), "C:\\Apps\\switch.exe"));
-    registry.write(HKEY_CURRENT_USER, approved_folder, KEY_WOW64_64KEY, os::windows::to_wide(file_name), REG_BINARY, "");
+    registry.write(HKEY_CURRENT_USER, approved_folder, KEY_WOW64_64KEY, os::windows::to_wide(file_name), REG_BINARY,
+                   "");
 
     WindowsPlatform windows = platform(true);
     const std::vector<model::StartupItem> items = folder_items(windows.scan());
@@ -129,7 +130,8 @@ TEST_F(StartupFolders, SwitchingWritesTheApprovalValueUnderStartupFolder) {
     Result<model::ChangeOutcome> off = windows.set_enabled(items[0], false, false);
     ASSERT_TRUE(off.has_value()) << off.error();
     EXPECT_EQ(off->message, items[0].name + " will no longer start with Windows (the entry itself is untouched).");
-    const auto [type, bytes] = test::read_value(HKEY_CURRENT_USER, approved_folder, KEY_WOW64_64KEY, os::windows::to_wide(file_name));
+    const auto [type, bytes] =
+        test::read_value(HKEY_CURRENT_USER, approved_folder, KEY_WOW64_64KEY, os::windows::to_wide(file_name));
     EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
     ASSERT_EQ(bytes.size(), 12u);
     EXPECT_EQ(bytes[0], '\x03');
@@ -137,8 +139,9 @@ TEST_F(StartupFolders, SwitchingWritesTheApprovalValueUnderStartupFolder) {
     EXPECT_EQ(folder_items(windows.scan())[0].state_text, "Disabled");
 
     ASSERT_TRUE(windows.set_enabled(items[0], true, false).has_value());
-    EXPECT_EQ(test::read_value(HKEY_CURRENT_USER, approved_folder, KEY_WOW64_64KEY, os::windows::to_wide(file_name)).second,
-              std::string("\x02\0\0\0\0\0\0\0\0\0\0\0", 12));
+    EXPECT_EQ(
+        test::read_value(HKEY_CURRENT_USER, approved_folder, KEY_WOW64_64KEY, os::windows::to_wide(file_name)).second,
+        std::string("\x02\0\0\0\0\0\0\0\0\0\0\0", 12));
     EXPECT_EQ(os::path_kind(os::join_path(user_folder, file_name)), os::PathKind::file);
 }
 
@@ -152,10 +155,12 @@ TEST_F(StartupFolders, EmptyAndMissingFoldersAddNothing) {
 TEST_F(StartupFolders, TheRealProgramListsAndSwitchesAShortcut) {
     const std::string name = "Listed " + test::random_hex(4);
     ASSERT_TRUE(test::save_shortcut(os::join_path(user_folder, name + ".lnk"), "C:\\Apps\\listed.exe", "-q"));
-    registry.write(HKEY_CURRENT_USER, approved_folder, KEY_WOW64_64KEY, os::windows::to_wide(name + ".lnk"), REG_BINARY, "");
+    registry.write(HKEY_CURRENT_USER, approved_folder, KEY_WOW64_64KEY, os::windows::to_wide(name + ".lnk"), REG_BINARY,
+                   "");
     test::ScratchFolder data;
-    const std::vector<std::pair<std::string, std::string>> environment = {
-        {"APPDATA", user_base.path()}, {"ProgramData", data.path()}, {"LOCALAPPDATA", data.path()}};
+    const std::vector<std::pair<std::string, std::string>> environment = {{"APPDATA", user_base.path()},
+                                                                          {"ProgramData", data.path()},
+                                                                          {"LOCALAPPDATA", data.path()}};
 
     test::ProgramRun listed = test::run_program({"list", "--filter", name, "--json"}, environment);
     ASSERT_EQ(listed.exit_code, 0) << listed.err;
@@ -166,7 +171,8 @@ TEST_F(StartupFolders, TheRealProgramListsAndSwitchesAShortcut) {
 
     test::ProgramRun disabled = test::run_program({"disable", name, "--yes"}, environment);
     ASSERT_EQ(disabled.exit_code, 0) << disabled.out << disabled.err;
-    EXPECT_EQ(test::read_value(HKEY_CURRENT_USER, approved_folder, KEY_WOW64_64KEY, os::windows::to_wide(name + ".lnk")).second[0],
+    EXPECT_EQ(test::read_value(HKEY_CURRENT_USER, approved_folder, KEY_WOW64_64KEY, os::windows::to_wide(name + ".lnk"))
+                  .second[0],
               '\x03');
 }
 

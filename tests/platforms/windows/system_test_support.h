@@ -34,7 +34,8 @@ public:
     TestServices() : manager_(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {}
     ~TestServices() {
         for (const std::string& name : names_) {
-            os::windows::ServiceHandle service(::OpenServiceW(manager_.get(), os::windows::to_wide(name).c_str(), DELETE));
+            os::windows::ServiceHandle service(
+                ::OpenServiceW(manager_.get(), os::windows::to_wide(name).c_str(), DELETE));
             if (service) ::DeleteService(service.get());
         }
     }
@@ -49,10 +50,11 @@ public:
         for (const std::string& d : depends) list += os::windows::to_wide(d) + L'\0';
         if (!list.empty()) list += L'\0';
         const std::wstring display_wide = os::windows::to_wide(display);
-        os::windows::ServiceHandle service(::CreateServiceW(
-            manager_.get(), os::windows::to_wide(name).c_str(), display.empty() ? nullptr : display_wide.c_str(),
-            SERVICE_ALL_ACCESS, type, start, SERVICE_ERROR_NORMAL, os::windows::to_wide(path).c_str(), nullptr, nullptr,
-            list.empty() ? nullptr : list.c_str(), nullptr, nullptr));
+        os::windows::ServiceHandle service(::CreateServiceW(manager_.get(), os::windows::to_wide(name).c_str(),
+                                                            display.empty() ? nullptr : display_wide.c_str(),
+                                                            SERVICE_ALL_ACCESS, type, start, SERVICE_ERROR_NORMAL,
+                                                            os::windows::to_wide(path).c_str(), nullptr, nullptr,
+                                                            list.empty() ? nullptr : list.c_str(), nullptr, nullptr));
         EXPECT_TRUE(service.valid()) << name << ": error " << ::GetLastError();
         if (service) names_.push_back(name);
         return name;

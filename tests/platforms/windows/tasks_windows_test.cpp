@@ -75,8 +75,8 @@ std::string task_element(const TaskXml& task) {
            "</Triggers>\r\n  <Principals><Principal id=\"Author\">" +
            (task.user_id.empty() ? "" : "<UserId>" + task.user_id + "</UserId>") + "<RunLevel>" + task.run_level +
            "</RunLevel></Principal></Principals>\r\n  <Settings><Enabled>" + task.enabled +
-           "</Enabled></Settings>\r\n  <Actions Context=\"Author\"><Exec><Command>" + task.command +
-           "</Command>" + (task.arguments.empty() ? "" : "<Arguments>" + task.arguments + "</Arguments>") +
+           "</Enabled></Settings>\r\n  <Actions Context=\"Author\"><Exec><Command>" + task.command + "</Command>" +
+           (task.arguments.empty() ? "" : "<Arguments>" + task.arguments + "</Arguments>") +
            "</Exec></Actions>\r\n</Task>\r\n";
 }
 
@@ -181,8 +181,9 @@ TEST_F(TaskScan, SignInAndBootTasksBecomeItemsInTheOrderOfTheirNames) {
     EXPECT_EQ(tray->origin, model::Origin::installed_program);
     EXPECT_TRUE(tray->enabled);
     EXPECT_EQ(tray->state_text, "Enabled (runs at boot and sign-in)");
-    EXPECT_EQ(tray->spec(), (std::vector<model::SpecPair>{{"short", "Tray"}, {"uri", "\\Acme\\Tray"},
-                                                   {"runs_at", "boot and sign-in"}, {"principal", ""}}));
+    EXPECT_EQ(tray->spec(),
+              (std::vector<model::SpecPair>{
+                  {"short", "Tray"}, {"uri", "\\Acme\\Tray"}, {"runs_at", "boot and sign-in"}, {"principal", ""}}));
     EXPECT_FALSE(tray->managed);
 
     const model::StartupItem* off = by_name(result.items, "Off");
@@ -190,7 +191,7 @@ TEST_F(TaskScan, SignInAndBootTasksBecomeItemsInTheOrderOfTheirNames) {
     EXPECT_FALSE(off->enabled);
     EXPECT_EQ(off->state_text, "Disabled");
     EXPECT_EQ(off->spec_value("runs_at"), "boot");
-    EXPECT_EQ(off->description, "");  // a reference to a text in a program file is not shown
+    EXPECT_EQ(off->description, "");               // a reference to a text in a program file is not shown
     EXPECT_EQ(off->command, "C:\\Apps\\app.exe");  // no trailing space without arguments
 
     EXPECT_EQ(by_name(result.items, "Sign-in helper")->origin, model::Origin::operating_system);
@@ -207,16 +208,16 @@ TEST_F(TaskScan, FilesInEveryEncodingOfRealTaskFoldersAreRead) {
     write("\\Utf16 without mark", utf16le(utf8_text, false));
     write("\\Utf16 with mark", utf16le(utf8_text, true));
     {
-        const std::string real = os::read_file(QM_TEST_DATA_DIR "/conformance/task-xml/T1053_05_SCTASK_HIDDEN_ATTRIB.xml")
-                                     .value_or("");
+        const std::string real =
+            os::read_file(QM_TEST_DATA_DIR "/conformance/task-xml/T1053_05_SCTASK_HIDDEN_ATTRIB.xml").value_or("");
         ASSERT_FALSE(real.empty());
         write("\\atomic red team", real);
     }
     write("\\Too large", std::string(1100000, ' ') + utf8_text);
 
     const model::ScanResult result = scan(false);
-    EXPECT_EQ(names(result), (std::vector<std::string>{"Utf16 with mark", "Utf16 without mark",
-                                                       "Utf8 declaring UTF-16", "Utf8 with mark", "atomic red team"}));
+    EXPECT_EQ(names(result), (std::vector<std::string>{"Utf16 with mark", "Utf16 without mark", "Utf8 declaring UTF-16",
+                                                       "Utf8 with mark", "atomic red team"}));
     for (const model::StartupItem& item : result.items) {
         if (item.name != "atomic red team") {
             EXPECT_EQ(item.command, "C:\\Apps\\caf\xC3\xA9.exe") << item.name;
@@ -278,14 +279,12 @@ TEST_F(TaskScan, TasksOfOtherAccountsOrWithFullRightsNeedAdministrator) {
 TEST_F(TaskScan, AnUnreadableTaskFolderFallsBackToSchtasksAndSaysHowManyWereMissed) {
     const std::string answer = records / "query.xml";
     test::EnvironmentOverride query{"QUILLMOOR_STANDIN_QUERY", answer};
-    const std::string listed = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Tasks>\r\n"
-                               "  <!-- \\Vendor\\Updater -->\r\n" +
-                               task_element(task_xml({{&TaskXml::command, "C:\\Vendor\\updater.exe"},
-                                                      {&TaskXml::uri, "\\Vendor\\Updater"}})) +
-                               task_element(task_xml({{&TaskXml::command, "C:\\NoPath\\x.exe"}})) +
-                               task_element(task_xml({{&TaskXml::triggers, "<BootTrigger/>"},
-                                                      {&TaskXml::uri, "Unrooted"}})) +
-                               "</Tasks>\r\n";
+    const std::string listed =
+        "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Tasks>\r\n"
+        "  <!-- \\Vendor\\Updater -->\r\n" +
+        task_element(task_xml({{&TaskXml::command, "C:\\Vendor\\updater.exe"}, {&TaskXml::uri, "\\Vendor\\Updater"}})) +
+        task_element(task_xml({{&TaskXml::command, "C:\\NoPath\\x.exe"}})) +
+        task_element(task_xml({{&TaskXml::triggers, "<BootTrigger/>"}, {&TaskXml::uri, "Unrooted"}})) + "</Tasks>\r\n";
     ASSERT_TRUE(os::write_file_replace(answer, utf16le(listed, true)).has_value());
     {
         ExclusiveOpen closed(tasks);
@@ -336,12 +335,13 @@ TEST_F(TaskScan, SwitchingGoesThroughSchtasksChange) {
     ASSERT_TRUE(on.has_value()) << on.error();
     EXPECT_EQ(on->message, "Tray is switched on");
     EXPECT_EQ(scan(false).items.at(0).state_text, "Enabled (runs at sign-in)");
-    EXPECT_EQ(lines_of(log), (std::vector<std::string>{"/Change /TN \\Acme\\Tray /DISABLE",
-                                                       "/Change /TN \\Acme\\Tray /ENABLE"}));
+    EXPECT_EQ(lines_of(log),
+              (std::vector<std::string>{"/Change /TN \\Acme\\Tray /DISABLE", "/Change /TN \\Acme\\Tray /ENABLE"}));
 
     test::EnvironmentOverride fails{"QUILLMOOR_STANDIN_EXIT", "1"};
     test::EnvironmentOverride says{"QUILLMOOR_STANDIN_OUTPUT", "  ERROR: Access is denied.\r\n"};
-    EXPECT_EQ(failure_of(switch_task(item, false, false)), "[needs administrator rights] Windows refused to change the scheduled task.");
+    EXPECT_EQ(failure_of(switch_task(item, false, false)),
+              "[needs administrator rights] Windows refused to change the scheduled task.");
     EXPECT_EQ(failure_of(switch_task(item, false, true)),
               "Windows could not change the task. ERROR: Access is denied.");
     test::EnvironmentOverride silent{"QUILLMOOR_STANDIN_OUTPUT", ""};
