@@ -10,8 +10,14 @@ DesktopFile::DesktopFile(std::string_view text) {
         std::size_t end = text.find('\n', start);
         if (end == std::string_view::npos) end = text.size();
         std::string line(text.substr(start, end - start));
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::string ending = end < text.size() ? "\n" : "";
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+            ending.insert(0, "\r");
+        }
+        if (lines_.empty() && !ending.empty()) ending_ = ending == "\r" ? "\n" : ending;
         lines_.push_back(std::move(line));
+        endings_.push_back(std::move(ending));
         start = end + 1;
     }
     group_end_ = lines_.size();
@@ -62,6 +68,7 @@ void DesktopFile::set(std::string_view key, std::string_view value) {
     }
     if (!has_group_) {
         lines_.insert(lines_.begin(), "[Desktop Entry]");
+        endings_.insert(endings_.begin(), ending_);
         has_group_ = true;
         group_begin_ = 1;
         group_end_ = 1;
@@ -70,13 +77,16 @@ void DesktopFile::set(std::string_view key, std::string_view value) {
     // group stays where it was.
     std::size_t insert_at = group_end_;
     while (insert_at > group_begin_ && trim(lines_[insert_at - 1]).empty()) --insert_at;
+    // A line added after a last line without an ending gives that one an ending.
+    if (insert_at > 0 && endings_[insert_at - 1].empty()) endings_[insert_at - 1] = ending_;
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insert_at), std::move(line));
+    endings_.insert(endings_.begin() + static_cast<std::ptrdiff_t>(insert_at), ending_);
     ++group_end_;
 }
 
 std::string DesktopFile::text() const {
     std::string out;
-    for (const std::string& line : lines_) out += line + "\n";
+    for (std::size_t i = 0; i < lines_.size(); ++i) out += lines_[i] + endings_[i];
     return out;
 }
 
@@ -85,7 +95,16 @@ std::string desktop_exec_command(std::string_view exec) {
     for (const std::string& word : split_command_line(exec, true)) {
         if (word.size() == 2 && word[0] == '%') continue;
         if (!command.empty()) command.push_back(' ');
-        command += word.find(' ') != std::string::npos ? "\"" + word + "\"" : word;
+        if (word.find_first_of(" \t\"'\\") == std::string::npos) {
+            command += word;
+            continue;
+        }
+        command.push_back('"');
+        for (const char c : word) {
+            if (c == '"' || c == '\\' || c == '`' || c == '$') command.push_back('\\');
+            command.push_back(c);
+        }
+        command.push_back('"');
     }
     return command;
 }

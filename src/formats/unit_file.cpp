@@ -1,5 +1,7 @@
 #include "formats/unit_file.h"
 
+#include <utility>
+
 #include "util/text.h"
 
 namespace qm::formats {
@@ -44,6 +46,7 @@ UnitFile parse_unit_file(std::string_view text) {
             const std::string key = trim(std::string_view(line).substr(0, equals));
             const std::string value = trim(std::string_view(line).substr(equals + 1));
             if (section == "Unit" && key == "Description") unit.description = value;
+            if (section == "Service" && key == "ExecStart" && value.empty()) unit.exec_start.clear();
             if (section == "Service" && key == "ExecStart" && unit.exec_start.empty()) {
                 std::size_t skip = 0;
                 while (skip < value.size() && std::string_view("@-:+!|").find(value[skip]) != std::string_view::npos)
@@ -52,6 +55,15 @@ UnitFile parse_unit_file(std::string_view text) {
             }
             if (section == "Timer" && key == "Unit") unit.timer_unit = value;
             if (section == "Socket" && key.starts_with("Listen") && unit.listen.empty()) unit.listen = value;
+            if (section == "Path" && key == "Unit") unit.path_unit = value;
+            if (section == "Path" && key.starts_with("Path") && unit.watched.empty()) unit.watched = value;
+            if (section == "Install" && key == "Alias") add_words(unit.aliases, value);
+            if (section == "Install" && key == "Also") add_words(unit.also, value);
+            if (section == "Unit" && (key.starts_with("Condition") || key.starts_with("Assert"))) {
+                // An empty assignment resets the conditions.
+                if (value.empty()) unit.conditions.clear();
+                else unit.conditions.emplace_back(key, value);
+            }
             if (section == "Install" && key == "WantedBy") add_words(unit.wanted_by, value);
             if (section == "Install" && key == "RequiredBy") add_words(unit.required_by, value);
             if (section == "Install" && key == "DefaultInstance") unit.default_instance = value;

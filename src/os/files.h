@@ -23,9 +23,23 @@ char path_separator();
 enum class PathKind { missing, file, folder, other };
 [[nodiscard]] PathKind path_kind(const std::string& path);
 
+// Every read below opens only regular files: the kind is checked on the open
+// handle (opened without waiting, so a pipe or device named like a file never
+// holds a reader up), and anything else fails with "Could not read {path}: it
+// is not a regular file." (or "...: it is a folder.").
+
 // The whole content of a file. Failure text names the file and the system's
 // reason, e.g. "Could not read C:\x.json: The system cannot find the file specified."
 [[nodiscard]] Result<std::string> read_file(const std::string& path);
+
+// The most read_whole_file takes: files a change rewrites are read whole, and
+// this bound keeps a stray huge file from filling the memory.
+inline constexpr std::uint64_t whole_file_limit = 16ull << 20;
+
+// The whole content of a file that is at most `limit` bytes; a larger file is
+// refused, never cut: "Could not read {path}: it is larger than 16 MiB."
+// Callers that write a file back read it through this.
+[[nodiscard]] Result<std::string> read_whole_file(const std::string& path, std::uint64_t limit = whole_file_limit);
 
 // Like read_file, but reads at most `max_bytes` + 1 bytes, so that a file that
 // is too large costs no more memory than the limit: a result longer than
@@ -38,8 +52,18 @@ enum class PathKind { missing, file, folder, other };
 
 // Writes `data` to a temporary file in the same folder, flushes it and renames
 // it over `path`; on failure the temporary file is removed and `path` is left
-// as it was.
+// as it was. The new file keeps the mode and owner of the file it replaces
+// (where the system has them); a file that was not there gets what
+// `NewFile` asks.
+struct NewFile {
+    // Owned by the owner of its folder rather than by the process: a process
+    // with root rights writing into someone else's folder leaves the file theirs.
+    bool owner_from_folder = false;
+    // Readable and writable by its owner only (0600) instead of the defaults.
+    bool private_to_owner = false;
+};
 [[nodiscard]] Result<void> write_file_replace(const std::string& path, std::string_view data);
+[[nodiscard]] Result<void> write_file_replace(const std::string& path, std::string_view data, NewFile new_file);
 
 // The same for a path the user named: it writes only a new file or over a
 // regular file. A folder, link, device, pipe or socket at `path` is left alone

@@ -15,7 +15,7 @@ RunOutput run_tool(const ToolRun& run) {
     os::ChildBytes bytes = os::run_child(request);
 
     RunOutput output;
-    output.out = decode_text(bytes.out);
+    output.out = run.raw_output ? std::move(bytes.out) : decode_text(bytes.out);
     // A start failure is already words of ours, not the child's bytes.
     output.err = bytes.started ? decode_text(bytes.err) : std::move(bytes.err);
     output.exit_code = bytes.exit_code;

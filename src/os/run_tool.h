@@ -27,6 +27,9 @@ struct ToolRun {
     std::vector<std::string> arguments;
     std::vector<std::pair<std::string, std::string>> extra_environment;
     unsigned time_limit_seconds = 10;
+    // Standard output exactly as printed, for a tool whose output is written
+    // back (a crontab), instead of decoded to UTF-8.
+    bool raw_output = false;
 };
 
 [[nodiscard]] RunOutput run_tool(const ToolRun& run);

@@ -31,6 +31,27 @@ int open_retrying(const char* path, int flags, mode_t mode = 0) {
     }
 }
 
+// Opens a file for reading only when it is a regular file, judged on the open
+// descriptor. O_NONBLOCK keeps the open itself from waiting for a writer of a
+// pipe (or a device); it is cleared again, though regular files ignore it.
+Result<Descriptor> open_regular(const std::string& path, struct stat& info) {
+    Descriptor fd(open_retrying(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
+    if (!fd.valid()) return fail(failure("Could not read", path, errno));
+    if (::fstat(fd.get(), &info) != 0) return fail(failure("Could not read", path, errno));
+    if (S_ISDIR(info.st_mode)) return fail("Could not read " + path + ": it is a folder.");
+    if (!S_ISREG(info.st_mode)) return fail("Could not read " + path + ": it is not a regular file.");
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
+std::string too_large(const std::string& path, std::uint64_t limit) {
+    const bool mebibytes = limit % (1u << 20) == 0;
+    return "Could not read " + path + ": it is larger than " +
+           (mebibytes ? std::to_string(limit >> 20) + " MiB" : std::to_string(limit) + " bytes") +
+           ", so it is neither read nor changed.";
+}
+
 // Writes all of `data`; returns 0 or the errno of the failure.
 int write_whole(int fd, std::string_view data) {
     while (!data.empty()) {
@@ -150,12 +171,11 @@ PathKind path_kind(const std::string& path) {
 Result<std::string> read_file(const std::string& path) { return read_file(path, UINT64_MAX - 1); }
 
 Result<std::string> read_file(const std::string& path, std::uint64_t max_bytes) {
-    Descriptor fd(open_retrying(path.c_str(), O_RDONLY));
-    if (!fd.valid()) return fail(failure("Could not read", path, errno));
+    struct stat info {};
+    Descriptor fd = QM_TRY(open_regular(path, info));
     const std::uint64_t wanted = max_bytes + 1;  // one byte more tells the caller it is larger
     std::string content;
-    struct stat info {};
-    if (::fstat(fd.get(), &info) == 0 && info.st_size > 0) {
+    if (info.st_size > 0) {
         content.reserve(
             static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(info.st_size), wanted)));
     }
@@ -174,11 +194,15 @@ Result<std::string> read_file(const std::string& path, std::uint64_t max_bytes) 
     return content;
 }
 
+Result<std::string> read_whole_file(const std::string& path, std::uint64_t limit) {
+    std::string content = QM_TRY(read_file(path, limit));
+    if (content.size() > limit) return fail(too_large(path, limit));
+    return content;
+}
+
 Result<std::string> read_file_end(const std::string& path, std::uint64_t max_bytes) {
-    Descriptor fd(open_retrying(path.c_str(), O_RDONLY));
-    if (!fd.valid()) return fail(failure("Could not read", path, errno));
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) return fail(failure("Could not read", path, errno));
+    Descriptor fd = QM_TRY(open_regular(path, info));
     const auto size = static_cast<std::uint64_t>(info.st_size > 0 ? info.st_size : 0);
     const std::uint64_t start = size > max_bytes ? size - max_bytes : 0;
     std::string content(static_cast<std::size_t>(size - start), '\0');
@@ -197,6 +221,19 @@ Result<std::string> read_file_end(const std::string& path, std::uint64_t max_byt
 }
 
 Result<void> write_file_replace(const std::string& path, std::string_view data) {
+    return write_file_replace(path, data, NewFile{});
+}
+
+Result<void> write_file_replace(const std::string& path, std::string_view data, NewFile new_file) {
+    // What the new file must look like: the replaced file's mode and owner,
+    // or for a new file what the caller asked.
+    struct stat old_info {};
+    const bool replacing = ::stat(path.c_str(), &old_info) == 0 && S_ISREG(old_info.st_mode);
+    struct stat folder_info {};
+    // Only root can give a file away; anyone else's new file is theirs anyway.
+    const bool from_folder = !replacing && new_file.owner_from_folder && ::geteuid() == 0 &&
+                             ::stat(folder_of(path).c_str(), &folder_info) == 0;
+
     std::string temporary;
     Descriptor fd;
     // A random name in the target's folder: the rename then never crosses a
@@ -205,17 +242,31 @@ Result<void> write_file_replace(const std::string& path, std::string_view data) 
         std::optional<std::string> noise = random_hex(8);
         if (!noise) return fail("Could not write " + path + ": no random name for the temporary file.");
         temporary = path + "." + *noise + ".tmp";
-        fd.reset(open_retrying(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
+        fd.reset(open_retrying(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL,
+                               replacing || new_file.private_to_owner ? 0600 : 0666));
         if (!fd.valid() && errno != EEXIST) return fail(temporary_failure(path, errno));
     }
     if (!fd.valid()) return fail(failure("Could not write", path, EEXIST));
 
-    int code = write_whole(fd.get(), data);
-    if (code == 0 && ::fsync(fd.get()) != 0) code = errno;
+    int code = 0;
+    std::string kept;  // set when the owner or mode could not be kept
+    if (replacing) {
+        if ((old_info.st_uid != ::geteuid() || old_info.st_gid != ::getegid()) &&
+            ::fchown(fd.get(), old_info.st_uid, old_info.st_gid) != 0) {
+            kept = "its owner could not be kept (" + std::system_category().message(errno) + ")";
+        } else if (::fchmod(fd.get(), old_info.st_mode & 07777) != 0) {
+            kept = "its permissions could not be kept (" + std::system_category().message(errno) + ")";
+        }
+    } else if (from_folder && (folder_info.st_uid != ::geteuid() || folder_info.st_gid != ::getegid())) {
+        if (::fchown(fd.get(), folder_info.st_uid, folder_info.st_gid) != 0) code = errno;
+    }
+    if (code == 0 && kept.empty()) code = write_whole(fd.get(), data);
+    if (code == 0 && kept.empty() && ::fsync(fd.get()) != 0) code = errno;
     if (posix::close_reporting(fd) != 0 && code == 0) code = errno;
-    if (code == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) code = errno;
-    if (code != 0) {
+    if (code == 0 && kept.empty() && ::rename(temporary.c_str(), path.c_str()) != 0) code = errno;
+    if (code != 0 || !kept.empty()) {
         ::unlink(temporary.c_str());
+        if (!kept.empty()) return fail("Could not write " + path + ": " + kept + ".");
         return fail(failure("Could not write", path, code));
     }
     sync_folder(folder_of(path));

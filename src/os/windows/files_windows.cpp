@@ -34,6 +34,21 @@ std::int64_t unix_seconds(FILETIME time) {
     return static_cast<std::int64_t>((ticks.QuadPart - ticks_1601_to_1970) / 10000000ULL);
 }
 
+// Opens a file for reading only when it is a file on a disk: a pipe, console
+// or other device opened under a file's name is refused (judged on the open
+// handle), as is a folder.
+Result<windows::Handle> open_regular(const std::string& path) {
+    windows::Handle file(::CreateFileW(windows::to_wide(path).c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return fail(failure("Could not read", path, ::GetLastError()));
+    if (::GetFileType(file.get()) != FILE_TYPE_DISK)
+        return fail("Could not read " + path + ": it is not a regular file.");
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (::GetFileInformationByHandle(file.get(), &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return fail("Could not read " + path + ": it is a folder.");
+    return file;
+}
+
 // Writes all of `data` in pieces a DWORD can count; returns 0 or the error.
 DWORD write_whole(HANDLE file, std::string_view data) {
     while (!data.empty()) {
@@ -170,9 +185,7 @@ PathKind path_kind(const std::string& path) {
 Result<std::string> read_file(const std::string& path) { return read_file(path, UINT64_MAX - 1); }
 
 Result<std::string> read_file(const std::string& path, std::uint64_t max_bytes) {
-    windows::Handle file(::CreateFileW(windows::to_wide(path).c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return fail(failure("Could not read", path, ::GetLastError()));
+    windows::Handle file = QM_TRY(open_regular(path));
     const std::uint64_t wanted = max_bytes + 1;  // one byte more tells the caller it is larger
     std::string content;
     LARGE_INTEGER size{};
@@ -193,10 +206,19 @@ Result<std::string> read_file(const std::string& path, std::uint64_t max_bytes) 
     return content;
 }
 
+Result<std::string> read_whole_file(const std::string& path, std::uint64_t limit) {
+    std::string content = QM_TRY(read_file(path, limit));
+    if (content.size() > limit) {
+        const bool mebibytes = limit % (1u << 20) == 0;
+        return fail("Could not read " + path + ": it is larger than " +
+                    (mebibytes ? std::to_string(limit >> 20) + " MiB" : std::to_string(limit) + " bytes") +
+                    ", so it is neither read nor changed.");
+    }
+    return content;
+}
+
 Result<std::string> read_file_end(const std::string& path, std::uint64_t max_bytes) {
-    windows::Handle file(::CreateFileW(windows::to_wide(path).c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return fail(failure("Could not read", path, ::GetLastError()));
+    windows::Handle file = QM_TRY(open_regular(path));
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(file.get(), &size)) return fail(failure("Could not read", path, ::GetLastError()));
     const auto total = static_cast<std::uint64_t>(size.QuadPart > 0 ? size.QuadPart : 0);
@@ -221,6 +243,12 @@ Result<std::string> read_file_end(const std::string& path, std::uint64_t max_byt
 }
 
 Result<void> write_file_replace(const std::string& path, std::string_view data) {
+    return write_file_replace(path, data, NewFile{});
+}
+
+// A new file here takes the permissions its folder passes on, which already
+// leaves it to the folder's owner; NewFile asks nothing more of Windows.
+Result<void> write_file_replace(const std::string& path, std::string_view data, NewFile) {
     std::wstring target = windows::to_wide(path);
     std::wstring temporary;
     windows::Handle file;

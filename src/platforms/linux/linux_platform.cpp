@@ -7,6 +7,7 @@
 #include "os/environment.h"
 #include "os/files.h"
 #include "os/run_tool.h"
+#include "model/data_folder.h"
 #include "platforms/linux/autostart.h"
 #include "platforms/linux/cron_reboot.h"
 #include "platforms/linux/own_entries.h"
@@ -237,6 +238,8 @@ std::unique_ptr<model::Platform> make_linux_platform(knowledge::LocationsSource 
     context.root = root_from_environment();
     context.facts = read_linux_facts(context.root);
     context.runner = [](const os::ToolRun& run) { return os::run_tool(run); };
+    context.memory_folder = os::join_path(model::resolve_data_folder(context.facts).write_folder, "file-states");
+    context.current_desktop = os::get_env("XDG_CURRENT_DESKTOP").value_or("");
     // The same test systemd itself makes: a running manager has this folder.
     context.systemd_running =
         !context.root.is_test_root() && os::path_kind("/run/systemd/system") == os::PathKind::folder;

@@ -44,6 +44,16 @@ std::vector<std::string> LinuxContext::desktop_files(std::string_view folder) co
     return names;
 }
 
+bool LinuxContext::program_exists(std::string_view program) const {
+    if (program.empty()) return false;
+    if (program.starts_with('/')) return os::path_kind(root.at(program)) == os::PathKind::file;
+    if (program.find('/') != std::string_view::npos) return false;
+    for (std::string_view folder : {"/usr/local/sbin", "/usr/local/bin", "/usr/sbin", "/usr/bin", "/sbin", "/bin"}) {
+        if (os::path_kind(root.at(std::string(folder) + "/" + std::string(program))) == os::PathKind::file) return true;
+    }
+    return false;
+}
+
 LinuxRoot root_from_environment() { return LinuxRoot{os::get_env("QUILLMOOR_LINUX_ROOT").value_or("")}; }
 
 bool is_link(const std::string& path) {

@@ -43,12 +43,20 @@ struct LinuxContext {
     model::SystemFacts facts;
     os::ToolRunner runner;
     bool systemd_running = false;
+    // Where what each switch changed in the files is kept, so the opposite
+    // switch can put them back exactly; empty: nothing is kept.
+    std::string memory_folder;
+    // XDG_CURRENT_DESKTOP of the session ("GNOME", "ubuntu:GNOME"); empty when unknown.
+    std::string current_desktop;
 
     // A folder of the knowledge's lists, "~" standing for the home folder.
     [[nodiscard]] std::string expand(std::string_view folder) const;
     // The names of the ".desktop" files in such a folder, sorted; none when
     // it cannot be read.
     [[nodiscard]] std::vector<std::string> desktop_files(std::string_view folder) const;
+    // Whether a program file exists under the root: an absolute path as it
+    // is, a bare name in the usual program folders.
+    [[nodiscard]] bool program_exists(std::string_view program) const;
 };
 
 struct Identity {

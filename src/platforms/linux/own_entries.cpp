@@ -6,6 +6,7 @@
 #include "os/files.h"
 #include "platforms/linux/autostart.h"
 #include "platforms/linux/cron_reboot.h"
+#include "platforms/linux/exact_files.h"
 #include "platforms/linux/systemd_units.h"
 #include "os/new_file.h"
 #include "util/text.h"
@@ -47,7 +48,7 @@ std::string unit_text(const model::CreateDetails& details, std::string_view targ
 Result<model::CreatedEntry> create_autostart(const LinuxContext& context, const std::vector<std::string>& folders,
                                              const std::string& slug, const model::CreateDetails& details) {
     const std::string folder = user_autostart_folder(context, folders);
-    QM_TRY_VOID(os::create_folders(context.root.at(folder)));
+    QM_TRY_VOID(create_folders_owned(context.root.at(folder)));
     std::string listed_folder = "~/.config/autostart";
     for (const std::string& candidate : folders) {
         if (candidate.starts_with("~")) {
@@ -69,6 +70,7 @@ Result<model::CreatedEntry> create_autostart(const LinuxContext& context, const 
         if (!written)
             return fail("The autostart file could not be created: " + os::failure_reason(written.error().message));
         if (!*written) continue;  // taken in the meantime
+        give_to_folder_owner(context.root.at(path));
         model::StartupItem item(model::ItemKind::autostart, "Autostart (this user)", model::Scope::user, listed_folder,
                                 details.name);
         item.command = details.command;
@@ -93,7 +95,7 @@ Result<model::CreatedEntry> create_autostart(const LinuxContext& context, const 
 Result<model::CreatedEntry> create_unit(const LinuxContext& context, const std::string& slug,
                                         const model::CreateDetails& details, bool system) {
     const std::string folder = system ? std::string(system_unit_folder) : user_unit_folder(context);
-    QM_TRY_VOID(os::create_folders(context.root.at(folder)));
+    QM_TRY_VOID(create_folders_owned(context.root.at(folder)));
     const std::string text = unit_text(details, system ? "multi-user.target" : "default.target", system);
     const std::string base = free_name(std::string(own_prefix) + slug, "-", [&](const std::string& candidate) {
         return os::path_kind(context.root.at(os::join_path(folder, candidate + ".service"))) != os::PathKind::missing;
@@ -103,6 +105,7 @@ Result<model::CreatedEntry> create_unit(const LinuxContext& context, const std::
     Result<bool> written = os::write_file_new(context.root.at(path), text);
     if (!written) return fail("The unit file could not be created: " + os::failure_reason(written.error().message));
     if (!*written) return fail("The unit " + unit + " appeared while it was being created; try again.");
+    give_to_folder_owner(context.root.at(path));
 
     model::StartupItem item(system ? model::ItemKind::systemd : model::ItemKind::systemd_user,
                             system ? "Systemd unit (system)" : "Systemd unit (this user)",

@@ -55,5 +55,58 @@ TEST(FilesWriteReplaceRegularPosix, AFileInAFolderThatTakesNoNewFilesIsReportedW
     }
 }
 
+TEST(FilesReadPosix, OnlyRegularFilesAreReadAndOnlyWholeOnes) {
+    test::ScratchFolder scratch;
+    const std::string pipe = scratch / "x.desktop";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);  // nobody writes: a blocking open would never return
+    EXPECT_EQ(read_file(pipe).error(), "Could not read " + pipe + ": it is not a regular file.");
+    EXPECT_EQ(read_whole_file(pipe).error(), "Could not read " + pipe + ": it is not a regular file.");
+    EXPECT_EQ(read_file_end(pipe, 10).error(), "Could not read " + pipe + ": it is not a regular file.");
+    EXPECT_EQ(read_file("/dev/zero", 10).error(), "Could not read /dev/zero: it is not a regular file.");
+    EXPECT_EQ(read_file(scratch.path()).error(), "Could not read " + scratch.path() + ": it is a folder.");
+
+    const std::string big = scratch / "big";
+    ASSERT_TRUE(write_file_replace(big, "x").has_value());
+    ASSERT_EQ(::truncate(big.c_str(), whole_file_limit), 0);
+    EXPECT_EQ(read_whole_file(big).value_or("").size(), whole_file_limit);
+    ASSERT_EQ(::truncate(big.c_str(), whole_file_limit + 1), 0);
+    EXPECT_EQ(read_whole_file(big).error(),
+              "Could not read " + big + ": it is larger than 16 MiB, so it is neither read nor changed.");
+}
+
+TEST(FilesWriteReplacePosix, TheReplacedFileKeepsItsModeAndOwnerAndANewOneGetsWhatWasAsked) {
+    test::ScratchFolder scratch;
+    const bool root = ::geteuid() == 0;
+    const std::string kept = scratch / "kept";
+    ASSERT_TRUE(write_file_replace(kept, "one").has_value());
+    ASSERT_EQ(::chmod(kept.c_str(), 0640), 0);
+    if (root) {
+        ASSERT_EQ(::chown(kept.c_str(), 4321, 4322), 0);
+    }
+    ASSERT_TRUE(write_file_replace(kept, "two").has_value());
+    struct stat info {};
+    ASSERT_EQ(::stat(kept.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640U);
+    if (root) {
+        EXPECT_EQ(info.st_uid, 4321U);
+        EXPECT_EQ(info.st_gid, 4322U);
+    }
+    EXPECT_EQ(read_file(kept).value_or(""), "two");
+
+    const std::string secret = scratch / "secret";
+    ASSERT_TRUE(write_file_replace(secret, "s", NewFile{false, true}).has_value());
+    ASSERT_EQ(::stat(secret.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600U);
+
+    if (!root) return;
+    const std::string theirs = scratch / "theirs";
+    ASSERT_TRUE(create_folders(theirs).has_value());
+    ASSERT_EQ(::chown(theirs.c_str(), 4321, 4322), 0);
+    ASSERT_TRUE(write_file_replace(theirs + "/file", "t", NewFile{true, false}).has_value());
+    ASSERT_EQ(::stat((theirs + "/file").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 4321U);
+    EXPECT_EQ(info.st_gid, 4322U);
+}
+
 }  // namespace
 }  // namespace qm::os

@@ -29,7 +29,7 @@ void build_computer(const LinuxTree& tree) {
     tree.link("/etc/systemd/system/getty.target.wants/getty@tty1.service", "/lib/systemd/system/getty@.service");
     tree.write("/lib/systemd/system/static-only.service", service_unit("Pulled in by others", "/bin/true", ""));
     tree.link("/etc/systemd/system/sshd.service", "/lib/systemd/system/ssh.service");  // an alias, not a unit
-    tree.write("/lib/systemd/system/other.path",
+    tree.write("/lib/systemd/system/other.mount",
                "[Install]\nWantedBy=multi-user.target\n");  // not a type the pack names
 
     tree.write("/home/ada/.config/systemd/user/syncthing.service",
@@ -196,6 +196,13 @@ TEST(LinuxFiles, DesktopAndUnitFilesAreReadAsLaunchersAndSystemdReadThem) {
     bare.set("Hidden", "true");
     EXPECT_EQ(bare.text(), "[Desktop Entry]\nHidden=true\n");
     EXPECT_EQ(formats::desktop_exec_command("\"/opt/My App/app\" --x %U"), "\"/opt/My App/app\" --x");
+    // Inner quotes are shown escaped, as the Exec line needs them.
+    EXPECT_EQ(formats::desktop_exec_command("sh -c \"echo \\\"hi\\\" > \\$HOME/x\""),
+              "sh -c \"echo \\\"hi\\\" > \\$HOME/x\"");
+    formats::DesktopFile crlf("[Desktop Entry]\r\nName=A\r\nHidden=true");
+    crlf.set("Hidden", "false");
+    crlf.set("X-New", "1");
+    EXPECT_EQ(crlf.text(), "[Desktop Entry]\r\nName=A\r\nHidden=false\r\nX-New=1\r\n");
 
     const formats::UnitFile unit = formats::parse_unit_file(
         "[Service]\nExecStart=-/usr/bin/a \\\n  --long\n[Install]\nWantedBy=a.target "

@@ -97,7 +97,7 @@ TEST(LinuxSwitch, AutostartOffWritesAMarkedCopyAndOnRemovesOnlyThatCopy) {
     // The user's own file is edited in place and stays theirs.
     ASSERT_TRUE(switch_named(*platform, "CopyQ", true).has_value());
     EXPECT_EQ(tree.read("/home/ada/.config/autostart/copyq.desktop"),
-              "[Desktop Entry]\nName=CopyQ\nExec=copyq\nX-GNOME-Autostart-enabled=true\nHidden=false\n");
+              "[Desktop Entry]\nName=CopyQ\nExec=copyq\nX-GNOME-Autostart-enabled=true\n");
     // A system file that is off itself is switched on by a copy for this account.
     ASSERT_TRUE(switch_named(*platform, "Tracker", true).has_value());
     EXPECT_TRUE(find_named(platform->scan().items, "Tracker")->enabled);

@@ -51,6 +51,7 @@ public:
         context.root = linux::LinuxRoot{root_.path()};
         context.facts = model::SystemFacts{"linux", "Test Linux 1", "testhost", "ada", home, admin, false, true, {}};
         context.runner = [](const os::ToolRun& run) { return os::run_tool(run); };
+        context.memory_folder = memory_.path();
         return context;
     }
     [[nodiscard]] std::unique_ptr<model::Platform> platform(bool admin) const {
@@ -61,6 +62,7 @@ public:
 
 private:
     ScratchFolder root_;
+    ScratchFolder memory_;  // what the platform keeps for exact undo, outside the root
 };
 
 inline std::string service_unit(std::string_view description, std::string_view exec, std::string_view wanted_by) {
