@@ -213,6 +213,9 @@ json::JsonValue KnowledgeStore::status_json() {
 }
 
 std::string curl_program() {
+    // The distribution's own curl, by its full path, so no folder early on
+    // PATH can put another program in its place.
+    if (os::path_separator() == '/') return "/usr/bin/curl";
     if (std::optional<std::string> root = os::get_env("SystemRoot"); root && !root->empty()) {
         std::string system_curl = *root + "\\System32\\curl.exe";
         if (os::path_kind(system_curl) == os::PathKind::file) return system_curl;

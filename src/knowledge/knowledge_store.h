@@ -54,8 +54,9 @@ struct LoadedKnowledge {
 };
 
 
-// The downloader: curl.exe from the system folder (SystemRoot\System32) when
-// it is there, otherwise whichever curl.exe the search finds.
+// The downloader: on Windows curl.exe from the system folder
+// (SystemRoot\System32) when it is there, otherwise whichever curl.exe the
+// search finds; elsewhere the system's /usr/bin/curl.
 [[nodiscard]] std::string curl_program();
 
 class KnowledgeStore {

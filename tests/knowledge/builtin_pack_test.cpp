@@ -122,7 +122,7 @@ TEST(BuiltinPack, HintsInTheirOrderAndTheBuiltInLocations) {
     EXPECT_EQ(where.startup_folders[1].env, "ProgramData");
     EXPECT_EQ(where.task_roots, (std::vector<std::string>{"System32\\Tasks"}));
     EXPECT_EQ(where.linux_app_dirs.size(), 6u);
-    EXPECT_EQ(where.linux_unit_types, (std::vector<std::string>{"service", "timer", "socket"}));
+    EXPECT_EQ(where.linux_unit_types, (std::vector<std::string>{"service", "timer", "socket", "path", "target"}));
     EXPECT_EQ(where.launchd_dirs.size(), 5u);
     EXPECT_EQ(where.macos_app_dirs.size(), 3u);
 }

@@ -7,6 +7,7 @@
 #include "os/environment.h"
 #include "os/files.h"
 #include "os/run_tool.h"
+#include "knowledge/knowledge_store.h"
 #include "model/data_folder.h"
 #include "platforms/linux/autostart.h"
 #include "platforms/linux/cron_reboot.h"
@@ -226,7 +227,11 @@ std::vector<model::Probe> LinuxPlatform::doctor_probes() {
     };
     tool("systemctl", "systemctl is missing, so units cannot be switched.");
     tool("crontab", "crontab is missing, so your crontab is neither read nor changed (cron is not installed).");
-    tool("curl", "curl is missing, so knowledge updates cannot be downloaded (importing a file still works).");
+    // The one the knowledge update runs, by its full path.
+    const bool curl = os::path_kind(knowledge::curl_program()) == os::PathKind::file;
+    add("Tool: curl", curl,
+        curl ? "curl is present."
+             : "curl is missing, so knowledge updates cannot be downloaded (importing a file still works).");
     tool("xdg-open",
          "xdg-open is missing, so the window is not opened in the browser by itself; open the printed link.");
     for (const std::string& note : scanned.notes) add("Note", false, note);
@@ -240,6 +245,7 @@ std::unique_ptr<model::Platform> make_linux_platform(knowledge::LocationsSource 
     context.runner = [](const os::ToolRun& run) { return os::run_tool(run); };
     context.memory_folder = os::join_path(model::resolve_data_folder(context.facts).write_folder, "file-states");
     context.current_desktop = os::get_env("XDG_CURRENT_DESKTOP").value_or("");
+    context.over_ssh = !os::get_env("SSH_CONNECTION").value_or("").empty();
     // The same test systemd itself makes: a running manager has this folder.
     context.systemd_running =
         !context.root.is_test_root() && os::path_kind("/run/systemd/system") == os::PathKind::folder;

@@ -46,6 +46,9 @@ struct LinuxContext {
     // Where what each switch changed in the files is kept, so the opposite
     // switch can put them back exactly; empty: nothing is kept.
     std::string memory_folder;
+    // The program runs in an SSH session (SSH_CONNECTION is set), which the
+    // SSH server must not be switched off under.
+    bool over_ssh = false;
     // XDG_CURRENT_DESKTOP of the session ("GNOME", "ubuntu:GNOME"); empty when unknown.
     std::string current_desktop;
 

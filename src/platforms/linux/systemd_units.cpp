@@ -345,6 +345,16 @@ std::string joined(const std::vector<std::string>& words, std::string_view betwe
     return text;
 }
 
+// The units of the SSH server, which carry a session over SSH.
+bool is_ssh_server(const std::string& unit) {
+    return unit == "ssh.service" || unit == "sshd.service" || unit == "ssh.socket" || unit == "sshd.socket" ||
+           unit.starts_with("sshd@") || unit.starts_with("ssh@");
+}
+
+constexpr std::string_view ssh_session_note =
+    "You are connected over SSH, and switching off the SSH server would cut this session and lock you out of a "
+    "remote computer; switch it off from a local console instead.";
+
 // Targets that a normal start never reaches: the initial RAM disk's and
 // the offline update's.
 bool is_special_target(const std::string& target) {
@@ -540,7 +550,10 @@ void add_units(const LinuxContext& context, UnitScope scope, const std::vector<s
             item.description += (item.description.empty() ? "" : " ") + std::string("Changed by ") + files + ".";
         }
 
-        if (found.masked) {
+        if (context.over_ssh && scope == UnitScope::system && item.enabled && is_ssh_server(name)) {
+            item.toggle = model::Toggle::locked;
+            item.toggle_note = std::string(ssh_session_note);
+        } else if (found.masked) {
             item.toggle = model::Toggle::locked;
             item.toggle_note = "It is masked, so nothing can start it; unmask it with systemctl first (systemctl " +
                                std::string(user_scope                   ? "--user "
@@ -732,6 +745,8 @@ Result<model::ChangeOutcome> switch_unit(const LinuxContext& context, const mode
     if (!own_user_unit && !context.facts.admin) {
         return fail(ErrorKind::needs_admin, "Switching " + unit + " for the whole computer needs root rights.");
     }
+    if (!on && context.over_ssh && item.kind == model::ItemKind::systemd && is_ssh_server(unit))
+        return fail("Refused: " + unit + " is critical for this session. " + std::string(ssh_session_note));
     const std::string done =
         on ? unit + " will start " + when_text(item) + "." : unit + " will no longer start " + when_text(item) + ".";
     const std::string folder = config_folder_of(context, item, own_user_unit);

@@ -1,0 +1,116 @@
+#ifdef __linux__
+// What the Linux scan says starts, on a computer in a scratch folder, as
+// systemd and the autostart rules decide it: aliases, split /usr, path units
+// and targets, generated units, drop-ins, conditions, masks, every account's
+// crontab, and the SSH server under an SSH session.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "platforms/linux/linux_tree.h"
+
+namespace qm::test {
+namespace {
+
+void build(const LinuxTree& tree) {
+    tree.write("/etc/machine-id", "0123456789abcdef0123456789abcdef\n");
+    tree.write("/lib/systemd/system/gdm3.service", "[Unit]\nDescription=GNOME Display Manager\n[Service]\n"
+                                                   "ExecStart=/usr/sbin/gdm3\n[Install]\nAlias=display-manager.service\n");
+    tree.link("/etc/systemd/system/display-manager.service", "/lib/systemd/system/gdm3.service");
+    tree.write("/usr/lib/systemd/system/split.service", service_unit("Split", "/usr/bin/split", "multi-user.target"));
+    tree.link("/etc/systemd/system/multi-user.target.wants/split.service", "/usr/lib/systemd/system/split.service");
+    tree.write("/etc/systemd/system/split.service.d/override.conf",
+               "[Unit]\nDescription=Overridden\n[Service]\nExecStart=\nExecStart=/usr/bin/split --new\n");
+    tree.write("/lib/systemd/system/cups.path", "[Path]\nPathExists=/var/cache/cups/org.cups.cupsd\n"
+                                                "[Install]\nWantedBy=multi-user.target\n");
+    tree.link("/etc/systemd/system/multi-user.target.wants/cups.path", "/lib/systemd/system/cups.path");
+    tree.write("/lib/systemd/system/remote-fs.target", "[Unit]\nDescription=Remote\n[Install]\nWantedBy=multi-user.target\n");
+    tree.link("/etc/systemd/system/multi-user.target.wants/remote-fs.target", "/lib/systemd/system/remote-fs.target");
+    tree.write("/etc/init.d/oldd", "#!/bin/sh\n### BEGIN INIT INFO\n# Short-Description: Old daemon\n");
+    tree.link("/etc/rc2.d/S01oldd", "../init.d/oldd");
+    tree.write("/etc/rc.local", "#!/bin/sh\nexit 0\n");
+    for (const char* script : {"/etc/init.d/oldd", "/etc/rc.local"}) ASSERT_EQ(::chmod(tree.at(script).c_str(), 0755), 0);
+    tree.write("/lib/systemd/system/initrd-thing.service", service_unit("In the RAM disk", "/bin/thing", ""));
+    tree.link("/lib/systemd/system/initrd.target.wants/initrd-thing.service", "../initrd-thing.service");
+    tree.write("/lib/systemd/system/never.service", "[Unit]\nConditionPathExists=/etc/never\n[Service]\nExecStart=/bin/n\n"
+                                                    "[Install]\nWantedBy=multi-user.target\n");
+    tree.link("/etc/systemd/system/multi-user.target.wants/never.service", "/lib/systemd/system/never.service");
+    tree.write("/lib/systemd/system/first.service", "[Unit]\nConditionFirstBoot=yes\n[Service]\nExecStart=/bin/f\n"
+                                                    "[Install]\nWantedBy=multi-user.target\n");
+    tree.link("/etc/systemd/system/multi-user.target.wants/first.service", "/lib/systemd/system/first.service");
+    tree.write("/lib/systemd/system/vm.service", "[Unit]\nConditionVirtualization=!container\n[Service]\nExecStart=/bin/v\n"
+                                                 "[Install]\nWantedBy=multi-user.target\n");
+    tree.link("/etc/systemd/system/multi-user.target.wants/vm.service", "/lib/systemd/system/vm.service");
+    tree.write("/lib/systemd/system/ssh.service", service_unit("OpenSSH", "/usr/sbin/sshd -D", "multi-user.target"));
+    tree.link("/etc/systemd/system/multi-user.target.wants/ssh.service", "/lib/systemd/system/ssh.service");
+    tree.write("/lib/systemd/system/bluetooth.service", service_unit("Bluetooth", "/usr/libexec/bluetoothd", "x.target"));
+    tree.link("/etc/systemd/system/bluetooth.service", "/dev/null");
+
+    tree.write("/usr/lib/systemd/user/pipewire.service", service_unit("PipeWire", "/usr/bin/pipewire", "default.target"));
+    tree.link("/etc/systemd/user/default.target.wants/pipewire.service", "/usr/lib/systemd/user/pipewire.service");
+    tree.link("/home/ada/.config/systemd/user/pipewire.service", "/dev/null");
+
+    tree.write("/etc/xdg/autostart/tryexec.desktop", "[Desktop Entry]\nName=Gone\nExec=gone\nTryExec=/usr/bin/gone\n");
+    tree.write("/etc/xdg/autostart/kde.desktop", "[Desktop Entry]\nName=KDE only\nExec=k\nOnlyShowIn=KDE;\n");
+    tree.write("/etc/xdg/autostart/gsd.desktop",
+               "[Desktop Entry]\nName=Settings daemon\nExec=gsd\nX-GNOME-HiddenUnderSystemd=true\n");
+    tree.write("/var/spool/cron/crontabs/bob", "@reboot /home/bob/bin/tunnel\n");
+}
+
+struct Expected {
+    std::string name;
+    bool enabled = false;
+    std::string state;  // a part of the state text, or empty
+    std::string shown;  // a part of the command, description or toggle note, or empty
+};
+
+TEST(LinuxWhatStarts, TheScanShowsWhatSystemdAndTheAutostartRulesStart) {
+    LinuxTree tree;
+    build(tree);
+    linux::LinuxContext context = tree.context(true);
+    context.current_desktop = "GNOME";
+    context.over_ssh = true;
+    linux::LinuxPlatform platform(context, [] { return knowledge::builtin_pack().locations; });
+    const model::ScanResult scanned = platform.scan();
+    const std::vector<Expected> expected{
+        {"gdm3.service", true, "Enabled", "/usr/sbin/gdm3"},
+        {"split.service", true, "Enabled", "/usr/bin/split --new"},
+        {"split.service", true, "", "Overridden Changed by /etc/systemd/system/split.service.d/override.conf."},
+        {"cups.path", true, "Enabled", "Starts cups.service on /var/cache/cups/org.cups.cupsd"},
+        {"remote-fs.target", true, "Enabled", "Starts the units it pulls in"},
+        {"oldd.service", true, "Generated", "update-rc.d oldd disable"},
+        {"rc-local.service", true, "Generated", "/etc/rc.local start"},
+        {"/home/bob/bin/tunnel", true, "", "Runs as bob"},
+        {"initrd-thing.service", false, "only in initrd.target", ""},
+        {"never.service", false, "does not start here: ConditionPathExists=/etc/never is not met", ""},
+        {"first.service", false, "ConditionFirstBoot=yes is not met", ""},
+        {"vm.service", true, "starts only if ConditionVirtualization=!container", ""},
+        {"pipewire.service", false, "masked for this account", "systemctl --user unmask pipewire.service"},
+        {"bluetooth.service", false, "Masked", "systemctl unmask bluetooth.service"},
+        {"ssh.service", true, "Enabled", "would cut this session"},
+        {"Gone", false, "its program /usr/bin/gone is not installed (TryExec)", ""},
+        {"KDE only", false, "it starts only in KDE, and this desktop is GNOME", ""},
+        {"Settings daemon", false, "Started by its systemd user unit", "Under systemd its user unit starts it"},
+    };
+    for (const Expected& want : expected) {
+        SCOPED_TRACE(want.name);
+        const model::StartupItem* item = find_named(scanned.items, want.name);
+        ASSERT_NE(item, nullptr);
+        EXPECT_EQ(item->enabled, want.enabled);
+        EXPECT_NE(item->state_text.find(want.state), std::string::npos) << item->state_text;
+        const std::string shown = item->command + "|" + item->description + "|" + item->toggle_note;
+        EXPECT_NE(shown.find(want.shown), std::string::npos) << shown;
+    }
+    EXPECT_EQ(find_named(scanned.items, "/home/bob/bin/tunnel")->location, "crontab of bob");
+    EXPECT_EQ(find_named(scanned.items, "oldd.service")->toggle, model::Toggle::locked);
+
+    const Result<model::ChangeOutcome> refused =
+        platform.set_enabled(*find_named(scanned.items, "ssh.service"), false, false);
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_NE(refused.error().message.find("critical for this session"), std::string::npos);
+    EXPECT_TRUE(tree.exists("/etc/systemd/system/multi-user.target.wants/ssh.service"));
+}
+
+}  // namespace
+}  // namespace qm::test
+#endif
