@@ -111,7 +111,7 @@ TEST_F(EngineContextTest, DoctorReportsTheDataFolderWithoutCreatingIt) {
     std::vector<model::Probe> report = engine::doctor_report(context);
     ASSERT_EQ(report.size(), 3u);
     EXPECT_EQ(report[0].name, "Test source");
-    EXPECT_EQ(report[1].detail, "Built-in 2026.10.13.1 (515 rules).");
+    EXPECT_EQ(report[1].detail, "Built-in 2026.10.13.1 (516 rules).");
     EXPECT_EQ(report[2].status, model::ProbeStatus::ok);
     EXPECT_TRUE(
         report[2].detail.ends_with("(it does not exist yet; it is made when the first change or backup is saved)"));

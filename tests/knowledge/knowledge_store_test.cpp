@@ -71,7 +71,7 @@ TEST_F(KnowledgeStoreTest, WithoutFilesOnlyTheBuiltInPackIsInForce) {
     EXPECT_EQ(keys, (std::vector<std::string>{"builtin_version", "builtin_rules", "pack_version", "pack_published",
                                               "pack_description", "local_rules", "auto_check", "url", "last_check",
                                               "last_result", "notes", "folder"}));
-    EXPECT_EQ(json::get_count(status, "builtin_rules"), 515u);
+    EXPECT_EQ(json::get_count(status, "builtin_rules"), 516u);
     EXPECT_EQ(json::get_text(status, "url"), knowledge::default_knowledge_url);
 }
 

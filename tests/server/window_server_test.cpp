@@ -166,7 +166,7 @@ TEST(WindowServer, EveryRouteAnswersWithItsShape) {
 
     EXPECT_EQ(json::get_text(post_json("/api/elevate", ""), "message"),
               "The demonstration is already shown with administrator rights.");
-    EXPECT_EQ(json::get_count(get_json("/api/knowledge"), "builtin_rules"), 515u);
+    EXPECT_EQ(json::get_count(get_json("/api/knowledge"), "builtin_rules"), 516u);
     json::JsonValue refused = post_json("/api/knowledge/settings", R"({"url":"http://x","auto_check":true})");
     EXPECT_EQ(json::get_text(refused, "message"), "The update address must start with https://");
     EXPECT_FALSE(json::get_flag(get_json("/api/knowledge"), "auto_check"));

@@ -85,6 +85,22 @@ std::vector<std::string> sorted_names(const std::vector<os::FolderEntry>& entrie
     return names;
 }
 
+// The unit a link names, through links of the vendor's own aliases
+// (display-manager.service -> gdm3.service -> gdm.service).
+std::string final_unit_name(const LinuxContext& context, const std::string& folder, std::string target) {
+    std::string at = folder;  // the folder `target` is relative to, on the computer
+    for (int hop = 0; hop < 8; ++hop) {
+        const std::string path = target.starts_with('/') ? target : os::join_path(at, target);
+        const std::string here = context.root.at(path);
+        if (!is_link(here)) return std::string(file_name(path));
+        const std::string next = link_target(here).value_or("");
+        if (next.empty() || next == "/dev/null") return std::string(file_name(path));
+        at = path.substr(0, path.find_last_of('/'));
+        target = next;
+    }
+    return std::string(file_name(target));
+}
+
 void read_folder(const LinuxContext& context, const std::string& folder, const std::vector<std::string>& types,
                  UnitTable& table, std::set<std::string>& files_taken) {
     const std::string here = context.root.at(folder);
@@ -116,7 +132,7 @@ void read_folder(const LinuxContext& context, const std::string& folder, const s
             // A link under another name is an alias of that unit, not a unit;
             // one an administrator made (display-manager.service) enables it.
             if (file_name(target) != name) {
-                const std::string aliased(file_name(target));
+                const std::string aliased = final_unit_name(context, folder, target);
                 if (is_config_folder(folder) && has_wanted_type(aliased, types) &&
                     formats::unit_type_of(aliased) == formats::unit_type_of(name))
                     table.entry(aliased).wanted_by_config = true;
@@ -385,6 +401,13 @@ std::optional<bool> condition_holds(const LinuxContext& context, const std::stri
     auto result = [&](bool holds) { return std::optional<bool>(holds != c.negated); };
     const std::string key_name = key.starts_with("Assert") ? "Condition" + key.substr(6) : key;
     const std::string path = context.root.at(c.value);
+    // What is under these only a running system has; a test root cannot say.
+    const bool runtime = context.root.is_test_root() &&
+                         (c.value.starts_with("/dev/") || c.value.starts_with("/sys/") ||
+                          c.value.starts_with("/proc/") || c.value.starts_with("/run/"));
+    if (runtime && key_name.starts_with("ConditionPath")) return std::nullopt;
+    if (runtime && (key_name.starts_with("ConditionDirectory") || key_name.starts_with("ConditionFile")))
+        return std::nullopt;
     if (key_name == "ConditionPathExists") return result(os::path_kind(path) != os::PathKind::missing || is_link(path));
     if (key_name == "ConditionPathIsDirectory") return result(os::path_kind(path) == os::PathKind::folder);
     if (key_name == "ConditionPathIsSymbolicLink") return result(is_link(path));
@@ -479,8 +502,14 @@ void add_units(const LinuxContext& context, UnitScope scope, const std::vector<s
         const FoundUnit& found = table.units.at(name);
         const bool is_template = formats::template_of(name) == name && name.find('@') != std::string::npos;
         const bool wanted = found.wanted_by_config || found.wanted_by_vendor;
-        // A bare template cannot be enabled without an instance name.
+        // A bare template cannot be enabled without an instance name; one with
+        // a default instance is that instance, listed as itself when it is there.
         if (is_template && found.parsed.default_instance.empty() && !wanted) continue;
+        if (is_template && !found.parsed.default_instance.empty()) {
+            const std::string instance = name.substr(0, name.find('@') + 1) + found.parsed.default_instance +
+                                         name.substr(name.rfind('.'));
+            if (table.units.contains(instance)) continue;
+        }
         if (!wanted && !found.parsed.installable()) continue;
         if (found.file.empty() && !found.masked) continue;  // a link to a unit that is not there
         // A target shipped wanted by another is part of how systemd boots;

@@ -14,9 +14,15 @@ namespace {
 
 void build(const LinuxTree& tree) {
     tree.write("/etc/machine-id", "0123456789abcdef0123456789abcdef\n");
-    tree.write("/lib/systemd/system/gdm3.service", "[Unit]\nDescription=GNOME Display Manager\n[Service]\n"
-                                                   "ExecStart=/usr/sbin/gdm3\n[Install]\nAlias=display-manager.service\n");
+    // As Debian ships it: the alias names the package's own alias of the unit.
+    tree.write("/lib/systemd/system/gdm.service",
+               "[Unit]\nDescription=GNOME Display Manager\n[Service]\nExecStart=/usr/sbin/gdm3\n");
+    tree.link("/lib/systemd/system/gdm3.service", "gdm.service");
     tree.link("/etc/systemd/system/display-manager.service", "/lib/systemd/system/gdm3.service");
+    tree.write("/lib/systemd/system/getty@.service",
+               "[Service]\nExecStart=/sbin/agetty %I\nConditionPathExists=/dev/tty0\n[Unit]\n"
+               "ConditionPathExists=/dev/tty0\n[Install]\nWantedBy=getty.target\nDefaultInstance=tty1\n");
+    tree.link("/etc/systemd/system/getty.target.wants/getty@tty1.service", "/lib/systemd/system/getty@.service");
     tree.write("/usr/lib/systemd/system/split.service", service_unit("Split", "/usr/bin/split", "multi-user.target"));
     tree.link("/etc/systemd/system/multi-user.target.wants/split.service", "/usr/lib/systemd/system/split.service");
     tree.write("/etc/systemd/system/split.service.d/override.conf",
@@ -73,7 +79,8 @@ TEST(LinuxWhatStarts, TheScanShowsWhatSystemdAndTheAutostartRulesStart) {
     linux::LinuxPlatform platform(context, [] { return knowledge::builtin_pack().locations; });
     const model::ScanResult scanned = platform.scan();
     const std::vector<Expected> expected{
-        {"gdm3.service", true, "Enabled", "/usr/sbin/gdm3"},
+        {"gdm.service", true, "Enabled", "/usr/sbin/gdm3"},
+        {"getty@tty1.service", true, "starts only if ConditionPathExists=/dev/tty0", "/sbin/agetty %I"},
         {"split.service", true, "Enabled", "/usr/bin/split --new"},
         {"split.service", true, "", "Overridden Changed by /etc/systemd/system/split.service.d/override.conf."},
         {"cups.path", true, "Enabled", "Starts cups.service on /var/cache/cups/org.cups.cupsd"},
@@ -103,6 +110,7 @@ TEST(LinuxWhatStarts, TheScanShowsWhatSystemdAndTheAutostartRulesStart) {
     }
     EXPECT_EQ(find_named(scanned.items, "/home/bob/bin/tunnel")->location, "crontab of bob");
     EXPECT_EQ(find_named(scanned.items, "oldd.service")->toggle, model::Toggle::locked);
+    EXPECT_EQ(find_named(scanned.items, "getty@.service"), nullptr);  // its default instance is listed instead
 
     const Result<model::ChangeOutcome> refused =
         platform.set_enabled(*find_named(scanned.items, "ssh.service"), false, false);
