@@ -81,9 +81,12 @@ PlannedChange plan_item_change(EngineContext& context, const ChangeRequest& requ
         plan.risk.effect = std::string("It will start automatically ") +
                            (at_boot ? "when the computer starts" : "the next time the computer starts or you sign in") +
                            ". Start-up takes slightly longer, and it uses memory while it runs.";
+        // A platform that reads another root than this machine's says itself
+        // whether the program file is there ("exe_found").
+        const std::string& found = item.spec_value("exe_found");
         if (!context.demo() && !item.exe.empty() && !item.exe.starts_with("%") &&
             to_lower_ascii(item.exe).find("svchost") == std::string::npos &&
-            os::path_kind(item.exe) == os::PathKind::missing) {
+            (found.empty() ? os::path_kind(item.exe) == os::PathKind::missing : found == "0")) {
             plan.risk.level = Level::caution;
             plan.risk.effect = "Its program file is missing (" + item.exe +
                                "). Switching it on does nothing useful and may show an error at start-up.";

