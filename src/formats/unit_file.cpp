@@ -59,6 +59,8 @@ UnitFile parse_unit_file(std::string_view text) {
             if (section == "Path" && key.starts_with("Path") && unit.watched.empty()) unit.watched = value;
             if (section == "Install" && key == "Alias") add_words(unit.aliases, value);
             if (section == "Install" && key == "Also") add_words(unit.also, value);
+            if (section == "Unit" && (key == "Requires" || key == "BindsTo")) add_words(unit.needs, value);
+            if (section == "Unit" && key == "Wants") add_words(unit.wants, value);
             if (section == "Unit" && (key.starts_with("Condition") || key.starts_with("Assert"))) {
                 // An empty assignment resets the conditions.
                 if (value.empty()) unit.conditions.clear();

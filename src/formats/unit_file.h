@@ -24,6 +24,8 @@ struct UnitFile {
     std::vector<std::string> required_by;
     std::vector<std::string> aliases;  // Alias= of [Install]
     std::vector<std::string> also;     // Also= of [Install]: switched with it
+    std::vector<std::string> needs;    // Requires= and BindsTo= of [Unit]
+    std::vector<std::string> wants;    // Wants= of [Unit]
     std::string default_instance;
     // Condition*= and Assert*= lines of [Unit] in order, as key and value.
     std::vector<std::pair<std::string, std::string>> conditions;

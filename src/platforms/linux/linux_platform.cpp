@@ -125,6 +125,16 @@ model::ScanResult LinuxPlatform::scan() {
     os::timed_step(timing, "autostart", [&] { scan_autostart(context_, locations.linux_autostart_dirs, result); });
     os::timed_step(timing, "cron", [&] { scan_cron(context_, result); });
     os::timed_step(timing, "packages", [&] { add_packages(context_, result.items); });
+    // The @reboot lines run only while cron runs.
+    std::vector<std::string> reboot_lines;
+    for (const model::StartupItem& item : result.items) {
+        if (item.kind == model::ItemKind::cron && item.enabled) reboot_lines.push_back(item.name);
+    }
+    for (model::StartupItem& item : result.items) {
+        if (item.kind == model::ItemKind::systemd && (item.name == "cron.service" || item.name == "crond.service" ||
+                                                      item.name == "cronie.service"))
+            item.dependents.insert(item.dependents.end(), reboot_lines.begin(), reboot_lines.end());
+    }
     // Whether a program file exists is a question about the root read, not
     // about the machine the program runs on.
     if (context_.root.is_test_root()) {

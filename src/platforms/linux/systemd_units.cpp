@@ -461,8 +461,11 @@ ConditionCheck check_conditions(const LinuxContext& context, const formats::Unit
 }
 
 
+// What each listed unit needs and what starts it, by the item's index.
+using UnitRelations = std::map<std::size_t, formats::UnitFile>;
+
 void add_units(const LinuxContext& context, UnitScope scope, const std::vector<std::string>& types,
-               model::ScanResult& result) {
+               model::ScanResult& result, UnitRelations& relations) {
     UnitTable table = read_units(context, scope, types);
     result.notes.insert(result.notes.end(), table.notes.begin(), table.notes.end());
     const model::ItemKind kind = scope == UnitScope::system ? model::ItemKind::systemd : model::ItemKind::systemd_user;
@@ -619,7 +622,12 @@ void add_units(const LinuxContext& context, UnitScope scope, const std::vector<s
         item.set_spec("unit", name);
         item.set_spec("state", state);
         if (!found.file.empty()) item.set_spec("file", found.file);
-        if (!found.parsed.also.empty()) item.set_spec("also", joined(found.parsed.also, " "));
+        if (!found.parsed.also.empty()) {
+            item.set_spec("also", joined(found.parsed.also, " "));
+            item.description += (item.description.empty() ? "" : " ") + std::string("Switching it also switches ") +
+                                joined(found.parsed.also, ", ") + ".";
+        }
+        relations[result.items.size()] = found.parsed;
         result.items.push_back(std::move(item));
     }
 }
@@ -644,9 +652,41 @@ Result<std::string> unit_name_of(const model::StartupItem& item) {
 std::string user_unit_folder(const LinuxContext& context) { return context.expand("~/.config/systemd/user"); }
 
 void scan_units(const LinuxContext& context, const std::vector<std::string>& unit_types, model::ScanResult& result) {
-    add_units(context, UnitScope::system, unit_types, result);
-    add_units(context, UnitScope::global, unit_types, result);
-    add_units(context, UnitScope::own, unit_types, result);
+    const std::size_t first = result.items.size();
+    UnitRelations relations;
+    add_units(context, UnitScope::system, unit_types, result, relations);
+    const std::size_t system_end = result.items.size();
+    add_units(context, UnitScope::global, unit_types, result, relations);
+    add_units(context, UnitScope::own, unit_types, result, relations);
+    // Within each set: the units that need it (Requires=, BindsTo=, Wants=
+    // of a unit that starts, targets aside), and the sockets, paths and
+    // timers that start it.
+    auto link_dependents = [&](std::size_t begin, std::size_t end) {
+        std::map<std::string, std::size_t> by_name;
+        for (std::size_t i = begin; i < end; ++i) by_name[result.items[i].name] = i;
+        for (std::size_t i = begin; i < end; ++i) {
+            const model::StartupItem& user = result.items[i];
+            if (!user.enabled || formats::unit_type_of(user.name) == "target") continue;
+            const formats::UnitFile& parsed = relations[i];
+            std::vector<std::string> needed = parsed.needs;
+            needed.insert(needed.end(), parsed.wants.begin(), parsed.wants.end());
+            const std::string type = formats::unit_type_of(user.name);
+            if (type == "socket" || type == "path" || type == "timer") {
+                const std::string named = type == "path" ? parsed.path_unit : type == "timer" ? parsed.timer_unit : "";
+                needed.push_back(named.empty() ? user.name.substr(0, user.name.size() - type.size()) + "service"
+                                               : named);
+            }
+            for (const std::string& name : needed) {
+                auto target = by_name.find(name);
+                if (target == by_name.end() || target->second == i) continue;
+                std::vector<std::string>& dependents = result.items[target->second].dependents;
+                if (std::find(dependents.begin(), dependents.end(), user.name) == dependents.end())
+                    dependents.push_back(user.name);
+            }
+        }
+    };
+    link_dependents(first, system_end);
+    link_dependents(system_end, result.items.size());
 }
 
 Result<void> remove_unit_links(const std::string& folder, const std::string& unit) {
@@ -762,6 +802,8 @@ Result<model::ChangeOutcome> switch_unit_by_rules(const LinuxContext& context, c
     }
     model::ChangeOutcome outcome{done, {}};
     if (now) outcome.notes.push_back("It was stopped now as well.");
+    if (const std::string also = item.spec_value("also"); !also.empty())
+        outcome.notes.push_back("systemctl switched " + also + " with it, as its [Install] section asks (Also=).");
     return outcome;
 }
 

@@ -64,6 +64,17 @@ void build(const LinuxTree& tree) {
     tree.write("/etc/xdg/autostart/gsd.desktop",
                "[Desktop Entry]\nName=Settings daemon\nExec=gsd\nX-GNOME-HiddenUnderSystemd=true\n");
     tree.write("/var/spool/cron/crontabs/bob", "@reboot /home/bob/bin/tunnel\n");
+    tree.write("/lib/systemd/system/cron.service", service_unit("Cron", "/usr/sbin/cron -f", "multi-user.target"));
+    tree.link("/etc/systemd/system/multi-user.target.wants/cron.service", "/lib/systemd/system/cron.service");
+    tree.write("/lib/systemd/system/cups.service", service_unit("CUPS", "/usr/sbin/cupsd -l", "multi-user.target") +
+                                                     "Also=cups.socket cups.path\n");
+    tree.link("/etc/systemd/system/multi-user.target.wants/cups.service", "/lib/systemd/system/cups.service");
+    tree.write("/lib/systemd/system/cups.socket", "[Socket]\nListenStream=/run/cups/cups.sock\n[Install]\n"
+                                                  "WantedBy=sockets.target\n");
+    tree.link("/etc/systemd/system/sockets.target.wants/cups.socket", "/lib/systemd/system/cups.socket");
+    tree.write("/lib/systemd/system/needy.service", "[Unit]\nRequires=split.service\n[Service]\nExecStart=/bin/needy\n"
+                                                    "[Install]\nWantedBy=multi-user.target\n");
+    tree.link("/etc/systemd/system/multi-user.target.wants/needy.service", "/lib/systemd/system/needy.service");
 }
 
 struct Expected {
@@ -114,6 +125,13 @@ TEST(LinuxWhatStarts, TheScanShowsWhatSystemdAndTheAutostartRulesStart) {
     EXPECT_EQ(find_named(scanned.items, "/home/bob/bin/tunnel")->location, "crontab of bob");
     EXPECT_EQ(find_named(scanned.items, "oldd.service")->toggle, model::Toggle::locked);
     EXPECT_EQ(find_named(scanned.items, "getty@.service"), nullptr);  // its default instance is listed instead
+    // What needs each item: units that require it, what starts it, the lines that cron runs.
+    using Names = std::vector<std::string>;
+    EXPECT_EQ(find_named(scanned.items, "split.service")->dependents, Names{"needy.service"});
+    EXPECT_EQ(find_named(scanned.items, "cups.service")->dependents, (Names{"cups.path", "cups.socket"}));
+    EXPECT_EQ(find_named(scanned.items, "cron.service")->dependents, Names{"/home/bob/bin/tunnel"});
+    EXPECT_NE(find_named(scanned.items, "cups.service")->description.find("also switches cups.socket, cups.path"),
+              std::string::npos);
 
     const Result<model::ChangeOutcome> refused =
         platform.set_enabled(*find_named(scanned.items, "ssh.service"), false, false);
