@@ -120,6 +120,16 @@ model::Assessment judged(model::Level level, std::string effect, model::Confiden
     return model::Assessment{std::move(effect), {std::move(reason)}, confidence, level};
 }
 
+// Whom a switch of the item reaches. An item of every user that the platform
+// switches for the running account alone (spec "switched_for" = "account",
+// a system autostart file overridden in the user's folder) says so.
+std::string scope_sentence(const model::StartupItem& item) {
+    if (item.spec_value("switched_for") == "account")
+        return "The file is every user's, but switching it changes it for this account only.";
+    return item.scope == model::Scope::machine ? "It applies to every user of this computer."
+                                               : "It applies to this account only.";
+}
+
 }  // namespace
 
 model::Assessment Assessor::assess(const model::StartupItem& item) const {
@@ -130,7 +140,7 @@ model::Assessment Assessor::assess(const model::StartupItem& item) const {
                    "and you can switch it back on or remove it at any time.",
                    model::Confidence::high,
                    "The entry carries Quillmoor's own name tag, so Quillmoor knows exactly what it is.");
-        if (item.scope == model::Scope::machine) a.reasons.push_back("It applies to every user of this computer.");
+        if (item.scope == model::Scope::machine) a.reasons.push_back(scope_sentence(item));
         return a;
     }
 
@@ -246,8 +256,7 @@ model::Assessment Assessor::assess(const model::StartupItem& item) const {
     if (!item.publisher.empty()) a.reasons.push_back("Published by " + item.publisher + ".");
     if (item.running)
         a.reasons.push_back("It is running now; switching it off changes the next start, not the current session.");
-    a.reasons.push_back(item.scope == model::Scope::machine ? "It applies to every user of this computer."
-                                                            : "It applies to this account only.");
+    a.reasons.push_back(scope_sentence(item));
     return a;
 }
 

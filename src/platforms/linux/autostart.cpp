@@ -203,6 +203,8 @@ void scan_autostart(const LinuxContext& context, const std::vector<std::string>&
         item.set_spec("fname", name);
         item.set_spec("file", one.path);
         item.set_spec("user_dir", one.from_user ? "1" : "0");
+        // A system file is switched by a copy in the user's folder: for this account only.
+        if (machine) item.set_spec("switched_for", "account");
         result.items.push_back(std::move(item));
     }
 }

@@ -145,6 +145,7 @@ TEST(LinuxWhatStarts, WhetherAProgramFileExistsIsAskedOfTheRoot) {
     tree.write("/opt/only-in-root/daemon", "#!/bin/sh\n");
     tree.write("/lib/systemd/system/here.service", service_unit("Here", "/opt/only-in-root/daemon", "multi-user.target"));
     tree.write("/lib/systemd/system/gone.service", service_unit("Gone", "/bin/sh -c true", "multi-user.target"));
+    tree.write("/etc/xdg/autostart/applet.desktop", "[Desktop Entry]\nName=Applet\nExec=applet\n");
     ScratchFolder data;
     engine::EngineContext engine(tree.platform(true), model::data_folder_override(data.path()));
     for (const auto& [name, missing] : {std::pair{"here.service", false}, std::pair{"gone.service", true}}) {
@@ -154,6 +155,14 @@ TEST(LinuxWhatStarts, WhetherAProgramFileExistsIsAskedOfTheRoot) {
         const engine::PlannedChange plan = engine::plan_change(engine, request);
         EXPECT_EQ(plan.risk.effect.find("program file is missing") != std::string::npos, missing) << name;
     }
+    // A system autostart file is switched off by a copy for this account, and its plan says so.
+    engine::ChangeRequest off;
+    off.action = model::ChangeAction::disable;
+    off.id = engine.find_item("Applet").value().id();
+    const std::vector<std::string> reasons = engine::plan_change(engine, off).risk.reasons;
+    EXPECT_NE(std::find(reasons.begin(), reasons.end(),
+                        "The file is every user's, but switching it changes it for this account only."),
+              reasons.end());
 }
 
 }  // namespace
