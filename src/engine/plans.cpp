@@ -92,6 +92,13 @@ PlannedChange plan_item_change(EngineContext& context, const ChangeRequest& requ
                                "). Switching it on does nothing useful and may show an error at start-up.";
             plan.risk.reasons.push_back("The file named in the command does not exist.");
         }
+        // What the platform knows to be risky to switch on (spec "enable_risk":
+        // the sentence that says why) needs a decision like any risky change.
+        if (const std::string& why = item.spec_value("enable_risk"); !why.empty()) {
+            plan.risk.level = Level::high;
+            plan.risk.effect = why;
+            plan.risk.reasons.push_back("Switching it on is known to be risky.");
+        }
         if (contains_any(slashed_lower(item.exe), {"/temp/", "/tmp/", "/downloads/", "/appdata/local/temp"})) {
             raise_to_caution(plan.risk);
             plan.risk.reasons.push_back(

@@ -371,6 +371,19 @@ constexpr std::string_view ssh_session_note =
     "You are connected over SSH, and switching off the SSH server would cut this session and lock you out of a "
     "remote computer; switch it off from a local console instead.";
 
+// Units that are harmful to switch on, with why: the plan asks first.
+std::string enable_risk(const std::string& unit) {
+    if (unit == "debug-shell.service")
+        return "It opens a root shell without any password on the ninth text console (Ctrl+Alt+F9): anyone at the "
+               "keyboard gets full control of the computer. It is meant only for finding a boot problem.";
+    if (unit.starts_with("systemd-networkd-wait-online") || unit == "NetworkManager-wait-online.service")
+        return "Start-up then waits until the network is up, for up to two minutes on a computer that is offline "
+               "or whose network comes up late.";
+    if (unit == "systemd-nspawn@.service" || unit == "rescue.service" || unit == "emergency.service")
+        return "It starts a root shell or a whole other system at boot; only switch it on if you know why.";
+    return {};
+}
+
 // Targets that a normal start never reaches: the initial RAM disk's and
 // the offline update's.
 bool is_special_target(const std::string& target) {
@@ -627,6 +640,7 @@ void add_units(const LinuxContext& context, UnitScope scope, const std::vector<s
             item.description += (item.description.empty() ? "" : " ") + std::string("Switching it also switches ") +
                                 joined(found.parsed.also, ", ") + ".";
         }
+        if (const std::string why = enable_risk(name); !why.empty() && !item.enabled) item.set_spec("enable_risk", why);
         relations[result.items.size()] = found.parsed;
         result.items.push_back(std::move(item));
     }

@@ -146,6 +146,7 @@ TEST(LinuxWhatStarts, WhetherAProgramFileExistsIsAskedOfTheRoot) {
     tree.write("/lib/systemd/system/here.service", service_unit("Here", "/opt/only-in-root/daemon", "multi-user.target"));
     tree.write("/lib/systemd/system/gone.service", service_unit("Gone", "/bin/sh -c true", "multi-user.target"));
     tree.write("/etc/xdg/autostart/applet.desktop", "[Desktop Entry]\nName=Applet\nExec=applet\n");
+    tree.write("/lib/systemd/system/debug-shell.service", service_unit("Debug shell", "/bin/sh", "sysinit.target"));
     ScratchFolder data;
     engine::EngineContext engine(tree.platform(true), model::data_folder_override(data.path()));
     for (const auto& [name, missing] : {std::pair{"here.service", false}, std::pair{"gone.service", true}}) {
@@ -155,6 +156,13 @@ TEST(LinuxWhatStarts, WhetherAProgramFileExistsIsAskedOfTheRoot) {
         const engine::PlannedChange plan = engine::plan_change(engine, request);
         EXPECT_EQ(plan.risk.effect.find("program file is missing") != std::string::npos, missing) << name;
     }
+    // A root shell without password is not switched on without a decision.
+    engine::ChangeRequest shell;
+    shell.action = model::ChangeAction::enable;
+    shell.id = engine.find_item("debug-shell.service").value().id();
+    const engine::PlannedChange risky = engine::plan_change(engine, shell);
+    EXPECT_TRUE(risky.needs_ack());
+    EXPECT_NE(risky.risk.effect.find("root shell without any password"), std::string::npos);
     // A system autostart file is switched off by a copy for this account, and its plan says so.
     engine::ChangeRequest off;
     off.action = model::ChangeAction::disable;
