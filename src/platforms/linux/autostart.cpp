@@ -285,7 +285,8 @@ Result<model::ChangeOutcome> switch_autostart(const LinuxContext& context, const
         return model::ChangeOutcome{done, {}};
     };
     auto touched = [&]() {
-        std::vector<std::string> paths{here};
+        // The user's folder too: a copy may be the first file in it.
+        std::vector<std::string> paths{context.root.at(user_folder), here};
         if (const std::string target = followed(context, here); target != here) paths.push_back(target);
         return paths;
     };

@@ -25,6 +25,8 @@ std::string_view kind_word(PathStateKind kind) {
             return "file";
         case PathStateKind::link:
             return "link";
+        case PathStateKind::folder:
+            return "folder";
         case PathStateKind::other:
             return "other";
     }
@@ -33,7 +35,8 @@ std::string_view kind_word(PathStateKind kind) {
 
 std::optional<PathStateKind> kind_of_word(std::string_view word) {
     for (PathStateKind kind :
-         {PathStateKind::missing, PathStateKind::file, PathStateKind::link, PathStateKind::other}) {
+         {PathStateKind::missing, PathStateKind::file, PathStateKind::link, PathStateKind::folder,
+          PathStateKind::other}) {
         if (kind_word(kind) == word) return kind;
     }
     return std::nullopt;
@@ -126,7 +129,7 @@ PathState read_path_state(const std::string& path) {
         state.data = bytes.value_or("");
         return state;
     }
-    state.kind = PathStateKind::other;
+    state.kind = S_ISDIR(info.st_mode) ? PathStateKind::folder : PathStateKind::other;
     return state;
 }
 
@@ -134,7 +137,14 @@ Result<void> put_back(const PathState& state) {
     const std::string& path = state.path;
     struct stat info {};
     const bool present = ::lstat(path.c_str(), &info) == 0;
-    if (present && S_ISDIR(info.st_mode)) return fail("Could not put back " + path + ": a folder is there now.");
+    if (present && S_ISDIR(info.st_mode) && state.kind == PathStateKind::missing) {
+        // A folder the change made goes again when it is empty.
+        if (::rmdir(path.c_str()) != 0 && errno != ENOTEMPTY && errno != EEXIST && errno != ENOENT)
+            return fail("Could not remove the folder " + path + ": " + system_reason() + ".");
+        return {};
+    }
+    if (present && S_ISDIR(info.st_mode) && state.kind != PathStateKind::folder)
+        return fail("Could not put back " + path + ": a folder is there now.");
     // A folder emptied by the change may have gone with its last link.
     if (state.kind != PathStateKind::missing) QM_TRY_VOID(create_folders_owned(parent_of(path)));
     switch (state.kind) {
@@ -154,10 +164,18 @@ Result<void> put_back(const PathState& state) {
             if (::chmod(path.c_str(), state.mode) != 0)
                 return fail("Could not put back the permissions of " + path + ": " + system_reason() + ".");
             return {};
+        case PathStateKind::folder:
+            if (present && !S_ISDIR(info.st_mode)) QM_TRY_VOID(os::remove_file(path));
+            QM_TRY_VOID(create_folders_owned(path));
+            if (::lchown(path.c_str(), state.uid, state.gid) != 0 && ::geteuid() == 0)
+                return fail("Could not give back " + path + " to its owner: " + system_reason() + ".");
+            if (::chmod(path.c_str(), state.mode) != 0)
+                return fail("Could not put back the permissions of " + path + ": " + system_reason() + ".");
+            return {};
         case PathStateKind::other:
             break;
     }
-    return fail("Could not put back " + path + ": it was not a file or a link.");
+    return fail("Could not put back " + path + ": it was not a file, link or folder.");
 }
 
 std::optional<RememberedChange> recall_change(const std::string& folder, const std::string& root,
@@ -220,7 +238,12 @@ Result<model::ChangeOutcome> switch_exactly(const LinuxContext& context, const m
         bool untouched = !last->after.empty();
         for (const PathState& state : last->after) untouched = untouched && read_path_state(state.path) == state;
         if (untouched) {
-            for (const PathState& state : last->before) QM_TRY_VOID(put_back(state));
+            // What was there comes back first (folders before what is in them),
+            // then what was not there goes (in the opposite order).
+            for (const PathState& state : last->before)
+                if (state.kind != PathStateKind::missing) QM_TRY_VOID(put_back(state));
+            for (auto state = last->before.rbegin(); state != last->before.rend(); ++state)
+                if (state->kind == PathStateKind::missing) QM_TRY_VOID(put_back(*state));
             model::ChangeOutcome outcome = QM_TRY(after_put_back());
             RememberedChange now{on, last->after, last->before};
             if (Result<void> kept = remember_change(folder, root, item.id(), now); !kept)

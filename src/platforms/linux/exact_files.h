@@ -21,13 +21,13 @@
 
 namespace qm::linux {
 
-enum class PathStateKind { missing, file, link, other };
+enum class PathStateKind { missing, file, link, folder, other };
 
 // One path as it is on this machine, followed by nothing: a link is itself.
 struct PathState {
     std::string path;
     PathStateKind kind = PathStateKind::missing;
-    std::string data;  // the bytes of a file, the target of a link
+    std::string data;  // the bytes of a file, the target of a link (nothing for a folder)
     std::uint32_t mode = 0;
     std::uint32_t uid = 0;
     std::uint32_t gid = 0;
@@ -36,8 +36,9 @@ struct PathState {
 
 // A file larger than the whole-file limit reads as `other` (never restored).
 [[nodiscard]] PathState read_path_state(const std::string& path);
-// Makes `path` what `state` says: removes it, writes the file (through a
-// temporary file, then its mode and owner) or makes the link (and its owner).
+// Makes `path` what `state` says: removes it (a folder only when empty),
+// writes the file (through a temporary file, then its mode and owner), makes
+// the link (and its owner) or the folder.
 [[nodiscard]] Result<void> put_back(const PathState& state);
 
 struct RememberedChange {

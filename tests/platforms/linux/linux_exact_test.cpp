@@ -120,7 +120,8 @@ TEST(LinuxExact, EverySwitchAndItsUndoLeaveTheWholeTreeAsItWas) {
         LinuxTree tree;
         tree.write("/etc/os-release", "NAME=Test\n");
         trip.build(tree);
-        for (const char* folder : {"/home/ada", "/home/ada/.config", "/home/ada/.config/autostart"}) {
+        // No autostart folder unless a case made one: a copy then makes it, and undo takes it away.
+        for (const char* folder : {"/home/ada", "/home/ada/.config"}) {
             ASSERT_TRUE(os::create_folders(tree.at(folder)).has_value());
             own(tree, folder, ada);
         }
