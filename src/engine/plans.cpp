@@ -72,8 +72,15 @@ PlannedChange plan_item_change(EngineContext& context, const ChangeRequest& requ
             plan.problems.push_back("It is already switched on.");
     }
 
+    // Units the platform switches together with this one (spec "also", names
+    // separated by spaces) are named in the review.
+    auto name_also = [&] {
+        if (const std::string& also = item.spec_value("also"); !also.empty())
+            plan.risk.reasons.push_back("It is switched together with " + also + ", which change with it.");
+    };
     if (request.action == ChangeAction::disable) {
         plan.risk = item.risk;
+        name_also();
     } else if (request.action == ChangeAction::enable) {
         const bool at_boot = item.scope == model::Scope::machine && model::starts_at_boot_for_machine(item.kind);
         plan.risk.level = Level::safe;
@@ -99,6 +106,7 @@ PlannedChange plan_item_change(EngineContext& context, const ChangeRequest& requ
             plan.risk.effect = why;
             plan.risk.reasons.push_back("Switching it on is known to be risky.");
         }
+        name_also();
         if (contains_any(slashed_lower(item.exe), {"/temp/", "/tmp/", "/downloads/", "/appdata/local/temp"})) {
             raise_to_caution(plan.risk);
             plan.risk.reasons.push_back(

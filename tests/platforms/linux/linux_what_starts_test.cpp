@@ -147,6 +147,9 @@ TEST(LinuxWhatStarts, WhetherAProgramFileExistsIsAskedOfTheRoot) {
     tree.write("/lib/systemd/system/gone.service", service_unit("Gone", "/bin/sh -c true", "multi-user.target"));
     tree.write("/etc/xdg/autostart/applet.desktop", "[Desktop Entry]\nName=Applet\nExec=applet\n");
     tree.write("/lib/systemd/system/debug-shell.service", service_unit("Debug shell", "/bin/sh", "sysinit.target"));
+    tree.write("/lib/systemd/system/cups.service",
+               service_unit("CUPS", "/usr/sbin/cupsd", "multi-user.target") + "Also=cups.socket cups.path\n");
+    tree.link("/etc/systemd/system/multi-user.target.wants/cups.service", "/lib/systemd/system/cups.service");
     ScratchFolder data;
     engine::EngineContext engine(tree.platform(true), model::data_folder_override(data.path()));
     for (const auto& [name, missing] : {std::pair{"here.service", false}, std::pair{"gone.service", true}}) {
@@ -163,6 +166,14 @@ TEST(LinuxWhatStarts, WhetherAProgramFileExistsIsAskedOfTheRoot) {
     const engine::PlannedChange risky = engine::plan_change(engine, shell);
     EXPECT_TRUE(risky.needs_ack());
     EXPECT_NE(risky.risk.effect.find("root shell without any password"), std::string::npos);
+    // The review names what switches with it.
+    engine::ChangeRequest cups;
+    cups.action = model::ChangeAction::disable;
+    cups.id = engine.find_item("cups.service").value().id();
+    const std::vector<std::string> cups_reasons = engine::plan_change(engine, cups).risk.reasons;
+    EXPECT_NE(std::find(cups_reasons.begin(), cups_reasons.end(),
+                        "It is switched together with cups.socket cups.path, which change with it."),
+              cups_reasons.end());
     // A system autostart file is switched off by a copy for this account, and its plan says so.
     engine::ChangeRequest off;
     off.action = model::ChangeAction::disable;
