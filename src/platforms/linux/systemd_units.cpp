@@ -245,6 +245,21 @@ void add_generated(const LinuxContext& context, UnitTable& table) {
     }
 }
 
+// Drop-ins change what the unit runs and says, as `systemctl cat` shows:
+// the unit's own text read again with each drop-in after it.
+void apply_dropins(const LinuxContext& context, const std::vector<std::string>& folders, const std::string& name,
+                   FoundUnit& found) {
+    std::string text = found.text;
+    found.dropins.clear();
+    for (const std::string& dropin : dropins_of(context, folders, name)) {
+        Result<std::string> extra = os::read_whole_file(context.root.at(dropin));
+        if (!extra) continue;
+        text += "\n" + *extra;
+        found.dropins.push_back(dropin);
+    }
+    if (!found.dropins.empty()) found.parsed = formats::parse_unit_file(text);
+}
+
 UnitTable read_units(const LinuxContext& context, UnitScope scope, const std::vector<std::string>& types) {
     UnitTable table;
     std::set<std::string> files_taken;
@@ -257,17 +272,9 @@ UnitTable read_units(const LinuxContext& context, UnitScope scope, const std::ve
     }
     const bool services = std::find(types.begin(), types.end(), "service") != types.end();
     if (scope == UnitScope::system && services && !context.systemd_running) add_generated(context, table);
-    // Drop-ins change what the unit runs and says, as `systemctl cat` shows.
     for (auto& [name, found] : table.units) {
         if (found.file.empty() || found.generated) continue;
-        std::string text = found.text;
-        for (const std::string& dropin : dropins_of(context, folders, name)) {
-            Result<std::string> extra = os::read_whole_file(context.root.at(dropin));
-            if (!extra) continue;
-            text += "\n" + *extra;
-            found.dropins.push_back(dropin);
-        }
-        if (!found.dropins.empty()) found.parsed = formats::parse_unit_file(text);
+        apply_dropins(context, folders, name, found);
     }
     // An instance shown through a link takes its file from the template.
     for (auto& [name, found] : table.units) {
@@ -279,14 +286,7 @@ UnitTable read_units(const LinuxContext& context, UnitScope scope, const std::ve
         found.file = template_unit->second.file;
         found.text = template_unit->second.text;
         found.parsed = template_unit->second.parsed;
-        std::string text = found.text;
-        for (const std::string& dropin : dropins_of(context, folders, name)) {
-            Result<std::string> extra = os::read_whole_file(context.root.at(dropin));
-            if (!extra) continue;
-            text += "\n" + *extra;
-            found.dropins.push_back(dropin);
-        }
-        if (!found.dropins.empty()) found.parsed = formats::parse_unit_file(text);
+        apply_dropins(context, folders, name, found);
     }
     return table;
 }
@@ -501,6 +501,7 @@ void add_units(const LinuxContext& context, UnitScope scope, const std::vector<s
         found.file = from.file;
         found.text = from.text;
         found.parsed = from.parsed;
+        apply_dropins(context, unit_folders(context, scope), name, found);
     }
     const LiveState live = read_live_state(context, scope, types);
     // Units of every user that this account masked for itself.
