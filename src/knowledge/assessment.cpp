@@ -173,6 +173,14 @@ model::Assessment Assessor::assess(const model::StartupItem& item) const {
         if (hint) {
             a = judged(hint->level, hint->effect, model::Confidence::medium,
                        "Judged by the word \"" + hint->word + "\" in its name; it is not in the built-in list.");
+        } else if (item.spec_value("written_here") == "1") {
+            // A unit an administrator wrote on this computer: what it runs is all there is to judge by.
+            a = judged(model::Level::caution,
+                       "Written on this computer rather than installed with a package; it runs " +
+                           (item.command.empty() ? std::string("a program of its own") : item.command) +
+                           ". Only whoever set it up knows what relies on it, so check before switching it off.",
+                       model::Confidence::low,
+                       "A unit file of this computer's own, owned by no package, and not in the built-in list.");
         } else if (item.origin != model::Origin::operating_system && item.scope != model::Scope::user &&
                    !model::starts_at_sign_in(item.kind)) {
             a = judged(

@@ -125,6 +125,12 @@ model::ScanResult LinuxPlatform::scan() {
     os::timed_step(timing, "autostart", [&] { scan_autostart(context_, locations.linux_autostart_dirs, result); });
     os::timed_step(timing, "cron", [&] { scan_cron(context_, result); });
     os::timed_step(timing, "packages", [&] { add_packages(context_, result.items); });
+    // A system unit file in /etc that no package owns was written here.
+    for (model::StartupItem& item : result.items) {
+        if (item.kind == model::ItemKind::systemd && !item.managed && item.package.empty() &&
+            item.spec_value("file").starts_with(std::string(system_unit_folder) + "/"))
+            item.set_spec("written_here", "1");
+    }
     // The @reboot lines run only while cron runs.
     std::vector<std::string> reboot_lines;
     for (const model::StartupItem& item : result.items) {

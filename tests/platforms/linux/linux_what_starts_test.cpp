@@ -146,6 +146,8 @@ TEST(LinuxWhatStarts, WhetherAProgramFileExistsIsAskedOfTheRoot) {
     tree.write("/lib/systemd/system/here.service", service_unit("Here", "/opt/only-in-root/daemon", "multi-user.target"));
     tree.write("/lib/systemd/system/gone.service", service_unit("Gone", "/bin/sh -c true", "multi-user.target"));
     tree.write("/etc/xdg/autostart/applet.desktop", "[Desktop Entry]\nName=Applet\nExec=applet\n");
+    tree.write("/etc/systemd/system/nightly-offsite.service",
+               service_unit("Nightly", "/usr/local/bin/push-offsite --all", "multi-user.target"));
     tree.write("/lib/systemd/system/debug-shell.service", service_unit("Debug shell", "/bin/sh", "sysinit.target"));
     tree.write("/lib/systemd/system/cups.service",
                service_unit("CUPS", "/usr/sbin/cupsd", "multi-user.target") + "Also=cups.socket cups.path\n");
@@ -166,6 +168,10 @@ TEST(LinuxWhatStarts, WhetherAProgramFileExistsIsAskedOfTheRoot) {
     const engine::PlannedChange risky = engine::plan_change(engine, shell);
     EXPECT_TRUE(risky.needs_ack());
     EXPECT_NE(risky.risk.effect.find("root shell without any password"), std::string::npos);
+    // A unit written on this computer is judged by what it runs.
+    const model::StartupItem local = engine.find_item("nightly-offsite.service").value();
+    EXPECT_EQ(local.risk.level, model::Level::caution);
+    EXPECT_NE(local.risk.effect.find("it runs /usr/local/bin/push-offsite --all"), std::string::npos);
     // The review names what switches with it.
     engine::ChangeRequest cups;
     cups.action = model::ChangeAction::disable;
