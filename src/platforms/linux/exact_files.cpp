@@ -265,7 +265,9 @@ Result<model::ChangeOutcome> switch_exactly(const LinuxContext& context, const m
     for (const std::string& path : all) {
         auto earlier = std::find_if(before.begin(), before.end(), [&](const PathState& s) { return s.path == path; });
         // A path first listed afterwards was not there before.
-        PathState was = earlier != before.end() ? *earlier : PathState{path};
+        PathState was;
+        if (earlier != before.end()) was = *earlier;
+        was.path = path;
         PathState is = read_path_state(path);
         if (was == is || was.kind == PathStateKind::other || is.kind == PathStateKind::other) continue;
         change.before.push_back(std::move(was));

@@ -841,7 +841,7 @@ Result<model::ChangeOutcome> switch_unit(const LinuxContext& context, const mode
     // unit switched off with "stop now" is stopped as systemctl would.
     auto after_put_back = [&]() -> Result<model::ChangeOutcome> {
         model::ChangeOutcome outcome{done, {}};
-        if (!context.systemd_running || item.kind == model::ItemKind::systemd_user && !own_user_unit) return outcome;
+        if (!context.systemd_running || (item.kind == model::ItemKind::systemd_user && !own_user_unit)) return outcome;
         const std::vector<std::string> scope = item.kind == model::ItemKind::systemd_user
                                                    ? std::vector<std::string>{"--user"}
                                                    : std::vector<std::string>{};
