@@ -34,9 +34,8 @@ std::string_view kind_word(PathStateKind kind) {
 }
 
 std::optional<PathStateKind> kind_of_word(std::string_view word) {
-    for (PathStateKind kind :
-         {PathStateKind::missing, PathStateKind::file, PathStateKind::link, PathStateKind::folder,
-          PathStateKind::other}) {
+    for (PathStateKind kind : {PathStateKind::missing, PathStateKind::file, PathStateKind::link, PathStateKind::folder,
+                               PathStateKind::other}) {
         if (kind_word(kind) == word) return kind;
     }
     return std::nullopt;

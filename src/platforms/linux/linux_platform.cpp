@@ -137,8 +137,8 @@ model::ScanResult LinuxPlatform::scan() {
         if (item.kind == model::ItemKind::cron && item.enabled) reboot_lines.push_back(item.name);
     }
     for (model::StartupItem& item : result.items) {
-        if (item.kind == model::ItemKind::systemd && (item.name == "cron.service" || item.name == "crond.service" ||
-                                                      item.name == "cronie.service"))
+        if (item.kind == model::ItemKind::systemd &&
+            (item.name == "cron.service" || item.name == "crond.service" || item.name == "cronie.service"))
             item.dependents.insert(item.dependents.end(), reboot_lines.begin(), reboot_lines.end());
     }
     // Whether a program file exists is a question about the root read, not

@@ -415,9 +415,8 @@ std::optional<bool> condition_holds(const LinuxContext& context, const std::stri
     const std::string key_name = key.starts_with("Assert") ? "Condition" + key.substr(6) : key;
     const std::string path = context.root.at(c.value);
     // What is under these only a running system has; a test root cannot say.
-    const bool runtime = context.root.is_test_root() &&
-                         (c.value.starts_with("/dev/") || c.value.starts_with("/sys/") ||
-                          c.value.starts_with("/proc/") || c.value.starts_with("/run/"));
+    const bool runtime = context.root.is_test_root() && (c.value.starts_with("/dev/") || c.value.starts_with("/sys/") ||
+                                                         c.value.starts_with("/proc/") || c.value.starts_with("/run/"));
     if (runtime && key_name.starts_with("ConditionPath")) return std::nullopt;
     if (runtime && (key_name.starts_with("ConditionDirectory") || key_name.starts_with("ConditionFile")))
         return std::nullopt;
@@ -523,8 +522,8 @@ void add_units(const LinuxContext& context, UnitScope scope, const std::vector<s
         // a default instance is that instance, listed as itself when it is there.
         if (is_template && found.parsed.default_instance.empty() && !wanted) continue;
         if (is_template && !found.parsed.default_instance.empty()) {
-            const std::string instance = name.substr(0, name.find('@') + 1) + found.parsed.default_instance +
-                                         name.substr(name.rfind('.'));
+            const std::string instance =
+                name.substr(0, name.find('@') + 1) + found.parsed.default_instance + name.substr(name.rfind('.'));
             if (table.units.contains(instance)) continue;
         }
         if (!wanted && !found.parsed.installable()) continue;

@@ -30,32 +30,40 @@ void build(const LinuxTree& tree) {
     tree.link("/etc/systemd/system/multi-user.target.wants/split.service", "/usr/lib/systemd/system/split.service");
     tree.write("/etc/systemd/system/split.service.d/override.conf",
                "[Unit]\nDescription=Overridden\n[Service]\nExecStart=\nExecStart=/usr/bin/split --new\n");
-    tree.write("/lib/systemd/system/cups.path", "[Path]\nPathExists=/var/cache/cups/org.cups.cupsd\n"
-                                                "[Install]\nWantedBy=multi-user.target\n");
+    tree.write("/lib/systemd/system/cups.path",
+               "[Path]\nPathExists=/var/cache/cups/org.cups.cupsd\n"
+               "[Install]\nWantedBy=multi-user.target\n");
     tree.link("/etc/systemd/system/multi-user.target.wants/cups.path", "/lib/systemd/system/cups.path");
-    tree.write("/lib/systemd/system/remote-fs.target", "[Unit]\nDescription=Remote\n[Install]\nWantedBy=multi-user.target\n");
+    tree.write("/lib/systemd/system/remote-fs.target",
+               "[Unit]\nDescription=Remote\n[Install]\nWantedBy=multi-user.target\n");
     tree.link("/etc/systemd/system/multi-user.target.wants/remote-fs.target", "/lib/systemd/system/remote-fs.target");
     tree.write("/etc/init.d/oldd", "#!/bin/sh\n### BEGIN INIT INFO\n# Short-Description: Old daemon\n");
     tree.link("/etc/rc2.d/S01oldd", "../init.d/oldd");
     tree.write("/etc/rc.local", "#!/bin/sh\nexit 0\n");
-    for (const char* script : {"/etc/init.d/oldd", "/etc/rc.local"}) ASSERT_EQ(::chmod(tree.at(script).c_str(), 0755), 0);
+    for (const char* script : {"/etc/init.d/oldd", "/etc/rc.local"})
+        ASSERT_EQ(::chmod(tree.at(script).c_str(), 0755), 0);
     tree.write("/lib/systemd/system/initrd-thing.service", service_unit("In the RAM disk", "/bin/thing", ""));
     tree.link("/lib/systemd/system/initrd.target.wants/initrd-thing.service", "../initrd-thing.service");
-    tree.write("/lib/systemd/system/never.service", "[Unit]\nConditionPathExists=/etc/never\n[Service]\nExecStart=/bin/n\n"
-                                                    "[Install]\nWantedBy=multi-user.target\n");
+    tree.write("/lib/systemd/system/never.service",
+               "[Unit]\nConditionPathExists=/etc/never\n[Service]\nExecStart=/bin/n\n"
+               "[Install]\nWantedBy=multi-user.target\n");
     tree.link("/etc/systemd/system/multi-user.target.wants/never.service", "/lib/systemd/system/never.service");
-    tree.write("/lib/systemd/system/first.service", "[Unit]\nConditionFirstBoot=yes\n[Service]\nExecStart=/bin/f\n"
-                                                    "[Install]\nWantedBy=multi-user.target\n");
+    tree.write("/lib/systemd/system/first.service",
+               "[Unit]\nConditionFirstBoot=yes\n[Service]\nExecStart=/bin/f\n"
+               "[Install]\nWantedBy=multi-user.target\n");
     tree.link("/etc/systemd/system/multi-user.target.wants/first.service", "/lib/systemd/system/first.service");
-    tree.write("/lib/systemd/system/vm.service", "[Unit]\nConditionVirtualization=!container\n[Service]\nExecStart=/bin/v\n"
-                                                 "[Install]\nWantedBy=multi-user.target\n");
+    tree.write("/lib/systemd/system/vm.service",
+               "[Unit]\nConditionVirtualization=!container\n[Service]\nExecStart=/bin/v\n"
+               "[Install]\nWantedBy=multi-user.target\n");
     tree.link("/etc/systemd/system/multi-user.target.wants/vm.service", "/lib/systemd/system/vm.service");
     tree.write("/lib/systemd/system/ssh.service", service_unit("OpenSSH", "/usr/sbin/sshd -D", "multi-user.target"));
     tree.link("/etc/systemd/system/multi-user.target.wants/ssh.service", "/lib/systemd/system/ssh.service");
-    tree.write("/lib/systemd/system/bluetooth.service", service_unit("Bluetooth", "/usr/libexec/bluetoothd", "x.target"));
+    tree.write("/lib/systemd/system/bluetooth.service",
+               service_unit("Bluetooth", "/usr/libexec/bluetoothd", "x.target"));
     tree.link("/etc/systemd/system/bluetooth.service", "/dev/null");
 
-    tree.write("/usr/lib/systemd/user/pipewire.service", service_unit("PipeWire", "/usr/bin/pipewire", "default.target"));
+    tree.write("/usr/lib/systemd/user/pipewire.service",
+               service_unit("PipeWire", "/usr/bin/pipewire", "default.target"));
     tree.link("/etc/systemd/user/default.target.wants/pipewire.service", "/usr/lib/systemd/user/pipewire.service");
     tree.link("/home/ada/.config/systemd/user/pipewire.service", "/dev/null");
 
@@ -66,14 +74,16 @@ void build(const LinuxTree& tree) {
     tree.write("/var/spool/cron/crontabs/bob", "@reboot /home/bob/bin/tunnel\n");
     tree.write("/lib/systemd/system/cron.service", service_unit("Cron", "/usr/sbin/cron -f", "multi-user.target"));
     tree.link("/etc/systemd/system/multi-user.target.wants/cron.service", "/lib/systemd/system/cron.service");
-    tree.write("/lib/systemd/system/cups.service", service_unit("CUPS", "/usr/sbin/cupsd -l", "multi-user.target") +
-                                                     "Also=cups.socket cups.path\n");
+    tree.write("/lib/systemd/system/cups.service",
+               service_unit("CUPS", "/usr/sbin/cupsd -l", "multi-user.target") + "Also=cups.socket cups.path\n");
     tree.link("/etc/systemd/system/multi-user.target.wants/cups.service", "/lib/systemd/system/cups.service");
-    tree.write("/lib/systemd/system/cups.socket", "[Socket]\nListenStream=/run/cups/cups.sock\n[Install]\n"
-                                                  "WantedBy=sockets.target\n");
+    tree.write("/lib/systemd/system/cups.socket",
+               "[Socket]\nListenStream=/run/cups/cups.sock\n[Install]\n"
+               "WantedBy=sockets.target\n");
     tree.link("/etc/systemd/system/sockets.target.wants/cups.socket", "/lib/systemd/system/cups.socket");
-    tree.write("/lib/systemd/system/needy.service", "[Unit]\nRequires=split.service\n[Service]\nExecStart=/bin/needy\n"
-                                                    "[Install]\nWantedBy=multi-user.target\n");
+    tree.write("/lib/systemd/system/needy.service",
+               "[Unit]\nRequires=split.service\n[Service]\nExecStart=/bin/needy\n"
+               "[Install]\nWantedBy=multi-user.target\n");
     tree.link("/etc/systemd/system/multi-user.target.wants/needy.service", "/lib/systemd/system/needy.service");
 }
 
@@ -143,7 +153,8 @@ TEST(LinuxWhatStarts, TheScanShowsWhatSystemdAndTheAutostartRulesStart) {
 TEST(LinuxWhatStarts, WhetherAProgramFileExistsIsAskedOfTheRoot) {
     LinuxTree tree;
     tree.write("/opt/only-in-root/daemon", "#!/bin/sh\n");
-    tree.write("/lib/systemd/system/here.service", service_unit("Here", "/opt/only-in-root/daemon", "multi-user.target"));
+    tree.write("/lib/systemd/system/here.service",
+               service_unit("Here", "/opt/only-in-root/daemon", "multi-user.target"));
     tree.write("/lib/systemd/system/gone.service", service_unit("Gone", "/bin/sh -c true", "multi-user.target"));
     tree.write("/etc/xdg/autostart/applet.desktop", "[Desktop Entry]\nName=Applet\nExec=applet\n");
     tree.write("/etc/systemd/system/nightly-offsite.service",
