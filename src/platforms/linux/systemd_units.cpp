@@ -413,6 +413,9 @@ std::optional<bool> condition_holds(const LinuxContext& context, const std::stri
     const ConditionValue c = condition_value(raw);
     auto result = [&](bool holds) { return std::optional<bool>(holds != c.negated); };
     const std::string key_name = key.starts_with("Assert") ? "Condition" + key.substr(6) : key;
+    // A specifier (%v, the running kernel's version; %i, the instance) is
+    // the running system's to fill in.
+    if (c.value.find('%') != std::string::npos) return std::nullopt;
     const std::string path = context.root.at(c.value);
     // What is under these only a running system has; a test root cannot say.
     const bool runtime = context.root.is_test_root() && (c.value.starts_with("/dev/") || c.value.starts_with("/sys/") ||

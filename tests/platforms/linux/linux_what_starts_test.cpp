@@ -56,6 +56,10 @@ void build(const LinuxTree& tree) {
                "[Unit]\nConditionVirtualization=!container\n[Service]\nExecStart=/bin/v\n"
                "[Install]\nWantedBy=multi-user.target\n");
     tree.link("/etc/systemd/system/multi-user.target.wants/vm.service", "/lib/systemd/system/vm.service");
+    tree.write("/lib/systemd/system/kmod.service",
+               "[Unit]\nConditionFileNotEmpty=/lib/modules/%v/modules.devname\n[Service]\nExecStart=/bin/k\n"
+               "[Install]\nWantedBy=multi-user.target\n");
+    tree.link("/etc/systemd/system/multi-user.target.wants/kmod.service", "/lib/systemd/system/kmod.service");
     tree.write("/lib/systemd/system/ssh.service", service_unit("OpenSSH", "/usr/sbin/sshd -D", "multi-user.target"));
     tree.link("/etc/systemd/system/multi-user.target.wants/ssh.service", "/lib/systemd/system/ssh.service");
     tree.write("/lib/systemd/system/bluetooth.service",
@@ -116,6 +120,7 @@ TEST(LinuxWhatStarts, TheScanShowsWhatSystemdAndTheAutostartRulesStart) {
         {"never.service", false, "does not start here: ConditionPathExists=/etc/never is not met", ""},
         {"first.service", false, "ConditionFirstBoot=yes is not met", ""},
         {"vm.service", true, "starts only if ConditionVirtualization=!container", ""},
+        {"kmod.service", true, "starts only if ConditionFileNotEmpty=/lib/modules/%v/modules.devname", ""},
         {"pipewire.service", false, "masked for this account", "systemctl --user unmask pipewire.service"},
         {"bluetooth.service", false, "Masked", "systemctl unmask bluetooth.service"},
         {"ssh.service", true, "Enabled", "would cut this session"},
