@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "knowledge/builtin_pack.h"
+#include "os/system_tool.h"
 #include "os/environment.h"
 #include "os/files.h"
 #include "util/build_info.h"
@@ -212,13 +213,7 @@ json::JsonValue KnowledgeStore::status_json() {
         .done();
 }
 
-std::string curl_program() {
-    if (std::optional<std::string> root = os::get_env("SystemRoot"); root && !root->empty()) {
-        std::string system_curl = *root + "\\System32\\curl.exe";
-        if (os::path_kind(system_curl) == os::PathKind::file) return system_curl;
-    }
-    return "curl.exe";
-}
+std::string curl_program() { return os::system_tool("curl.exe"); }
 
 Result<std::string> KnowledgeStore::download(const std::string& address) {
     os::ToolRun run;

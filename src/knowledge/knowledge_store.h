@@ -54,8 +54,8 @@ struct LoadedKnowledge {
 };
 
 
-// The downloader: curl.exe from the system folder (SystemRoot\System32) when
-// it is there, otherwise whichever curl.exe the search finds.
+// The downloader: curl.exe by its full path in the system folder, never one
+// a search would find (os/system_tool.h).
 [[nodiscard]] std::string curl_program();
 
 class KnowledgeStore {

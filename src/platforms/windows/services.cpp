@@ -85,7 +85,8 @@ std::optional<ServiceEntry> read_service(HKEY services, const std::string& key_n
     if (display_name.empty()) display_name = key_name;
     const bool delayed = try_read_number(k, "DelayedAutostart").value_or(0) == 1;
     const std::string image_path = read_value_text(k, "ImagePath").value_or(std::string());
-    const std::string image_program = program_file_of_command(image_path);
+    CommandProgram image = command_program(image_path);
+    const std::string& image_program = image.program;
     // Services that share a svchost.exe process are their library; the host
     // says nothing about what runs.
     std::string service_dll;
@@ -97,6 +98,7 @@ std::optional<ServiceEntry> read_service(HKEY services, const std::string& key_n
     model::StartupItem& item = entry.item;
     item.command = service_dll.empty() ? image_path : image_path + " (library: " + service_dll + ")";
     item.exe = service_dll.empty() ? image_program : service_dll;
+    if (!image.unquoted_warning.empty()) item.warnings.push_back(std::move(image.unquoted_warning));
     item.description = read_shown_text(k, "Description");
     if (!item.exe.empty()) {
         const VersionStrings& strings = programs.version(item.exe);
