@@ -72,9 +72,14 @@ struct ServiceEntry {
 };
 
 std::optional<ServiceEntry> read_service(HKEY services, const std::string& key_name, bool admin,
-                                         const ServiceStates& states, ProgramFacts& programs) {
+                                         const ServiceStates& states, ProgramFacts& programs,
+                                         std::size_t& unreadable) {
     RegistryResult<RegistryKey> key = open_key(services, key_name, KEY_READ);
-    if (!key) return std::nullopt;
+    if (!key) {
+        // Refused, or its name as read (an unpaired surrogate shown as U+FFFD) names no key.
+        ++unreadable;
+        return std::nullopt;
+    }
     const HKEY k = key->get();
     const std::optional<std::uint32_t> type = try_read_number(k, "Type");
     if (!type || !is_listed_type(*type)) return std::nullopt;
@@ -266,9 +271,14 @@ void scan_services(bool admin, ProgramFacts& programs, model::ScanResult& result
     }
     const ServiceStates states = read_service_states();
     std::vector<ServiceEntry> entries;
+    std::size_t unreadable = 0;
     for (const std::string& key_name : enumerate_subkeys(services->get())) {
-        std::optional<ServiceEntry> entry = read_service(services->get(), key_name, admin, states, programs);
+        std::optional<ServiceEntry> entry =
+            read_service(services->get(), key_name, admin, states, programs, unreadable);
         if (entry) entries.push_back(std::move(*entry));
+    }
+    if (unreadable > 0) {
+        result.notes.push_back(std::to_string(unreadable) + " service key(s) could not be read and are not listed.");
     }
     tell_apart_equal_names(entries);
     add_dependents(entries);

@@ -81,6 +81,19 @@ TEST_F(Truth, AnUnquotedServicePathShowsTheProgramWindowsRuns) {
         << shadowed.out;
 }
 
+TEST_F(Truth, ASystemPartsNameAwayFromTheSystemsFoldersIsDoubted) {
+    const std::string name = "SecurityHealth";
+    const std::string program = os::join_path(os::temp_folder(), "SecurityHealthSystray.exe");
+    registry.write_text(HKEY_CURRENT_USER, run_path, 0, os::windows::to_wide(name),
+                        os::windows::to_wide("\"" + program + "\""));
+    const test::ProgramRun assessed = run({"assess", name});
+    EXPECT_NE(assessed.out.find("(low confidence)"), std::string::npos) << assessed.out;
+    EXPECT_NE(assessed.out.find("but its program is " + program + ", outside the folders where the system keeps its "
+                                "own programs."),
+              std::string::npos)
+        << assessed.out;
+}
+
 TEST_F(Truth, MachineTextNeverReachesPipedOutputRaw) {
     const std::wstring name = os::windows::to_wide(tag) + L" \x1b[2J\nFake line";
     registry.write_text(HKEY_CURRENT_USER, run_path, 0, name, L"C:\\x\x1b]0;title\x07.exe");
