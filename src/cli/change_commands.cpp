@@ -377,8 +377,10 @@ int run_undo(CommandContext& context) {
     }
     switch (undone.error().kind) {
         case ErrorKind::needs_decision:
-            context.streams.err("CONFIRM: " + printable(undone.error().message) +
-                                "\nRun it again with --yes if you accept that.\n");
+            // The reason, worded as the other change commands word a decision
+            // (the window's marker "CONFIRM:" is no text for people).
+            context.streams.err("  " + printable(undone.error().message) +
+                                "\n  This needs a decision. Run it again with --yes if you accept that.\n");
             return 4;
         case ErrorKind::needs_admin:
             context.streams.err(undone.error().message + "\n");

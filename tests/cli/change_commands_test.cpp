@@ -152,8 +152,8 @@ TEST_F(Session, AWholeSessionOfWorkOnOneComputer) {
     Outcome asked = run({"undo", seq});
     EXPECT_EQ(asked.code, 4);
     EXPECT_EQ(asked.err,
-              "CONFIRM: It would create \"VLC media player\" running: \"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\"\n"
-              "Run it again with --yes if you accept that.\n");
+              "  It would create \"VLC media player\" running: \"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\"\n"
+              "  This needs a decision. Run it again with --yes if you accept that.\n");
     Outcome undone = run({"undo", seq, "--yes"});
     EXPECT_EQ(undone.code, 0) << undone.err;
     EXPECT_EQ(undone.out, "Recreated Quillmoor-VLC media player.\n");
