@@ -125,6 +125,9 @@ TEST_F(Truth, ANameThatCannotBeWrittenBackExactlyIsRefused) {
     EXPECT_EQ(approval_type(name), static_cast<DWORD>(REG_NONE));
     EXPECT_EQ(approval_type(os::windows::to_wide(tag) + L" half \xFFFD pair"), static_cast<DWORD>(REG_NONE));
     EXPECT_EQ(json::get_text(item_named(tag), "state_text"), "Enabled");
+
+    // Wine refuses to make a file whose name holds an unpaired surrogate, so
+    // the same refusal for Startup-folder files and task files is not shown here.
 }
 
 TEST_F(Truth, ChangesNeedTheExactNameAndKnownOptions) {
