@@ -127,6 +127,16 @@ if bash scripts/package.sh >"$log_dir/package.log" 2>&1; then
   [ -n "${WINEPREFIX:-}" ] || start_wine_prefix
   check "the zip's quillmoor.exe version under Wine" packaged_output_is "$expected_version" \
     wine "$unpacked/zip/quillmoor.exe" version
+  # System tools are started from the system folder: programs planted under
+  # their names beside the released program are never run.
+  if [ -f build/windows/tests/planted.exe ]; then
+    for tool in sc.exe schtasks.exe powershell.exe curl.exe; do
+      cp build/windows/tests/planted.exe "$unpacked/zip/$tool"
+    done
+    wine "$unpacked/zip/quillmoor.exe" doctor >/dev/null 2>&1
+    check "tools planted beside the zip's quillmoor.exe are not run" \
+      bash -c '! ls "$1"/*.ran 2>/dev/null | grep -q .' planted "$unpacked/zip"
+  fi
   rm -rf "$unpacked"
 else
   tail -n 20 "$log_dir/package.log"

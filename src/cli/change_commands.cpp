@@ -20,6 +20,24 @@ std::string trimmed_line(std::string text) {
     return text + "\n";
 }
 
+// What a change waiting for a decision would do: the change, its level with
+// the effect, each reason, and what --yes does.
+std::string plan_text(const engine::ChangeResult& result) {
+    const engine::PlannedChange& plan = result.plan;
+    const std::string name = printable(plan.item ? plan.item->name : plan.create ? plan.create->name : plan.name);
+    std::string text = "  Plan: " + engine::action_text(plan.action, plan.unknown_action) + " \"" + name + "\"";
+    if (plan.item) text += " (" + printable(plan.item->kind_label) + ")";
+    text += "\n    Level " + std::string(model::level_name(plan.risk.level)) + " (" +
+            std::string(model::word_text(plan.risk.confidence)) + " confidence): " + printable(plan.risk.effect) + "\n";
+    for (const std::string& reason : plan.risk.reasons) text += "      - " + printable(reason) + "\n";
+    std::string done = "makes the change";
+    if (plan.action == model::ChangeAction::enable) done = "switches it on";
+    if (plan.action == model::ChangeAction::disable) done = "switches it off";
+    if (plan.action == model::ChangeAction::create) done = "makes the entry";
+    if (plan.action == model::ChangeAction::remove) done = "deletes the entry";
+    return text + "    With --yes, Quillmoor saves an automatic backup first and then " + done + ".\n";
+}
+
 // Applies one change and words its decision as the command line does:
 // refused, needs administrator rights, needs --yes, or made. Gives the exit
 // code.
@@ -28,9 +46,13 @@ int decide_and_apply(CommandContext& context, const engine::ChangeRequest& reque
     const engine::ChangeResult result = engine::apply_changes(context.engine, {request}).front();
     switch (result.decision) {
         case engine::Decision::refused:
-            for (const std::string& problem : result.plan.problems) streams.err("  Not possible: " + problem + "\n");
-            if (result.plan.risk.level == model::Level::critical)
-                streams.err("  Quillmoor will not switch this off.\n");
+            for (const std::string& problem : result.plan.problems) {
+                streams.err("  Not possible: " + printable(problem) + "\n");
+            }
+            if (result.plan.risk.level == model::Level::critical) {
+                streams.err("  " + printable(result.plan.name) + " is critical: " + printable(result.plan.risk.effect) +
+                            "\n  Quillmoor will not switch this off.\n");
+            }
             return 1;
         case engine::Decision::needs_admin:
             streams.err(
@@ -38,21 +60,36 @@ int decide_and_apply(CommandContext& context, const engine::ChangeRequest& reque
                 "(Linux/macOS).\n");
             return 3;
         case engine::Decision::needs_decision:
+            streams.out(plan_text(result));
             streams.err("  This needs a decision. Run it again with --yes if you accept that.\n");
             return 4;
         case engine::Decision::go:
             break;
     }
     if (result.ok) {
-        streams.out(result.message + "\n");
+        streams.out(printable(result.message) + "\n");
         return 0;
     }
-    streams.err(result.message + "\n");
+    streams.err(printable(result.message) + "\n");
     return result.admin ? 3 : 1;
 }
 
+// The item a change command acts on: named exactly (its id, name or short
+// name, without regard to ASCII case), never by part of its name, which only
+// earns a question.
+Result<model::StartupItem> find_exact_item(CommandContext& context) {
+    const std::string& query = context.args.positional(1);
+    Result<model::StartupItem> item = context.engine.find_item(query);
+    if (!item || item->id() == query || equal_ignoring_ascii_case(item->name, query) ||
+        equal_ignoring_ascii_case(item->spec_value("short"), query)) {
+        return item;
+    }
+    return fail("No item is called \"" + printable(query) + "\". Did you mean \"" + printable(item->name) +
+                "\"? Use its exact name or its id.");
+}
+
 int switch_item(CommandContext& context, model::ChangeAction action) {
-    Result<model::StartupItem> item = context.engine.find_item(context.args.positional(1));
+    Result<model::StartupItem> item = find_exact_item(context);
     if (!item) {
         context.streams.err(item.error().message + "\n");
         return 1;
@@ -176,7 +213,7 @@ int run_remove(CommandContext& context) {
         context.streams.err("This deletes the entry. Run it again with --yes to confirm.\n");
         return 4;
     }
-    Result<model::StartupItem> item = context.engine.find_item(context.args.positional(1));
+    Result<model::StartupItem> item = find_exact_item(context);
     if (!item) {
         context.streams.err(item.error().message + "\n");
         return 1;
@@ -305,8 +342,8 @@ int run_restore(CommandContext& context) {
     bool all_ok = true;
     for (const engine::ChangeResult& result : engine::apply_changes(context.engine, to_apply)) {
         all_ok = all_ok && result.ok;
-        context.streams.out(std::string("[") + (result.ok ? "ok  " : "FAIL") + "] " + result.name + " " +
-                            result.message + "\n");
+        context.streams.out(std::string("[") + (result.ok ? "ok  " : "FAIL") + "] " + printable(result.name) + " " +
+                            printable(result.message) + "\n");
     }
     return all_ok ? 0 : 1;
 }
@@ -335,13 +372,15 @@ int run_undo(CommandContext& context) {
     const bool yes = context.args.has_flag("--yes");
     Result<std::string> undone = engine::undo_change(context.engine, seq, yes);
     if (undone) {
-        context.streams.out(*undone + "\n");
+        context.streams.out(printable(*undone) + "\n");
         return 0;
     }
     switch (undone.error().kind) {
         case ErrorKind::needs_decision:
-            context.streams.err("CONFIRM: " + undone.error().message +
-                                "\nRun it again with --yes if you accept that.\n");
+            // The reason, worded as the other change commands word a decision
+            // (the window's marker "CONFIRM:" is no text for people).
+            context.streams.err("  " + printable(undone.error().message) +
+                                "\n  This needs a decision. Run it again with --yes if you accept that.\n");
             return 4;
         case ErrorKind::needs_admin:
             context.streams.err(undone.error().message + "\n");

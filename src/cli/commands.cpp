@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 
 #include "cli/dispatch.h"
+#include "model/assessment.h"
 #include "os/environment.h"
 #include "server/window_server.h"
+#include "util/text.h"
 
 namespace qm::cli {
 
@@ -18,6 +21,15 @@ std::optional<std::string> no_operand(const ParsedArgs&) { return std::nullopt; 
 std::optional<std::string> needs_operand(const ParsedArgs& args, std::string message) {
     if (args.positionals.size() < 2) return message;
     return std::nullopt;
+}
+
+// A --level that names no level is refused with the names there are.
+std::optional<std::string> list_usage(const ParsedArgs& args) {
+    if (!args.has_flag("--level")) return std::nullopt;
+    const std::string& level = args.option_value("--level");
+    if (model::parse_level(level)) return std::nullopt;
+    return "Unknown level \"" + printable(level) +
+           "\". The levels are: safe, low, caution, high, critical, unknown.\n";
 }
 
 std::optional<std::string> assess_usage(const ParsedArgs& args) {
@@ -72,10 +84,14 @@ int print_version(CommandContext& context) {
 // Help lists the commands in this order.
 constexpr std::array<CommandEntry, 19> command_table = {{
     {.name = "serve", .operands = "[--no-browser] [--port N]", .usage_error = no_operand, .run = serve_window},
-    {.name = "open", .listed = false, .usage_error = no_operand, .run = serve_window},
+    {.name = "open",
+     .listed = false,
+     .more_options = "[--no-browser] [--port N]",
+     .usage_error = no_operand,
+     .run = serve_window},
     {.name = "list",
      .operands = "[--filter TEXT] [--on|--off] [--level LEVEL] [--json]",
-     .usage_error = no_operand,
+     .usage_error = list_usage,
      .run = run_list},
     {.name = "running",
      .operands = "[--all] [--json]",
@@ -120,7 +136,7 @@ constexpr std::array<CommandEntry, 19> command_table = {{
      .usage_error = no_operand,
      .run = run_doctor},
     {.name = "history", .usage_error = no_operand, .run = run_history},
-    {.name = "undo", .operands = "SEQ", .usage_error = undo_usage, .run = run_undo},
+    {.name = "undo", .operands = "SEQ", .more_options = "--yes", .usage_error = undo_usage, .run = run_undo},
     // The dispatcher answers help and version before it builds a platform;
     // they stand here so that the table names every command word.
     {.name = "help", .listed = false, .usage_error = no_operand, .run = print_help},
@@ -137,6 +153,32 @@ const CommandEntry* find_command(std::string_view word) {
     }
     return nullptr;
 }
+
+namespace {
+
+// Whether `text` names the option: "--name" standing alone, not as the start
+// of a longer word.
+bool names_option(std::string_view text, std::string_view option) {
+    for (std::size_t at = text.find(option); at != std::string_view::npos; at = text.find(option, at + 1)) {
+        const std::size_t end = at + option.size();
+        const bool word_ends = end == text.size() || !(std::isalnum(static_cast<unsigned char>(text[end])) ||
+                                                       text[end] == '-');
+        if (word_ends && (at == 0 || text[at - 1] != '-')) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<std::string> unknown_option(const CommandEntry& entry, const ParsedArgs& args) {
+    for (const auto& [name, value] : args.options) {
+        if (name == "--demo" || name == "--help" || name == "--version") continue;
+        if (!names_option(entry.operands, name) && !names_option(entry.more_options, name)) return name;
+    }
+    return std::nullopt;
+}
+
+std::string printable(std::string_view text) { return replace_control_characters(text, false); }
 
 WindowStart window_start(const ParsedArgs& args) {
     WindowStart start;

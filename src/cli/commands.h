@@ -29,6 +29,8 @@ struct CommandEntry {
     std::string_view summary = {};
     // Whether help lists the command; an alias and help itself are not.
     bool listed = true;
+    // Options it takes beyond those `operands` names (help does not show them).
+    std::string_view more_options = {};
     // The usage message (exit code 2) when a required operand is missing.
     std::optional<std::string> (*usage_error)(const ParsedArgs& args);
     int (*run)(CommandContext& context);
@@ -39,6 +41,11 @@ struct CommandEntry {
 
 // The entry for an exact, case-sensitive command word, or nullptr.
 [[nodiscard]] const CommandEntry* find_command(std::string_view word);
+
+// The first option of `args` that the command does not take (each "--word"
+// its operands or more_options name, and --demo, --help and --version), or
+// nothing when it takes them all.
+[[nodiscard]] std::optional<std::string> unknown_option(const CommandEntry& entry, const ParsedArgs& args);
 
 // How `serve` and `open` start: the port (0 = any free port) and whether the
 // browser is opened.
@@ -70,5 +77,8 @@ int run_undo(CommandContext& context);
 // U+FFFD), cut to `limit` characters ("…" last when cut) and padded with
 // spaces to `width` characters.
 [[nodiscard]] std::string cell(std::string_view text, std::size_t limit, std::size_t width);
+// Text from the computer, a backup or a knowledge file on one line: control
+// characters and line breaks replaced by U+FFFD, whatever the stream is.
+[[nodiscard]] std::string printable(std::string_view text);
 
 }  // namespace qm::cli

@@ -122,6 +122,10 @@ std::optional<int> answer_before_platform(const ParsedArgs& args, const std::vec
         streams.err("Unknown command \"" + command + "\". Try: quillmoor help\n");
         return 2;
     }
+    if (std::optional<std::string> option = unknown_option(*entry, args)) {
+        streams.err("Unknown option " + printable(*option) + ". Try: quillmoor help\n");
+        return 2;
+    }
     if (std::optional<std::string> usage = entry->usage_error(args)) {
         streams.err(*usage);
         return 2;

@@ -16,7 +16,7 @@ std::string line(std::string text) {
 }
 
 void print_notes(const os::Streams& streams, const std::vector<std::string>& notes) {
-    for (const std::string& note : notes) streams.out("note: " + note + "\n");
+    for (const std::string& note : notes) streams.out("note: " + printable(note) + "\n");
 }
 
 int print_programs(CommandContext& context, model::ProgramList list) {
@@ -58,6 +58,24 @@ std::string cell(std::string_view text, std::size_t limit, std::size_t width) {
     return out;
 }
 
+namespace {
+
+// A cell cut, when it must be, after its last whole word that fits with "…".
+std::string word_cell(std::string_view text, std::size_t limit, std::size_t width) {
+    std::string shown = replace_control_characters(text, false);
+    if (count_characters(shown) > limit) {
+        std::string cut = shorten(shown, limit);
+        cut.resize(cut.size() - std::string_view("…").size());
+        const std::size_t space = cut.rfind(' ');
+        if (space != std::string::npos && space > 0) cut.resize(space);
+        while (!cut.empty() && (cut.back() == ',' || cut.back() == '(')) cut.pop_back();
+        shown = cut + "…";
+    }
+    return cell(shown, limit, width);
+}
+
+}  // namespace
+
 int run_list(CommandContext& context) {
     engine::ScanState state = context.engine.scan();
     const ParsedArgs& args = context.args;
@@ -87,7 +105,7 @@ int run_list(CommandContext& context) {
     std::string table = line(cell("ON", 3, 5) + cell("IF OFF", 8, 10) + cell("NAME", 30, 32) + cell("TYPE", 22, 24));
     for (const model::StartupItem& item : shown) {
         table += line(cell(item.enabled ? "yes" : "no", 3, 5) + cell(model::level_name(item.risk.level), 8, 10) +
-                      cell(item.name, 30, 32) + cell(item.kind_label, 22, 24) + cell(item.command, 70, 0));
+                      cell(item.name, 30, 32) + word_cell(item.kind_label, 22, 24) + cell(item.command, 70, 0));
     }
     table += "\n" + std::to_string(shown.size()) +
              " items. 'IF OFF' is the level of what switching an item off could do; try: quillmoor assess NAME\n";
@@ -107,14 +125,16 @@ int run_assess(CommandContext& context) {
         return 1;
     }
     const model::StartupItem& item = *found;
-    std::string text = item.name + "  (" + item.kind_label + ")\n";
+    std::string text = printable(item.name) + "  (" + printable(item.kind_label) + ")\n";
     text += "  If switched off: " + std::string(model::level_name(item.risk.level)) + " (" +
             std::string(model::word_text(item.risk.confidence)) + " confidence)\n";
-    text += "  " + item.risk.effect + "\n";
-    for (const std::string& reason : item.risk.reasons) text += "    - " + reason + "\n";
-    text += "  " + (item.command.empty() ? std::string("(no command recorded)") : item.command) + "\n";
-    text += "  State: " + item.state_text + "; " + (item.running ? "running now" : "not running") + "\n";
-    if (item.toggle == model::Toggle::locked) text += "  It cannot be switched here: " + item.toggle_note + "\n";
+    text += "  " + printable(item.risk.effect) + "\n";
+    for (const std::string& reason : item.risk.reasons) text += "    - " + printable(reason) + "\n";
+    text += "  " + (item.command.empty() ? std::string("(no command recorded)") : printable(item.command)) + "\n";
+    text += "  State: " + printable(item.state_text) + "; " + (item.running ? "running now" : "not running") + "\n";
+    if (item.toggle == model::Toggle::locked) {
+        text += "  It cannot be switched here: " + printable(item.toggle_note) + "\n";
+    }
     context.streams.out(text);
     return 0;
 }
@@ -128,7 +148,7 @@ int run_doctor(CommandContext& context) {
                            : probe.status == model::ProbeStatus::warn ? "WARN"
                                                                       : "FAIL";
         if (probe.status != model::ProbeStatus::ok) ++not_working;
-        text += "[" + mark + "] " + probe.name + " " + probe.detail + "\n";
+        text += "[" + mark + "] " + probe.name + ": " + printable(probe.detail) + "\n";
     }
     if (not_working == 0) {
         text += "\nEverything Quillmoor reads on this computer is working.\n";

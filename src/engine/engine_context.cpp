@@ -88,10 +88,11 @@ Result<model::StartupItem> EngineContext::find_item(const std::string& query) {
     }
     if (called.size() == 1) return *called[0];
     if (called.size() > 1) {
-        std::string message = std::to_string(called.size()) + " items are called \"" + query + "\"; use the full id:\n";
+        std::string message = std::to_string(called.size()) + " items are called \"" +
+                              replace_control_characters(query, false) + "\"; use the full id:\n";
         for (std::size_t i = 0; i < called.size(); ++i) {
             if (i > 0) message += "\n";
-            message += "  " + called[i]->id();
+            message += "  " + replace_control_characters(called[i]->id(), false);
         }
         return fail(message);
     }
@@ -105,15 +106,19 @@ Result<model::StartupItem> EngineContext::find_item(const std::string& query) {
     if (matching.size() == 1) return *matching[0];
     if (matching.size() > 1) {
         std::string message =
-            std::to_string(matching.size()) + " items match \"" + query + "\"; be more exact or use the id:\n";
+            std::to_string(matching.size()) + " items match \"" + replace_control_characters(query, false) +
+            "\"; be more exact or use the id:\n";
         // The id is shown beside each name, since the message asks for it.
         for (std::size_t i = 0; i < matching.size() && i < 12; ++i) {
             if (i > 0) message += "\n";
-            message += "  " + matching[i]->name + "  (" + matching[i]->kind_label + ")  " + matching[i]->id();
+            // Names and ids come from the computer: each stays on its line.
+            message += "  " + replace_control_characters(matching[i]->name, false) + "  (" +
+                       replace_control_characters(matching[i]->kind_label, false) + ")  " +
+                       replace_control_characters(matching[i]->id(), false);
         }
         return fail(message);
     }
-    return fail("nothing matches \"" + query + "\"");
+    return fail("nothing matches \"" + replace_control_characters(query, false) + "\"");
 }
 
 model::ProgramList EngineContext::running_programs() {

@@ -158,12 +158,33 @@ model::Assessment Assessor::assess(const model::StartupItem& item) const {
         chosen = from_installed;
     }
 
-    if (chosen) {
-        a = judged(chosen->level, chosen->effect, builtin_chosen ? model::Confidence::high : model::Confidence::medium,
-                   builtin_chosen ? std::string("Recognised from the built-in knowledge of well-known startup items.")
-                                  : "Recognised from the knowledge in " + installed_source_ + ".");
+    if (item.unreadable) {
+        a = judged(model::Level::unknown,
+                   "What it starts could not be read, so what switching it off does cannot be stated. Look at the "
+                   "file itself before deciding.",
+                   model::Confidence::low, "Its entry could not be read; its name alone proves nothing.");
+    } else if (chosen) {
+        // A pattern that may match anywhere in a name is a guess by a word.
+        const bool by_word =
+            chosen->pattern.size() > 2 && chosen->pattern.front() == '*' && chosen->pattern.back() == '*';
+        a = judged(chosen->level, chosen->effect,
+                   builtin_chosen && !by_word ? model::Confidence::high : model::Confidence::medium,
+                   by_word ? "Judged by the word \"" + chosen->pattern.substr(1, chosen->pattern.size() - 2) +
+                                 "\" in its name, from the " +
+                                 (builtin_chosen ? std::string("built-in knowledge.")
+                                                 : "knowledge in " + installed_source_ + ".")
+                   : builtin_chosen ? std::string("Recognised from the built-in knowledge of well-known startup items.")
+                                    : "Recognised from the knowledge in " + installed_source_ + ".");
         if (lowering_refused) {
             a.reasons.push_back("A knowledge update tried to lower this warning; the built-in level was kept.");
+        }
+        // A name anyone can give an entry: it is that system part only when
+        // its program is where the system keeps its own.
+        if (chosen->system && item.origin != model::Origin::operating_system && !item.exe.empty()) {
+            a.confidence = model::Confidence::low;
+            a.reasons.push_back("The name is that of a part of the operating system, but its program is " + item.exe +
+                                ", outside the folders where the system keeps its own programs. That is unusual: "
+                                "another program may be using the name.");
         }
     } else {
         const KnowledgeHint* installed_hint = find_hint(installed_.hints, names);
@@ -181,6 +202,13 @@ model::Assessment Assessor::assess(const model::StartupItem& item) const {
                            ". Only whoever set it up knows what relies on it, so check before switching it off.",
                        model::Confidence::low,
                        "A unit file of this computer's own, owned by no package, and not in the built-in list.");
+        } else if (item.origin != model::Origin::operating_system && item.kind == model::ItemKind::task) {
+            a = judged(model::Level::low,
+                       "A scheduled task installed by a program. The computer does not need it, but the program it "
+                       "belongs to may lose a background feature, such as its updates, until the task runs again.",
+                       model::Confidence::medium,
+                       "An installed program's scheduled task, not part of the operating system, and nothing found "
+                       "depends on it.");
         } else if (item.origin != model::Origin::operating_system && item.scope != model::Scope::user &&
                    !model::starts_at_sign_in(item.kind)) {
             a = judged(
@@ -204,6 +232,10 @@ model::Assessment Assessor::assess(const model::StartupItem& item) const {
                        "It belongs to the operating system, but nothing the program can read says what it is for.");
         }
     }
+
+    // What the platform found wrong with the entry comes right after the
+    // reason for the judgement.
+    a.reasons.insert(a.reasons.begin() + (a.reasons.empty() ? 0 : 1), item.warnings.begin(), item.warnings.end());
 
     // Anyone can add an ordinary start-up entry, so a critical name there proves nothing.
     if (a.level == model::Level::critical && model::anyone_can_add(item.kind)) {

@@ -101,6 +101,7 @@ Result<std::vector<KnowledgeRule>> read_rules(const JsonValue::Array& list, std:
         rule.level = QM_TRY(read_level(element, where));
         rule.effect = QM_TRY(read_text(element, "effect", 500, where));
         if (trim(rule.effect).empty()) return fail(where + ": the effect text is empty");
+        if (const JsonValue* system = json::get(element, "system"); system != nullptr) rule.system = system->as_bool();
         rules.push_back(std::move(rule));
     }
     return rules;

@@ -20,6 +20,10 @@ struct KnowledgeRule {
     std::string pattern;  // lower-cased; "*" at either end widens the match
     std::string effect;
     model::Level level = model::Level::unknown;
+    // "system": true: the name is a part of the operating system, whose
+    // program lives where the system keeps its own; elsewhere the name alone
+    // proves little.
+    bool system = false;
 };
 
 struct KnowledgeHint {

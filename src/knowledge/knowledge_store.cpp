@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "knowledge/builtin_pack.h"
+#include "os/system_tool.h"
 #include "os/environment.h"
 #include "os/files.h"
 #include "util/build_info.h"
@@ -213,14 +214,11 @@ json::JsonValue KnowledgeStore::status_json() {
 }
 
 std::string curl_program() {
-    // The distribution's own curl, by its full path, so no folder early on
-    // PATH can put another program in its place.
+    // The distribution's own curl by its full path, or on Windows curl.exe by
+    // its full path in the system folder, so no folder early on PATH can put
+    // another program in its place.
     if (os::path_separator() == '/') return "/usr/bin/curl";
-    if (std::optional<std::string> root = os::get_env("SystemRoot"); root && !root->empty()) {
-        std::string system_curl = *root + "\\System32\\curl.exe";
-        if (os::path_kind(system_curl) == os::PathKind::file) return system_curl;
-    }
-    return "curl.exe";
+    return os::system_tool("curl.exe");
 }
 
 Result<std::string> KnowledgeStore::download(const std::string& address) {

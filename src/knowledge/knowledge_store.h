@@ -54,9 +54,9 @@ struct LoadedKnowledge {
 };
 
 
-// The downloader: on Windows curl.exe from the system folder
-// (SystemRoot\System32) when it is there, otherwise whichever curl.exe the
-// search finds; elsewhere the system's /usr/bin/curl.
+// The downloader: the system's /usr/bin/curl, or on Windows curl.exe by its
+// full path in the system folder, never one a search would find
+// (os/system_tool.h).
 [[nodiscard]] std::string curl_program();
 
 class KnowledgeStore {

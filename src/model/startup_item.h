@@ -45,6 +45,12 @@ public:
     std::string toggle_note;
     bool managed = false;
     std::vector<std::string> dependents;
+    // What the platform found unsafe about the entry itself (an unquoted
+    // path, a known name in an unusual place); the assessment states each.
+    std::vector<std::string> warnings;
+    // What the entry starts could not be read, so its name proves nothing
+    // and it is never judged harmless.
+    bool unreadable = false;
     Assessment risk;
 
     // Replaces the value of an existing key in place, or appends a new pair.

@@ -31,12 +31,15 @@ TEST(ChangeCommands, SingleRunsOfTheProgram) {
     Outcome ask = run({"disable", "Print Spooler"});
     EXPECT_EQ(ask.code, 4);
     EXPECT_EQ(ask.err, "  This needs a decision. Run it again with --yes if you accept that.\n");
+    EXPECT_TRUE(ask.out.starts_with("  Plan: disable \"Print Spooler\" (Windows service)\n    Level caution"))
+        << ask.out;
     Outcome yes = run({"disable", "Print Spooler", "--yes"});
     EXPECT_EQ(yes.code, 0);
     EXPECT_EQ(yes.out, "Print Spooler will no longer start with Windows (demonstration only).\n");
     Outcome critical = run({"disable", "RpcSs", "--yes"});
     EXPECT_EQ(critical.code, 1);
-    EXPECT_EQ(critical.err, "  Quillmoor will not switch this off.\n");
+    EXPECT_TRUE(critical.err.starts_with("  Remote Procedure Call (RPC) is critical: ")) << critical.err;
+    EXPECT_TRUE(critical.err.ends_with("\n  Quillmoor will not switch this off.\n")) << critical.err;
     Outcome off = run({"disable", "Steam"});
     EXPECT_EQ(off.code, 1);
     EXPECT_EQ(off.err, "  Not possible: It is already switched off.\n");
@@ -149,8 +152,8 @@ TEST_F(Session, AWholeSessionOfWorkOnOneComputer) {
     Outcome asked = run({"undo", seq});
     EXPECT_EQ(asked.code, 4);
     EXPECT_EQ(asked.err,
-              "CONFIRM: It would create \"VLC media player\" running: \"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\"\n"
-              "Run it again with --yes if you accept that.\n");
+              "  It would create \"VLC media player\" running: \"C:\\Program Files\\VideoLAN\\VLC\\vlc.exe\"\n"
+              "  This needs a decision. Run it again with --yes if you accept that.\n");
     Outcome undone = run({"undo", seq, "--yes"});
     EXPECT_EQ(undone.code, 0) << undone.err;
     EXPECT_EQ(undone.out, "Recreated Quillmoor-VLC media player.\n");

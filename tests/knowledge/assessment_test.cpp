@@ -164,6 +164,48 @@ TEST(Assessment, HintsAndFallBacksForItemsNoRuleKnows) {
         model::Level::high);
 }
 
+// What the platform found about the entry itself weighs on the judgement:
+// its warnings are stated after the first reason, an entry it could not read
+// is never harmless, a system part's name away from the system's programs is
+// doubted, and a rule that matches by a word inside the name is no certainty.
+TEST(Assessment, WhatThePlatformFoundAboutTheEntryWeighsOnTheJudgement) {
+    knowledge::KnowledgePack none;
+    knowledge::Assessor assessor(knowledge::builtin_pack(), none, "local", "windows");
+
+    model::StartupItem warned = run_entry("Zqx");
+    warned.warnings = {"First warning.", "Second warning."};
+    const model::Assessment stated = assessor.assess(warned);
+    ASSERT_GE(stated.reasons.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(stated.reasons.begin() + 1, stated.reasons.begin() + 3), warned.warnings);
+
+    model::StartupItem unread = run_entry("OneDrive");
+    unread.unreadable = true;
+    EXPECT_EQ(assessor.assess(unread).level, model::Level::unknown);
+    EXPECT_EQ(assessor.assess(unread).confidence, model::Confidence::low);
+
+    model::StartupItem impostor = run_entry("SecurityHealth");
+    impostor.exe = "C:\\Users\\x\\AppData\\Local\\Temp\\SecurityHealthSystray.exe";
+    const model::Assessment doubted = assessor.assess(impostor);
+    EXPECT_EQ(doubted.confidence, model::Confidence::low);
+    EXPECT_TRUE(has_reason(doubted, "The name is that of a part of the operating system, but its program is " +
+                                        impostor.exe +
+                                        ", outside the folders where the system keeps its own programs. That is "
+                                        "unusual: another program may be using the name."));
+    impostor.exe = "C:\\Windows\\System32\\SecurityHealthSystray.exe";
+    impostor.origin = model::Origin::operating_system;
+    EXPECT_EQ(assessor.assess(impostor).confidence, model::Confidence::high);
+    // Names of programs that are not part of the system are not doubted.
+    EXPECT_EQ(assessor.assess(run_entry("Spotify")).confidence, model::Confidence::high);
+
+    const model::Assessment updater = assessor.assess(run_entry("AcmeUpdater"));
+    EXPECT_EQ(updater.confidence, model::Confidence::medium);
+    EXPECT_EQ(updater.reasons[0], "Judged by the word \"update\" in its name, from the built-in knowledge.");
+
+    model::StartupItem task(model::ItemKind::task, "Scheduled task", model::Scope::machine, "\\Acme\\Zqx", "Zqx");
+    task.origin = model::Origin::installed_program;
+    EXPECT_TRUE(assessor.assess(task).effect.starts_with("A scheduled task installed by a program."));
+}
+
 TEST(Assessment, DependentsRaiseTheLevelAndAreListedSixThenTheRest) {
     knowledge::KnowledgePack none;
     knowledge::Assessor assessor(knowledge::builtin_pack(), none, "local", "windows");

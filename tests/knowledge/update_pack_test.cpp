@@ -119,5 +119,22 @@ TEST(UpdatePack, WithTheBuiltInPackEveryDefaultWindowsServiceIsJudged) {
     RecordProperty("judged_by_builtin_alone", static_cast<int>(known_to_builtin));
 }
 
+// The services of Windows Server 2016 and of earlier Windows 10 releases that
+// later releases dropped are judged too, by a rule of the update pack.
+TEST(UpdatePack, ServicesOfServer2016AndEarlierWindows10ReleasesAreJudged) {
+    std::optional<UpdateFiles> files = update_files();
+    if (!files) GTEST_SKIP() << "the source tree is not reachable";
+    Result<knowledge::KnowledgePack> update = knowledge::parse_pack(files->pack);
+    ASSERT_TRUE(update.has_value()) << update.error();
+    knowledge::Assessor both(knowledge::builtin_pack(), *update, "update " + update->version, "windows");
+    for (const char* key : {"Browser", "BthHFSrv", "DcpSvc", "HomeGroupListener", "HomeGroupProvider",
+                            "IEEtwCollectorService", "irmon", "KPSSVC", "RSoPProv", "sacsvr", "tiledatamodelsvc",
+                            "UALSVC", "UI0Detect", "WcsPlugInService", "WSService", "wudfsvc", "xbgm"}) {
+        const model::Assessment judged = both.assess(system_service(key, key));
+        EXPECT_NE(judged.level, model::Level::unknown) << key;
+        EXPECT_EQ(judged.reasons.front(), "Recognised from the knowledge in update " + update->version + ".") << key;
+    }
+}
+
 }  // namespace
 }  // namespace qm

@@ -1,5 +1,6 @@
-// A stand-in for powershell.exe, built beside the test program so that the
-// runner finds it first (the application's folder leads the search order).
+// A stand-in for powershell.exe, built beside the test program, where a
+// build made with QUILLMOOR_TOOL_STANDINS looks for it before the system
+// folder (os/system_tool.h).
 // It runs no script; it records how it was called and answers as told:
 //
 //   -EncodedCommand B64  the script, decoded from Base64 and UTF-16LE

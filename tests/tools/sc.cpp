@@ -1,4 +1,5 @@
-// A stand-in for sc.exe, built beside the test program, for the two verbs
+// A stand-in for sc.exe, built beside the test program (where a build made
+// with QUILLMOOR_TOOL_STANDINS looks for it first), for the two verbs
 // that Wine's own sc.exe does not carry out ("config" exits 1 and changes
 // nothing). It does what the real tool does, through the service API:
 //

@@ -1,6 +1,6 @@
-// A stand-in for schtasks.exe, built beside the test program so that the
-// program under test finds it first (the application's folder leads the
-// search order). Wine's own schtasks.exe registers and deletes tasks but
+// A stand-in for schtasks.exe, built beside the test program, where a build
+// made with QUILLMOOR_TOOL_STANDINS looks for it before the system folder
+// (os/system_tool.h). Wine's own schtasks.exe registers and deletes tasks but
 // prints nothing for /Query and fails every /Change, so this one answers
 // those itself and hands everything else to the real tool:
 //

@@ -34,6 +34,11 @@ enum class ApprovalFlag { on, off, none };
 
 // Switches a Run or Startup-folder item through its approval flag, by the
 // item's spec `hive`, `approved` and `short` (or the file name of `file`).
-[[nodiscard]] Result<model::ChangeOutcome> switch_by_approval_flag(const model::StartupItem& item, bool on);
+// Switching off an item that had no flag remembers so in
+// approval-flags.json in `data_folder`; switching it on again then deletes
+// the flag instead of writing "on", so off and on (or an undo) leave the
+// registry as it was. Without a data folder nothing is remembered.
+[[nodiscard]] Result<model::ChangeOutcome> switch_by_approval_flag(const model::StartupItem& item, bool on,
+                                                                   const std::string& data_folder = {});
 
 }  // namespace qm::windows

@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "os/system_tool.h"
 #include "os/environment.h"
 #include "os/files.h"
 #include "platforms/windows/approval_flag.h"
@@ -90,7 +91,7 @@ Result<model::CreatedEntry> create_boot_task(const std::string& slug, const mode
     const std::string task_base = std::string(own_task_folder) + std::string(own_prefix) + slug;
     // A query that fails means no task of that name exists.
     const std::string path = free_name(task_base, [&](const std::string& candidate) {
-        return runner(os::ToolRun{"schtasks.exe", {"/Query", "/TN", candidate}, {}, 20}).succeeded();
+        return runner(os::ToolRun{os::system_tool("schtasks.exe"), {"/Query", "/TN", candidate}, {}, 20}).succeeded();
     });
     const std::string document = own_boot_task_document(details.name, split.program, split.arguments, details.workdir);
     const std::string file = QM_TRY(write_task_file(document));

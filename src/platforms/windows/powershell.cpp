@@ -1,5 +1,6 @@
 #include "platforms/windows/powershell.h"
 
+#include "os/system_tool.h"
 #include "os/windows/wide.h"
 #include "util/base64.h"
 
@@ -25,7 +26,7 @@ std::vector<std::string> powershell_arguments(std::string_view script) {
 
 os::RunOutput run_powershell(const PowerShellRun& run, const os::ToolRunner& runner) {
     return runner(
-        os::ToolRun{"powershell.exe", powershell_arguments(run.script), run.environment, run.time_limit_seconds});
+        os::ToolRun{os::system_tool("WindowsPowerShell\\v1.0\\powershell.exe"), powershell_arguments(run.script), run.environment, run.time_limit_seconds});
 }
 
 }  // namespace qm::windows

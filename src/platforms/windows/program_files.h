@@ -18,11 +18,23 @@ struct VersionStrings {
     std::string description;  // FileDescription, or ProductName when that is empty
 };
 
-// The program file of a command line: the quoted first part, or the shortest
-// run of leading space-separated words that names an existing file, or the
-// first word. Only the first 32 words are tried, so a long command line costs
-// at most 32 probes. Environment references are not expanded.
+// The program file of a command line, found as Windows finds it when it
+// starts the command: the quoted first part, or else the shortest run of
+// leading space-separated words that names an existing file, with ".exe"
+// added to a run whose last part has no extension (tried before the run as
+// written), or else the first word. Only the first 32 words are tried, so a
+// long command line costs at most 32 probes. Environment references are not
+// expanded.
 [[nodiscard]] std::string program_file_of_command(std::string_view command);
+
+struct CommandProgram {
+    std::string program;  // as program_file_of_command gives it
+    // For an unquoted command whose program may end past a space: why that
+    // is unsafe, naming the file Windows tries first; empty otherwise.
+    std::string unquoted_warning;
+};
+
+[[nodiscard]] CommandProgram command_program(std::string_view command);
 
 // The publisher and description from the file's version resource, trying the
 // file's own translations first, then 040904b0, 040904e4 and 000004b0. Empty
@@ -45,7 +57,8 @@ public:
     [[nodiscard]] const VersionStrings& version(const std::string& path);
     [[nodiscard]] bool is_operating_system(std::string_view path) const;
 
-    // Sets `exe` from `command`, `publisher` and `description` (only when
+    // Sets `exe` from `command` (adding the warning of an unquoted path to
+    // `warnings`), `publisher` and `description` (only when
     // still empty) from the version information, and `origin` to "Operating
     // system" or "Installed program".
     void fill(model::StartupItem& item);

@@ -158,11 +158,26 @@ std::vector<EnumeratedValue> enumerate_values(HKEY key) {
             continue;
         }
         if (status != ERROR_SUCCESS) break;
-        values.push_back(EnumeratedValue{os::windows::to_utf8(std::wstring_view(name.data(), name_length)), type,
-                                         data.substr(0, data_size)});
+        const std::wstring_view read_name(name.data(), name_length);
+        values.push_back(EnumeratedValue{os::windows::to_utf8(read_name), type, data.substr(0, data_size),
+                                         !has_unpaired_surrogate(read_name)});
         ++index;
     }
     return values;
+}
+
+bool has_unpaired_surrogate(std::wstring_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto unit = static_cast<std::uint32_t>(text[i]);
+        if (unit >= 0xDC00 && unit <= 0xDFFF) return true;
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            const bool low_follows = i + 1 < text.size() && static_cast<std::uint32_t>(text[i + 1]) >= 0xDC00 &&
+                                     static_cast<std::uint32_t>(text[i + 1]) <= 0xDFFF;
+            if (!low_follows) return true;
+            ++i;
+        }
+    }
+    return false;
 }
 
 std::vector<std::string> enumerate_subkeys(HKEY key) {

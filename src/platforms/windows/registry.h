@@ -76,7 +76,19 @@ struct EnumeratedValue {
     std::string name;  // UTF-8; may be empty (the key's default value)
     DWORD type = REG_NONE;
     std::string bytes;  // the data as stored
+    // False when the stored name holds an unpaired UTF-16 surrogate: `name`
+    // then shows it as U+FFFD and names a different value when written back.
+    bool exact_name = true;
 };
+
+// Whether the text holds a high surrogate without a low one after it, or a
+// low one without a high one before it; such text has no UTF-8 form.
+[[nodiscard]] bool has_unpaired_surrogate(std::wstring_view text);
+
+// Why an item whose name does not survive conversion is not switched.
+inline constexpr std::string_view inexact_name_note =
+    "Its name holds a character that cannot be written back exactly (an unpaired UTF-16 surrogate), so switching "
+    "it would change a different entry; change it with Windows' own tools.";
 
 // Every value by index from 0: names up to 16,383 UTF-16 units; the data
 // buffer starts at 4,096 bytes and grows on ERROR_MORE_DATA to the larger of

@@ -57,7 +57,13 @@ void scan_location(const knowledge::RunKeyLocation& location, bool admin, Progra
         item.set_spec("short", value.name);
         item.set_spec("hive", location.hive);
         item.set_spec("approved", location.approved);
-        if (!locked) {
+        if (!value.exact_name) {
+            // Its approval flag could be neither read nor written under the name.
+            item.toggle = model::Toggle::locked;
+            item.toggle_note = std::string(inexact_name_note);
+            item.enabled = true;
+            item.state_text = "Enabled";
+        } else if (!locked) {
             const ApprovalFlag flag =
                 approval_key ? approval_flag_of(try_read_raw(approval_key->get(), value.name).value_or(std::nullopt))
                              : ApprovalFlag::none;

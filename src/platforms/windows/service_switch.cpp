@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "json/json.h"
+#include "os/system_tool.h"
 #include "os/files.h"
 #include "platforms/windows/services.h"
 #include "util/time_text.h"
@@ -20,8 +21,9 @@ namespace qm::windows {
 namespace {
 
 constexpr std::string_view saved_file_name = "saved.json";
-// Far more than an entry for every service of a computer.
-constexpr std::uint64_t saved_file_limit = 4 * 1024 * 1024;
+// Far more than an entry for every service of a computer; a larger file is
+// never read in part and written back without the rest.
+constexpr std::uint64_t saved_file_limit = 16 * 1024 * 1024;
 constexpr unsigned config_time_limit = 30;
 constexpr unsigned stop_time_limit = 60;
 constexpr std::uint32_t access_denied = 5;
@@ -47,7 +49,7 @@ Result<json::JsonValue> read_saved(const std::string& path, bool* damaged = null
         return fail(text.error());
     }
     if (text->size() > saved_file_limit) {
-        return fail(path + " is larger than " + std::to_string(saved_file_limit) + " bytes.");
+        return fail(path + " is larger than 16 MiB, which it never is, so Quillmoor leaves it as it is.");
     }
     Result<json::JsonValue> parsed = json::parse(*text);
     if (!parsed || !parsed->is_object()) {
@@ -169,7 +171,7 @@ Result<model::ChangeOutcome> switch_service(const model::StartupItem& item, bool
     }
 
     const os::RunOutput changed =
-        runner(os::ToolRun{"sc.exe", {"config", service, "start=", mode}, {}, config_time_limit});
+        runner(os::ToolRun{os::system_tool("sc.exe"), {"config", service, "start=", mode}, {}, config_time_limit});
     if (!changed.succeeded()) return fail(config_failure(changed));
 
     if (on) {
@@ -179,7 +181,7 @@ Result<model::ChangeOutcome> switch_service(const model::StartupItem& item, bool
     }
     outcome.message = item.name + " is switched off for the next start.";
     if (stop_now) {
-        const os::RunOutput stopped = runner(os::ToolRun{"sc.exe", {"stop", service}, {}, stop_time_limit});
+        const os::RunOutput stopped = runner(os::ToolRun{os::system_tool("sc.exe"), {"stop", service}, {}, stop_time_limit});
         outcome.message += stopped.succeeded()
                                ? " It was also stopped now."
                                : " It could not be stopped now and keeps running until the next restart.";

@@ -72,9 +72,14 @@ struct ServiceEntry {
 };
 
 std::optional<ServiceEntry> read_service(HKEY services, const std::string& key_name, bool admin,
-                                         const ServiceStates& states, ProgramFacts& programs) {
+                                         const ServiceStates& states, ProgramFacts& programs,
+                                         std::size_t& unreadable) {
     RegistryResult<RegistryKey> key = open_key(services, key_name, KEY_READ);
-    if (!key) return std::nullopt;
+    if (!key) {
+        // Refused, or its name as read (an unpaired surrogate shown as U+FFFD) names no key.
+        ++unreadable;
+        return std::nullopt;
+    }
     const HKEY k = key->get();
     const std::optional<std::uint32_t> type = try_read_number(k, "Type");
     if (!type || !is_listed_type(*type)) return std::nullopt;
@@ -85,7 +90,8 @@ std::optional<ServiceEntry> read_service(HKEY services, const std::string& key_n
     if (display_name.empty()) display_name = key_name;
     const bool delayed = try_read_number(k, "DelayedAutostart").value_or(0) == 1;
     const std::string image_path = read_value_text(k, "ImagePath").value_or(std::string());
-    const std::string image_program = program_file_of_command(image_path);
+    CommandProgram image = command_program(image_path);
+    const std::string& image_program = image.program;
     // Services that share a svchost.exe process are their library; the host
     // says nothing about what runs.
     std::string service_dll;
@@ -97,6 +103,7 @@ std::optional<ServiceEntry> read_service(HKEY services, const std::string& key_n
     model::StartupItem& item = entry.item;
     item.command = service_dll.empty() ? image_path : image_path + " (library: " + service_dll + ")";
     item.exe = service_dll.empty() ? image_program : service_dll;
+    if (!image.unquoted_warning.empty()) item.warnings.push_back(std::move(image.unquoted_warning));
     item.description = read_shown_text(k, "Description");
     if (!item.exe.empty()) {
         const VersionStrings& strings = programs.version(item.exe);
@@ -264,9 +271,14 @@ void scan_services(bool admin, ProgramFacts& programs, model::ScanResult& result
     }
     const ServiceStates states = read_service_states();
     std::vector<ServiceEntry> entries;
+    std::size_t unreadable = 0;
     for (const std::string& key_name : enumerate_subkeys(services->get())) {
-        std::optional<ServiceEntry> entry = read_service(services->get(), key_name, admin, states, programs);
+        std::optional<ServiceEntry> entry =
+            read_service(services->get(), key_name, admin, states, programs, unreadable);
         if (entry) entries.push_back(std::move(*entry));
+    }
+    if (unreadable > 0) {
+        result.notes.push_back(std::to_string(unreadable) + " service key(s) could not be read and are not listed.");
     }
     tell_apart_equal_names(entries);
     add_dependents(entries);

@@ -1,12 +1,14 @@
 #include "platforms/windows/startup_folders.h"
 
 #include <algorithm>
+#include <map>
 #include <optional>
 
 #include "formats/shell_link.h"
 #include "os/environment.h"
 #include "os/files.h"
 #include "platforms/windows/approval_flag.h"
+#include "platforms/windows/folder_entries.h"
 #include "platforms/windows/registry.h"
 #include "util/text.h"
 
@@ -26,26 +28,32 @@ constexpr std::uint64_t largest_link = 4u << 20;
 struct FileCommand {
     std::string command;
     std::string working_directory;
+    bool unreadable_link = false;  // a shortcut that could not be read
 };
 
 FileCommand command_of_file(const std::string& path, std::string_view file_name) {
-    if (to_lower_ascii(file_name).ends_with(".lnk")) {
-        if (Result<std::string> bytes = os::read_file(path, largest_link)) {
-            if (std::optional<formats::ShellLink> link = formats::read_shell_link(*bytes)) {
-                if (!link->target.empty()) {
-                    std::string command = "\"" + link->target + "\"";
-                    if (!link->arguments.empty()) command += " " + link->arguments;
-                    return {std::move(command), link->working_directory};
-                }
-                return {path, link->working_directory};
+    if (!to_lower_ascii(file_name).ends_with(".lnk")) return {path, {}};
+    if (Result<std::string> bytes = os::read_file(path, largest_link); bytes && bytes->size() <= largest_link) {
+        if (std::optional<formats::ShellLink> link = formats::read_shell_link(*bytes)) {
+            if (!link->target.empty()) {
+                std::string command = "\"" + link->target + "\"";
+                if (!link->arguments.empty()) command += " " + link->arguments;
+                return {std::move(command), link->working_directory};
             }
+            return {path, link->working_directory};
         }
     }
-    return {path, {}};
+    return {path, {}, true};
 }
 
+// What a scan of the folders could not read, by reason.
+struct Unread {
+    std::size_t links = 0;        // shortcuts that could not be read
+    std::size_t not_regular = 0;  // links or devices, never opened
+};
+
 void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, ProgramFacts& programs,
-                 std::vector<model::StartupItem>& items) {
+                 std::vector<model::StartupItem>& items, Unread& unread) {
     const std::optional<std::string> base = os::get_env(location.env);
     if (!base || base->empty()) return;
     const std::string folder = os::join_path(*base, location.sub);
@@ -54,6 +62,11 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
     // Folders list in no particular order; items keep the order of names.
     std::sort(entries->begin(), entries->end(),
               [](const os::FolderEntry& a, const os::FolderEntry& b) { return a.name < b.name; });
+
+    // Two files of one stem ("notes.lnk", "notes.url") keep their whole
+    // names, so that no two items share an id.
+    std::map<std::string, std::size_t> stems;
+    for (const os::FolderEntry& entry : *entries) ++stems[to_lower_ascii(file_stem(entry.name))];
 
     RegistryResult<RegistryKey> approval_key =
         open_key(registry_root(location.hive),
@@ -65,12 +78,29 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
         const std::string path = os::join_path(folder, entry.name);
         // "notes.url" is listed as "notes"; a name that is all extension keeps it.
         std::string name(file_stem(entry.name));
-        if (name.empty()) name = entry.name;
+        if (name.empty() || stems[to_lower_ascii(name)] > 1) name = entry.name;
 
-        FileCommand file = command_of_file(path, entry.name);
+        const bool regular = entry_kind(path) == EntryKind::regular;
+        FileCommand file = regular ? command_of_file(path, entry.name) : FileCommand{path, {}, false};
         model::StartupItem item(model::ItemKind::folder, location.label, location.scope, folder, name);
         item.command = std::move(file.command);
         programs.fill(item);
+        if (item.command == path) {
+            // Windows opens the file itself; its path is no command line to split.
+            item.exe = path;
+            item.warnings.clear();
+            item.origin = programs.is_operating_system(path) ? model::Origin::operating_system
+                                                             : model::Origin::installed_program;
+        }
+        if (!regular) {
+            ++unread.not_regular;
+            item.unreadable = true;
+            item.warnings.emplace_back("It is a link or device rather than a file, so it was not opened.");
+        } else if (file.unreadable_link) {
+            ++unread.links;
+            item.unreadable = true;
+            item.warnings.emplace_back("The shortcut could not be read, so what it starts is not known.");
+        }
         item.set_spec("short", name);
         item.set_spec("hive", location.hive);
         item.set_spec("approved", std::string(approval_key_name));
@@ -83,6 +113,12 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
         item.enabled = flag != ApprovalFlag::off;
         item.state_text = item.enabled ? "Enabled" : "Disabled";
         if (location.hive == "HKLM" && !admin) item.toggle = model::Toggle::admin;
+        // A name shown with U+FFFD that names no file lost an unpaired
+        // surrogate on the way: written back it would name another file.
+        if (entry.name.find("\xEF\xBF\xBD") != std::string::npos && os::path_kind(path) == os::PathKind::missing) {
+            item.toggle = model::Toggle::locked;
+            item.toggle_note = std::string(inexact_name_note);
+        }
         if (entry.name.starts_with(own_name_prefix)) {
             item.managed = true;
             item.origin = model::Origin::own_entry;
@@ -94,8 +130,21 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
 }  // namespace
 
 void scan_startup_folders(const std::vector<knowledge::StartupFolderLocation>& locations, bool admin,
-                          ProgramFacts& programs, std::vector<model::StartupItem>& items) {
-    for (const knowledge::StartupFolderLocation& location : locations) scan_folder(location, admin, programs, items);
+                          ProgramFacts& programs, model::ScanResult& result) {
+    Unread unread;
+    for (const knowledge::StartupFolderLocation& location : locations) {
+        scan_folder(location, admin, programs, result.items, unread);
+    }
+    if (unread.links > 0) {
+        result.notes.push_back(std::to_string(unread.links) +
+                               " shortcut(s) in the Startup folders could not be read; they are listed by their own "
+                               "path.");
+    }
+    if (unread.not_regular > 0) {
+        result.notes.push_back(std::to_string(unread.not_regular) +
+                               " entries of the Startup folders are links or devices rather than files and were not "
+                               "opened; they are listed by their own path.");
+    }
 }
 
 }  // namespace qm::windows

@@ -1,19 +1,23 @@
 // The second source of a scan: the Startup folders that the knowledge in
 // force lists. Every file in them (not in their sub-folders) but desktop.ini
 // becomes a "folder" item; a shortcut's target and arguments are its command,
-// any other file (or a damaged shortcut) is its own command. Switched through
-// the approval flag "StartupFolder". A missing folder adds nothing.
+// any other file (or a damaged shortcut) is its own command. Only regular
+// files are opened; a link or device is listed by its own path, unread, and
+// such entries and unreadable shortcuts are counted in a note (and are never
+// judged harmless). Switched through the approval flag "StartupFolder". A
+// missing folder adds nothing.
 #pragma once
 
 #include <vector>
 
 #include "knowledge/knowledge_pack.h"
+#include "model/platform.h"
 #include "model/startup_item.h"
 #include "platforms/windows/program_files.h"
 
 namespace qm::windows {
 
 void scan_startup_folders(const std::vector<knowledge::StartupFolderLocation>& locations, bool admin,
-                          ProgramFacts& programs, std::vector<model::StartupItem>& items);
+                          ProgramFacts& programs, model::ScanResult& result);
 
 }  // namespace qm::windows

@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <utility>
 
+#include "os/system_tool.h"
 #include "os/environment.h"
 #include "os/files.h"
 #include "os/random_hex.h"
@@ -18,6 +20,7 @@
 #include "formats/task_definition.h"
 #include "util/text.h"
 #include "formats/xml_text.h"
+#include "platforms/windows/folder_entries.h"
 
 namespace qm::windows {
 
@@ -26,8 +29,9 @@ namespace {
 constexpr std::string_view schtasks = "schtasks.exe";
 constexpr unsigned query_seconds = 60;
 constexpr unsigned change_seconds = 30;
-// Real definitions are a few kilobytes; anything larger is not read.
-constexpr std::uint64_t largest_definition = 1u << 20;
+// Real definitions are a few kilobytes; a larger one is still read (a task
+// must not hide by its size) up to a bound that protects memory.
+constexpr std::uint64_t largest_definition = 16u << 20;
 // Sub-folders below a root that are still walked; deeper ones are not.
 constexpr int deepest_folder = 6;
 constexpr std::string_view own_folder = "\\Quillmoor\\";
@@ -38,9 +42,17 @@ struct FoundTask {
     formats::TaskDefinition definition;
 };
 
+// What the walk found, and what it could not read, by reason.
 struct Walk {
     std::vector<FoundTask> tasks;
-    std::size_t unreadable = 0;
+    std::size_t unreadable = 0;      // refused: the folder or file could not be opened
+    std::size_t too_large = 0;       // over largest_definition
+    std::size_t not_definition = 0;  // empty, or holds no task element
+    std::size_t too_deep = 0;        // folders below deepest_folder
+    std::size_t inexact_name = 0;    // a name with an unpaired surrogate
+    std::size_t not_regular = 0;     // a link or device, never opened
+    std::size_t repeated = 0;        // a folder reached again through a link
+    std::set<std::string> visited;   // final paths of the folders read
 };
 
 std::string system_root() {
@@ -51,6 +63,10 @@ std::string system_root() {
 // Collects every definition file of a folder and its sub-folders, in the
 // order of their names, down to `deepest_folder` levels below the root.
 void walk_folder(const std::string& folder, const std::string& task_folder, int depth, Walk& walk) {
+    if (std::optional<std::string> real = final_folder_path(folder); real && !walk.visited.insert(*real).second) {
+        ++walk.repeated;
+        return;
+    }
     Result<std::vector<os::FolderEntry>> entries = os::list_folder(folder);
     if (!entries) {
         ++walk.unreadable;
@@ -62,7 +78,21 @@ void walk_folder(const std::string& folder, const std::string& task_folder, int 
         const std::string path = os::join_path(folder, entry.name);
         const std::string task_path = task_folder + "\\" + entry.name;
         if (entry.is_folder) {
-            if (depth < deepest_folder) walk_folder(path, task_path, depth + 1, walk);
+            if (depth < deepest_folder) {
+                walk_folder(path, task_path, depth + 1, walk);
+            } else {
+                ++walk.too_deep;
+            }
+            continue;
+        }
+        const EntryKind kind = entry_kind(path);
+        if (kind == EntryKind::missing && entry.name.find("\xEF\xBF\xBD") != std::string::npos) {
+            // Listed, yet its name as read names no file: a surrogate was lost.
+            ++walk.inexact_name;
+            continue;
+        }
+        if (kind == EntryKind::not_regular) {
+            ++walk.not_regular;
             continue;
         }
         Result<std::string> bytes = os::read_file(path, largest_definition);
@@ -70,8 +100,16 @@ void walk_folder(const std::string& folder, const std::string& task_folder, int 
             ++walk.unreadable;
             continue;
         }
-        if (bytes->size() > largest_definition) continue;
-        walk.tasks.push_back(FoundTask{task_path, formats::read_task_definition(formats::decode_document(*bytes))});
+        if (bytes->size() > largest_definition) {
+            ++walk.too_large;
+            continue;
+        }
+        const std::string document = formats::decode_document(*bytes);
+        if (formats::find_elements(document, "Task").empty()) {
+            ++walk.not_definition;
+            continue;
+        }
+        walk.tasks.push_back(FoundTask{task_path, formats::read_task_definition(document)});
     }
 }
 
@@ -79,7 +117,7 @@ void walk_folder(const std::string& folder, const std::string& task_folder, int 
 // when the tool fails.
 std::vector<FoundTask> query_tasks(const os::ToolRunner& runner) {
     std::vector<FoundTask> tasks;
-    const os::RunOutput output = runner(os::ToolRun{std::string(schtasks), {"/Query", "/XML"}, {}, query_seconds});
+    const os::RunOutput output = runner(os::ToolRun{os::system_tool(schtasks), {"/Query", "/XML"}, {}, query_seconds});
     if (!output.succeeded()) return tasks;
     // The runner decodes marked text; output in UTF-16 without a mark still
     // arrives as pairs of bytes and is decoded here.
@@ -170,6 +208,11 @@ void scan_tasks(const std::vector<std::string>& task_roots, bool admin, ProgramF
     // the Task Scheduler still lists what this user may see.
     std::vector<FoundTask> tasks = walk.tasks.empty() ? query_tasks(runner) : std::move(walk.tasks);
 
+    // Two roots may hold a task of the same path; the first one read stands,
+    // so that no two items share an id.
+    std::set<std::string> seen_paths;
+    std::erase_if(tasks, [&](const FoundTask& task) { return !seen_paths.insert(to_lower_ascii(task.path)).second; });
+
     CurrentUser user;
     user.sid = current_user_sid().value_or(std::string());
     user.name = os::get_env("USERNAME").value_or(std::string());
@@ -182,6 +225,19 @@ void scan_tasks(const std::vector<std::string>& task_roots, bool admin, ProgramF
                                " scheduled task(s) could not be read without administrator rights; restart as "
                                "administrator to see them all.");
     }
+    const std::pair<std::size_t, std::string_view> skipped[] = {
+        {walk.too_large, " scheduled task file(s) are larger than 16 MiB, which no task definition is, and were not "
+                         "read."},
+        {walk.not_definition, " file(s) in the task folder are empty or not task definitions and were skipped."},
+        {walk.too_deep, " task folder(s) lie more than 6 levels deep and were not read."},
+        {walk.inexact_name, " scheduled task(s) have a name that cannot be read back exactly (it holds an unpaired "
+                            "UTF-16 surrogate) and are not listed."},
+        {walk.not_regular, " entries of the task folder are links or devices rather than files and were not opened."},
+        {walk.repeated, " task folder(s) are reached again through a link and were read once."},
+    };
+    for (const auto& [count, text] : skipped) {
+        if (count > 0) result.notes.push_back(std::to_string(count) + std::string(text));
+    }
 }
 
 Result<model::ChangeOutcome> switch_task(const model::StartupItem& item, bool on, bool admin,
@@ -191,7 +247,7 @@ Result<model::ChangeOutcome> switch_task(const model::StartupItem& item, bool on
     // text that schtasks.exe would read as a switch) is not passed on.
     if (!path.starts_with('\\')) return fail("This scheduled task cannot be switched: its path is missing.");
     const os::RunOutput output = runner(
-        os::ToolRun{std::string(schtasks), {"/Change", "/TN", path, on ? "/ENABLE" : "/DISABLE"}, {}, change_seconds});
+        os::ToolRun{os::system_tool(schtasks), {"/Change", "/TN", path, on ? "/ENABLE" : "/DISABLE"}, {}, change_seconds});
     if (output.succeeded()) return model::ChangeOutcome{item.name + (on ? " is switched on" : " is switched off"), {}};
     // Without administrator rights the likely cause is the rights; the engine
     // offers a restart as administrator for failures marked so.
@@ -269,7 +325,7 @@ Result<std::string> write_task_file(std::string_view document) {
 
 os::RunOutput register_task(std::string_view task_path, const std::string& definition_file,
                             const os::ToolRunner& runner) {
-    return runner(os::ToolRun{std::string(schtasks),
+    return runner(os::ToolRun{os::system_tool(schtasks),
                               {"/Create", "/TN", std::string(task_path), "/XML", definition_file, "/F"},
                               {},
                               change_seconds});
@@ -277,7 +333,7 @@ os::RunOutput register_task(std::string_view task_path, const std::string& defin
 
 os::RunOutput delete_task(std::string_view task_path, const os::ToolRunner& runner) {
     return runner(
-        os::ToolRun{std::string(schtasks), {"/Delete", "/TN", std::string(task_path), "/F"}, {}, change_seconds});
+        os::ToolRun{os::system_tool(schtasks), {"/Delete", "/TN", std::string(task_path), "/F"}, {}, change_seconds});
 }
 
 }  // namespace qm::windows

@@ -5,6 +5,7 @@
 
 #include "knowledge/knowledge_store.h"
 #include "model/data_folder.h"
+#include "os/system_tool.h"
 #include "os/console.h"
 #include "os/timed_step.h"
 #include "os/environment.h"
@@ -43,7 +44,7 @@ model::ScanResult WindowsPlatform::scan() {
     ProgramFacts programs;
     os::timed_step(timing, "run keys", [&] { scan_run_keys(locations.run_keys, facts_.admin, programs, result); });
     os::timed_step(timing, "folders",
-                   [&] { scan_startup_folders(locations.startup_folders, facts_.admin, programs, result.items); });
+                   [&] { scan_startup_folders(locations.startup_folders, facts_.admin, programs, result); });
     os::timed_step(timing, "services", [&] { scan_services(facts_.admin, programs, result); });
     os::timed_step(timing, "tasks", [&] { scan_tasks(locations.task_roots, facts_.admin, programs, result); });
     return result;
@@ -59,7 +60,7 @@ model::ProgramList WindowsPlatform::installed_programs(const std::vector<model::
 
 Result<model::ChangeOutcome> WindowsPlatform::set_enabled(const model::StartupItem& item, bool on, bool stop_now) {
     if (item.kind == model::ItemKind::run || item.kind == model::ItemKind::folder)
-        return switch_by_approval_flag(item, on);
+        return switch_by_approval_flag(item, on, data_folder_);
     if (item.kind == model::ItemKind::service) return switch_service(item, on, stop_now, data_folder_);
     if (item.kind == model::ItemKind::task) return switch_task(item, on, facts_.admin);
     return fail(model::unsupported_kind_message(item.kind));
@@ -90,16 +91,26 @@ std::vector<model::Probe> WindowsPlatform::doctor_probes() {
 
     const model::ScanResult scanned = scan();
     const std::size_t run_entries = model::count_of_kind(scanned.items, model::ItemKind::run);
-    add("Run keys", run_entries > 0, std::to_string(run_entries) + " entries read from the registry.");
+    // A check that is not met says what it expects.
+    auto expecting = [](bool met, std::string detail, std::string_view rule) {
+        return met ? detail : detail.substr(0, detail.size() - 1) + "; " + std::string(rule) + ".";
+    };
+    add("Run keys", run_entries > 0,
+        expecting(run_entries > 0, std::to_string(run_entries) + " entries read from the registry.",
+                  "a Windows computer has at least one"));
     add("Startup folders", true,
         std::to_string(model::count_of_kind(scanned.items, model::ItemKind::folder)) + " shortcuts read.");
     // A working Windows has far more than twenty services; fewer means the
     // registry or the manager could not be read as they should.
     const std::size_t services = model::count_of_kind(scanned.items, model::ItemKind::service);
-    add("Services", services >= 21, std::to_string(services) + " services read from the registry.",
+    add("Services", services >= 21,
+        expecting(services >= 21, std::to_string(services) + " services read from the registry.",
+                  "a Windows computer has at least 21"),
         model::ProbeStatus::fail);
     const std::size_t states = read_service_states().size();
-    add("Service states", states >= 21, std::to_string(states) + " services reported by the Service Control Manager.",
+    add("Service states", states >= 21,
+        expecting(states >= 21, std::to_string(states) + " services reported by the Service Control Manager.",
+                  "a Windows computer has at least 21"),
         model::ProbeStatus::fail);
 
     const std::size_t tasks = model::count_of_kind(scanned.items, model::ItemKind::task);
@@ -110,13 +121,18 @@ std::vector<model::Probe> WindowsPlatform::doctor_probes() {
         });
     add("Scheduled tasks", tasks > 0,
         tasks_need_rights ? "None could be read without administrator rights. Restart as administrator to see them."
-                          : std::to_string(tasks) + " tasks with a sign-in or boot trigger read.");
+                          : expecting(tasks > 0, std::to_string(tasks) + " tasks with a sign-in or boot trigger read.",
+                                      "a Windows computer has at least one"));
 
     const ProcessCensus census = count_processes();
-    add("Running programs", census.inspected >= 6, std::to_string(census.inspected) + " programs could be inspected.",
+    add("Running programs", census.inspected >= 6,
+        expecting(census.inspected >= 6, std::to_string(census.inspected) + " programs could be inspected.",
+                  "a Windows computer runs at least 6"),
         model::ProbeStatus::fail);
     add("Command lines", census.with_command_line > 0,
-        std::to_string(census.with_command_line) + " of them gave their command line.");
+        expecting(census.with_command_line > 0,
+                  std::to_string(census.with_command_line) + " of them gave their command line.",
+                  "at least one should"));
 
     const std::string explorer = os::join_path(os::get_env("SystemRoot").value_or("C:\\Windows"), "explorer.exe");
     const std::string publisher = read_version_strings(explorer).publisher;
@@ -132,9 +148,9 @@ std::vector<model::Probe> WindowsPlatform::doctor_probes() {
         return output.exit_code.has_value() ||
                (err.find("program not found") == std::string::npos && err.find("cannot find") == std::string::npos);
     };
-    const bool sc = tool_present("sc.exe", {"query", "type=", "service", "state=", "inactive"});
+    const bool sc = tool_present(os::system_tool("sc.exe"), {"query", "type=", "service", "state=", "inactive"});
     add("Tool: sc.exe", sc, sc ? "sc.exe is present." : "sc.exe was not found.");
-    const bool schtasks = tool_present("schtasks.exe", {"/Query", "/?"});
+    const bool schtasks = tool_present(os::system_tool("schtasks.exe"), {"/Query", "/?"});
     add("Tool: schtasks.exe", schtasks, schtasks ? "schtasks.exe is present." : "schtasks.exe was not found.");
     const bool curl = tool_present(knowledge::curl_program(), {"--version"});
     add("Tool: curl.exe", curl,

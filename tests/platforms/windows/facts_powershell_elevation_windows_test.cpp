@@ -10,6 +10,7 @@
 #include "os/os_test_support.h"
 #include "os/console.h"
 #include "os/files.h"
+#include "os/system_tool.h"
 #include "platforms/windows/elevation.h"
 #include "platforms/windows/powershell.h"
 #include "platforms/windows/system_facts.h"
@@ -121,7 +122,7 @@ TEST(PowerShellRunner, PassesTheScriptEncodedAndValuesOnlyAsVariables) {
         seen = given;
         return os::RunOutput{};
     });
-    EXPECT_EQ(seen.program, "powershell.exe");
+    EXPECT_EQ(seen.program, os::system_tool("WindowsPowerShell\\v1.0\\powershell.exe"));
     EXPECT_EQ(seen.time_limit_seconds, 30u);
 }
 

@@ -9,6 +9,7 @@
 #include "knowledge/builtin_pack.h"
 #include "formats/shell_link.h"
 #include "os/os_test_support.h"
+#include "os/system_tool.h"
 #include "platforms/windows/approval_flag.h"
 #include "platforms/windows/own_entries.h"
 #include "platforms/windows/tasks.h"
@@ -121,7 +122,10 @@ TEST_F(OwnEntries, BootRegistersTheOwnTaskThroughTheRealSchtasksAndTheScanFindsI
     // asks the task folder instead; everything else goes to the real tool.
     std::vector<std::string> calls;
     const os::ToolRunner runner = [&](const os::ToolRun& run) {
-        calls.push_back(run.arguments.empty() ? run.program : run.program + " " + run.arguments[0]);
+        // Named by its full path, the stand-in's in this build.
+        EXPECT_EQ(run.program, os::system_tool("schtasks.exe"));
+        const std::string program(file_name(run.program));
+        calls.push_back(run.arguments.empty() ? program : program + " " + run.arguments[0]);
         if (!run.arguments.empty() && run.arguments[0] == "/Query") {
             const std::string file = os::join_path(tasks_folder, run.arguments[2].substr(1));
             return os::RunOutput{"", "", os::path_kind(file) == os::PathKind::file ? 0u : 1u, false};

@@ -80,6 +80,30 @@ TEST(ProgramFileOfCommand, IsTheQuotedPartOrTheFewestLeadingWordsNamingAFile) {
     EXPECT_EQ(program_file_of_command("   "), "");
 }
 
+TEST(ProgramFileOfCommand, UnquotedWithASpaceIsResolvedAsWindowsDoesAndWarned) {
+    test::ScratchFolder scratch;
+    ASSERT_TRUE(os::create_folders(scratch / "Program Files\\App").has_value());
+    const std::string app = scratch / "Program Files\\App\\app.exe";
+    const std::string shadow = scratch / "Program.exe";
+    ASSERT_TRUE(os::write_file_replace(app, "").has_value());
+    const std::string mild =
+        "The path is not in quotes, so Windows looks for " + shadow + " first; a program placed there would run instead.";
+
+    EXPECT_EQ(command_program(app + " --tray").unquoted_warning, mild);
+    EXPECT_EQ(command_program(app).unquoted_warning, mild);
+    EXPECT_EQ(command_program("\"" + app + "\" --tray").unquoted_warning, "");
+    ASSERT_TRUE(os::write_file_replace(shadow, "").has_value());
+    const CommandProgram shadowed = command_program(app + " --tray");
+    EXPECT_EQ(shadowed.program, shadow);
+    EXPECT_EQ(shadowed.unquoted_warning, "The path is not in quotes: " + shadow + " would run first.");
+    // The meant file need not exist: the next word carries on a path.
+    EXPECT_EQ(command_program(scratch / "Program Files\\Gone\\x.exe").unquoted_warning,
+              "The path is not in quotes: " + shadow + " would run first.");
+    // Arguments after a program without spaces are no warning.
+    EXPECT_EQ(command_program(shadow + " --tray " + app).unquoted_warning, "");
+    EXPECT_EQ(command_program(shadow + " /x y").unquoted_warning, "");
+}
+
 TEST(OperatingSystemPrograms, AreThoseInTheWindowsFolderOrItsSecurityParts) {
     const std::pair<const char*, bool> cases[] = {
         {"C:\\Windows\\System32\\svchost.exe", true},

@@ -285,7 +285,6 @@ protected:
     os::ToolRunner runner() const {
         return [this](const os::ToolRun& run) {
             os::ToolRun changed = run;
-            if (changed.program == "sc.exe") changed.program = beside_tests("sc.exe");
             changed.extra_environment.emplace_back("QUILLMOOR_STANDIN_LOG", log);
             if (!fail_with.empty()) changed.extra_environment.emplace_back("QUILLMOOR_STANDIN_FAIL", fail_with);
             return os::run_tool(changed);
@@ -486,8 +485,8 @@ TEST(ServiceAndTaskCommands, DisableEnableAndUndoThroughTheRealProgram) {
         ~RemoveAtEnd() { (void)os::remove_file(path); }
     } remove_task{task_file};
 
-    // The program finds the stand-in sc.exe and schtasks.exe in its own folder.
-    const test::ProgramBesideStandIns program({"sc.exe", "schtasks.exe"});
+    // The test build finds the stand-in sc.exe and schtasks.exe in the tests' folder.
+    const test::ProgramBesideStandIns program;
     auto run = [&](const std::vector<std::string>& arguments) { return program.run(arguments); };
     auto start_of = [&](const std::string& name) { return registry_number(service_key(name), L"Start"); };
     auto task_enabled = [&] {

@@ -343,7 +343,7 @@ std::vector<DoctorLine> doctor_lines(const std::string& out, const std::vector<s
         DoctorLine parsed{line.substr(1, 4), "", ""};
         const std::string rest = line.size() > 7 ? line.substr(7) : "";
         for (const std::string& name : names) {
-            if (rest.starts_with(name + " ")) parsed = {parsed.mark, name, rest.substr(name.size() + 1)};
+            if (rest.starts_with(name + ": ")) parsed = {parsed.mark, name, rest.substr(name.size() + 2)};
         }
         if (parsed.name.empty()) parsed.name = rest;
         lines.push_back(parsed);

@@ -69,7 +69,8 @@ TEST_F(StartupFolders, EveryFileButDesktopIniIsAnItemWithItsShortcutsCommand) {
     ASSERT_TRUE(test::save_shortcut(os::join_path(user_folder, "Sub\\inside.lnk"), "C:\\Apps\\inside.exe"));
     ASSERT_TRUE(test::save_shortcut(os::join_path(machine_folder, "Quillmoor-all.lnk"), "C:\\Apps\\all.exe"));
 
-    const std::vector<model::StartupItem> items = folder_items(platform(false).scan());
+    const model::ScanResult scanned = platform(false).scan();
+    const std::vector<model::StartupItem> items = folder_items(scanned);
     ASSERT_EQ(items.size(), 5u);
 
     const model::StartupItem* tray = by_name(items, "Tray App");
@@ -98,6 +99,14 @@ TEST_F(StartupFolders, EveryFileButDesktopIniIsAnItemWithItsShortcutsCommand) {
     const model::StartupItem* damaged = by_name(items, "damaged");
     ASSERT_NE(damaged, nullptr);
     EXPECT_EQ(damaged->command, os::join_path(user_folder, "damaged.lnk"));
+    // A shortcut that cannot be read proves nothing by its name and is counted.
+    EXPECT_TRUE(damaged->unreadable);
+    EXPECT_FALSE(notes->unreadable);
+    EXPECT_EQ(damaged->warnings,
+              std::vector<std::string>{"The shortcut could not be read, so what it starts is not known."});
+    EXPECT_NE(std::find(scanned.notes.begin(), scanned.notes.end(),
+                        "1 shortcut(s) in the Startup folders could not be read; they are listed by their own path."),
+              scanned.notes.end());
 
     const model::StartupItem* own = by_name(items, "Quillmoor-notes");
     ASSERT_NE(own, nullptr);

@@ -96,17 +96,12 @@ inline std::string newest_seq(const std::string& history, const std::string& act
     return {};
 }
 
-// A copy of the real program in a folder of its own beside copies of the
-// stand-in tools (a program finds tools in its own folder first), with its
-// data folder in a scratch folder of its own.
+// A copy of the real program in a folder of its own, with its data folder in
+// a scratch folder of its own. The test build takes the stand-in tools from
+// the tests' folder (os/system_tool.h), never from the program's own folder.
 class ProgramBesideStandIns {
 public:
-    explicit ProgramBesideStandIns(std::vector<std::string> tools = {"sc.exe", "schtasks.exe", "powershell.exe"}) {
-        for (const std::string& tool : tools) {
-            EXPECT_TRUE(::CopyFileW(os::windows::to_wide(beside_tests(tool)).c_str(),
-                                    os::windows::to_wide(bin / tool).c_str(), FALSE))
-                << tool;
-        }
+    ProgramBesideStandIns() {
         EXPECT_TRUE(::CopyFileW(os::windows::to_wide(QM_PROGRAM_PATH).c_str(),
                                 os::windows::to_wide(bin / "quillmoor.exe").c_str(), FALSE));
         // Whether the prefix runs as administrator decides which of the two

@@ -213,11 +213,16 @@ TEST_F(TaskScan, FilesInEveryEncodingOfRealTaskFoldersAreRead) {
         ASSERT_FALSE(real.empty());
         write("\\atomic red team", real);
     }
-    write("\\Too large", std::string(1100000, ' ') + utf8_text);
+    // Over a mebibyte is still read whole; over 16 MiB, empty or not a task
+    // definition is counted in a note, never silently left out.
+    write("\\Large", std::string(1100000, ' ') + utf8_text);
+    write("\\Too large", std::string(16u << 20, ' ') + utf8_text);
+    write("\\Empty", "");
+    write("\\Garbage", "\x9c\x01<Tas\xff garbage");
 
     const model::ScanResult result = scan(false);
-    EXPECT_EQ(names(result), (std::vector<std::string>{"Utf16 with mark", "Utf16 without mark", "Utf8 declaring UTF-16",
-                                                       "Utf8 with mark", "atomic red team"}));
+    EXPECT_EQ(names(result), (std::vector<std::string>{"Large", "Utf16 with mark", "Utf16 without mark",
+                                                       "Utf8 declaring UTF-16", "Utf8 with mark", "atomic red team"}));
     for (const model::StartupItem& item : result.items) {
         if (item.name != "atomic red team") {
             EXPECT_EQ(item.command, "C:\\Apps\\caf\xC3\xA9.exe") << item.name;
@@ -226,7 +231,10 @@ TEST_F(TaskScan, FilesInEveryEncodingOfRealTaskFoldersAreRead) {
     EXPECT_EQ(by_name(result.items, "atomic red team")->command, "C:\\Windows\\system32\\calc.exe\"");
     EXPECT_EQ(by_name(result.items, "atomic red team")->description,
               "atomic red team schedule task with hidden attribute");
-    EXPECT_TRUE(result.notes.empty());  // a file too large to be a task is skipped, not counted
+    EXPECT_EQ(result.notes,
+              (std::vector<std::string>{
+                  "1 scheduled task file(s) are larger than 16 MiB, which no task definition is, and were not read.",
+                  "2 file(s) in the task folder are empty or not task definitions and were skipped."}));
 }
 
 TEST_F(TaskScan, SixLevelsOfSubFoldersAreReadAndTheSeventhIsNot) {
@@ -235,6 +243,7 @@ TEST_F(TaskScan, SixLevelsOfSubFoldersAreReadAndTheSeventhIsNot) {
     const model::ScanResult result = scan(false);
     EXPECT_EQ(names(result), std::vector<std::string>{"Sixth"});
     EXPECT_EQ(result.items[0].spec_value("uri"), "\\1\\2\\3\\4\\5\\6\\Sixth");
+    EXPECT_EQ(result.notes, std::vector<std::string>{"1 task folder(s) lie more than 6 levels deep and were not read."});
 }
 
 // Without administrator rights, a task needs them when it runs with full

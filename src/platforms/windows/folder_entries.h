@@ -1,0 +1,21 @@
+// What the readers of Startup folders and task folders ask of an entry before
+// they open it: whether it is a regular file (not a link, junction or device,
+// which could make the reader open something outside the folder), and where
+// a folder really is, so a folder reached again through a link is read once.
+// Thread-safe.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace qm::windows {
+
+enum class EntryKind { regular, not_regular, missing };
+
+[[nodiscard]] EntryKind entry_kind(const std::string& path);
+
+// The folder's final path with every link resolved, lower-cased; none when it
+// cannot be opened.
+[[nodiscard]] std::optional<std::string> final_folder_path(const std::string& folder);
+
+}  // namespace qm::windows
