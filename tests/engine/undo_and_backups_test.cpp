@@ -107,7 +107,8 @@ TEST_F(UndoAndBackupsTest, AChangeAfterATornJournalLineCanBeUndone) {
     const std::string steam = "run|user|HKCU\\Run\\64|Steam";
     ASSERT_FALSE(engine().find_item_by_id(steam)->enabled);
     ASSERT_TRUE(engine::apply_changes(engine(), {acked(model::ChangeAction::enable, steam)}).front().ok);
-    EXPECT_NE(os::read_file(journal).value().find("\"ena\n{\"seq\":"), std::string::npos);  // on a line of its own
+    // The intent, then the record, each on a line of its own.
+    EXPECT_NE(os::read_file(journal).value().find("\"ena\n[\"intent\",{\"n\":"), std::string::npos);
     std::vector<engine::HistoryEntry> history = engine::journal_history(engine().data_folder());
     ASSERT_EQ(history.size(), 2u);
     EXPECT_EQ(history[0].record.id, steam);
