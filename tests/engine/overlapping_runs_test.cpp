@@ -167,6 +167,23 @@ TEST_F(OverlappingRuns, WithoutAHistoryNothingIsChanged) {
     EXPECT_TRUE(off_lines().empty());
 }
 
+// With a file-size limit too small for the backup, the write fails with an
+// error (not SIGXFSZ) and the change is not made.
+TEST_F(OverlappingRuns, AFileSizeLimitStopsTheChangeWithASentence) {
+    os::ChildRequest request = program_request({"-c", "ulimit -f 1 && exec \"$0\" disable \"$1\" --yes",
+                                                QM_PROGRAM_PATH, tool(0)});
+    request.program = "sh";
+    // Backups of a larger computer than ten lines: well over the 512 bytes allowed.
+    std::string text = tree.read(crontab);
+    for (int i = 0; i < 40; ++i) text += "@reboot /usr/bin/padding" + std::to_string(i) + " --a-long-option-here\n";
+    tree.write(crontab, text);
+    const os::ChildBytes run = os::run_child(request);
+    EXPECT_EQ(run.exit_code, 1u) << run.err;
+    EXPECT_NE(run.err.find("Nothing was changed: no automatic backup could be saved first"), std::string::npos)
+        << run.err;
+    EXPECT_TRUE(off_lines().empty());
+}
+
 TEST_F(OverlappingRuns, AChangeWaitsForTheLockAndThenSaysWhoHoldsIt) {
     ASSERT_TRUE(os::create_folders(data_folder()).has_value());
     Result<std::optional<os::FileLock>> held =
