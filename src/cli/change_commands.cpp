@@ -262,7 +262,12 @@ int run_restore(CommandContext& context) {
             "are considered.\n";
     }
     out += std::to_string(plan.same) + " items already match; " + std::to_string(plan.appeared) +
-           " items appeared since the backup and are left alone.\n\n";
+           " items appeared since the backup and are left alone.\n";
+    if (plan.locked > 0) {
+        out += std::to_string(plan.locked) +
+               " items differ from the backup but cannot be switched here, and are left alone.\n";
+    }
+    out += "\n";
 
     std::vector<engine::ChangeRequest> to_apply;
     bool some_ask = false;

@@ -182,6 +182,9 @@ PlannedChange plan_create(EngineContext& context, const ChangeRequest& request) 
     }
     if (!source) {
         raise_to_caution(risk);
+        // The decision names what would run: an entry from a backup or the
+        // history comes from a file, not from what the user has just seen.
+        risk.effect += " It would run: " + replace_control_characters(request.create.command, false);
         risk.reasons.push_back(
             "This entry does not come from a program Quillmoor has just listed (for example it comes from a backup "
             "file), so "

@@ -130,6 +130,7 @@ JsonValue restore_answer(engine::EngineContext& engine, const JsonValue& body) {
         .value("items", std::move(rows))
         .count("same", plan.same)
         .count("appeared", plan.appeared)
+        .count("locked", plan.locked)
         .flag("wrong_machine", plan.different_computer)
         .done();
 }
