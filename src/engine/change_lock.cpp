@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "engine/change_request.h"
 #include "engine/journal.h"
@@ -19,7 +21,31 @@ constexpr std::chrono::seconds stale_after{10};
 
 // Whether the computer shows the intent's change made; for a create, the id
 // of the entry it made goes into `made_id`.
-bool shows_made(const JournalIntent& intent, const std::vector<model::StartupItem>& items, std::string& made_id) {
+// The entries the journal says the program made and has not removed since.
+std::unordered_set<std::string> recorded_entries(const std::vector<JournalRecord>& records) {
+    std::unordered_set<std::string> live;
+    std::unordered_map<std::uint64_t, const JournalRecord*> by_seq;
+    for (const JournalRecord& record : records) {
+        by_seq[record.seq] = &record;
+        if (!record.ok || !record.action) continue;
+        ChangeAction action = *record.action;
+        std::string id = record.id;
+        if (action == ChangeAction::undo) {
+            auto undone = by_seq.find(record.of);
+            if (undone == by_seq.end() || !undone->second->action) continue;
+            // Undoing a create removes the entry; undoing a remove makes it again.
+            if (undone->second->action == ChangeAction::create) action = ChangeAction::remove;
+            else if (undone->second->action == ChangeAction::remove) action = ChangeAction::create;
+            id = undone->second->id;
+        }
+        if (action == ChangeAction::create) live.insert(id);
+        if (action == ChangeAction::remove) live.erase(id);
+    }
+    return live;
+}
+
+bool shows_made(const JournalIntent& intent, const std::vector<model::StartupItem>& items,
+                const std::unordered_set<std::string>& recorded, std::string& made_id) {
     const JournalRecord& r = intent.record;
     if (!r.action) return false;
     auto with_id = [&](const std::string& id) {
@@ -35,8 +61,12 @@ bool shows_made(const JournalIntent& intent, const std::vector<model::StartupIte
             return with_id(r.id) == items.end();
         case ChangeAction::create: {
             const model::CreateDetails details = create_details_from_pairs(r.spec);
+            // An entry of the program's own that runs the command and that
+            // no record accounts for; the platform may put a prefix before
+            // the name.
             for (const model::StartupItem& item : items) {
-                if (item.managed && item.name == details.name && item.command == details.command) {
+                if (item.managed && !recorded.contains(item.id()) && item.name.ends_with(details.name) &&
+                    item.command == details.command) {
                     made_id = item.id();
                     return true;
                 }
@@ -64,10 +94,12 @@ std::size_t settle_interrupted_changes(EngineContext& context) {
         read_journal_contents(os::join_path(folder.write_folder, journal_file_name));
     if (contents.open_intents.empty()) return 0;
     const std::vector<model::StartupItem> items = context.platform().scan().items;
+    std::unordered_set<std::string> recorded = recorded_entries(contents.records);
     std::size_t settled = 0;
     for (const JournalIntent& intent : contents.open_intents) {
         std::string made_id;
-        const bool made = shows_made(intent, items, made_id);
+        const bool made = shows_made(intent, items, recorded, made_id);
+        if (!made_id.empty()) recorded.insert(made_id);
         JournalRecord record = intent.record;
         record.ok = made;
         record.interrupted = true;

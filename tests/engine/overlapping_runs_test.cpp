@@ -22,6 +22,7 @@
 #include "os/process.h"
 #include "platforms/linux/cron_reboot.h"
 #include "platforms/linux/linux_tree.h"
+#include "support/fake_platform.h"
 #include "support/run_program.h"
 
 namespace qm::test {
@@ -220,6 +221,45 @@ TEST_F(OverlappingRuns, TemporaryFilesOfAKilledRunAreRemovedOnceStale) {
     EXPECT_EQ(os::path_kind(stale), os::PathKind::missing);
     EXPECT_EQ(os::path_kind(fresh), os::PathKind::file);  // another run may be writing it
     EXPECT_EQ(os::path_kind(other), os::PathKind::file);  // not a name this program gives
+}
+
+// Entries made or removed by a run that was killed: a made entry is known
+// by its command and name (and the id it got is recorded), one that the
+// journal already accounts for is not taken for it, and a removal is made
+// when the entry is gone.
+TEST(InterruptedEntries, AreRecordedByWhatTheComputerShows) {
+    auto fake = std::make_unique<FakePlatform>();
+    for (const char* name : {"Quillmoor-Tool", "Quillmoor-Old"}) {
+        model::StartupItem item(model::ItemKind::run, "Run", model::Scope::user, "HKCU\\Run", name);
+        item.managed = true;
+        item.command = "tool.exe --serve";
+        fake->items.push_back(item);
+    }
+    const std::string old_id = fake->items[1].id();
+    const std::string made_id = fake->items[0].id();
+    ScratchFolder folder;
+    engine::EngineContext context(std::move(fake), model::data_folder_override(folder.path()));
+    const model::DataFolder& data = context.data_folder();
+    engine::JournalRecord earlier;  // the journal already made this one
+    earlier.action = model::ChangeAction::create;
+    earlier.id = old_id;
+    earlier.ok = true;
+    ASSERT_TRUE(engine::append_journal(data, earlier).has_value());
+    engine::JournalIntent create;
+    create.record.action = model::ChangeAction::create;
+    create.record.name = "Tool";
+    create.record.spec = {{"name", "Tool"}, {"command", "tool.exe --serve"}};
+    engine::JournalIntent removal;
+    removal.record.action = model::ChangeAction::remove;
+    removal.record.id = "run|user|HKCU\\Run|Quillmoor-Gone";
+    for (engine::JournalIntent* intent : {&create, &removal}) ASSERT_TRUE(engine::append_intent(data, *intent));
+    EXPECT_EQ(engine::settle_interrupted_changes(context), 2u);
+    const std::vector<engine::JournalRecord> records = engine::read_journal(data);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[1].id, made_id);
+    EXPECT_TRUE(records[1].ok && records[1].interrupted);
+    EXPECT_EQ(records[2].action, model::ChangeAction::remove);
+    EXPECT_TRUE(records[2].ok);
 }
 
 // A reader that knows only records (as every earlier version) skips the

@@ -59,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (found == first.end()) __builtin_trap();
             const qm::json::JsonValue* enabled = qm::json::get(*found->second, "enabled");
             if (enabled == nullptr || !enabled->is_bool()) __builtin_trap();
-            if (row.request->action != (enabled->as_bool() ? "enable" : "disable")) __builtin_trap();
+            if (row.request->action != (enabled->as_bool() ? qm::model::ChangeAction::enable : qm::model::ChangeAction::disable))
+                __builtin_trap();
         }
         if (row.request && ++changes[row.id] > 1) __builtin_trap();
     }
