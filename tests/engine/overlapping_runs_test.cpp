@@ -126,6 +126,8 @@ TEST_F(OverlappingRuns, RunsKilledAtRandomPointsLeaveNoChangeUnrecorded) {
     }
     EXPECT_EQ(off_lines(), expected) << tree.read(crontab) << history.out;
     RecordProperty("killed", killed);
+    RecordProperty("settled", static_cast<int>(std::count_if(after.records.begin(), after.records.end(),
+                                                             [](const auto& r) { return r.interrupted; })));
 }
 
 // An intent the run did not live to close is settled by the next run, which
