@@ -46,6 +46,7 @@ struct Connection {
     std::string body;  // what has arrived after the head so far
     bool body_done = false;
     bool length_known = true;  // false when the head's framing was refused
+    bool closed_for_room = false;  // its slot went to a newer connection (HeadWaiters)
 };
 
 // Reads until the blank line; false means: close without an answer. No
@@ -141,8 +142,8 @@ void answer_json(Connection& c, const json::JsonValue& body) {
 void handle(Connection& c, ServerState& state) {
     const std::uint64_t waiter = state.head_waiters.add(c.socket);
     const bool head_read = read_head(c);
-    state.head_waiters.remove(waiter);
-    if (!head_read) return;
+    c.closed_for_room = !state.head_waiters.remove(waiter);
+    if (!head_read || c.closed_for_room) return;
     const RequestHead& head = c.head;
     const std::string port = std::to_string(state.port);
 
@@ -270,9 +271,9 @@ std::uint64_t HeadWaiters::add(os::Socket& socket) {
     return id;
 }
 
-void HeadWaiters::remove(std::uint64_t id) {
+bool HeadWaiters::remove(std::uint64_t id) {
     std::lock_guard held(lock_);
-    std::erase_if(waiting_, [id](const auto& entry) { return entry.first == id; });
+    return std::erase_if(waiting_, [id](const auto& entry) { return entry.first == id; }) > 0;
 }
 
 bool HeadWaiters::close_oldest() {
@@ -353,17 +354,14 @@ int run_window_server(engine::EngineContext& engine, std::uint16_t port, bool op
         if (state.in_flight.fetch_add(1) >= max_connections) {
             state.in_flight.fetch_sub(1);
             // Room is made by closing the connection that has waited longest
-            // for its head; its thread ends in a moment and frees its slot.
-            if (state.head_waiters.close_oldest()) {
-                for (int tries = 0; tries < 50 && state.in_flight.load() >= max_connections; ++tries) {
-                    std::this_thread::sleep_for(1ms);
-                }
-            }
-            if (state.in_flight.fetch_add(1) >= max_connections) {
-                state.in_flight.fetch_sub(1);
+            // for its head; its slot passes to this one at once, while its
+            // thread ends on its own (at the latest at its head's deadline).
+            if (state.closing.fetch_add(1) >= max_connections || !state.head_waiters.close_oldest()) {
+                state.closing.fetch_sub(1);
                 accepted->close();
                 continue;
             }
+            // The closed connection's count in in_flight is now this one's.
         }
         // A std::function must be copyable, so the socket travels in a shared
         // holder; it is moved out once, on the connection's own thread.
@@ -389,7 +387,8 @@ void serve_connection(os::Socket socket, ServerState& state, const ConnectionLim
         state.draining.fetch_sub(1);
     }
     connection.socket.close();
-    state.in_flight.fetch_sub(1);
+    if (connection.closed_for_room) state.closing.fetch_sub(1);
+    else state.in_flight.fetch_sub(1);
 }
 
 }  // namespace qm::server

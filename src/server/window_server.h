@@ -36,8 +36,11 @@ public:
     // Registers a connection's socket; the number identifies it.
     std::uint64_t add(os::Socket& socket);
     // Before the socket is used for anything but reading its head, or closed.
-    void remove(std::uint64_t id);
-    // Ends the reading of the longest-waiting head; false when none waits.
+    // false when close_oldest chose it meanwhile: its slot was given away.
+    bool remove(std::uint64_t id);
+    // Ends the reading of the longest-waiting head (a receive waiting on it
+    // returns, where the system wakes it, or at its deadline) and takes it
+    // off the list; false when none waits.
     bool close_oldest();
 
 private:
@@ -57,6 +60,9 @@ struct ServerState {
     std::atomic<bool> window_opened{false};
     std::atomic<std::uint64_t> in_flight{0};  // connections accepted and not yet closed
     std::atomic<std::uint64_t> draining{0};   // of those, answered ones reading away the rest of a body
+    // Connections closed to make room, whose threads have not ended yet; they
+    // no longer count in in_flight, and at most max_connections of them are.
+    std::atomic<std::uint64_t> closing{0};
     engine::EngineContext* engine = nullptr;
     // The page that forwards the browser to the link, removed once the link is used.
     std::string opener_file;
