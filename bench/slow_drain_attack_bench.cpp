@@ -3,13 +3,16 @@
 // Google Benchmark loop): bench/slow_drain_attack.sh starts the server and
 // runs it.
 //
-// Attackers: each sends a request that is refused (a foreign Host) announcing
-// a body of a gigabyte, then one byte of it every 50 ms until the server
-// closes the connection, and connects again at once. The window: every 250 ms
+// Attackers, in the "drain" kind (the default): each sends a request that is
+// refused (a foreign Host) announcing a body of a gigabyte, then one byte of
+// it every 50 ms until the server closes the connection, and connects again
+// at once. In the "head" kind: each sends no token and its head one byte
+// every half second, never finishing it, and connects again once closed.
+// The window: every 250 ms
 // one well-formed request with the token, timed until its whole answer has
 // arrived; it must be answered within a second every time.
 //
-// Usage: slow_drain_attack_bench PORT TOKEN [SECONDS, default 20] [ATTACKERS, default 48]
+// Usage: slow_drain_attack_bench PORT TOKEN [SECONDS, default 20] [ATTACKERS, default 48] [drain|head]
 // Exit code 0 when every request of the window was answered within a second.
 #include <algorithm>
 #include <atomic>
@@ -38,12 +41,13 @@ struct AttackFigures {
     std::vector<double> held_ms;  // from connecting until the server had closed
 };
 
-void attack(std::uint16_t port, Clock::time_point end, AttackFigures& figures) {
+void attack(std::uint16_t port, Clock::time_point end, AttackFigures& figures, bool slow_head) {
     const std::string refused = "POST /api/plan HTTP/1.1\r\nHost: evil.example\r\nContent-Length: 1000000000\r\n\r\n";
+    const auto pause = slow_head ? 500ms : 50ms;
     while (Clock::now() < end) {
         const auto connected = Clock::now();
         qm::Result<qm::os::Socket> socket = qm::os::connect_loopback(port);
-        if (!socket || !socket->send_all(refused)) {
+        if (!socket || !socket->send_all(slow_head ? std::string("G") : refused)) {
             ++figures.refused_connects;
             std::this_thread::sleep_for(10ms);
             continue;
@@ -54,7 +58,7 @@ void attack(std::uint16_t port, Clock::time_point end, AttackFigures& figures) {
         // reset it brings back fails the next one.
         while (Clock::now() < end && socket->send_all("x")) {
             ++figures.bytes_trickled;
-            std::this_thread::sleep_for(50ms);
+            std::this_thread::sleep_for(pause);
         }
         if (Clock::now() < end) {
             std::lock_guard<std::mutex> guard(figures.lock);
@@ -94,18 +98,19 @@ double percentile(std::vector<double> values, double share) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "Usage: slow_drain_attack_bench PORT TOKEN [SECONDS] [ATTACKERS]\n");
+        std::fprintf(stderr, "Usage: slow_drain_attack_bench PORT TOKEN [SECONDS] [ATTACKERS] [drain|head]\n");
         return 2;
     }
     const auto port = static_cast<std::uint16_t>(std::atoi(argv[1]));
     const std::string token = argv[2];
     const int seconds = argc > 3 ? std::atoi(argv[3]) : 20;
     const int attackers = argc > 4 ? std::atoi(argv[4]) : 48;
+    const bool slow_head = argc > 5 && std::string(argv[5]) == "head";
 
     AttackFigures figures;
     const auto end = Clock::now() + std::chrono::seconds(seconds);
     std::vector<std::thread> threads;
-    for (int i = 0; i < attackers; ++i) threads.emplace_back([&] { attack(port, end, figures); });
+    for (int i = 0; i < attackers; ++i) threads.emplace_back([&] { attack(port, end, figures, slow_head); });
 
     // The attack takes hold before the window's first request.
     std::this_thread::sleep_for(500ms);
@@ -126,7 +131,8 @@ int main(int argc, char** argv) {
     for (std::thread& thread : threads) thread.join();
 
     const int requests = static_cast<int>(answered_ms.size()) + unanswered;
-    std::printf("attack: %d clients for %d s: %ld connections, %ld bytes trickled, %ld connects refused\n", attackers,
+    std::printf("attack (%s): %d clients for %d s: %ld connections, %ld bytes trickled, %ld connects refused\n",
+                slow_head ? "slow heads" : "slow drain", attackers,
                 seconds, figures.connections.load(), figures.bytes_trickled.load(), figures.refused_connects.load());
     std::printf("attack: a connection was held by the server for median %.0f ms, at most %.0f ms\n",
                 percentile(figures.held_ms, 0.5), percentile(figures.held_ms, 1.0));

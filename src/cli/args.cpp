@@ -71,4 +71,13 @@ std::uint16_t parse_port(std::string_view text) {
     return static_cast<std::uint16_t>(value);
 }
 
+bool is_port_number(std::string_view text) {
+    if (text.starts_with('+')) text.remove_prefix(1);
+    if (text.empty()) return false;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    return parse_port(text) != 0 || text.find_first_not_of('0') == std::string_view::npos;
+}
+
 }  // namespace qm::cli

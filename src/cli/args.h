@@ -30,4 +30,8 @@ struct ParsedArgs {
 // leading "+"; empty, malformed or out of range gives 0 (any free port).
 [[nodiscard]] std::uint16_t parse_port(std::string_view text);
 
+// Whether the text is a port parse_port reads as itself: decimal digits with
+// an optional leading "+", at most 65535.
+[[nodiscard]] bool is_port_number(std::string_view text);
+
 }  // namespace qm::cli

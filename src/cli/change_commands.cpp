@@ -4,6 +4,7 @@
 
 #include "cli/commands.h"
 #include "engine/backups.h"
+#include "engine/change_lock.h"
 #include "engine/journal.h"
 #include "engine/plans.h"
 #include "engine/undo.h"
@@ -65,6 +66,10 @@ int decide_and_apply(CommandContext& context, const engine::ChangeRequest& reque
             return 4;
         case engine::Decision::go:
             break;
+    }
+    if (result.ok && result.history_failed) {
+        streams.err(printable(result.message) + "\n");
+        return 1;
     }
     if (result.ok) {
         streams.out(printable(result.message) + "\n");
@@ -294,7 +299,12 @@ int run_restore(CommandContext& context) {
             "are considered.\n";
     }
     out += std::to_string(plan.same) + " items already match; " + std::to_string(plan.appeared) +
-           " items appeared since the backup and are left alone.\n\n";
+           " items appeared since the backup and are left alone.\n";
+    if (plan.locked > 0) {
+        out += std::to_string(plan.locked) +
+               " items differ from the backup but cannot be switched here, and are left alone.\n";
+    }
+    out += "\n";
 
     std::vector<engine::ChangeRequest> to_apply;
     bool some_ask = false;
@@ -341,7 +351,7 @@ int run_restore(CommandContext& context) {
     context.streams.out("\n");
     bool all_ok = true;
     for (const engine::ChangeResult& result : engine::apply_changes(context.engine, to_apply)) {
-        all_ok = all_ok && result.ok;
+        all_ok = all_ok && result.ok && !result.history_failed;
         context.streams.out(std::string("[") + (result.ok ? "ok  " : "FAIL") + "] " + printable(result.name) + " " +
                             printable(result.message) + "\n");
     }
@@ -349,6 +359,7 @@ int run_restore(CommandContext& context) {
 }
 
 int run_history(CommandContext& context) {
+    engine::settle_when_idle(context.engine);
     std::vector<engine::HistoryEntry> history = engine::journal_history(context.engine.data_folder());
     if (history.empty()) {
         context.streams.out("No changes have been recorded yet.\n");
@@ -358,7 +369,9 @@ int run_history(CommandContext& context) {
     for (const engine::HistoryEntry& entry : history) {
         const engine::JournalRecord& r = entry.record;
         std::string item = replace_control_characters(r.name.empty() ? r.id : r.name, false);
-        if (!r.ok) item += "  (failed)";
+        if (r.interrupted) item += r.ok ? "  (interrupted; found made)" : "  (interrupted; not made)";
+        else if (!r.ok) item += "  (failed)";
+        if (!r.own) item += "  (another account's)";
         text += trimmed_line(cell(std::to_string(r.seq), 16, 16) + cell(r.time, 19, 21) +
                              cell(engine::action_text(r.action, r.unknown_action), 8, 10) + item +
                              (entry.undone ? "  [undone]" : ""));

@@ -18,6 +18,14 @@ using UsageCheck = std::optional<std::string> (*)(const ParsedArgs&);
 
 std::optional<std::string> no_operand(const ParsedArgs&) { return std::nullopt; }
 
+// A --port that is given must be one; a mistyped port would otherwise listen
+// on whatever port is free, which a script would not expect.
+std::optional<std::string> port_in_range(const ParsedArgs& args) {
+    if (!args.has_flag("--port") || is_port_number(args.option_value("--port"))) return std::nullopt;
+    return "The port must be a number from 0 to 65535 (0 picks a free one), not \"" + printable(args.option_value("--port")) +
+           "\".\n";
+}
+
 std::optional<std::string> needs_operand(const ParsedArgs& args, std::string message) {
     if (args.positionals.size() < 2) return message;
     return std::nullopt;
@@ -83,11 +91,11 @@ int print_version(CommandContext& context) {
 
 // Help lists the commands in this order.
 constexpr std::array<CommandEntry, 19> command_table = {{
-    {.name = "serve", .operands = "[--no-browser] [--port N]", .usage_error = no_operand, .run = serve_window},
+    {.name = "serve", .operands = "[--no-browser] [--port N]", .usage_error = port_in_range, .run = serve_window},
     {.name = "open",
      .listed = false,
      .more_options = "[--no-browser] [--port N]",
-     .usage_error = no_operand,
+     .usage_error = port_in_range,
      .run = serve_window},
     {.name = "list",
      .operands = "[--filter TEXT] [--on|--off] [--level LEVEL] [--json]",

@@ -200,6 +200,7 @@ int dispatch(const std::vector<std::string>& arguments, const os::Streams& strea
 }
 
 int process_entry(const std::vector<std::string>& arguments) {
+    os::ignore_file_size_signal();
     if (arguments.empty() && os::is_sole_console_process()) os::detach_console();
     os::StreamFailures failures;
     int code = dispatch(arguments, os::Streams::standard(failures));

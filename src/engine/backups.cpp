@@ -266,7 +266,10 @@ RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
                 ++plan.same;
                 continue;
             }
-            if (now->toggle == model::Toggle::locked) continue;
+            if (now->toggle == model::Toggle::locked) {
+                ++plan.locked;
+                continue;
+            }
             ChangeRequest request;
             request.action = was_on ? model::ChangeAction::enable : model::ChangeAction::disable;
             request.id = id;
@@ -285,11 +288,16 @@ RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
             const JsonValue* spec = json::get(entry, "spec");
             ChangeRequest request =
                 create_request("restore|" + id, spec ? model::create_details_from_json(*spec) : model::CreateDetails{});
-            plan.rows.push_back(RestoreRow{RestoreRowKind::recreate, id, name,
-                                           "Quillmoor created this entry before; it no longer exists. It can be "
-                                           "created again (" +
-                                               request.create.mode + ").",
-                                           true, std::move(request)});
+            // What it would run is shown in full: the backup is a file
+            // anyone could have written.
+            std::string text = "Quillmoor created this entry before; it no longer exists. It can be created again (" +
+                               request.create.mode + ").";
+            text += " It would run: " + replace_control_characters(request.create.command, false);
+            if (!request.create.workdir.empty())
+                text += " (in " + replace_control_characters(request.create.workdir, false) + ")";
+            text += ".";
+            plan.rows.push_back(
+                RestoreRow{RestoreRowKind::recreate, id, name, std::move(text), true, std::move(request)});
         } else {
             plan.rows.push_back(RestoreRow{RestoreRowKind::missing, id, name,
                                            "It is in the backup but not on this computer any more (the program may "

@@ -59,6 +59,7 @@ struct RestorePlan {
     json::JsonValue header;  // created, label, host, os, os_version, tool_version, count
     std::uint64_t same = 0;
     std::uint64_t appeared = 0;
+    std::uint64_t locked = 0;  // items that differ but cannot be switched here, left alone
     bool different_computer = false;
 };
 

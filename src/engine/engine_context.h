@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -61,6 +62,10 @@ public:
     [[nodiscard]] std::atomic<bool>& automatic_backup_saved() { return automatic_backup_saved_; }
     [[nodiscard]] std::mutex& automatic_backup_lock() { return automatic_backup_lock_; }
 
+    // How long a change waits for another run's change to finish (change_lock.h).
+    [[nodiscard]] std::chrono::milliseconds change_lock_wait() const { return change_lock_wait_.load(); }
+    void set_change_lock_wait(std::chrono::milliseconds wait) { change_lock_wait_.store(wait); }
+
 private:
     std::unique_ptr<model::Platform> platform_;
     const model::SystemFacts facts_;
@@ -80,6 +85,7 @@ private:
 
     std::atomic<bool> automatic_backup_saved_{false};
     std::mutex automatic_backup_lock_;
+    std::atomic<std::chrono::milliseconds> change_lock_wait_{std::chrono::seconds(20)};
 };
 
 // The self-check: the platform's probes, the knowledge, every knowledge file

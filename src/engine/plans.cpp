@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/backups.h"
+#include "engine/change_lock.h"
 #include "engine/journal.h"
 #include "os/files.h"
 #include "util/text.h"
@@ -199,6 +200,9 @@ PlannedChange plan_create(EngineContext& context, const ChangeRequest& request) 
     }
     if (!source) {
         raise_to_caution(risk);
+        // The decision names what would run: an entry from a backup or the
+        // history comes from a file, not from what the user has just seen.
+        risk.effect += " It would run: " + replace_control_characters(request.create.command, false);
         risk.reasons.push_back(
             "This entry does not come from a program Quillmoor has just listed (for example it comes from a backup "
             "file), so "
@@ -238,10 +242,48 @@ JournalRecord record_of(const ChangeRequest& request, const MadeChange& made) {
     return record;
 }
 
-// The platform call of a change that was decided "go". A remove and a
-// create also give the details of the entry for the journal.
+// What the journal keeps of a remove or a create, worked out before the
+// computer is changed so that the intent holds it too: how to make the
+// entry again, and for a create the details it is made with.
+std::vector<model::SpecPair> details_before(EngineContext& context, const ChangeRequest& request,
+                                            const PlannedChange& plan, const JournalQuery& journal,
+                                            model::CreateDetails& create) {
+    if (request.action == ChangeAction::remove) {
+        const model::StartupItem& item = *plan.item;
+        // How to make the entry again: from the newest create record, else from the item.
+        model::CreateDetails details;
+        if (const JournalRecord* created = journal.newest_create(item.id())) {
+            details = create_details_from_pairs(created->spec);
+        } else {
+            const json::JsonValue saved = model::item_saved_json(item);
+            const json::JsonValue* from_item = json::get(saved, "spec");
+            if (from_item) details = model::create_details_from_json(*from_item);
+        }
+        return create_details_pairs(details);
+    }
+    if (request.action != ChangeAction::create) return {};
+    create = *plan.create;
+    const std::optional<model::Candidate> program = context.find_program(request.id);
+    const model::SystemFacts& facts = context.facts();
+    // The program file: the listed program's, else the one the history
+    // recorded for an entry made again, else the command's first word.
+    if (create.exe.empty()) {
+        if (program && !program->exe.empty()) {
+            create.exe = program->exe;
+        } else if (request.undoes) {
+            create.exe = request.create.exe;
+        } else {
+            create.exe = first_word(create.command, facts);
+        }
+    }
+    if (create.workdir.empty() && program) create.workdir = program->workdir;
+    if (create.user.empty()) create.user = program && !program->user.empty() ? program->user : facts.user;
+    return create_details_pairs(create);
+}
+
+// The platform call of a change that was decided "go".
 Result<MadeChange> call_platform(EngineContext& context, const ChangeRequest& request, const PlannedChange& plan,
-                                 const JournalQuery& journal, std::vector<model::SpecPair>& details_for_journal) {
+                                 const model::CreateDetails& create) {
     model::Platform& platform = context.platform();
     switch (*request.action) {
         case ChangeAction::enable:
@@ -254,38 +296,11 @@ Result<MadeChange> call_platform(EngineContext& context, const ChangeRequest& re
         }
         case ChangeAction::remove: {
             const model::StartupItem& item = *plan.item;
-            // How to make the entry again: from the newest create record, else from the item.
-            model::CreateDetails details;
-            if (const JournalRecord* created = journal.newest_create(item.id())) {
-                details = create_details_from_pairs(created->spec);
-            } else {
-                const json::JsonValue saved = model::item_saved_json(item);
-                const json::JsonValue* from_item = json::get(saved, "spec");
-                if (from_item) details = model::create_details_from_json(*from_item);
-            }
             model::ChangeOutcome outcome = QM_TRY(platform.remove_entry(item));
-            details_for_journal = create_details_pairs(details);
             return MadeChange{item.id(), item.name, std::move(outcome.message)};
         }
         case ChangeAction::create: {
-            model::CreateDetails details = *plan.create;
-            const std::optional<model::Candidate> program = context.find_program(request.id);
-            const model::SystemFacts& facts = context.facts();
-            // The program file: the listed program's, else the one the history
-            // recorded for an entry made again, else the command's first word.
-            if (details.exe.empty()) {
-                if (program && !program->exe.empty()) {
-                    details.exe = program->exe;
-                } else if (request.undoes) {
-                    details.exe = request.create.exe;
-                } else {
-                    details.exe = first_word(details.command, facts);
-                }
-            }
-            if (details.workdir.empty() && program) details.workdir = program->workdir;
-            if (details.user.empty()) details.user = program && !program->user.empty() ? program->user : facts.user;
-            model::CreatedEntry created = QM_TRY(platform.create_entry(details, facts.admin));
-            details_for_journal = create_details_pairs(details);
+            model::CreatedEntry created = QM_TRY(platform.create_entry(create, context.facts().admin));
             std::string message =
                 request.undoes ? "Recreated " + created.item.name + "." : std::move(created.outcome.message);
             return MadeChange{created.item.id(), created.item.name, std::move(message)};
@@ -361,37 +376,93 @@ std::optional<std::string> ensure_automatic_backup(EngineContext& context) {
     return std::nullopt;
 }
 
+std::optional<std::string> ready_to_change(EngineContext& context) {
+    if (std::optional<std::string> failure = ensure_automatic_backup(context)) {
+        return "Nothing was changed: no automatic backup could be saved first (" + os::failure_reason(*failure) +
+               ").";
+    }
+    return std::nullopt;
+}
+
 Result<MadeChange> make_change(EngineContext& context, const ChangeRequest& request, const PlannedChange& plan,
                                const JournalQuery& journal) {
-    std::vector<model::SpecPair> details;
-    MadeChange made = QM_TRY(call_platform(context, request, plan, journal, details));
-    JournalRecord record = record_of(request, made);
+    const model::DataFolder& folder = context.data_folder();
+    model::CreateDetails create;
+    std::vector<model::SpecPair> details = details_before(context, request, plan, journal, create);
+
+    // The number is the journal's next under the change lock, which the
+    // caller holds; the intent takes it before the computer is touched, so
+    // a run killed in the middle leaves a trace the next run settles.
+    JournalIntent intent;
+    const JournalContents written = read_journal_contents(os::join_path(folder.write_folder, journal_file_name));
+    intent.record.seq = next_journal_seq(written.highest_seq + 1);
+    intent.record.action = request.action;
+    intent.record.id = plan.item ? plan.item->id() : plan.id;
+    intent.record.name = plan.name;
+    intent.record.stop_now = request.stop_now;
+    intent.record.spec = details;
+    if (request.undoes) {
+        intent.record.of = request.undoes->seq;
+        intent.undone_id = request.undoes->id;
+        intent.undone_name = request.undoes->name;
+    }
+    if (Result<void> noted = append_intent(folder, intent); !noted) {
+        return fail("Nothing was changed, since its history could not be written: " + noted.error().message + ".");
+    }
+
+    Result<MadeChange> made = call_platform(context, request, plan, create);
+    if (!made) {
+        (void)append_failed_outcome(folder, intent.record.seq);
+        return made;
+    }
+    JournalRecord record = record_of(request, *made);
+    record.seq = intent.record.seq;
+    record.time = intent.record.time;
     if (!request.undoes) record.spec = std::move(details);
-    if (Result<void> written = append_journal(context.data_folder(), std::move(record)); !written) {
-        made.message += " (the history could not be written: " + written.error().message + ")";
+    if (Result<void> recorded = append_journal(folder, std::move(record)); !recorded) {
+        made->history_failed = true;
+        made->message += "\nWARNING: the change was made, but it could not be written to the history (" +
+                         recorded.error().message +
+                         "). The next run that can write the history will record it; until then it cannot be undone.";
     }
     return made;
 }
 
 std::vector<ChangeResult> apply_changes(EngineContext& context, const std::vector<ChangeRequest>& requests) {
-    const JournalQuery journal(context.data_folder());
-    // The automatic backup is taken just before the first change that is
-    // really made: a batch that is refused whole changes nothing, and must
-    // not prune an older automatic backup that someone may still need.
-    bool backup_tried = false;
-    std::optional<std::string> backup_failure;
-    std::size_t first_made = 0;
+    std::optional<JournalQuery> journal(std::in_place, context.data_folder());
+    // The change lock is taken, and the automatic backup saved, just before
+    // the first change that is really made: a batch that is refused whole
+    // changes nothing, and must not prune an older automatic backup that
+    // someone may still need. Once taken, the lock is held to the end.
+    std::optional<os::FileLock> lock;
+    std::optional<std::string> cannot_change;  // then no change of this batch is made
     std::vector<ChangeResult> results;
     results.reserve(requests.size());
     for (const ChangeRequest& asked : requests) {
-        const ChangeRequest request = prepare_request(context, asked);
+        ChangeRequest request = prepare_request(context, asked);
         ChangeResult result;
         result.plan = plan_change(context, request);
+        result.decision = decide(result.plan, request.ack);
+        if (result.decision == Decision::go && !lock && !cannot_change) {
+            Result<os::FileLock> taken = lock_for_changes(context);
+            if (!taken) {
+                cannot_change = taken.error().message;
+            } else {
+                lock = std::move(*taken);
+                // Planned again under the lock: another run may have made
+                // this change, or one that stands in its way, meanwhile.
+                context.forget_cached_items();
+                journal.emplace(context.data_folder());
+                request = prepare_request(context, asked);
+                result.plan = plan_change(context, request);
+                result.decision = decide(result.plan, request.ack);
+                if (result.decision == Decision::go) cannot_change = ready_to_change(context);
+            }
+        }
         result.id = result.plan.id;
         result.name = result.plan.name;
         result.action = request.action;
         result.unknown_action = request.unknown_action;
-        result.decision = decide(result.plan, request.ack);
         switch (result.decision) {
             case Decision::refused:
                 result.message = refusal_message(result.plan);
@@ -404,17 +475,17 @@ std::vector<ChangeResult> apply_changes(EngineContext& context, const std::vecto
                 result.message = "Not applied: this change needs your confirmation first.";
                 break;
             case Decision::go: {
-                if (!backup_tried) {
-                    backup_tried = true;
-                    backup_failure = ensure_automatic_backup(context);
-                    first_made = results.size();
+                if (cannot_change) {
+                    result.message = *cannot_change;
+                    break;
                 }
-                Result<MadeChange> made = make_change(context, request, result.plan, journal);
+                Result<MadeChange> made = make_change(context, request, result.plan, *journal);
                 if (made) {
                     result.ok = true;
                     result.id = std::move(made->id);
                     result.name = std::move(made->name);
                     result.message = std::move(made->message);
+                    result.history_failed = made->history_failed;
                 } else if (made.error().is(ErrorKind::needs_admin)) {
                     result.message = made.error().message + " Use \"Restart as administrator\".";
                     result.admin = true;
@@ -425,9 +496,6 @@ std::vector<ChangeResult> apply_changes(EngineContext& context, const std::vecto
             }
         }
         results.push_back(std::move(result));
-    }
-    if (backup_failure) {
-        results[first_made].message += " (No automatic backup could be saved first: " + *backup_failure + ")";
     }
     context.forget_cached_items();
     return results;
@@ -464,6 +532,7 @@ json::JsonValue change_result_json(const ChangeResult& result) {
         .flag("ok", result.ok)
         .string("message", result.message)
         .flag("admin_needed", result.admin)
+        .flag("history_failed", result.history_failed)
         .done();
 }
 

@@ -49,7 +49,8 @@ struct ChangeResult {
     std::string unknown_action;
     std::string message;
     bool ok = false;
-    bool admin = false;  // it was not made for want of administrator rights
+    bool admin = false;           // it was not made for want of administrator rights
+    bool history_failed = false;  // it was made, but its journal record could not be written
     Decision decision = Decision::refused;
     PlannedChange plan;
 };
@@ -70,26 +71,32 @@ struct MadeChange {
     std::string id;
     std::string name;
     std::string message;
+    bool history_failed = false;
 };
 
-// Makes a change that was decided "go": the platform call, then the journal
-// record, which is an undo's record when the request undoes one. The caller
-// has made sure of the automatic backup, and forgets the cached items once
-// its changes are made. A history that could not be written is said in the
-// message, since the computer has changed either way.
+// Makes a change that was decided "go": the intent in the journal (nothing
+// is changed when it cannot be written), the platform call, then the
+// journal record, which is an undo's record when the request undoes one.
+// The caller holds the change lock (change_lock.h), has made sure of the
+// automatic backup, and forgets the cached items once its changes are made.
+// A record that could not be written after the change is said loudly in the
+// message and flagged, since the computer has changed either way.
 [[nodiscard]] Result<MadeChange> make_change(EngineContext& context, const ChangeRequest& request,
                                              const PlannedChange& plan, const JournalQuery& journal);
 
 // Saves the one automatic backup of this context, unless it is saved
-// already. Gives the failure text when it could not be saved; the caller's
-// changes go ahead either way.
+// already. Gives the failure text when it could not be saved.
 [[nodiscard]] std::optional<std::string> ensure_automatic_backup(EngineContext& context);
+
+// The automatic backup made sure of, or the sentence why nothing may be
+// changed: no change is made without one.
+[[nodiscard]] std::optional<std::string> ready_to_change(EngineContext& context);
 
 // "Refused: " with the plan's problems, or its effect when it has none.
 [[nodiscard]] std::string refusal_message(const PlannedChange& plan);
 
 [[nodiscard]] json::JsonValue plan_json(const PlannedChange& plan);
-// The wire form: id, name, action, ok, message, admin_needed.
+// The wire form: id, name, action, ok, message, admin_needed, history_failed.
 [[nodiscard]] json::JsonValue change_result_json(const ChangeResult& result);
 
 }  // namespace qm::engine

@@ -1,5 +1,6 @@
 #include "engine/undo.h"
 
+#include "engine/change_lock.h"
 #include "engine/journal_query.h"
 #include "engine/plans.h"
 
@@ -42,18 +43,25 @@ Result<ChangeRequest> opposite_of(const JournalRecord& target, const JournalQuer
     return opposite;
 }
 
-}  // namespace
+struct PreparedUndo {
+    ChangeRequest opposite;
+    PlannedChange plan;
+};
 
-Result<std::string> undo_change(EngineContext& context, std::uint64_t seq, bool ack) {
-    const JournalQuery journal(context.data_folder());
+// Every check an undo passes before it is made, against the journal as read.
+Result<PreparedUndo> prepare_undo(EngineContext& context, const JournalQuery& journal, std::uint64_t seq, bool ack) {
     const JournalRecord* target = journal.find(seq);
     if (!target) return fail("That entry is not in the history.");
+    if (!target->own) {
+        return fail("That change was made by another account and is in its history, not yours; undo it from that "
+                    "account.");
+    }
     if (journal.undone(seq)) return fail("That change was already undone.");
     if (!target->ok) return fail("That change did not succeed, so there is nothing to undo.");
 
     ChangeRequest opposite = QM_TRY(opposite_of(*target, journal));
     opposite.ack = ack;
-    const PlannedChange plan = plan_change(context, opposite);
+    PlannedChange plan = plan_change(context, opposite);
     const Decision decision = decide(plan, ack);
     if (decision == Decision::refused) return fail(refusal_message(plan));
     if (decision == Decision::needs_admin) {
@@ -67,13 +75,30 @@ Result<std::string> undo_change(EngineContext& context, std::uint64_t seq, bool 
                     "It would create \"" + plan.create->name + "\" running: " + plan.create->command);
     }
     if (decision == Decision::needs_decision) return fail(ErrorKind::needs_decision, plan.risk.effect);
+    return PreparedUndo{std::move(opposite), std::move(plan)};
+}
+
+}  // namespace
+
+Result<std::string> undo_change(EngineContext& context, std::uint64_t seq, bool ack) {
+    // Checked once without the lock, so that an undo that is refused waits
+    // for no one, and again under it, since another run may have undone the
+    // same change (or changed the item) meanwhile.
+    if (Result<PreparedUndo> first = prepare_undo(context, JournalQuery(context.data_folder()), seq, ack); !first) {
+        return fail(first.error());
+    }
+    const os::FileLock lock = QM_TRY(lock_for_changes(context));
+    context.forget_cached_items();
+    const JournalQuery journal(context.data_folder());
+    const PreparedUndo prepared = QM_TRY(prepare_undo(context, journal, seq, ack));
 
     // Only now, with the computer about to change: every automatic backup
     // taken pushes the oldest one out, so an undo that is refused must not.
-    (void)ensure_automatic_backup(context);
-    Result<MadeChange> made = make_change(context, opposite, plan, journal);
+    if (std::optional<std::string> failure = ready_to_change(context)) return fail(*failure);
+    Result<MadeChange> made = make_change(context, prepared.opposite, prepared.plan, journal);
     context.forget_cached_items();
     if (!made) return fail(made.error());
+    if (made->history_failed) return fail(made->message);
     return made->message;
 }
 

@@ -67,11 +67,14 @@ void DesktopFile::set(std::string_view key, std::string_view value) {
         return;
     }
     if (!has_group_) {
-        lines_.insert(lines_.begin(), "[Desktop Entry]");
-        endings_.insert(endings_.begin(), ending_);
+        // At the end: a header at the top would take the lines above the
+        // file's first group into the new group as keys of its own.
+        if (!lines_.empty() && endings_.back().empty()) endings_.back() = ending_;
+        lines_.push_back("[Desktop Entry]");
+        endings_.push_back(ending_);
         has_group_ = true;
-        group_begin_ = 1;
-        group_end_ = 1;
+        group_begin_ = lines_.size();
+        group_end_ = lines_.size();
     }
     // After the group's last non-blank line, so a blank line before the next
     // group stays where it was.

@@ -21,7 +21,7 @@ public:
     // "true" in any letter case.
     [[nodiscard]] bool flag(std::string_view key) const;
     // Sets a key of the [Desktop Entry] group in place, or adds it at the end
-    // of the group (a group is added when the file has none).
+    // of the group (a group is added at the end of a file that has none).
     void set(std::string_view key, std::string_view value);
     [[nodiscard]] std::string text() const;
     // The file has a [Desktop Entry] group; launchers ignore a file without.

@@ -36,6 +36,12 @@ namespace qm::os {
 // Leaves the console, so its window closes; does nothing where there is none.
 void detach_console();
 
+// Makes a write past the file-size limit (ulimit -f) fail with an error the
+// program reports, instead of ending the process by SIGXFSZ in the middle of
+// a change. Called once at the start; does nothing where there is no such
+// signal.
+void ignore_file_size_signal();
+
 // The full path of the running program file.
 [[nodiscard]] std::string own_program_path();
 

@@ -2,6 +2,7 @@
 
 #include "os/files.h"
 #include "os/random_hex.h"
+#include "util/time_text.h"
 
 namespace qm::os {
 
@@ -13,6 +14,32 @@ Result<bool> write_file_new(const std::string& path, std::string_view data) {
     Result<bool> placed = rename_no_replace(temporary, path);
     if (!placed || !*placed) (void)remove_file(temporary);
     return placed;
+}
+
+bool is_own_temporary_name(std::string_view name) {
+    std::string_view stem;
+    if (name.ends_with(".tmp")) stem = name.substr(0, name.size() - 4);
+    else if (name.ends_with(".partial")) stem = name.substr(0, name.size() - 8);
+    else return false;
+    constexpr std::size_t digits = 12;
+    if (stem.size() < digits + 2 || stem[stem.size() - digits - 1] != '.') return false;
+    for (char c : stem.substr(stem.size() - digits)) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    }
+    return true;
+}
+
+std::size_t remove_stale_temporaries(const std::string& folder, std::chrono::seconds min_age) {
+    Result<std::vector<FolderEntry>> entries = list_folder(folder);
+    if (!entries) return 0;
+    const std::int64_t now = now_unix_seconds();
+    std::size_t removed = 0;
+    for (const FolderEntry& entry : *entries) {
+        if (entry.is_folder || !is_own_temporary_name(entry.name)) continue;
+        if (now - entry.modified_unix < min_age.count()) continue;
+        if (remove_file(join_path(folder, entry.name))) ++removed;
+    }
+    return removed;
 }
 
 }  // namespace qm::os

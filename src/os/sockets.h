@@ -48,6 +48,10 @@ public:
     // Ends sending; the peer then reads end of stream.
     void shutdown_send();
 
+    // Ends both directions: a receive waiting on another thread returns at
+    // once. Safe to call from another thread while the socket is open.
+    void shutdown_both() const;
+
     // For a listening socket: waits for one connection.
     [[nodiscard]] Result<Socket> accept_one();
 

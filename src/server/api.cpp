@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "model/data_folder.h"
+#include "engine/change_lock.h"
 #include "engine/backups.h"
 #include "engine/journal.h"
 #include "engine/plans.h"
@@ -61,6 +62,7 @@ JsonValue state_answer(engine::EngineContext& engine) {
 }
 
 JsonValue history_answer(engine::EngineContext& engine) {
+    engine::settle_when_idle(engine);
     JsonValue records = JsonValue::array();
     for (const engine::HistoryEntry& entry : engine::journal_history(engine.data_folder())) {
         const engine::JournalRecord& r = entry.record;
@@ -78,6 +80,8 @@ JsonValue history_answer(engine::EngineContext& engine) {
                             .flag("ok", r.ok)
                             .flag("undone", entry.undone)
                             .flag("can_undo", entry.undoable)
+                            .flag("interrupted", r.interrupted)
+                            .flag("own", r.own)
                             .done();
         records.as_array().push_back(std::move(row));
     }
@@ -126,6 +130,7 @@ JsonValue restore_answer(engine::EngineContext& engine, const JsonValue& body) {
         .value("items", std::move(rows))
         .count("same", plan.same)
         .count("appeared", plan.appeared)
+        .count("locked", plan.locked)
         .flag("wrong_machine", plan.different_computer)
         .done();
 }

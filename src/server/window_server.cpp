@@ -7,6 +7,9 @@
 #include "embedded.h"
 #include "os/console.h"
 #include "os/detached_thread.h"
+#include "os/environment.h"
+#include "os/files.h"
+#include "os/new_file.h"
 #include "os/sockets.h"
 #include "server/http_request.h"
 #include "util/build_info.h"
@@ -43,19 +46,26 @@ struct Connection {
     std::string body;  // what has arrived after the head so far
     bool body_done = false;
     bool length_known = true;  // false when the head's framing was refused
+    bool closed_for_room = false;  // its slot went to a newer connection (HeadWaiters)
 };
 
-// Reads until the blank line; false means: close without an answer.
+// Reads until the blank line; false means: close without an answer. No
+// read waits past the head's deadline, so a peer that sends a byte now and
+// then, or nothing, is closed when the head's time is up.
 bool read_head(Connection& c) {
     const auto deadline = std::chrono::steady_clock::now() + c.limits->head_time;
     HeadCollector collector;
     char buffer[4096];
     while (collector.state() == HeadCollector::State::more) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left <= 0ms) return false;
+        const std::chrono::milliseconds wait = std::min(left, c.limits->receive_wait);
+        if (!c.socket.set_timeouts(wait, c.limits->receive_wait)) return false;
         Result<std::size_t> got = c.socket.receive(buffer, sizeof buffer);
         if (!got || *got == 0) return false;
         collector.add(std::string_view(buffer, *got));
     }
+    (void)c.socket.set_timeouts(c.limits->receive_wait, c.limits->receive_wait);
     if (collector.state() == HeadCollector::State::too_large) return false;
     std::optional<RequestHead> head = parse_request_head(collector.head());
     if (!head) return false;
@@ -130,7 +140,10 @@ void answer_json(Connection& c, const json::JsonValue& body) {
 }
 
 void handle(Connection& c, ServerState& state) {
-    if (!read_head(c)) return;
+    const std::uint64_t waiter = state.head_waiters.add(c.socket);
+    const bool head_read = read_head(c);
+    c.closed_for_room = !state.head_waiters.remove(waiter);
+    if (!head_read || c.closed_for_room) return;
     const RequestHead& head = c.head;
     const std::string port = std::to_string(state.port);
 
@@ -170,6 +183,8 @@ void handle(Connection& c, ServerState& state) {
         if (!equal_fixed_time(key, state.link_key) || state.link_used.exchange(true)) {
             return answer_error(c, 403, spent_link);
         }
+        // The forwarding page has done its work and holds a spent key.
+        if (!state.opener_file.empty()) (void)os::remove_file(state.opener_file);
         json::JsonValue answer = json::ObjectBuilder().flag("ok", true).string("token", state.token).done();
         return answer_json(c, answer);
     }
@@ -227,7 +242,49 @@ void watchdog(ServerState& state, const os::Streams& streams) {
     }
 }
 
+// A page that sends the browser on to the link at once. The link is made of
+// the loopback address, a port and hex digits, so it needs no escaping.
+std::string forwarding_page(const std::string& link) {
+    return "<!doctype html>\n<html><head><meta charset=\"utf-8\"><meta name=\"referrer\" content=\"no-referrer\">"
+           "<meta http-equiv=\"refresh\" content=\"0;url=" +
+           link + "\"><title>Quillmoor</title></head>\n<body><script>location.replace(\"" + link +
+           "\");</script><p><a href=\"" + link + "\">Open Quillmoor</a></p></body></html>\n";
+}
+
+// Writes the forwarding page, readable by this user only, into the
+// temporary folder; its path, or nothing when it could not be written.
+std::optional<std::string> write_forwarding_page(const std::string& link) {
+    std::optional<std::string> noise = os::random_hex(8);
+    if (!noise) return std::nullopt;
+    const std::string path = os::join_path(os::temp_folder(), "quillmoor-window-" + *noise + ".html");
+    if (!os::write_private_file(path, forwarding_page(link))) return std::nullopt;
+    os::give_to_invoking_user(path);
+    return path;
+}
+
 }  // namespace
+
+std::uint64_t HeadWaiters::add(os::Socket& socket) {
+    std::lock_guard held(lock_);
+    const std::uint64_t id = next_++;
+    waiting_.emplace_back(id, &socket);
+    return id;
+}
+
+bool HeadWaiters::remove(std::uint64_t id) {
+    std::lock_guard held(lock_);
+    return std::erase_if(waiting_, [id](const auto& entry) { return entry.first == id; }) > 0;
+}
+
+bool HeadWaiters::close_oldest() {
+    std::lock_guard held(lock_);
+    if (waiting_.empty()) return false;
+    // Under the lock, so its owner cannot close the socket meanwhile: it
+    // removes itself first, which waits for this.
+    waiting_.front().second->shutdown_both();
+    waiting_.erase(waiting_.begin());
+    return true;
+}
 
 int run_window_server(engine::EngineContext& engine, std::uint16_t port, bool open_browser,
                       const os::Streams& streams) {
@@ -271,7 +328,16 @@ int run_window_server(engine::EngineContext& engine, std::uint16_t port, bool op
     streams.out("Quillmoor " + std::string(build::version) + " is running. Its window is at:\n  " + link +
                 "\nThe link works once: it opens the window and is then useless. Close the browser tab, or press "
                 "Ctrl+C here, to stop it.\n");
-    if (open_browser) engine.platform().open_in_browser(link);
+    // The browser is handed the path of a page only this user can read, never
+    // the link itself: a command line is there for every local user to read.
+    std::optional<os::EndOfRunTask> opener_removal;
+    if (open_browser) {
+        if (std::optional<std::string> opener = write_forwarding_page(link)) {
+            state.opener_file = *opener;
+            opener_removal.emplace([path = *opener] { (void)os::remove_file(path); });
+            engine.platform().open_in_browser(*opener);
+        }
+    }
 
     // Accepting fails again at once for as long as its cause lasts (no
     // descriptor or memory left), so each failure in a row waits longer, up to
@@ -287,8 +353,15 @@ int run_window_server(engine::EngineContext& engine, std::uint16_t port, bool op
         pause = 0ms;
         if (state.in_flight.fetch_add(1) >= max_connections) {
             state.in_flight.fetch_sub(1);
-            accepted->close();
-            continue;
+            // Room is made by closing the connection that has waited longest
+            // for its head; its slot passes to this one at once, while its
+            // thread ends on its own (at the latest at its head's deadline).
+            if (state.closing.fetch_add(1) >= max_connections || !state.head_waiters.close_oldest()) {
+                state.closing.fetch_sub(1);
+                accepted->close();
+                continue;
+            }
+            // The closed connection's count in in_flight is now this one's.
         }
         // A std::function must be copyable, so the socket travels in a shared
         // holder; it is moved out once, on the connection's own thread.
@@ -314,7 +387,8 @@ void serve_connection(os::Socket socket, ServerState& state, const ConnectionLim
         state.draining.fetch_sub(1);
     }
     connection.socket.close();
-    state.in_flight.fetch_sub(1);
+    if (connection.closed_for_room) state.closing.fetch_sub(1);
+    else state.in_flight.fetch_sub(1);
 }
 
 }  // namespace qm::server

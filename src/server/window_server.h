@@ -3,14 +3,22 @@
 // exchanges that link once for an access token, refuses foreign host names
 // and origins, bounds every request in size and time, and ends the process
 // by itself when the window is gone. One thread per connection (at most 48,
-// of which at most 16 read away the rest of a body after the answer); the
-// changing state is held in atomics.
+// of which at most 16 read away the rest of a body after the answer); a
+// connection that has not sent its whole head within three seconds is
+// closed, and so is the longest-waiting one when a new connection finds
+// every slot taken. The browser is opened on a page only this user can read,
+// which forwards it to the link, so that the link's key is never on a
+// command line or in a child's environment. The changing state is held in
+// atomics.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "os/sockets.h"
 #include "os/streams.h"
@@ -18,6 +26,28 @@
 #include "json/json.h"
 
 namespace qm::server {
+
+// The connections still waiting for a whole request head. When every slot
+// is taken, the one that has waited longest is closed to make room, so peers
+// that send their heads a byte at a time cannot keep the window's own
+// requests out: those send theirs at once and are through in a moment.
+class HeadWaiters {
+public:
+    // Registers a connection's socket; the number identifies it.
+    std::uint64_t add(os::Socket& socket);
+    // Before the socket is used for anything but reading its head, or closed.
+    // false when close_oldest chose it meanwhile: its slot was given away.
+    bool remove(std::uint64_t id);
+    // Ends the reading of the longest-waiting head (a receive waiting on it
+    // returns, where the system wakes it, or at its deadline) and takes it
+    // off the list; false when none waits.
+    bool close_oldest();
+
+private:
+    std::mutex lock_;
+    std::uint64_t next_ = 1;
+    std::vector<std::pair<std::uint64_t, os::Socket*>> waiting_;  // oldest first; guarded by lock_
+};
 
 struct ServerState {
     std::string link_key;  // 64 hex digits, shown only in the link
@@ -30,7 +60,13 @@ struct ServerState {
     std::atomic<bool> window_opened{false};
     std::atomic<std::uint64_t> in_flight{0};  // connections accepted and not yet closed
     std::atomic<std::uint64_t> draining{0};   // of those, answered ones reading away the rest of a body
+    // Connections closed to make room, whose threads have not ended yet; they
+    // no longer count in in_flight, and at most max_connections of them are.
+    std::atomic<std::uint64_t> closing{0};
     engine::EngineContext* engine = nullptr;
+    // The page that forwards the browser to the link, removed once the link is used.
+    std::string opener_file;
+    HeadWaiters head_waiters;
 };
 
 inline constexpr std::uint64_t max_connections = 48;
@@ -40,7 +76,7 @@ inline constexpr std::uint64_t max_draining = 16;
 // per read and as a whole, so no peer can hold a thread for longer.
 struct ConnectionLimits {
     std::chrono::milliseconds receive_wait{5000};  // one read, or one piece of the answer
-    std::chrono::milliseconds head_time{10000};    // the whole head
+    std::chrono::milliseconds head_time{3000};     // the whole head
     std::chrono::milliseconds body_time{30000};    // the whole body
     std::chrono::milliseconds answer_time{30000};  // sending the whole answer
     std::chrono::milliseconds drain_wait{150};     // one read while draining

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/args.h"
+#include "support/run_program.h"
 
 namespace qm::cli {
 namespace {
@@ -46,6 +47,16 @@ TEST(ParsePort, AcceptsDecimalSixteenBitValuesOnly) {
     EXPECT_EQ(parse_port("00080"), 80);
     for (const char* bad : {"", "+", "65536", "70000", "abc", "80a", "-1", " 80", "0x50", "99999999999999999999999"}) {
         EXPECT_EQ(parse_port(bad), 0) << bad;
+        EXPECT_FALSE(is_port_number(bad)) << bad;
+    }
+    for (const char* good : {"0", "000", "+8080", "00080", "65535"}) EXPECT_TRUE(is_port_number(good)) << good;
+}
+
+TEST(ParsePort, AServeWithAPortOutOfRangeIsAUsageError) {
+    for (const char* bad : {"99999", "-1", "eighty"}) {
+        const test::ProgramRun run = test::run_program({"serve", "--demo", "--no-browser", "--port", bad});
+        EXPECT_EQ(run.exit_code, 2) << bad;
+        EXPECT_NE(run.err.find("The port must be a number from 0 to 65535"), std::string::npos) << run.err;
     }
 }
 

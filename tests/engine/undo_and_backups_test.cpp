@@ -7,6 +7,7 @@
 #include "engine/undo.h"
 #include "os/files.h"
 #include "support/demo_engine.h"
+#include "support/fake_platform.h"
 #include "support/run_program.h"
 
 namespace qm {
@@ -107,7 +108,8 @@ TEST_F(UndoAndBackupsTest, AChangeAfterATornJournalLineCanBeUndone) {
     const std::string steam = "run|user|HKCU\\Run\\64|Steam";
     ASSERT_FALSE(engine().find_item_by_id(steam)->enabled);
     ASSERT_TRUE(engine::apply_changes(engine(), {acked(model::ChangeAction::enable, steam)}).front().ok);
-    EXPECT_NE(os::read_file(journal).value().find("\"ena\n{\"seq\":"), std::string::npos);  // on a line of its own
+    // The intent, then the record, each on a line of its own.
+    EXPECT_NE(os::read_file(journal).value().find("\"ena\n[\"intent\",{\"n\":"), std::string::npos);
     std::vector<engine::HistoryEntry> history = engine::journal_history(engine().data_folder());
     ASSERT_EQ(history.size(), 2u);
     EXPECT_EQ(history[0].record.id, steam);
@@ -327,6 +329,72 @@ TEST_F(UndoAndBackupsTest, SavingABackupAsAFileReplacesOnlyARegularFile) {
     ASSERT_FALSE(refused.has_value());
     EXPECT_EQ(refused.error(), "Could not write " + folder + ": it is a folder.");
     EXPECT_EQ(os::path_kind(folder), os::PathKind::folder);
+}
+
+}  // namespace
+}  // namespace qm
+
+namespace qm {
+namespace {
+
+// A record in a folder this run only reads (the machine's, seen by an
+// ordinary user) is shown, but never undone: it may name another account's
+// file by the same id.
+TEST(AnotherAccountsHistory, IsShownButNeverActedOn) {
+    const std::string mine = test::make_scratch_folder("own-history");
+    const std::string theirs = test::make_scratch_folder("other-history");
+    model::DataFolder folder{mine, {mine, theirs}};
+    engine::JournalRecord record;
+    record.action = model::ChangeAction::disable;
+    record.id = "run|user|HKCU\\Run\\64|Steam";
+    record.name = "Steam";
+    record.ok = true;
+    ASSERT_TRUE(engine::append_journal(model::data_folder_override(theirs), record).has_value());
+    engine::EngineContext context(std::make_unique<demo::DemoPlatform>(false), folder);
+    const std::vector<engine::HistoryEntry> history = engine::journal_history(folder);
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_FALSE(history[0].record.own);
+    EXPECT_FALSE(history[0].undoable);
+    const Result<std::string> undone = engine::undo_change(context, history[0].record.seq, true);
+    ASSERT_FALSE(undone);
+    EXPECT_TRUE(undone.error().message.starts_with("That change was made by another account")) << undone.error();
+    EXPECT_EQ(os::path_kind(os::join_path(mine, engine::journal_file_name)), os::PathKind::missing);
+    (void)os::remove_tree(mine);
+    (void)os::remove_tree(theirs);
+}
+
+}  // namespace
+}  // namespace qm
+
+namespace qm {
+namespace {
+
+// A restore shows in full what an entry made again would run, asks before
+// making it, and counts the locked items it leaves alone.
+TEST(RestorePreview, ShowsWhatARecreatedEntryRunsAndCountsLockedItems) {
+    auto fake = std::make_unique<test::FakePlatform>();
+    model::StartupItem locked(model::ItemKind::service, "Service", model::Scope::machine, "Services", "Guard");
+    locked.enabled = true;
+    locked.toggle = model::Toggle::locked;
+    fake->items.push_back(locked);
+    const std::string folder = test::make_scratch_folder("restore-preview");
+    engine::EngineContext context(std::move(fake), model::data_folder_override(folder));
+    Result<json::JsonValue> backup = engine::parse_backup(
+        R"({"format":"quillmoor-backup","items":[{"id":")" + json::write(json::JsonValue(locked.id())).substr(1) +
+        R"(,"name":"Guard","enabled":false},)"
+        R"({"id":"run|user|HKCU\\Run\\64|Quillmoor-Tool","name":"Quillmoor-Tool","enabled":true,"managed":true,)"
+        R"("spec":{"name":"Tool","command":"tool.exe --serve","mode":"boot"}}]})");
+    ASSERT_TRUE(backup) << backup.error();
+    const engine::RestorePlan plan = engine::restore_plan(context, *backup);
+    EXPECT_EQ(plan.locked, 1u);
+    ASSERT_EQ(plan.rows.size(), 1u);
+    EXPECT_EQ(plan.rows[0].what, engine::RestoreRowKind::recreate);
+    EXPECT_NE(plan.rows[0].text.find("(boot). It would run: tool.exe --serve."), std::string::npos)
+        << plan.rows[0].text;
+    const engine::PlannedChange change = engine::plan_change(context, *plan.rows[0].request);
+    EXPECT_EQ(engine::decide(change, false), engine::Decision::needs_decision);
+    EXPECT_NE(change.risk.effect.find("It would run: tool.exe --serve"), std::string::npos) << change.risk.effect;
+    (void)os::remove_tree(folder);
 }
 
 }  // namespace

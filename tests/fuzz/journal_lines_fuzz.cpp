@@ -1,7 +1,8 @@
 // libFuzzer target for journal files: any bytes give records, never a crash.
 // Every text read is valid UTF-8; a line is read the same on its own as
 // inside the file, so one damaged line cannot change another; and every
-// record read is written and read back the same.
+// record read is written and read back the same; intent and outcome lines
+// never become records.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -33,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::string> lines = written(records);
 
     for (const qm::engine::JournalRecord& record : records) {
-        for (const std::string* text : {&record.time, &record.action, &record.id, &record.name, &record.detail}) {
+        for (const std::string* text : {&record.time, &record.unknown_action, &record.id, &record.name, &record.detail}) {
             if (!qm::is_valid_utf8(*text)) __builtin_trap();
         }
         for (const qm::model::SpecPair& pair : record.spec) {
@@ -48,6 +49,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::vector<std::string> rest = written(qm::engine::parse_journal_text(bytes.substr(end + 1)));
         apart.insert(apart.end(), rest.begin(), rest.end());
         if (apart != lines) __builtin_trap();
+    }
+
+    // Intents and outcomes are kept apart from the records: the records are
+    // the same, no open intent has a record, and no number passes the highest.
+    const qm::engine::JournalContents contents = qm::engine::parse_journal_contents(bytes);
+    if (written(contents.records) != lines) __builtin_trap();
+    for (const qm::engine::JournalRecord& record : records) {
+        if (record.seq > contents.highest_seq) __builtin_trap();
+    }
+    for (const qm::engine::JournalIntent& intent : contents.open_intents) {
+        if (intent.record.seq == 0 || intent.record.seq > contents.highest_seq) __builtin_trap();
+        for (const qm::engine::JournalRecord& record : records) {
+            if (record.seq == intent.record.seq) __builtin_trap();
+        }
     }
 
     // Written as a journal and read again, the records are the same.

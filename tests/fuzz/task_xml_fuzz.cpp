@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The raw bytes too, as a document that is already text.
     check_elements(bytes, "Command");
 
-    const qm::TaskDefinition task = qm::read_task_definition(text);
+    const qm::formats::TaskDefinition task = qm::formats::read_task_definition(text);
     for (const std::string* field :
          {&task.command, &task.arguments, &task.author, &task.user_id, &task.run_level, &task.description, &task.uri}) {
         if (!qm::is_valid_utf8(*field) || field->size() > text.size()) __builtin_trap();

@@ -116,6 +116,42 @@ TEST_F(HostileClient, BodiesSentSlowlyOrEndlesslyAfterARefusalNeverStopTheWindow
     EXPECT_LT(sent, 32u * 1024 * 1024);
 }
 
+// Sixty clients without a token that send their heads a byte every half
+// second, reconnecting whenever closed, hold no slot for long: each is closed
+// within the head's deadline (or sooner, to make room), and every request of
+// the window meanwhile is answered within a second.
+TEST_F(HostileClient, SlowHeadsNeverKeepTheWindowsOwnRequestsOut) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> closed{0};
+    std::vector<std::thread> attackers;
+    for (int i = 0; i < 60; ++i) {
+        attackers.emplace_back([&] {
+            while (!stop.load()) {
+                Result<os::Socket> socket = os::connect_loopback(static_cast<std::uint16_t>(server_.port()));
+                if (!socket) {
+                    std::this_thread::sleep_for(20ms);
+                    continue;
+                }
+                (void)socket->set_timeouts(1s, 1s);
+                while (!stop.load() && socket->send_all("G")) std::this_thread::sleep_for(500ms);
+                ++closed;
+            }
+        });
+    }
+    std::this_thread::sleep_for(1s);
+    int slow = 0;
+    for (int i = 0; i < 16; ++i) {
+        const auto started = Clock::now();
+        const HttpAnswer answer = state();
+        if (answer.status != 200 || Clock::now() - started > 1s) ++slow;
+        std::this_thread::sleep_for(250ms);
+    }
+    stop = true;
+    for (std::thread& attacker : attackers) attacker.join();
+    EXPECT_EQ(slow, 0);
+    EXPECT_GT(closed.load(), 0);  // the server closed them; none held on
+}
+
 TEST_F(HostileClient, ALengthTooLongForANumberIsTooLarge) {
     const std::string body = R"({"changes":[{"action":"disable","id":"service|machine|Services|Spooler"}]})";
     for (const char* length : {"99999999999999999999", "18446744073709551616", "123456789012345678901234567890"}) {

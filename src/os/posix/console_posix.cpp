@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,6 +43,8 @@ bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }
 // a window to close.
 bool is_sole_console_process() { return false; }
 void detach_console() {}
+
+void ignore_file_size_signal() { (void)::signal(SIGXFSZ, SIG_IGN); }
 
 std::string own_program_path() {
     char buffer[PATH_MAX];

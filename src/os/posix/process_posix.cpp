@@ -5,12 +5,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
 
 #include "os/child_run.h"
+#include "os/console.h"
 #include "os/posix/descriptor.h"
 #include "os/process.h"
 
@@ -127,7 +129,7 @@ public:
     SpawnSettings& operator=(const SpawnSettings&) = delete;
 
     // Null device as input, the pipes as output, every signal unblocked and
-    // SIGPIPE at its default even when this process ignores it.
+    // SIGPIPE and SIGXFSZ at their defaults even when this process ignores them.
     int prepare(int out_fd, int err_fd) {
         if (int code = ::posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0)) {
             return code;
@@ -139,9 +141,14 @@ public:
         sigset_t defaults;
         sigemptyset(&defaults);
         sigaddset(&defaults, SIGPIPE);
+        sigaddset(&defaults, SIGXFSZ);
         ::posix_spawnattr_setsigmask(&attributes_, &none);
         ::posix_spawnattr_setsigdefault(&attributes_, &defaults);
-        return ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        // A process group of its own: Ctrl+C at the terminal reaches this
+        // program, which lets the child finish, and not the child.
+        ::posix_spawnattr_setpgroup(&attributes_, 0);
+        return ::posix_spawnattr_setflags(&attributes_,
+                                          POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
     }
     const posix_spawn_file_actions_t* actions() const { return &actions_; }
     const posix_spawnattr_t* attributes() const { return &attributes_; }
@@ -202,12 +209,23 @@ ChildBytes run_child(const ChildRequest& request) {
         output.stop();
         return start_failure(spawn_code);
     }
+    // An interrupt that ends this program early first waits for the child
+    // (which its time limit bounds), so a tool is never cut off halfway
+    // through a change. The wait leaves the child to be reaped below.
+    std::atomic<bool> reaped{false};
+    const EndOfRunTask wait_at_end([pid, &reaped] {
+        siginfo_t info{};
+        while (!reaped.load() && ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 &&
+               errno == EINTR) {
+        }
+    });
     return watch_started_child(
         request, output,
         [&](ChildBytes& result) {
             int status = 0;
             pid_t ended = ::waitpid(pid, &status, WNOHANG);
             if (ended == pid) {
+                reaped.store(true);
                 result.exit_code = exit_code_of(status);
                 return ChildState::ended;
             }
@@ -216,9 +234,11 @@ ChildBytes run_child(const ChildRequest& request) {
         },
         [&] {
             int status = 0;
-            ::kill(pid, SIGKILL);
+            // The whole group, so that what the child started ends with it.
+            if (::kill(-pid, SIGKILL) != 0) ::kill(pid, SIGKILL);
             while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
             }
+            reaped.store(true);
         });
 }
 

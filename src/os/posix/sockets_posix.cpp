@@ -77,6 +77,10 @@ void Socket::shutdown_send() {
     if (valid()) ::shutdown(fd_of(native_handle()), SHUT_WR);
 }
 
+void Socket::shutdown_both() const {
+    if (valid()) ::shutdown(fd_of(native_handle()), SHUT_RDWR);
+}
+
 Result<Socket> Socket::accept_one() {
     for (;;) {
         int fd = ::accept4(fd_of(native_handle()), nullptr, nullptr, SOCK_CLOEXEC);

@@ -76,6 +76,8 @@ bool is_sole_console_process() {
 
 void detach_console() { ::FreeConsole(); }
 
+void ignore_file_size_signal() {}
+
 std::string own_program_path() {
     std::wstring buffer(32768, L'\0');
     DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "os/child_run.h"
+#include "os/console.h"
 #include "os/process.h"
 #include "os/random_hex.h"
 #include "os/windows/child_command.h"
@@ -164,7 +165,8 @@ ChildBytes run_child(const ChildRequest& request) {
     std::wstring environment = windows::environment_block(windows::own_environment_entries(), extra);
     PROCESS_INFORMATION started{};
     BOOL created = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
-                                    CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT,
+                                    CREATE_NO_WINDOW | CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT |
+                                        EXTENDED_STARTUPINFO_PRESENT,
                                     environment.data(), nullptr, &startup.StartupInfo, &started);
     DWORD create_error = created ? 0 : ::GetLastError();
     out_pipe.write_end.reset();
@@ -177,6 +179,13 @@ ChildBytes run_child(const ChildRequest& request) {
     windows::Handle process(started.hProcess);
     windows::Handle thread(started.hThread);
     thread.reset();
+    // An interrupt that ends this program early first waits for the child
+    // (which its time limit bounds), so a tool is never cut off halfway
+    // through a change.
+    const HANDLE waited = process.get();
+    const EndOfRunTask wait_at_end([waited, limit = request.time_limit] {
+        ::WaitForSingleObject(waited, static_cast<DWORD>(limit.count()));
+    });
     return watch_started_child(
         request, output,
         [&](ChildBytes& result) {

@@ -101,6 +101,10 @@ void Socket::shutdown_send() {
     if (valid()) ::shutdown(socket_of(native_handle()), SD_SEND);
 }
 
+void Socket::shutdown_both() const {
+    if (valid()) ::shutdown(socket_of(native_handle()), SD_BOTH);
+}
+
 Result<Socket> Socket::accept_one() {
     for (;;) {
         SOCKET s = ::accept(socket_of(native_handle()), nullptr, nullptr);

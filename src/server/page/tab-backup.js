@@ -97,7 +97,8 @@ async function startRestore(body) {
     element('p', {}, 'Backup ', element('b', {text: asText(hd.label) || 'without a label'}), ', made ' + (asText(hd.created) || 'at an unknown time') + ' on ' + (asText(hd.host) || 'an unknown computer') +
       (hd.os_version ? ' (' + asText(hd.os_version) + ')' : '') + ', ' + plural(asNumber(hd.count), 'item', 'items') + '.'),
     a.wrong_machine ? element('p', {class: 'warnbox', text: 'This backup comes from another computer or system. Only items that exist here are listed.'}) : null,
-    element('p', {class: 'muted', text: plural(asNumber(a.same), 'item already matches', 'items already match') + '; ' + plural(asNumber(a.appeared), 'item', 'items') + ' appeared since the backup and are left alone.'}),
+    element('p', {class: 'muted', text: plural(asNumber(a.same), 'item already matches', 'items already match') + '; ' + plural(asNumber(a.appeared), 'item', 'items') + ' appeared since the backup and are left alone.' +
+      (asNumber(a.locked) > 0 ? ' ' + plural(asNumber(a.locked), 'item differs', 'items differ') + ' from the backup but cannot be switched here, and ' + (asNumber(a.locked) === 1 ? 'is' : 'are') + ' left alone.' : '')}),
     missing.length ? element('details', {}, element('summary', {text: plural(missing.length, 'item cannot be restored', 'items cannot be restored')}),
       element('ul', {}, missing.map((x) => element('li', {}, element('b', {text: asText(x.name)}), ' - ' + asText(x.detail))))) : null);
   const rows = items.filter((x) => x.change && typeof x.change === 'object').map((x) => ({src: 'restore', req: x.change, name: asText(x.name), detail: asText(x.detail),

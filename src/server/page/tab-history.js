@@ -25,7 +25,8 @@ function drawHistory() {
     element('td', {class: 'c-when mono', text: asText(r.time)}),
     element('td', {class: 'c-what', text: ACTION_WORDS[r.action] || asText(r.action)}),
     element('td', {}, element('div', {class: 'verb nonly', text: ACTION_WORDS[r.action] || asText(r.action)}), element('div', {class: 'nm', text: asText(r.name)}), r.detail ? element('div', {class: 'sub', text: asText(r.detail)}) : null, r.command ? element('div', {class: 'cmd', text: asText(r.command), title: asText(r.command)}) : null),
-    element('td', {class: 'c-res'}, element('div', {class: 'nmline'}, tag(r.ok ? 'Done' : 'Failed', r.ok ? 'good' : 'bad'), r.undone ? tag('Undone') : null)),
+    element('td', {class: 'c-res'}, element('div', {class: 'nmline'}, tag(r.ok ? 'Done' : 'Failed', r.ok ? 'good' : 'bad'), r.undone ? tag('Undone') : null,
+      r.interrupted ? tag(r.ok ? 'Interrupted, found made' : 'Interrupted, not made') : null, r.own === false ? tag('Another account') : null)),
     element('td', {class: 'c-act'}, r.can_undo && !r.undone ? btn('Undo', 'undo', () => undo(r), 'small', {'aria-label': 'Undo', title: 'Undo: ' + asText(r.name)}) : null))));
 }
 async function loadHistory() {
