@@ -132,8 +132,8 @@ int main(int argc, char** argv) {
 
     const int requests = static_cast<int>(answered_ms.size()) + unanswered;
     std::printf("attack (%s): %d clients for %d s: %ld connections, %ld bytes trickled, %ld connects refused\n",
-                slow_head ? "slow heads" : "slow drain", attackers,
-                seconds, figures.connections.load(), figures.bytes_trickled.load(), figures.refused_connects.load());
+                slow_head ? "slow heads" : "slow drain", attackers, seconds, figures.connections.load(),
+                figures.bytes_trickled.load(), figures.refused_connects.load());
     std::printf("attack: a connection was held by the server for median %.0f ms, at most %.0f ms\n",
                 percentile(figures.held_ms, 0.5), percentile(figures.held_ms, 1.0));
     std::printf("window: %d requests, %d answered within 1 s, %d late, %d unanswered\n", requests,

@@ -22,8 +22,8 @@ std::optional<std::string> no_operand(const ParsedArgs&) { return std::nullopt; 
 // on whatever port is free, which a script would not expect.
 std::optional<std::string> port_in_range(const ParsedArgs& args) {
     if (!args.has_flag("--port") || is_port_number(args.option_value("--port"))) return std::nullopt;
-    return "The port must be a number from 0 to 65535 (0 picks a free one), not \"" + printable(args.option_value("--port")) +
-           "\".\n";
+    return "The port must be a number from 0 to 65535 (0 picks a free one), not \"" +
+           printable(args.option_value("--port")) + "\".\n";
 }
 
 std::optional<std::string> needs_operand(const ParsedArgs& args, std::string message) {
@@ -36,8 +36,7 @@ std::optional<std::string> list_usage(const ParsedArgs& args) {
     if (!args.has_flag("--level")) return std::nullopt;
     const std::string& level = args.option_value("--level");
     if (model::parse_level(level)) return std::nullopt;
-    return "Unknown level \"" + printable(level) +
-           "\". The levels are: safe, low, caution, high, critical, unknown.\n";
+    return "Unknown level \"" + printable(level) + "\". The levels are: safe, low, caution, high, critical, unknown.\n";
 }
 
 std::optional<std::string> assess_usage(const ParsedArgs& args) {
@@ -169,8 +168,8 @@ namespace {
 bool names_option(std::string_view text, std::string_view option) {
     for (std::size_t at = text.find(option); at != std::string_view::npos; at = text.find(option, at + 1)) {
         const std::size_t end = at + option.size();
-        const bool word_ends = end == text.size() || !(std::isalnum(static_cast<unsigned char>(text[end])) ||
-                                                       text[end] == '-');
+        const bool word_ends =
+            end == text.size() || !(std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '-');
         if (word_ends && (at == 0 || text[at - 1] != '-')) return true;
     }
     return false;

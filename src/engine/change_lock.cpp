@@ -49,7 +49,8 @@ bool shows_made(const JournalIntent& intent, const std::vector<model::StartupIte
     const JournalRecord& r = intent.record;
     if (!r.action) return false;
     auto with_id = [&](const std::string& id) {
-        return std::find_if(items.begin(), items.end(), [&](const model::StartupItem& item) { return item.id() == id; });
+        return std::find_if(items.begin(), items.end(),
+                            [&](const model::StartupItem& item) { return item.id() == id; });
     };
     switch (*r.action) {
         case ChangeAction::enable:
@@ -90,8 +91,7 @@ void sweep_data_folder(const std::string& folder) {
 
 std::size_t settle_interrupted_changes(EngineContext& context) {
     const model::DataFolder& folder = context.data_folder();
-    const JournalContents contents =
-        read_journal_contents(os::join_path(folder.write_folder, journal_file_name));
+    const JournalContents contents = read_journal_contents(os::join_path(folder.write_folder, journal_file_name));
     if (contents.open_intents.empty()) return 0;
     const std::vector<model::StartupItem> items = context.platform().scan().items;
     std::unordered_set<std::string> recorded = recorded_entries(contents.records);
@@ -140,14 +140,14 @@ Result<os::FileLock> lock_for_changes(EngineContext& context) {
     };
     if (Result<void> made = os::create_folders(folder); !made) return unwritable(made.error().message);
     const std::chrono::milliseconds wait = context.change_lock_wait();
-    Result<std::optional<os::FileLock>> taken =
-        os::take_file_lock(os::join_path(folder, change_lock_file_name), wait);
+    Result<std::optional<os::FileLock>> taken = os::take_file_lock(os::join_path(folder, change_lock_file_name), wait);
     if (!taken) return unwritable(taken.error().message);
     if (!*taken) {
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait).count();
-        return fail("Nothing was changed: another Quillmoor run is changing startup items right now, and it was "
-                    "still busy after " +
-                    std::to_string(seconds) + " seconds. Try again when it has finished.");
+        return fail(
+            "Nothing was changed: another Quillmoor run is changing startup items right now, and it was "
+            "still busy after " +
+            std::to_string(seconds) + " seconds. Try again when it has finished.");
     }
     sweep_data_folder(folder);
     (void)settle_interrupted_changes(context);

@@ -105,9 +105,8 @@ Result<model::StartupItem> EngineContext::find_item(const std::string& query) {
     }
     if (matching.size() == 1) return *matching[0];
     if (matching.size() > 1) {
-        std::string message =
-            std::to_string(matching.size()) + " items match \"" + replace_control_characters(query, false) +
-            "\"; be more exact or use the id:\n";
+        std::string message = std::to_string(matching.size()) + " items match \"" +
+                              replace_control_characters(query, false) + "\"; be more exact or use the id:\n";
         // The id is shown beside each name, since the message asks for it.
         for (std::size_t i = 0; i < matching.size() && i < 12; ++i) {
             if (i > 0) message += "\n";

@@ -129,18 +129,19 @@ std::uint64_t next_journal_seq(std::uint64_t at_least) {
 json::JsonValue journal_record_json(const JournalRecord& record) {
     json::ObjectBuilder spec;
     for (const model::SpecPair& pair : record.spec) spec.string(pair.key, pair.value);
-    json::JsonValue object = json::ObjectBuilder()
-        .count("seq", record.seq)
-        .string("time", record.time)
-        .string("action", record.action ? std::string(model::word_text(*record.action)) : record.unknown_action)
-        .string("id", record.id)
-        .string("name", record.name)
-        .string("detail", record.detail)
-        .flag("ok", record.ok)
-        .count("of", record.of)
-        .value("spec", spec.done())
-        .flag("stop_now", record.stop_now)
-        .done();
+    json::JsonValue object =
+        json::ObjectBuilder()
+            .count("seq", record.seq)
+            .string("time", record.time)
+            .string("action", record.action ? std::string(model::word_text(*record.action)) : record.unknown_action)
+            .string("id", record.id)
+            .string("name", record.name)
+            .string("detail", record.detail)
+            .flag("ok", record.ok)
+            .count("of", record.of)
+            .value("spec", spec.done())
+            .flag("stop_now", record.stop_now)
+            .done();
     // Only where it is true, so that every other record keeps its old form.
     if (!record.interrupted) return object;
     return json::ObjectBuilder(std::move(object)).flag("interrupted", true).done();
@@ -213,9 +214,7 @@ JournalContents parse_journal_contents(std::string_view bytes) {
     return parse_lines(bytes);
 }
 
-std::vector<JournalRecord> parse_journal_text(std::string_view bytes) {
-    return parse_journal_contents(bytes).records;
-}
+std::vector<JournalRecord> parse_journal_text(std::string_view bytes) { return parse_journal_contents(bytes).records; }
 
 JournalContents read_journal_contents(const std::string& path, std::uint64_t max_bytes) {
     // One byte more than the limit tells whether the file is larger, and then
@@ -255,8 +254,7 @@ std::vector<HistoryEntry> journal_history(const model::DataFolder& folder) {
     for (auto it = records.rbegin(); it != records.rend(); ++it) {
         HistoryEntry entry;
         entry.undone = journal.undone(it->seq);
-        entry.undoable =
-            it->own && !entry.undone && it->ok && it->action && it->action != model::ChangeAction::undo;
+        entry.undoable = it->own && !entry.undone && it->ok && it->action && it->action != model::ChangeAction::undo;
         entry.record = *it;
         history.push_back(std::move(entry));
     }

@@ -378,8 +378,7 @@ std::optional<std::string> ensure_automatic_backup(EngineContext& context) {
 
 std::optional<std::string> ready_to_change(EngineContext& context) {
     if (std::optional<std::string> failure = ensure_automatic_backup(context)) {
-        return "Nothing was changed: no automatic backup could be saved first (" + os::failure_reason(*failure) +
-               ").";
+        return "Nothing was changed: no automatic backup could be saved first (" + os::failure_reason(*failure) + ").";
     }
     return std::nullopt;
 }

@@ -53,8 +53,9 @@ Result<PreparedUndo> prepare_undo(EngineContext& context, const JournalQuery& jo
     const JournalRecord* target = journal.find(seq);
     if (!target) return fail("That entry is not in the history.");
     if (!target->own) {
-        return fail("That change was made by another account and is in its history, not yours; undo it from that "
-                    "account.");
+        return fail(
+            "That change was made by another account and is in its history, not yours; undo it from that "
+            "account.");
     }
     if (journal.undone(seq)) return fail("That change was already undone.");
     if (!target->ok) return fail("That change did not succeed, so there is nothing to undo.");

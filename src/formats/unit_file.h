@@ -31,9 +31,7 @@ struct UnitFile {
     std::vector<std::pair<std::string, std::string>> conditions;
 
     // It can be enabled: its [Install] section names a target or an alias.
-    [[nodiscard]] bool installable() const {
-        return !wanted_by.empty() || !required_by.empty() || !aliases.empty();
-    }
+    [[nodiscard]] bool installable() const { return !wanted_by.empty() || !required_by.empty() || !aliases.empty(); }
 };
 
 [[nodiscard]] UnitFile parse_unit_file(std::string_view text);

@@ -34,7 +34,6 @@ private:
 // takes its lock, trying again every few milliseconds for up to `wait`.
 // Nothing when another holder kept it for all that time; an error, in the
 // words "Could not write {path}: {reason}", when the file cannot be opened.
-[[nodiscard]] Result<std::optional<FileLock>> take_file_lock(const std::string& path,
-                                                             std::chrono::milliseconds wait);
+[[nodiscard]] Result<std::optional<FileLock>> take_file_lock(const std::string& path, std::chrono::milliseconds wait);
 
 }  // namespace qm::os

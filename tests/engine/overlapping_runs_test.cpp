@@ -154,7 +154,8 @@ TEST_F(OverlappingRuns, AnOpenIntentIsSettledByWhatTheComputerShows) {
     for (const auto& c : cases) EXPECT_NE(history.out.find(c.shown), std::string::npos) << history.out;
     EXPECT_TRUE(journal().open_intents.empty());
     // The change found made is undoable like any other.
-    const ProgramRun undone = run_program({"undo", std::to_string(journal().records.at(0).seq), "--yes"}, environment());
+    const ProgramRun undone =
+        run_program({"undo", std::to_string(journal().records.at(0).seq), "--yes"}, environment());
     EXPECT_EQ(undone.exit_code, 0) << undone.err;
     EXPECT_TRUE(off_lines().empty());
 }
@@ -173,8 +174,8 @@ TEST_F(OverlappingRuns, WithoutAHistoryNothingIsChanged) {
 // With a file-size limit too small for the backup, the write fails with an
 // error (not SIGXFSZ) and the change is not made.
 TEST_F(OverlappingRuns, AFileSizeLimitStopsTheChangeWithASentence) {
-    os::ChildRequest request = program_request({"-c", "ulimit -f 1 && exec \"$0\" disable \"$1\" --yes",
-                                                QM_PROGRAM_PATH, tool(0)});
+    os::ChildRequest request =
+        program_request({"-c", "ulimit -f 1 && exec \"$0\" disable \"$1\" --yes", QM_PROGRAM_PATH, tool(0)});
     request.program = "sh";
     // Backups of a larger computer than ten lines: well over the 512 bytes allowed.
     std::string text = tree.read(crontab);

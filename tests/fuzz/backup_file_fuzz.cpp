@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const qm::engine::RestorePlan plan = qm::engine::restore_plan(fuzz_context(), *backup);
     std::unordered_map<std::string, int> changes;
     for (const qm::engine::RestoreRow& row : plan.rows) {
-        const bool needs_request = row.what == qm::engine::RestoreRowKind::state || row.what == qm::engine::RestoreRowKind::recreate ||
+        const bool needs_request = row.what == qm::engine::RestoreRowKind::state ||
+                                   row.what == qm::engine::RestoreRowKind::recreate ||
                                    row.what == qm::engine::RestoreRowKind::remove;
         if (needs_request != row.request.has_value()) __builtin_trap();
         if (row.what == qm::engine::RestoreRowKind::state) {
@@ -60,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (found == first.end()) __builtin_trap();
             const qm::json::JsonValue* enabled = qm::json::get(*found->second, "enabled");
             if (enabled == nullptr || !enabled->is_bool()) __builtin_trap();
-            if (row.request->action != (enabled->as_bool() ? qm::model::ChangeAction::enable : qm::model::ChangeAction::disable))
+            if (row.request->action !=
+                (enabled->as_bool() ? qm::model::ChangeAction::enable : qm::model::ChangeAction::disable))
                 __builtin_trap();
         }
         if (row.request && ++changes[row.id] > 1) __builtin_trap();

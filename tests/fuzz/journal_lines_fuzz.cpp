@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::string> lines = written(records);
 
     for (const qm::engine::JournalRecord& record : records) {
-        for (const std::string* text : {&record.time, &record.unknown_action, &record.id, &record.name, &record.detail}) {
+        for (const std::string* text :
+             {&record.time, &record.unknown_action, &record.id, &record.name, &record.detail}) {
             if (!qm::is_valid_utf8(*text)) __builtin_trap();
         }
         for (const qm::model::SpecPair& pair : record.spec) {

@@ -66,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         case 2: {
-            (void)qm::linux::package_owners({"/bin/a", "/usr/bin/b"}, qm::linux::LinuxRoot{root()}, context_with(rest).runner);
+            (void)qm::linux::package_owners({"/bin/a", "/usr/bin/b"}, qm::linux::LinuxRoot{root()},
+                                            context_with(rest).runner);
             break;
         }
         case 3: {

@@ -183,9 +183,8 @@ ChildBytes run_child(const ChildRequest& request) {
     // (which its time limit bounds), so a tool is never cut off halfway
     // through a change.
     const HANDLE waited = process.get();
-    const EndOfRunTask wait_at_end([waited, limit = request.time_limit] {
-        ::WaitForSingleObject(waited, static_cast<DWORD>(limit.count()));
-    });
+    const EndOfRunTask wait_at_end(
+        [waited, limit = request.time_limit] { ::WaitForSingleObject(waited, static_cast<DWORD>(limit.count())); });
     return watch_started_child(
         request, output,
         [&](ChildBytes& result) {

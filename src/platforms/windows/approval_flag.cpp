@@ -110,10 +110,10 @@ Result<model::ChangeOutcome> switch_by_approval_flag(const model::StartupItem& i
         create_key(registry_root(hive), approval_key_path(approved), KEY_READ | KEY_WRITE | KEY_WOW64_64KEY);
     if (!key) return fail(registry_failure(hive + "\\...\\StartupApproved\\" + approved, key.error()));
 
-    model::ChangeOutcome outcome{
-        item.name + (on ? " will start with Windows (the entry itself is untouched)."
-                        : " will no longer start with Windows (the entry itself is untouched)."),
-        {}};
+    model::ChangeOutcome outcome{item.name +
+                                     (on ? " will start with Windows (the entry itself is untouched)."
+                                         : " will no longer start with Windows (the entry itself is untouched)."),
+                                 {}};
     const std::string memory_name = to_lower_ascii(hive + "\\" + approved + "\\" + value_name);
     const bool remembers = !data_folder.empty();
     if (on && remembers && remembered_as_created(data_folder, memory_name)) {

@@ -25,8 +25,8 @@ std::vector<std::string> powershell_arguments(std::string_view script) {
 }
 
 os::RunOutput run_powershell(const PowerShellRun& run, const os::ToolRunner& runner) {
-    return runner(
-        os::ToolRun{os::system_tool("WindowsPowerShell\\v1.0\\powershell.exe"), powershell_arguments(run.script), run.environment, run.time_limit_seconds});
+    return runner(os::ToolRun{os::system_tool("WindowsPowerShell\\v1.0\\powershell.exe"),
+                              powershell_arguments(run.script), run.environment, run.time_limit_seconds});
 }
 
 }  // namespace qm::windows

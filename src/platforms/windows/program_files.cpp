@@ -151,7 +151,8 @@ CommandProgram command_program(std::string_view command) {
     // A shorter file came first. It shadows the one meant when a longer run
     // names a file too, or when the next word carries on a path.
     const std::size_t next_end = text.find(' ', found_end + 1);
-    const std::string next = text.substr(found_end + 1, next_end == std::string::npos ? next_end : next_end - found_end - 1);
+    const std::string next =
+        text.substr(found_end + 1, next_end == std::string::npos ? next_end : next_end - found_end - 1);
     const bool carries_on_a_path = next.find('\\') != std::string::npos && next.size() > 1 && next[1] != ':' &&
                                    next.front() != '\\' && next.front() != '"' && next.front() != '%';
     if (longer_exists || carries_on_a_path) {

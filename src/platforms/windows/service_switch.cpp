@@ -181,7 +181,8 @@ Result<model::ChangeOutcome> switch_service(const model::StartupItem& item, bool
     }
     outcome.message = item.name + " is switched off for the next start.";
     if (stop_now) {
-        const os::RunOutput stopped = runner(os::ToolRun{os::system_tool("sc.exe"), {"stop", service}, {}, stop_time_limit});
+        const os::RunOutput stopped =
+            runner(os::ToolRun{os::system_tool("sc.exe"), {"stop", service}, {}, stop_time_limit});
         outcome.message += stopped.succeeded()
                                ? " It was also stopped now."
                                : " It could not be stopped now and keeps running until the next restart.";

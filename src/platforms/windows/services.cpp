@@ -72,8 +72,7 @@ struct ServiceEntry {
 };
 
 std::optional<ServiceEntry> read_service(HKEY services, const std::string& key_name, bool admin,
-                                         const ServiceStates& states, ProgramFacts& programs,
-                                         std::size_t& unreadable) {
+                                         const ServiceStates& states, ProgramFacts& programs, std::size_t& unreadable) {
     RegistryResult<RegistryKey> key = open_key(services, key_name, KEY_READ);
     if (!key) {
         // Refused, or its name as read (an unpaired surrogate shown as U+FFFD) names no key.

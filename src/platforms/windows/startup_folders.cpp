@@ -89,8 +89,8 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
             // Windows opens the file itself; its path is no command line to split.
             item.exe = path;
             item.warnings.clear();
-            item.origin = programs.is_operating_system(path) ? model::Origin::operating_system
-                                                             : model::Origin::installed_program;
+            item.origin =
+                programs.is_operating_system(path) ? model::Origin::operating_system : model::Origin::installed_program;
         }
         if (!regular) {
             ++unread.not_regular;

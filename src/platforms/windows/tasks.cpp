@@ -226,12 +226,14 @@ void scan_tasks(const std::vector<std::string>& task_roots, bool admin, ProgramF
                                "administrator to see them all.");
     }
     const std::pair<std::size_t, std::string_view> skipped[] = {
-        {walk.too_large, " scheduled task file(s) are larger than 16 MiB, which no task definition is, and were not "
-                         "read."},
+        {walk.too_large,
+         " scheduled task file(s) are larger than 16 MiB, which no task definition is, and were not "
+         "read."},
         {walk.not_definition, " file(s) in the task folder are empty or not task definitions and were skipped."},
         {walk.too_deep, " task folder(s) lie more than 6 levels deep and were not read."},
-        {walk.inexact_name, " scheduled task(s) have a name that cannot be read back exactly (it holds an unpaired "
-                            "UTF-16 surrogate) and are not listed."},
+        {walk.inexact_name,
+         " scheduled task(s) have a name that cannot be read back exactly (it holds an unpaired "
+         "UTF-16 surrogate) and are not listed."},
         {walk.not_regular, " entries of the task folder are links or devices rather than files and were not opened."},
         {walk.repeated, " task folder(s) are reached again through a link and were read once."},
     };
@@ -246,8 +248,8 @@ Result<model::ChangeOutcome> switch_task(const model::StartupItem& item, bool on
     // Task paths begin with a backslash; anything else (an empty path, or
     // text that schtasks.exe would read as a switch) is not passed on.
     if (!path.starts_with('\\')) return fail("This scheduled task cannot be switched: its path is missing.");
-    const os::RunOutput output = runner(
-        os::ToolRun{os::system_tool(schtasks), {"/Change", "/TN", path, on ? "/ENABLE" : "/DISABLE"}, {}, change_seconds});
+    const os::RunOutput output = runner(os::ToolRun{
+        os::system_tool(schtasks), {"/Change", "/TN", path, on ? "/ENABLE" : "/DISABLE"}, {}, change_seconds});
     if (output.succeeded()) return model::ChangeOutcome{item.name + (on ? " is switched on" : " is switched off"), {}};
     // Without administrator rights the likely cause is the rights; the engine
     // offers a restart as administrator for failures marked so.

@@ -47,11 +47,11 @@ TEST(OwnTemporaryNames, AreTheTargetWithTwelveHexDigitsAndTmpOrPartial) {
         {"journal.jsonl.0123456789ab.tmp", true},
         {"x.json.0123456789ab.partial", true},
         {"x.json.0123456789ab.partial.ba9876543210.tmp", true},
-        {".0123456789ab.tmp", false},            // no target
-        {"x.0123456789AB.tmp", false},           // this program writes lower case
-        {"x.0123456789a.tmp", false},            // eleven digits
-        {"x.0123456789ab.txt", false},           // another ending
-        {"x0123456789ab.tmp", false},            // no dot before the digits
+        {".0123456789ab.tmp", false},   // no target
+        {"x.0123456789AB.tmp", false},  // this program writes lower case
+        {"x.0123456789a.tmp", false},   // eleven digits
+        {"x.0123456789ab.txt", false},  // another ending
+        {"x0123456789ab.tmp", false},   // no dot before the digits
         {"notes.tmp", false},
     };
     for (const auto& c : cases) EXPECT_EQ(is_own_temporary_name(c.name), c.own) << c.name;

@@ -83,11 +83,9 @@ TEST(LinuxRules, TheUnitsOfADebianDesktopAndServerAreReportedWithoutARule) {
                              "dpkg-db-backup.timer", "e2scrub_all.timer", "exim4-base.timer", "apt-daily.timer"}) {
         if (!units.contains(unit)) continue;
         const auto& rules = knowledge::builtin_pack().rules_for("linux");
-        EXPECT_TRUE(std::any_of(rules.begin(), rules.end(),
-                                [&](const knowledge::KnowledgeRule& rule) {
-                                    return knowledge::pattern_matches(rule.pattern, unit);
-                                }))
-            << unit;
+        EXPECT_TRUE(std::any_of(rules.begin(), rules.end(), [&](const knowledge::KnowledgeRule& rule) {
+            return knowledge::pattern_matches(rule.pattern, unit);
+        })) << unit;
     }
 }
 

@@ -86,8 +86,8 @@ TEST(ProgramFileOfCommand, UnquotedWithASpaceIsResolvedAsWindowsDoesAndWarned) {
     const std::string app = scratch / "Program Files\\App\\app.exe";
     const std::string shadow = scratch / "Program.exe";
     ASSERT_TRUE(os::write_file_replace(app, "").has_value());
-    const std::string mild =
-        "The path is not in quotes, so Windows looks for " + shadow + " first; a program placed there would run instead.";
+    const std::string mild = "The path is not in quotes, so Windows looks for " + shadow +
+                             " first; a program placed there would run instead.";
 
     EXPECT_EQ(command_program(app + " --tray").unquoted_warning, mild);
     EXPECT_EQ(command_program(app).unquoted_warning, mild);

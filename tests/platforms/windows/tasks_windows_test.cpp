@@ -243,7 +243,8 @@ TEST_F(TaskScan, SixLevelsOfSubFoldersAreReadAndTheSeventhIsNot) {
     const model::ScanResult result = scan(false);
     EXPECT_EQ(names(result), std::vector<std::string>{"Sixth"});
     EXPECT_EQ(result.items[0].spec_value("uri"), "\\1\\2\\3\\4\\5\\6\\Sixth");
-    EXPECT_EQ(result.notes, std::vector<std::string>{"1 task folder(s) lie more than 6 levels deep and were not read."});
+    EXPECT_EQ(result.notes,
+              std::vector<std::string>{"1 task folder(s) lie more than 6 levels deep and were not read."});
 }
 
 // Without administrator rights, a task needs them when it runs with full

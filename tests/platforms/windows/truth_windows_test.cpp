@@ -88,7 +88,8 @@ TEST_F(Truth, ASystemPartsNameAwayFromTheSystemsFoldersIsDoubted) {
                         os::windows::to_wide("\"" + program + "\""));
     const test::ProgramRun assessed = run({"assess", name});
     EXPECT_NE(assessed.out.find("(low confidence)"), std::string::npos) << assessed.out;
-    EXPECT_NE(assessed.out.find("but its program is " + program + ", outside the folders where the system keeps its "
+    EXPECT_NE(assessed.out.find("but its program is " + program +
+                                ", outside the folders where the system keeps its "
                                 "own programs."),
               std::string::npos)
         << assessed.out;
@@ -102,12 +103,11 @@ TEST_F(Truth, MachineTextNeverReachesPipedOutputRaw) {
     const std::string id = json::get_text(item_named(tag), "id");
     ASSERT_FALSE(id.empty());
 
-    for (const std::vector<std::string>& arguments :
-         std::vector<std::vector<std::string>>{{"assess", id},
-                                               {"disable", id, "--yes"},
-                                               {"enable", id, "--yes"},
-                                               {"disable", tag},
-                                               {"list", "--filter", tag}}) {
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{{"assess", id},
+                                                                                           {"disable", id, "--yes"},
+                                                                                           {"enable", id, "--yes"},
+                                                                                           {"disable", tag},
+                                                                                           {"list", "--filter", tag}}) {
         const test::ProgramRun shown = run(arguments);
         EXPECT_EQ((shown.out + shown.err).find('\x1b'), std::string::npos) << arguments[0] << ": " << shown.out;
         EXPECT_EQ((shown.out + shown.err).find("\nFake line"), std::string::npos) << arguments[0] << ": " << shown.out;
@@ -195,8 +195,8 @@ TEST_F(Truth, OffAndOnAgainOrUndoneLeavesNoFlagWhereNoneWas) {
 }
 
 TEST_F(Truth, NoTwoItemsOfAnySourceShareAnId) {
-    const std::string startup = os::join_path(os::get_env("APPDATA").value_or(""),
-                                              "Microsoft\\Windows\\Start Menu\\Programs\\Startup");
+    const std::string startup =
+        os::join_path(os::get_env("APPDATA").value_or(""), "Microsoft\\Windows\\Start Menu\\Programs\\Startup");
     ASSERT_TRUE(os::create_folders(startup).has_value());
     const std::vector<std::string> files = {os::join_path(startup, tag + " notes.url"),
                                             os::join_path(startup, tag + " notes.bat")};
