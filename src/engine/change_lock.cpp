@@ -16,9 +16,6 @@ namespace {
 
 using model::ChangeAction;
 
-// A temporary file older than this belongs to no writer that is still at work.
-constexpr std::chrono::seconds stale_after{10};
-
 // Whether the computer shows the intent's change made; for a create, the id
 // of the entry it made goes into `made_id`.
 // The entries the journal says the program made and has not removed since.
@@ -83,7 +80,7 @@ bool shows_made(const JournalIntent& intent, const std::vector<model::StartupIte
 void sweep_data_folder(const std::string& folder) {
     const std::string backups = os::join_path(folder, "backups");
     for (const std::string& place : {folder, backups, os::join_path(backups, "auto")}) {
-        (void)os::remove_stale_temporaries(place, stale_after);
+        (void)os::remove_stale_temporaries(place, os::stale_temporary_age);
     }
 }
 

@@ -54,7 +54,8 @@ inline constexpr std::uint64_t whole_file_limit = 16ull << 20;
 // it over `path`; on failure the temporary file is removed and `path` is left
 // as it was. The new file keeps the mode and owner of the file it replaces
 // (where the system has them); a file that was not there gets what
-// `NewFile` asks.
+// `NewFile` asks. Before writing, the program's own temporary files that a
+// killed run left in that folder (os/new_file.h) are removed.
 struct NewFile {
     // Owned by the owner of its folder rather than by the process: a process
     // with root rights writing into someone else's folder leaves the file theirs.

@@ -21,12 +21,14 @@ bool is_own_temporary_name(std::string_view name) {
     if (name.ends_with(".tmp")) stem = name.substr(0, name.size() - 4);
     else if (name.ends_with(".partial")) stem = name.substr(0, name.size() - 8);
     else return false;
-    constexpr std::size_t digits = 12;
-    if (stem.size() < digits + 2 || stem[stem.size() - digits - 1] != '.') return false;
-    for (char c : stem.substr(stem.size() - digits)) {
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    // Twelve digits for a new file's temporary (write_file_new), sixteen for
+    // a replacing write's (write_file_replace).
+    for (const std::size_t digits : {std::size_t{12}, std::size_t{16}}) {
+        if (stem.size() < digits + 2 || stem[stem.size() - digits - 1] != '.') continue;
+        const std::string_view noise = stem.substr(stem.size() - digits);
+        if (noise.find_first_not_of("0123456789abcdef") == std::string_view::npos) return true;
     }
-    return true;
+    return false;
 }
 
 std::size_t remove_stale_temporaries(const std::string& folder, std::chrono::seconds min_age) {

@@ -34,7 +34,8 @@ namespace qm::os {
 void give_to_invoking_user(const std::string& path);
 
 // Whether `name` is one of the temporary names this program gives a file it
-// is writing: "{target}.{12 hex digits}.tmp" or "{target}.{12 hex digits}.partial".
+// is writing: "{target}.{12 or 16 hex digits}.tmp" or "{target}.{12 or 16 hex
+// digits}.partial".
 [[nodiscard]] bool is_own_temporary_name(std::string_view name);
 
 // Removes the program's own temporary files in `folder` that were last
@@ -42,5 +43,9 @@ void give_to_invoking_user(const std::string& path);
 // writing. The age spares a file another run is writing right now. Gives
 // how many were removed.
 std::size_t remove_stale_temporaries(const std::string& folder, std::chrono::seconds min_age);
+
+// The age after which a temporary file of the program's own is taken to be
+// a killed run's: no write takes this long.
+constexpr std::chrono::seconds stale_temporary_age{10};
 
 }  // namespace qm::os

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "os/files.h"
+#include "os/new_file.h"
 #include "os/posix/descriptor.h"
 #include "os/random_hex.h"
 
@@ -233,6 +234,8 @@ Result<void> write_file_replace(const std::string& path, std::string_view data, 
     // Only root can give a file away; anyone else's new file is theirs anyway.
     const bool from_folder = !replacing && new_file.owner_from_folder && ::geteuid() == 0 &&
                              ::stat(folder_of(path).c_str(), &folder_info) == 0;
+
+    (void)remove_stale_temporaries(folder_of(path), stale_temporary_age);
 
     std::string temporary;
     Descriptor fd;

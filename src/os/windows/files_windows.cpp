@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "os/files.h"
+#include "os/new_file.h"
 #include "os/random_hex.h"
 #include "os/windows/handle.h"
 #include "os/windows/system_error.h"
@@ -249,6 +250,9 @@ Result<void> write_file_replace(const std::string& path, std::string_view data) 
 // A new file here takes the permissions its folder passes on, which already
 // leaves it to the folder's owner; NewFile asks nothing more of Windows.
 Result<void> write_file_replace(const std::string& path, std::string_view data, NewFile) {
+    if (const std::size_t slash = path.find_last_of("\\/"); slash != std::string::npos) {
+        (void)remove_stale_temporaries(path.substr(0, slash), stale_temporary_age);
+    }
     std::wstring target = windows::to_wide(path);
     std::wstring temporary;
     windows::Handle file;

@@ -7,6 +7,7 @@
 
 #include "os/environment.h"
 #include "os/files.h"
+#include "os/new_file.h"
 #include "os/random_hex.h"
 #include "platforms/linux/exact_files.h"
 #include "util/text.h"
@@ -112,7 +113,12 @@ std::vector<std::string> other_accounts(const LinuxContext& context) {
     Result<std::vector<os::FolderEntry>> listed = os::list_folder(context.root.at(spool_folder));
     if (!listed) return accounts;
     for (const os::FolderEntry& entry : *listed) {
-        if (entry.is_folder || entry.name == context.facts.user || !is_account_name(entry.name)) continue;
+        // A crontab being replaced by this program sits beside it under a
+        // temporary name for a moment; that is no account's.
+        if (entry.is_folder || entry.name == context.facts.user || !is_account_name(entry.name) ||
+            os::is_own_temporary_name(entry.name)) {
+            continue;
+        }
         accounts.push_back(entry.name);
     }
     std::sort(accounts.begin(), accounts.end());

@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <utime.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -39,13 +40,15 @@ TEST(PrivateFilePosix, IsReadableByItsOwnerOnlyWhateverTheUmaskAndNeverReplaces)
     EXPECT_EQ(read_file(path).value(), "secret");
 }
 
-TEST(OwnTemporaryNames, AreTheTargetWithTwelveHexDigitsAndTmpOrPartial) {
+TEST(OwnTemporaryNames, AreTheTargetWithTwelveOrSixteenHexDigitsAndTmpOrPartial) {
     const struct {
         std::string_view name;
         bool own;
     } cases[] = {
         {"journal.jsonl.0123456789ab.tmp", true},
         {"x.json.0123456789ab.partial", true},
+        {"backup.json.0123456789abcdef.tmp", true},  // a replacing write's sixteen digits
+        {"x.0123456789abcde.tmp", false},            // fifteen digits
         {"x.json.0123456789ab.partial.ba9876543210.tmp", true},
         {".0123456789ab.tmp", false},   // no target
         {"x.0123456789AB.tmp", false},  // this program writes lower case
@@ -55,6 +58,23 @@ TEST(OwnTemporaryNames, AreTheTargetWithTwelveHexDigitsAndTmpOrPartial) {
         {"notes.tmp", false},
     };
     for (const auto& c : cases) EXPECT_EQ(is_own_temporary_name(c.name), c.own) << c.name;
+}
+
+// A run killed while writing a crontab or an autostart file leaves its
+// temporary beside it; the next write into that folder takes it away.
+TEST(OwnTemporaryNames, AKilledRunsTemporariesBesideAWrittenFileGoWithTheNextWrite) {
+    test::ScratchFolder folder;
+    const std::string stale = folder / "ada.0123456789abcdef.tmp";
+    const std::string fresh = folder / "bob.0123456789abcdef.tmp";
+    const std::string other = folder / "notes.tmp";
+    for (const std::string& path : {stale, fresh, other}) ASSERT_TRUE(write_file_replace(path, "x"));
+    const utimbuf old{0, 1000};
+    ASSERT_EQ(::utime(stale.c_str(), &old), 0);
+    ASSERT_EQ(::utime(other.c_str(), &old), 0);
+    ASSERT_TRUE(write_file_replace(folder / "ada", "new"));
+    EXPECT_EQ(path_kind(stale), PathKind::missing);
+    EXPECT_EQ(path_kind(fresh), PathKind::file);  // another writer may be at work
+    EXPECT_EQ(path_kind(other), PathKind::file);  // not a name this program gives
 }
 
 }  // namespace
