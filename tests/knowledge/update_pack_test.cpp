@@ -48,13 +48,15 @@ std::set<std::string> per_user_bases() {
 }
 
 // Services of a default install whose name alone is no sign of Windows: their
-// programs live outside the Windows folder (Edge's, the update health tools,
-// the mixed reality runtime) or their rule is a word that other makers use
-// too (xbl*). The same name on any other program is doubted.
+// programs live under Program Files rather than the Windows folder (Edge's,
+// Defender for Endpoint's sensor, Media Player's sharing, the update health
+// tools, the mixed reality runtime), so doubting every such program would
+// doubt Windows's own; or their rule is a word other makers use too (xbl*).
+// The same name on any other program is doubted.
 bool kept_elsewhere(const std::string& key) {
-    static constexpr std::array<std::string_view, 7> names = {"edgeupdate", "edgeupdatem",
-                                                              "microsoftedgeelevationservice", "mixedrealityopenxrsvc",
-                                                              "uhssvc", "xblauthmanager", "xblgamesave"};
+    static constexpr std::array<std::string_view, 9> names = {
+        "edgeupdate", "edgeupdatem", "microsoftedgeelevationservice", "mixedrealityopenxrsvc", "sense", "uhssvc",
+        "wmpnetworksvc", "xblauthmanager", "xblgamesave"};
     return std::find(names.begin(), names.end(), to_lower_ascii(key)) != names.end();
 }
 
