@@ -200,8 +200,17 @@ bool is_operating_system(std::string_view path, std::string_view lower_windows_f
     std::string folder = normalised_path(lower_windows_folder);
     while (!folder.empty() && folder.back() == '\\') folder.pop_back();
     if (!folder.empty() && lower.starts_with(folder + "\\")) return true;
-    for (std::string_view part : {"\\windows defender\\", "\\windowspowershell\\", "\\windows security\\"}) {
-        if (lower.find(part) != std::string::npos) return true;
+    // The security parts and PowerShell's modules outside the Windows folder
+    // count only where Windows keeps them, in folders only administrators can
+    // write: a folder of that name in a user's own folders is anybody's.
+    const std::string drive = folder.size() >= 2 && folder[1] == ':' ? folder.substr(0, 2) : std::string("c:");
+    for (std::string_view root : {"\\program files\\", "\\program files (x86)\\", "\\programdata\\microsoft\\"}) {
+        const std::string prefix = drive + std::string(root);
+        if (!lower.starts_with(prefix)) continue;
+        const std::string_view rest = std::string_view(lower).substr(prefix.size());
+        for (std::string_view part : {"windows defender\\", "windowspowershell\\", "windows security\\"}) {
+            if (rest.starts_with(part)) return true;
+        }
     }
     return false;
 }

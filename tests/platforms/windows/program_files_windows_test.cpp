@@ -113,7 +113,10 @@ TEST(OperatingSystemPrograms, AreThoseInTheWindowsFolderOrItsSecurityParts) {
         {"C:\\Windows\\Installer\\{1234}\\tool.exe", false},
         {"C:\\Program Files\\Windows Defender\\MsMpEng.exe", true},
         {"C:\\ProgramData\\Microsoft\\Windows Security\\health.exe", true},
-        {"D:\\Tools\\WindowsPowerShell\\Modules\\x.exe", true},
+        {"C:\\Program Files\\WindowsPowerShell\\Modules\\x.exe", true},
+        {"D:\\Tools\\WindowsPowerShell\\Modules\\x.exe", false},  // where anybody may make it
+        {"C:\\Users\\ada\\AppData\\Local\\Temp\\Windows Defender\\MsMpEng.exe", false},
+        {"C:\\ProgramData\\Tools\\Windows Defender\\MsMpEng.exe", false},
         {"C:\\WindowsApps\\app.exe", false},
         {"C:\\Program Files\\App\\app.exe", false},
     };
