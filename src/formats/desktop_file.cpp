@@ -59,6 +59,15 @@ bool DesktopFile::has(std::string_view key) const { return find(key) != lines_.s
 
 bool DesktopFile::flag(std::string_view key) const { return to_lower_ascii(get(key)) == "true"; }
 
+// A line that a new line follows must end in a line feed: a last line
+// without an ending, or with a carriage return alone (which readers do not
+// take for a line break), would run on into the new one.
+void DesktopFile::end_line(std::size_t index) {
+    std::string& ending = endings_[index];
+    if (ending.empty()) ending = ending_;
+    else if (!ending.ends_with('\n')) ending += '\n';
+}
+
 void DesktopFile::set(std::string_view key, std::string_view value) {
     std::string line = std::string(key) + "=" + std::string(value);
     const std::size_t at = find(key);
@@ -69,7 +78,7 @@ void DesktopFile::set(std::string_view key, std::string_view value) {
     if (!has_group_) {
         // At the end: a header at the top would take the lines above the
         // file's first group into the new group as keys of its own.
-        if (!lines_.empty() && endings_.back().empty()) endings_.back() = ending_;
+        if (!lines_.empty()) end_line(lines_.size() - 1);
         lines_.push_back("[Desktop Entry]");
         endings_.push_back(ending_);
         has_group_ = true;
@@ -80,8 +89,7 @@ void DesktopFile::set(std::string_view key, std::string_view value) {
     // group stays where it was.
     std::size_t insert_at = group_end_;
     while (insert_at > group_begin_ && trim(lines_[insert_at - 1]).empty()) --insert_at;
-    // A line added after a last line without an ending gives that one an ending.
-    if (insert_at > 0 && endings_[insert_at - 1].empty()) endings_[insert_at - 1] = ending_;
+    if (insert_at > 0) end_line(insert_at - 1);
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insert_at), std::move(line));
     endings_.insert(endings_.begin() + static_cast<std::ptrdiff_t>(insert_at), ending_);
     ++group_end_;

@@ -30,8 +30,10 @@ public:
 private:
     // Index of the key's line in the group, or lines_.size().
     [[nodiscard]] std::size_t find(std::string_view key) const;
+    void end_line(std::size_t index);
     std::vector<std::string> lines_;
-    std::vector<std::string> endings_;  // per line: "\n", "\r\n" or "" (the last line without one)
+    // per line: "\n", "\r\n", or for the last line "" or a lone "\r"
+    std::vector<std::string> endings_;
     std::string ending_ = "\n";         // for lines added: the file's first line's
     std::size_t group_begin_ = 0;  // first line after "[Desktop Entry]"
     std::size_t group_end_ = 0;    // the next group header or the end

@@ -16,5 +16,21 @@ TEST(DesktopFileSet, AGroupAddedToAFileWithoutOneTakesNoLinesIntoIt) {
     EXPECT_TRUE(reread.flag("Hidden"));
 }
 
+// A key added after a last line that ends without a line feed (none, or a
+// carriage return alone) is a line of its own, and reads back as set.
+TEST(DesktopFileSet, AKeyAddedAfterAnUnfinishedLastLineIsALineOfItsOwn) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"[Desktop Entry]\nName=x", "[Desktop Entry]\nName=x\nHidden=true\n"},
+        {"[Desktop Entry]\nName=x\r", "[Desktop Entry]\nName=x\r\nHidden=true\n"},
+        {"Name=x\r", "Name=x\r\n[Desktop Entry]\nHidden=true\n"},
+    };
+    for (const auto& [before, after] : cases) {
+        DesktopFile file(before);
+        file.set("Hidden", "true");
+        EXPECT_EQ(file.text(), after) << before;
+        EXPECT_TRUE(DesktopFile(file.text()).flag("Hidden")) << before;
+    }
+}
+
 }  // namespace
 }  // namespace qm::formats
