@@ -12,9 +12,6 @@ namespace qm::windows {
 
 namespace {
 
-// 100-nanosecond ticks from 1601-01-01 to 1970-01-01.
-constexpr std::uint64_t file_time_of_unix_epoch = 116444736000000000ULL;
-
 std::string approval_key_path(std::string_view approved) {
     return std::string(startup_approved_path) + "\\" + std::string(approved);
 }
@@ -74,27 +71,14 @@ bool remembered_as_created(const std::string& folder, const std::string& name) {
 }  // namespace
 
 ApprovalFlag approval_flag_of(const std::optional<RawValue>& value) {
-    if (!value || value->type != REG_BINARY || value->bytes.empty()) return ApprovalFlag::none;
-    return (static_cast<unsigned char>(value->bytes[0]) & 1) != 0 ? ApprovalFlag::off : ApprovalFlag::on;
+    if (!value || value->type != REG_BINARY) return ApprovalFlag::none;
+    return formats::approval_flag_of_bytes(value->bytes);
 }
 
 ApprovalFlag read_approval_flag(HKEY root, std::string_view approved, std::string_view value_name) {
     RegistryResult<RegistryKey> key = open_key(root, approval_key_path(approved), KEY_READ | KEY_WOW64_64KEY);
     if (!key) return ApprovalFlag::none;
     return approval_flag_of(try_read_raw(key->get(), value_name).value_or(std::nullopt));
-}
-
-std::string approval_bytes(bool on, std::int64_t unix_seconds) {
-    std::string bytes(12, '\0');
-    if (on) {
-        bytes[0] = '\x02';
-        return bytes;
-    }
-    bytes[0] = '\x03';
-    const std::uint64_t ticks =
-        static_cast<std::uint64_t>(std::max<std::int64_t>(unix_seconds, 0)) * 10000000ULL + file_time_of_unix_epoch;
-    for (int i = 0; i < 8; ++i) bytes[4 + i] = static_cast<char>((ticks >> (8 * i)) & 0xFF);
-    return bytes;
 }
 
 Result<model::ChangeOutcome> switch_by_approval_flag(const model::StartupItem& item, bool on,

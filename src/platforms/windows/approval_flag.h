@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include "formats/windows_values.h"
 #include "model/platform.h"
 #include "platforms/windows/registry.h"
 #include "util/result.h"
@@ -20,17 +21,14 @@ namespace qm::windows {
 inline constexpr std::string_view startup_approved_path =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved";
 
-enum class ApprovalFlag { on, off, none };
+using formats::approval_bytes;
+using formats::ApprovalFlag;
 
-// Only the lowest bit of the first byte of a REG_BINARY value counts: 0 on,
-// 1 off. Another type or an empty value is no flag.
+// The flag of a REG_BINARY value (formats::approval_flag_of_bytes); another
+// type or no value is no flag.
 [[nodiscard]] ApprovalFlag approval_flag_of(const std::optional<RawValue>& value);
 
 [[nodiscard]] ApprovalFlag read_approval_flag(HKEY root, std::string_view approved, std::string_view value_name);
-
-// The twelve bytes written: 02 and eleven zeros to switch on; 03, three zeros
-// and the time as a Windows file time at whole seconds to switch off.
-[[nodiscard]] std::string approval_bytes(bool on, std::int64_t unix_seconds);
 
 // Switches a Run or Startup-folder item through its approval flag, by the
 // item's spec `hive`, `approved` and `short` (or the file name of `file`).

@@ -16,11 +16,6 @@
 namespace qm::windows {
 namespace {
 
-// An unquoted command line is probed one more leading word at a time; a
-// program path with more words than this is not worth the file-system probes
-// a hostile or broken entry with thousands of words would cost.
-constexpr std::size_t max_probed_words = 32;
-
 // Lower-cased, with forward slashes read as backslashes.
 std::string normalised_path(std::string_view path) {
     std::string text = to_lower_ascii(path);
@@ -88,77 +83,9 @@ std::string first_value(const std::vector<unsigned char>& resource, const std::v
 
 }  // namespace
 
-namespace {
-
-bool has_extension(std::string_view path) {
-    const std::size_t slash = path.find_last_of("\\/");
-    const std::string_view last = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    return last.find('.') != std::string_view::npos;
-}
-
-// The file Windows would start for one run of leading words: the run with
-// ".exe" added when its last part has no extension, else the run itself
-// (kept for files without an extension); empty when neither exists.
-std::string existing_program(const std::string& run) {
-    if (!has_extension(run)) {
-        std::string with_exe = run + ".exe";
-        if (os::path_kind(with_exe) == os::PathKind::file) return with_exe;
-    }
-    return os::path_kind(run) == os::PathKind::file ? run : std::string();
-}
-
-}  // namespace
-
 CommandProgram command_program(std::string_view command) {
-    const std::string text = trim(command);
-    if (text.empty()) return {};
-    if (text.front() == '"') {
-        const std::size_t close = text.find('"', 1);
-        return {text.substr(1, close == std::string::npos ? std::string::npos : close - 1), {}};
-    }
-    // Each run ending before a space is the leading words joined by the
-    // spaces that stood between them; the whole text is the last run.
-    CommandProgram found;
-    std::size_t found_end = std::string::npos;
-    bool longer_exists = false;
-    std::size_t end = text.find(' ');
-    for (std::size_t words = 1; words <= max_probed_words; ++words) {
-        const std::string run = text.substr(0, end);
-        if (found.program.empty()) {
-            found.program = existing_program(run);
-            found_end = end;
-        } else if (!existing_program(run).empty()) {
-            longer_exists = true;
-            break;
-        }
-        if (end == std::string::npos) break;
-        end = text.find(' ', end + 1);
-    }
-    const std::size_t first_space = text.find(' ');
-    if (found.program.empty()) {
-        found.program = text.substr(0, first_space);
-        return found;
-    }
-    if (first_space == std::string::npos) return found;
-    if (found_end == std::string::npos || found_end > first_space) {
-        // The program's path holds a space: Windows tries the shorter runs first.
-        const std::string first_run = text.substr(0, first_space);
-        const std::string first_tried = has_extension(first_run) ? first_run : first_run + ".exe";
-        found.unquoted_warning = "The path is not in quotes, so Windows looks for " + first_tried +
-                                 " first; a program placed there would run instead.";
-        return found;
-    }
-    // A shorter file came first. It shadows the one meant when a longer run
-    // names a file too, or when the next word carries on a path.
-    const std::size_t next_end = text.find(' ', found_end + 1);
-    const std::string next =
-        text.substr(found_end + 1, next_end == std::string::npos ? next_end : next_end - found_end - 1);
-    const bool carries_on_a_path = next.find('\\') != std::string::npos && next.size() > 1 && next[1] != ':' &&
-                                   next.front() != '\\' && next.front() != '"' && next.front() != '%';
-    if (longer_exists || carries_on_a_path) {
-        found.unquoted_warning = "The path is not in quotes: " + found.program + " would run first.";
-    }
-    return found;
+    return formats::command_program(command,
+                                    [](const std::string& path) { return os::path_kind(path) == os::PathKind::file; });
 }
 
 std::string program_file_of_command(std::string_view command) { return command_program(command).program; }

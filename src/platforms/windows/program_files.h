@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "formats/windows_values.h"
 #include "model/startup_item.h"
 
 namespace qm::windows {
@@ -18,22 +19,11 @@ struct VersionStrings {
     std::string description;  // FileDescription, or ProductName when that is empty
 };
 
-// The program file of a command line, found as Windows finds it when it
-// starts the command: the quoted first part, or else the shortest run of
-// leading space-separated words that names an existing file, with ".exe"
-// added to a run whose last part has no extension (tried before the run as
-// written), or else the first word. Only the first 32 words are tried, so a
-// long command line costs at most 32 probes. Environment references are not
-// expanded.
+// The program file of a command line as formats::command_program finds it,
+// probing this computer's files.
 [[nodiscard]] std::string program_file_of_command(std::string_view command);
 
-struct CommandProgram {
-    std::string program;  // as program_file_of_command gives it
-    // For an unquoted command whose program may end past a space: why that
-    // is unsafe, naming the file Windows tries first; empty otherwise.
-    std::string unquoted_warning;
-};
-
+using formats::CommandProgram;
 [[nodiscard]] CommandProgram command_program(std::string_view command);
 
 // The publisher and description from the file's version resource, trying the

@@ -192,43 +192,6 @@ std::vector<std::string> enumerate_subkeys(HKEY key) {
     return names;
 }
 
-std::string decode_registry_text(std::string_view bytes) {
-    // Up to the first NUL character (two zero bytes at an even offset); the
-    // decoder drops an odd last byte and turns bad sequences into U+FFFD.
-    std::size_t end = 0;
-    while (end + 1 < bytes.size() && !(bytes[end] == '\0' && bytes[end + 1] == '\0')) end += 2;
-    std::string text = "\xFF\xFE";
-    text.append(bytes.substr(0, std::min(end, bytes.size())));
-    return decode_text(text);
-}
-
-std::string expand_references(std::string_view text, const VariableLookup& lookup) {
-    std::string out;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const std::size_t open = text.find('%', at);
-        if (open == std::string_view::npos) {
-            out.append(text.substr(at));
-            break;
-        }
-        out.append(text.substr(at, open - at));
-        const std::size_t close = text.find('%', open + 1);
-        if (close == std::string_view::npos || close == open + 1) {
-            out.push_back('%');
-            at = open + 1;
-            continue;
-        }
-        const std::string_view name = text.substr(open + 1, close - open - 1);
-        if (std::optional<std::string> value = lookup(name)) {
-            out.append(*value);
-        } else {
-            out.append(text.substr(open, close - open + 1));
-        }
-        at = close + 1;
-    }
-    return out;
-}
-
 std::string expand_references(std::string_view text) {
     return expand_references(text, [](std::string_view name) { return os::get_env(name); });
 }

@@ -18,6 +18,7 @@
 
 #include <windows.h>
 
+#include "formats/windows_values.h"
 #include "os/windows/handle.h"
 
 namespace qm::windows {
@@ -99,16 +100,12 @@ inline constexpr std::string_view inexact_name_note =
 // The names of the key's subkeys, ending the same way.
 [[nodiscard]] std::vector<std::string> enumerate_subkeys(HKEY key);
 
-// Registry text: UTF-16LE up to the first NUL character; an odd last byte is
-// ignored and invalid sequences become U+FFFD.
-[[nodiscard]] std::string decode_registry_text(std::string_view bytes);
-
-using VariableLookup = std::function<std::optional<std::string>(std::string_view)>;
-// Expands %NAME% references the way REG_EXPAND_SZ values are read: a known
-// variable is replaced, an unknown one stays as written, and a "%" without a
-// closing one or with an empty name stays a single "%".
-[[nodiscard]] std::string expand_references(std::string_view text, const VariableLookup& lookup);
-// The same with the process environment.
+// Registry text and %NAME% references are read by the portable functions
+// of formats/windows_values.h.
+using formats::decode_registry_text;
+using formats::expand_references;
+using formats::VariableLookup;
+// Expands with the process environment.
 [[nodiscard]] std::string expand_references(std::string_view text);
 
 }  // namespace qm::windows
