@@ -54,6 +54,34 @@ struct Span {
 
 }  // namespace
 
+std::optional<std::string> attribute(std::string_view element, std::string_view name) {
+    if (element.empty() || element.front() != '<' || name.empty()) return std::nullopt;
+    std::size_t i = 1;
+    // Past the tag's own name.
+    while (i < element.size() && !is_space(element[i]) && element[i] != '>' && element[i] != '/') ++i;
+    while (i < element.size()) {
+        while (i < element.size() && (is_space(element[i]) || element[i] == '/')) ++i;
+        if (i >= element.size() || element[i] == '>') return std::nullopt;
+        const std::size_t name_begin = i;
+        while (i < element.size() && !is_space(element[i]) && element[i] != '=' && element[i] != '>' &&
+               element[i] != '/')
+            ++i;
+        const std::string_view found = element.substr(name_begin, i - name_begin);
+        while (i < element.size() && is_space(element[i])) ++i;
+        if (i >= element.size() || element[i] != '=') continue;  // an attribute without a value
+        ++i;
+        while (i < element.size() && is_space(element[i])) ++i;
+        if (i >= element.size()) return std::nullopt;
+        const char quote = element[i];
+        if (quote != '"' && quote != '\'') continue;  // not well formed: read on from here
+        const std::size_t close = element.find(quote, i + 1);
+        if (close == none) return std::nullopt;
+        if (found == name) return restore_entities(element.substr(i + 1, close - i - 1));
+        i = close + 1;
+    }
+    return std::nullopt;
+}
+
 std::vector<Element> find_elements(std::string_view document, std::string_view name) {
     std::vector<Element> elements;
     if (name.empty()) return elements;

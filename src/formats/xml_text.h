@@ -37,6 +37,12 @@ struct Element {
 // space trimmed at both ends. Empty when there is no such element.
 [[nodiscard]] std::string element_text(std::string_view document, std::string_view name);
 
+// The value of an attribute of an element's start tag (an Element's `whole`,
+// or just its start tag), with entities restored; nothing when the tag has no
+// attribute of exactly that name or is cut before its value ends. Values in
+// single or double quotes.
+[[nodiscard]] std::optional<std::string> attribute(std::string_view element, std::string_view name);
+
 // "&lt;", "&gt;", "&quot;", "&apos;" and "&amp;" replaced by their characters
 // in one pass, so "&amp;lt;" gives "&lt;". Any other "&" stays as written.
 [[nodiscard]] std::string restore_entities(std::string_view text);

@@ -1,0 +1,43 @@
+// The sign-in records Windows keeps for each user (the StartupInfo files of
+// the diagnostics folder, "<SID>_StartupInfo<N>.xml"): for each process
+// started in the first minute and a half after a sign-in, its program, its
+// command line, its processor time and what it read from disk. Pure text
+// work on a decoded document (xml_text's decode_document): every text read
+// is a piece of the document, and a number that is missing or not a whole
+// number is left unknown rather than guessed. Thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm::formats {
+
+struct SignInProcess {
+    std::string program;       // the Process element's Name: the program file as started
+    std::string command_line;  // empty when not recorded
+    std::optional<std::uint64_t> processor_us;
+    std::optional<std::uint64_t> disk_bytes;
+};
+
+struct SignInRecord {
+    std::string started;  // the StartupData element's StartTime, as written; may be empty
+    std::vector<SignInProcess> processes;
+};
+
+// The record of one file. A document without a StartupData start tag gives no
+// processes; in a file cut short, the processes it holds whole are read and
+// one cut off is left out.
+[[nodiscard]] SignInRecord read_sign_in_record(std::string_view document);
+
+// N of "<sid>_StartupInfo<N>.xml" (the name compared without regard to case,
+// N a whole number of at most nine digits); nothing for any other name. A
+// higher N is a later sign-in.
+[[nodiscard]] std::optional<std::uint32_t> sign_in_record_number(std::string_view file_name, std::string_view sid);
+
+// A whole decimal number of at most 19 digits, white space around it allowed.
+[[nodiscard]] std::optional<std::uint64_t> whole_number(std::string_view text);
+
+}  // namespace qm::formats
