@@ -1,5 +1,8 @@
 #include "formats/sign_in_records.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "formats/xml_text.h"
 #include "util/text.h"
 
@@ -60,6 +63,43 @@ SignInRecord read_sign_in_record(std::string_view document) {
         record.processes.push_back(std::move(read));
     }
     return record;
+}
+
+std::map<std::string, SignInCost> sign_in_costs(const std::vector<SignInRecord>& records,
+                                                const std::function<std::string(std::string_view)>& key) {
+    struct Sum {
+        SignInCost cost;
+        std::size_t last_record = SIZE_MAX;
+    };
+    std::map<std::string, Sum> sums;
+    for (std::size_t r = 0; r < records.size(); ++r) {
+        for (const SignInProcess& process : records[r].processes) {
+            if (process.program.empty()) continue;
+            Sum& sum = sums[key(process.program)];
+            if (sum.last_record != r) {
+                sum.last_record = r;
+                ++sum.cost.sign_ins;
+            }
+            // Sums saturate: no sign-in costs anywhere near 2^64 microseconds,
+            // so only a damaged record could get there.
+            if (process.processor_us) {
+                sum.cost.processor_known = true;
+                sum.cost.processor_us += std::min(*process.processor_us, UINT64_MAX - sum.cost.processor_us);
+            }
+            if (process.disk_bytes) {
+                sum.cost.disk_known = true;
+                sum.cost.disk_bytes += std::min(*process.disk_bytes, UINT64_MAX - sum.cost.disk_bytes);
+            }
+        }
+    }
+    std::map<std::string, SignInCost> costs;
+    for (auto& [program, sum] : sums) {
+        SignInCost cost = sum.cost;
+        cost.processor_us /= cost.sign_ins;
+        cost.disk_bytes /= cost.sign_ins;
+        costs.emplace(program, cost);
+    }
+    return costs;
 }
 
 std::optional<std::uint32_t> sign_in_record_number(std::string_view file_name, std::string_view sid) {

@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +33,22 @@ struct SignInRecord {
 // processes; in a file cut short, the processes it holds whole are read and
 // one cut off is left out.
 [[nodiscard]] SignInRecord read_sign_in_record(std::string_view document);
+
+// What one program cost per sign-in, averaged over the sign-ins it ran in.
+struct SignInCost {
+    std::uint64_t processor_us = 0;
+    std::uint64_t disk_bytes = 0;
+    bool processor_known = false;  // at least one of its processes recorded it
+    bool disk_known = false;
+    std::uint32_t sign_ins = 0;  // how many of the records it appears in
+};
+
+// The cost of each program over the records given, keyed by `key` of the
+// program's Name (the caller expands and normalises paths the way it does
+// its items' program files, so that only an exact path matches). Several
+// processes of one program in one sign-in add up.
+[[nodiscard]] std::map<std::string, SignInCost> sign_in_costs(const std::vector<SignInRecord>& records,
+                                                              const std::function<std::string(std::string_view)>& key);
 
 // N of "<sid>_StartupInfo<N>.xml" (the name compared without regard to case,
 // N a whole number of at most nine digits); nothing for any other name. A

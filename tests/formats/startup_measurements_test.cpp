@@ -4,6 +4,8 @@
 // and systemd's unit and boot times.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "formats/sign_in_records.h"
 #include "formats/unit_timings.h"
 #include "formats/xml_text.h"
+#include "util/text.h"
 
 namespace qm::formats {
 namespace {
@@ -63,6 +66,32 @@ TEST(SignInRecords, ReadsEveryWholeProcessOfAUtf16File) {
     EXPECT_EQ(record.processes[2].processor_us, std::nullopt);
     EXPECT_EQ(record.processes[2].disk_bytes, std::nullopt);
     EXPECT_TRUE(read_sign_in_record("<Process Name=\"x\"></Process>").processes.empty());
+}
+
+TEST(SignInRecords, CostsPerSignInOfEachExactProgram) {
+    const auto process = [](std::string program, std::optional<std::uint64_t> us, std::optional<std::uint64_t> bytes) {
+        return SignInProcess{std::move(program), "", us, bytes};
+    };
+    const std::vector<SignInRecord> records = {
+        {"", {process("C:\\A\\a.exe", 1000, 100), process("c:/a/A.EXE", 500, std::nullopt), process("", 9, 9)}},
+        {"", {process("C:\\A\\a.exe", 2000, 300), process("C:\\A\\a2.exe", std::nullopt, std::nullopt)}},
+        {"", {}},
+    };
+    const auto key = [](std::string_view path) {
+        std::string text = to_lower_ascii(path);
+        std::replace(text.begin(), text.end(), '/', '\\');
+        return text;
+    };
+    const std::map<std::string, SignInCost> costs = sign_in_costs(records, key);
+    ASSERT_EQ(costs.size(), 2u);
+    const SignInCost& a = costs.at("c:\\a\\a.exe");
+    EXPECT_EQ(a.sign_ins, 2u);
+    EXPECT_EQ(a.processor_us, 1750u);  // (1000 + 500 + 2000) / 2
+    EXPECT_EQ(a.disk_bytes, 200u);
+    EXPECT_TRUE(a.processor_known && a.disk_known);
+    const SignInCost& a2 = costs.at("c:\\a\\a2.exe");
+    EXPECT_EQ(a2.sign_ins, 1u);
+    EXPECT_FALSE(a2.processor_known || a2.disk_known);
 }
 
 TEST(SignInRecords, FileNumbersOfOneAccount) {
