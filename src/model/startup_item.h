@@ -11,6 +11,7 @@
 
 #include "json/json.h"
 #include "model/assessment.h"
+#include "model/impact.h"
 #include "model/words.h"
 
 namespace qm::model {
@@ -51,6 +52,8 @@ public:
     // What the entry starts could not be read, so its name proves nothing
     // and it is never judged harmless.
     bool unreadable = false;
+    // What the computer's records say it costs at sign-in or boot.
+    Impact impact;
     Assessment risk;
 
     // Replaces the value of an existing key in place, or appends a new pair.

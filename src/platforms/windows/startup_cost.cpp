@@ -1,0 +1,200 @@
+#include "platforms/windows/startup_cost.h"
+
+#include <windows.h>
+#include <winevt.h>
+
+#include <algorithm>
+
+#include "formats/boot_events.h"
+#include "formats/xml_text.h"
+#include "os/environment.h"
+#include "os/files.h"
+#include "os/windows/handle.h"
+#include "os/windows/wide.h"
+#include "platforms/windows/program_files.h"
+#include "platforms/windows/registry.h"
+#include "util/text.h"
+
+namespace qm::windows {
+namespace {
+
+// A sign-in record holds a few hundred processes; far larger is not one.
+constexpr std::uint64_t record_file_limit = 8u << 20;
+// The newest events read from the boot-performance log: five boots and what
+// slowed them fit many times over.
+constexpr std::size_t boot_log_events_read = 400;
+constexpr std::size_t rendered_event_limit = 256u << 10;
+
+constexpr wchar_t boot_log_channel[] = L"Microsoft-Windows-Diagnostics-Performance/Operational";
+constexpr wchar_t boot_log_query[] = L"*[System[(EventID=100 or EventID=101 or EventID=103)]]";
+
+std::string default_records_folder() {
+    std::string windows = os::get_env("SystemRoot").value_or("");
+    if (windows.empty()) windows = "C:\\Windows";
+    return windows + "\\System32\\wdi\\LogFiles\\StartupInfo";
+}
+
+void read_sign_ins(std::string_view sid, const std::string& folder, StartupRecords& records) {
+    Result<std::vector<os::FolderEntry>> entries = os::list_folder(folder);
+    if (!entries) {
+        records.sign_in_note = "No sign-in records could be read from " + folder + ".";
+        return;
+    }
+    std::vector<std::pair<std::uint32_t, std::string>> numbered;
+    for (const os::FolderEntry& entry : *entries) {
+        if (entry.is_folder) continue;
+        if (const auto number = formats::sign_in_record_number(entry.name, sid))
+            numbered.emplace_back(*number, entry.name);
+    }
+    std::sort(numbered.begin(), numbered.end(), std::greater<>());
+    std::vector<formats::SignInRecord> read;
+    for (const auto& [number, name] : numbered) {
+        if (read.size() == measured_starts) break;
+        Result<std::string> bytes = os::read_file(os::join_path(folder, name), record_file_limit);
+        if (!bytes || bytes->size() > record_file_limit) continue;
+        formats::SignInRecord record = formats::read_sign_in_record(formats::decode_document(*bytes));
+        if (!record.processes.empty()) read.push_back(std::move(record));
+    }
+    records.sign_ins = static_cast<std::uint32_t>(read.size());
+    records.sign_in_costs = formats::sign_in_costs(read, normalised_program_key);
+    records.sign_in_note = read.empty() ? "No sign-in records of this account in " + folder + "."
+                                        : std::to_string(read.size()) + " sign-in records read from " + folder + ".";
+}
+
+struct EventHandlePolicy {
+    using Native = EVT_HANDLE;
+    static Native none() noexcept { return nullptr; }
+    static bool is_valid(Native h) noexcept { return h != nullptr; }
+    static void close(Native h) noexcept { ::EvtClose(h); }
+};
+using EventHandle = os::UniqueHandle<EventHandlePolicy>;
+
+// The event as XML text, or nothing when it cannot be rendered.
+std::optional<std::string> rendered_xml(EVT_HANDLE event) {
+    DWORD used = 0;
+    DWORD properties = 0;
+    std::wstring buffer(4096, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+        if (::EvtRender(nullptr, event, EvtRenderEventXml, bytes, buffer.data(), &used, &properties)) {
+            buffer.resize(std::min<std::size_t>(used / sizeof(wchar_t), buffer.size()));
+            while (!buffer.empty() && buffer.back() == L'\0') buffer.pop_back();
+            return os::windows::to_utf8(buffer);
+        }
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || used > rendered_event_limit) return std::nullopt;
+        buffer.assign(used / sizeof(wchar_t) + 1, L'\0');
+    }
+    return std::nullopt;
+}
+
+void add_slow(std::map<std::string, SlowStart>& slow, const std::string& key, std::uint64_t total_ms) {
+    SlowStart& start = slow[key];
+    // Running mean over the boots seen.
+    start.total_ms = (start.total_ms * start.boots + total_ms) / (start.boots + 1);
+    ++start.boots;
+}
+
+void read_boot_log(StartupRecords& records) {
+    EventHandle query(::EvtQuery(nullptr, boot_log_channel, boot_log_query,
+                                 EvtQueryChannelPath | EvtQueryReverseDirection | EvtQueryTolerateQueryErrors));
+    if (!query) {
+        const DWORD error = ::GetLastError();
+        records.boot_log_note =
+            error == ERROR_ACCESS_DENIED
+                ? "The boot-performance log can be read only with administrator rights."
+                : "The boot-performance log cannot be read here (Windows error " + std::to_string(error) + ").";
+        return;
+    }
+    records.boot_log_read = true;
+    // Newest first: the events of what slowed a boot are written just after
+    // that boot's own, so they come before it here.
+    std::vector<formats::BootEvent> pending;
+    std::size_t seen = 0;
+    bool enough = false;
+    while (!enough && seen < boot_log_events_read) {
+        EVT_HANDLE batch[16];
+        DWORD returned = 0;
+        if (!::EvtNext(query.get(), 16, batch, 1000, 0, &returned) || returned == 0) break;
+        for (DWORD i = 0; i < returned; ++i) {
+            EventHandle event(batch[i]);
+            ++seen;
+            if (enough) continue;
+            const std::optional<std::string> xml = rendered_xml(event.get());
+            if (!xml) continue;
+            std::optional<formats::BootEvent> read = formats::read_boot_event(*xml);
+            if (!read) continue;
+            if (read->kind != formats::BootEventKind::boot) {
+                pending.push_back(std::move(*read));
+                continue;
+            }
+            if (records.boots == measured_starts) {
+                enough = true;
+                continue;
+            }
+            ++records.boots;
+            if (records.boots == 1) {
+                records.last_boot_ms = read->boot_ms;
+                records.last_main_path_ms = read->main_path_ms;
+            }
+            for (const formats::BootEvent& slow : pending) {
+                if (!slow.total_ms) continue;
+                if (slow.kind == formats::BootEventKind::slow_service && !slow.name.empty()) {
+                    add_slow(records.slow_services, to_lower_ascii(slow.name), *slow.total_ms);
+                } else if (slow.kind == formats::BootEventKind::slow_application && !slow.path.empty()) {
+                    add_slow(records.slow_applications, normalised_program_key(slow.path), *slow.total_ms);
+                }
+            }
+            pending.clear();
+        }
+    }
+    records.boot_log_note = records.boots == 0
+                                ? "The boot-performance log holds no boots yet."
+                                : std::to_string(records.boots) + " boots read from the boot-performance log.";
+}
+
+}  // namespace
+
+std::string normalised_program_key(std::string_view path) {
+    std::string text = to_lower_ascii(expand_references(trim(path)));
+    std::replace(text.begin(), text.end(), '/', '\\');
+    return text;
+}
+
+StartupRecords read_startup_records(std::string_view sid, const std::string& records_folder) {
+    StartupRecords records;
+    if (sid.empty()) {
+        records.sign_in_note = "This account's identity could not be read, so its sign-in records are not known.";
+    } else {
+        read_sign_ins(sid, records_folder.empty() ? default_records_folder() : records_folder, records);
+    }
+    read_boot_log(records);
+    return records;
+}
+
+void apply_startup_records(const StartupRecords& records, std::vector<model::StartupItem>& items) {
+    for (model::StartupItem& item : items) {
+        if (item.kind == model::ItemKind::service) {
+            const auto slow = records.slow_services.find(to_lower_ascii(item.spec_value("short")));
+            if (slow == records.slow_services.end()) continue;
+            item.impact = model::measured_impact(model::MeasuredBy::boot_log, slow->second.boots, std::nullopt,
+                                                 std::nullopt, slow->second.total_ms);
+            continue;
+        }
+        if (item.exe.empty()) continue;
+        const std::string key = normalised_program_key(item.exe);
+        if (const auto cost = records.sign_in_costs.find(key); cost != records.sign_in_costs.end()) {
+            const formats::SignInCost& c = cost->second;
+            item.impact =
+                model::measured_impact(model::MeasuredBy::sign_in_records, c.sign_ins,
+                                       c.processor_known ? std::optional<std::uint64_t>(c.processor_us / 1000)
+                                                         : std::nullopt,
+                                       c.disk_known ? std::optional<std::uint64_t>(c.disk_bytes) : std::nullopt,
+                                       std::nullopt);
+        } else if (const auto slow = records.slow_applications.find(key); slow != records.slow_applications.end()) {
+            item.impact = model::measured_impact(model::MeasuredBy::boot_log, slow->second.boots, std::nullopt,
+                                                 std::nullopt, slow->second.total_ms);
+        }
+    }
+}
+
+}  // namespace qm::windows
