@@ -1,0 +1,55 @@
+#include "platforms/linux/unit_costs.h"
+
+namespace qm::linux {
+namespace {
+
+// One call lists every unit; past this many names the command line would
+// only grow without end for a computer nobody has.
+constexpr std::size_t max_units_asked = 4096;
+
+}  // namespace
+
+BootCosts read_boot_costs(const LinuxContext& context, const std::vector<std::string>& unit_ids) {
+    BootCosts costs;
+    if (!context.systemd_running) {
+        costs.note = "systemd is not running here, so start times cannot be measured.";
+        return costs;
+    }
+    const os::RunOutput manager =
+        context.runner(os::ToolRun{"systemctl", {"show", "-p", std::string(formats::boot_timing_properties)}, {}, 20});
+    if (!manager.succeeded()) {
+        costs.note = "systemctl did not say how long the boot took, so start times are not measured.";
+        return costs;
+    }
+    costs.phases = formats::read_boot_phases(manager.out);
+    if (!unit_ids.empty()) {
+        std::vector<std::string> arguments = {"show", "-p", std::string(formats::unit_timing_properties), "--"};
+        for (std::size_t i = 0; i < unit_ids.size() && i < max_units_asked; ++i) arguments.push_back(unit_ids[i]);
+        const os::RunOutput units = context.runner(os::ToolRun{"systemctl", std::move(arguments), {}, 30});
+        if (units.succeeded()) {
+            for (formats::UnitTiming& timing : formats::read_unit_timings(units.out)) {
+                const std::string id = timing.id;
+                costs.units.emplace(id, std::move(timing));
+            }
+        }
+    }
+    costs.measured = true;
+    const std::optional<std::uint64_t> total = costs.phases.total_us();
+    costs.note =
+        total ? "Start times of this boot read from systemd; the boot took " + model::duration_text(*total / 1000) + "."
+              : "Start times of this boot read from systemd; the boot has not finished yet.";
+    return costs;
+}
+
+void apply_boot_costs(const BootCosts& costs, std::vector<model::StartupItem>& items) {
+    if (!costs.measured) return;
+    for (model::StartupItem& item : items) {
+        if (item.kind != model::ItemKind::systemd) continue;
+        const auto timing = costs.units.find(item.spec_value("unit"));
+        if (timing == costs.units.end() || !timing->second.duration_us) continue;
+        item.impact = model::measured_impact(model::MeasuredBy::systemd, 1, std::nullopt, std::nullopt,
+                                             *timing->second.duration_us / 1000);
+    }
+}
+
+}  // namespace qm::linux
