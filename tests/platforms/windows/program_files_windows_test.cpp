@@ -8,7 +8,9 @@
 
 #include "os/os_test_support.h"
 #include "os/console.h"
+#include "formats/version_resource.h"
 #include "os/files.h"
+#include "os/windows/handle.h"
 #include "os/windows/wide.h"
 #include "platforms/windows/program_files.h"
 #include "util/text.h"
@@ -216,6 +218,7 @@ TEST(VersionStrings, AreThoseTheSystemFindsForEveryProgramOfTheSystemFolder) {
     }
     std::sort(programs.begin(), programs.end());
     std::size_t with_publisher = 0;
+    std::size_t from_the_file = 0;  // blocks found through the file's own headers
     for (const std::string& name : programs) {
         const std::string path = os::join_path(system32, name);
         const VersionStrings expected = system_version_strings(path);
@@ -223,8 +226,16 @@ TEST(VersionStrings, AreThoseTheSystemFindsForEveryProgramOfTheSystemFolder) {
         EXPECT_EQ(read.publisher, expected.publisher) << path;
         EXPECT_EQ(read.description, expected.description) << path;
         if (!expected.publisher.empty()) ++with_publisher;
+        const std::string bytes = os::read_file(path).value_or("");
+        const formats::ProgramVersionBlock found =
+            formats::read_program_version_block([&](std::uint64_t offset, std::size_t size) {
+                return offset < bytes.size() ? bytes.substr(offset, size) : std::string();
+            });
+        if (found.found == formats::ProgramVersionBlock::Found::block) ++from_the_file;
+        if (found.found == formats::ProgramVersionBlock::Found::none) EXPECT_EQ(expected.publisher, "") << path;
     }
     EXPECT_GT(with_publisher, 50u) << "of " << programs.size() << " programs";
+    EXPECT_GT(from_the_file, with_publisher) << "of " << programs.size() << " programs";
 }
 
 // A later scan takes a file's strings from the data folder's record only
@@ -252,8 +263,8 @@ TEST(ProgramFacts, KeepVersionStringsInTheDataFolderOnlyForUnchangedFiles) {
     EXPECT_EQ(publisher_now(data), "Planted Publisher") << "the unchanged file is not opened";
 
     {
-        const os::windows::FileHandle file(::CreateFileW(os::windows::to_wide(program).c_str(), FILE_WRITE_ATTRIBUTES,
-                                                         0, nullptr, OPEN_EXISTING, 0, nullptr));
+        const os::windows::Handle file(::CreateFileW(os::windows::to_wide(program).c_str(), FILE_WRITE_ATTRIBUTES, 0,
+                                                     nullptr, OPEN_EXISTING, 0, nullptr));
         FILETIME time{0x12345678, 0x01D00000};
         ASSERT_TRUE(::SetFileTime(file.get(), nullptr, nullptr, &time));
     }
