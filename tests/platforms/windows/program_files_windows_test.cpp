@@ -232,7 +232,9 @@ TEST(VersionStrings, AreThoseTheSystemFindsForEveryProgramOfTheSystemFolder) {
                 return offset < bytes.size() ? bytes.substr(offset, size) : std::string();
             });
         if (found.found == formats::ProgramVersionBlock::Found::block) ++from_the_file;
-        if (found.found == formats::ProgramVersionBlock::Found::none) EXPECT_EQ(expected.publisher, "") << path;
+        if (found.found == formats::ProgramVersionBlock::Found::none) {
+            EXPECT_EQ(expected.publisher, "") << path;
+        }
     }
     EXPECT_GT(with_publisher, 50u) << "of " << programs.size() << " programs";
     EXPECT_GT(from_the_file, with_publisher) << "of " << programs.size() << " programs";
