@@ -172,6 +172,21 @@ std::optional<std::vector<Entry>> directory(const ProgramFile& file, std::uint64
     return entries;
 }
 
+// Whether the counted UTF-16 name at `at` is "MUI" in any case; a name that
+// cannot be read counts as one.
+bool names_mui(const ProgramFile& file, std::uint64_t base, std::uint32_t size, std::uint32_t at) {
+    if (at > size || size - at < 8) return true;
+    const std::optional<std::string> name = file.bytes(base + at, 8);
+    if (!name) return true;
+    if (read_u16(*name, 0) != 3) return false;
+    const char expected[] = "mui";
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::uint16_t unit = read_u16(*name, 2 + 2 * i);
+        if ((unit | 0x20) != static_cast<unsigned char>(expected[i])) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 ProgramVersionBlock read_program_version_block(const ReadAt& read) {
@@ -219,9 +234,9 @@ ProgramVersionBlock read_program_version_block(const ReadAt& read) {
     if (!types) return unsure();
     const Entry* version = nullptr;
     for (const Entry& entry : *types) {
-        // A named type may be "MUI": the system may then read the strings from
-        // a language file beside the program.
-        if ((entry.name & named_bit) != 0) return unsure();
+        // A type named "MUI" means the system may read the strings from a
+        // language file beside the program.
+        if ((entry.name & named_bit) != 0 && names_mui(file, base, size, entry.name & ~named_bit)) return unsure();
         if (entry.name == version_type) version = &entry;
     }
     if (version == nullptr) return none_block();
