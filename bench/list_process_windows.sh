@@ -11,8 +11,9 @@
 # Peak memory is the largest resident size of one list --json run.
 # Usage: bench/list_process_windows.sh [runs per measurement, default 7]
 # (QUILLMOOR_EXE names an already built quillmoor.exe to measure instead;
-# QUILLMOOR_BENCH_PREFIX keeps the populated prefix of the first machine
-# there instead of removing it.)
+# QUILLMOOR_EARLIER_EXE names another build measured on the same machines
+# first, to compare with; QUILLMOOR_BENCH_PREFIX keeps the populated prefixes
+# there and in "$QUILLMOOR_BENCH_PREFIX-programs" instead of removing them.)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-7}
@@ -30,7 +31,7 @@ prefixes=()
 cleanup() {
   for prefix in "${prefixes[@]}"; do
     WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
-    [ "$prefix" = "${QUILLMOOR_BENCH_PREFIX:-}" ] || rm -rf "$prefix"
+    [ -n "${QUILLMOOR_BENCH_PREFIX:-}" ] || rm -rf "$prefix"
   done
   rm -rf "$work"
 }
@@ -76,7 +77,14 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", a / b }'; }
 # on the machine weighs on all three alike: Wine's own trivial program, a
 # scan without the cache (first scan) and one with the cache it left.
 measure() {
-  local label=$1
+  if [ -n "${QUILLMOOR_EARLIER_EXE:-}" ]; then
+    measure_one "$1 (earlier)" "$QUILLMOOR_EARLIER_EXE"
+  fi
+  measure_one "$1" "$program"
+}
+
+measure_one() {
+  local label=$1 program=$2
   local items peak_kib
   items=$(wine "$program" list --json 2>/dev/null | grep -o '"id":' | wc -l)
   drop_cache
@@ -92,7 +100,7 @@ measure() {
   t=$(median "${trivial[@]}")
   c=$(median "${cold[@]}")
   w=$(median "${warm[@]}")
-  printf '%-34s %5s items  cmd /c exit %4d ms  first scan %5d ms (%sx)  later scan %5d ms (%sx)  peak %d MiB\n' \
+  printf '%-44s %5s items  cmd /c exit %4d ms  first scan %5d ms (%sx)  later scan %5d ms (%sx)  peak %d MiB\n' \
     "$label" "$items" "$t" "$c" "$(ratio "$c" "$t")" "$w" "$(ratio "$w" "$t")" $((peak_kib / 1024))
 }
 
@@ -122,8 +130,9 @@ for i in $(seq 300); do
   printf '<?xml version="1.0" encoding="UTF-16"?>\n<Task version="1.2" xmlns="http://schemas.microsoft.com/windows/2004/02/mit/task"><Triggers><LogonTrigger><Enabled>true</Enabled></LogonTrigger></Triggers><Settings><Enabled>true</Enabled></Settings><Actions><Exec><Command>C:\\Program Files\\Bench\\task%d.exe</Command></Exec></Actions></Task>\n' "$i" |
     iconv -f UTF-8 -t UTF-16 >"$tasks/Bench task $i"
 done
-startup=$(ls -d "$WINEPREFIX"/drive_c/users/*/AppData/Roaming | head -1)"/Microsoft/Windows/Start Menu/Programs/Startup"
-mkdir -p "$startup"
+# Wine spells the folder "StartUp"; a second one spelled otherwise would
+# leave one of the two unread.
+startup=$(find "$WINEPREFIX"/drive_c/users/*/AppData/Roaming -ipath '*/Start Menu/Programs/Startup' -type d | head -1)
 for i in $(seq 50); do
   cp "$source_dir/tests/data/conformance/shell-links/exec_cmd_powershell.lnk" "$startup/Bench shortcut $i.lnk"
 done
@@ -132,7 +141,7 @@ measure "heavy machine"
 wineserver -k >/dev/null 2>&1 || true
 
 # 1,000 Run values with a program file each.
-new_prefix
+new_prefix "${QUILLMOOR_BENCH_PREFIX:+$QUILLMOOR_BENCH_PREFIX-programs}"
 system32="$WINEPREFIX/drive_c/windows/system32"
 {
   printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\n'

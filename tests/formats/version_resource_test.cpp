@@ -27,7 +27,7 @@ void pad(std::string& bytes) {
 std::string node(std::u16string_view key, std::uint16_t type, const std::string& value,
                  const std::vector<std::string>& children = {}, std::optional<std::uint16_t> value_length = {}) {
     std::string body = utf16(key) + u16(0);
-    std::string bytes = "\0\0\0\0\0\0" + body;
+    std::string bytes = std::string(6, '\0') + body;
     pad(bytes);
     bytes += value;
     for (const std::string& child : children) {

@@ -42,8 +42,6 @@ model::ScanResult WindowsPlatform::scan() {
     const knowledge::KnowledgeLocations locations = locations_();
     const bool timing = os::get_env("QUILLMOOR_TIMING").has_value();
     ProgramFacts programs(data_folder_);
-    // With timing on, what the process did before the scan is told apart.
-    os::timed_step(timing, "before the scan", [] {});
     os::timed_step(timing, "run keys", [&] { scan_run_keys(locations.run_keys, facts_.admin, programs, result); });
     os::timed_step(timing, "folders",
                    [&] { scan_startup_folders(locations.startup_folders, facts_.admin, programs, result); });
