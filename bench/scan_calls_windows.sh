@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Where one "quillmoor.exe list --json" under Wine spends its time and its
 # calls into the system, source by source: the times QUILLMOOR_TIMING writes,
-# and the registry calls, file opens, file probes (attribute queries) and
+# and the registry calls, file opens, file probes (attribute queries), device
+# calls (under Wine, a volume query is one, answered by another process) and
 # child processes that Wine's trace channels (reg, file, process) log between
 # one source's time line and the next. The traces slow every call down, so the times are those
 # of a run without them.
@@ -20,16 +21,17 @@ echo "times without tracing:"
 WINEDEBUG=-all QUILLMOOR_TIMING=1 wine "$program" list --json 2>&1 >/dev/null | grep -E '^[a-z ]+: ' | sed 's/^/  /'
 
 WINEDEBUG=-all,trace+reg,trace+file,trace+process QUILLMOOR_TIMING=1 wine "$program" list --json 2>"$trace" >/dev/null || true
-printf '%-18s %9s %9s %9s %9s %9s\n' "calls up to" "reg open" "reg read" "file open" "file probe" "processes"
+printf '%-18s %9s %9s %9s %10s %9s %9s\n' "calls up to" "reg open" "reg read" "file open" "file probe" "device" "processes"
 awk '
   function flush(label) {
-    printf "%-18s %9d %9d %9d %9d %9d\n", label, open, read, fopen, probe, proc
-    open = read = fopen = probe = proc = 0
+    printf "%-18s %9d %9d %9d %10d %9d %9d\n", label, open, read, fopen, probe, device, proc
+    open = read = fopen = probe = device = proc = 0
   }
   /:trace:reg:Nt(OpenKey|OpenKeyEx|CreateKey) \(/ { open++ }
   /:trace:reg:Nt(QueryValueKey|EnumerateValueKey|EnumerateKey|QueryKey) \(/ { read++ }
   /:trace:file:NtCreateFile handle=|:trace:file:NtOpenFile / { fopen++ }
   /:trace:file:GetFileAttributes(W|ExW) / { probe++ }
+  /:trace:file:NtDeviceIoControlFile / { device++ }
   /:trace:process:.*CreateProcess/ { proc++ }
   /^[a-z ]+: [0-9.]+ [^ ]+$/ { sub(/:.*/, ""); flush($0) }
   END { flush("end of the run") }
