@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
 # "quillmoor.exe list --json" as a whole process under Wine, side by side with
 # Wine's own "cmd /c exit" run the same way, so the cost of starting any
-# program under Wine is seen apart from ours. Measured on a plain fresh
-# prefix, then on the same prefix holding 1,000 Run values, 500 services
-# and 300 task definitions (the populations of the scan benchmarks).
+# program under Wine is seen apart from ours. Two machines, each measured
+# with the program-file cache removed before every run (first scan) and with
+# it left from the run before (later scans):
+#   heavy machine: 500 services, 300 task definitions, 100 Run values and 50
+#     Startup-folder shortcuts;
+#   1,000 Run values, each naming a program file of its own (every one a copy
+#     of a system program with version information).
+# Peak memory is the largest resident size of one list --json run.
 # Usage: bench/list_process_windows.sh [runs per measurement, default 7]
-# (QUILLMOOR_EXE names an already built quillmoor.exe to measure instead.)
+# (QUILLMOOR_EXE names an already built quillmoor.exe to measure instead;
+# QUILLMOOR_EARLIER_EXE names another build measured on the same machines
+# first, to compare with; QUILLMOOR_BENCH_PREFIX keeps the populated prefixes
+# there and in "$QUILLMOOR_BENCH_PREFIX-programs" instead of removing them.)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-7}
@@ -15,48 +23,98 @@ if [ -z "$program" ]; then
   cmake --build --preset windows --target quillmoor >/dev/null
   program=$PWD/build/windows/quillmoor.exe
 fi
+source_dir=$PWD
 
-WINEPREFIX=$(mktemp -d /tmp/quillmoor-bench-wine.XXXXXX)
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 work=$(mktemp -d)
-trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX" "$work"' EXIT
-# A persistent server, and the prefix made by its first program (see
-# scripts/test.sh for why not "wineboot -i").
-wineserver -p >/dev/null 2>&1
-wine cmd /c exit >/dev/null 2>&1
-
-# median_ms COMMAND...: the median wall time of `runs` runs, in milliseconds.
-median_ms() {
-  local times=()
-  for _ in $(seq "$runs"); do
-    local start end
-    start=$(date +%s%N)
-    "$@" >/dev/null 2>&1 || true
-    end=$(date +%s%N)
-    times+=($(((end - start) / 1000000)))
+prefixes=()
+cleanup() {
+  for prefix in "${prefixes[@]}"; do
+    WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
+    [ -n "${QUILLMOOR_BENCH_PREFIX:-}" ] || rm -rf "$prefix"
   done
-  printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# new_prefix [PATH]: a fresh prefix made by its first program under a
+# persistent server (see scripts/test.sh for why not "wineboot -i").
+new_prefix() {
+  WINEPREFIX=${1:-$(mktemp -d /tmp/quillmoor-bench-wine.XXXXXX)}
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  export WINEPREFIX
+  prefixes+=("$WINEPREFIX")
+  wineserver -p >/dev/null 2>&1
+  wine cmd /c exit >/dev/null 2>&1
 }
 
+# The service manager reads its services when it starts: the server restarts.
+restart_server() {
+  wineserver -k >/dev/null 2>&1 || true
+  sleep 1
+  wineserver -p >/dev/null 2>&1
+  wine cmd /c exit >/dev/null 2>&1
+}
+
+cache_file() { printf '%s/drive_c/ProgramData/Quillmoor/program-versions.json' "$WINEPREFIX"; }
+drop_cache() { rm -f "$(cache_file)"; }
+
+# ms COMMAND...: the wall time of one run, in milliseconds.
+ms() {
+  local start end
+  start=$(date +%s%N)
+  "$@" >/dev/null 2>&1 || true
+  end=$(date +%s%N)
+  echo $(((end - start) / 1000000))
+}
+
+median() { printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"; }
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", a / b }'; }
+
+# The three runs of a round follow each other, so a load that comes and goes
+# on the machine weighs on all three alike: Wine's own trivial program, a
+# scan without the cache (first scan) and one with the cache it left.
 measure() {
-  local label=$1
-  local items
+  if [ -n "${QUILLMOOR_EARLIER_EXE:-}" ]; then
+    measure_one "$1 (earlier)" "$QUILLMOOR_EARLIER_EXE"
+  fi
+  measure_one "$1" "$program"
+}
+
+measure_one() {
+  local label=$1 program=$2
+  local items peak_kib
   items=$(wine "$program" list --json 2>/dev/null | grep -o '"id":' | wc -l)
-  local trivial ours
-  trivial=$(median_ms wine cmd /c exit)
-  ours=$(median_ms wine "$program" list --json)
-  printf '%-44s %6s items   cmd /c exit %5d ms   list --json %5d ms   ratio %s\n' "$label" "$items" "$trivial" \
-    "$ours" "$(awk -v a="$ours" -v b="$trivial" 'BEGIN { printf "%.1f", a / b }')"
+  drop_cache
+  peak_kib=$(/usr/bin/time -f '%M' wine "$program" list --json 2>&1 >/dev/null | tail -1)
+  local trivial=() cold=() warm=()
+  for _ in $(seq "$runs"); do
+    trivial+=("$(ms wine cmd /c exit)")
+    drop_cache
+    cold+=("$(ms wine "$program" list --json)")
+    warm+=("$(ms wine "$program" list --json)")
+  done
+  local t c w
+  t=$(median "${trivial[@]}")
+  c=$(median "${cold[@]}")
+  w=$(median "${warm[@]}")
+  printf '%-44s %5s items  cmd /c exit %4d ms  first scan %5d ms (%sx)  later scan %5d ms (%sx)  peak %d MiB\n' \
+    "$label" "$items" "$t" "$c" "$(ratio "$c" "$t")" "$w" "$(ratio "$w" "$t")" $((peak_kib / 1024))
+}
+
+regedit_import() {
+  wine regedit /S "$(winepath -w "$1")" >/dev/null 2>&1
 }
 
 echo "== $runs runs each, medians"
-measure "fresh prefix"
 
-# 1,000 Run values and 500 services by one registry import; the service
-# manager reads its services when it starts, so the server is restarted.
+# The heavy machine.
+new_prefix "${QUILLMOOR_BENCH_PREFIX:-}"
 {
   printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\n'
-  for i in $(seq 1000); do
+  for i in $(seq 100); do
     printf '"Bench Run %04d"="\\"C:\\\\Program Files\\\\Bench %d\\\\app.exe\\" --tray"\n' "$i" "$i"
   done
   for i in $(seq 500); do
@@ -64,16 +122,34 @@ measure "fresh prefix"
     printf '"Type"=dword:00000010\n"Start"=dword:00000003\n"ErrorControl"=dword:00000001\n'
     printf '"ImagePath"="C:\\\\Program Files\\\\Bench\\\\service%d.exe"\n"DisplayName"="Bench service %d"\n' "$i" "$i"
   done
-} >"$work/population.reg"
-wine regedit /S "$(winepath -w "$work/population.reg")" >/dev/null 2>&1
+} >"$work/heavy.reg"
+regedit_import "$work/heavy.reg"
 tasks="$WINEPREFIX/drive_c/windows/system32/Tasks/Bench"
 mkdir -p "$tasks"
 for i in $(seq 300); do
   printf '<?xml version="1.0" encoding="UTF-16"?>\n<Task version="1.2" xmlns="http://schemas.microsoft.com/windows/2004/02/mit/task"><Triggers><LogonTrigger><Enabled>true</Enabled></LogonTrigger></Triggers><Settings><Enabled>true</Enabled></Settings><Actions><Exec><Command>C:\\Program Files\\Bench\\task%d.exe</Command></Exec></Actions></Task>\n' "$i" |
     iconv -f UTF-8 -t UTF-16 >"$tasks/Bench task $i"
 done
+# Wine spells the folder "StartUp"; a second one spelled otherwise would
+# leave one of the two unread.
+startup=$(find "$WINEPREFIX"/drive_c/users/*/AppData/Roaming -ipath '*/Start Menu/Programs/Startup' -type d | head -1)
+for i in $(seq 50); do
+  cp "$source_dir/tests/data/conformance/shell-links/exec_cmd_powershell.lnk" "$startup/Bench shortcut $i.lnk"
+done
+restart_server
+measure "heavy machine"
 wineserver -k >/dev/null 2>&1 || true
-sleep 1
-wineserver -p >/dev/null 2>&1
-wine cmd /c exit >/dev/null 2>&1
-measure "with 1,000 Run values, 500 services, 300 tasks"
+
+# 1,000 Run values with a program file each.
+new_prefix "${QUILLMOOR_BENCH_PREFIX:+$QUILLMOOR_BENCH_PREFIX-programs}"
+system32="$WINEPREFIX/drive_c/windows/system32"
+{
+  printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\n'
+  for i in $(seq 1000); do
+    mkdir -p "$WINEPREFIX/drive_c/Program Files/Bench $i"
+    cp "$system32/winver.exe" "$WINEPREFIX/drive_c/Program Files/Bench $i/app$i.exe"
+    printf '"Bench Run %04d"="\\"C:\\\\Program Files\\\\Bench %d\\\\app%d.exe\\" --tray"\n' "$i" "$i" "$i"
+  done
+} >"$work/programs.reg"
+regedit_import "$work/programs.reg"
+measure "1,000 Run values, own programs"

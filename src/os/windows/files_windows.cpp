@@ -44,8 +44,12 @@ Result<windows::Handle> open_regular(const std::string& path) {
     if (!file.valid()) return fail(failure("Could not read", path, ::GetLastError()));
     if (::GetFileType(file.get()) != FILE_TYPE_DISK)
         return fail("Could not read " + path + ": it is not a regular file.");
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (::GetFileInformationByHandle(file.get(), &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    // The basic information holds the attributes alone; the fuller query
+    // also asks the volume for its serial number, which under Wine is a call
+    // into another process for every file read.
+    FILE_BASIC_INFO info{};
+    if (::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &info, sizeof info) &&
+        (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return fail("Could not read " + path + ": it is a folder.");
     return file;
 }

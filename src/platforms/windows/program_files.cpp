@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "os/environment.h"
 #include "os/files.h"
+#include "formats/version_resource.h"
+#include "os/windows/handle.h"
 #include "os/windows/wide.h"
 #include "util/text.h"
 
@@ -23,60 +23,24 @@ std::string normalised_path(std::string_view path) {
     return text;
 }
 
-// One string value of a version resource under "\StringFileInfo\{block}\{name}",
-// empty when the block lacks it. The value is kept inside the resource buffer
-// whatever length a malformed resource claims.
-std::wstring version_value(const std::vector<unsigned char>& resource, const std::wstring& block, const wchar_t* name) {
-    std::wstring query = L"\\StringFileInfo\\" + block + L"\\" + name;
-    void* value = nullptr;
-    UINT length = 0;
-    if (!::VerQueryValueW(resource.data(), query.c_str(), &value, &length) || value == nullptr) return {};
-    const auto* begin = static_cast<const unsigned char*>(value);
-    const unsigned char* end = resource.data() + resource.size();
-    if (begin < resource.data() || begin >= end) return {};
-    const std::size_t room = static_cast<std::size_t>(end - begin) / sizeof(wchar_t);
-    std::wstring text(static_cast<const wchar_t*>(value), std::min<std::size_t>(length, room));
-    while (!text.empty() && text.back() == L'\0') text.pop_back();
-    return text;
-}
-
 // The file's own translations in the order listed, then the usual fallbacks,
 // each as eight lower-case hex digits (language, then code page).
-std::vector<std::wstring> language_blocks(const std::vector<unsigned char>& resource) {
-    std::vector<std::wstring> blocks;
-    void* value = nullptr;
-    UINT length = 0;
-    if (::VerQueryValueW(resource.data(), L"\\VarFileInfo\\Translation", &value, &length) && value != nullptr) {
-        const auto* begin = static_cast<const unsigned char*>(value);
-        const unsigned char* end = resource.data() + resource.size();
-        if (begin >= resource.data() && begin < end) {
-            const std::size_t pairs = std::min<std::size_t>(length, static_cast<std::size_t>(end - begin)) / 4;
-            for (std::size_t i = 0; i < pairs; ++i) {
-                WORD language = 0;
-                WORD code_page = 0;
-                std::memcpy(&language, begin + i * 4, 2);
-                std::memcpy(&code_page, begin + i * 4 + 2, 2);
-                wchar_t block[9];
-                std::swprintf(block, 9, L"%04x%04x", language, code_page);
-                blocks.emplace_back(block);
-            }
-        }
-    }
-    for (const wchar_t* fallback : {L"040904b0", L"040904e4", L"000004b0"}) blocks.emplace_back(fallback);
+std::vector<std::string> language_blocks(std::string_view resource) {
+    std::vector<std::string> blocks = formats::version_translations(resource);
+    for (const char* fallback : {"040904b0", "040904e4", "000004b0"}) blocks.emplace_back(fallback);
     // A block listed twice would only be asked again for the same answer.
-    std::vector<std::wstring> unique;
-    for (std::wstring& block : blocks) {
+    std::vector<std::string> unique;
+    for (std::string& block : blocks) {
         if (std::find(unique.begin(), unique.end(), block) == unique.end()) unique.push_back(std::move(block));
     }
     return unique;
 }
 
-// The first non-empty value of `name` among the blocks, as valid UTF-8.
-std::string first_value(const std::vector<unsigned char>& resource, const std::vector<std::wstring>& blocks,
-                        const wchar_t* name) {
-    for (const std::wstring& block : blocks) {
-        std::wstring value = version_value(resource, block, name);
-        if (!value.empty()) return replace_invalid_utf8(os::windows::to_utf8(value));
+// The first non-empty value of `name` among the blocks.
+std::string first_value(std::string_view resource, const std::vector<std::string>& blocks, std::string_view name) {
+    for (const std::string& block : blocks) {
+        std::string value = formats::version_string(resource, block, name).value_or(std::string());
+        if (!value.empty()) return value;
     }
     return {};
 }
@@ -90,21 +54,61 @@ CommandProgram command_program(std::string_view command) {
 
 std::string program_file_of_command(std::string_view command) { return command_program(command).program; }
 
+VersionStrings version_strings_of_block(std::string_view block) {
+    const std::vector<std::string> blocks = language_blocks(block);
+    VersionStrings strings;
+    strings.publisher = first_value(block, blocks, "CompanyName");
+    strings.description = first_value(block, blocks, "FileDescription");
+    if (strings.description.empty()) strings.description = first_value(block, blocks, "ProductName");
+    return strings;
+}
+
+namespace {
+
+// What the system's reader finds, which maps the whole file; used where
+// reading the file's own headers cannot be sure of the same answer.
+VersionStrings system_version_strings(const std::wstring& path) {
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    if (size == 0) return {};
+    std::vector<char> resource(size);
+    if (!::GetFileVersionInfoW(path.c_str(), 0, size, resource.data())) return {};
+    return version_strings_of_block(std::string_view(resource.data(), resource.size()));
+}
+
+}  // namespace
+
 VersionStrings read_version_strings(const std::string& path) {
     const std::wstring wide_path = os::windows::to_wide(path);
     if (wide_path.empty()) return {};
-    DWORD ignored = 0;
-    const DWORD size = ::GetFileVersionInfoSizeW(wide_path.c_str(), &ignored);
-    if (size == 0) return {};
-    std::vector<unsigned char> resource(size);
-    if (!::GetFileVersionInfoW(wide_path.c_str(), 0, size, resource.data())) return {};
+    const os::windows::Handle file(::CreateFileW(wide_path.c_str(), GENERIC_READ,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.valid() && ::GetFileType(file.get()) == FILE_TYPE_DISK) {
+        const formats::ReadAt read = [&](std::uint64_t offset, std::size_t size) {
+            std::string bytes(size, '\0');
+            OVERLAPPED at{};
+            at.Offset = static_cast<DWORD>(offset);
+            at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+            DWORD got = 0;
+            if (!::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(size), &got, &at)) got = 0;
+            bytes.resize(got);
+            return bytes;
+        };
+        const formats::ProgramVersionBlock found = formats::read_program_version_block(read);
+        if (found.found == formats::ProgramVersionBlock::Found::block) return version_strings_of_block(found.block);
+        if (found.found == formats::ProgramVersionBlock::Found::none) return {};
+    }
+    return system_version_strings(wide_path);
+}
 
-    const std::vector<std::wstring> blocks = language_blocks(resource);
-    VersionStrings strings;
-    strings.publisher = first_value(resource, blocks, L"CompanyName");
-    strings.description = first_value(resource, blocks, L"FileDescription");
-    if (strings.description.empty()) strings.description = first_value(resource, blocks, L"ProductName");
-    return strings;
+std::optional<FileStamp> file_stamp(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(os::windows::to_wide(path).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+    if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) return std::nullopt;
+    const auto join = [](DWORD high, DWORD low) { return static_cast<std::uint64_t>(high) << 32 | low; };
+    return FileStamp{join(data.nFileSizeHigh, data.nFileSizeLow),
+                     join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)};
 }
 
 std::string lower_windows_folder() {
@@ -142,7 +146,8 @@ bool is_operating_system(std::string_view path, std::string_view lower_windows_f
     return false;
 }
 
-ProgramFacts::ProgramFacts() : windows_folder_(lower_windows_folder()) {}
+ProgramFacts::ProgramFacts(std::string data_folder)
+    : windows_folder_(lower_windows_folder()), cache_(std::move(data_folder)) {}
 
 const VersionStrings& ProgramFacts::version(const std::string& path) {
     const std::string key = to_lower_ascii(path);
@@ -151,7 +156,14 @@ const VersionStrings& ProgramFacts::version(const std::string& path) {
         // A missing file has no version information; asking the version API
         // about it costs several times more than asking whether it exists.
         VersionStrings strings;
-        if (os::path_kind(path) == os::PathKind::file) strings = read_version_strings(path);
+        if (const std::optional<FileStamp> stamp = file_stamp(path)) {
+            if (const VersionStrings* kept = cache_.find(key, *stamp)) {
+                strings = *kept;
+            } else {
+                strings = read_version_strings(path);
+                cache_.store(key, *stamp, strings);
+            }
+        }
         found = versions_.emplace(key, std::move(strings)).first;
     }
     return found->second;

@@ -2,22 +2,20 @@
 // starts, that file's publisher and description from its version information,
 // and whether the program belongs to the operating system. A ProgramFacts
 // object serves one call of the platform (one scan or one list) from one
-// thread; it reads each program file's version information at most once.
+// thread; it reads each program file's version information at most once, and
+// not at all when the data folder's record has it for the file as it is.
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "formats/windows_values.h"
 #include "model/startup_item.h"
+#include "platforms/windows/version_cache.h"
 
 namespace qm::windows {
-
-struct VersionStrings {
-    std::string publisher;    // CompanyName
-    std::string description;  // FileDescription, or ProductName when that is empty
-};
 
 // The program file of a command line as formats::command_program finds it,
 // probing this computer's files.
@@ -30,6 +28,12 @@ using formats::CommandProgram;
 // file's own translations first, then 040904b0, 040904e4 and 000004b0. Empty
 // texts when the file has no version information.
 [[nodiscard]] VersionStrings read_version_strings(const std::string& path);
+// The same from a version-information block as the system hands it out.
+[[nodiscard]] VersionStrings version_strings_of_block(std::string_view block);
+
+// The size and last-write time of a regular file (what os::path_kind calls a
+// file), in one call; none for anything else.
+[[nodiscard]] std::optional<FileStamp> file_stamp(const std::string& path);
 
 // The Windows folder, lower-cased with backslashes and no trailing one:
 // SystemRoot, or "c:\windows" when the variable is missing or empty.
@@ -41,10 +45,14 @@ using formats::CommandProgram;
 
 class ProgramFacts {
 public:
-    ProgramFacts();
+    // With a data folder, version strings of files unchanged since an earlier
+    // scan come from its record (version_cache.h) instead of the files.
+    explicit ProgramFacts(std::string data_folder = {});
 
     // Read at most once per lower-cased path for the life of this object.
     [[nodiscard]] const VersionStrings& version(const std::string& path);
+    // Keeps what was read for the next scan (see the constructor).
+    void save_cache() { cache_.save(); }
     [[nodiscard]] bool is_operating_system(std::string_view path) const;
 
     // Sets `exe` from `command` (adding the warning of an unquoted path to
@@ -56,6 +64,7 @@ public:
 private:
     std::string windows_folder_;
     std::map<std::string, VersionStrings> versions_;  // by lower-cased path
+    VersionCache cache_;
 };
 
 }  // namespace qm::windows

@@ -166,6 +166,38 @@ std::vector<EnumeratedValue> enumerate_values(HKEY key) {
     return values;
 }
 
+namespace {
+
+// The form two value names share when the registry takes them for one.
+std::wstring folded_name(std::string_view name) {
+    std::wstring wide = os::windows::to_wide(name);
+    if (wide.empty()) return wide;
+    std::wstring upper(wide.size(), L'\0');
+    const int length =
+        ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.c_str(), static_cast<int>(wide.size()),
+                        upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0);
+    if (length <= 0) return wide;
+    upper.resize(static_cast<std::size_t>(length));
+    return upper;
+}
+
+}  // namespace
+
+ValueTable::ValueTable(HKEY key) {
+    for (EnumeratedValue& value : enumerate_values(key)) {
+        // Its name as text names another value; asked by that text, the
+        // registry would not give it either.
+        if (!value.exact_name) continue;
+        values_.emplace(folded_name(value.name), RawValue{value.type, std::move(value.bytes)});
+    }
+}
+
+std::optional<RawValue> ValueTable::find(std::string_view name) const {
+    const auto found = values_.find(folded_name(name));
+    if (found == values_.end()) return std::nullopt;
+    return found->second;
+}
+
 bool has_unpaired_surrogate(std::wstring_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto unit = static_cast<std::uint32_t>(text[i]);

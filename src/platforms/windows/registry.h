@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <expected>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -97,6 +98,19 @@ inline constexpr std::string_view inexact_name_note =
 // again. Ends at ERROR_NO_MORE_ITEMS, at any other error, or after index
 // 100,000; what was read until then is returned.
 [[nodiscard]] std::vector<EnumeratedValue> enumerate_values(HKEY key);
+// The values of one key, read with one enumeration, for a caller that looks
+// up many names in it: names match as the registry matches them, ignoring
+// case. A value whose name holds an unpaired surrogate is never found.
+class ValueTable {
+public:
+    explicit ValueTable(HKEY key);
+    // What try_read_raw would give for the name: the value, or none.
+    [[nodiscard]] std::optional<RawValue> find(std::string_view name) const;
+
+private:
+    std::map<std::wstring, RawValue> values_;  // by upper-cased name
+};
+
 // The names of the key's subkeys, ending the same way.
 [[nodiscard]] std::vector<std::string> enumerate_subkeys(HKEY key);
 

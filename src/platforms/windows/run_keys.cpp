@@ -43,8 +43,13 @@ void scan_location(const knowledge::RunKeyLocation& location, bool admin, Progra
     if (!*key) return;  // no such key: nothing starts from it
     const std::string location_text = run_location_text(location);
     const bool locked = !location.locked.empty();
-    std::optional<RegistryKey> approval_key;
-    if (!locked) approval_key = open_approval_key(location, notes);
+    // The flags are read with one enumeration rather than one call per value.
+    std::optional<ValueTable> approval_flags;
+    if (!locked) {
+        if (const std::optional<RegistryKey> approval_key = open_approval_key(location, notes)) {
+            approval_flags.emplace(approval_key->get());
+        }
+    }
 
     for (const EnumeratedValue& value : enumerate_values((*key)->get())) {
         if (value.name.empty() || (value.type != REG_SZ && value.type != REG_EXPAND_SZ)) continue;
@@ -65,8 +70,7 @@ void scan_location(const knowledge::RunKeyLocation& location, bool admin, Progra
             item.state_text = "Enabled";
         } else if (!locked) {
             const ApprovalFlag flag =
-                approval_key ? approval_flag_of(try_read_raw(approval_key->get(), value.name).value_or(std::nullopt))
-                             : ApprovalFlag::none;
+                approval_flags ? approval_flag_of(approval_flags->find(value.name)) : ApprovalFlag::none;
             item.enabled = flag != ApprovalFlag::off;
             item.state_text = item.enabled ? "Enabled" : "Disabled";
             if (location.hive == "HKLM" && !admin) item.toggle = model::Toggle::admin;

@@ -72,6 +72,9 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
         open_key(registry_root(location.hive),
                  std::string(startup_approved_path) + "\\" + std::string(approval_key_name),
                  KEY_READ | KEY_WOW64_64KEY);
+    // The flags are read with one enumeration rather than one call per file.
+    std::optional<ValueTable> approval_flags;
+    if (approval_key) approval_flags.emplace(approval_key->get());
 
     for (const os::FolderEntry& entry : *entries) {
         if (entry.is_folder || equal_ignoring_ascii_case(entry.name, "desktop.ini")) continue;
@@ -108,8 +111,7 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
         item.set_spec("workdir", std::move(file.working_directory));
 
         const ApprovalFlag flag =
-            approval_key ? approval_flag_of(try_read_raw(approval_key->get(), entry.name).value_or(std::nullopt))
-                         : ApprovalFlag::none;
+            approval_flags ? approval_flag_of(approval_flags->find(entry.name)) : ApprovalFlag::none;
         item.enabled = flag != ApprovalFlag::off;
         item.state_text = item.enabled ? "Enabled" : "Disabled";
         if (location.hive == "HKLM" && !admin) item.toggle = model::Toggle::admin;

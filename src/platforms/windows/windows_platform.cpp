@@ -41,12 +41,13 @@ model::ScanResult WindowsPlatform::scan() {
     model::ScanResult result;
     const knowledge::KnowledgeLocations locations = locations_();
     const bool timing = os::get_env("QUILLMOOR_TIMING").has_value();
-    ProgramFacts programs;
+    ProgramFacts programs(data_folder_);
     os::timed_step(timing, "run keys", [&] { scan_run_keys(locations.run_keys, facts_.admin, programs, result); });
     os::timed_step(timing, "folders",
                    [&] { scan_startup_folders(locations.startup_folders, facts_.admin, programs, result); });
     os::timed_step(timing, "services", [&] { scan_services(facts_.admin, programs, result); });
     os::timed_step(timing, "tasks", [&] { scan_tasks(locations.task_roots, facts_.admin, programs, result); });
+    os::timed_step(timing, "saving the version record", [&] { programs.save_cache(); });
     return result;
 }
 

@@ -1,10 +1,17 @@
+#include <windows.h>
+
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "os/os_test_support.h"
 #include "os/console.h"
+#include "formats/version_resource.h"
 #include "os/files.h"
+#include "os/windows/handle.h"
+#include "os/windows/wide.h"
 #include "platforms/windows/program_files.h"
 #include "util/text.h"
 
@@ -163,6 +170,122 @@ TEST(ProgramFacts, ReadEachProgramOnceWhateverItsCase) {
     ASSERT_TRUE(os::remove_file(copy).has_value());
     EXPECT_EQ(read_version_strings(copy).publisher, "") << "the file is gone";
     EXPECT_EQ(facts.version(to_lower_ascii(copy)).publisher, "Code Page Publisher");
+}
+
+// The publisher and description as the system's own lookup finds them, the
+// way the program read them before it parsed the block itself.
+VersionStrings system_version_strings(const std::string& path) {
+    const std::wstring wide = os::windows::to_wide(path);
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(wide.c_str(), &ignored);
+    std::vector<unsigned char> resource(size);
+    if (size == 0 || !::GetFileVersionInfoW(wide.c_str(), 0, size, resource.data())) return {};
+    std::vector<std::wstring> blocks;
+    void* value = nullptr;
+    UINT length = 0;
+    if (::VerQueryValueW(resource.data(), L"\\VarFileInfo\\Translation", &value, &length) && value != nullptr) {
+        const auto* pairs = static_cast<const WORD*>(value);
+        for (UINT i = 0; i + 1 < length / 2; i += 2) {
+            wchar_t block[9];
+            std::swprintf(block, 9, L"%04x%04x", pairs[i], pairs[i + 1]);
+            blocks.emplace_back(block);
+        }
+    }
+    for (const wchar_t* fallback : {L"040904b0", L"040904e4", L"000004b0"}) blocks.emplace_back(fallback);
+    const auto first = [&](const wchar_t* name) {
+        for (const std::wstring& block : blocks) {
+            const std::wstring query = L"\\StringFileInfo\\" + block + L"\\" + name;
+            if (!::VerQueryValueW(resource.data(), query.c_str(), &value, &length) || value == nullptr) continue;
+            std::wstring text(static_cast<const wchar_t*>(value), length);
+            text.resize(std::wcslen(text.c_str()));
+            if (!text.empty()) return os::windows::to_utf8(text);
+        }
+        return std::string();
+    };
+    VersionStrings strings{first(L"CompanyName"), first(L"FileDescription")};
+    if (strings.description.empty()) strings.description = first(L"ProductName");
+    return strings;
+}
+
+TEST(VersionStrings, AreThoseTheSystemFindsForEveryProgramOfTheSystemFolder) {
+    const std::string system32 = os::join_path(os::get_env("SystemRoot").value_or("C:\\windows"), "system32");
+    auto entries = os::list_folder(system32);
+    ASSERT_TRUE(entries.has_value());
+    std::vector<std::string> programs;
+    for (const os::FolderEntry& entry : *entries) {
+        const std::string lower = to_lower_ascii(entry.name);
+        if (!entry.is_folder && (lower.ends_with(".exe") || lower.ends_with(".dll"))) programs.push_back(entry.name);
+    }
+    std::sort(programs.begin(), programs.end());
+    std::size_t with_publisher = 0;
+    std::size_t from_the_file = 0;  // blocks found through the file's own headers
+    for (const std::string& name : programs) {
+        const std::string path = os::join_path(system32, name);
+        const VersionStrings expected = system_version_strings(path);
+        const VersionStrings read = read_version_strings(path);
+        EXPECT_EQ(read.publisher, expected.publisher) << path;
+        EXPECT_EQ(read.description, expected.description) << path;
+        if (!expected.publisher.empty()) ++with_publisher;
+        const std::string bytes = os::read_file(path).value_or("");
+        const formats::ProgramVersionBlock found =
+            formats::read_program_version_block([&](std::uint64_t offset, std::size_t size) {
+                return offset < bytes.size() ? bytes.substr(offset, size) : std::string();
+            });
+        if (found.found == formats::ProgramVersionBlock::Found::block) ++from_the_file;
+        if (found.found == formats::ProgramVersionBlock::Found::none) {
+            EXPECT_EQ(expected.publisher, "") << path;
+        }
+    }
+    EXPECT_GT(with_publisher, 50u) << "of " << programs.size() << " programs";
+    EXPECT_GE(from_the_file, with_publisher) << "of " << programs.size() << " programs";
+}
+
+// A later scan takes a file's strings from the data folder's record only
+// while its size and last-write time are those recorded; a damaged record is
+// read again from the files and rebuilt, and a folder that cannot be written
+// costs only the record.
+TEST(ProgramFacts, KeepVersionStringsInTheDataFolderOnlyForUnchangedFiles) {
+    test::ScratchFolder scratch;
+    const std::string program = scratch / "Program.exe";
+    const std::string data = scratch / "data";
+    const std::string record = os::join_path(data, VersionCache::file_name);
+    auto content = os::read_file(version_sample("only_040904e4"));
+    ASSERT_TRUE(content.has_value() && os::write_file_replace(program, *content).has_value());
+    const auto publisher_now = [&](const std::string& folder) {
+        ProgramFacts facts(folder);
+        std::string publisher = facts.version(program).publisher;
+        facts.save_cache();
+        return publisher;
+    };
+    EXPECT_EQ(publisher_now(data), "Code Page Publisher");
+    auto text = os::read_file(record);
+    ASSERT_TRUE(text.has_value() && text->find("Code Page Publisher") != std::string::npos);
+    const std::string planted = text->replace(text->find("Code Page"), 9, "Planted");
+    ASSERT_TRUE(os::write_file_replace(record, planted).has_value());
+    EXPECT_EQ(publisher_now(data), "Planted Publisher") << "the unchanged file is not opened";
+
+    {
+        const os::windows::Handle file(::CreateFileW(os::windows::to_wide(program).c_str(), FILE_WRITE_ATTRIBUTES, 0,
+                                                     nullptr, OPEN_EXISTING, 0, nullptr));
+        FILETIME time{0x12345678, 0x01D00000};
+        ASSERT_TRUE(::SetFileTime(file.get(), nullptr, nullptr, &time));
+    }
+    EXPECT_EQ(publisher_now(data), "Code Page Publisher") << "a file written since is read again";
+    ASSERT_TRUE(os::write_file_replace(record, "{\"format\":1,\"files\":[[").has_value());
+    EXPECT_EQ(publisher_now(data), "Code Page Publisher") << "damaged record";
+    EXPECT_NE(os::read_file(record).value_or("").find("Code Page Publisher"), std::string::npos) << "rebuilt";
+    const std::string not_a_folder = scratch / "file";
+    ASSERT_TRUE(os::write_file_replace(not_a_folder, "x").has_value());
+    EXPECT_EQ(publisher_now(not_a_folder), "Code Page Publisher") << "unwritable";
+
+    // The record keeps the entries looked up last, and no more than its limit.
+    VersionCache many(data);
+    for (std::size_t i = 0; i <= VersionCache::entry_limit; ++i) many.store("c:\\p" + std::to_string(i), {i, i}, {});
+    many.save();
+    VersionCache reread(data);
+    EXPECT_EQ(reread.find("c:\\p0", {0, 0}), nullptr) << "the oldest is dropped";
+    EXPECT_NE(reread.find("c:\\p1", {1, 1}), nullptr);
+    EXPECT_EQ(reread.find("c:\\p1", {1, 2}), nullptr) << "another stamp";
 }
 
 }  // namespace
