@@ -173,8 +173,16 @@ bool ProgramFacts::is_operating_system(std::string_view path) const {
     return windows::is_operating_system(path, windows_folder_);
 }
 
+CommandProgram ProgramFacts::command(std::string_view command) {
+    return formats::command_program(command, [this](const std::string& path) {
+        const auto [found, added] = probed_.try_emplace(to_lower_ascii(path), false);
+        if (added) found->second = os::path_kind(path) == os::PathKind::file;
+        return found->second;
+    });
+}
+
 void ProgramFacts::fill(model::StartupItem& item) {
-    CommandProgram program = command_program(item.command);
+    CommandProgram program = command(item.command);
     item.exe = std::move(program.program);
     if (!program.unquoted_warning.empty()) item.warnings.push_back(std::move(program.unquoted_warning));
     if (!item.exe.empty() && (item.publisher.empty() || item.description.empty())) {

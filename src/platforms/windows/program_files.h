@@ -55,6 +55,12 @@ public:
     void save_cache() { cache_.save(); }
     [[nodiscard]] bool is_operating_system(std::string_view path) const;
 
+    // command_program with each path probed at most once for the life of this
+    // object: hundreds of services run the same host with the same arguments,
+    // and under Wine every probe of a path whose case differs from the disk's
+    // reads the folders along it.
+    [[nodiscard]] CommandProgram command(std::string_view command);
+
     // Sets `exe` from `command` (adding the warning of an unquoted path to
     // `warnings`), `publisher` and `description` (only when
     // still empty) from the version information, and `origin` to "Operating
@@ -64,6 +70,7 @@ public:
 private:
     std::string windows_folder_;
     std::map<std::string, VersionStrings> versions_;  // by lower-cased path
+    std::map<std::string, bool> probed_;              // whether a file is there, by lower-cased path
     VersionCache cache_;
 };
 

@@ -89,7 +89,7 @@ std::optional<ServiceEntry> read_service(HKEY services, const std::string& key_n
     if (display_name.empty()) display_name = key_name;
     const bool delayed = try_read_number(k, "DelayedAutostart").value_or(0) == 1;
     const std::string image_path = read_value_text(k, "ImagePath").value_or(std::string());
-    CommandProgram image = command_program(image_path);
+    CommandProgram image = programs.command(image_path);
     const std::string& image_program = image.program;
     // Services that share a svchost.exe process are their library; the host
     // says nothing about what runs.
