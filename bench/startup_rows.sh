@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The three start-up figures, each side by side with a reference measured in
-# the same run (medians of N runs, the two commands taking turns):
+# the same run (medians of N runs, the two commands taking turns; where perf
+# is present, the mean processor time of each too):
 #   1. "quillmoor list --json" on a Linux root made of read-only copies of this
 #      machine's own unit files, autostart files, cron files, init scripts and
 #      dpkg database, against "systemctl --root=ROOT list-unit-files" on the
@@ -66,6 +67,14 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 peak_kb() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
+# cpu_ms COMMAND...: the mean processor time of `runs` runs (perf's task-clock,
+# children included), which a machine busy with other work disturbs far less
+# than the wall time; empty without perf.
+cpu_ms() {
+  command -v perf >/dev/null 2>&1 || return 0
+  perf stat -x, -e task-clock -r "$runs" "$@" 2>&1 >/dev/null | awk -F, '/task-clock/ { printf "%.2f", $1 }'
+}
+
 # side_by_side LABEL REFERENCE_LABEL "OURS..." "REFERENCE...": both timed in turns.
 side_by_side() {
   local label=$1 reference_label=$2 ours=$3 reference=$4
@@ -78,6 +87,13 @@ side_by_side() {
   a=$(printf '%s\n' "${ours_times[@]}" | median)
   b=$(printf '%s\n' "${reference_times[@]}" | median)
   printf '%-28s %8.1f ms   %-36s %8.1f ms   ratio %s\n' "$label" "$a" "$reference_label" "$b" "$(ratio "$a" "$b")"
+  local ours_cpu reference_cpu
+  ours_cpu=$(eval "cpu_ms $ours")
+  reference_cpu=$(eval "cpu_ms $reference")
+  if [ -n "$ours_cpu" ] && [ -n "$reference_cpu" ]; then
+    printf '%-28s %8.2f ms   %-36s %8.2f ms   ratio %s\n' "  processor time" "$ours_cpu" "" "$reference_cpu" \
+      "$(ratio "$ours_cpu" "$reference_cpu")"
+  fi
 }
 
 export HOME=/root

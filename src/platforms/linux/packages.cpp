@@ -1,12 +1,17 @@
 #include "platforms/linux/packages.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cctype>
+#include <cerrno>
 #include <optional>
 #include <set>
 #include <string_view>
 #include <unordered_map>
 
 #include "os/files.h"
+#include "os/posix/descriptor.h"
 #include "util/text.h"
 
 namespace qm::linux {
@@ -105,8 +110,40 @@ std::optional<std::vector<InstalledPackage>> read_installed(const std::string& a
     return packages;
 }
 
+// Calls `line` with each line of a regular file, read a piece at a time, so
+// that a package's file list of megabytes costs no more memory than a piece;
+// false when the file cannot be opened as a regular file.
+template <class LineFunction>
+bool for_each_line(const std::string& path, LineFunction&& line) {
+    os::posix::Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat info {};
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    char buffer[65536];
+    std::string carried;  // the start of a line the last piece cut short
+    while (true) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        const std::string_view piece(buffer, static_cast<std::size_t>(got));
+        std::size_t start = 0;
+        for (std::size_t end = piece.find('\n'); end != std::string_view::npos; end = piece.find('\n', start)) {
+            if (carried.empty()) {
+                line(piece.substr(start, end - start));
+            } else {
+                carried.append(piece.substr(start, end - start));
+                line(std::string_view(carried));
+                carried.clear();
+            }
+            start = end + 1;
+        }
+        carried.append(piece.substr(start));
+    }
+    if (!carried.empty()) line(std::string_view(carried));
+    return true;
+}
+
 // The owners as dpkg's database says, read in place: every package's file
-// list is read once, one at a time, and only the lines asked for are kept.
+// list is read once, a piece at a time, and only the lines asked for count.
 // A file several packages ship is named by the first of them in the status
 // file.
 std::optional<std::map<std::string, PackageInfo>> dpkg_owners_in_place(const std::vector<std::string>& paths,
@@ -130,23 +167,14 @@ std::optional<std::map<std::string, PackageInfo>> dpkg_owners_in_place(const std
     std::size_t unanswered = asked.size();
     for (const InstalledPackage& package : *packages) {
         if (unanswered == 0) break;
-        Result<std::string> list = os::read_file(package.list_file);
-        if (!list) continue;
-        const std::string_view text = *list;
-        std::size_t start = 0;
-        while (start < text.size()) {
-            std::size_t end = text.find('\n', start);
-            if (end == std::string_view::npos) end = text.size();
-            const std::size_t length = end - start;
-            if (length < asked_length.size() && asked_length[length]) {
-                auto found = asked.find(text.substr(start, length));
-                if (found != asked.end() && found->second == nullptr) {
-                    found->second = &package;
-                    --unanswered;
-                }
+        (void)for_each_line(package.list_file, [&](std::string_view line) {
+            if (line.size() >= asked_length.size() || !asked_length[line.size()]) return;
+            auto found = asked.find(line);
+            if (found != asked.end() && found->second == nullptr) {
+                found->second = &package;
+                --unanswered;
             }
-            start = end + 1;
-        }
+        });
     }
     std::map<std::string, PackageInfo> owners;
     for (std::size_t i = 0; i < paths.size(); ++i) {
