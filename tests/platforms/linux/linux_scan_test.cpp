@@ -188,8 +188,9 @@ TEST(LinuxScan, FactsNameTheDistributionAndAnEmptyTreeScansToNothing) {
 // Owners come from dpkg's own files without starting dpkg: every state but
 // "not-installed" counts, a package of several architectures keeps its list
 // under its architecture, either spelling of a merged /usr matches, the first
-// package in the status file names a shared file. While dpkg's journal holds
-// changes only dpkg itself can merge them, so dpkg is asked.
+// package in the status file names a shared file, a line may span two pieces
+// of a list read. While dpkg's journal holds changes only dpkg itself can
+// merge them, so dpkg is asked.
 TEST(LinuxPackages, OwnersAreReadFromDpkgsFilesAndDpkgAnswersWhileItsJournalHoldsChanges) {
     LinuxTree tree;
     tree.write("/var/lib/dpkg/status",
@@ -207,7 +208,9 @@ TEST(LinuxPackages, OwnersAreReadFromDpkgsFilesAndDpkgAnswersWhileItsJournalHold
     tree.write("/var/lib/dpkg/info/purged.list", "/lib/systemd/system/d.service\n");
     tree.write("/var/lib/dpkg/info/base.list", "/etc/cron.d/e");
     tree.write("/var/lib/dpkg/info/first.list", "/lib/systemd/system/f.service\n");
-    tree.write("/var/lib/dpkg/info/second.list", "/lib/systemd/system/f.service\n/lib/systemd/system/g.service\n");
+    // A list is read in pieces of 64 KiB: g.service's line spans the first two.
+    tree.write("/var/lib/dpkg/info/second.list",
+               "/lib/systemd/system/f.service\n/" + std::string(65494, 'x') + "\n/lib/systemd/system/g.service\n");
     std::vector<std::string> calls;
     const os::ToolRunner runner = [&](const os::ToolRun& run) {
         calls.push_back(run.program);
@@ -222,12 +225,14 @@ TEST(LinuxPackages, OwnersAreReadFromDpkgsFilesAndDpkgAnswersWhileItsJournalHold
                                          "/lib/systemd/system/d.service",
                                          "/etc/cron.d/e",
                                          "/lib/systemd/system/f.service",
-                                         "/lib/systemd/system/a.d/x.conf"};
+                                         "/lib/systemd/system/a.d/x.conf",
+                                         "/lib/systemd/system/g.service"};
     const std::map<std::string, std::string> expected{{"/lib/systemd/system/a.service", "systemd important"},
                                                       {"/lib/systemd/system/b.service", "libx optional"},
                                                       {"/etc/init.d/c", "gone extra"},
                                                       {"/etc/cron.d/e", "base essential"},
-                                                      {"/lib/systemd/system/f.service", "first standard"}};
+                                                      {"/lib/systemd/system/f.service", "first standard"},
+                                                      {"/lib/systemd/system/g.service", "second optional"}};
     auto owners_text = [&] {
         std::map<std::string, std::string> found;
         for (const auto& [path, info] : linux::package_owners(paths, linux::LinuxRoot{tree.root()}, runner))
