@@ -70,7 +70,8 @@ std::optional<std::vector<InstalledPackage>> read_installed(const std::string& a
         // The state is the last of the field's three words.
         const std::string_view last =
             state.substr(state.find_last_of(' ') == std::string_view::npos ? 0 : state.find_last_of(' ') + 1);
-        if (!name.empty() && !state.empty() && last != "not-installed") {
+        // A name is a file name in the info folder, never a path out of it.
+        if (!name.empty() && name.find('/') == std::string_view::npos && !state.empty() && last != "not-installed") {
             InstalledPackage package;
             package.name = std::string(name);
             // A package installed for several architectures at once keeps one

@@ -199,6 +199,7 @@ TEST(LinuxPackages, OwnersAreReadFromDpkgsFilesAndDpkgAnswersWhileItsJournalHold
                "Priority: Optional\n\n"
                "Package: gone\nStatus: deinstall ok config-files\nPriority: extra\n\n"
                "Package: purged\nStatus: purge ok not-installed\nPriority: optional\n\n"
+               "Package: ../outside\nStatus: install ok installed\n\n"
                "Package: base\nStatus: install ok installed\nPriority: required\nEssential: yes\n\n"
                "Package: first\nStatus: install ok unpacked\nPriority: standard\n\n"
                "Package: second\nStatus: install ok installed\nPriority: optional");
@@ -206,6 +207,7 @@ TEST(LinuxPackages, OwnersAreReadFromDpkgsFilesAndDpkgAnswersWhileItsJournalHold
     tree.write("/var/lib/dpkg/info/libx:amd64.list", "/lib/systemd/system/b.service\n");
     tree.write("/var/lib/dpkg/info/gone.list", "/etc/init.d/c\n");
     tree.write("/var/lib/dpkg/info/purged.list", "/lib/systemd/system/d.service\n");
+    tree.write("/var/lib/dpkg/outside.list", "/etc/cron.d/e\n");  // a name is never a path
     tree.write("/var/lib/dpkg/info/base.list", "/etc/cron.d/e");
     tree.write("/var/lib/dpkg/info/first.list", "/lib/systemd/system/f.service\n");
     // A list is read in pieces of 64 KiB: g.service's line spans the first two.
