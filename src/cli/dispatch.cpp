@@ -91,6 +91,24 @@ std::string version_text() {
 
 namespace {
 
+// The commands that write nothing into the data folder.
+bool only_reads(const CommandEntry& entry) {
+    return entry.name == "list" || entry.name == "running" || entry.name == "apps" || entry.name == "assess";
+}
+
+// A name "quillmoor-demo-{12 hex digits}" in the system's temporary folder
+// that nothing has there, for a demonstration that writes nothing.
+Result<std::string> unused_demo_data_folder() {
+    const std::string temp = os::temp_folder();
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        std::optional<std::string> suffix = os::random_hex(6);
+        if (!suffix) return fail("The system could not provide random numbers.");
+        std::string path = os::join_path(temp, "quillmoor-demo-" + *suffix);
+        if (os::path_kind(path) == os::PathKind::missing) return path;
+    }
+    return fail("Could not find an unused name for the demonstration in " + temp + ".");
+}
+
 // QUILLMOOR_KEEP_DEMO set to any text keeps the demonstration's folder for a
 // look at its history and backups after the run.
 bool keep_demo_data_folder() {
@@ -160,12 +178,18 @@ int dispatch(const std::vector<std::string>& arguments, const os::Streams& strea
     // built-in knowledge's places are the answer.
     auto store = std::make_shared<knowledge::KnowledgeStore*>(nullptr);
     if (args.has_flag("--demo")) {
-        Result<std::string> folder = make_demo_data_folder();
+        // A command that only reads finds the demonstration's folder empty
+        // whether or not it exists, so it gets an unused name and no folder:
+        // making and removing one, and watching for interrupts meanwhile, was
+        // a large part of such a short run.
+        const bool made_folder = !only_reads(*entry) || keep_demo_data_folder();
+        Result<std::string> folder = made_folder ? make_demo_data_folder() : unused_demo_data_folder();
         if (!folder) {
             streams.err(folder.error().message + "\n");
             return 1;
         }
-        if (!keep_demo_data_folder()) demo_removal.emplace([path = *folder] { (void)os::remove_tree(path); });
+        if (made_folder && !keep_demo_data_folder())
+            demo_removal.emplace([path = *folder] { (void)os::remove_tree(path); });
         data_folder = model::data_folder_override(*folder);
         Result<std::unique_ptr<model::Platform>> made =
             demo::make_demo_platform(os::get_env("QUILLMOOR_TEST_XSS").has_value());

@@ -125,9 +125,9 @@ void KnowledgeStore::drop_loaded() {
 std::shared_ptr<const LoadedKnowledge> KnowledgeStore::load() {
     auto state = std::make_shared<LoadedKnowledge>();
     state->builtin = &builtin_pack();
-    if (Result<KnowledgePack> check = parse_pack(builtin_pack_text()); !check) {
+    if (const std::string& problem = builtin_pack_problem(); !problem.empty()) {
         // Cannot happen with a program that passed its tests; say so rather than stop.
-        state->notes.push_back("broken: the built-in knowledge could not be read: " + check.error().message);
+        state->notes.push_back("broken: the built-in knowledge could not be read: " + problem);
     }
 
     const std::string folder = knowledge_folder();

@@ -1,6 +1,7 @@
 // libFuzzer target for what the Linux platform reads from outside: a
-// crontab, the output of systemctl and of dpkg, and /proc's status and
-// cmdline files, all taken from the input on a computer in a scratch folder.
+// crontab, the output of systemctl, dpkg's status file and file lists, and
+// /proc's status and cmdline files, all taken from the input on a computer in
+// a scratch folder.
 // The first byte picks the source; any bytes give items or notes, never a
 // crash.
 #include <cstddef>
@@ -23,7 +24,8 @@ const std::string& root() {
     static const std::string made = [] {
         std::string path =
             qm::os::join_path(qm::os::temp_folder(), "qm-fuzz-linux-" + qm::os::random_hex(6).value_or("0"));
-        for (const char* folder : {"/var/spool/cron/crontabs", "/var/lib/dpkg", "/proc/4242", "/etc/systemd/system"}) {
+        for (const char* folder :
+             {"/var/spool/cron/crontabs", "/var/lib/dpkg/info", "/proc/4242", "/etc/systemd/system"}) {
             (void)qm::os::create_folders(path + folder);
         }
         (void)qm::os::write_file_replace(path + "/var/lib/dpkg/status", "Package: x\n");
@@ -66,7 +68,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         case 2: {
-            (void)qm::linux::package_owners({"/bin/a", "/usr/bin/b"}, qm::linux::LinuxRoot{root()},
+            // dpkg's status file up to the first \x01, the file list of a package "x" after it.
+            const std::size_t cut = rest.find('\x01');
+            (void)qm::os::write_file_replace(root() + "/var/lib/dpkg/status", rest.substr(0, cut));
+            (void)qm::os::write_file_replace(root() + "/var/lib/dpkg/info/x.list",
+                                             cut == std::string::npos ? std::string() : rest.substr(cut + 1));
+            (void)qm::linux::package_owners({"/bin/a", "/usr/bin/b", "/lib/c"}, qm::linux::LinuxRoot{root()},
                                             context_with(rest).runner);
             break;
         }

@@ -1,8 +1,17 @@
 #include "platforms/linux/packages.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
+#include <optional>
 #include <set>
+#include <string_view>
+#include <unordered_map>
 
 #include "os/files.h"
+#include "os/posix/descriptor.h"
 #include "util/text.h"
 
 namespace qm::linux {
@@ -18,6 +27,165 @@ std::string other_spelling(const std::string& path) {
 }
 
 std::string without_architecture(std::string_view package) { return std::string(package.substr(0, package.find(':'))); }
+
+// What dpkg's status file says of one package that has files on the computer.
+struct InstalledPackage {
+    std::string name;
+    std::string list_file;  // its file list, on this machine
+    std::string priority;   // as dpkg_owners reports it
+};
+
+// The value of a status field line "Name: value" when the line is that field
+// (field names are matched without regard to case, as dpkg does).
+std::optional<std::string_view> field_value(std::string_view line, std::string_view field) {
+    if (line.size() <= field.size() || line[field.size()] != ':') return std::nullopt;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(line[i])) != field[i]) return std::nullopt;
+    }
+    std::string_view value = line.substr(field.size() + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r'))
+        value.remove_suffix(1);
+    return value;
+}
+
+// The packages dpkg keeps files for (every state but "not-installed"), in the
+// order of the status file, with the path of each one's file list; nothing
+// when the database cannot be read in place: unreadable, or with changes
+// still in its journal (the updates folder), which only dpkg itself merges.
+std::optional<std::vector<InstalledPackage>> read_installed(const std::string& admin_folder) {
+    Result<std::vector<os::FolderEntry>> journal = os::list_folder(os::join_path(admin_folder, "updates"));
+    if (journal) {
+        for (const os::FolderEntry& entry : *journal) {
+            if (!entry.name.empty() && entry.name.find_first_not_of("0123456789") == std::string::npos)
+                return std::nullopt;
+        }
+    }
+    Result<std::string> status = os::read_whole_file(os::join_path(admin_folder, "status"));
+    if (!status) return std::nullopt;
+    const std::string info = os::join_path(admin_folder, "info");
+    std::vector<InstalledPackage> packages;
+    std::string_view name, state, architecture, multi_arch, priority, essential;
+    auto end_stanza = [&] {
+        // The state is the last of the field's three words.
+        const std::string_view last =
+            state.substr(state.find_last_of(' ') == std::string_view::npos ? 0 : state.find_last_of(' ') + 1);
+        // A name is a file name in the info folder, never a path out of it.
+        if (!name.empty() && name.find('/') == std::string_view::npos && !state.empty() && last != "not-installed") {
+            InstalledPackage package;
+            package.name = std::string(name);
+            // A package installed for several architectures at once keeps one
+            // list per architecture, named with it.
+            const bool per_architecture = to_lower_ascii(multi_arch) == "same" && !architecture.empty();
+            const std::string same_named =
+                os::join_path(info, std::string(name) + ":" + std::string(architecture) + ".list");
+            const std::string plain = os::join_path(info, std::string(name) + ".list");
+            package.list_file = per_architecture ? same_named : plain;
+            if (os::path_kind(package.list_file) != os::PathKind::file)
+                package.list_file = per_architecture ? plain : "";
+            package.priority = to_lower_ascii(essential) == "yes" ? "essential" : to_lower_ascii(priority);
+            if (!package.list_file.empty()) packages.push_back(std::move(package));
+        }
+        name = state = architecture = multi_arch = priority = essential = {};
+    };
+    const std::string_view text = *status;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        if (line.empty() || line == "\r") {
+            end_stanza();
+            continue;
+        }
+        if (line.front() == ' ' || line.front() == '\t') continue;  // a value's continuation
+        if (auto value = field_value(line, "package")) name = *value;
+        else if (auto value = field_value(line, "status")) state = *value;
+        else if (auto value = field_value(line, "architecture")) architecture = *value;
+        else if (auto value = field_value(line, "multi-arch")) multi_arch = *value;
+        else if (auto value = field_value(line, "priority")) priority = *value;
+        else if (auto value = field_value(line, "essential")) essential = *value;
+    }
+    end_stanza();
+    return packages;
+}
+
+// Calls `line` with each line of a regular file, read a piece at a time, so
+// that a package's file list of megabytes costs no more memory than a piece;
+// false when the file cannot be opened as a regular file.
+template <class LineFunction>
+bool for_each_line(const std::string& path, LineFunction&& line) {
+    os::posix::Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat info {};
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    char buffer[65536];
+    std::string carried;  // the start of a line the last piece cut short
+    while (true) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        const std::string_view piece(buffer, static_cast<std::size_t>(got));
+        std::size_t start = 0;
+        for (std::size_t end = piece.find('\n'); end != std::string_view::npos; end = piece.find('\n', start)) {
+            if (carried.empty()) {
+                line(piece.substr(start, end - start));
+            } else {
+                carried.append(piece.substr(start, end - start));
+                line(std::string_view(carried));
+                carried.clear();
+            }
+            start = end + 1;
+        }
+        carried.append(piece.substr(start));
+    }
+    if (!carried.empty()) line(std::string_view(carried));
+    return true;
+}
+
+// The owners as dpkg's database says, read in place: every package's file
+// list is read once, a piece at a time, and only the lines asked for count.
+// A file several packages ship is named by the first of them in the status
+// file.
+std::optional<std::map<std::string, PackageInfo>> dpkg_owners_in_place(const std::vector<std::string>& paths,
+                                                                       const LinuxRoot& root) {
+    std::optional<std::vector<InstalledPackage>> packages = read_installed(root.at("/var/lib/dpkg"));
+    if (!packages) return std::nullopt;
+    // Every spelling asked, and for each the first package that lists it.
+    std::unordered_map<std::string_view, const InstalledPackage*> asked;
+    std::vector<std::string> others;
+    others.reserve(paths.size());
+    std::vector<bool> asked_length;
+    for (const std::string& path : paths) {
+        others.push_back(other_spelling(path));
+        for (const std::string* spelling : {&path, static_cast<const std::string*>(&others.back())}) {
+            if (spelling->empty()) continue;
+            asked.emplace(*spelling, nullptr);
+            if (asked_length.size() <= spelling->size()) asked_length.resize(spelling->size() + 1);
+            asked_length[spelling->size()] = true;
+        }
+    }
+    std::size_t unanswered = asked.size();
+    for (const InstalledPackage& package : *packages) {
+        if (unanswered == 0) break;
+        (void)for_each_line(package.list_file, [&](std::string_view line) {
+            if (line.size() >= asked_length.size() || !asked_length[line.size()]) return;
+            auto found = asked.find(line);
+            if (found != asked.end() && found->second == nullptr) {
+                found->second = &package;
+                --unanswered;
+            }
+        });
+    }
+    std::map<std::string, PackageInfo> owners;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        // The path as given first, then its other spelling.
+        const InstalledPackage* owner = asked.at(paths[i]);
+        if (owner == nullptr && !others[i].empty()) owner = asked.at(others[i]);
+        if (owner != nullptr) owners[paths[i]] = PackageInfo{owner->name, owner->priority};
+    }
+    return owners;
+}
 
 std::map<std::string, PackageInfo> dpkg_owners(const std::vector<std::string>& paths, const LinuxRoot& root,
                                                const os::ToolRunner& runner) {
@@ -88,7 +256,11 @@ std::map<std::string, PackageInfo> package_owners(const std::vector<std::string>
                                                   const os::ToolRunner& runner) {
     if (paths.empty()) return {};
     const bool has_dpkg = os::path_kind(root.at("/var/lib/dpkg/status")) == os::PathKind::file;
-    if (has_dpkg) return dpkg_owners(paths, root, runner);
+    if (has_dpkg) {
+        if (std::optional<std::map<std::string, PackageInfo>> owners = dpkg_owners_in_place(paths, root))
+            return std::move(*owners);
+        return dpkg_owners(paths, root, runner);
+    }
     if (os::path_kind(root.at("/var/lib/rpm")) == os::PathKind::folder) return rpm_owners(paths, root, runner);
     return {};
 }

@@ -1,8 +1,11 @@
-// Which package owns a file, and how the distribution ranks that package:
-// dpkg (`dpkg -S`, `dpkg-query`) where it is present, otherwise rpm
-// (`rpm -qf`, which has no priority). One call of each tool per question, for
-// all paths at once. A missing tool or an unowned file is simply no answer.
-// Thread-safe; the runner is passed in so tests can watch the calls.
+// Which package owns a file, and how the distribution ranks that package.
+// With dpkg, its database is read in place: the status file once, then each
+// package's file list once, one at a time, keeping only the lines asked for;
+// where the database has changes still in its journal, or cannot be read,
+// dpkg answers instead (`dpkg -S`, then `dpkg-query`). Otherwise rpm
+// (`rpm -qf`, which has no priority), one call for all paths. A missing tool
+// or an unowned file is simply no answer. Thread-safe; the runner is passed in
+// so tests can watch the calls.
 #pragma once
 
 #include <map>

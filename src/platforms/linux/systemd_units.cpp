@@ -58,10 +58,28 @@ struct FoundUnit {
     formats::UnitFile parsed;
 };
 
+// The entries named "*.d" of each unit folder (by its path on the computer),
+// listed once per scan: a unit's drop-ins are looked for only where its
+// folder of them is, not by opening every folder's "{name}.d" for every unit.
+using DropinFolders = std::map<std::string, std::set<std::string>>;
+
+DropinFolders find_dropin_folders(const LinuxContext& context, const std::vector<std::string>& folders) {
+    DropinFolders found;
+    for (const std::string& folder : folders) {
+        std::set<std::string>& names = found[folder];
+        for (const os::FolderEntry& entry :
+             os::list_folder(context.root.at(folder)).value_or(std::vector<os::FolderEntry>{})) {
+            if (entry.name.ends_with(".d")) names.insert(entry.name);
+        }
+    }
+    return found;
+}
+
 struct UnitTable {
     std::map<std::string, FoundUnit> units;  // by name
     std::vector<std::string> order;          // names in the order first seen
     std::vector<std::string> notes;          // unit files that could not be read
+    DropinFolders dropin_folders;            // of the scope's unit folders
 
     FoundUnit& entry(const std::string& name) {
         auto [at, added] = units.try_emplace(name);
@@ -169,13 +187,16 @@ std::string real_folder(const std::string& path) {
 // instance) in every folder; a file name in an earlier folder hides the same
 // name further down; applied in the order of their names, as systemd does.
 std::vector<std::string> dropins_of(const LinuxContext& context, const std::vector<std::string>& folders,
-                                    const std::string& name) {
+                                    const DropinFolders& dropin_folders, const std::string& name) {
     std::map<std::string, std::string> by_name;
     // An instance's own drop-ins first: they win over the template's of the same name.
     std::vector<std::string> owners{name};
     if (formats::template_of(name) != name) owners.push_back(formats::template_of(name));
     for (const std::string& owner : owners) {
         for (const std::string& folder : folders) {
+            if (auto known = dropin_folders.find(folder);
+                known != dropin_folders.end() && !known->second.contains(owner + ".d"))
+                continue;
             const std::string dropin_folder = os::join_path(folder, owner + ".d");
             Result<std::vector<os::FolderEntry>> listed = os::list_folder(context.root.at(dropin_folder));
             if (!listed) continue;
@@ -247,11 +268,11 @@ void add_generated(const LinuxContext& context, UnitTable& table) {
 
 // Drop-ins change what the unit runs and says, as `systemctl cat` shows:
 // the unit's own text read again with each drop-in after it.
-void apply_dropins(const LinuxContext& context, const std::vector<std::string>& folders, const std::string& name,
-                   FoundUnit& found) {
+void apply_dropins(const LinuxContext& context, const std::vector<std::string>& folders,
+                   const DropinFolders& dropin_folders, const std::string& name, FoundUnit& found) {
     std::string text = found.text;
     found.dropins.clear();
-    for (const std::string& dropin : dropins_of(context, folders, name)) {
+    for (const std::string& dropin : dropins_of(context, folders, dropin_folders, name)) {
         Result<std::string> extra = os::read_whole_file(context.root.at(dropin));
         if (!extra) continue;
         text += "\n" + *extra;
@@ -272,9 +293,10 @@ UnitTable read_units(const LinuxContext& context, UnitScope scope, const std::ve
     }
     const bool services = std::find(types.begin(), types.end(), "service") != types.end();
     if (scope == UnitScope::system && services && !context.systemd_running) add_generated(context, table);
+    table.dropin_folders = find_dropin_folders(context, folders);
     for (auto& [name, found] : table.units) {
         if (found.file.empty() || found.generated) continue;
-        apply_dropins(context, folders, name, found);
+        apply_dropins(context, folders, table.dropin_folders, name, found);
     }
     // An instance shown through a link takes its file from the template.
     for (auto& [name, found] : table.units) {
@@ -286,7 +308,7 @@ UnitTable read_units(const LinuxContext& context, UnitScope scope, const std::ve
         found.file = template_unit->second.file;
         found.text = template_unit->second.text;
         found.parsed = template_unit->second.parsed;
-        apply_dropins(context, folders, name, found);
+        apply_dropins(context, folders, table.dropin_folders, name, found);
     }
     return table;
 }
@@ -503,7 +525,7 @@ void add_units(const LinuxContext& context, UnitScope scope, const std::vector<s
         found.file = from.file;
         found.text = from.text;
         found.parsed = from.parsed;
-        apply_dropins(context, unit_folders(context, scope), name, found);
+        apply_dropins(context, unit_folders(context, scope), table.dropin_folders, name, found);
     }
     const LiveState live = read_live_state(context, scope, types);
     // Units of every user that this account masked for itself.

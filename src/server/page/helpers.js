@@ -118,7 +118,16 @@ const asNumber = (x) => (typeof x === 'number' && isFinite(x) ? x : 0);
 const plural = (n, one, many) => n + ' ' + (n === 1 ? one : many);
 const knownLevel = (l) => (Object.prototype.hasOwnProperty.call(LEVELS, l) ? l : 'unknown');
 const levelOf = (x) => knownLevel(x && x.risk && x.risk.level);
-const byName = (a, b) => asText(a.name).localeCompare(asText(b.name), undefined, {sensitivity: 'base'});
+// One collator for every sort: localeCompare with options makes a new one on
+// each call, which made sorting a long list take tens of milliseconds. The
+// first one a page makes loads the browser's collation data, so it is made
+// while the page waits for the program's first answers (prepareNameOrder).
+let nameOrder = null;
+function prepareNameOrder() {
+  if (!nameOrder) nameOrder = new Intl.Collator(undefined, {sensitivity: 'base'});
+  return nameOrder;
+}
+const byName = (a, b) => prepareNameOrder().compare(asText(a.name), asText(b.name));
 function tag(text, kind) { return element('span', {class: 'tag' + (kind ? ' ' + kind : ''), text}); }
 function badge(level) { const l = knownLevel(level); return element('span', {class: 'badge lv-' + l, text: LEVELS[l][0]}); }
 function btn(label, ic, onclick, cls, extra) {
@@ -130,5 +139,5 @@ function checkbox(label, checked, onchange, cls) {
 function sizeText(n) { n = asNumber(n); return n < 1024 ? n + ' B' : n < 1048576 ? (n / 1024).toFixed(1) + ' KB' : (n / 1048576).toFixed(1) + ' MB'; }
 function waitingCount() { return app.pending.size + app.creates.size; }
 Object.assign(qm, {query, LEVELS, TABS, VERBS, ACTION_WORDS, KIND_WORDS, PROBE_MARKS, app, widgets, element, fill, icon,
-  asArray, asText, asNumber, plural, levelOf, byName, tag, badge, btn, checkbox, sizeText, waitingCount});
+  asArray, asText, asNumber, plural, levelOf, byName, prepareNameOrder, tag, badge, btn, checkbox, sizeText, waitingCount});
 })(quillmoor);

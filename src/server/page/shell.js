@@ -93,9 +93,12 @@ function showTab(id) {
   loadTab(id);
 }
 const TAB_BUILDERS = {startup: buildStartup, running: (p) => buildPrograms('running', p), apps: (p) => buildPrograms('apps', p), backup: buildBackup, history: buildHistory, health: buildHealth};
+// Builds a tab's panel the first time it is asked for; nothing is loaded.
+function buildTab(id) {
+  if (!widgets[id]) TAB_BUILDERS[id](query('#panel-' + id));
+}
 function loadTab(id) {
-  const panel = query('#panel-' + id);
-  if (!widgets[id]) TAB_BUILDERS[id](panel);
+  buildTab(id);
   if (id === 'startup') { if (app.startup === null && !app.scanning) scanStartup(); }
   else if (id === 'running' || id === 'apps') { if (app[id] === null || app.stale[id]) scanPrograms(id); }
   else if (id === 'history') loadHistory();
@@ -110,5 +113,5 @@ function afterChange() {
   scanStartup();
   if (app.tab !== 'startup') loadTab(app.tab);
 }
-Object.assign(qm, {buildShell, showState, drawBar, redrawLists, loadTab, afterChange});
+Object.assign(qm, {buildShell, showState, drawBar, redrawLists, buildTab, loadTab, afterChange});
 })(quillmoor);

@@ -4,7 +4,7 @@
 (function (qm) {
 'use strict';
 const {query, app, element, fill, icon, asText, waitingCount, api, Stop, obtainToken, showStop, toast, ask, buildShell,
-  showState, loadTab} = qm;
+  showState, buildTab, loadTab, prepareNameOrder} = qm;
 let pingTimer = 0;
 async function elevate() {
   try {
@@ -23,11 +23,16 @@ async function quit() {
 }
 
 async function start() {
+  // The link's key goes to the program first; the frame and the empty list
+  // are built while its answer is on the way.
+  const token = obtainToken();
   buildShell();
-  try { app.token = await obtainToken(); } catch (e) { showStop(e instanceof Stop ? e.message : 'The link could not be used.'); return; }
+  buildTab('startup');
+  try { app.token = await token; } catch (e) { showStop(e instanceof Stop ? e.message : 'The link could not be used.'); return; }
+  loadTab('startup');  // the list's scan is asked for first: the window waits on it
   api('/api/state').then(showState, (e) => { fill(query('#who'), element('span', {class: 'stopmsg', text: 'Cannot reach the program: ' + e.message})); });
   api('/api/ping', {}).catch(() => {});
-  loadTab('startup');
+  prepareNameOrder();  // while the scan runs, rather than once its answer is here
   // The goodbye of a reloaded page can arrive after this page's first ping,
   // or within the same second; a second ping soon after keeps the program.
   setTimeout(() => { if (!app.stopped) api('/api/ping', {}).catch(() => {}); }, 2000);

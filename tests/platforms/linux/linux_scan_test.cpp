@@ -5,6 +5,7 @@
 
 #include "formats/desktop_file.h"
 #include "platforms/linux/linux_platform.h"
+#include "platforms/linux/packages.h"
 #include "formats/unit_file.h"
 #include "platforms/linux/linux_tree.h"
 
@@ -182,6 +183,70 @@ TEST(LinuxScan, FactsNameTheDistributionAndAnEmptyTreeScansToNothing) {
     EXPECT_EQ(linux::os_release_name(""), "Linux");
     const model::ScanResult scanned = tree.platform(false)->scan();
     EXPECT_TRUE(scanned.items.empty());
+}
+
+// Owners come from dpkg's own files without starting dpkg: every state but
+// "not-installed" counts, a package of several architectures keeps its list
+// under its architecture, either spelling of a merged /usr matches, the first
+// package in the status file names a shared file, a line may span two pieces
+// of a list read. While dpkg's journal holds changes only dpkg itself can
+// merge them, so dpkg is asked.
+TEST(LinuxPackages, OwnersAreReadFromDpkgsFilesAndDpkgAnswersWhileItsJournalHoldsChanges) {
+    LinuxTree tree;
+    tree.write("/var/lib/dpkg/status",
+               "Package: systemd\nStatus: install ok installed\nPriority: important\nConffiles:\n /etc/x 0\n\n"
+               "Package: libx\nstatus: install ok installed\nMulti-Arch: same\nArchitecture: amd64\n"
+               "Priority: Optional\n\n"
+               "Package: gone\nStatus: deinstall ok config-files\nPriority: extra\n\n"
+               "Package: purged\nStatus: purge ok not-installed\nPriority: optional\n\n"
+               "Package: ../outside\nStatus: install ok installed\n\n"
+               "Package: base\nStatus: install ok installed\nPriority: required\nEssential: yes\n\n"
+               "Package: first\nStatus: install ok unpacked\nPriority: standard\n\n"
+               "Package: second\nStatus: install ok installed\nPriority: optional");
+    tree.write("/var/lib/dpkg/info/systemd.list", "/.\n/usr/lib/systemd/system/a.service\n/lib/systemd/system/a.d\n");
+    tree.write("/var/lib/dpkg/info/libx:amd64.list", "/lib/systemd/system/b.service\n");
+    tree.write("/var/lib/dpkg/info/gone.list", "/etc/init.d/c\n");
+    tree.write("/var/lib/dpkg/info/purged.list", "/lib/systemd/system/d.service\n");
+    tree.write("/var/lib/dpkg/outside.list", "/etc/cron.d/e\n");  // a name is never a path
+    tree.write("/var/lib/dpkg/info/base.list", "/etc/cron.d/e");
+    tree.write("/var/lib/dpkg/info/first.list", "/lib/systemd/system/f.service\n");
+    // A list is read in pieces of 64 KiB: g.service's line spans the first two.
+    tree.write("/var/lib/dpkg/info/second.list",
+               "/lib/systemd/system/f.service\n/" + std::string(65494, 'x') + "\n/lib/systemd/system/g.service\n");
+    std::vector<std::string> calls;
+    const os::ToolRunner runner = [&](const os::ToolRun& run) {
+        calls.push_back(run.program);
+        os::RunOutput output;
+        output.exit_code = 0;
+        output.out = run.program == "dpkg" ? "journal: /etc/init.d/c\n" : "journal\toptional\tno\n";
+        return output;
+    };
+    const std::vector<std::string> paths{"/lib/systemd/system/a.service",
+                                         "/lib/systemd/system/b.service",
+                                         "/etc/init.d/c",
+                                         "/lib/systemd/system/d.service",
+                                         "/etc/cron.d/e",
+                                         "/lib/systemd/system/f.service",
+                                         "/lib/systemd/system/a.d/x.conf",
+                                         "/lib/systemd/system/g.service"};
+    const std::map<std::string, std::string> expected{{"/lib/systemd/system/a.service", "systemd important"},
+                                                      {"/lib/systemd/system/b.service", "libx optional"},
+                                                      {"/etc/init.d/c", "gone extra"},
+                                                      {"/etc/cron.d/e", "base essential"},
+                                                      {"/lib/systemd/system/f.service", "first standard"},
+                                                      {"/lib/systemd/system/g.service", "second optional"}};
+    auto owners_text = [&] {
+        std::map<std::string, std::string> found;
+        for (const auto& [path, info] : linux::package_owners(paths, linux::LinuxRoot{tree.root()}, runner))
+            found[path] = info.name + " " + info.priority;
+        return found;
+    };
+    EXPECT_EQ(owners_text(), expected);
+    EXPECT_TRUE(calls.empty());
+
+    tree.write("/var/lib/dpkg/updates/0001", "Package: gone\nStatus: purge ok not-installed\n");
+    EXPECT_EQ(owners_text(), (std::map<std::string, std::string>{{"/etc/init.d/c", "journal optional"}}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"dpkg", "dpkg-query"}));
 }
 
 TEST(LinuxFiles, DesktopAndUnitFilesAreReadAsLaunchersAndSystemdReadThem) {
