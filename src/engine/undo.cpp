@@ -82,13 +82,17 @@ Result<PreparedUndo> prepare_undo(EngineContext& context, const JournalQuery& jo
 }  // namespace
 
 Result<std::string> undo_change(EngineContext& context, std::uint64_t seq, bool ack) {
-    // Checked once without the lock, so that an undo that is refused waits
-    // for no one, and again under it, since another run may have undone the
-    // same change (or changed the item) meanwhile.
-    if (Result<PreparedUndo> first = prepare_undo(context, JournalQuery(context.data_folder()), seq, ack); !first) {
-        return fail(first.error());
-    }
-    const os::FileLock lock = QM_TRY(lock_for_changes(context));
+    // Checked once without the lock, and again under it, since another run
+    // may have undone the same change (or changed the item) meanwhile. A
+    // refusal without the lock is only said once the lock confirms it: a run
+    // undoing the same change may have switched the item already and not yet
+    // written its record, and "It is already switched on" would then stand
+    // for "That change was already undone". Without the lock (another run kept
+    // it, or the data folder cannot be written) the first answer stands.
+    Result<PreparedUndo> first = prepare_undo(context, JournalQuery(context.data_folder()), seq, ack);
+    Result<os::FileLock> taken = lock_for_changes(context);
+    if (!taken) return first ? fail(taken.error()) : fail(first.error());
+    const os::FileLock lock = std::move(*taken);
     context.forget_cached_items();
     const JournalQuery journal(context.data_folder());
     const PreparedUndo prepared = QM_TRY(prepare_undo(context, journal, seq, ack));

@@ -95,7 +95,8 @@ TEST_F(OverlappingRuns, TheSameUndoTwiceAtOnceIsMadeOnce) {
     a.join();
     b.join();
     EXPECT_EQ((first.exit_code == 0) + (second.exit_code == 0), 1) << first.err << second.err;
-    EXPECT_NE((first.err + second.err).find("That change was already undone."), std::string::npos);
+    EXPECT_NE((first.err + second.err).find("That change was already undone."), std::string::npos)
+        << first.out << first.err << second.out << second.err;
     EXPECT_TRUE(off_lines().empty());
     EXPECT_EQ(journal().records.size(), 2U);
 }
