@@ -95,6 +95,17 @@ int run_list(CommandContext& context) {
         shown.push_back(std::move(item));
     }
 
+    if (args.has_flag("--by-impact")) {
+        // Costliest first; the measured figure breaks a tie within a level.
+        auto weight = [](const model::Impact& impact) {
+            return std::max({impact.processor_ms.value_or(0), impact.delay_ms.value_or(0)});
+        };
+        std::stable_sort(shown.begin(), shown.end(), [&](const model::StartupItem& a, const model::StartupItem& b) {
+            if (a.impact.level != b.impact.level) return a.impact.level < b.impact.level;
+            return weight(a.impact) > weight(b.impact);
+        });
+    }
+
     if (args.has_flag("--json")) {
         json::JsonValue out = json::JsonValue::array();
         for (const model::StartupItem& item : shown) out.as_array().push_back(model::item_full_json(item));
@@ -102,13 +113,16 @@ int run_list(CommandContext& context) {
         return 0;
     }
 
-    std::string table = line(cell("ON", 3, 5) + cell("IF OFF", 8, 10) + cell("NAME", 30, 32) + cell("TYPE", 22, 24));
+    std::string table = line(cell("ON", 3, 5) + cell("IF OFF", 8, 10) + cell("IMPACT", 12, 14) + cell("NAME", 30, 32) +
+                             cell("TYPE", 22, 24));
     for (const model::StartupItem& item : shown) {
         table += line(cell(item.enabled ? "yes" : "no", 3, 5) + cell(model::level_name(item.risk.level), 8, 10) +
-                      cell(item.name, 30, 32) + word_cell(item.kind_label, 22, 24) + cell(item.command, 70, 0));
+                      cell(model::word_text(item.impact.level), 12, 14) + cell(item.name, 30, 32) +
+                      word_cell(item.kind_label, 22, 24) + cell(item.command, 70, 0));
     }
     table += "\n" + std::to_string(shown.size()) +
-             " items. 'IF OFF' is the level of what switching an item off could do; try: quillmoor assess NAME\n";
+             " items. 'IF OFF' is the level of what switching an item off could do, 'IMPACT' what it was measured "
+             "to cost at sign-in or boot; try: quillmoor assess NAME\n";
     context.streams.out(table);
     print_notes(context.streams, state.notes);
     return 0;
@@ -130,6 +144,7 @@ int run_assess(CommandContext& context) {
             std::string(model::word_text(item.risk.confidence)) + " confidence)\n";
     text += "  " + printable(item.risk.effect) + "\n";
     for (const std::string& reason : item.risk.reasons) text += "    - " + printable(reason) + "\n";
+    text += "  Impact at start: " + std::string(model::word_text(item.impact.level)) + "\n";
     text += "  " + (item.command.empty() ? std::string("(no command recorded)") : printable(item.command)) + "\n";
     text += "  State: " + printable(item.state_text) + "; " + (item.running ? "running now" : "not running") + "\n";
     if (item.toggle == model::Toggle::locked) {

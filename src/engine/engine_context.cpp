@@ -46,7 +46,7 @@ ScanState EngineContext::scan() {
         cached_items_ = result.items;
         items_cached_ = true;
     }
-    return ScanState{std::move(result.items), std::move(result.notes)};
+    return ScanState{std::move(result.items), std::move(result.notes), std::move(result.cost)};
 }
 
 std::vector<model::StartupItem> EngineContext::items() {

@@ -25,6 +25,7 @@ namespace qm::engine {
 struct ScanState {
     std::vector<model::StartupItem> items;
     std::vector<std::string> notes;
+    model::StartupCost cost;
 };
 
 class EngineContext {

@@ -130,6 +130,13 @@ std::string scope_sentence(const model::StartupItem& item) {
                                                : "It applies to this account only.";
 }
 
+// What the computer's records say the item costs at start, when measured:
+// what switching it off would gain, beside what it would risk.
+void add_impact_reason(const model::StartupItem& item, model::Assessment& a) {
+    const std::string reason = model::impact_reason(item.impact);
+    if (!reason.empty()) a.reasons.push_back(reason + ".");
+}
+
 }  // namespace
 
 model::Assessment Assessor::assess(const model::StartupItem& item) const {
@@ -140,6 +147,7 @@ model::Assessment Assessor::assess(const model::StartupItem& item) const {
                    "and you can switch it back on or remove it at any time.",
                    model::Confidence::high,
                    "The entry carries Quillmoor's own name tag, so Quillmoor knows exactly what it is.");
+        add_impact_reason(item, a);
         if (item.scope == model::Scope::machine) a.reasons.push_back(scope_sentence(item));
         return a;
     }
@@ -296,6 +304,7 @@ model::Assessment Assessor::assess(const model::StartupItem& item) const {
     if (!item.publisher.empty()) a.reasons.push_back("Published by " + item.publisher + ".");
     if (item.running)
         a.reasons.push_back("It is running now; switching it off changes the next start, not the current session.");
+    add_impact_reason(item, a);
     a.reasons.push_back(scope_sentence(item));
     return a;
 }

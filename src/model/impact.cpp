@@ -49,34 +49,6 @@ Impact measured_impact(MeasuredBy source, std::uint32_t measured, std::optional<
     return impact;
 }
 
-std::string_view word_text(ImpactLevel level) {
-    switch (level) {
-        case ImpactLevel::high:
-            return "high";
-        case ImpactLevel::medium:
-            return "medium";
-        case ImpactLevel::low:
-            return "low";
-        case ImpactLevel::not_measured:
-            return "not measured";
-    }
-    return "not measured";
-}
-
-std::string_view word_text(MeasuredBy source) {
-    switch (source) {
-        case MeasuredBy::nothing:
-            return "";
-        case MeasuredBy::sign_in_records:
-            return "sign-in records";
-        case MeasuredBy::boot_log:
-            return "boot log";
-        case MeasuredBy::systemd:
-            return "systemd";
-    }
-    return "";
-}
-
 json::JsonValue impact_json(const Impact& impact) {
     json::ObjectBuilder out;
     out.string("level", std::string(word_text(impact.level)));
@@ -85,6 +57,22 @@ json::JsonValue impact_json(const Impact& impact) {
     if (impact.processor_ms) out.count("processor_ms", *impact.processor_ms);
     if (impact.disk_bytes) out.count("disk_bytes", *impact.disk_bytes);
     if (impact.delay_ms) out.count("delay_ms", *impact.delay_ms);
+    if (impact.started_ms) out.count("started_ms", *impact.started_ms);
+    return out.done();
+}
+
+json::JsonValue startup_cost_json(const StartupCost& cost) {
+    json::ObjectBuilder out;
+    out.flag("measurable", cost.measurable).strings("sources", cost.sources);
+    if (!cost.last_start.empty()) out.string("last_start", cost.last_start);
+    if (!cost.when.empty()) out.string("when", cost.when);
+    if (cost.total_ms) out.count("total_ms", *cost.total_ms);
+    if (!cost.phases_ms.empty()) {
+        json::JsonValue phases = json::JsonValue::array();
+        for (const auto& [name, ms] : cost.phases_ms)
+            phases.as_array().push_back(json::ObjectBuilder().string("name", name).count("ms", ms).done());
+        out.value("phases", std::move(phases));
+    }
     return out.done();
 }
 

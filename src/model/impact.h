@@ -10,20 +10,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "json/json.h"
+#include "model/words.h"
 
 namespace qm::model {
-
-enum class ImpactLevel { high, medium, low, not_measured };
-
-// Which records measured it.
-enum class MeasuredBy {
-    nothing,
-    sign_in_records,  // Windows' records of what ran after a sign-in
-    boot_log,         // Windows' boot-performance log
-    systemd,          // the times systemd keeps for the current boot
-};
 
 struct Impact {
     ImpactLevel level = ImpactLevel::not_measured;
@@ -32,7 +25,29 @@ struct Impact {
     std::optional<std::uint64_t> delay_ms;
     std::uint32_t measured = 0;  // the sign-ins or boots the figures are averaged over
     MeasuredBy source = MeasuredBy::nothing;
+    // When it began to start in the last start measured, counted from that
+    // start's beginning (the sign-in, or the kernel's start), where the
+    // records say so: the timeline of the last start places it there.
+    std::optional<std::uint64_t> started_ms;
 };
+
+// What the records say about starting as a whole: whether anything can be
+// measured here and from which records, and the last start the timeline
+// draws (a boot or a sign-in).
+struct StartupCost {
+    bool measurable = false;           // some records could be read here
+    std::vector<std::string> sources;  // one sentence per kind of record: what was read, or why nothing
+    std::string last_start;            // "boot" or "sign-in"; empty when none is known
+    std::string when;                  // when it happened, as the records give it; may be empty
+    std::optional<std::uint64_t> total_ms;
+    // A boot's phases in order ("firmware", "loader", "kernel", "initrd",
+    // "userspace"), those known.
+    std::vector<std::pair<std::string, std::uint64_t>> phases_ms;
+};
+
+// {"measurable", "sources", and when known "last_start", "when", "total_ms",
+// "phases": [{"name", "ms"}]}.
+[[nodiscard]] json::JsonValue startup_cost_json(const StartupCost& cost);
 
 [[nodiscard]] ImpactLevel impact_level(std::optional<std::uint64_t> processor_ms,
                                        std::optional<std::uint64_t> disk_bytes, std::optional<std::uint64_t> delay_ms);
@@ -43,11 +58,8 @@ struct Impact {
                                      std::optional<std::uint64_t> processor_ms, std::optional<std::uint64_t> disk_bytes,
                                      std::optional<std::uint64_t> delay_ms);
 
-[[nodiscard]] std::string_view word_text(ImpactLevel level);
-[[nodiscard]] std::string_view word_text(MeasuredBy source);
-
 // {"level", and when measured "measured", "source" and each known figure as
-// "processor_ms", "disk_bytes", "delay_ms"}.
+// "processor_ms", "disk_bytes", "delay_ms", "started_ms"}.
 [[nodiscard]] json::JsonValue impact_json(const Impact& impact);
 
 // The reason an assessment gives, e.g. "In the last 4 sign-ins it used 1.4 s

@@ -25,6 +25,12 @@ StartMode service_auto_mode() {
                      true, true};
 }
 
+Probe startup_cost_probe(const StartupCost& cost) {
+    std::string detail = cost.measurable ? "" : "Not measurable here.";
+    for (const std::string& source : cost.sources) detail += (detail.empty() ? "" : " ") + source;
+    return Probe{"Startup cost", cost.measurable ? ProbeStatus::ok : ProbeStatus::warn, std::move(detail)};
+}
+
 std::string unsupported_kind_message(ItemKind kind) {
     return "Unsupported entry type \"" + std::string(word_text(kind)) + "\".";
 }

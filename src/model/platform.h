@@ -49,6 +49,7 @@ struct SystemFacts {
 struct ScanResult {
     std::vector<StartupItem> items;
     std::vector<std::string> notes;  // one per source that failed or was incomplete
+    StartupCost cost;                // what the computer's records say starting costs
 };
 
 // A running or installed program that could be made to start.
@@ -151,6 +152,10 @@ public:
 [[nodiscard]] json::JsonValue start_mode_json(const StartMode& mode);
 [[nodiscard]] json::JsonValue candidate_json(const Candidate& candidate);
 [[nodiscard]] json::JsonValue probe_json(const Probe& probe);
+
+// The doctor's "Startup cost" check: whether this computer's records could be
+// read, and which; a warning that says "Not measurable here" when none could.
+[[nodiscard]] Probe startup_cost_probe(const StartupCost& cost);
 [[nodiscard]] json::JsonValue system_facts_json(const SystemFacts& facts);
 [[nodiscard]] json::JsonValue create_details_json(const CreateDetails& details);
 // Reads the seven members leniently: a missing or non-text member is empty.

@@ -79,6 +79,7 @@ json::JsonValue item_full_json(const StartupItem& item) {
         .flag("managed", item.managed)
         .strings("dependents", item.dependents)
         .value("risk", assessment_json(item.risk))
+        .value("impact", impact_json(item.impact))
         .done();
 }
 

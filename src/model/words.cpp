@@ -43,6 +43,18 @@ constexpr WordTable<ChangeAction, 5> change_actions{{
     {ChangeAction::remove, "remove"},
     {ChangeAction::undo, "undo"},
 }};
+constexpr WordTable<ImpactLevel, 4> impact_levels{{
+    {ImpactLevel::high, "high"},
+    {ImpactLevel::medium, "medium"},
+    {ImpactLevel::low, "low"},
+    {ImpactLevel::not_measured, "not measured"},
+}};
+constexpr WordTable<MeasuredBy, 4> measured_by{{
+    {MeasuredBy::nothing, ""},
+    {MeasuredBy::sign_in_records, "sign-in records"},
+    {MeasuredBy::boot_log, "boot log"},
+    {MeasuredBy::systemd, "systemd"},
+}};
 
 template <class Word, std::size_t N>
 std::string_view text_in(const WordTable<Word, N>& table, Word word) {
@@ -70,6 +82,8 @@ std::string_view word_text(Confidence confidence) { return text_in(confidences, 
 std::string_view word_text(ProbeStatus status) { return text_in(probe_statuses, status); }
 std::string_view word_text(CandidateSource source) { return text_in(candidate_sources, source); }
 std::string_view word_text(ChangeAction action) { return text_in(change_actions, action); }
+std::string_view word_text(ImpactLevel level) { return text_in(impact_levels, level); }
+std::string_view word_text(MeasuredBy source) { return text_in(measured_by, source); }
 
 std::optional<ItemKind> read_item_kind(std::string_view text) { return read_in(item_kinds, text); }
 std::optional<Scope> read_scope(std::string_view text) { return read_in(scopes, text); }

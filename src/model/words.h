@@ -57,6 +57,18 @@ enum class CandidateSource { process, service, app };
 // journal record (the undoing itself is one of the other four).
 enum class ChangeAction { enable, disable, create, remove, undo };
 
+// What an item was measured to cost when the computer starts or its user
+// signs in ("high", "medium", "low", "not measured").
+enum class ImpactLevel { high, medium, low, not_measured };
+
+// Which records measured it ("", "sign-in records", "boot log", "systemd").
+enum class MeasuredBy {
+    nothing,
+    sign_in_records,  // Windows' records of what ran after a sign-in
+    boot_log,         // Windows' boot-performance log
+    systemd,          // the times systemd keeps for the current boot
+};
+
 [[nodiscard]] std::string_view word_text(ItemKind kind);
 [[nodiscard]] std::string_view word_text(Scope scope);
 [[nodiscard]] std::string_view word_text(Toggle toggle);
@@ -65,6 +77,8 @@ enum class ChangeAction { enable, disable, create, remove, undo };
 [[nodiscard]] std::string_view word_text(ProbeStatus status);
 [[nodiscard]] std::string_view word_text(CandidateSource source);
 [[nodiscard]] std::string_view word_text(ChangeAction action);
+[[nodiscard]] std::string_view word_text(ImpactLevel level);
+[[nodiscard]] std::string_view word_text(MeasuredBy source);
 
 [[nodiscard]] std::optional<ItemKind> read_item_kind(std::string_view text);
 [[nodiscard]] std::optional<Scope> read_scope(std::string_view text);

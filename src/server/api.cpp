@@ -3,6 +3,7 @@
 // Requests are read leniently (a missing or mistyped member is empty);
 // operation failures are {"ok": false, "message"}.
 #include <array>
+#include <optional>
 #include <string_view>
 #include <thread>
 
@@ -91,6 +92,7 @@ JsonValue history_answer(engine::EngineContext& engine) {
 JsonValue scan_answer(engine::EngineContext& engine, const std::string& what) {
     JsonValue items = JsonValue::array();
     std::vector<std::string> notes;
+    std::optional<model::StartupCost> cost;
     if (what == "running" || what == "apps") {
         model::ProgramList list = what == "running" ? engine.running_programs() : engine.installed_programs();
         for (const model::Candidate& candidate : list.items)
@@ -100,8 +102,12 @@ JsonValue scan_answer(engine::EngineContext& engine, const std::string& what) {
         engine::ScanState state = engine.scan();
         for (const model::StartupItem& item : state.items) items.as_array().push_back(model::item_full_json(item));
         notes = std::move(state.notes);
+        cost = std::move(state.cost);
     }
-    return json::ObjectBuilder().value("items", std::move(items)).strings("notes", notes).done();
+    json::ObjectBuilder answer;
+    answer.value("items", std::move(items)).strings("notes", notes);
+    if (cost) answer.value("startup", model::startup_cost_json(*cost));
+    return answer.done();
 }
 
 JsonValue restore_answer(engine::EngineContext& engine, const JsonValue& body) {

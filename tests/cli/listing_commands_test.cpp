@@ -34,6 +34,7 @@ TEST(ListingCommands, PrintExactlyWhatIsExpected) {
         {"list_on_off", {"--demo", "list", "--on", "--off"}, 0},
         {"list_filter", {"--demo", "list", "--filter", "spot"}, 0},
         {"list_level", {"--demo", "list", "--level", "caution"}, 0},
+        {"list_by_impact", {"--demo", "list", "--by-impact"}, 0},
         {"running", {"--demo", "running"}, 0},
         {"running_all", {"--demo", "running", "--all"}, 0},
         {"apps_json", {"--demo", "apps", "--json"}, 0},

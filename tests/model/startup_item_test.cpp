@@ -49,10 +49,10 @@ TEST(StartupItem, FullFormHasEveryFieldInOrderButNoSpec) {
     item.dependents = {"Fax"};
     json::JsonValue full = model::item_full_json(item);
     EXPECT_EQ(keys_of(full),
-              (std::vector<std::string>{"id",       "name",        "kind",    "kind_label", "scope",
-                                        "location", "command",     "exe",     "publisher",  "description",
-                                        "origin",   "package",     "enabled", "running",    "state_text",
-                                        "toggle",   "toggle_note", "managed", "dependents", "risk"}));
+              (std::vector<std::string>{"id",         "name",    "kind",       "kind_label",  "scope",       "location",
+                                        "command",    "exe",     "publisher",  "description", "origin",      "package",
+                                        "enabled",    "running", "state_text", "toggle",      "toggle_note", "managed",
+                                        "dependents", "risk",    "impact"}));
     const std::string text = json::write(full);
     EXPECT_EQ(text.find("4242"), std::string::npos);
     EXPECT_EQ(text.find("spoolsv"), std::string::npos);

@@ -29,7 +29,7 @@ public:
     model::ScanResult scan() override {
         ++scans;
         std::lock_guard lock(lock_);
-        return model::ScanResult{items, notes};
+        return model::ScanResult{items, notes, {}};
     }
     model::ProgramList running_programs(const std::vector<model::StartupItem>&) override { return {}; }
     model::ProgramList installed_programs(const std::vector<model::StartupItem>&) override { return {}; }

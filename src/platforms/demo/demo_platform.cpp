@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string_view>
 
 #include "util/text.h"
@@ -408,6 +409,58 @@ std::vector<model::Candidate> candidates_not_started(const std::vector<ProgramRo
     return out;
 }
 
+// What the demonstration's records say its items cost: the last five
+// sign-ins for what starts at sign-in, the boot log's last five boots for
+// the services that slowed them, so that every level can be seen and the
+// last sign-in drawn. Steam is off, so nothing recorded it.
+struct MeasuredRow {
+    std::string_view name;
+    model::MeasuredBy source;
+    std::uint32_t measured;
+    std::optional<std::uint64_t> processor_ms;
+    std::optional<std::uint64_t> disk_bytes;
+    std::optional<std::uint64_t> delay_ms;
+    std::optional<std::uint64_t> started_ms;  // in the last sign-in
+};
+
+const std::vector<MeasuredRow>& measured_rows() {
+    using enum model::MeasuredBy;
+    static const std::vector<MeasuredRow> rows = {
+        {"SecurityHealth", sign_in_records, 5, 40, 64u << 10, {}, 800},
+        {"RtkAudUService", sign_in_records, 5, 310, 900u << 10, {}, 950},
+        {"OneDrive", sign_in_records, 5, 820, 2458u << 10, {}, 1200},
+        {"Spotify", sign_in_records, 4, 1400, 12u << 20, {}, 1900},
+        {"Discord", sign_in_records, 5, 2100, 38u << 20, {}, 2300},
+        {"Acme Notes", sign_in_records, 5, 90, 120u << 10, {}, 3100},
+        {"Acme Screenshot", sign_in_records, 3, 150, 200u << 10, {}, 4200},
+        {"Windows Search", boot_log, 3, {}, {}, 4300, {}},
+        {"Acme Sync Service", boot_log, 5, {}, {}, 2600, {}},
+        {"Acme Dev Server", boot_log, 2, {}, {}, 650, {}},
+    };
+    return rows;
+}
+
+void add_measurements(std::vector<model::StartupItem>& items) {
+    for (model::StartupItem& item : items) {
+        for (const MeasuredRow& row : measured_rows()) {
+            if (item.name != row.name) continue;
+            item.impact =
+                model::measured_impact(row.source, row.measured, row.processor_ms, row.disk_bytes, row.delay_ms);
+            item.impact.started_ms = row.started_ms;
+        }
+    }
+}
+
+model::StartupCost demo_startup_cost() {
+    model::StartupCost cost;
+    cost.measurable = true;
+    cost.sources = {"5 sign-in records read (demonstration data).",
+                    "5 boots read from the boot-performance log (demonstration data)."};
+    cost.last_start = "sign-in";
+    cost.when = "2026-12-08 08:14:03";
+    return cost;
+}
+
 }  // namespace
 
 DemoPlatform::DemoPlatform(bool with_markup_item) {
@@ -424,6 +477,7 @@ DemoPlatform::DemoPlatform(bool with_markup_item) {
                            "C:\\x\\evil.exe", "<b>Bad Inc</b>", "<script>window.__pwned=1</script>", true);
         items_.push_back(std::move(evil));
     }
+    add_measurements(items_);
 }
 
 model::SystemFacts DemoPlatform::system_facts() const {
@@ -447,6 +501,7 @@ model::ScanResult DemoPlatform::scan() {
         result.items = items_;
     }
     result.notes.push_back("Demonstration data: nothing here is read from, or written to, a real computer.");
+    result.cost = demo_startup_cost();
     return result;
 }
 
@@ -541,7 +596,8 @@ void DemoPlatform::open_in_browser(const std::string&) {}
 
 std::vector<model::Probe> DemoPlatform::doctor_probes() {
     return {model::Probe{"Demonstration data", model::ProbeStatus::ok,
-                         "The demonstration reads nothing from a real computer."}};
+                         "The demonstration reads nothing from a real computer."},
+            model::startup_cost_probe(demo_startup_cost())};
 }
 
 Result<std::unique_ptr<model::Platform>> make_demo_platform(bool with_markup_item) {

@@ -15,6 +15,7 @@
 #include "platforms/linux/packages.h"
 #include "platforms/linux/program_lists.h"
 #include "platforms/linux/systemd_units.h"
+#include "platforms/linux/unit_costs.h"
 #include "util/text.h"
 #include "util/time_text.h"
 
@@ -125,6 +126,15 @@ model::ScanResult LinuxPlatform::scan() {
     os::timed_step(timing, "autostart", [&] { scan_autostart(context_, locations.linux_autostart_dirs, result); });
     os::timed_step(timing, "cron", [&] { scan_cron(context_, result); });
     os::timed_step(timing, "packages", [&] { add_packages(context_, result.items); });
+    os::timed_step(timing, "start times", [&] {
+        std::vector<std::string> units;
+        for (const model::StartupItem& item : result.items) {
+            if (item.kind == model::ItemKind::systemd) units.push_back(item.spec_value("unit"));
+        }
+        const BootCosts costs = read_boot_costs(context_, units);
+        apply_boot_costs(costs, result.items);
+        result.cost = startup_cost_summary(costs);
+    });
     // A system unit file in /etc that no package owns was written here.
     for (model::StartupItem& item : result.items) {
         if (item.kind == model::ItemKind::systemd && !item.managed && item.package.empty() &&
@@ -239,6 +249,7 @@ std::vector<model::Probe> LinuxPlatform::doctor_probes() {
     std::size_t packaged = 0;
     for (const model::StartupItem& item : scanned.items) packaged += item.package.empty() ? 0 : 1;
     add("Packages", packaged > 0, std::to_string(packaged) + " items have an owning package.");
+    probes.push_back(model::startup_cost_probe(scanned.cost));
     ProcessCount census;
     (void)list_running(context_, {}, &census);
     add("Running programs", census.inspected > 0, std::to_string(census.inspected) + " programs could be inspected.",

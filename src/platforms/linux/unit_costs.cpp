@@ -49,7 +49,27 @@ void apply_boot_costs(const BootCosts& costs, std::vector<model::StartupItem>& i
         if (timing == costs.units.end() || !timing->second.duration_us) continue;
         item.impact = model::measured_impact(model::MeasuredBy::systemd, 1, std::nullopt, std::nullopt,
                                              *timing->second.duration_us / 1000);
+        if (item.impact.level != model::ImpactLevel::not_measured && timing->second.start_us)
+            item.impact.started_ms = *timing->second.start_us / 1000;
     }
+}
+
+model::StartupCost startup_cost_summary(const BootCosts& costs) {
+    model::StartupCost cost;
+    cost.measurable = costs.measured;
+    if (!costs.note.empty()) cost.sources.push_back(costs.note);
+    if (!costs.measured) return cost;
+    cost.last_start = "boot";
+    if (const std::optional<std::uint64_t> total = costs.phases.total_us()) cost.total_ms = *total / 1000;
+    const std::pair<const char*, const std::optional<std::uint64_t>*> phases[] = {
+        {"firmware", &costs.phases.firmware_us},   {"loader", &costs.phases.loader_us},
+        {"kernel", &costs.phases.kernel_us},       {"initrd", &costs.phases.initrd_us},
+        {"userspace", &costs.phases.userspace_us},
+    };
+    for (const auto& [name, us] : phases) {
+        if (*us) cost.phases_ms.emplace_back(name, **us / 1000);
+    }
+    return cost;
 }
 
 }  // namespace qm::linux

@@ -25,7 +25,11 @@ struct BootCosts {
 
 [[nodiscard]] BootCosts read_boot_costs(const LinuxContext& context, const std::vector<std::string>& unit_ids);
 
-// Gives each system unit that took measurable time to start its impact.
+// Gives each system unit that took measurable time to start its impact,
+// placed on this boot's timeline when its start is known.
 void apply_boot_costs(const BootCosts& costs, std::vector<model::StartupItem>& items);
+
+// This boot as a whole: its phases and length, or why it cannot be measured.
+[[nodiscard]] model::StartupCost startup_cost_summary(const BootCosts& costs);
 
 }  // namespace qm::linux

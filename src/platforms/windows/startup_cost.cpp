@@ -56,6 +56,7 @@ void read_sign_ins(std::string_view sid, const std::string& folder, StartupRecor
         if (!record.processes.empty()) read.push_back(std::move(record));
     }
     records.sign_ins = static_cast<std::uint32_t>(read.size());
+    if (!read.empty()) records.last_sign_in = read.front().started;
     records.sign_in_costs = formats::sign_in_costs(read, normalised_program_key);
     records.sign_in_note = read.empty() ? "No sign-in records of this account in " + folder + "."
                                         : std::to_string(read.size()) + " sign-in records read from " + folder + ".";
@@ -195,6 +196,23 @@ void apply_startup_records(const StartupRecords& records, std::vector<model::Sta
                                                  std::nullopt, slow->second.total_ms);
         }
     }
+}
+
+model::StartupCost startup_cost_summary(const StartupRecords& records) {
+    model::StartupCost cost;
+    cost.measurable = records.sign_ins > 0 || records.boot_log_read;
+    for (const std::string* note : {&records.sign_in_note, &records.boot_log_note}) {
+        if (!note->empty()) cost.sources.push_back(*note);
+    }
+    if (records.sign_ins > 0) {
+        cost.last_start = "sign-in";
+        cost.when = records.last_sign_in;
+    } else if (records.boots > 0) {
+        cost.last_start = "boot";
+        cost.total_ms = records.last_boot_ms;
+        if (records.last_main_path_ms) cost.phases_ms.emplace_back("main path", *records.last_main_path_ms);
+    }
+    return cost;
 }
 
 }  // namespace qm::windows

@@ -32,6 +32,7 @@ struct StartupRecords {
     std::uint32_t sign_ins = 0;
     std::map<std::string, formats::SignInCost> sign_in_costs;
     std::string sign_in_note;  // where they were read from, or why there are none
+    std::string last_sign_in;  // when the newest record's sign-in began, as written
     // Boots: whether the log could be read at all, and what it said.
     bool boot_log_read = false;
     std::uint32_t boots = 0;
@@ -53,5 +54,10 @@ struct StartupRecords {
 
 // Gives each item that the records name its impact.
 void apply_startup_records(const StartupRecords& records, std::vector<model::StartupItem>& items);
+
+// What the records say about starting as a whole: measurable when either
+// kind could be read; the last start is the newest sign-in when there are
+// sign-in records (the items a user starts), else the newest boot.
+[[nodiscard]] model::StartupCost startup_cost_summary(const StartupRecords& records);
 
 }  // namespace qm::windows

@@ -18,6 +18,7 @@
 #include "platforms/windows/program_lists.h"
 #include "platforms/windows/run_keys.h"
 #include "platforms/windows/services.h"
+#include "platforms/windows/startup_cost.h"
 #include "platforms/windows/startup_folders.h"
 #include "platforms/windows/system_facts.h"
 #include "platforms/windows/tasks.h"
@@ -47,6 +48,12 @@ model::ScanResult WindowsPlatform::scan() {
                    [&] { scan_startup_folders(locations.startup_folders, facts_.admin, programs, result); });
     os::timed_step(timing, "services", [&] { scan_services(facts_.admin, programs, result); });
     os::timed_step(timing, "tasks", [&] { scan_tasks(locations.task_roots, facts_.admin, programs, result); });
+    os::timed_step(timing, "startup cost", [&] {
+        const Result<std::string> sid = current_user_sid();
+        const StartupRecords records = read_startup_records(sid ? *sid : std::string());
+        apply_startup_records(records, result.items);
+        result.cost = startup_cost_summary(records);
+    });
     os::timed_step(timing, "saving the version record", [&] { programs.save_cache(); });
     return result;
 }
@@ -140,6 +147,7 @@ std::vector<model::Probe> WindowsPlatform::doctor_probes() {
     add("Publisher information", !publisher.empty(),
         publisher.empty() ? "The file version reader returned nothing for explorer.exe."
                           : "Read the publisher of explorer.exe: " + publisher + ".");
+    probes.push_back(model::startup_cost_probe(scanned.cost));
 
     // A tool is missing when it cannot be started at all; what it prints is
     // not used.

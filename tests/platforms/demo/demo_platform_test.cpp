@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 #include <thread>
 
 #include "platforms/demo/demo_platform.h"
@@ -38,10 +39,22 @@ TEST(DemoPlatform, ScanHasTheInventedComputerInItsOrder) {
               "folder|user|C:\\Users\\tamsel\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup|Acme "
               "Screenshot.lnk");
     EXPECT_EQ(scan.items[24].name, "Acme Screenshot");
+    std::set<model::ImpactLevel> levels;
+    std::size_t on_the_timeline = 0;
     for (const model::StartupItem& item : scan.items) {
         EXPECT_FALSE(item.spec_value("short").empty()) << item.id();
         EXPECT_EQ(item.toggle, model::Toggle::ok);
+        levels.insert(item.impact.level);
+        on_the_timeline += item.impact.started_ms ? 1 : 0;
+        if (!item.enabled) {
+            EXPECT_EQ(item.impact.level, model::ImpactLevel::not_measured) << item.id();
+        }
     }
+    // Every level can be seen, and the last sign-in drawn.
+    EXPECT_EQ(levels.size(), 4u);
+    EXPECT_GE(on_the_timeline, 5u);
+    EXPECT_TRUE(scan.cost.measurable);
+    EXPECT_EQ(scan.cost.last_start, "sign-in");
 
     demo::DemoPlatform with_markup(true);
     model::ScanResult marked = with_markup.scan();
@@ -144,8 +157,10 @@ TEST(DemoPlatform, FixedAnswersForFactsElevationBrowserAndProbes) {
     EXPECT_EQ(demo.restart_elevated({"serve"}).error(),
               "The demonstration is already shown with administrator rights.");
     demo.open_in_browser("http://127.0.0.1:1/");
-    ASSERT_EQ(demo.doctor_probes().size(), 1u);
+    ASSERT_EQ(demo.doctor_probes().size(), 2u);
     EXPECT_EQ(demo.doctor_probes()[0].status, model::ProbeStatus::ok);
+    EXPECT_EQ(demo.doctor_probes()[1].name, "Startup cost");
+    EXPECT_EQ(demo.doctor_probes()[1].status, model::ProbeStatus::ok);
     EXPECT_EQ(demo.scan().items.size(), 25u);
 }
 

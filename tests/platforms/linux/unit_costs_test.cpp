@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "model/platform.h"
 #include "platforms/linux/unit_costs.h"
 
 namespace qm::linux {
@@ -43,6 +44,12 @@ TEST(UnitCosts, OneShowCallForAllUnitsGivesTheirStartTimes) {
     EXPECT_NE(costs.note.find("9.2 s"), std::string::npos) << costs.note;
     EXPECT_EQ(items[0].impact.level, model::ImpactLevel::high);
     EXPECT_EQ(items[0].impact.delay_ms, 2500u);
+    EXPECT_EQ(items[0].impact.started_ms, 2000u);  // where the timeline places it
+    const model::StartupCost summary = startup_cost_summary(costs);
+    EXPECT_TRUE(summary.measurable);
+    EXPECT_EQ(summary.last_start, "boot");
+    EXPECT_EQ(summary.total_ms, 9200u);
+    EXPECT_EQ(summary.phases_ms.back(), (std::pair<std::string, std::uint64_t>{"userspace", 8000}));
     EXPECT_EQ(items[1].impact.level, model::ImpactLevel::low);
     EXPECT_EQ(items[2].impact.level, model::ImpactLevel::not_measured);
     EXPECT_EQ(items[3].impact.level, model::ImpactLevel::not_measured);
@@ -53,6 +60,7 @@ TEST(UnitCosts, OneShowCallForAllUnitsGivesTheirStartTimes) {
     EXPECT_FALSE(none.measured);
     EXPECT_TRUE(calls.empty());
     EXPECT_NE(none.note.find("not running"), std::string::npos);
+    EXPECT_EQ(model::startup_cost_probe(startup_cost_summary(none)).detail.rfind("Not measurable here.", 0), 0u);
 }
 
 }  // namespace
