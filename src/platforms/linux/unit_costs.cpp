@@ -12,13 +12,13 @@ constexpr std::size_t max_units_asked = 4096;
 BootCosts read_boot_costs(const LinuxContext& context, const std::vector<std::string>& unit_ids) {
     BootCosts costs;
     if (!context.systemd_running) {
-        costs.note = "systemd is not running here, so start times cannot be measured.";
+        costs.note = "Start times are not measurable here: systemd is not running.";
         return costs;
     }
     const os::RunOutput manager =
         context.runner(os::ToolRun{"systemctl", {"show", "-p", std::string(formats::boot_timing_properties)}, {}, 20});
     if (!manager.succeeded()) {
-        costs.note = "systemctl did not say how long the boot took, so start times are not measured.";
+        costs.note = "Start times are not measurable here: systemctl did not say how long the boot took.";
         return costs;
     }
     costs.phases = formats::read_boot_phases(manager.out);

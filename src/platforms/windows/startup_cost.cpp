@@ -102,8 +102,10 @@ void read_boot_log(StartupRecords& records) {
         const DWORD error = ::GetLastError();
         records.boot_log_note =
             error == ERROR_ACCESS_DENIED
-                ? "The boot-performance log can be read only with administrator rights."
-                : "The boot-performance log cannot be read here (Windows error " + std::to_string(error) + ").";
+                ? "Boot times are not measurable here: the boot-performance log can be read only with "
+                  "administrator rights."
+                : "Boot times are not measurable here: the boot-performance log cannot be read (Windows error " +
+                      std::to_string(error) + ").";
         return;
     }
     records.boot_log_read = true;

@@ -377,6 +377,7 @@ TEST(WindowsDoctor, EveryProbeComesInOrderWithTheStatusThatWhatThePrefixHoldsCal
                                             "Running programs",
                                             "Command lines",
                                             "Publisher information",
+                                            "Startup cost",
                                             "Tool: sc.exe",
                                             "Tool: schtasks.exe",
                                             "Tool: curl.exe",
@@ -418,6 +419,9 @@ TEST(WindowsDoctor, EveryProbeComesInOrderWithTheStatusThatWhatThePrefixHoldsCal
     EXPECT_EQ(line_of("Services").mark, "FAIL");
     EXPECT_EQ(line_of("Service states").mark, "FAIL");
 
+    // Wine keeps no sign-in records and has no boot-performance log.
+    EXPECT_EQ(line_of("Startup cost").mark, "WARN");
+    EXPECT_TRUE(line_of("Startup cost").detail.starts_with("Not measurable here.")) << line_of("Startup cost").detail;
     EXPECT_EQ(line_of("Tool: sc.exe").detail, "sc.exe is present.");
     EXPECT_EQ(line_of("Tool: schtasks.exe").detail, "schtasks.exe is present.");
     const bool has_curl = os::path_kind(os::join_path(os::get_env("SystemRoot").value_or("C:\\windows"),

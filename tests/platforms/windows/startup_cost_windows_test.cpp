@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "model/platform.h"
 #include "os/files.h"
 #include "os/os_test_support.h"
 #include "platforms/windows/registry_test_support.h"
@@ -67,6 +68,9 @@ TEST(StartupCost, SignInRecordsGiveExactProgramsTheirLevels) {
     EXPECT_EQ(items[2].impact.measured, 1u);
     EXPECT_EQ(items[3].impact.level, model::ImpactLevel::not_measured);
     EXPECT_EQ(items[4].impact.level, model::ImpactLevel::not_measured);
+    const model::StartupCost summary = startup_cost_summary(records);
+    EXPECT_TRUE(summary.measurable);
+    EXPECT_EQ(summary.last_start, "sign-in");
 }
 
 TEST(StartupCost, WithoutRecordsNothingIsMeasuredAndTheReasonIsSaid) {
@@ -80,6 +84,9 @@ TEST(StartupCost, WithoutRecordsNothingIsMeasuredAndTheReasonIsSaid) {
     std::vector<model::StartupItem> items = {item_running("C:\\Apps\\Heavy.exe")};
     apply_startup_records(records, items);
     EXPECT_EQ(items[0].impact.level, model::ImpactLevel::not_measured);
+    const model::Probe probe = model::startup_cost_probe(startup_cost_summary(records));
+    EXPECT_EQ(probe.status, model::ProbeStatus::warn);
+    EXPECT_EQ(probe.detail.rfind("Not measurable here. No sign-in records", 0), 0u) << probe.detail;
 }
 
 }  // namespace
