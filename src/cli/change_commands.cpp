@@ -4,6 +4,7 @@
 
 #include "cli/commands.h"
 #include "engine/backups.h"
+#include "engine/change_effects.h"
 #include "engine/change_lock.h"
 #include "engine/journal.h"
 #include "engine/plans.h"
@@ -365,6 +366,8 @@ int run_history(CommandContext& context) {
         context.streams.out("No changes have been recorded yet.\n");
         return 0;
     }
+    engine::add_startup_effects(context.engine, history);
+    bool effects_shown = false;
     std::string text = trimmed_line(cell("SEQ", 16, 16) + cell("TIME (UTC)", 19, 21) + cell("ACTION", 8, 10) + "ITEM");
     for (const engine::HistoryEntry& entry : history) {
         const engine::JournalRecord& r = entry.record;
@@ -375,7 +378,10 @@ int run_history(CommandContext& context) {
         text += trimmed_line(cell(std::to_string(r.seq), 16, 16) + cell(r.time, 19, 21) +
                              cell(engine::action_text(r.action, r.unknown_action), 8, 10) + item +
                              (entry.undone ? "  [undone]" : ""));
+        for (const std::string& effect : entry.startup_effects) text += std::string(16, ' ') + effect + "\n";
+        effects_shown = effects_shown || !entry.startup_effects.empty();
     }
+    if (effects_shown) text += "\n" + std::string(engine::startup_effects_note) + "\n";
     context.streams.out(text);
     return 0;
 }

@@ -45,6 +45,7 @@ ScanState EngineContext::scan() {
         std::lock_guard lock(cache_lock_);
         cached_items_ = result.items;
         items_cached_ = true;
+        cached_cost_ = result.cost;
     }
     return ScanState{std::move(result.items), std::move(result.notes), std::move(result.cost)};
 }
@@ -148,6 +149,18 @@ void EngineContext::forget_cached_items() {
     std::lock_guard lock(cache_lock_);
     cached_items_.clear();
     items_cached_ = false;
+    cached_cost_.reset();
+}
+
+model::StartupCost EngineContext::startup_cost() {
+    {
+        std::lock_guard lock(cache_lock_);
+        if (cached_cost_) return *cached_cost_;
+    }
+    model::StartupCost cost = platform_->startup_cost();
+    std::lock_guard lock(cache_lock_);
+    cached_cost_ = cost;
+    return cost;
 }
 
 std::vector<model::Probe> doctor_report(EngineContext& context) {

@@ -54,6 +54,9 @@ public:
     // Among the cached running programs, then the cached installed ones.
     [[nodiscard]] std::optional<model::Candidate> find_program(const std::string& id);
 
+    // What the records say about starting: the last scan's, or read afresh.
+    [[nodiscard]] model::StartupCost startup_cost();
+
     // After every apply and every successful undo.
     void forget_cached_items();
 
@@ -78,6 +81,7 @@ private:
     std::vector<model::StartupItem> cached_items_;    // guarded by cache_lock_
     std::vector<model::Candidate> cached_running_;    // guarded by cache_lock_
     std::vector<model::Candidate> cached_installed_;  // guarded by cache_lock_
+    std::optional<model::StartupCost> cached_cost_;   // guarded by cache_lock_
 
     // The assessor of the knowledge in force, rebuilt only when the knowledge changes.
     std::mutex assessor_lock_;

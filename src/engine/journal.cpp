@@ -61,6 +61,10 @@ json::JsonValue intent_json(const JournalIntent& intent) {
                                .string("undone_id", intent.undone_id)
                                .string("undone_name", intent.undone_name)
                                .done();
+    if (!r.startup_before.empty())
+        body = json::ObjectBuilder(std::move(body))
+                   .value("startup_before", model::start_figures_json(r.startup_before))
+                   .done();
     json::JsonValue line = json::JsonValue::array();
     line.as_array().push_back(json::JsonValue(std::string("intent")));
     line.as_array().push_back(std::move(body));
@@ -142,9 +146,12 @@ json::JsonValue journal_record_json(const JournalRecord& record) {
             .value("spec", spec.done())
             .flag("stop_now", record.stop_now)
             .done();
-    // Only where it is true, so that every other record keeps its old form.
-    if (!record.interrupted) return object;
-    return json::ObjectBuilder(std::move(object)).flag("interrupted", true).done();
+    // Only where they hold something, so that every other record keeps its old form.
+    if (!record.interrupted && record.startup_before.empty()) return object;
+    json::ObjectBuilder more(std::move(object));
+    if (record.interrupted) more.flag("interrupted", true);
+    if (!record.startup_before.empty()) more.value("startup_before", model::start_figures_json(record.startup_before));
+    return more.done();
 }
 
 JournalRecord journal_record_from_json(const json::JsonValue& object) {
@@ -166,6 +173,8 @@ JournalRecord journal_record_from_json(const json::JsonValue& object) {
     }
     record.stop_now = json::get_flag(object, "stop_now");
     record.interrupted = json::get_flag(object, "interrupted");
+    if (const json::JsonValue* figures = json::get(object, "startup_before"); figures != nullptr)
+        record.startup_before = model::start_figures_from_json(*figures);
     return record;
 }
 

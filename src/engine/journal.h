@@ -25,6 +25,7 @@
 #include "model/data_folder.h"
 #include "json/json.h"
 #include "util/result.h"
+#include "model/start_figures.h"
 #include "model/startup_item.h"
 
 namespace qm::engine {
@@ -47,6 +48,9 @@ struct JournalRecord {
     // Written by a later run for a change whose run ended before it could
     // say what happened; `ok` says whether the computer showed it made.
     bool interrupted = false;
+    // The sign-ins and boots measured when the change was made, kept so
+    // that later ones can be compared with them; stored only when known.
+    model::StartFigures startup_before;
     // Not stored: whether the record comes from the folder this run writes to.
     // A record of another account's folder is shown but never acted on.
     bool own = true;
@@ -64,6 +68,9 @@ struct HistoryEntry {
     JournalRecord record;
     bool undone = false;
     bool undoable = false;
+    // Filled by add_startup_effects (change_effects.h): the figures of
+    // starting before and after the change, one line per kind.
+    std::vector<std::string> startup_effects;
 };
 
 inline constexpr std::string_view journal_file_name = "journal.jsonl";

@@ -400,6 +400,7 @@ Result<MadeChange> make_change(EngineContext& context, const ChangeRequest& requ
     intent.record.name = plan.name;
     intent.record.stop_now = request.stop_now;
     intent.record.spec = details;
+    intent.record.startup_before = model::start_figures(context.startup_cost().starts);
     if (request.undoes) {
         intent.record.of = request.undoes->seq;
         intent.undone_id = request.undoes->id;
@@ -417,6 +418,7 @@ Result<MadeChange> make_change(EngineContext& context, const ChangeRequest& requ
     JournalRecord record = record_of(request, *made);
     record.seq = intent.record.seq;
     record.time = intent.record.time;
+    record.startup_before = intent.record.startup_before;
     if (!request.undoes) record.spec = std::move(details);
     if (Result<void> recorded = append_journal(folder, std::move(record)); !recorded) {
         made->history_failed = true;

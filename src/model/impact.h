@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "json/json.h"
+#include "model/start_figures.h"
 #include "model/words.h"
 
 namespace qm::model {
@@ -43,6 +44,9 @@ struct StartupCost {
     // A boot's phases in order ("firmware", "loader", "kernel", "initrd",
     // "userspace"), those known.
     std::vector<std::pair<std::string, std::uint64_t>> phases_ms;
+    // Every sign-in and boot measured, newest first: what a change is
+    // compared against.
+    std::vector<MeasuredStart> starts;
 };
 
 // {"measurable", "sources", and when known "last_start", "when", "total_ms",

@@ -137,6 +137,9 @@ public:
     virtual void open_in_browser(const std::string& link) = 0;
     // 10. Self-checks for the doctor report, in order.
     [[nodiscard]] virtual std::vector<Probe> doctor_probes() = 0;
+    // 11. What the computer's records say about starting as a whole (the
+    // scan's `cost`), read without reading the items.
+    [[nodiscard]] virtual StartupCost startup_cost() = 0;
 };
 
 // The ways every program can be made to start, "login" then "boot"; "login"

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "model/data_folder.h"
+#include "engine/change_effects.h"
 #include "engine/change_lock.h"
 #include "engine/backups.h"
 #include "engine/journal.h"
@@ -65,7 +66,9 @@ JsonValue state_answer(engine::EngineContext& engine) {
 JsonValue history_answer(engine::EngineContext& engine) {
     engine::settle_when_idle(engine);
     JsonValue records = JsonValue::array();
-    for (const engine::HistoryEntry& entry : engine::journal_history(engine.data_folder())) {
+    std::vector<engine::HistoryEntry> history = engine::journal_history(engine.data_folder());
+    engine::add_startup_effects(engine, history);
+    for (const engine::HistoryEntry& entry : history) {
         const engine::JournalRecord& r = entry.record;
         std::string command;
         for (const model::SpecPair& pair : r.spec) {
@@ -83,10 +86,14 @@ JsonValue history_answer(engine::EngineContext& engine) {
                             .flag("can_undo", entry.undoable)
                             .flag("interrupted", r.interrupted)
                             .flag("own", r.own)
+                            .strings("startup", entry.startup_effects)
                             .done();
         records.as_array().push_back(std::move(row));
     }
-    return json::ObjectBuilder().value("records", std::move(records)).done();
+    return json::ObjectBuilder()
+        .value("records", std::move(records))
+        .string("startup_note", std::string(engine::startup_effects_note))
+        .done();
 }
 
 JsonValue scan_answer(engine::EngineContext& engine, const std::string& what) {

@@ -39,7 +39,54 @@ CivilDate civil_from_days(std::int64_t days) {
     return {year, month, day};
 }
 
+// Days since 1970-01-01 of a date, the inverse of civil_from_days.
+std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day) {
+    year -= month <= 2 ? 1 : 0;
+    const std::int64_t era = floor_div(year, 400);
+    const std::int64_t year_of_era = year - era * 400;
+    const std::int64_t shifted_month = month > 2 ? month - 3 : month + 9;
+    const std::int64_t day_of_year = (153 * shifted_month + 2) / 5 + day - 1;
+    const std::int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    return era * 146097 + day_of_era - 719468;
+}
+
+// The number of `width` digits at `at`, or nothing.
+std::optional<unsigned> digits_at(std::string_view text, std::size_t at, std::size_t width) {
+    if (at + width > text.size()) return std::nullopt;
+    unsigned value = 0;
+    for (std::size_t i = at; i < at + width; ++i) {
+        if (text[i] < '0' || text[i] > '9') return std::nullopt;
+        value = value * 10 + static_cast<unsigned>(text[i] - '0');
+    }
+    return value;
+}
+
 }  // namespace
+
+std::optional<std::int64_t> read_time_text(std::string_view text) {
+    // YYYY-MM-DD?hh:mm:ss: the separators at their places, digits between.
+    if (text.size() < 19 || text[4] != '-' || text[7] != '-' || (text[10] != ' ' && text[10] != 'T') ||
+        text[13] != ':' || text[16] != ':')
+        return std::nullopt;
+    const auto year = digits_at(text, 0, 4), month = digits_at(text, 5, 2), day = digits_at(text, 8, 2),
+               hour = digits_at(text, 11, 2), minute = digits_at(text, 14, 2), second = digits_at(text, 17, 2);
+    if (!year || !month || !day || !hour || !minute || !second) return std::nullopt;
+    std::string_view rest = text.substr(19);
+    if (rest.starts_with('.')) {
+        std::size_t digits = 1;
+        while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') ++digits;
+        if (digits == 1) return std::nullopt;
+        rest.remove_prefix(digits);
+    }
+    if (rest == "Z") rest = {};
+    if (!rest.empty() || *month < 1 || *month > 12 || *day < 1 || *hour > 23 || *minute > 59 || *second > 59)
+        return std::nullopt;
+    const std::int64_t days = days_from_civil(*year, *month, *day);
+    // A day past the month's end would come back as another date.
+    const CivilDate back = civil_from_days(days);
+    if (back.month != *month || back.day != *day) return std::nullopt;
+    return days * seconds_per_day + *hour * 3600 + *minute * 60 + *second;
+}
 
 std::string time_text(std::int64_t unix_seconds) {
     const std::int64_t days = floor_div(unix_seconds, seconds_per_day);

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace qm {
 
@@ -13,6 +15,13 @@ namespace qm {
 // year 0 and show a minus sign before a four-digit year, e.g. "-0001-12-31".
 // Every int64 value gives a text.
 [[nodiscard]] std::string time_text(std::int64_t unix_seconds);
+
+// The seconds of a time written "YYYY-MM-DD hh:mm:ss" (as time_text writes
+// it) or in the ISO form other programs' records use,
+// "YYYY-MM-DDThh:mm:ss", with an optional fraction of a second (dropped) and
+// an optional "Z"; a four-digit year, UTC. Nothing for any other text or a
+// date that does not exist.
+[[nodiscard]] std::optional<std::int64_t> read_time_text(std::string_view text);
 
 [[nodiscard]] std::int64_t now_unix_seconds();
 

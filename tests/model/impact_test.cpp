@@ -1,5 +1,6 @@
 // Measured startup cost: the level at each threshold, the reason as people
-// read it, and the JSON form with nothing claimed that was not measured.
+// read it, the JSON form with nothing claimed that was not measured, and the
+// figures of starting before and after a change.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -53,6 +54,30 @@ TEST(Impact, ReasonsAndJsonSayOnlyWhatWasMeasured) {
         EXPECT_EQ(impact_reason(none), "");
         EXPECT_EQ(json::write(impact_json(none)), R"({"level":"not measured"})");
     }
+}
+
+// Figures before a change are every start measured; after it, only starts
+// known to be later, so a start of unknown time is never taken for one after.
+TEST(StartFigures, BeforeAndAfterAChangeAsTheHistoryShowsThem) {
+    const std::vector<MeasuredStart> starts = {
+        {StartKind::sign_in, 300, 31000}, {StartKind::boot, 290, 52000},    {StartKind::sign_in, 200, 32000},
+        {StartKind::sign_in, 100, 38000}, {StartKind::sign_in, std::nullopt, 45000},
+    };
+    const StartFigures all = start_figures(starts);
+    ASSERT_TRUE(all.sign_in && all.boot);
+    EXPECT_EQ(all.sign_in->ms, 36500u);
+    EXPECT_EQ(all.sign_in->measured, 4u);
+
+    const StartFigures before = start_figures_from_json(json::parse(R"({"sign_in":{"ms":38200,"measured":3},)"
+                                                                    R"("boot":{"ms":900,"measured":0}})")
+                                                            .value());
+    EXPECT_EQ(json::write(start_figures_json(before)), R"({"sign_in":{"ms":38200,"measured":3}})");
+    EXPECT_EQ(change_effect_lines(before, start_figures(starts, 150)),
+              std::vector<std::string>{"Sign-in: 38.2 s before (3 measured), 31.5 s after (2 measured)"});
+    EXPECT_EQ(change_effect_lines(all, start_figures(starts, 300)),
+              (std::vector<std::string>{"Sign-in: 36.5 s before (4 measured); none measured since",
+                                        "Boot: 52.0 s before (1 measured); none measured since"}));
+    EXPECT_TRUE(change_effect_lines(StartFigures{}, all).empty());
 }
 
 }  // namespace

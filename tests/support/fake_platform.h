@@ -23,13 +23,14 @@ public:
                              model::program_start_modes(false)};
     std::vector<model::StartupItem> items;
     std::vector<std::string> notes;
+    model::StartupCost cost;  // guarded by lock_ once the test runs
     std::atomic<int> scans{0};
 
     model::SystemFacts system_facts() const override { return facts; }
     model::ScanResult scan() override {
         ++scans;
         std::lock_guard lock(lock_);
-        return model::ScanResult{items, notes, {}};
+        return model::ScanResult{items, notes, cost};
     }
     model::ProgramList running_programs(const std::vector<model::StartupItem>&) override { return {}; }
     model::ProgramList installed_programs(const std::vector<model::StartupItem>&) override { return {}; }
@@ -60,6 +61,10 @@ public:
     void open_in_browser(const std::string&) override {}
     std::vector<model::Probe> doctor_probes() override {
         return {model::Probe{"Test source", model::ProbeStatus::ok, "Fine."}};
+    }
+    model::StartupCost startup_cost() override {
+        std::lock_guard lock(lock_);
+        return cost;
     }
 
 private:

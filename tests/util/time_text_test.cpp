@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "util/time_text.h"
@@ -82,3 +83,25 @@ TEST(ElapsedText, ChoosesTheUnitThatSuitsTheSize) {
 }
 
 }  // namespace
+
+TEST(TimeText, ReadsItsOwnTextsAndTheIsoFormOfRecords) {
+    const struct {
+        const char* text;
+        std::optional<std::int64_t> seconds;
+    } cases[] = {
+        {"2026-10-13 08:05:09", 1791878709},
+        {"2026-10-13T08:05:09Z", 1791878709},
+        {"2026-10-13T08:05:09.1234567Z", 1791878709},
+        {"2000-02-29 00:00:00", 951782400},
+        {"1969-12-31 23:59:59", -1},
+        {"2100-02-29 00:00:00", std::nullopt},  // no such day
+        {"2026-13-01 00:00:00", std::nullopt},
+        {"2026-10-13 24:00:00", std::nullopt},
+        {"2026-10-13T08:05:09+02:00", std::nullopt},
+        {"2026-10-13T08:05:09.Z", std::nullopt},
+        {"2026-10-13 08:05", std::nullopt},
+        {"2026-1O-13 08:05:09", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(qm::read_time_text(c.text), c.seconds) << c.text;
+}

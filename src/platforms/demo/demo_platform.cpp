@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "util/text.h"
+#include "util/time_text.h"
 
 namespace qm::demo {
 
@@ -458,6 +459,19 @@ model::StartupCost demo_startup_cost() {
                     "5 boots read from the boot-performance log (demonstration data)."};
     cost.last_start = "sign-in";
     cost.when = "2026-12-08 08:14:03";
+    // What the programs of each sign-in used, and how long each boot took.
+    const struct {
+        model::StartKind kind;
+        const char* when;
+        std::uint64_t ms;
+    } starts[] = {
+        {model::StartKind::sign_in, "2026-12-08 08:14:03", 7600},  {model::StartKind::boot, "2026-12-08 08:13:31", 41200},
+        {model::StartKind::sign_in, "2026-12-07 08:02:47", 8100},  {model::StartKind::boot, "2026-12-07 08:02:12", 44800},
+        {model::StartKind::sign_in, "2026-12-05 18:40:19", 6900},  {model::StartKind::boot, "2026-12-05 18:39:50", 39700},
+        {model::StartKind::sign_in, "2026-12-04 07:58:02", 9400},  {model::StartKind::boot, "2026-12-04 07:57:28", 47300},
+        {model::StartKind::sign_in, "2026-12-03 08:21:55", 7200},  {model::StartKind::boot, "2026-12-03 08:21:21", 40900},
+    };
+    for (const auto& start : starts) cost.starts.push_back({start.kind, read_time_text(start.when), start.ms});
     return cost;
 }
 
@@ -504,6 +518,8 @@ model::ScanResult DemoPlatform::scan() {
     result.cost = demo_startup_cost();
     return result;
 }
+
+model::StartupCost DemoPlatform::startup_cost() { return demo_startup_cost(); }
 
 model::ProgramList DemoPlatform::running_programs(const std::vector<model::StartupItem>& items) {
     model::ProgramList list;

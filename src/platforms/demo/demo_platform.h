@@ -30,6 +30,7 @@ public:
     Result<void> restart_elevated(const std::vector<std::string>& arguments) override;
     void open_in_browser(const std::string& link) override;
     std::vector<model::Probe> doctor_probes() override;
+    model::StartupCost startup_cost() override;
 
 private:
     std::mutex items_lock_;

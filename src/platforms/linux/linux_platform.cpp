@@ -118,6 +118,8 @@ model::SystemFacts LinuxPlatform::system_facts() const {
     return facts;
 }
 
+model::StartupCost LinuxPlatform::startup_cost() { return startup_cost_summary(read_boot_costs(context_, {})); }
+
 model::ScanResult LinuxPlatform::scan() {
     model::ScanResult result;
     const knowledge::KnowledgeLocations locations = locations_();

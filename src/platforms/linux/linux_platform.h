@@ -30,6 +30,7 @@ public:
     [[nodiscard]] Result<void> restart_elevated(const std::vector<std::string>& arguments) override;
     void open_in_browser(const std::string& link) override;
     [[nodiscard]] std::vector<model::Probe> doctor_probes() override;
+    [[nodiscard]] model::StartupCost startup_cost() override;
 
 private:
     const LinuxContext context_;

@@ -1,11 +1,23 @@
 #include "platforms/linux/unit_costs.h"
 
+#include <time.h>
+
+#include "util/time_text.h"
+
 namespace qm::linux {
 namespace {
 
 // One call lists every unit; past this many names the command line would
 // only grow without end for a computer nobody has.
 constexpr std::size_t max_units_asked = 4096;
+
+// When this boot began: the clock now, less the time since the kernel
+// started (suspended time included, as the wall clock counts it).
+std::optional<std::int64_t> boot_began() {
+    timespec since_boot{};
+    if (::clock_gettime(CLOCK_BOOTTIME, &since_boot) != 0) return std::nullopt;
+    return now_unix_seconds() - static_cast<std::int64_t>(since_boot.tv_sec);
+}
 
 }  // namespace
 
@@ -22,6 +34,7 @@ BootCosts read_boot_costs(const LinuxContext& context, const std::vector<std::st
         return costs;
     }
     costs.phases = formats::read_boot_phases(manager.out);
+    costs.boot_began = boot_began();
     if (!unit_ids.empty()) {
         std::vector<std::string> arguments = {"show", "-p", std::string(formats::unit_timing_properties), "--"};
         for (std::size_t i = 0; i < unit_ids.size() && i < max_units_asked; ++i) arguments.push_back(unit_ids[i]);
@@ -60,7 +73,10 @@ model::StartupCost startup_cost_summary(const BootCosts& costs) {
     if (!costs.note.empty()) cost.sources.push_back(costs.note);
     if (!costs.measured) return cost;
     cost.last_start = "boot";
-    if (const std::optional<std::uint64_t> total = costs.phases.total_us()) cost.total_ms = *total / 1000;
+    if (const std::optional<std::uint64_t> total = costs.phases.total_us()) {
+        cost.total_ms = *total / 1000;
+        cost.starts.push_back({model::StartKind::boot, costs.boot_began, *cost.total_ms});
+    }
     const std::pair<const char*, const std::optional<std::uint64_t>*> phases[] = {
         {"firmware", &costs.phases.firmware_us},   {"loader", &costs.phases.loader_us},
         {"kernel", &costs.phases.kernel_us},       {"initrd", &costs.phases.initrd_us},

@@ -6,7 +6,9 @@
 // Thread-safe (no shared state).
 #pragma once
 
+#include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,7 @@ struct BootCosts {
     std::string note;  // what was read, or why nothing could be
     formats::BootPhases phases;
     std::map<std::string, formats::UnitTiming> units;  // by unit id
+    std::optional<std::int64_t> boot_began;             // seconds since 1970 (UTC), when measured
 };
 
 [[nodiscard]] BootCosts read_boot_costs(const LinuxContext& context, const std::vector<std::string>& unit_ids);

@@ -14,6 +14,7 @@
 #include "platforms/windows/program_files.h"
 #include "platforms/windows/registry.h"
 #include "util/text.h"
+#include "util/time_text.h"
 
 namespace qm::windows {
 namespace {
@@ -54,6 +55,16 @@ void read_sign_ins(std::string_view sid, const std::string& folder, StartupRecor
         if (!bytes || bytes->size() > record_file_limit) continue;
         formats::SignInRecord record = formats::read_sign_in_record(formats::decode_document(*bytes));
         if (!record.processes.empty()) read.push_back(std::move(record));
+    }
+    for (const formats::SignInRecord& record : read) {
+        std::optional<std::uint64_t> processor_us;
+        for (const formats::SignInProcess& process : record.processes) {
+            if (!process.processor_us) continue;
+            const std::uint64_t sum = processor_us.value_or(0);
+            processor_us = sum + std::min(*process.processor_us, UINT64_MAX - sum);
+        }
+        if (processor_us)
+            records.starts.push_back({model::StartKind::sign_in, read_time_text(record.started), *processor_us / 1000});
     }
     records.sign_ins = static_cast<std::uint32_t>(read.size());
     if (!read.empty()) records.last_sign_in = read.front().started;
@@ -135,6 +146,8 @@ void read_boot_log(StartupRecords& records) {
                 continue;
             }
             ++records.boots;
+            if (read->boot_ms)
+                records.starts.push_back({model::StartKind::boot, read_time_text(read->time_created), *read->boot_ms});
             if (records.boots == 1) {
                 records.last_boot_ms = read->boot_ms;
                 records.last_main_path_ms = read->main_path_ms;
@@ -206,6 +219,7 @@ model::StartupCost startup_cost_summary(const StartupRecords& records) {
     for (const std::string* note : {&records.sign_in_note, &records.boot_log_note}) {
         if (!note->empty()) cost.sources.push_back(*note);
     }
+    cost.starts = records.starts;
     if (records.sign_ins > 0) {
         cost.last_start = "sign-in";
         cost.when = records.last_sign_in;

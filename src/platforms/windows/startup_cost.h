@@ -41,6 +41,8 @@ struct StartupRecords {
     std::map<std::string, SlowStart> slow_services;      // by lower-cased service name
     std::map<std::string, SlowStart> slow_applications;  // by normalised_program_key
     std::string boot_log_note;                           // what was read, or why it could not be
+    // Each sign-in and boot read, newest first.
+    std::vector<model::MeasuredStart> starts;
 };
 
 // A program path as records and items are compared: references expanded,

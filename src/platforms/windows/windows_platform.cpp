@@ -58,6 +58,11 @@ model::ScanResult WindowsPlatform::scan() {
     return result;
 }
 
+model::StartupCost WindowsPlatform::startup_cost() {
+    const Result<std::string> sid = current_user_sid();
+    return startup_cost_summary(read_startup_records(sid ? *sid : std::string()));
+}
+
 model::ProgramList WindowsPlatform::running_programs(const std::vector<model::StartupItem>& items) {
     return list_running_programs(items);
 }

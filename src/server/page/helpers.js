@@ -61,7 +61,7 @@ const app = {
   token: '', state: null, tab: 'startup', stopped: false,
   startup: null, startupNotes: [], startupError: '', scanning: false,
   running: null, runningNotes: [], runningError: '', apps: null, appsNotes: [], appsError: '', stale: {running: false, apps: false}, busyScan: {running: false, apps: false},
-  history: null, backups: null, backupFolder: '', knowledge: null, doctor: null,
+  history: null, historyNote: '', backups: null, backupFolder: '', knowledge: null, doctor: null,
   pending: new Map(), creates: new Map(), selected: '',
   q: {startup: '', running: '', apps: ''}, filter: 'all', type: 'all',
   showOnDemand: false, showSystem: false, showOs: true,

@@ -1,4 +1,5 @@
-// The History tab: every change made, newest first, each with its Undo.
+// The History tab: every change made, newest first, each with its Undo and,
+// where starts were measured before it, how long starting took before and since.
 // Its own scope; helpers.js tells how the files share names.
 (function (qm) {
 'use strict';
@@ -24,13 +25,18 @@ function drawHistory() {
   fill(view.body, ...recs.map((r) => element('tr', {'data-id': String(asNumber(r.seq))},
     element('td', {class: 'c-when mono', text: asText(r.time)}),
     element('td', {class: 'c-what', text: ACTION_WORDS[r.action] || asText(r.action)}),
-    element('td', {}, element('div', {class: 'verb nonly', text: ACTION_WORDS[r.action] || asText(r.action)}), element('div', {class: 'nm', text: asText(r.name)}), r.detail ? element('div', {class: 'sub', text: asText(r.detail)}) : null, r.command ? element('div', {class: 'cmd', text: asText(r.command), title: asText(r.command)}) : null),
+    element('td', {}, element('div', {class: 'verb nonly', text: ACTION_WORDS[r.action] || asText(r.action)}), element('div', {class: 'nm', text: asText(r.name)}), r.detail ? element('div', {class: 'sub', text: asText(r.detail)}) : null, r.command ? element('div', {class: 'cmd', text: asText(r.command), title: asText(r.command)}) : null,
+      ...asArray(r.startup).map((line) => element('div', {class: 'sub effect', text: asText(line), title: app.historyNote}))),
     element('td', {class: 'c-res'}, element('div', {class: 'nmline'}, tag(r.ok ? 'Done' : 'Failed', r.ok ? 'good' : 'bad'), r.undone ? tag('Undone') : null,
       r.interrupted ? tag(r.ok ? 'Interrupted, found made' : 'Interrupted, not made') : null, r.own === false ? tag('Another account') : null)),
     element('td', {class: 'c-act'}, r.can_undo && !r.undone ? btn('Undo', 'undo', () => undo(r), 'small', {'aria-label': 'Undo', title: 'Undo: ' + asText(r.name)}) : null))));
 }
 async function loadHistory() {
-  try { app.history = asArray((await api('/api/history')).records).filter((x) => x && typeof x === 'object'); } catch (e) {
+  try {
+    const answer = await api('/api/history');
+    app.history = asArray(answer.records).filter((x) => x && typeof x === 'object');
+    app.historyNote = asText(answer.startup_note);
+  } catch (e) {
     if (app.history === null) app.history = [];
     toast('Could not read the history: ' + e.message, 'error');
   }
