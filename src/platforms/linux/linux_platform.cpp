@@ -283,8 +283,10 @@ std::unique_ptr<model::Platform> make_linux_platform(knowledge::LocationsSource 
     context.current_desktop = os::get_env("XDG_CURRENT_DESKTOP").value_or("");
     context.over_ssh = !os::get_env("SSH_CONNECTION").value_or("").empty();
     // The same test systemd itself makes: a running manager has this folder.
-    context.systemd_running =
-        !context.root.is_test_root() && os::path_kind("/run/systemd/system") == os::PathKind::folder;
+    // A test root has its own, and a systemctl of its own first on the search
+    // path answers for that root's manager; a root without the folder is a
+    // computer whose systemd does not run.
+    context.systemd_running = os::path_kind(context.root.at("/run/systemd/system")) == os::PathKind::folder;
     return std::make_unique<LinuxPlatform>(std::move(context), std::move(locations));
 }
 
