@@ -7,7 +7,12 @@
 #      dpkg database, against "systemctl --root=ROOT list-unit-files" on the
 #      same root; with the peak memory of each (children included);
 #   2. "quillmoor --demo list --json" against /bin/true;
-#   3. the window: from opening the one-time link in Chromium to the first
+#   3. what reading the start times of a boot adds to a listing: the same
+#      root with a running systemd (a /run/systemd/system folder and a
+#      stand-in systemctl first on the search path, answering the boot's
+#      phases and a start time for every unit asked), once with systemctl
+#      answering "show" and once refusing it, so that nothing is measured;
+#   4. the window: from opening the one-time link in Chromium to the first
 #      list drawn, against the same browser drawing a one-row list from a
 #      trivial local server (bench/window_first_list.mjs; needs Chromium and
 #      tests/browser's node modules, see scripts/browser-tests.sh; skipped
@@ -107,6 +112,34 @@ reference_peak=$(for _ in 1 2 3; do peak_kb systemctl --root="$root" list-unit-f
 printf '%-28s %8.1f MB   %-36s %8.1f MB\n' "  peak memory" "$(awk -v k="$ours_peak" 'BEGIN { print k / 1024 }')" \
   "" "$(awk -v k="$reference_peak" 'BEGIN { print k / 1024 }')"
 side_by_side "--demo list --json" "/bin/true" "$program --demo list --json" "/bin/true"
+
+# The root's systemd "runs": a copy of the root with its run folder, and a
+# systemctl that answers show as a booted systemd would (QM_SHOW=refuse: fails
+# it) and lists no live states, the same in both runs.
+running_root=$work/running-root
+cp -a "$root" "$running_root"
+mkdir -p "$running_root/run/systemd/system" "$work/standin"
+cat >"$work/standin/systemctl" <<'STANDIN'
+#!/bin/sh
+case "$1 $2 $3" in
+  "show -p Firmware"*)
+    [ "${QM_SHOW:-}" = refuse ] && exit 1
+    printf 'FirmwareTimestampMonotonic=0\nLoaderTimestampMonotonic=0\nInitRDTimestampMonotonic=812000\n'
+    printf 'UserspaceTimestampMonotonic=2400000\nFinishTimestampMonotonic=9200000\n' ;;
+  "show -p Id,"*)
+    shift 4; n=0
+    for unit in "$@"; do
+      n=$((n + 1))
+      printf 'Id=%s\nInactiveExitTimestampMonotonic=%d\nActiveEnterTimestampMonotonic=%d\n\n' "$unit" \
+        $((2500000 + n * 40000)) $((2600000 + n * 53000))
+    done ;;
+esac
+exit 0
+STANDIN
+chmod +x "$work/standin/systemctl"
+side_by_side "list --json, start times" "the same, systemctl refusing show" \
+  "env PATH=$work/standin:$PATH QUILLMOOR_LINUX_ROOT=$running_root $program list --json" \
+  "env QM_SHOW=refuse PATH=$work/standin:$PATH QUILLMOOR_LINUX_ROOT=$running_root $program list --json"
 
 if [ -x /usr/bin/chromium ] && [ -d tests/browser/node_modules/playwright-core ]; then
   QUILLMOOR_EXE=$program node bench/window_first_list.mjs "$runs"

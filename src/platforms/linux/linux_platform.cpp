@@ -1,6 +1,7 @@
 #include "platforms/linux/linux_platform.h"
 
 #include <chrono>
+#include <future>
 
 #include "os/console.h"
 #include "os/timed_step.h"
@@ -125,15 +126,21 @@ model::ScanResult LinuxPlatform::scan() {
     const knowledge::KnowledgeLocations locations = locations_();
     const bool timing = os::get_env("QUILLMOOR_TIMING").has_value();
     os::timed_step(timing, "systemd units", [&] { scan_units(context_, locations.linux_unit_types, result); });
+    // systemd is asked how long the units took while the other sources are
+    // read: its two answers are waited for only once they are needed.
+    std::vector<std::string> units;
+    for (const model::StartupItem& item : result.items) {
+        if (item.kind == model::ItemKind::systemd) units.push_back(item.spec_value("unit"));
+    }
+    std::future<BootCosts> boot_costs = std::async(std::launch::async | std::launch::deferred,
+                                                   [this, units = std::move(units)] {
+                                                       return read_boot_costs(context_, units);
+                                                   });
     os::timed_step(timing, "autostart", [&] { scan_autostart(context_, locations.linux_autostart_dirs, result); });
     os::timed_step(timing, "cron", [&] { scan_cron(context_, result); });
     os::timed_step(timing, "packages", [&] { add_packages(context_, result.items); });
-    os::timed_step(timing, "start times", [&] {
-        std::vector<std::string> units;
-        for (const model::StartupItem& item : result.items) {
-            if (item.kind == model::ItemKind::systemd) units.push_back(item.spec_value("unit"));
-        }
-        const BootCosts costs = read_boot_costs(context_, units);
+    os::timed_step(timing, "start times (waiting)", [&] {
+        const BootCosts costs = boot_costs.get();
         apply_boot_costs(costs, result.items);
         result.cost = startup_cost_summary(costs);
     });
