@@ -1,8 +1,8 @@
 // The window page driven in Chromium against the real program in
 // demonstration mode: link and token handling, markup safety, the change
-// road through the review dialog, history, backups, health, quitting, and
-// screenshots of every tab. Every test fails on a console error, a page
-// error or a CSP violation.
+// road through the review dialog, the measured cost at start, history,
+// backups, health, quitting, and screenshots of every tab. Every test fails on a console error, a page error or a CSP
+// violation.
 import {test, before, after} from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs/promises';
@@ -418,6 +418,29 @@ test('filters, chips, sorting, the drawer and the keyboard', async (t) => {
   await assertClean(watcher);
 });
 
+test('Impact at start shows each item\'s measured level and figures, and sorting by it puts the costly first', async (t) => {
+  const {page, watcher} = await session(t);
+  const cell = (name) => itemRow(page, name).locator('td.c-imp');
+  for (const [name, level] of [['Discord', 'High'], ['OneDrive', 'Medium'], ['SecurityHealth', 'Low'], ['Steam', 'Not measured']]) {
+    assert.equal(await cell(name).locator('.tag').textContent(), level, name);
+  }
+  assert.equal(await cell('Discord').getAttribute('title'), '2.1 s of processor time, 38 MB read, on average over 5 sign-ins');
+  assert.equal(await cell('Windows Search').getAttribute('title'), 'delayed the start by 4.3 s, on average over 3 boots');
+
+  // High first, each level by the larger of processor time and delay, then the unmeasured.
+  const rank = {'High': 3, 'Medium': 2, 'Low': 1, 'Not measured': 0};
+  await page.getByRole('button', {name: 'Impact at start'}).click();
+  assert.equal(await page.locator('#startup-table th.c-imp').getAttribute('aria-sort'), 'descending');
+  const names = await rows(page).locator('.namebtn').allTextContents();
+  assert.deepEqual(names.slice(0, 4), ['Windows Search', 'Acme Sync Service', 'Discord', 'Spotify']);
+  const levels = (await rows(page).locator('td.c-imp .tag').allTextContents()).map((l) => rank[l]);
+  assert.deepEqual(levels, [...levels].sort((a, b) => b - a));
+  await page.getByRole('button', {name: 'Name', exact: true}).click();
+  await page.getByRole('combobox', {name: 'Sort by'}).selectOption({label: 'Impact at start'});
+  assert.deepEqual(await rows(page).locator('.namebtn').allTextContents(), names, 'the Sort by list sorts the same way');
+  await assertClean(watcher);
+});
+
 test('Health shows knowledge and self-check, refuses a plain http address, and copies a scrubbed report', async (t) => {
   const {page, watcher} = await session(t);
   await page.getByRole('tab', {name: 'Health & updates'}).click();
@@ -484,7 +507,10 @@ test('screenshots of every tab in both themes, at desktop and narrow widths', as
         await page.screenshot({path: path.join(dir, `${label}-${theme}-${id}.png`), fullPage: true});
       }
       await page.getByRole('tab', {name: 'Startup items'}).click();
-      if (label === 'narrow') assert.ok(await page.locator('#startup-table th.c-type').isHidden(), 'secondary columns hidden when narrow');
+      if (label === 'narrow') {
+        assert.ok(await page.locator('#startup-table th.c-type').isHidden(), 'secondary columns hidden when narrow');
+        assert.ok(await itemRow(page, 'Discord').locator('.imp-line').isVisible(), 'the impact under the name when narrow');
+      }
       await switchOf(page, 'Discord').click();
       await switchOf(page, 'Connected User Experiences and Telemetry').click();
       await page.getByRole('button', {name: 'Review & apply'}).click();
