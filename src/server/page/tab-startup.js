@@ -1,12 +1,12 @@
 // The Startup items tab: search, chips, type and sort, one row per item with
-// its switch and measured cost, marking changes, and the scan that fills the
-// list.
+// its switch and measured cost, marking changes, the timeline of the last
+// start above the list, and the scan that fills them.
 // Its own scope; helpers.js tells how the files share names.
 (function (qm) {
 'use strict';
 const {LEVELS, KIND_WORDS, app, widgets, element, fill, asArray, asText, plural, levelOf, byName, tag, badge, btn,
   checkbox, api, redrawLists, headOf, searchBox, skeleton, emptyRow, noteList, keepFocus, sortHeader, impactSentence, impactFigures,
-  impactOrder} = qm;
+  impactOrder, buildTimeline, drawTimeline} = qm;
 const {openDrawer} = qm.later;
 function buildStartup(panel) {
   const view = widgets.startup = {};
@@ -25,6 +25,7 @@ function buildStartup(panel) {
   view.notes = element('div');
   panel.append(
     headOf('Startup items', 'Everything that starts with this computer, and what switching it off would do. Flip a switch to mark a change: nothing is changed until you review and apply it.'),
+    buildTimeline(),
     element('div', {class: 'toolbar'}, searchBox('Search startup items', app.q.startup, (v) => { app.q.startup = v; drawStartup(); }), view.chips, view.type, view.sort),
     element('div', {class: 'toolbar'},
       checkbox('On-demand services', app.showOnDemand, (v) => { app.showOnDemand = v; drawStartup(); }),
@@ -87,6 +88,7 @@ function drawStartup() {
     c.lastChild.textContent = items ? String(base.filter((it) => chipKeeps(f, it)).length) : '';
   }
   fill(view.notes, noteList(app.startupNotes) || '');
+  drawTimeline();
   if (items === null) {
     view.count.textContent = '';
     fill(view.body, ...skeleton(7, 'Scanning this computer…', 7));
@@ -155,11 +157,13 @@ async function scanStartup() {
     if (my !== scanSeq) return;
     app.startup = asArray(a.items).filter((x) => x && typeof x === 'object');
     app.startupNotes = asArray(a.notes);
+    app.startupCost = a.startup && typeof a.startup === 'object' ? a.startup : null;
     app.startupError = '';
   } catch (e) {
     if (my !== scanSeq) return;
     app.startup = [];
     app.startupNotes = [];
+    app.startupCost = null;
     app.startupError = e.message;
   }
   app.scanning = false;
