@@ -59,7 +59,7 @@ const ICONS = {
 // for each tab, the changes waiting for review, and the filters and sorting.
 const app = {
   token: '', state: null, tab: 'startup', stopped: false,
-  startup: null, startupNotes: [], startupError: '', scanning: false,
+  startup: null, startupNotes: [], startupError: '', startupCost: null, scanning: false,
   running: null, runningNotes: [], runningError: '', apps: null, appsNotes: [], appsError: '', stale: {running: false, apps: false}, busyScan: {running: false, apps: false},
   history: null, historyNote: '', backups: null, backupFolder: '', knowledge: null, doctor: null,
   pending: new Map(), creates: new Map(), selected: '',
@@ -102,6 +102,18 @@ function append(el, kids) {
     else el.appendChild(document.createTextNode(String(k)));
   }
 }
+// An SVG element with its attributes; `text` becomes its text node.
+function svgElement(tag, attrs, ...kids) {
+  const el = document.createElementNS(SVG_NS, tag);
+  for (const k of Object.keys(attrs || {})) {
+    const v = attrs[k];
+    if (v === null || v === undefined || v === false) continue;
+    if (k === 'text') el.textContent = String(v);
+    else el.setAttribute(k, String(v));
+  }
+  append(el, kids);
+  return el;
+}
 function icon(name) {
   const s = document.createElementNS(SVG_NS, 'svg');
   s.setAttribute('viewBox', '0 0 24 24');
@@ -138,6 +150,6 @@ function checkbox(label, checked, onchange, cls) {
 }
 function sizeText(n) { n = asNumber(n); return n < 1024 ? n + ' B' : n < 1048576 ? (n / 1024).toFixed(1) + ' KB' : (n / 1048576).toFixed(1) + ' MB'; }
 function waitingCount() { return app.pending.size + app.creates.size; }
-Object.assign(qm, {query, LEVELS, TABS, VERBS, ACTION_WORDS, KIND_WORDS, PROBE_MARKS, app, widgets, element, fill, icon,
+Object.assign(qm, {query, LEVELS, TABS, VERBS, ACTION_WORDS, KIND_WORDS, PROBE_MARKS, app, widgets, element, svgElement, fill, icon,
   asArray, asText, asNumber, plural, levelOf, byName, prepareNameOrder, tag, badge, btn, checkbox, sizeText, waitingCount});
 })(quillmoor);

@@ -1,10 +1,12 @@
 // The Startup items tab: search, chips, type and sort, one row per item with
-// its switch, marking changes, and the scan that fills the list.
+// its switch and measured cost, marking changes, the timeline of the last
+// start above the list, and the scan that fills them.
 // Its own scope; helpers.js tells how the files share names.
 (function (qm) {
 'use strict';
 const {LEVELS, KIND_WORDS, app, widgets, element, fill, asArray, asText, plural, levelOf, byName, tag, badge, btn,
-  checkbox, api, redrawLists, headOf, searchBox, skeleton, emptyRow, noteList, keepFocus, sortHeader} = qm;
+  checkbox, api, redrawLists, headOf, searchBox, skeleton, emptyRow, noteList, keepFocus, sortHeader, impactSentence, impactFigures,
+  impactOrder, buildTimeline, drawTimeline} = qm;
 const {openDrawer} = qm.later;
 function buildStartup(panel) {
   const view = widgets.startup = {};
@@ -13,8 +15,9 @@ function buildStartup(panel) {
     view.chips.appendChild(element('button', {type: 'button', class: 'chip', 'data-f': f, onclick: () => { app.filter = f; drawStartup(); }}, label, element('span', {class: 'n'})));
   }
   view.type = element('select', {'aria-label': 'Type', onchange: (e) => { app.type = e.target.value; drawStartup(); }}, element('option', {value: 'all', text: 'All types'}));
-  view.sort = element('select', {'aria-label': 'Sort by', onchange: (e) => { const k = e.target.value; app.sort.startup = {key: k, dir: k === 'level' ? -1 : 1}; drawStartup(); }},
-    element('option', {value: 'origin', text: 'Your programs first'}), element('option', {value: 'name', text: 'Name'}), element('option', {value: 'level', text: 'Impact of switching off'}));
+  view.sort = element('select', {'aria-label': 'Sort by', onchange: (e) => { const k = e.target.value; app.sort.startup = {key: k, dir: k === 'level' || k === 'impact' ? -1 : 1}; drawStartup(); }},
+    element('option', {value: 'origin', text: 'Your programs first'}), element('option', {value: 'name', text: 'Name'}), element('option', {value: 'level', text: 'Impact of switching off'}),
+    element('option', {value: 'impact', text: 'Impact at start'}));
   view.rescan = btn('Scan again', 'refresh', () => scanStartup());
   view.count = element('span', {});
   view.thead = element('thead');
@@ -22,6 +25,7 @@ function buildStartup(panel) {
   view.notes = element('div');
   panel.append(
     headOf('Startup items', 'Everything that starts with this computer, and what switching it off would do. Flip a switch to mark a change: nothing is changed until you review and apply it.'),
+    buildTimeline(),
     element('div', {class: 'toolbar'}, searchBox('Search startup items', app.q.startup, (v) => { app.q.startup = v; drawStartup(); }), view.chips, view.type, view.sort),
     element('div', {class: 'toolbar'},
       checkbox('On-demand services', app.showOnDemand, (v) => { app.showOnDemand = v; drawStartup(); }),
@@ -55,6 +59,7 @@ function compareItems(a, b) {
   const s = app.sort.startup;
   let d = 0;
   if (s.key === 'level') d = LEVELS[levelOf(a)][1] - LEVELS[levelOf(b)][1];
+  else if (s.key === 'impact') d = impactOrder(a, b);
   else if (s.key === 'origin') d = (a.origin === 'Operating system') - (b.origin === 'Operating system');
   else return byName(a, b) * s.dir;
   return d ? d * s.dir : byName(a, b);
@@ -71,7 +76,8 @@ function drawStartup() {
   if (view.osBox) view.osBox.lastChild.textContent = osItemsLabel();
   const redraw = () => drawStartup();
   fill(view.thead, element('tr', {}, element('th', {class: 'c-sw'}, element('span', {class: 'sr', text: 'Starts'})), sortHeader('startup', 'name', 'Name', 1, redraw),
-    element('th', {class: 'c-type', text: 'Type'}), element('th', {class: 'c-pub', text: 'Publisher'}), sortHeader('startup', 'level', 'If switched off', -1, redraw, 'c-level'), element('th', {class: 'c-state', text: 'State'})));
+    element('th', {class: 'c-type', text: 'Type'}), element('th', {class: 'c-pub', text: 'Publisher'}), sortHeader('startup', 'level', 'If switched off', -1, redraw, 'c-level'),
+    sortHeader('startup', 'impact', 'Impact at start', -1, redraw, 'c-imp'), element('th', {class: 'c-state', text: 'State'})));
   view.sort.value = app.sort.startup.key;
   view.rescan.disabled = app.scanning;
   const items = app.startup;
@@ -82,20 +88,21 @@ function drawStartup() {
     c.lastChild.textContent = items ? String(base.filter((it) => chipKeeps(f, it)).length) : '';
   }
   fill(view.notes, noteList(app.startupNotes) || '');
+  drawTimeline();
   if (items === null) {
     view.count.textContent = '';
-    fill(view.body, ...skeleton(6, 'Scanning this computer…', 7));
+    fill(view.body, ...skeleton(7, 'Scanning this computer…', 7));
     return;
   }
   if (app.startupError) {
     view.count.textContent = '';
-    fill(view.body, emptyRow(6, 'The scan failed: ' + app.startupError));
+    fill(view.body, emptyRow(7, 'The scan failed: ' + app.startupError));
     return;
   }
   const rows = base.filter((it) => chipKeeps(app.filter, it)).sort(compareItems);
   if (!app.firstListShown) { app.firstListShown = true; try { performance.mark('qm-first-list'); } catch (e) { /* timing is optional */ } }
   view.count.textContent = (app.scanning ? 'Scanning again… ' : '') + 'Showing ' + rows.length + ' of ' + plural(items.length, 'item', 'items');
-  keepFocus(view.body, () => fill(view.body, ...(rows.length ? rows.map(itemRow) : [emptyRow(6, 'Nothing here matches the search and filters.')])));
+  keepFocus(view.body, () => fill(view.body, ...(rows.length ? rows.map(itemRow) : [emptyRow(7, 'Nothing here matches the search and filters.')])));
 }
 function itemRow(it) {
   const p = app.pending.get(it.id);
@@ -110,10 +117,12 @@ function itemRow(it) {
       element('div', {class: 'nmline'}, element('button', {type: 'button', class: 'namebtn', text: asText(it.name) || asText(it.id), onclick: (e) => { e.stopPropagation(); openDrawer(it.id); }}),
         it.managed ? tag('Made by Quillmoor', 'accent') : null, it.toggle === 'admin' ? tag('Admin') : null, locked ? tag('Locked') : null, waitingTag),
       it.description ? element('div', {class: 'sub', text: asText(it.description)}) : null,
-      it.command ? element('div', {class: 'cmd', text: asText(it.command), title: asText(it.command)}) : null),
+      it.command ? element('div', {class: 'cmd', text: asText(it.command), title: asText(it.command)}) : null,
+      element('div', {class: 'imp-line nonly'}, 'At start: ', impactFigures(it))),
     element('td', {class: 'c-type', text: asText(it.kind_label)}),
     element('td', {class: 'c-pub', text: asText(it.publisher) || '-'}),
     element('td', {class: 'c-level'}, badge(levelOf(it))),
+    element('td', {class: 'c-imp', title: impactSentence(it)}, impactFigures(it)),
     element('td', {class: 'c-state', text: asText(it.state_text) + (it.running ? ' · running' : '')}));
 }
 function flipItem(it) {
@@ -148,11 +157,13 @@ async function scanStartup() {
     if (my !== scanSeq) return;
     app.startup = asArray(a.items).filter((x) => x && typeof x === 'object');
     app.startupNotes = asArray(a.notes);
+    app.startupCost = a.startup && typeof a.startup === 'object' ? a.startup : null;
     app.startupError = '';
   } catch (e) {
     if (my !== scanSeq) return;
     app.startup = [];
     app.startupNotes = [];
+    app.startupCost = null;
     app.startupError = e.message;
   }
   app.scanning = false;
