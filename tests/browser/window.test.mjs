@@ -260,7 +260,7 @@ test('a boot-mode start from Running now needs its tick and then appears in the 
   await assertClean(watcher);
 });
 
-test('History shows a change and Undo reverses it', async (t) => {
+test('History shows a change with the starts measured before it, and Undo reverses it', async (t) => {
   const {page, watcher} = await session(t);
   await switchOf(page, 'Spotify').click();
   await applyWaiting(page, '1 of 1 change made.');
@@ -270,6 +270,9 @@ test('History shows a change and Undo reverses it', async (t) => {
   const entry = page.locator('#history-table tbody tr').filter({hasText: 'Spotify'}).first();
   await entry.getByRole('cell', {name: 'Switched off'}).waitFor();
   await entry.getByText('Done').waitFor();
+  // The sign-ins and boots measured before it; none of the demonstration's are later.
+  await entry.getByText('Sign-in: 7.8 s before (5 measured); none measured since').waitFor();
+  await entry.getByText('Boot: 42.8 s before (5 measured); none measured since').waitFor();
   await entry.getByRole('button', {name: 'Undo'}).click();
   const confirm = page.getByRole('dialog', {name: 'Undo this change?'});
   await confirm.getByRole('button', {name: 'Undo'}).click();

@@ -1,7 +1,7 @@
 // libFuzzer target for the readers of what the systems record about a start:
 // Windows' sign-in records (any bytes, decoded as the files are), boot-
 // performance events, and `systemctl show` output of units and of the
-// manager. Any bytes give records or nothing, never a crash; every text read
+// manager, and the times they are stamped with. Any bytes give records or nothing, never a crash; every text read
 // is no longer than the document it came from.
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +13,7 @@
 #include "formats/sign_in_records.h"
 #include "formats/unit_timings.h"
 #include "formats/xml_text.h"
+#include "util/time_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
@@ -45,6 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (const auto value = qm::formats::attribute(bytes, "Name"); value && value->size() > bytes.size())
                 std::abort();
             (void)qm::formats::sign_in_record_number(bytes, "S-1-5-21-1");
+            // A time read back from the text it gives is the same time.
+            if (const auto seconds = qm::read_time_text(bytes)) {
+                if (qm::read_time_text(qm::time_text(*seconds)) != seconds) std::abort();
+            }
             break;
         }
     }
