@@ -5,6 +5,7 @@
 
 #include "formats/xml_text.h"
 #include "util/text.h"
+#include "util/time_text.h"
 
 namespace qm::formats {
 namespace {
@@ -57,6 +58,7 @@ SignInRecord read_sign_in_record(std::string_view document) {
     for (const Element& process : find_elements(data, "Process")) {
         SignInProcess read;
         read.program = attribute(process.whole, "Name").value_or("");
+        read.started = attribute(process.whole, "StartTime").value_or("");
         read.command_line = element_text(process.content, "CommandLine");
         read.processor_us = measured(process.content, "CpuUsage", "us");
         read.disk_bytes = measured(process.content, "DiskUsage", "bytes");
@@ -72,10 +74,19 @@ std::map<std::string, SignInCost> sign_in_costs(const std::vector<SignInRecord>&
         std::size_t last_record = SIZE_MAX;
     };
     std::map<std::string, Sum> sums;
+    const std::optional<std::int64_t> newest_began =
+        records.empty() ? std::nullopt : read_time_text_ms(records.front().started);
     for (std::size_t r = 0; r < records.size(); ++r) {
         for (const SignInProcess& process : records[r].processes) {
             if (process.program.empty()) continue;
             Sum& sum = sums[key(process.program)];
+            if (r == 0 && newest_began) {
+                const std::optional<std::int64_t> started = read_time_text_ms(process.started);
+                if (started && *started >= *newest_began) {
+                    const auto offset = static_cast<std::uint64_t>(*started - *newest_began);
+                    if (!sum.cost.started_ms || offset < *sum.cost.started_ms) sum.cost.started_ms = offset;
+                }
+            }
             if (sum.last_record != r) {
                 sum.last_record = r;
                 ++sum.cost.sign_ins;

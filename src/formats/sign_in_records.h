@@ -22,6 +22,7 @@ struct SignInProcess {
     std::string command_line;  // empty when not recorded
     std::optional<std::uint64_t> processor_us;
     std::optional<std::uint64_t> disk_bytes;
+    std::string started;  // the Process element's StartTime, as written; may be empty
 };
 
 struct SignInRecord {
@@ -41,6 +42,9 @@ struct SignInCost {
     bool processor_known = false;  // at least one of its processes recorded it
     bool disk_known = false;
     std::uint32_t sign_ins = 0;  // how many of the records it appears in
+    // When it was first started in the first record given (the newest),
+    // counted from that sign-in's StartTime; where both times read.
+    std::optional<std::uint64_t> started_ms;
 };
 
 // The cost of each program over the records given, keyed by `key` of the

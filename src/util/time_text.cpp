@@ -64,6 +64,12 @@ std::optional<unsigned> digits_at(std::string_view text, std::size_t at, std::si
 }  // namespace
 
 std::optional<std::int64_t> read_time_text(std::string_view text) {
+    const std::optional<std::int64_t> ms = read_time_text_ms(text);
+    if (!ms) return std::nullopt;
+    return floor_div(*ms, 1000);
+}
+
+std::optional<std::int64_t> read_time_text_ms(std::string_view text) {
     // YYYY-MM-DD?hh:mm:ss: the separators at their places, digits between.
     if (text.size() < 19 || text[4] != '-' || text[7] != '-' || (text[10] != ' ' && text[10] != 'T') ||
         text[13] != ':' || text[16] != ':')
@@ -72,10 +78,15 @@ std::optional<std::int64_t> read_time_text(std::string_view text) {
                hour = digits_at(text, 11, 2), minute = digits_at(text, 14, 2), second = digits_at(text, 17, 2);
     if (!year || !month || !day || !hour || !minute || !second) return std::nullopt;
     std::string_view rest = text.substr(19);
+    std::int64_t millis = 0;
     if (rest.starts_with('.')) {
         std::size_t digits = 1;
-        while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') ++digits;
+        while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') {
+            if (digits <= 3) millis = millis * 10 + (rest[digits] - '0');
+            ++digits;
+        }
         if (digits == 1) return std::nullopt;
+        for (std::size_t shown = digits - 1; shown < 3; ++shown) millis *= 10;
         rest.remove_prefix(digits);
     }
     if (rest == "Z") rest = {};
@@ -85,7 +96,7 @@ std::optional<std::int64_t> read_time_text(std::string_view text) {
     // A day past the month's end would come back as another date.
     const CivilDate back = civil_from_days(days);
     if (back.month != *month || back.day != *day) return std::nullopt;
-    return days * seconds_per_day + *hour * 3600 + *minute * 60 + *second;
+    return (days * seconds_per_day + *hour * 3600 + *minute * 60 + *second) * 1000 + millis;
 }
 
 std::string time_text(std::int64_t unix_seconds) {

@@ -22,6 +22,8 @@ namespace qm {
 // an optional "Z"; a four-digit year, UTC. Nothing for any other text or a
 // date that does not exist.
 [[nodiscard]] std::optional<std::int64_t> read_time_text(std::string_view text);
+// The same in milliseconds, keeping the first three digits of a fraction.
+[[nodiscard]] std::optional<std::int64_t> read_time_text_ms(std::string_view text);
 
 [[nodiscard]] std::int64_t now_unix_seconds();
 

@@ -69,11 +69,15 @@ TEST(SignInRecords, ReadsEveryWholeProcessOfAUtf16File) {
 }
 
 TEST(SignInRecords, CostsPerSignInOfEachExactProgram) {
-    const auto process = [](std::string program, std::optional<std::uint64_t> us, std::optional<std::uint64_t> bytes) {
-        return SignInProcess{std::move(program), "", us, bytes};
+    const auto process = [](std::string program, std::optional<std::uint64_t> us, std::optional<std::uint64_t> bytes,
+                            std::string started = "") {
+        return SignInProcess{std::move(program), "", us, bytes, std::move(started)};
     };
+    // The newest record places each program where it first started.
     const std::vector<SignInRecord> records = {
-        {"", {process("C:\\A\\a.exe", 1000, 100), process("c:/a/A.EXE", 500, std::nullopt), process("", 9, 9)}},
+        {"2026-12-01T08:00:00Z",
+         {process("C:\\A\\a.exe", 1000, 100, "2026-12-01T08:00:02.5Z"),
+          process("c:/a/A.EXE", 500, std::nullopt, "2026-12-01T08:00:01.25Z"), process("", 9, 9)}},
         {"", {process("C:\\A\\a.exe", 2000, 300), process("C:\\A\\a2.exe", std::nullopt, std::nullopt)}},
         {"", {}},
     };
@@ -89,9 +93,11 @@ TEST(SignInRecords, CostsPerSignInOfEachExactProgram) {
     EXPECT_EQ(a.processor_us, 1750u);  // (1000 + 500 + 2000) / 2
     EXPECT_EQ(a.disk_bytes, 200u);
     EXPECT_TRUE(a.processor_known && a.disk_known);
+    EXPECT_EQ(a.started_ms, 1250u);
     const SignInCost& a2 = costs.at("c:\\a\\a2.exe");
     EXPECT_EQ(a2.sign_ins, 1u);
     EXPECT_FALSE(a2.processor_known || a2.disk_known);
+    EXPECT_EQ(a2.started_ms, std::nullopt);
 }
 
 TEST(SignInRecords, FileNumbersOfOneAccount) {

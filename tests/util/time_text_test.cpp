@@ -104,4 +104,7 @@ TEST(TimeText, ReadsItsOwnTextsAndTheIsoFormOfRecords) {
         {"", std::nullopt},
     };
     for (const auto& c : cases) EXPECT_EQ(qm::read_time_text(c.text), c.seconds) << c.text;
+    EXPECT_EQ(qm::read_time_text_ms("2026-10-13T08:05:09.1234567Z"), 1791878709123);
+    EXPECT_EQ(qm::read_time_text_ms("2026-10-13T08:05:09.5"), 1791878709500);
+    EXPECT_EQ(qm::read_time_text_ms("1969-12-31 23:59:59.5"), -500);
 }

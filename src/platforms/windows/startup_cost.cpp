@@ -206,6 +206,7 @@ void apply_startup_records(const StartupRecords& records, std::vector<model::Sta
                                                          : std::nullopt,
                                        c.disk_known ? std::optional<std::uint64_t>(c.disk_bytes) : std::nullopt,
                                        std::nullopt);
+            if (item.impact.level != model::ImpactLevel::not_measured) item.impact.started_ms = c.started_ms;
         } else if (const auto slow = records.slow_applications.find(key); slow != records.slow_applications.end()) {
             item.impact = model::measured_impact(model::MeasuredBy::boot_log, slow->second.boots, std::nullopt,
                                                  std::nullopt, slow->second.total_ms);
