@@ -44,7 +44,9 @@ struct StartupRecords {
 };
 
 // A program path as records and items are compared: references expanded,
-// lower-cased, forward slashes as backslashes.
+// surrounding quotes dropped, forward slashes as backslashes, a full path's
+// repeated separators and "." and ".." folded as Windows folds them, and
+// lower-cased beyond ASCII too. Reads no file.
 [[nodiscard]] std::string normalised_program_key(std::string_view path);
 
 // Reads both kinds of record; `records_folder` is the folder of the sign-in

@@ -1,9 +1,10 @@
 // Startup cost from this computer's records under Wine: sign-in records of
 // the account in a folder give items matched by exact program file their
-// levels (newest five only, other accounts' and broken files ignored), and
-// the boot-performance log, which Wine does not keep, leaves every item not
-// measured and says why.
+// levels (newest five only, other accounts' and broken files ignored), paths
+// match when Windows would open the same file, and the boot-performance log,
+// which Wine does not keep, leaves every item not measured and says why.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "model/platform.h"
 #include "os/files.h"
 #include "os/os_test_support.h"
+#include "os/windows/wide.h"
 #include "platforms/windows/registry_test_support.h"
 #include "platforms/windows/startup_cost.h"
 
@@ -71,6 +73,49 @@ TEST(StartupCost, SignInRecordsGiveExactProgramsTheirLevels) {
     const model::StartupCost summary = startup_cost_summary(records);
     EXPECT_TRUE(summary.measurable);
     EXPECT_EQ(summary.last_start, "sign-in");
+}
+
+TEST(StartupCost, ProgramPathsMatchWhenWindowsWouldOpenTheSameFile) {
+    const struct {
+        std::string_view record, item;
+        bool same;
+    } rows[] = {
+        {"C:\\Apps\\x.exe", "c:/apps/X.EXE", true},
+        {"C:\\Windows\\x.exe", "%SystemRoot%\\x.exe", true},
+        {"C:\\Program Files\\A\\x.exe", "%ProgramFiles%\\A\\x.exe", true},
+        {"C:\\Apps\\x.exe", "\"C:\\Apps\\x.exe\"", true},
+        {"C:\\Apps\\x.exe", " \"C:\\Apps\\x.exe\"\t", true},
+        {"C:\\Apps\\x.exe", "C:\\Apps\\\\x.exe", true},
+        {"C:\\Apps\\x.exe", "C:\\Apps\\.\\Sub\\..\\x.exe", true},
+        {"C:\\\xC3\x84pps\\x.exe", "c:\\\xC3\xA4pps\\x.exe", true},  // Ä and ä
+        {"\\\\Server\\Share\\x.exe", "\\\\server\\share\\x.exe", true},
+        {"C:\\Apps\\x.exe", "C:\\Apps\\Other\\x.exe", false},
+        {"C:\\Apps\\x.exe", "C:\\Apps\\x.exe.bak", false},
+        {"C:\\Apps\\x.exe", "x.exe", false},
+        {"C:\\Apps\\x.exe", "D:\\Apps\\x.exe", false},
+        {"\\\\Server\\Share\\x.exe", "\\Server\\Share\\x.exe", false},
+        {"C:\\Apps\\x.exe", "%NoSuchVariable%\\Apps\\x.exe", false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(normalised_program_key(row.record) == normalised_program_key(row.item), row.same)
+            << row.record << " | " << row.item << " -> " << normalised_program_key(row.item);
+    }
+
+    // An item may name its program by the short name of a file that exists.
+    test::ScratchFolder folder;
+    const std::string program = folder / "Long Folder Name\\Long Program Name.exe";
+    ASSERT_TRUE(os::create_folders(folder / "Long Folder Name").has_value());
+    ASSERT_TRUE(os::write_file_replace(program, "MZ").has_value());
+    wchar_t short_name[MAX_PATH] = {};
+    const DWORD n = ::GetShortPathNameW(os::windows::to_wide(program).c_str(), short_name, MAX_PATH);
+    ASSERT_TRUE(n > 0 && n < MAX_PATH);
+    const std::string short_path = os::windows::to_utf8(short_name);
+    ASSERT_NE(short_path.find('~'), std::string::npos) << short_path;
+    StartupRecords records;
+    records.sign_in_costs[normalised_program_key(program)] = {1500000, 0, true, false, 2};
+    std::vector<model::StartupItem> items = {item_running(short_path)};
+    apply_startup_records(records, items);
+    EXPECT_EQ(items[0].impact.level, model::ImpactLevel::high) << short_path;
 }
 
 TEST(StartupCost, WithoutRecordsNothingIsMeasuredAndTheReasonIsSaid) {
