@@ -225,7 +225,9 @@ void apply_startup_records(const StartupRecords& records, std::vector<model::Sta
                                                  std::nullopt, slow->second.total_ms);
             continue;
         }
-        if (item.exe.empty()) continue;
+        // A host's processes in the records are those of everything it ran
+        // (every script, every rundll32 entry), not this item's alone.
+        if (item.exe.empty() || is_host_program(item.exe)) continue;
         std::string key = normalised_program_key(item.exe);
         // Records name programs by their long names; an item may name its
         // program by the short one ("C:\PROGRA~1\..."), which only the file

@@ -59,6 +59,7 @@ TEST(StartupCost, SignInRecordsGiveExactProgramsTheirLevels) {
         ASSERT_TRUE(os::write_file_replace(folder / (name + std::to_string(n) + ".xml"),
                                            record(process(L"C:\\Apps\\Heavy.exe", 1500000, 4000000) +
                                                   process(L"c:/apps/quiet.EXE", 100000, 1000) +
+                                                  process(L"C:\\Windows\\System32\\rundll32.exe", 2000000, 0) +
                                                   (n == 6 ? process(L"%SystemRoot%\\mid.exe", 400000, 0) : L""))));
     }
     ASSERT_TRUE(
@@ -69,7 +70,9 @@ TEST(StartupCost, SignInRecordsGiveExactProgramsTheirLevels) {
     EXPECT_EQ(records.sign_ins, 5u);
     std::vector<model::StartupItem> items = {item_running("C:\\Apps\\Heavy.exe"), item_running("C:\\Apps\\quiet.exe"),
                                              item_running("C:\\Windows\\mid.exe"), item_running("C:\\Apps\\Other.exe"),
-                                             item_running("C:\\Apps\\Heavy.exe.bak")};
+                                             item_running("C:\\Apps\\Heavy.exe.bak"),
+                                             // Whatever rundll32 ran is not this item's.
+                                             item_running("C:\\Windows\\System32\\rundll32.exe")};
     apply_startup_records(records, items);
     EXPECT_EQ(items[0].impact.level, model::ImpactLevel::high);
     EXPECT_EQ(items[0].impact.measured, 5u);
@@ -80,6 +83,7 @@ TEST(StartupCost, SignInRecordsGiveExactProgramsTheirLevels) {
     EXPECT_EQ(items[2].impact.measured, 1u);
     EXPECT_EQ(items[3].impact.level, model::ImpactLevel::not_measured);
     EXPECT_EQ(items[4].impact.level, model::ImpactLevel::not_measured);
+    EXPECT_EQ(items[5].impact.level, model::ImpactLevel::not_measured);
     const model::StartupCost summary = startup_cost_summary(records);
     EXPECT_TRUE(summary.measurable);
     EXPECT_EQ(summary.last_start, "sign-in");
