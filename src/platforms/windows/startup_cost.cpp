@@ -198,8 +198,9 @@ std::string normalised_program_key(std::string_view path) {
     // the same lower-casing whatever the user's language.
     if (!wide.empty()) {
         std::wstring lower(wide.size(), L'\0');
-        const int n = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, wide.c_str(), static_cast<int>(wide.size()),
-                                      lower.data(), static_cast<int>(lower.size()), nullptr, nullptr, 0);
+        const int n =
+            ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, wide.c_str(), static_cast<int>(wide.size()),
+                            lower.data(), static_cast<int>(lower.size()), nullptr, nullptr, 0);
         if (n == static_cast<int>(lower.size())) return os::windows::to_utf8(lower);
     }
     return to_lower_ascii(os::windows::to_utf8(wide));

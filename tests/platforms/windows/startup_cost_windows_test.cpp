@@ -218,8 +218,9 @@ struct RecordedProcess {
 
 // A sign-in record as Windows writes it: UTF-16LE with its mark.
 std::string sign_in_file(int day, const std::vector<RecordedProcess>& processes) {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<StartupData Version=\"1\" StartTime=\"2026-12-0" +
-                      std::to_string(day) + "T08:00:00.0000000Z\">\r\n";
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<StartupData Version=\"1\" StartTime=\"2026-12-0" +
+        std::to_string(day) + "T08:00:00.0000000Z\">\r\n";
     int pid = 400;
     for (const RecordedProcess& p : processes) {
         xml += "  <Process Name=\"" + formats::escape(p.name) + "\" PID=\"" + std::to_string(pid += 4) +
@@ -245,8 +246,8 @@ std::string startup_folder() {
 TEST(StartupCostThroughTheProgram, SignInRecordsOfThisAccountMeasureTheItemsTheyName) {
     const std::string sid = signed_in_sid();
     ASSERT_FALSE(sid.empty());
-    const std::string records = os::join_path(os::get_env("SystemRoot").value_or("C:\\windows"),
-                                              "System32\\wdi\\LogFiles\\StartupInfo");
+    const std::string records =
+        os::join_path(os::get_env("SystemRoot").value_or("C:\\windows"), "System32\\wdi\\LogFiles\\StartupInfo");
     const std::string tag = "QmCost" + test::random_hex(4);
     const std::string apps = os::join_path(os::get_env("ProgramFiles").value_or("C:\\Program Files"), tag);
     const std::string heavy = apps + "\\Heavy App\\heavy.exe";
@@ -316,15 +317,16 @@ TEST(StartupCostThroughTheProgram, SignInRecordsOfThisAccountMeasureTheItemsThey
         std::string level;
         double measured, processor_ms, disk_bytes;  // -1: not given
     } expected[] = {
-        {tag + " Heavy", "high", 4, 1500, 1000000},  // (1.2 + 1.8 + 1.5 + 1.5) s / 4
+        {tag + " Heavy", "high", 4, 1500, 1000000},   // (1.2 + 1.8 + 1.5 + 1.5) s / 4
         {tag + " Medium", "medium", 2, 300, 750000},  // two processes in one sign-in add up
         {tag + " Low", "low", 3, 20, 30000},          // the whole part of the cut file counts
         {tag + " Unnamed", "not measured", -1, -1, -1},
         {tag + " Sibling", "not measured", -1, -1, -1},
     };
     for (const auto& row : expected) {
-        const auto found = std::find_if(items->as_array().begin(), items->as_array().end(),
-                                        [&](const json::JsonValue& i) { return json::get_text(i, "name") == row.name; });
+        const auto found =
+            std::find_if(items->as_array().begin(), items->as_array().end(),
+                         [&](const json::JsonValue& i) { return json::get_text(i, "name") == row.name; });
         ASSERT_NE(found, items->as_array().end()) << row.name << "\n" << listed.out;
         const json::JsonValue* impact = json::get(*found, "impact");
         ASSERT_NE(impact, nullptr) << row.name;
