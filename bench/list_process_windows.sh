@@ -200,7 +200,7 @@ for round in $(seq "$runs"); do
   done
   added+=($((with[-1] - without[-1])))
 done
-for _ in $(seq 3); do
+for _ in $(seq "$runs"); do
   with_step+=("$(step_us wine "$program" list --json)")
   mv "$records" "$records.away"
   without_step+=("$(step_us wine "$program" list --json)")
@@ -214,7 +214,7 @@ b=$(median "${with[@]}")
 printf '%-44s %5s items measured  cmd /c exit %4d ms  without %5d ms  with %5d ms  (with/without %s; per round %+d ms)\n' \
   "heavy machine, 5 sign-in records of 150" "$measured" "$t" "$a" "$b" \
   "$(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.3f", b / a }')" "$(median "${added[@]}")"
-printf '%-44s without %d us  with %d us (medians of 3, QUILLMOOR_TIMING)\n' "  its startup cost step" \
+printf '%-44s without %d us  with %d us (QUILLMOOR_TIMING)\n' "  the scan's startup cost step" \
   "$(median "${without_step[@]}")" "$(median "${with_step[@]}")"
 rm -rf "$WINEPREFIX/drive_c/windows/system32/wdi"
 wineserver -k >/dev/null 2>&1 || true
