@@ -8,12 +8,17 @@
 #     Startup-folder shortcuts;
 #   1,000 Run values, each naming a program file of its own (every one a copy
 #     of a system program with version information).
-# Peak memory is the largest resident size of one list --json run.
+# Peak memory is the largest resident size of one list --json run. The heavy
+# machine is also measured with and without five sign-in records of 150
+# processes each (the records Windows keeps of what ran after a sign-in, 50
+# of the processes being programs of its Run values), in the same rounds:
+# what reading and matching them adds to a later scan.
 # Usage: bench/list_process_windows.sh [runs per measurement, default 7]
 # (QUILLMOOR_EXE names an already built quillmoor.exe to measure instead;
 # QUILLMOOR_EARLIER_EXE names another build measured on the same machines
 # first, to compare with; QUILLMOOR_BENCH_PREFIX keeps the populated prefixes
-# there and in "$QUILLMOOR_BENCH_PREFIX-programs" instead of removing them.)
+# there and in "$QUILLMOOR_BENCH_PREFIX-programs" instead of removing them;
+# QUILLMOOR_BENCH_HEAVY_ONLY=1 measures the heavy machine alone.)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-7}
@@ -138,7 +143,82 @@ for i in $(seq 50); do
 done
 restart_server
 measure "heavy machine"
+
+# step_us COMMAND...: the time the scan's "startup cost" step took in one
+# run, in microseconds, as the program reports it with QUILLMOOR_TIMING.
+step_us() {
+  QUILLMOOR_TIMING=1 "$@" 2>&1 >/dev/null | tr -d '\r' | awk '
+    /^startup cost: / { v = $3; u = $4
+      if (u == "ms") v *= 1000; else if (u == "s") v *= 1000000
+      printf "%d\n", v }'
+}
+
+# Five sign-in records of the account the program runs as, each of 150
+# processes: 50 programs of the Run values above (with their quoted command
+# lines), 50 of the system folder and 50 that name nothing of the machine.
+sid=$(wine reg query 'HKU' 2>/dev/null | tr -d '\r' | grep -o 'S-1-5-21-[0-9-]*' | head -1 || true)
+records="$WINEPREFIX/drive_c/windows/system32/wdi/LogFiles/StartupInfo"
+mkdir -p "$records"
+for n in $(seq 5); do
+  {
+    printf '<?xml version="1.0" encoding="UTF-16"?>\r\n<StartupData Version="1" StartTime="2026-12-0%dT08:00:00.0000000Z">\r\n' "$n"
+    for i in $(seq 150); do
+      if [ "$i" -le 50 ]; then
+        name="C:\\Program Files\\Bench $i\\app.exe"
+        command="&quot;$name&quot; --tray"
+      elif [ "$i" -le 100 ]; then
+        name="C:\\Windows\\System32\\svchost.exe"
+        command="$name -k netsvcs -p -s Service$i"
+      else
+        name="C:\\Users\\Bench\\AppData\\Local\\Other $i\\other.exe"
+        command="$name /background &amp; more"
+      fi
+      printf '  <Process Name="%s" PID="%d" ParentName="C:\\Windows\\explorer.exe">\r\n' "$name" $((1000 + 4 * i))
+      printf '    <StartTime>2026-12-0%dT08:00:%02d.0000000Z</StartTime>\r\n    <CommandLine>%s</CommandLine>\r\n' \
+        "$n" $((i % 60)) "$command"
+      printf '    <DiskUsage Unit="bytes">%d</DiskUsage>\r\n    <CpuUsage Unit="us">%d</CpuUsage>\r\n  </Process>\r\n' \
+        $((i * 40000 + n)) $((i * 15000 + n))
+    done
+    printf '</StartupData>\r\n'
+  } | { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; } >"$records/${sid}_StartupInfo$n.xml"
+done
+measured=$(wine "$program" list --json 2>/dev/null | { grep -o '"impact":{"level":"\(high\|medium\|low\)"' || true; } | wc -l)
+# Rounds alternate which of the two runs first, so a load that grows or
+# fades during a round weighs on both alike; the version record stays from
+# the run before (later scans).
+trivial=() without=() with=() added=() without_step=() with_step=()
+for round in $(seq "$runs"); do
+  trivial+=("$(ms wine cmd /c exit)")
+  for side in $( [ $((round % 2)) -eq 1 ] && echo "without with" || echo "with without"); do
+    if [ "$side" = with ]; then
+      with+=("$(ms wine "$program" list --json)")
+    else
+      mv "$records" "$records.away"
+      without+=("$(ms wine "$program" list --json)")
+      mv "$records.away" "$records"
+    fi
+  done
+  added+=($((with[-1] - without[-1])))
+done
+for _ in $(seq "$runs"); do
+  with_step+=("$(step_us wine "$program" list --json)")
+  mv "$records" "$records.away"
+  without_step+=("$(step_us wine "$program" list --json)")
+  mv "$records.away" "$records"
+done
+t=$(median "${trivial[@]}")
+a=$(median "${without[@]}")
+b=$(median "${with[@]}")
+# The median of each round's difference as well: a load that comes and goes
+# on the machine moves both runs of a round, and cancels out of it.
+printf '%-44s %5s items measured  cmd /c exit %4d ms  without %5d ms  with %5d ms  (with/without %s; per round %+d ms)\n' \
+  "heavy machine, 5 sign-in records of 150" "$measured" "$t" "$a" "$b" \
+  "$(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.3f", b / a }')" "$(median "${added[@]}")"
+printf '%-44s without %d us  with %d us (QUILLMOOR_TIMING)\n' "  the scan's startup cost step" \
+  "$(median "${without_step[@]}")" "$(median "${with_step[@]}")"
+rm -rf "$WINEPREFIX/drive_c/windows/system32/wdi"
 wineserver -k >/dev/null 2>&1 || true
+[ -z "${QUILLMOOR_BENCH_HEAVY_ONLY:-}" ] || exit 0
 
 # 1,000 Run values with a program file each.
 new_prefix "${QUILLMOOR_BENCH_PREFIX:+$QUILLMOOR_BENCH_PREFIX-programs}"

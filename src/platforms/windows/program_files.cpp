@@ -119,14 +119,18 @@ std::string lower_windows_folder() {
     return folder.empty() ? std::string("c:\\windows") : folder;
 }
 
-bool is_operating_system(std::string_view path, std::string_view lower_windows_folder) {
+bool is_host_program(std::string_view path) {
     static constexpr std::array<std::string_view, 10> host_programs = {"cmd.exe",      "powershell.exe", "pwsh.exe",
                                                                        "wscript.exe",  "cscript.exe",    "mshta.exe",
                                                                        "rundll32.exe", "regsvr32.exe",   "msiexec.exe",
                                                                        "conhost.exe"};
     const std::string lower = normalised_path(path);
-    const std::string_view name = file_name(lower);
-    if (std::find(host_programs.begin(), host_programs.end(), name) != host_programs.end()) return false;
+    return std::find(host_programs.begin(), host_programs.end(), file_name(lower)) != host_programs.end();
+}
+
+bool is_operating_system(std::string_view path, std::string_view lower_windows_folder) {
+    const std::string lower = normalised_path(path);
+    if (is_host_program(lower)) return false;
     if (lower.find("\\windows\\installer\\") != std::string::npos) return false;
     std::string folder = normalised_path(lower_windows_folder);
     while (!folder.empty() && folder.back() == '\\') folder.pop_back();

@@ -39,8 +39,13 @@ using formats::CommandProgram;
 // SystemRoot, or "c:\windows" when the variable is missing or empty.
 [[nodiscard]] std::string lower_windows_folder();
 
+// Whether a program file is one of the hosts that run other code (the
+// command and script hosts, rundll32, regsvr32, msiexec, conhost): what an
+// item started through one is depends on what it runs, not on the file.
+[[nodiscard]] bool is_host_program(std::string_view path);
+
 // Whether a program file is part of the operating system, given the
-// lower-cased Windows folder. Host programs that run other code never are.
+// lower-cased Windows folder. Host programs never are.
 [[nodiscard]] bool is_operating_system(std::string_view path, std::string_view lower_windows_folder);
 
 class ProgramFacts {

@@ -168,12 +168,55 @@ void read_boot_log(StartupRecords& records) {
                                 : std::to_string(records.boots) + " boots read from the boot-performance log.";
 }
 
+// The long form of a path that exists, or nothing.
+std::optional<std::string> long_path(const std::string& path) {
+    const std::wstring wide = os::windows::to_wide(path);
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD n = ::GetLongPathNameW(wide.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return std::nullopt;
+        if (n < buffer.size()) return os::windows::to_utf8(std::wstring_view(buffer.data(), n));
+        buffer.assign(n, L'\0');
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::string normalised_program_key(std::string_view path) {
-    std::string text = to_lower_ascii(expand_references(trim(path)));
+    std::string text = trim(expand_references(trim(path)));
+    // A path quoted as on a command line names the same file.
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
     std::replace(text.begin(), text.end(), '/', '\\');
-    return text;
+    std::wstring wide = os::windows::to_wide(text);
+    // A full path as Windows resolves it before opening the file: repeated
+    // separators, "." and ".." folded (only the text is read, no file).
+    // Anything else (a bare name, a drive-relative path) is left as written,
+    // since it would be resolved against this program's folder.
+    const bool full = (wide.size() >= 3 && wide[1] == L':' && wide[2] == L'\\') || wide.starts_with(L"\\\\");
+    if (full) {
+        std::wstring resolved(wide.size() + 1, L'\0');
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const DWORD n =
+                ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(resolved.size()), resolved.data(), nullptr);
+            if (n == 0) break;
+            if (n < resolved.size()) {
+                wide.assign(resolved.data(), n);
+                break;
+            }
+            resolved.assign(n, L'\0');  // n is the size needed, with the terminator
+        }
+    }
+    // File names differ in case beyond ASCII too ("Ä" and "ä" name one file):
+    // the same lower-casing whatever the user's language.
+    if (!wide.empty()) {
+        std::wstring lower(wide.size(), L'\0');
+        const int n =
+            ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, wide.c_str(), static_cast<int>(wide.size()),
+                            lower.data(), static_cast<int>(lower.size()), nullptr, nullptr, 0);
+        if (n == static_cast<int>(lower.size())) return os::windows::to_utf8(lower);
+    }
+    return to_lower_ascii(os::windows::to_utf8(wide));
 }
 
 StartupRecords read_startup_records(std::string_view sid, const std::string& records_folder) {
@@ -196,8 +239,18 @@ void apply_startup_records(const StartupRecords& records, std::vector<model::Sta
                                                  std::nullopt, slow->second.total_ms);
             continue;
         }
-        if (item.exe.empty()) continue;
-        const std::string key = normalised_program_key(item.exe);
+        // A host's processes in the records are those of everything it ran
+        // (every script, every rundll32 entry), not this item's alone.
+        if (item.exe.empty() || is_host_program(item.exe)) continue;
+        std::string key = normalised_program_key(item.exe);
+        // Records name programs by their long names; an item may name its
+        // program by the short one ("C:\PROGRA~1\..."), which only the file
+        // system can turn into the long one.
+        if (!records.sign_in_costs.contains(key) && !records.slow_applications.contains(key) &&
+            key.find('~') != std::string::npos) {
+            if (const std::optional<std::string> long_name = long_path(expand_references(item.exe)))
+                key = normalised_program_key(*long_name);
+        }
         if (const auto cost = records.sign_in_costs.find(key); cost != records.sign_in_costs.end()) {
             const formats::SignInCost& c = cost->second;
             item.impact =

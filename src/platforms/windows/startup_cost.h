@@ -3,8 +3,10 @@
 // in the diagnostics folder of the Windows folder) and the boot-performance
 // log through the event log API (the newest five boots and what slowed
 // them). Items are matched only by an exact program file (sign-in items and
-// tasks) or service name; every other item, and every item when the records
-// cannot be read, stays "not measured". Thread-safe (no shared state).
+// tasks) or service name; every other item, an item started through a host
+// program (a script host, rundll32, ...) whose processes the records cannot
+// tell from the host's others, and every item when the records cannot be
+// read, stays "not measured". Thread-safe (no shared state).
 #pragma once
 
 #include <cstdint>
@@ -46,7 +48,9 @@ struct StartupRecords {
 };
 
 // A program path as records and items are compared: references expanded,
-// lower-cased, forward slashes as backslashes.
+// surrounding quotes dropped, forward slashes as backslashes, a full path's
+// repeated separators and "." and ".." folded as Windows folds them, and
+// lower-cased beyond ASCII too. Reads no file.
 [[nodiscard]] std::string normalised_program_key(std::string_view path);
 
 // Reads both kinds of record; `records_folder` is the folder of the sign-in
