@@ -5,9 +5,12 @@
 // off an item judged critical and removing an entry the program did not make
 // are refused and change nothing. Skipped unless QUILLMOOR_WINDOWS_EXE names
 // quillmoor.exe and wine is on PATH. One prefix and one program serve the
-// whole file; the tests run in order and build on each other's state.
+// whole file; the tests run in order and build on each other's state. Sign-in
+// records placed in the prefix give the entry its measured cost at start.
 import {describe, test, before, after} from 'node:test';
 import assert from 'node:assert/strict';
+import fs from 'node:fs/promises';
+import path from 'node:path';
 import {startServerWith, openBrowser, newPage, openWindow, itemRow, createWinePrefix, windowsSkipReason} from './harness.mjs';
 
 const skip = windowsSkipReason();
@@ -16,6 +19,24 @@ const approvedKey = 'HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explore
 const servicesKey = 'HKLM\\System\\CurrentControlSet\\Services';
 const entry = `QuillmoorWindowTest${process.pid}`;
 const entryCommand = 'C:\\windows\\notepad.exe';
+
+// Two sign-in records of the account the program runs as under Wine
+// (S-1-5-21-0-0-0-1000), in UTF-16 with its mark as Windows writes them: the
+// Run entry's program started 3.5 s into each sign-in and used 1.8 s of
+// processor time and 5,000,000 bytes of disk.
+async function writeSignInRecords(prefixFolder) {
+  const folder = path.join(prefixFolder, 'drive_c', 'windows', 'system32', 'wdi', 'LogFiles', 'StartupInfo');
+  await fs.mkdir(folder, {recursive: true});
+  for (const [n, day] of [[1, '07'], [2, '08']]) {
+    const xml = '<?xml version="1.0" encoding="UTF-16"?>\r\n' +
+      `<StartupData Version="1" StartTime="2026-12-${day}T08:00:00Z">` +
+      `<Process Name="C:\\Windows\\notepad.exe" PID="4242" StartTime="2026-12-${day}T08:00:03.5Z">` +
+      '<CommandLine>"C:\\Windows\\notepad.exe"</CommandLine><DiskUsage Unit="bytes">5000000</DiskUsage>' +
+      '<CpuUsage Unit="us">1800000</CpuUsage></Process></StartupData>';
+    await fs.writeFile(path.join(folder, `S-1-5-21-0-0-0-1000_StartupInfo${n}.xml`),
+      Buffer.concat([Buffer.from([0xff, 0xfe]), Buffer.from(xml, 'utf16le')]));
+  }
+}
 
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 async function until(check, what, timeout = 15000) {
@@ -47,6 +68,7 @@ describe('quillmoor.exe under wine, in the window', {skip: skip ?? false}, () =>
 
     const added = prefix.reg('add', runKey, '/v', entry, '/t', 'REG_SZ', '/d', entryCommand, '/f');
     assert.equal(added.status, 0, `reg add failed: ${added.out}${added.err}`);
+    await writeSignInRecords(prefix.folder);
 
     // QUILLMOOR_TIMING makes the program print how long each source of the
     // scan took, shown when the first list does not arrive.
@@ -137,6 +159,17 @@ describe('quillmoor.exe under wine, in the window', {skip: skip ?? false}, () =>
     assert.equal(prefix.value(runKey, entry)?.data, entryCommand, 'the Run value itself is untouched');
     await page.getByRole('tab', {name: 'Startup items'}).click();
     await until(async () => (await switchOf(entry).getAttribute('aria-checked')) === 'true', 'the entry shown on again');
+    await assertClean();
+  });
+
+  test('the sign-in records in the prefix give the Run entry its impact, and the timeline draws it', async () => {
+    const cell = itemRow(page, entry).locator('td.c-imp');
+    assert.equal(await cell.locator('.tag').textContent(), 'High');
+    assert.equal(await cell.getAttribute('title'), '1.8 s of processor time, 4.8 MB read, on average over 2 sign-ins');
+    const box = page.locator('details.timeline');
+    assert.match(await box.locator('summary').textContent(), /^Last sign-in: what started and how long it took · 2026-12-08 08:00:00/);
+    const bar = box.locator('g.tl-item').filter({has: page.locator('.tl-name', {hasText: entry})});
+    assert.equal(await bar.locator('rect.tl-bar').count(), 1);
     await assertClean();
   });
 

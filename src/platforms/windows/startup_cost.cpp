@@ -276,7 +276,9 @@ model::StartupCost startup_cost_summary(const StartupRecords& records) {
     cost.starts = records.starts;
     if (records.sign_ins > 0) {
         cost.last_start = "sign-in";
-        cost.when = records.last_sign_in;
+        // As the program writes every time, where the record's own text reads.
+        const std::optional<std::int64_t> began = read_time_text(records.last_sign_in);
+        cost.when = began ? time_text(*began) : records.last_sign_in;
     } else if (records.boots > 0) {
         cost.last_start = "boot";
         cost.total_ms = records.last_boot_ms;

@@ -126,7 +126,7 @@ TEST(StartupCost, ProgramPathsMatchWhenWindowsWouldOpenTheSameFile) {
     const std::string short_path = os::windows::to_utf8(short_name);
     ASSERT_NE(short_path.find('~'), std::string::npos) << short_path;
     StartupRecords records;
-    records.sign_in_costs[normalised_program_key(program)] = {1500000, 0, true, false, 2};
+    records.sign_in_costs[normalised_program_key(program)] = {1500000, 0, true, false, 2, std::nullopt};
     std::vector<model::StartupItem> items = {item_running(short_path)};
     apply_startup_records(records, items);
     EXPECT_EQ(items[0].impact.level, model::ImpactLevel::high) << short_path;
