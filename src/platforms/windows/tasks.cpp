@@ -199,14 +199,19 @@ void scan_tasks(const std::vector<std::string>& task_roots, bool admin, ProgramF
                 model::ScanResult& result, const os::ToolRunner& runner) {
     const std::string windows = system_root();
     Walk walk;
+    bool any_root = false;
     for (const std::string& root : task_roots) {
         const std::string folder = os::join_path(windows, root);
         if (os::path_kind(folder) != os::PathKind::folder) continue;
+        any_root = true;
         walk_folder(folder, "", 0, walk);
     }
     // Without administrator rights most of the task folder may be closed;
-    // the Task Scheduler still lists what this user may see.
-    std::vector<FoundTask> tasks = walk.tasks.empty() ? query_tasks(runner) : std::move(walk.tasks);
+    // the Task Scheduler still lists what this user may see. A folder that
+    // was read and holds no definition has no tasks to ask it about, and
+    // starting schtasks.exe costs more than the rest of the scan.
+    const bool ask_scheduler = walk.tasks.empty() && (walk.unreadable > 0 || !any_root);
+    std::vector<FoundTask> tasks = ask_scheduler ? query_tasks(runner) : std::move(walk.tasks);
 
     // Two roots may hold a task of the same path; the first one read stands,
     // so that no two items share an id.

@@ -1,6 +1,7 @@
 // The fourth source of a scan: scheduled tasks with a sign-in or boot trigger,
-// read from the task definition files under the task roots (or, when none
-// can be read, from schtasks.exe /Query /XML); switching them with
+// read from the task definition files under the task roots (or, when no
+// definition was found and either no root exists or part of them could not
+// be read, from schtasks.exe /Query /XML); switching them with
 // schtasks.exe; and the program's own boot task: its definition document,
 // the file it is registered from, registering and deleting it.
 // Every call runs on the caller's thread; schtasks.exe runs through the

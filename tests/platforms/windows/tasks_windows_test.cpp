@@ -324,12 +324,20 @@ TEST_F(TaskScan, AnUnreadableTaskFolderFallsBackToSchtasksAndSaysHowManyWereMiss
     EXPECT_TRUE(lines_of(log).empty());
 }
 
+// A task folder that was read and holds no definition has no tasks:
+// schtasks.exe is not started for it. Only when no root is there at all is
+// it asked, and a failing one adds nothing.
 TEST_F(TaskScan, MissingRootsAndAFailingSchtasksAddNothing) {
     test::EnvironmentOverride fails{"QUILLMOOR_STANDIN_EXIT", "1"};
     test::EnvironmentOverride says{"QUILLMOOR_STANDIN_OUTPUT", document(TaskXml{})};
-    const model::ScanResult result = scan(false, {"System32\\NoSuchTasks", std::string(tasks_root)});
-    EXPECT_TRUE(result.items.empty());
-    EXPECT_TRUE(result.notes.empty());
+    const model::ScanResult read_empty = scan(false, {"System32\\NoSuchTasks", std::string(tasks_root)});
+    EXPECT_TRUE(read_empty.items.empty());
+    EXPECT_TRUE(read_empty.notes.empty());
+    EXPECT_TRUE(lines_of(log).empty());
+
+    const model::ScanResult none_there = scan(false, {"System32\\NoSuchTasks"});
+    EXPECT_TRUE(none_there.items.empty());
+    EXPECT_TRUE(none_there.notes.empty());
     EXPECT_EQ(lines_of(log), std::vector<std::string>{"/Query /XML"});
 }
 
