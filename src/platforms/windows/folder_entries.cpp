@@ -4,7 +4,6 @@
 
 #include "os/windows/handle.h"
 #include "os/windows/wide.h"
-#include "util/text.h"
 
 namespace qm::windows {
 
@@ -28,7 +27,11 @@ std::optional<std::string> final_folder_path(const std::string& folder) {
     }
     if (length == 0 || length >= path.size()) return std::nullopt;
     path.resize(length);
-    return to_lower_ascii(os::windows::to_utf8(path));
+    // "\\?\C:\..." names the same folder as "C:\..."; paths built on it without
+    // the prefix are read under the same name rules as the folder was.
+    const bool on_drive = path.size() >= 7 && path.starts_with(L"\\\\?\\") && path[5] == L':' && path[6] == L'\\';
+    if (on_drive) path.erase(0, 4);
+    return os::windows::to_utf8(path);
 }
 
 }  // namespace qm::windows

@@ -14,8 +14,9 @@ enum class EntryKind { regular, not_regular, missing };
 
 [[nodiscard]] EntryKind entry_kind(const std::string& path);
 
-// The folder's final path with every link resolved, lower-cased; none when it
-// cannot be opened.
+// The folder's final path with every link resolved, spelled as the file
+// system spells it ("C:\Windows\System32\Tasks"; the "\\?\" prefix only where
+// the path is not on a drive letter); none when it cannot be opened.
 [[nodiscard]] std::optional<std::string> final_folder_path(const std::string& folder);
 
 }  // namespace qm::windows

@@ -31,9 +31,10 @@ struct FileCommand {
     bool unreadable_link = false;  // a shortcut that could not be read
 };
 
-FileCommand command_of_file(const std::string& path, std::string_view file_name) {
+// `path` is the file as shown; `read_path` the same file as it is read.
+FileCommand command_of_file(const std::string& path, const std::string& read_path, std::string_view file_name) {
     if (!to_lower_ascii(file_name).ends_with(".lnk")) return {path, {}};
-    if (Result<std::string> bytes = os::read_file(path, largest_link); bytes && bytes->size() <= largest_link) {
+    if (Result<std::string> bytes = os::read_file(read_path, largest_link); bytes && bytes->size() <= largest_link) {
         if (std::optional<formats::ShellLink> link = formats::read_shell_link(*bytes)) {
             if (!link->target.empty()) {
                 std::string command = "\"" + link->target + "\"";
@@ -57,7 +58,12 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
     const std::optional<std::string> base = os::get_env(location.env);
     if (!base || base->empty()) return;
     const std::string folder = os::join_path(*base, location.sub);
-    Result<std::vector<os::FolderEntry>> entries = os::list_folder(folder);
+    // Items show the folder as its location names it; its files are reached
+    // through the folder as the file system spells it, since under Wine every
+    // use of a path whose case differs from the disk's ("Startup" for
+    // "StartUp") reads the folders along it again.
+    const std::string read_folder = final_folder_path(folder).value_or(folder);
+    Result<std::vector<os::FolderEntry>> entries = os::list_folder(read_folder);
     if (!entries) return;
     // Folders list in no particular order; items keep the order of names.
     std::sort(entries->begin(), entries->end(),
@@ -79,12 +85,13 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
     for (const os::FolderEntry& entry : *entries) {
         if (entry.is_folder || equal_ignoring_ascii_case(entry.name, "desktop.ini")) continue;
         const std::string path = os::join_path(folder, entry.name);
+        const std::string read_path = os::join_path(read_folder, entry.name);
         // "notes.url" is listed as "notes"; a name that is all extension keeps it.
         std::string name(file_stem(entry.name));
         if (name.empty() || stems[to_lower_ascii(name)] > 1) name = entry.name;
 
-        const bool regular = entry_kind(path) == EntryKind::regular;
-        FileCommand file = regular ? command_of_file(path, entry.name) : FileCommand{path, {}, false};
+        const bool regular = entry_kind(read_path) == EntryKind::regular;
+        FileCommand file = regular ? command_of_file(path, read_path, entry.name) : FileCommand{path, {}, false};
         model::StartupItem item(model::ItemKind::folder, location.label, location.scope, folder, name);
         item.command = std::move(file.command);
         programs.fill(item);
@@ -117,7 +124,7 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
         if (location.hive == "HKLM" && !admin) item.toggle = model::Toggle::admin;
         // A name shown with U+FFFD that names no file lost an unpaired
         // surrogate on the way: written back it would name another file.
-        if (entry.name.find("\xEF\xBF\xBD") != std::string::npos && os::path_kind(path) == os::PathKind::missing) {
+        if (entry.name.find("\xEF\xBF\xBD") != std::string::npos && os::path_kind(read_path) == os::PathKind::missing) {
             item.toggle = model::Toggle::locked;
             item.toggle_note = std::string(inexact_name_note);
         }

@@ -62,11 +62,16 @@ std::string system_root() {
 
 // Collects every definition file of a folder and its sub-folders, in the
 // order of their names, down to `deepest_folder` levels below the root.
-void walk_folder(const std::string& folder, const std::string& task_folder, int depth, Walk& walk) {
-    if (std::optional<std::string> real = final_folder_path(folder); real && !walk.visited.insert(*real).second) {
+void walk_folder(const std::string& given_folder, const std::string& task_folder, int depth, Walk& walk) {
+    const std::optional<std::string> real = final_folder_path(given_folder);
+    if (real && !walk.visited.insert(to_lower_ascii(*real)).second) {
         ++walk.repeated;
         return;
     }
+    // The files are reached through the folder as the file system spells it:
+    // under Wine, every use of a path whose case differs from the disk's
+    // ("System32" for "system32") reads the folders along it again.
+    const std::string& folder = real ? *real : given_folder;
     Result<std::vector<os::FolderEntry>> entries = os::list_folder(folder);
     if (!entries) {
         ++walk.unreadable;

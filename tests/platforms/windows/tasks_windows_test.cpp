@@ -201,6 +201,17 @@ TEST_F(TaskScan, SignInAndBootTasksBecomeItemsInTheOrderOfTheirNames) {
     EXPECT_TRUE(own->managed);
 }
 
+// A root named in another case than the disk's is read the same.
+TEST_F(TaskScan, ARootSpelledOtherwiseGivesTheSameTasks) {
+    write("\\Acme\\Tray", TaskXml{});
+    const model::ScanResult as_on_disk = scan(false);
+    const model::ScanResult other_case = scan(false, {"SYSTEM32\\tasks"});
+    ASSERT_EQ(other_case.items.size(), 1u);
+    EXPECT_EQ(other_case.items[0].id(), as_on_disk.items.at(0).id());
+    EXPECT_EQ(other_case.items[0].spec_value("uri"), "\\Acme\\Tray");
+    EXPECT_TRUE(lines_of(log).empty());
+}
+
 TEST_F(TaskScan, FilesInEveryEncodingOfRealTaskFoldersAreRead) {
     const std::string utf8_text = document(task_xml({{&TaskXml::command, "C:\\Apps\\caf\xC3\xA9.exe"}}));
     write("\\Utf8 declaring UTF-16", utf8_text);
