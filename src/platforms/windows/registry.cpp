@@ -96,13 +96,19 @@ RegistryResult<std::optional<RawValue>> try_read_raw(HKEY key, std::string_view 
 }
 
 std::optional<std::string> try_read_text(HKEY key, std::string_view name) {
-    const std::optional<RawValue> value = try_read_raw(key, name).value_or(std::nullopt);
+    return text_of(try_read_raw(key, name).value_or(std::nullopt));
+}
+
+std::optional<std::uint32_t> try_read_number(HKEY key, std::string_view name) {
+    return number_of(try_read_raw(key, name).value_or(std::nullopt));
+}
+
+std::optional<std::string> text_of(const std::optional<RawValue>& value) {
     if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ)) return std::nullopt;
     return decode_registry_text(value->bytes);
 }
 
-std::optional<std::uint32_t> try_read_number(HKEY key, std::string_view name) {
-    const std::optional<RawValue> value = try_read_raw(key, name).value_or(std::nullopt);
+std::optional<std::uint32_t> number_of(const std::optional<RawValue>& value) {
     if (!value || value->type != REG_DWORD || value->bytes.size() < 4) return std::nullopt;
     const auto* b = reinterpret_cast<const unsigned char*>(value->bytes.data());
     return static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |

@@ -65,6 +65,9 @@ struct RawValue {
     std::string bytes;
 };
 [[nodiscard]] RegistryResult<std::optional<RawValue>> try_read_raw(HKEY key, std::string_view name);
+// What try_read_text and try_read_number make of a value read another way.
+[[nodiscard]] std::optional<std::string> text_of(const std::optional<RawValue>& value);
+[[nodiscard]] std::optional<std::uint32_t> number_of(const std::optional<RawValue>& value);
 
 [[nodiscard]] RegistryResult<void> write_value(HKEY key, std::string_view name, DWORD type, std::string_view bytes);
 // REG_SZ (or REG_EXPAND_SZ) holding the text as UTF-16LE with its ending NUL.

@@ -223,6 +223,44 @@ TEST_F(ServicesScan, DependentsAreTheActiveServicesThatNeedIt) {
     EXPECT_TRUE(by_service(result, automatic)->dependents.empty());
 }
 
+// A service key's values are read with one enumeration; each reads as asking
+// for it by name did: names in any case, numbers only as REG_DWORD of four
+// bytes, texts as REG_SZ or REG_EXPAND_SZ (expanded), dependencies as a list
+// or one text, and data longer than the first buffer whole.
+TEST_F(ServicesScan, ValuesReadWhateverTheirSpellingTypeAndLength) {
+    const std::string base = services.create("base", SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, program);
+    const std::string odd = services.create("odd", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, program);
+    delete_value(service_key(odd), L"ImagePath");
+    delete_value(service_key(odd), L"DisplayName");
+    registry.write_text(HKEY_LOCAL_MACHINE, service_key(odd), 0, L"imagepath", L"%SystemRoot%\\qm-odd.exe --x",
+                        REG_EXPAND_SZ);
+    registry.write_text(HKEY_LOCAL_MACHINE, service_key(odd), 0, L"DISPLAYNAME", wide(services.tag + " odd"));
+    const std::wstring long_text(3000, L'd');
+    registry.write_text(HKEY_LOCAL_MACHINE, service_key(odd), 0, L"Description", long_text);
+    registry.write_text(HKEY_LOCAL_MACHINE, service_key(odd), 0, L"DependOnService", wide(base));
+    registry.write_text(HKEY_LOCAL_MACHINE, service_key(odd), 0, L"DelayedAutostart", L"1");
+    const std::string binary = services.create("binary", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, program);
+    registry.write(HKEY_LOCAL_MACHINE, service_key(binary), 0, L"DelayedAutostart", REG_BINARY, dword_bytes(1));
+    const std::string text_type = services.create("text-type", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, program);
+    registry.write_text(HKEY_LOCAL_MACHINE, service_key(text_type), 0, L"Type", L"16");
+    const std::string short_start = services.create("short", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, program);
+    registry.write(HKEY_LOCAL_MACHINE, service_key(short_start), 0, L"Start", REG_DWORD, std::string("\2\0", 2));
+
+    const model::ScanResult result = scan();
+    const model::StartupItem* item = by_service(result, odd);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->name, services.tag + " odd");
+    EXPECT_EQ(item->command, os::get_env("SystemRoot").value_or("") + "\\qm-odd.exe --x");
+    EXPECT_EQ(item->description, os::windows::to_utf8(long_text));
+    EXPECT_EQ(item->spec_value("delayed"), "0");
+    ASSERT_NE(by_service(result, base), nullptr);
+    EXPECT_EQ(by_service(result, base)->dependents, std::vector<std::string>{services.tag + " odd"});
+    ASSERT_NE(by_service(result, binary), nullptr);
+    EXPECT_EQ(by_service(result, binary)->state_text, "Automatic");
+    EXPECT_EQ(by_service(result, text_type), nullptr);
+    EXPECT_EQ(by_service(result, short_start), nullptr);
+}
+
 TEST_F(ServicesScan, ManagerStatesAgreeWithTheScan) {
     const std::string created =
         services.create("state", SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, program, {}, services.tag + " state");
