@@ -141,8 +141,9 @@ RegistryResult<void> delete_value(HKEY key, std::string_view name) {
     return {};
 }
 
-std::vector<EnumeratedValue> enumerate_values(HKEY key) {
+std::vector<EnumeratedValue> enumerate_values(HKEY key, bool* complete) {
     std::vector<EnumeratedValue> values;
+    bool skipped = false;
     std::wstring name(value_name_capacity, L'\0');
     std::string data(first_data_capacity, '\0');
     for (DWORD index = 0; index <= last_index;) {
@@ -157,18 +158,23 @@ std::vector<EnumeratedValue> enumerate_values(HKEY key) {
             // larger than any command line could be is skipped instead.
             const std::size_t wanted = std::max<std::size_t>(data.size() * 2, data_size);
             if (wanted > largest_data) {
+                skipped = true;
                 ++index;
                 continue;
             }
             data.assign(wanted, '\0');
             continue;
         }
-        if (status != ERROR_SUCCESS) break;
+        if (status != ERROR_SUCCESS) {
+            if (complete != nullptr) *complete = status == ERROR_NO_MORE_ITEMS && !skipped;
+            return values;
+        }
         const std::wstring_view read_name(name.data(), name_length);
         values.push_back(EnumeratedValue{os::windows::to_utf8(read_name), type, data.substr(0, data_size),
                                          !has_unpaired_surrogate(read_name)});
         ++index;
     }
+    if (complete != nullptr) *complete = false;
     return values;
 }
 
@@ -190,7 +196,7 @@ std::wstring folded_name(std::string_view name) {
 }  // namespace
 
 ValueTable::ValueTable(HKEY key) {
-    for (EnumeratedValue& value : enumerate_values(key)) {
+    for (EnumeratedValue& value : enumerate_values(key, &complete_)) {
         // Its name as text names another value; asked by that text, the
         // registry would not give it either.
         if (!value.exact_name) continue;
@@ -220,14 +226,22 @@ bool has_unpaired_surrogate(std::wstring_view text) {
 
 std::vector<std::string> enumerate_subkeys(HKEY key) {
     std::vector<std::string> names;
+    for (Subkey& subkey : enumerate_subkeys_with_times(key)) names.push_back(std::move(subkey.name));
+    return names;
+}
+
+std::vector<Subkey> enumerate_subkeys_with_times(HKEY key) {
+    std::vector<Subkey> subkeys;
     std::wstring name(subkey_name_capacity, L'\0');
     for (DWORD index = 0; index <= last_index; ++index) {
         DWORD name_length = subkey_name_capacity;
-        LSTATUS status = ::RegEnumKeyExW(key, index, name.data(), &name_length, nullptr, nullptr, nullptr, nullptr);
+        FILETIME written{};
+        LSTATUS status = ::RegEnumKeyExW(key, index, name.data(), &name_length, nullptr, nullptr, nullptr, &written);
         if (status != ERROR_SUCCESS) break;
-        names.push_back(os::windows::to_utf8(std::wstring_view(name.data(), name_length)));
+        subkeys.push_back(Subkey{os::windows::to_utf8(std::wstring_view(name.data(), name_length)),
+                                 static_cast<std::uint64_t>(written.dwHighDateTime) << 32 | written.dwLowDateTime});
     }
-    return names;
+    return subkeys;
 }
 
 std::string expand_references(std::string_view text) {

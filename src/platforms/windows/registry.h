@@ -100,7 +100,9 @@ inline constexpr std::string_view inexact_name_note =
 // twice its size and what Windows asked for, then the same index is read
 // again. Ends at ERROR_NO_MORE_ITEMS, at any other error, or after index
 // 100,000; what was read until then is returned.
-[[nodiscard]] std::vector<EnumeratedValue> enumerate_values(HKEY key);
+// `complete`, when given, tells whether the enumeration ended at the last
+// value with none skipped.
+[[nodiscard]] std::vector<EnumeratedValue> enumerate_values(HKEY key, bool* complete = nullptr);
 // The values of one key, read with one enumeration, for a caller that looks
 // up many names in it: names match as the registry matches them, ignoring
 // case. A value whose name holds an unpaired surrogate is never found.
@@ -109,13 +111,23 @@ public:
     explicit ValueTable(HKEY key);
     // What try_read_raw would give for the name: the value, or none.
     [[nodiscard]] std::optional<RawValue> find(std::string_view name) const;
+    // Whether every value of the key was read (see enumerate_values).
+    [[nodiscard]] bool complete() const { return complete_; }
 
 private:
     std::map<std::wstring, RawValue> values_;  // by upper-cased name
+    bool complete_ = false;
 };
 
 // The names of the key's subkeys, ending the same way.
 [[nodiscard]] std::vector<std::string> enumerate_subkeys(HKEY key);
+// The same with each subkey's last-write time (as a Windows file time),
+// which moves whenever one of its values is set or deleted.
+struct Subkey {
+    std::string name;
+    std::uint64_t written = 0;
+};
+[[nodiscard]] std::vector<Subkey> enumerate_subkeys_with_times(HKEY key);
 
 // Registry text and %NAME% references are read by the portable functions
 // of formats/windows_values.h.

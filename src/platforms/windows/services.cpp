@@ -1,6 +1,7 @@
 #include "platforms/windows/services.h"
 
 #include <algorithm>
+#include <array>
 #include <cwchar>
 #include <optional>
 #include <utility>
@@ -68,8 +69,37 @@ struct ServiceEntry {
     std::string key_name;
 };
 
-std::optional<ServiceEntry> read_service(HKEY services, const std::string& key_name, bool admin,
-                                         const ServiceStates& states, ProgramFacts& programs, std::size_t& unreadable) {
+// The values of a service key the scan reads.
+constexpr std::array<std::string_view, 7> service_value_names = {
+    "Type", "Start", "DisplayName", "DelayedAutostart", "ImagePath", "Description", "DependOnService"};
+
+std::optional<RawValue> value_of(const KeptValues& values, std::string_view name) {
+    const auto found = values.find(name);
+    if (found == values.end()) return std::nullopt;
+    return found->second;
+}
+
+// The service key's values from the record while the key is as recorded;
+// otherwise from the key, with one enumeration (a service key holds a
+// handful of values: fewer calls than asking for each of the seven by name).
+KeptValues service_values(HKEY key, const Subkey& listed, ServiceRecord* record) {
+    if (record != nullptr) {
+        if (const KeptValues* kept = record->find(listed.name, listed.written)) return *kept;
+    }
+    const ValueTable table(key);
+    KeptValues values;
+    for (std::string_view name : service_value_names) {
+        if (std::optional<RawValue> value = table.find(name)) values.emplace(name, std::move(*value));
+    }
+    if (record != nullptr && table.complete()) record->store(listed.name, listed.written, values);
+    return values;
+}
+
+std::optional<ServiceEntry> read_service(HKEY services, const Subkey& listed, bool admin, const ServiceStates& states,
+                                         ProgramFacts& programs, ServiceRecord* record, std::size_t& unreadable) {
+    const std::string& key_name = listed.name;
+    // Opened even when its values are recorded: a key that can no longer be
+    // read is counted as such.
     RegistryResult<RegistryKey> key = open_key(services, key_name, KEY_READ);
     if (!key) {
         // Refused, or its name as read (an unpaired surrogate shown as U+FFFD) names no key.
@@ -77,18 +107,16 @@ std::optional<ServiceEntry> read_service(HKEY services, const std::string& key_n
         return std::nullopt;
     }
     const HKEY k = key->get();
-    // A service key holds a handful of values: one enumeration reads them all
-    // in fewer calls than asking for each of the seven by name.
-    const ValueTable values(k);
-    const std::optional<std::uint32_t> type = number_of(values.find("Type"));
+    const KeptValues values = service_values(k, listed, record);
+    const std::optional<std::uint32_t> type = number_of(value_of(values, "Type"));
     if (!type || !is_listed_type(*type)) return std::nullopt;
-    const std::optional<std::uint32_t> start = number_of(values.find("Start"));
+    const std::optional<std::uint32_t> start = number_of(value_of(values, "Start"));
     if (!start || *start > disabled_start) return std::nullopt;
 
-    std::string display_name = shown_text(values.find("DisplayName"));
+    std::string display_name = shown_text(value_of(values, "DisplayName"));
     if (display_name.empty()) display_name = key_name;
-    const bool delayed = number_of(values.find("DelayedAutostart")).value_or(0) == 1;
-    const std::string image_path = expanded_text(values.find("ImagePath")).value_or(std::string());
+    const bool delayed = number_of(value_of(values, "DelayedAutostart")).value_or(0) == 1;
+    const std::string image_path = expanded_text(value_of(values, "ImagePath")).value_or(std::string());
     CommandProgram image = programs.command(image_path);
     const std::string& image_program = image.program;
     // Services that share a svchost.exe process are their library; the host
@@ -98,12 +126,12 @@ std::optional<ServiceEntry> read_service(HKEY services, const std::string& key_n
 
     ServiceEntry entry{model::StartupItem(model::ItemKind::service, "Windows service", model::Scope::machine,
                                           "Services", display_name),
-                       *start, dependencies(values.find("DependOnService")), key_name};
+                       *start, dependencies(value_of(values, "DependOnService")), key_name};
     model::StartupItem& item = entry.item;
     item.command = service_dll.empty() ? image_path : image_path + " (library: " + service_dll + ")";
     item.exe = service_dll.empty() ? image_program : service_dll;
     if (!image.unquoted_warning.empty()) item.warnings.push_back(std::move(image.unquoted_warning));
-    item.description = shown_text(values.find("Description"));
+    item.description = shown_text(value_of(values, "Description"));
     if (!item.exe.empty()) {
         const VersionStrings& strings = programs.version(item.exe);
         item.publisher = strings.publisher;
@@ -262,7 +290,7 @@ ServiceStates read_service_states() {
     return states;
 }
 
-void scan_services(bool admin, ProgramFacts& programs, model::ScanResult& result) {
+void scan_services(bool admin, ProgramFacts& programs, model::ScanResult& result, ServiceRecord* record) {
     RegistryResult<RegistryKey> services = open_key(HKEY_LOCAL_MACHINE, services_path, KEY_READ);
     if (!services) {
         result.notes.push_back("The list of Windows services could not be read.");
@@ -271,9 +299,9 @@ void scan_services(bool admin, ProgramFacts& programs, model::ScanResult& result
     const ServiceStates states = read_service_states();
     std::vector<ServiceEntry> entries;
     std::size_t unreadable = 0;
-    for (const std::string& key_name : enumerate_subkeys(services->get())) {
+    for (const Subkey& listed : enumerate_subkeys_with_times(services->get())) {
         std::optional<ServiceEntry> entry =
-            read_service(services->get(), key_name, admin, states, programs, unreadable);
+            read_service(services->get(), listed, admin, states, programs, record, unreadable);
         if (entry) entries.push_back(std::move(*entry));
     }
     if (unreadable > 0) {

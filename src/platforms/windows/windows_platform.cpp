@@ -17,6 +17,7 @@
 #include "platforms/windows/program_files.h"
 #include "platforms/windows/program_lists.h"
 #include "platforms/windows/run_keys.h"
+#include "platforms/windows/service_record.h"
 #include "platforms/windows/services.h"
 #include "platforms/windows/startup_cost.h"
 #include "platforms/windows/startup_folders.h"
@@ -43,10 +44,11 @@ model::ScanResult WindowsPlatform::scan() {
     const knowledge::KnowledgeLocations locations = locations_();
     const bool timing = os::get_env("QUILLMOOR_TIMING").has_value();
     ProgramFacts programs(data_folder_);
+    ServiceRecord service_record(data_folder_, file_time_now());
     os::timed_step(timing, "run keys", [&] { scan_run_keys(locations.run_keys, facts_.admin, programs, result); });
     os::timed_step(timing, "folders",
                    [&] { scan_startup_folders(locations.startup_folders, facts_.admin, programs, result); });
-    os::timed_step(timing, "services", [&] { scan_services(facts_.admin, programs, result); });
+    os::timed_step(timing, "services", [&] { scan_services(facts_.admin, programs, result, &service_record); });
     os::timed_step(timing, "tasks", [&] { scan_tasks(locations.task_roots, facts_.admin, programs, result); });
     os::timed_step(timing, "startup cost", [&] {
         const Result<std::string> sid = current_user_sid();
@@ -54,7 +56,10 @@ model::ScanResult WindowsPlatform::scan() {
         apply_startup_records(records, result.items);
         result.cost = startup_cost_summary(records);
     });
-    os::timed_step(timing, "saving the version record", [&] { programs.save_cache(); });
+    os::timed_step(timing, "saving the records", [&] {
+        programs.save_cache();
+        service_record.save();
+    });
     return result;
 }
 
