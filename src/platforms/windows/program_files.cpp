@@ -173,12 +173,53 @@ bool ProgramFacts::is_operating_system(std::string_view path) const {
     return windows::is_operating_system(path, windows_folder_);
 }
 
+namespace {
+
+// The folders that hold a plain path ("c:\a\b\file.exe" gives "c:\a\b" and
+// then "c:\a"), innermost first; none for any other path, whose folders
+// Windows may spell otherwise once it has resolved "." and "..", mixed
+// separators, prefixes or trailing dots and spaces.
+std::vector<std::string_view> plain_folders(std::string_view lower_path) {
+    const bool drive = lower_path.size() > 3 && lower_path[0] >= 'a' && lower_path[0] <= 'z' &&
+                       lower_path[1] == ':' && lower_path[2] == '\\';
+    if (!drive || lower_path.find('/') != std::string_view::npos) return {};
+    std::vector<std::string_view> folders;
+    for (std::size_t begin = 3; begin < lower_path.size();) {
+        std::size_t end = lower_path.find('\\', begin);
+        if (end == std::string_view::npos) end = lower_path.size();
+        const std::string_view part = lower_path.substr(begin, end - begin);
+        if (part.empty() || part.back() == '.' || part.back() == ' ') return {};
+        if (end < lower_path.size()) folders.push_back(lower_path.substr(0, end));
+        begin = end + 1;
+    }
+    std::reverse(folders.begin(), folders.end());
+    return folders;
+}
+
+}  // namespace
+
+bool ProgramFacts::is_file(const std::string& path) {
+    const std::string lower = to_lower_ascii(path);
+    const auto [found, added] = probed_.try_emplace(lower, false);
+    if (!added) return found->second;
+    const std::vector<std::string_view> folders = plain_folders(lower);
+    for (std::string_view folder : folders) {
+        if (missing_folders_.contains(std::string(folder))) return false;
+    }
+    const DWORD attributes = ::GetFileAttributesW(os::windows::to_wide(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // Windows tells a missing folder on the way from a missing file.
+        if (::GetLastError() == ERROR_PATH_NOT_FOUND && !folders.empty()) {
+            missing_folders_.emplace(folders.front());
+        }
+        return false;
+    }
+    found->second = (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+    return found->second;
+}
+
 CommandProgram ProgramFacts::command(std::string_view command) {
-    return formats::command_program(command, [this](const std::string& path) {
-        const auto [found, added] = probed_.try_emplace(to_lower_ascii(path), false);
-        if (added) found->second = os::path_kind(path) == os::PathKind::file;
-        return found->second;
-    });
+    return formats::command_program(command, [this](const std::string& path) { return is_file(path); });
 }
 
 void ProgramFacts::fill(model::StartupItem& item) {

@@ -8,6 +8,7 @@
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -58,7 +59,9 @@ public:
     // command_program with each path probed at most once for the life of this
     // object: hundreds of services run the same host with the same arguments,
     // and under Wine every probe of a path whose case differs from the disk's
-    // reads the folders along it.
+    // reads the folders along it. A folder found missing is remembered too,
+    // so no file in it is probed: the programs of an uninstalled product
+    // often lie side by side.
     [[nodiscard]] CommandProgram command(std::string_view command);
 
     // Sets `exe` from `command` (adding the warning of an unquoted path to
@@ -68,9 +71,12 @@ public:
     void fill(model::StartupItem& item);
 
 private:
+    [[nodiscard]] bool is_file(const std::string& path);
+
     std::string windows_folder_;
     std::map<std::string, VersionStrings> versions_;  // by lower-cased path
     std::map<std::string, bool> probed_;              // whether a file is there, by lower-cased path
+    std::set<std::string> missing_folders_;           // lower-cased
     VersionCache cache_;
 };
 
