@@ -2,30 +2,20 @@
 
 #include <windows.h>
 
-#include <charconv>
 #include <utility>
 
 #include "json/json.h"
-#include "os/files.h"
+#include "platforms/windows/record_file.h"
 #include "util/hex.h"
 
 namespace qm::windows {
 
 namespace {
 
-// {"format":1,"keys":[[name, last-write time, [[value name, type, data in
-// hex], ...]], ...]}. The time is decimal text: it needs all 64 bits, more
-// than a JSON number keeps exactly.
+// {"format":1,"keys":[[name, last-write time, time read, [[value name, type,
+// data in hex], ...]], ...]}.
 constexpr int format = 1;
-
-std::optional<std::uint64_t> number_of_text(const json::JsonValue& value) {
-    if (!value.is_string() || value.as_string().empty()) return std::nullopt;
-    const std::string& text = value.as_string();
-    std::uint64_t number = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return number;
-}
+constexpr std::string_view list_name = "keys";
 
 std::optional<std::string> bytes_of_hex(const json::JsonValue& value) {
     if (!value.is_string() || value.as_string().size() % 2 != 0) return std::nullopt;
@@ -72,41 +62,29 @@ std::size_t size_of(const KeptValues& values) {
 
 }  // namespace
 
-std::uint64_t file_time_now() {
-    FILETIME now{};
-    ::GetSystemTimeAsFileTime(&now);
-    return static_cast<std::uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime;
-}
-
 ServiceRecord::ServiceRecord(std::string folder, std::uint64_t now) : folder_(std::move(folder)), now_(now) {}
 
 void ServiceRecord::load() {
     loaded_ = true;
-    if (folder_.empty()) return;
-    Result<std::string> text = os::read_file(os::join_path(folder_, file_name), file_limit);
-    if (!text || text->size() > file_limit) return;
-    Result<json::JsonValue> record = json::parse(*text);
-    if (!record || !record->is_object()) return;
-    const json::JsonValue* keys = json::get(*record, "keys");
-    const json::JsonValue* version = json::get(*record, "format");
-    if (keys == nullptr || !keys->is_array() || version == nullptr || !version->is_number() ||
-        version->as_number() != format)
-        return;
+    const std::optional<json::JsonValue> keys = read_record(folder_, file_name, file_limit, format, list_name);
+    if (!keys) return;
     for (const json::JsonValue& fields : keys->as_array()) {
         if (entries_.size() == entry_limit) break;
         const json::JsonValue::Array& parts = fields.as_array();
-        if (parts.size() != 3 || !parts[0].is_string()) continue;
-        const std::optional<std::uint64_t> written = number_of_text(parts[1]);
-        std::optional<KeptValues> values = values_of(parts[2]);
-        if (!written || !values) continue;
-        entries_.insert_or_assign(parts[0].as_string(), Entry{*written, std::move(*values), false});
+        if (parts.size() != 4 || !parts[0].is_string()) continue;
+        const std::optional<std::uint64_t> written = decimal_of(parts[1]);
+        const std::optional<std::uint64_t> read = decimal_of(parts[2]);
+        std::optional<KeptValues> values = values_of(parts[3]);
+        if (!written || !read || !values) continue;
+        entries_.insert_or_assign(parts[0].as_string(), Entry{*written, *read, std::move(*values), false});
     }
 }
 
 const KeptValues* ServiceRecord::find(const std::string& key_name, std::uint64_t written) {
     if (!loaded_) load();
     const auto found = entries_.find(key_name);
-    if (found == entries_.end() || found->second.written != written) return nullptr;
+    if (found == entries_.end() || found->second.written != written || !still_trusted(found->second.read, now_))
+        return nullptr;
     found->second.seen = true;
     return &found->second.values;
 }
@@ -114,15 +92,12 @@ const KeptValues* ServiceRecord::find(const std::string& key_name, std::uint64_t
 void ServiceRecord::store(const std::string& key_name, std::uint64_t written, const KeptValues& values) {
     if (!loaded_) load();
     if (folder_.empty()) return;
-    // A key written just now, or at a time still to come by this clock,
-    // could be written again without its time moving.
-    const bool settled = written <= now_ && now_ - written >= settle_time;
-    if (!settled || size_of(values) > largest_entry) {
+    if (!settled(written, now_) || size_of(values) > largest_entry) {
         if (entries_.erase(key_name) > 0) changed_ = true;
         return;
     }
     if (entries_.size() == entry_limit && !entries_.contains(key_name)) return;
-    entries_.insert_or_assign(key_name, Entry{written, values, true});
+    entries_.insert_or_assign(key_name, Entry{written, now_, values, true});
     changed_ = true;
 }
 
@@ -142,14 +117,12 @@ void ServiceRecord::save() {
                 json::JsonValue(value_name), json::JsonValue(static_cast<std::uint64_t>(value.type)),
                 json::JsonValue(to_hex(value.bytes))}));
         }
-        keys.push_back(json::JsonValue(json::JsonValue::Array{
-            json::JsonValue(name), json::JsonValue(std::to_string(entry.written)), std::move(values)}));
+        keys.push_back(json::JsonValue(json::JsonValue::Array{json::JsonValue(name),
+                                                              json::JsonValue(std::to_string(entry.written)),
+                                                              json::JsonValue(std::to_string(entry.read)),
+                                                              std::move(values)}));
     }
-    const std::string text =
-        json::write(json::ObjectBuilder().number("format", format).value("keys", std::move(keys)).done());
-    // The record only saves work: without it the next scan reads the keys again.
-    if (text.size() > file_limit || !os::create_folders(folder_)) return;
-    (void)os::write_file_replace(os::join_path(folder_, file_name), text);
+    write_record(folder_, file_name, file_limit, format, list_name, std::move(keys));
 }
 
 }  // namespace qm::windows

@@ -2,10 +2,9 @@
 // data folder (service-keys.json), so that a later scan need not read the
 // values of a key that has not changed: an entry counts only while the key's
 // last-write time (which Windows moves on every change of a value) is the
-// one recorded with it. A key written less than `settle_time` before the scan
-// is not kept, since two writes within one tick of the registry's clock may
-// leave the same time. The record holds the keys of the last scan and no
-// others. A damaged, oversized or unreadable record reads as empty and is
+// one recorded with it, and for `trust_time` (record_file.h) after it was
+// read. A key written less than `settle_time` before the scan is not kept.
+// The record holds the keys of the last scan and no others. A damaged, oversized or unreadable record reads as empty and is
 // rebuilt; one that cannot be written leaves the scan as it was. One owner,
 // one thread.
 #pragma once
@@ -17,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "platforms/windows/record_file.h"
 #include "platforms/windows/registry.h"
 
 namespace qm::windows {
@@ -31,8 +31,6 @@ public:
     static constexpr std::size_t file_limit = 16u << 20;
     // Larger values (all of one key's together) are read every time.
     static constexpr std::size_t largest_entry = 64u << 10;
-    // Two seconds, in the 100-nanosecond units of a Windows file time.
-    static constexpr std::uint64_t settle_time = 20'000'000;
     static constexpr std::string_view file_name = "service-keys.json";
 
     // An empty folder keeps nothing. `now` is the time of the scan, as a
@@ -49,6 +47,7 @@ public:
 private:
     struct Entry {
         std::uint64_t written = 0;
+        std::uint64_t read = 0;  // the time of the scan that read the key
         KeptValues values;
         bool seen = false;  // found or stored in this scan
     };
@@ -60,8 +59,5 @@ private:
     bool changed_ = false;
     std::map<std::string, Entry> entries_;
 };
-
-// The current time as a Windows file time.
-[[nodiscard]] std::uint64_t file_time_now();
 
 }  // namespace qm::windows

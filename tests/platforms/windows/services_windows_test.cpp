@@ -263,9 +263,9 @@ TEST_F(ServicesScan, ValuesReadWhateverTheirSpellingTypeAndLength) {
 }
 
 // A key unchanged since a scan kept its values in the data folder's record
-// is read from the record; a key written since, or just before that scan, is
-// read again; a key that can no longer be opened is counted as before; a
-// damaged record reads as empty and is rebuilt.
+// is read from the record for a day; a key written since, or just before
+// that scan, is read again; a key that can no longer be opened is counted as
+// before; a damaged record reads as empty and is rebuilt.
 TEST_F(ServicesScan, AKeyUnchangedSinceTheRecordWasKeptIsReadFromIt) {
     const std::string name =
         services.create("kept", SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, program, {}, services.tag + " kept");
@@ -289,7 +289,7 @@ TEST_F(ServicesScan, AKeyUnchangedSinceTheRecordWasKeptIsReadFromIt) {
         const model::StartupItem* item = by_service(result, name);
         return item == nullptr ? std::string("(not listed)") : item->name;
     };
-    const std::uint64_t later = file_time_now() + 10 * ServiceRecord::settle_time;
+    const std::uint64_t later = file_time_now() + 10 * settle_time;
 
     EXPECT_EQ(shown_name(scan_at(file_time_now())), services.tag + " kept");
     EXPECT_EQ(ServiceRecord(data.path(), later).find(name, written()), nullptr) << "written just before the scan";
@@ -304,6 +304,7 @@ TEST_F(ServicesScan, AKeyUnchangedSinceTheRecordWasKeptIsReadFromIt) {
         planted.save();
     }
     EXPECT_EQ(shown_name(scan_at(later)), "Planted") << "the unchanged key's values are not read";
+    EXPECT_EQ(shown_name(scan_at(later + trust_time)), services.tag + " kept") << "read a day before";
 
     registry.write_text(HKEY_LOCAL_MACHINE, service_key(name), 0, L"DisplayName", wide(services.tag + " changed"));
     EXPECT_EQ(shown_name(scan_at(later)), services.tag + " changed");
