@@ -14,6 +14,16 @@ EntryKind entry_kind(const std::string& path) {
     return (attributes & not_plain) == 0 ? EntryKind::regular : EntryKind::not_regular;
 }
 
+EntryInfo entry_info(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(os::windows::to_wide(path).c_str(), GetFileExInfoStandard, &data)) return {};
+    constexpr DWORD not_plain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+    if ((data.dwFileAttributes & not_plain) != 0) return {EntryKind::not_regular, 0, 0};
+    const auto join = [](DWORD high, DWORD low) { return static_cast<std::uint64_t>(high) << 32 | low; };
+    return {EntryKind::regular, join(data.nFileSizeHigh, data.nFileSizeLow),
+            join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)};
+}
+
 std::optional<std::string> final_folder_path(const std::string& folder) {
     os::windows::Handle handle(::CreateFileW(os::windows::to_wide(folder).c_str(), 0,
                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

@@ -21,6 +21,7 @@
 #include "util/text.h"
 #include "formats/xml_text.h"
 #include "platforms/windows/folder_entries.h"
+#include "platforms/windows/task_record.h"
 
 namespace qm::windows {
 
@@ -53,6 +54,7 @@ struct Walk {
     std::size_t not_regular = 0;     // a link or device, never opened
     std::size_t repeated = 0;        // a folder reached again through a link
     std::set<std::string> visited;   // final paths of the folders read
+    TaskRecord* record = nullptr;    // definitions kept from an earlier scan, if any
 };
 
 std::string system_root() {
@@ -90,16 +92,33 @@ void walk_folder(const std::string& given_folder, const std::string& task_folder
             }
             continue;
         }
-        const EntryKind kind = entry_kind(path);
-        if (kind == EntryKind::missing && entry.name.find("\xEF\xBF\xBD") != std::string::npos) {
+        const EntryInfo info = entry_info(path);
+        if (info.kind == EntryKind::missing && entry.name.find("\xEF\xBF\xBD") != std::string::npos) {
             // Listed, yet its name as read names no file: a surrogate was lost.
             ++walk.inexact_name;
             continue;
         }
-        if (kind == EntryKind::not_regular) {
+        if (info.kind == EntryKind::not_regular) {
             ++walk.not_regular;
             continue;
         }
+        const std::string record_path = to_lower_ascii(path);
+        const FileStamp stamp{info.size, info.written};
+        if (walk.record != nullptr && info.kind == EntryKind::regular) {
+            if (const TaskRecord::Kept* kept = walk.record->find(record_path, stamp)) {
+                if (*kept) {
+                    walk.tasks.push_back(FoundTask{task_path, **kept});
+                } else {
+                    ++walk.not_definition;
+                }
+                continue;
+            }
+        }
+        // What is read is kept under the state the file had before: should it
+        // change in between, the next scan finds another state and reads it again.
+        const auto keep = [&](const TaskRecord::Kept& kept) {
+            if (walk.record != nullptr && info.kind == EntryKind::regular) walk.record->store(record_path, stamp, kept);
+        };
         Result<std::string> bytes = os::read_file(path, largest_definition);
         if (!bytes) {
             ++walk.unreadable;
@@ -112,9 +131,11 @@ void walk_folder(const std::string& given_folder, const std::string& task_folder
         const std::string document = formats::decode_document(*bytes);
         if (formats::find_elements(document, "Task").empty()) {
             ++walk.not_definition;
+            keep(std::nullopt);
             continue;
         }
         walk.tasks.push_back(FoundTask{task_path, formats::read_task_definition(document)});
+        keep(walk.tasks.back().definition);
     }
 }
 
@@ -201,9 +222,10 @@ void append_utf16le(std::string& bytes, std::wstring_view text) {
 }  // namespace
 
 void scan_tasks(const std::vector<std::string>& task_roots, bool admin, ProgramFacts& programs,
-                model::ScanResult& result, const os::ToolRunner& runner) {
+                model::ScanResult& result, TaskRecord* record, const os::ToolRunner& runner) {
     const std::string windows = system_root();
     Walk walk;
+    walk.record = record;
     bool any_root = false;
     for (const std::string& root : task_roots) {
         const std::string folder = os::join_path(windows, root);

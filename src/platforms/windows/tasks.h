@@ -15,14 +15,18 @@
 #include "model/platform.h"
 #include "os/run_tool.h"
 #include "platforms/windows/program_files.h"
+#include "platforms/windows/task_record.h"
 #include "util/result.h"
 
 namespace qm::windows {
 
 // Appends task items and at most one note. Each root is a folder below
-// SystemRoot ("System32\Tasks"); a root that does not exist is skipped.
+// SystemRoot ("System32\Tasks"); a root that does not exist is skipped. With
+// a record, definition files unchanged since it was kept are not opened
+// (task_record.h).
 void scan_tasks(const std::vector<std::string>& task_roots, bool admin, ProgramFacts& programs,
-                model::ScanResult& result, const os::ToolRunner& runner = os::run_tool);
+                model::ScanResult& result, TaskRecord* record = nullptr,
+                const os::ToolRunner& runner = os::run_tool);
 
 // Switches the task named by the item's `uri` spec with schtasks.exe /Change.
 [[nodiscard]] Result<model::ChangeOutcome> switch_task(const model::StartupItem& item, bool on, bool admin,

@@ -22,6 +22,7 @@
 #include "platforms/windows/startup_cost.h"
 #include "platforms/windows/startup_folders.h"
 #include "platforms/windows/system_facts.h"
+#include "platforms/windows/task_record.h"
 #include "platforms/windows/tasks.h"
 #include "util/text.h"
 #include "util/time_text.h"
@@ -44,12 +45,15 @@ model::ScanResult WindowsPlatform::scan() {
     const knowledge::KnowledgeLocations locations = locations_();
     const bool timing = os::get_env("QUILLMOOR_TIMING").has_value();
     ProgramFacts programs(data_folder_);
-    ServiceRecord service_record(data_folder_, file_time_now());
+    const std::uint64_t now = file_time_now();
+    ServiceRecord service_record(data_folder_, now);
+    TaskRecord task_record(data_folder_, now);
     os::timed_step(timing, "run keys", [&] { scan_run_keys(locations.run_keys, facts_.admin, programs, result); });
     os::timed_step(timing, "folders",
                    [&] { scan_startup_folders(locations.startup_folders, facts_.admin, programs, result); });
     os::timed_step(timing, "services", [&] { scan_services(facts_.admin, programs, result, &service_record); });
-    os::timed_step(timing, "tasks", [&] { scan_tasks(locations.task_roots, facts_.admin, programs, result); });
+    os::timed_step(timing, "tasks",
+                   [&] { scan_tasks(locations.task_roots, facts_.admin, programs, result, &task_record); });
     os::timed_step(timing, "startup cost", [&] {
         const Result<std::string> sid = current_user_sid();
         const StartupRecords records = read_startup_records(sid ? *sid : std::string());
@@ -59,6 +63,7 @@ model::ScanResult WindowsPlatform::scan() {
     os::timed_step(timing, "saving the records", [&] {
         programs.save_cache();
         service_record.save();
+        task_record.save();
     });
     return result;
 }
