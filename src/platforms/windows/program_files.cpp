@@ -85,13 +85,17 @@ VersionStrings read_version_strings(const std::string& path) {
                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.valid() && ::GetFileType(file.get()) == FILE_TYPE_DISK) {
+        // The file's own position, moved before each read: a read given its
+        // offset in an OVERLAPPED also announces its completion, which under
+        // Wine is one more call into the server for every read.
         const formats::ReadAt read = [&](std::uint64_t offset, std::size_t size) {
             std::string bytes(size, '\0');
-            OVERLAPPED at{};
-            at.Offset = static_cast<DWORD>(offset);
-            at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+            LARGE_INTEGER at{};
+            at.QuadPart = static_cast<LONGLONG>(offset);
             DWORD got = 0;
-            if (!::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(size), &got, &at)) got = 0;
+            if (!::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) ||
+                !::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(size), &got, nullptr))
+                got = 0;
             bytes.resize(got);
             return bytes;
         };
