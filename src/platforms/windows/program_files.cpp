@@ -11,6 +11,7 @@
 #include "formats/version_resource.h"
 #include "os/windows/handle.h"
 #include "os/windows/wide.h"
+#include "platforms/windows/work_pool.h"
 #include "util/text.h"
 
 namespace qm::windows {
@@ -171,6 +172,37 @@ const VersionStrings& ProgramFacts::version(const std::string& path) {
         found = versions_.emplace(key, std::move(strings)).first;
     }
     return found->second;
+}
+
+void ProgramFacts::read_versions(const std::vector<std::string>& paths) {
+    // The paths not read yet, each once, spelled as first given.
+    std::vector<std::string> wanted;
+    std::vector<std::string> keys;
+    std::set<std::string> listed;
+    for (const std::string& path : paths) {
+        std::string key = to_lower_ascii(path);
+        if (versions_.contains(key) || !listed.insert(key).second) continue;
+        wanted.push_back(path);
+        keys.push_back(std::move(key));
+    }
+    std::vector<std::optional<FileStamp>> stamps(wanted.size());
+    run_on_workers(wanted.size(), [&](std::size_t i) { stamps[i] = file_stamp(wanted[i]); });
+    // As version() does: a missing file has no version information, and one
+    // the record has as it is now is not opened.
+    std::vector<VersionStrings> strings(wanted.size());
+    std::vector<std::size_t> to_read;
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+        if (!stamps[i]) continue;
+        if (const VersionStrings* kept = cache_.find(keys[i], *stamps[i])) {
+            strings[i] = *kept;
+        } else {
+            to_read.push_back(i);
+        }
+    }
+    run_on_workers(to_read.size(),
+                   [&](std::size_t j) { strings[to_read[j]] = read_version_strings(wanted[to_read[j]]); });
+    for (std::size_t i : to_read) cache_.store(keys[i], *stamps[i], strings[i]);
+    for (std::size_t i = 0; i < wanted.size(); ++i) versions_.emplace(keys[i], std::move(strings[i]));
 }
 
 bool ProgramFacts::is_operating_system(std::string_view path) const {

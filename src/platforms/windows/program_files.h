@@ -2,8 +2,9 @@
 // starts, that file's publisher and description from its version information,
 // and whether the program belongs to the operating system. A ProgramFacts
 // object serves one call of the platform (one scan or one list) from one
-// thread; it reads each program file's version information at most once, and
-// not at all when the data folder's record has it for the file as it is.
+// thread (it may run work of its own on more); it reads each program file's
+// version information at most once, and not at all when the data folder's
+// record has it for the file as it is.
 #pragma once
 
 #include <map>
@@ -11,6 +12,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "formats/windows_values.h"
 #include "model/startup_item.h"
@@ -52,6 +54,9 @@ public:
 
     // Read at most once per lower-cased path for the life of this object.
     [[nodiscard]] const VersionStrings& version(const std::string& path);
+    // What version() will give for each path, read for all of them at once
+    // on a few threads (work_pool.h), for a source about to ask for many.
+    void read_versions(const std::vector<std::string>& paths);
     // Keeps what was read for the next scan (see the constructor).
     void save_cache() { cache_.save(); }
     [[nodiscard]] bool is_operating_system(std::string_view path) const;
