@@ -232,16 +232,22 @@ std::vector<std::string> enumerate_subkeys(HKEY key) {
 
 std::vector<Subkey> enumerate_subkeys_with_times(HKEY key) {
     std::vector<Subkey> subkeys;
-    std::wstring name(subkey_name_capacity, L'\0');
     for (DWORD index = 0; index <= last_index; ++index) {
-        DWORD name_length = subkey_name_capacity;
-        FILETIME written{};
-        LSTATUS status = ::RegEnumKeyExW(key, index, name.data(), &name_length, nullptr, nullptr, nullptr, &written);
-        if (status != ERROR_SUCCESS) break;
-        subkeys.push_back(Subkey{os::windows::to_utf8(std::wstring_view(name.data(), name_length)),
-                                 static_cast<std::uint64_t>(written.dwHighDateTime) << 32 | written.dwLowDateTime});
+        std::optional<Subkey> subkey = subkey_at(key, index);
+        if (!subkey) break;
+        subkeys.push_back(std::move(*subkey));
     }
     return subkeys;
+}
+
+std::optional<Subkey> subkey_at(HKEY key, DWORD index) {
+    wchar_t name[subkey_name_capacity];
+    DWORD name_length = subkey_name_capacity;
+    FILETIME written{};
+    if (::RegEnumKeyExW(key, index, name, &name_length, nullptr, nullptr, nullptr, &written) != ERROR_SUCCESS)
+        return std::nullopt;
+    return Subkey{os::windows::to_utf8(std::wstring_view(name, name_length)),
+                  static_cast<std::uint64_t>(written.dwHighDateTime) << 32 | written.dwLowDateTime};
 }
 
 std::string expand_references(std::string_view text) {

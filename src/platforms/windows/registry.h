@@ -128,6 +128,9 @@ struct Subkey {
     std::uint64_t written = 0;
 };
 [[nodiscard]] std::vector<Subkey> enumerate_subkeys_with_times(HKEY key);
+// The subkey at one index of the enumeration, or none past its end or on any
+// other error.
+[[nodiscard]] std::optional<Subkey> subkey_at(HKEY key, DWORD index);
 
 // Registry text and %NAME% references are read by the portable functions
 // of formats/windows_values.h.
