@@ -10,6 +10,7 @@
 #include "platforms/windows/approval_flag.h"
 #include "platforms/windows/folder_entries.h"
 #include "platforms/windows/registry.h"
+#include "platforms/windows/work_pool.h"
 #include "util/text.h"
 
 namespace qm::windows {
@@ -82,16 +83,33 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
     std::optional<ValueTable> approval_flags;
     if (approval_key) approval_flags.emplace(approval_key->get());
 
-    for (const os::FolderEntry& entry : *entries) {
-        if (entry.is_folder || equal_ignoring_ascii_case(entry.name, "desktop.ini")) continue;
+    // The files are looked at and their shortcuts read on a few threads at
+    // once (work_pool.h); items are made from them in the order of names.
+    const auto listed = [&](const os::FolderEntry& entry) {
+        return !entry.is_folder && !equal_ignoring_ascii_case(entry.name, "desktop.ini");
+    };
+    // Bytes, not a vector<bool>: threads write neighbouring entries at once.
+    std::vector<unsigned char> regular(entries->size(), 0);
+    std::vector<FileCommand> files(entries->size());
+    run_on_workers(entries->size(), [&](std::size_t i) {
+        const os::FolderEntry& entry = (*entries)[i];
+        if (!listed(entry)) return;
+        const std::string path = os::join_path(folder, entry.name);
+        const std::string read_path = os::join_path(read_folder, entry.name);
+        regular[i] = entry_kind(read_path) == EntryKind::regular ? 1 : 0;
+        files[i] = regular[i] ? command_of_file(path, read_path, entry.name) : FileCommand{path, {}, false};
+    });
+
+    for (std::size_t i = 0; i < entries->size(); ++i) {
+        const os::FolderEntry& entry = (*entries)[i];
+        if (!listed(entry)) continue;
         const std::string path = os::join_path(folder, entry.name);
         const std::string read_path = os::join_path(read_folder, entry.name);
         // "notes.url" is listed as "notes"; a name that is all extension keeps it.
         std::string name(file_stem(entry.name));
         if (name.empty() || stems[to_lower_ascii(name)] > 1) name = entry.name;
 
-        const bool regular = entry_kind(read_path) == EntryKind::regular;
-        FileCommand file = regular ? command_of_file(path, read_path, entry.name) : FileCommand{path, {}, false};
+        FileCommand& file = files[i];
         model::StartupItem item(model::ItemKind::folder, location.label, location.scope, folder, name);
         item.command = std::move(file.command);
         programs.fill(item);
@@ -102,7 +120,7 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
             item.origin =
                 programs.is_operating_system(path) ? model::Origin::operating_system : model::Origin::installed_program;
         }
-        if (!regular) {
+        if (regular[i] == 0) {
             ++unread.not_regular;
             item.unreadable = true;
             item.warnings.emplace_back("It is a link or device rather than a file, so it was not opened.");

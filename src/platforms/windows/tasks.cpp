@@ -22,6 +22,7 @@
 #include "formats/xml_text.h"
 #include "platforms/windows/folder_entries.h"
 #include "platforms/windows/task_record.h"
+#include "platforms/windows/work_pool.h"
 
 namespace qm::windows {
 
@@ -62,8 +63,38 @@ std::string system_root() {
     return root && !root->empty() ? *root : std::string("C:\\Windows");
 }
 
+// What became of one file of a task folder.
+struct FileRead {
+    EntryInfo info;
+    const TaskRecord::Kept* kept = nullptr;  // what the record has for the file as it is, if any
+    enum class Outcome { not_read, unreadable, too_large, not_definition, definition } outcome = Outcome::not_read;
+    formats::TaskDefinition definition;
+};
+
+// Reads one definition file; safe to run for several files at once.
+void read_definition(const std::string& path, FileRead& read) {
+    Result<std::string> bytes = os::read_file(path, largest_definition);
+    if (!bytes) {
+        read.outcome = FileRead::Outcome::unreadable;
+        return;
+    }
+    if (bytes->size() > largest_definition) {
+        read.outcome = FileRead::Outcome::too_large;
+        return;
+    }
+    const std::string document = formats::decode_document(*bytes);
+    if (formats::find_elements(document, "Task").empty()) {
+        read.outcome = FileRead::Outcome::not_definition;
+        return;
+    }
+    read.outcome = FileRead::Outcome::definition;
+    read.definition = formats::read_task_definition(document);
+}
+
 // Collects every definition file of a folder and its sub-folders, in the
-// order of their names, down to `deepest_folder` levels below the root.
+// order of their names, down to `deepest_folder` levels below the root. The
+// files of a folder are looked at and read on a few threads at once
+// (work_pool.h), and what they held is taken in the order of their names.
 void walk_folder(const std::string& given_folder, const std::string& task_folder, int depth, Walk& walk) {
     const std::optional<std::string> real = final_folder_path(given_folder);
     if (real && !walk.visited.insert(to_lower_ascii(*real)).second) {
@@ -81,61 +112,81 @@ void walk_folder(const std::string& given_folder, const std::string& task_folder
     }
     std::sort(entries->begin(), entries->end(),
               [](const os::FolderEntry& a, const os::FolderEntry& b) { return a.name < b.name; });
-    for (const os::FolderEntry& entry : *entries) {
-        const std::string path = os::join_path(folder, entry.name);
+    std::vector<std::string> paths;
+    std::vector<std::size_t> files;  // indexes of the entries that are not folders
+    for (std::size_t i = 0; i < entries->size(); ++i) {
+        paths.push_back(os::join_path(folder, (*entries)[i].name));
+        if (!(*entries)[i].is_folder) files.push_back(i);
+    }
+    std::vector<FileRead> reads(entries->size());
+    run_on_workers(files.size(), [&](std::size_t j) { reads[files[j]].info = entry_info(paths[files[j]]); });
+    // A file the record has as it is now is not opened. What is read is kept
+    // under the state the file had before: should it change in between, the
+    // next scan finds another state and reads it again.
+    std::vector<std::size_t> to_read;
+    for (std::size_t i : files) {
+        FileRead& read = reads[i];
+        const std::string& name = (*entries)[i].name;
+        if (read.info.kind == EntryKind::missing && name.find("\xEF\xBF\xBD") != std::string::npos) continue;
+        if (read.info.kind == EntryKind::not_regular) continue;
+        if (walk.record != nullptr && read.info.kind == EntryKind::regular) {
+            read.kept = walk.record->find(to_lower_ascii(paths[i]), FileStamp{read.info.size, read.info.written});
+        }
+        if (read.kept == nullptr) to_read.push_back(i);
+    }
+    run_on_workers(to_read.size(), [&](std::size_t j) { read_definition(paths[to_read[j]], reads[to_read[j]]); });
+
+    for (std::size_t i = 0; i < entries->size(); ++i) {
+        const os::FolderEntry& entry = (*entries)[i];
         const std::string task_path = task_folder + "\\" + entry.name;
         if (entry.is_folder) {
             if (depth < deepest_folder) {
-                walk_folder(path, task_path, depth + 1, walk);
+                walk_folder(paths[i], task_path, depth + 1, walk);
             } else {
                 ++walk.too_deep;
             }
             continue;
         }
-        const EntryInfo info = entry_info(path);
-        if (info.kind == EntryKind::missing && entry.name.find("\xEF\xBF\xBD") != std::string::npos) {
+        FileRead& read = reads[i];
+        if (read.info.kind == EntryKind::missing && entry.name.find("\xEF\xBF\xBD") != std::string::npos) {
             // Listed, yet its name as read names no file: a surrogate was lost.
             ++walk.inexact_name;
             continue;
         }
-        if (info.kind == EntryKind::not_regular) {
+        if (read.info.kind == EntryKind::not_regular) {
             ++walk.not_regular;
             continue;
         }
-        const std::string record_path = to_lower_ascii(path);
-        const FileStamp stamp{info.size, info.written};
-        if (walk.record != nullptr && info.kind == EntryKind::regular) {
-            if (const TaskRecord::Kept* kept = walk.record->find(record_path, stamp)) {
-                if (*kept) {
-                    walk.tasks.push_back(FoundTask{task_path, **kept});
-                } else {
-                    ++walk.not_definition;
-                }
-                continue;
+        if (read.kept != nullptr) {
+            if (*read.kept) {
+                walk.tasks.push_back(FoundTask{task_path, **read.kept});
+            } else {
+                ++walk.not_definition;
             }
+            continue;
         }
-        // What is read is kept under the state the file had before: should it
-        // change in between, the next scan finds another state and reads it again.
         const auto keep = [&](const TaskRecord::Kept& kept) {
-            if (walk.record != nullptr && info.kind == EntryKind::regular) walk.record->store(record_path, stamp, kept);
+            if (walk.record != nullptr && read.info.kind == EntryKind::regular) {
+                walk.record->store(to_lower_ascii(paths[i]), FileStamp{read.info.size, read.info.written}, kept);
+            }
         };
-        Result<std::string> bytes = os::read_file(path, largest_definition);
-        if (!bytes) {
-            ++walk.unreadable;
-            continue;
+        switch (read.outcome) {
+            case FileRead::Outcome::not_read:
+            case FileRead::Outcome::unreadable:
+                ++walk.unreadable;
+                break;
+            case FileRead::Outcome::too_large:
+                ++walk.too_large;
+                break;
+            case FileRead::Outcome::not_definition:
+                ++walk.not_definition;
+                keep(std::nullopt);
+                break;
+            case FileRead::Outcome::definition:
+                walk.tasks.push_back(FoundTask{task_path, std::move(read.definition)});
+                keep(walk.tasks.back().definition);
+                break;
         }
-        if (bytes->size() > largest_definition) {
-            ++walk.too_large;
-            continue;
-        }
-        const std::string document = formats::decode_document(*bytes);
-        if (formats::find_elements(document, "Task").empty()) {
-            ++walk.not_definition;
-            keep(std::nullopt);
-            continue;
-        }
-        walk.tasks.push_back(FoundTask{task_path, formats::read_task_definition(document)});
-        keep(walk.tasks.back().definition);
     }
 }
 
