@@ -5,6 +5,7 @@
 #include "os/environment.h"
 #include "os/windows/system_error.h"
 #include "os/windows/wide.h"
+#include "platforms/windows/work_pool.h"
 #include "util/decode.h"
 
 namespace qm::windows {
@@ -141,38 +142,88 @@ RegistryResult<void> delete_value(HKEY key, std::string_view name) {
     return {};
 }
 
-std::vector<EnumeratedValue> enumerate_values(HKEY key, bool* complete) {
-    std::vector<EnumeratedValue> values;
-    bool skipped = false;
-    std::wstring name(value_name_capacity, L'\0');
-    std::string data(first_data_capacity, '\0');
-    for (DWORD index = 0; index <= last_index;) {
+namespace {
+
+// Keys with this many values or more are read on a few threads at once.
+constexpr DWORD many_values = 64;
+
+// What one index of a key's values gave.
+struct ValueAt {
+    LSTATUS status = ERROR_SUCCESS;  // ERROR_SUCCESS, or the error that ends the values
+    bool skipped = false;            // a value too large to read, passed over
+    EnumeratedValue value;
+};
+
+// The value at `index`, read into buffers that grow as needed and are kept
+// for the next index. The name buffer holds the longest name Windows
+// allows, so more data than room is the value's: it is read again with room
+// for it, unless it is larger than any command line could be.
+ValueAt value_at(HKEY key, DWORD index, std::wstring& name, std::string& data) {
+    for (;;) {
         DWORD name_length = value_name_capacity;
         DWORD data_size = static_cast<DWORD>(data.size());
         DWORD type = REG_NONE;
-        LSTATUS status = ::RegEnumValueW(key, index, name.data(), &name_length, nullptr, &type,
-                                         reinterpret_cast<BYTE*>(data.data()), &data_size);
+        const LSTATUS status = ::RegEnumValueW(key, index, name.data(), &name_length, nullptr, &type,
+                                               reinterpret_cast<BYTE*>(data.data()), &data_size);
         if (status == ERROR_MORE_DATA) {
-            // The name buffer holds the longest name Windows allows, so it is
-            // the data: read the same index again with room for it. A value
-            // larger than any command line could be is skipped instead.
             const std::size_t wanted = std::max<std::size_t>(data.size() * 2, data_size);
-            if (wanted > largest_data) {
-                skipped = true;
-                ++index;
-                continue;
-            }
+            if (wanted > largest_data) return ValueAt{ERROR_SUCCESS, true, {}};
             data.assign(wanted, '\0');
             continue;
         }
-        if (status != ERROR_SUCCESS) {
-            if (complete != nullptr) *complete = status == ERROR_NO_MORE_ITEMS && !skipped;
+        if (status != ERROR_SUCCESS) return ValueAt{status, false, {}};
+        const std::wstring_view read_name(name.data(), name_length);
+        return ValueAt{ERROR_SUCCESS, false,
+                       EnumeratedValue{os::windows::to_utf8(read_name), type, data.substr(0, data_size),
+                                       !has_unpaired_surrogate(read_name)}};
+    }
+}
+
+}  // namespace
+
+std::vector<EnumeratedValue> enumerate_values(HKEY key, bool* complete) {
+    std::vector<EnumeratedValue> values;
+    bool skipped = false;
+    // Each value read in turn is one round trip to the server under Wine: a
+    // key of many values has the ones it counts read on a few threads, then
+    // the rest, if any were added meanwhile, in turn.
+    DWORD count = 0;
+    DWORD index = 0;
+    if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr,
+                           nullptr, nullptr) == ERROR_SUCCESS &&
+        count >= many_values && count <= last_index) {
+        std::vector<ValueAt> read(count);
+        run_on_workers(count, [&](std::size_t i) {
+            std::wstring name(value_name_capacity, L'\0');
+            std::string data(first_data_capacity, '\0');
+            read[i] = value_at(key, static_cast<DWORD>(i), name, data);
+        });
+        for (ValueAt& at : read) {
+            if (at.status != ERROR_SUCCESS) {
+                if (complete != nullptr) *complete = at.status == ERROR_NO_MORE_ITEMS && !skipped;
+                return values;
+            }
+            if (at.skipped) {
+                skipped = true;
+            } else {
+                values.push_back(std::move(at.value));
+            }
+        }
+        index = count;
+    }
+    std::wstring name(value_name_capacity, L'\0');
+    std::string data(first_data_capacity, '\0');
+    for (; index <= last_index; ++index) {
+        ValueAt at = value_at(key, index, name, data);
+        if (at.status != ERROR_SUCCESS) {
+            if (complete != nullptr) *complete = at.status == ERROR_NO_MORE_ITEMS && !skipped;
             return values;
         }
-        const std::wstring_view read_name(name.data(), name_length);
-        values.push_back(EnumeratedValue{os::windows::to_utf8(read_name), type, data.substr(0, data_size),
-                                         !has_unpaired_surrogate(read_name)});
-        ++index;
+        if (at.skipped) {
+            skipped = true;
+        } else {
+            values.push_back(std::move(at.value));
+        }
     }
     if (complete != nullptr) *complete = false;
     return values;
