@@ -4,8 +4,9 @@
 // be read, from schtasks.exe /Query /XML); switching them with
 // schtasks.exe; and the program's own boot task: its definition document,
 // the file it is registered from, registering and deleting it.
-// Every call runs on the caller's thread; schtasks.exe runs through the
-// given runner, so tests can answer in its place.
+// A scan reads the definition files on a few threads (work_pool.h) and
+// returns when they are done; every other call runs on the caller's thread.
+// schtasks.exe runs through the given runner, so tests can answer in its place.
 #pragma once
 
 #include <string>
