@@ -14,8 +14,9 @@
 # Usage: bench/list_process_windows.sh [runs per measurement, default 7]
 # (QUILLMOOR_EXE names an already built quillmoor.exe to measure instead;
 # QUILLMOOR_EARLIER_EXE names another build measured on the same machines
-# first, to compare with; QUILLMOOR_BENCH_PREFIX keeps the populated prefixes
-# there and in "$QUILLMOOR_BENCH_PREFIX-programs" instead of removing them.)
+# in the same rounds, to compare with; QUILLMOOR_BENCH_PREFIX keeps the
+# populated prefixes there and in "$QUILLMOOR_BENCH_PREFIX-programs" instead
+# of removing them.)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-7}
@@ -76,39 +77,51 @@ median() { printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"; }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", a / b }'; }
 
-# The four runs of a round follow each other, so a load that comes and goes
-# on the machine weighs on all four alike: Wine's own trivial program, a
-# scan without any record (nothing kept), one without the program-file cache
-# (first scan) and one with the cache it left.
+# Each round runs Wine's own trivial program once and then every build
+# measured in turn (the earlier one first): for each, a scan without any
+# record (nothing kept), one without the program-file cache (first scan) and
+# one with the cache it left. A load that comes and goes on the machine so
+# weighs on all builds alike, and each is compared with the same trivial
+# program.
 measure() {
+  local label=$1
+  local labels=() programs=()
   if [ -n "${QUILLMOOR_EARLIER_EXE:-}" ]; then
-    measure_one "$1 (earlier)" "$QUILLMOOR_EARLIER_EXE"
+    labels+=("$label (earlier)")
+    programs+=("$QUILLMOOR_EARLIER_EXE")
   fi
-  measure_one "$1" "$program"
-}
-
-measure_one() {
-  local label=$1 program=$2
-  local items peak_kib
-  items=$(wine "$program" list --json 2>/dev/null | grep -o '"id":' | wc -l)
-  drop_cache
-  peak_kib=$(/usr/bin/time -f '%M' wine "$program" list --json 2>&1 >/dev/null | tail -1)
-  local trivial=() none=() cold=() warm=()
+  labels+=("$label")
+  programs+=("$program")
+  local items=() peaks=() trivial=() i
+  local -A none=() cold=() warm=()
+  for i in "${!programs[@]}"; do
+    items[i]=$(wine "${programs[i]}" list --json 2>/dev/null | grep -o '"id":' | wc -l)
+    drop_cache
+    peaks[i]=$(/usr/bin/time -f '%M' wine "${programs[i]}" list --json 2>&1 >/dev/null | tail -1)
+  done
   for _ in $(seq "$runs"); do
     trivial+=("$(ms wine cmd /c exit)")
-    drop_records
-    none+=("$(ms wine "$program" list --json)")
-    drop_cache
-    cold+=("$(ms wine "$program" list --json)")
-    warm+=("$(ms wine "$program" list --json)")
+    for i in "${!programs[@]}"; do
+      drop_records
+      none[$i]+=" $(ms wine "${programs[i]}" list --json)"
+      drop_cache
+      cold[$i]+=" $(ms wine "${programs[i]}" list --json)"
+      warm[$i]+=" $(ms wine "${programs[i]}" list --json)"
+    done
   done
   local t n c w
   t=$(median "${trivial[@]}")
-  n=$(median "${none[@]}")
-  c=$(median "${cold[@]}")
-  w=$(median "${warm[@]}")
-  printf '%-44s %5s items  cmd /c exit %4d ms  first scan %5d ms (%sx)  later scan %5d ms (%sx)  nothing kept %5d ms (%sx)  peak %d MiB\n' \
-    "$label" "$items" "$t" "$c" "$(ratio "$c" "$t")" "$w" "$(ratio "$w" "$t")" "$n" "$(ratio "$n" "$t")" $((peak_kib / 1024))
+  for i in "${!programs[@]}"; do
+    # shellcheck disable=SC2086 # the lists are numbers split on spaces
+    n=$(median ${none[$i]})
+    # shellcheck disable=SC2086
+    c=$(median ${cold[$i]})
+    # shellcheck disable=SC2086
+    w=$(median ${warm[$i]})
+    printf '%-44s %5s items  cmd /c exit %4d ms  first scan %5d ms (%sx)  later scan %5d ms (%sx)  nothing kept %5d ms (%sx)  peak %d MiB\n' \
+      "${labels[i]}" "${items[i]}" "$t" "$c" "$(ratio "$c" "$t")" "$w" "$(ratio "$w" "$t")" "$n" "$(ratio "$n" "$t")" \
+      $((peaks[i] / 1024))
+  done
 }
 
 regedit_import() {
