@@ -99,9 +99,10 @@ inline constexpr std::string_view inexact_name_note =
 // buffer starts at 4,096 bytes and grows on ERROR_MORE_DATA to the larger of
 // twice its size and what Windows asked for, then the same index is read
 // again. Ends at ERROR_NO_MORE_ITEMS, at any other error, or after index
-// 100,000; what was read until then is returned.
-// `complete`, when given, tells whether the enumeration ended at the last
-// value with none skipped.
+// 100,000; what was read until then is returned. A key that counts 64
+// values or more has those read on a few threads at once (work_pool.h), with
+// the same result. `complete`, when given, tells whether the enumeration
+// ended at the last value with none skipped.
 [[nodiscard]] std::vector<EnumeratedValue> enumerate_values(HKEY key, bool* complete = nullptr);
 // The values of one key, read with one enumeration, for a caller that looks
 // up many names in it: names match as the registry matches them, ignoring
