@@ -4,9 +4,9 @@
 // last-write time (which Windows moves on every change of a value) is the
 // one recorded with it, and for `trust_time` (record_file.h) after it was
 // read. A key written less than `settle_time` before the scan is not kept.
-// The record holds the keys of the last scan and no others. A damaged, oversized or unreadable record reads as empty and is
-// rebuilt; one that cannot be written leaves the scan as it was. One owner,
-// one thread.
+// The record holds the keys of the last scan and no others. A damaged,
+// oversized or unreadable record reads as empty and is rebuilt; one that
+// cannot be written leaves the scan as it was. One owner, one thread.
 #pragma once
 
 #include <cstddef>
