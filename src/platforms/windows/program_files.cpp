@@ -216,8 +216,8 @@ namespace {
 // Windows may spell otherwise once it has resolved "." and "..", mixed
 // separators, prefixes or trailing dots and spaces.
 std::vector<std::string_view> plain_folders(std::string_view lower_path) {
-    const bool drive = lower_path.size() > 3 && lower_path[0] >= 'a' && lower_path[0] <= 'z' &&
-                       lower_path[1] == ':' && lower_path[2] == '\\';
+    const bool drive = lower_path.size() > 3 && lower_path[0] >= 'a' && lower_path[0] <= 'z' && lower_path[1] == ':' &&
+                       lower_path[2] == '\\';
     if (!drive || lower_path.find('/') != std::string_view::npos) return {};
     std::vector<std::string_view> folders;
     for (std::size_t begin = 3; begin < lower_path.size();) {

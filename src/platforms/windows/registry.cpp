@@ -189,8 +189,8 @@ std::vector<EnumeratedValue> enumerate_values(HKEY key, bool* complete) {
     // the rest, if any were added meanwhile, in turn.
     DWORD count = 0;
     DWORD index = 0;
-    if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr,
-                           nullptr, nullptr) == ERROR_SUCCESS &&
+    if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
+                           nullptr) == ERROR_SUCCESS &&
         count >= many_values && count <= last_index) {
         std::vector<ValueAt> read(count);
         run_on_workers(count, [&](std::size_t i) {

@@ -113,14 +113,14 @@ void ServiceRecord::save() {
     for (const auto& [name, entry] : entries_) {
         json::JsonValue values = json::JsonValue::array();
         for (const auto& [value_name, value] : entry.values) {
-            values.push_back(json::JsonValue(json::JsonValue::Array{
-                json::JsonValue(value_name), json::JsonValue(static_cast<std::uint64_t>(value.type)),
-                json::JsonValue(to_hex(value.bytes))}));
+            values.push_back(
+                json::JsonValue(json::JsonValue::Array{json::JsonValue(value_name),
+                                                       json::JsonValue(static_cast<std::uint64_t>(value.type)),
+                                                       json::JsonValue(to_hex(value.bytes))}));
         }
-        keys.push_back(json::JsonValue(json::JsonValue::Array{json::JsonValue(name),
-                                                              json::JsonValue(std::to_string(entry.written)),
-                                                              json::JsonValue(std::to_string(entry.read)),
-                                                              std::move(values)}));
+        keys.push_back(json::JsonValue(
+            json::JsonValue::Array{json::JsonValue(name), json::JsonValue(std::to_string(entry.written)),
+                                   json::JsonValue(std::to_string(entry.read)), std::move(values)}));
     }
     write_record(folder_, file_name, file_limit, format, list_name, std::move(keys));
 }

@@ -72,8 +72,10 @@ struct ServiceEntry {
 };
 
 // The values of a service key the scan reads.
-constexpr std::array<std::string_view, 7> service_value_names = {
-    "Type", "Start", "DisplayName", "DelayedAutostart", "ImagePath", "Description", "DependOnService"};
+constexpr std::array<std::string_view, 7> service_value_names = {"Type",           "Start",
+                                                                 "DisplayName",    "DelayedAutostart",
+                                                                 "ImagePath",      "Description",
+                                                                 "DependOnService"};
 
 std::optional<RawValue> value_of(const KeptValues& values, std::string_view name) {
     const auto found = values.find(name);
@@ -109,9 +111,9 @@ std::vector<Subkey> service_keys(HKEY services) {
 struct KeyRead {
     const KeptValues* kept = nullptr;  // the values recorded for the key as it is, if any
     bool opened = false;
-    KeptValues values;                 // read from the key when none were recorded
-    bool complete = false;             // every value of the key was read
-    std::string service_dll;           // see read_key
+    KeptValues values;        // read from the key when none were recorded
+    bool complete = false;    // every value of the key was read
+    std::string service_dll;  // see read_key
 };
 
 bool is_listed(const KeptValues& values) {
@@ -159,8 +161,7 @@ std::optional<ServiceEntry> service_entry(const std::string& key_name, const Kep
     const std::string& image_program = image.program;
     // Services that share a svchost.exe process are their library; the host
     // says nothing about what runs.
-    const std::string service_dll =
-        to_lower_ascii(image_program).ends_with("svchost.exe") ? read_dll : std::string();
+    const std::string service_dll = to_lower_ascii(image_program).ends_with("svchost.exe") ? read_dll : std::string();
 
     ServiceEntry entry{model::StartupItem(model::ItemKind::service, "Windows service", model::Scope::machine,
                                           "Services", display_name),
@@ -352,7 +353,8 @@ void scan_services(bool admin, ProgramFacts& programs, model::ScanResult& result
     run_both([&] { states = read_service_states(); }, [&] { subkeys = service_keys(services->get()); });
     std::vector<KeyRead> reads(subkeys.size());
     if (record != nullptr) {
-        for (std::size_t i = 0; i < subkeys.size(); ++i) reads[i].kept = record->find(subkeys[i].name, subkeys[i].written);
+        for (std::size_t i = 0; i < subkeys.size(); ++i)
+            reads[i].kept = record->find(subkeys[i].name, subkeys[i].written);
     }
     run_on_workers(subkeys.size(), [&](std::size_t i) { read_key(services->get(), subkeys[i], reads[i]); });
 

@@ -115,10 +115,10 @@ void TaskRecord::save() {
 
     json::JsonValue files = json::JsonValue::array();
     for (const auto& [path, entry] : entries_) {
-        files.push_back(json::JsonValue(json::JsonValue::Array{
-            json::JsonValue(path), json::JsonValue(std::to_string(entry.stamp.size)),
-            json::JsonValue(std::to_string(entry.stamp.written)), json::JsonValue(std::to_string(entry.read)),
-            value_of(entry.kept)}));
+        files.push_back(json::JsonValue(
+            json::JsonValue::Array{json::JsonValue(path), json::JsonValue(std::to_string(entry.stamp.size)),
+                                   json::JsonValue(std::to_string(entry.stamp.written)),
+                                   json::JsonValue(std::to_string(entry.read)), value_of(entry.kept)}));
     }
     write_record(folder_, file_name, file_limit, format, list_name, std::move(files));
 }

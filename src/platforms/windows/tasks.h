@@ -26,8 +26,7 @@ namespace qm::windows {
 // a record, definition files unchanged since it was kept are not opened
 // (task_record.h).
 void scan_tasks(const std::vector<std::string>& task_roots, bool admin, ProgramFacts& programs,
-                model::ScanResult& result, TaskRecord* record = nullptr,
-                const os::ToolRunner& runner = os::run_tool);
+                model::ScanResult& result, TaskRecord* record = nullptr, const os::ToolRunner& runner = os::run_tool);
 
 // Switches the task named by the item's `uri` spec with schtasks.exe /Change.
 [[nodiscard]] Result<model::ChangeOutcome> switch_task(const model::StartupItem& item, bool on, bool admin,

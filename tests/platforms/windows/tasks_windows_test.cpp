@@ -260,8 +260,8 @@ TEST_F(TaskScan, AFileUnchangedSinceTheRecordWasKeptIsNotOpened) {
     const model::ScanResult kept = scan_at(later);
     EXPECT_EQ(command(kept), "C:\\Planted.exe") << "the unchanged file is not opened";
     EXPECT_EQ(command(scan_at(later + trust_time)), "C:\\Apps\\app.exe") << "read a day before";
-    EXPECT_EQ(kept.notes,
-              std::vector<std::string>{"1 file(s) in the task folder are empty or not task definitions and were skipped."});
+    EXPECT_EQ(kept.notes, std::vector<std::string>{
+                              "1 file(s) in the task folder are empty or not task definitions and were skipped."});
 
     write("\\Acme\\Tray", task_xml({{&TaskXml::command, "C:\\Apps\\changed.exe"}}));
     EXPECT_EQ(command(scan_at(later)), "C:\\Apps\\changed.exe");
