@@ -2,8 +2,10 @@
 # "quillmoor.exe list --json" as a whole process under Wine, side by side with
 # Wine's own "cmd /c exit" run the same way, so the cost of starting any
 # program under Wine is seen apart from ours. Two machines, each measured
-# with the program-file cache removed before every run (first scan) and with
-# it left from the run before (later scans):
+# with the program-file cache removed before every run (first scan), with it
+# left from the run before (later scans), and with every record the scans
+# keep in the data folder removed (nothing kept: the program-file cache and
+# the service and task records, as on a machine never scanned before):
 #   heavy machine: 500 services, 300 task definitions, 100 Run values and 50
 #     Startup-folder shortcuts;
 #   1,000 Run values, each naming a program file of its own (every one a copy
@@ -16,9 +18,10 @@
 # Usage: bench/list_process_windows.sh [runs per measurement, default 7]
 # (QUILLMOOR_EXE names an already built quillmoor.exe to measure instead;
 # QUILLMOOR_EARLIER_EXE names another build measured on the same machines
-# first, to compare with; QUILLMOOR_BENCH_PREFIX keeps the populated prefixes
-# there and in "$QUILLMOOR_BENCH_PREFIX-programs" instead of removing them;
-# QUILLMOOR_BENCH_HEAVY_ONLY=1 measures the heavy machine alone.)
+# in the same rounds, to compare with; QUILLMOOR_BENCH_PREFIX keeps the
+# populated prefixes there and in "$QUILLMOOR_BENCH_PREFIX-programs" instead
+# of removing them; QUILLMOOR_BENCH_HEAVY_ONLY=1 measures the heavy machine
+# alone.)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-7}
@@ -62,8 +65,9 @@ restart_server() {
   wine cmd /c exit >/dev/null 2>&1
 }
 
-cache_file() { printf '%s/drive_c/ProgramData/Quillmoor/program-versions.json' "$WINEPREFIX"; }
-drop_cache() { rm -f "$(cache_file)"; }
+data_folder() { printf '%s/drive_c/ProgramData/Quillmoor' "$WINEPREFIX"; }
+drop_cache() { rm -f "$(data_folder)/program-versions.json"; }
+drop_records() { rm -f "$(data_folder)"/program-versions.json "$(data_folder)"/service-keys.json "$(data_folder)"/task-definitions.json; }
 
 # ms COMMAND...: the wall time of one run, in milliseconds.
 ms() {
@@ -78,35 +82,51 @@ median() { printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"; }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", a / b }'; }
 
-# The three runs of a round follow each other, so a load that comes and goes
-# on the machine weighs on all three alike: Wine's own trivial program, a
-# scan without the cache (first scan) and one with the cache it left.
+# Each round runs Wine's own trivial program once and then every build
+# measured in turn (the earlier one first): for each, a scan without any
+# record (nothing kept), one without the program-file cache (first scan) and
+# one with the cache it left. A load that comes and goes on the machine so
+# weighs on all builds alike, and each is compared with the same trivial
+# program.
 measure() {
+  local label=$1
+  local labels=() programs=()
   if [ -n "${QUILLMOOR_EARLIER_EXE:-}" ]; then
-    measure_one "$1 (earlier)" "$QUILLMOOR_EARLIER_EXE"
+    labels+=("$label (earlier)")
+    programs+=("$QUILLMOOR_EARLIER_EXE")
   fi
-  measure_one "$1" "$program"
-}
-
-measure_one() {
-  local label=$1 program=$2
-  local items peak_kib
-  items=$(wine "$program" list --json 2>/dev/null | grep -o '"id":' | wc -l)
-  drop_cache
-  peak_kib=$(/usr/bin/time -f '%M' wine "$program" list --json 2>&1 >/dev/null | tail -1)
-  local trivial=() cold=() warm=()
+  labels+=("$label")
+  programs+=("$program")
+  local items=() peaks=() trivial=() i
+  local -A none=() cold=() warm=()
+  for i in "${!programs[@]}"; do
+    items[i]=$(wine "${programs[i]}" list --json 2>/dev/null | grep -o '"id":' | wc -l)
+    drop_cache
+    peaks[i]=$(/usr/bin/time -f '%M' wine "${programs[i]}" list --json 2>&1 >/dev/null | tail -1)
+  done
   for _ in $(seq "$runs"); do
     trivial+=("$(ms wine cmd /c exit)")
-    drop_cache
-    cold+=("$(ms wine "$program" list --json)")
-    warm+=("$(ms wine "$program" list --json)")
+    for i in "${!programs[@]}"; do
+      drop_records
+      none[$i]+=" $(ms wine "${programs[i]}" list --json)"
+      drop_cache
+      cold[$i]+=" $(ms wine "${programs[i]}" list --json)"
+      warm[$i]+=" $(ms wine "${programs[i]}" list --json)"
+    done
   done
-  local t c w
+  local t n c w
   t=$(median "${trivial[@]}")
-  c=$(median "${cold[@]}")
-  w=$(median "${warm[@]}")
-  printf '%-44s %5s items  cmd /c exit %4d ms  first scan %5d ms (%sx)  later scan %5d ms (%sx)  peak %d MiB\n' \
-    "$label" "$items" "$t" "$c" "$(ratio "$c" "$t")" "$w" "$(ratio "$w" "$t")" $((peak_kib / 1024))
+  for i in "${!programs[@]}"; do
+    # shellcheck disable=SC2086 # the lists are numbers split on spaces
+    n=$(median ${none[$i]})
+    # shellcheck disable=SC2086
+    c=$(median ${cold[$i]})
+    # shellcheck disable=SC2086
+    w=$(median ${warm[$i]})
+    printf '%-44s %5s items  cmd /c exit %4d ms  first scan %5d ms (%sx)  later scan %5d ms (%sx)  nothing kept %5d ms (%sx)  peak %d MiB\n' \
+      "${labels[i]}" "${items[i]}" "$t" "$c" "$(ratio "$c" "$t")" "$w" "$(ratio "$w" "$t")" "$n" "$(ratio "$n" "$t")" \
+      $((peaks[i] / 1024))
+  done
 }
 
 regedit_import() {

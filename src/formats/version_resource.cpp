@@ -134,19 +134,35 @@ struct Entry {
     std::uint32_t target = 0;
 };
 
+// Each read of a file costs a call into the system (under Wine, several),
+// while the headers, the section table and the resource directory each lie
+// close together: the file is read a window at a time and the small pieces
+// are taken from the window that holds them.
+constexpr std::size_t read_window = 0x10000;
+
 class ProgramFile {
 public:
     explicit ProgramFile(const ReadAt& read) : read_(read) {}
 
     // Exactly `size` bytes from `offset`, or none.
-    std::optional<std::string> bytes(std::uint64_t offset, std::size_t size) const {
-        std::string got = read_(offset, size);
-        if (got.size() != size) return std::nullopt;
-        return got;
+    std::optional<std::string> bytes(std::uint64_t offset, std::size_t size) {
+        if (!holds(offset, size)) {
+            window_ = read_(offset, std::max(size, read_window));
+            window_at_ = offset;
+            if (!holds(offset, size)) return std::nullopt;
+        }
+        return window_.substr(static_cast<std::size_t>(offset - window_at_), size);
     }
 
 private:
+    bool holds(std::uint64_t offset, std::size_t size) const {
+        return offset >= window_at_ && offset - window_at_ <= window_.size() &&
+               window_.size() - static_cast<std::size_t>(offset - window_at_) >= size;
+    }
+
     const ReadAt& read_;
+    std::string window_;
+    std::uint64_t window_at_ = 0;
 };
 
 using Found = ProgramVersionBlock::Found;
@@ -156,7 +172,7 @@ ProgramVersionBlock none_block() { return {Found::none, {}}; }
 
 // The entries of the directory at `at` in the resource section (whose bytes
 // start at `base` and run `size`).
-std::optional<std::vector<Entry>> directory(const ProgramFile& file, std::uint64_t base, std::uint32_t size,
+std::optional<std::vector<Entry>> directory(ProgramFile& file, std::uint64_t base, std::uint32_t size,
                                             std::uint32_t at) {
     if (at > size || size - at < 16) return std::nullopt;
     const std::optional<std::string> header = file.bytes(base + at, 16);
@@ -174,7 +190,7 @@ std::optional<std::vector<Entry>> directory(const ProgramFile& file, std::uint64
 
 // Whether the counted UTF-16 name at `at` is "MUI" in any case; a name that
 // cannot be read counts as one.
-bool names_mui(const ProgramFile& file, std::uint64_t base, std::uint32_t size, std::uint32_t at) {
+bool names_mui(ProgramFile& file, std::uint64_t base, std::uint32_t size, std::uint32_t at) {
     if (at > size || size - at < 8) return true;
     const std::optional<std::string> name = file.bytes(base + at, 8);
     if (!name) return true;
@@ -190,7 +206,7 @@ bool names_mui(const ProgramFile& file, std::uint64_t base, std::uint32_t size, 
 }  // namespace
 
 ProgramVersionBlock read_program_version_block(const ReadAt& read) {
-    const ProgramFile file(read);
+    ProgramFile file(read);
     const std::optional<std::string> dos = file.bytes(0, 64);
     if (!dos || dos->substr(0, 2) != "MZ") return unsure();
     const std::uint32_t pe = read_u32(*dos, 0x3C);

@@ -4,7 +4,7 @@
 // lookup does; the first child of a matching key wins. Every length is kept
 // inside its parent and the bytes given, so a damaged block reads as less,
 // never past its end. The block can also be found in a program file (PE)
-// itself, through its headers and resource directory, with a few small reads.
+// itself, through its headers and resource directory, with a few reads.
 // Pure and thread-safe.
 #pragma once
 
@@ -43,8 +43,10 @@ struct ProgramVersionBlock {
 };
 
 // The version resource (type 16, name 1) of a 32- or 64-bit PE file. Every
-// offset is checked against the headers and sections it points into; at most
-// a few dozen reads of at most 64 KiB each are made.
+// offset is checked against the headers and sections it points into. The
+// file is read 64 KiB at a time from the first byte wanted, so a small
+// program takes one read and most others two or three; never more than a few
+// dozen reads are made.
 [[nodiscard]] ProgramVersionBlock read_program_version_block(const ReadAt& read);
 
 }  // namespace qm::formats

@@ -4,7 +4,6 @@
 
 #include "os/windows/handle.h"
 #include "os/windows/wide.h"
-#include "util/text.h"
 
 namespace qm::windows {
 
@@ -13,6 +12,16 @@ EntryKind entry_kind(const std::string& path) {
     if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::missing;
     constexpr DWORD not_plain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
     return (attributes & not_plain) == 0 ? EntryKind::regular : EntryKind::not_regular;
+}
+
+EntryInfo entry_info(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(os::windows::to_wide(path).c_str(), GetFileExInfoStandard, &data)) return {};
+    constexpr DWORD not_plain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+    if ((data.dwFileAttributes & not_plain) != 0) return {EntryKind::not_regular, 0, 0};
+    const auto join = [](DWORD high, DWORD low) { return static_cast<std::uint64_t>(high) << 32 | low; };
+    return {EntryKind::regular, join(data.nFileSizeHigh, data.nFileSizeLow),
+            join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)};
 }
 
 std::optional<std::string> final_folder_path(const std::string& folder) {
@@ -28,7 +37,11 @@ std::optional<std::string> final_folder_path(const std::string& folder) {
     }
     if (length == 0 || length >= path.size()) return std::nullopt;
     path.resize(length);
-    return to_lower_ascii(os::windows::to_utf8(path));
+    // "\\?\C:\..." names the same folder as "C:\..."; paths built on it without
+    // the prefix are read under the same name rules as the folder was.
+    const bool on_drive = path.size() >= 7 && path.starts_with(L"\\\\?\\") && path[5] == L':' && path[6] == L'\\';
+    if (on_drive) path.erase(0, 4);
+    return os::windows::to_utf8(path);
 }
 
 }  // namespace qm::windows

@@ -5,6 +5,7 @@
 // Thread-safe.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -14,8 +15,18 @@ enum class EntryKind { regular, not_regular, missing };
 
 [[nodiscard]] EntryKind entry_kind(const std::string& path);
 
-// The folder's final path with every link resolved, lower-cased; none when it
-// cannot be opened.
+// The same with the size and last-write time of a regular file, in one call
+// (for a file the system will not describe, as missing).
+struct EntryInfo {
+    EntryKind kind = EntryKind::missing;
+    std::uint64_t size = 0;
+    std::uint64_t written = 0;  // as a Windows file time
+};
+[[nodiscard]] EntryInfo entry_info(const std::string& path);
+
+// The folder's final path with every link resolved, spelled as the file
+// system spells it ("C:\Windows\System32\Tasks"; the "\\?\" prefix only where
+// the path is not on a drive letter); none when it cannot be opened.
 [[nodiscard]] std::optional<std::string> final_folder_path(const std::string& folder);
 
 }  // namespace qm::windows

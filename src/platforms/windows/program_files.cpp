@@ -11,6 +11,7 @@
 #include "formats/version_resource.h"
 #include "os/windows/handle.h"
 #include "os/windows/wide.h"
+#include "platforms/windows/work_pool.h"
 #include "util/text.h"
 
 namespace qm::windows {
@@ -85,13 +86,17 @@ VersionStrings read_version_strings(const std::string& path) {
                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.valid() && ::GetFileType(file.get()) == FILE_TYPE_DISK) {
+        // The file's own position, moved before each read: a read given its
+        // offset in an OVERLAPPED also announces its completion, which under
+        // Wine is one more call into the server for every read.
         const formats::ReadAt read = [&](std::uint64_t offset, std::size_t size) {
             std::string bytes(size, '\0');
-            OVERLAPPED at{};
-            at.Offset = static_cast<DWORD>(offset);
-            at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+            LARGE_INTEGER at{};
+            at.QuadPart = static_cast<LONGLONG>(offset);
             DWORD got = 0;
-            if (!::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(size), &got, &at)) got = 0;
+            if (!::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) ||
+                !::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(size), &got, nullptr))
+                got = 0;
             bytes.resize(got);
             return bytes;
         };
@@ -173,16 +178,88 @@ const VersionStrings& ProgramFacts::version(const std::string& path) {
     return found->second;
 }
 
+void ProgramFacts::read_versions(const std::vector<std::string>& paths) {
+    // The paths not read yet, each once, spelled as first given.
+    std::vector<std::string> wanted;
+    std::vector<std::string> keys;
+    std::set<std::string> listed;
+    for (const std::string& path : paths) {
+        std::string key = to_lower_ascii(path);
+        if (versions_.contains(key) || !listed.insert(key).second) continue;
+        wanted.push_back(path);
+        keys.push_back(std::move(key));
+    }
+    std::vector<std::optional<FileStamp>> stamps(wanted.size());
+    run_on_workers(wanted.size(), [&](std::size_t i) { stamps[i] = file_stamp(wanted[i]); });
+    // As version() does: a missing file has no version information, and one
+    // the record has as it is now is not opened.
+    std::vector<VersionStrings> strings(wanted.size());
+    std::vector<std::size_t> to_read;
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+        if (!stamps[i]) continue;
+        if (const VersionStrings* kept = cache_.find(keys[i], *stamps[i])) {
+            strings[i] = *kept;
+        } else {
+            to_read.push_back(i);
+        }
+    }
+    run_on_workers(to_read.size(),
+                   [&](std::size_t j) { strings[to_read[j]] = read_version_strings(wanted[to_read[j]]); });
+    for (std::size_t i : to_read) cache_.store(keys[i], *stamps[i], strings[i]);
+    for (std::size_t i = 0; i < wanted.size(); ++i) versions_.emplace(keys[i], std::move(strings[i]));
+}
+
 bool ProgramFacts::is_operating_system(std::string_view path) const {
     return windows::is_operating_system(path, windows_folder_);
 }
 
+namespace {
+
+// The folders that hold a plain path ("c:\a\b\file.exe" gives "c:\a\b" and
+// then "c:\a"), innermost first; none for any other path, whose folders
+// Windows may spell otherwise once it has resolved "." and "..", mixed
+// separators, prefixes or trailing dots and spaces.
+std::vector<std::string_view> plain_folders(std::string_view lower_path) {
+    const bool drive = lower_path.size() > 3 && lower_path[0] >= 'a' && lower_path[0] <= 'z' && lower_path[1] == ':' &&
+                       lower_path[2] == '\\';
+    if (!drive || lower_path.find('/') != std::string_view::npos) return {};
+    std::vector<std::string_view> folders;
+    for (std::size_t begin = 3; begin < lower_path.size();) {
+        std::size_t end = lower_path.find('\\', begin);
+        if (end == std::string_view::npos) end = lower_path.size();
+        const std::string_view part = lower_path.substr(begin, end - begin);
+        if (part.empty() || part.back() == '.' || part.back() == ' ') return {};
+        if (end < lower_path.size()) folders.push_back(lower_path.substr(0, end));
+        begin = end + 1;
+    }
+    std::reverse(folders.begin(), folders.end());
+    return folders;
+}
+
+}  // namespace
+
+bool ProgramFacts::is_file(const std::string& path) {
+    const std::string lower = to_lower_ascii(path);
+    const auto [found, added] = probed_.try_emplace(lower, false);
+    if (!added) return found->second;
+    const std::vector<std::string_view> folders = plain_folders(lower);
+    for (std::string_view folder : folders) {
+        if (missing_folders_.contains(std::string(folder))) return false;
+    }
+    const DWORD attributes = ::GetFileAttributesW(os::windows::to_wide(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // Windows tells a missing folder on the way from a missing file.
+        if (::GetLastError() == ERROR_PATH_NOT_FOUND && !folders.empty()) {
+            missing_folders_.emplace(folders.front());
+        }
+        return false;
+    }
+    found->second = (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+    return found->second;
+}
+
 CommandProgram ProgramFacts::command(std::string_view command) {
-    return formats::command_program(command, [this](const std::string& path) {
-        const auto [found, added] = probed_.try_emplace(to_lower_ascii(path), false);
-        if (added) found->second = os::path_kind(path) == os::PathKind::file;
-        return found->second;
-    });
+    return formats::command_program(command, [this](const std::string& path) { return is_file(path); });
 }
 
 void ProgramFacts::fill(model::StartupItem& item) {

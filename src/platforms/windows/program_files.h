@@ -2,14 +2,17 @@
 // starts, that file's publisher and description from its version information,
 // and whether the program belongs to the operating system. A ProgramFacts
 // object serves one call of the platform (one scan or one list) from one
-// thread; it reads each program file's version information at most once, and
-// not at all when the data folder's record has it for the file as it is.
+// thread (it may run work of its own on more); it reads each program file's
+// version information at most once, and not at all when the data folder's
+// record has it for the file as it is.
 #pragma once
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "formats/windows_values.h"
 #include "model/startup_item.h"
@@ -56,6 +59,9 @@ public:
 
     // Read at most once per lower-cased path for the life of this object.
     [[nodiscard]] const VersionStrings& version(const std::string& path);
+    // What version() will give for each path, read for all of them at once
+    // on a few threads (work_pool.h), for a source about to ask for many.
+    void read_versions(const std::vector<std::string>& paths);
     // Keeps what was read for the next scan (see the constructor).
     void save_cache() { cache_.save(); }
     [[nodiscard]] bool is_operating_system(std::string_view path) const;
@@ -63,7 +69,9 @@ public:
     // command_program with each path probed at most once for the life of this
     // object: hundreds of services run the same host with the same arguments,
     // and under Wine every probe of a path whose case differs from the disk's
-    // reads the folders along it.
+    // reads the folders along it. A folder found missing is remembered too,
+    // so no file in it is probed: the programs of an uninstalled product
+    // often lie side by side.
     [[nodiscard]] CommandProgram command(std::string_view command);
 
     // Sets `exe` from `command` (adding the warning of an unquoted path to
@@ -73,9 +81,12 @@ public:
     void fill(model::StartupItem& item);
 
 private:
+    [[nodiscard]] bool is_file(const std::string& path);
+
     std::string windows_folder_;
     std::map<std::string, VersionStrings> versions_;  // by lower-cased path
     std::map<std::string, bool> probed_;              // whether a file is there, by lower-cased path
+    std::set<std::string> missing_folders_;           // lower-cased
     VersionCache cache_;
 };
 

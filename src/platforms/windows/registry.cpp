@@ -5,6 +5,7 @@
 #include "os/environment.h"
 #include "os/windows/system_error.h"
 #include "os/windows/wide.h"
+#include "platforms/windows/work_pool.h"
 #include "util/decode.h"
 
 namespace qm::windows {
@@ -96,13 +97,19 @@ RegistryResult<std::optional<RawValue>> try_read_raw(HKEY key, std::string_view 
 }
 
 std::optional<std::string> try_read_text(HKEY key, std::string_view name) {
-    const std::optional<RawValue> value = try_read_raw(key, name).value_or(std::nullopt);
+    return text_of(try_read_raw(key, name).value_or(std::nullopt));
+}
+
+std::optional<std::uint32_t> try_read_number(HKEY key, std::string_view name) {
+    return number_of(try_read_raw(key, name).value_or(std::nullopt));
+}
+
+std::optional<std::string> text_of(const std::optional<RawValue>& value) {
     if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ)) return std::nullopt;
     return decode_registry_text(value->bytes);
 }
 
-std::optional<std::uint32_t> try_read_number(HKEY key, std::string_view name) {
-    const std::optional<RawValue> value = try_read_raw(key, name).value_or(std::nullopt);
+std::optional<std::uint32_t> number_of(const std::optional<RawValue>& value) {
     if (!value || value->type != REG_DWORD || value->bytes.size() < 4) return std::nullopt;
     const auto* b = reinterpret_cast<const unsigned char*>(value->bytes.data());
     return static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
@@ -135,34 +142,90 @@ RegistryResult<void> delete_value(HKEY key, std::string_view name) {
     return {};
 }
 
-std::vector<EnumeratedValue> enumerate_values(HKEY key) {
-    std::vector<EnumeratedValue> values;
-    std::wstring name(value_name_capacity, L'\0');
-    std::string data(first_data_capacity, '\0');
-    for (DWORD index = 0; index <= last_index;) {
+namespace {
+
+// Keys with this many values or more are read on a few threads at once.
+constexpr DWORD many_values = 64;
+
+// What one index of a key's values gave.
+struct ValueAt {
+    LSTATUS status = ERROR_SUCCESS;  // ERROR_SUCCESS, or the error that ends the values
+    bool skipped = false;            // a value too large to read, passed over
+    EnumeratedValue value;
+};
+
+// The value at `index`, read into buffers that grow as needed and are kept
+// for the next index. The name buffer holds the longest name Windows
+// allows, so more data than room is the value's: it is read again with room
+// for it, unless it is larger than any command line could be.
+ValueAt value_at(HKEY key, DWORD index, std::wstring& name, std::string& data) {
+    for (;;) {
         DWORD name_length = value_name_capacity;
         DWORD data_size = static_cast<DWORD>(data.size());
         DWORD type = REG_NONE;
-        LSTATUS status = ::RegEnumValueW(key, index, name.data(), &name_length, nullptr, &type,
-                                         reinterpret_cast<BYTE*>(data.data()), &data_size);
+        const LSTATUS status = ::RegEnumValueW(key, index, name.data(), &name_length, nullptr, &type,
+                                               reinterpret_cast<BYTE*>(data.data()), &data_size);
         if (status == ERROR_MORE_DATA) {
-            // The name buffer holds the longest name Windows allows, so it is
-            // the data: read the same index again with room for it. A value
-            // larger than any command line could be is skipped instead.
             const std::size_t wanted = std::max<std::size_t>(data.size() * 2, data_size);
-            if (wanted > largest_data) {
-                ++index;
-                continue;
-            }
+            if (wanted > largest_data) return ValueAt{ERROR_SUCCESS, true, {}};
             data.assign(wanted, '\0');
             continue;
         }
-        if (status != ERROR_SUCCESS) break;
+        if (status != ERROR_SUCCESS) return ValueAt{status, false, {}};
         const std::wstring_view read_name(name.data(), name_length);
-        values.push_back(EnumeratedValue{os::windows::to_utf8(read_name), type, data.substr(0, data_size),
-                                         !has_unpaired_surrogate(read_name)});
-        ++index;
+        return ValueAt{ERROR_SUCCESS, false,
+                       EnumeratedValue{os::windows::to_utf8(read_name), type, data.substr(0, data_size),
+                                       !has_unpaired_surrogate(read_name)}};
     }
+}
+
+}  // namespace
+
+std::vector<EnumeratedValue> enumerate_values(HKEY key, bool* complete) {
+    std::vector<EnumeratedValue> values;
+    bool skipped = false;
+    // Each value read in turn is one round trip to the server under Wine: a
+    // key of many values has the ones it counts read on a few threads, then
+    // the rest, if any were added meanwhile, in turn.
+    DWORD count = 0;
+    DWORD index = 0;
+    if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
+                           nullptr) == ERROR_SUCCESS &&
+        count >= many_values && count <= last_index) {
+        std::vector<ValueAt> read(count);
+        run_on_workers(count, [&](std::size_t i) {
+            std::wstring name(value_name_capacity, L'\0');
+            std::string data(first_data_capacity, '\0');
+            read[i] = value_at(key, static_cast<DWORD>(i), name, data);
+        });
+        for (ValueAt& at : read) {
+            if (at.status != ERROR_SUCCESS) {
+                if (complete != nullptr) *complete = at.status == ERROR_NO_MORE_ITEMS && !skipped;
+                return values;
+            }
+            if (at.skipped) {
+                skipped = true;
+            } else {
+                values.push_back(std::move(at.value));
+            }
+        }
+        index = count;
+    }
+    std::wstring name(value_name_capacity, L'\0');
+    std::string data(first_data_capacity, '\0');
+    for (; index <= last_index; ++index) {
+        ValueAt at = value_at(key, index, name, data);
+        if (at.status != ERROR_SUCCESS) {
+            if (complete != nullptr) *complete = at.status == ERROR_NO_MORE_ITEMS && !skipped;
+            return values;
+        }
+        if (at.skipped) {
+            skipped = true;
+        } else {
+            values.push_back(std::move(at.value));
+        }
+    }
+    if (complete != nullptr) *complete = false;
     return values;
 }
 
@@ -184,7 +247,7 @@ std::wstring folded_name(std::string_view name) {
 }  // namespace
 
 ValueTable::ValueTable(HKEY key) {
-    for (EnumeratedValue& value : enumerate_values(key)) {
+    for (EnumeratedValue& value : enumerate_values(key, &complete_)) {
         // Its name as text names another value; asked by that text, the
         // registry would not give it either.
         if (!value.exact_name) continue;
@@ -214,14 +277,28 @@ bool has_unpaired_surrogate(std::wstring_view text) {
 
 std::vector<std::string> enumerate_subkeys(HKEY key) {
     std::vector<std::string> names;
-    std::wstring name(subkey_name_capacity, L'\0');
-    for (DWORD index = 0; index <= last_index; ++index) {
-        DWORD name_length = subkey_name_capacity;
-        LSTATUS status = ::RegEnumKeyExW(key, index, name.data(), &name_length, nullptr, nullptr, nullptr, nullptr);
-        if (status != ERROR_SUCCESS) break;
-        names.push_back(os::windows::to_utf8(std::wstring_view(name.data(), name_length)));
-    }
+    for (Subkey& subkey : enumerate_subkeys_with_times(key)) names.push_back(std::move(subkey.name));
     return names;
+}
+
+std::vector<Subkey> enumerate_subkeys_with_times(HKEY key) {
+    std::vector<Subkey> subkeys;
+    for (DWORD index = 0; index <= last_index; ++index) {
+        std::optional<Subkey> subkey = subkey_at(key, index);
+        if (!subkey) break;
+        subkeys.push_back(std::move(*subkey));
+    }
+    return subkeys;
+}
+
+std::optional<Subkey> subkey_at(HKEY key, DWORD index) {
+    wchar_t name[subkey_name_capacity];
+    DWORD name_length = subkey_name_capacity;
+    FILETIME written{};
+    if (::RegEnumKeyExW(key, index, name, &name_length, nullptr, nullptr, nullptr, &written) != ERROR_SUCCESS)
+        return std::nullopt;
+    return Subkey{os::windows::to_utf8(std::wstring_view(name, name_length)),
+                  static_cast<std::uint64_t>(written.dwHighDateTime) << 32 | written.dwLowDateTime};
 }
 
 std::string expand_references(std::string_view text) {

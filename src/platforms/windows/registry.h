@@ -65,6 +65,9 @@ struct RawValue {
     std::string bytes;
 };
 [[nodiscard]] RegistryResult<std::optional<RawValue>> try_read_raw(HKEY key, std::string_view name);
+// What try_read_text and try_read_number make of a value read another way.
+[[nodiscard]] std::optional<std::string> text_of(const std::optional<RawValue>& value);
+[[nodiscard]] std::optional<std::uint32_t> number_of(const std::optional<RawValue>& value);
 
 [[nodiscard]] RegistryResult<void> write_value(HKEY key, std::string_view name, DWORD type, std::string_view bytes);
 // REG_SZ (or REG_EXPAND_SZ) holding the text as UTF-16LE with its ending NUL.
@@ -96,8 +99,11 @@ inline constexpr std::string_view inexact_name_note =
 // buffer starts at 4,096 bytes and grows on ERROR_MORE_DATA to the larger of
 // twice its size and what Windows asked for, then the same index is read
 // again. Ends at ERROR_NO_MORE_ITEMS, at any other error, or after index
-// 100,000; what was read until then is returned.
-[[nodiscard]] std::vector<EnumeratedValue> enumerate_values(HKEY key);
+// 100,000; what was read until then is returned. A key that counts 64
+// values or more has those read on a few threads at once (work_pool.h), with
+// the same result. `complete`, when given, tells whether the enumeration
+// ended at the last value with none skipped.
+[[nodiscard]] std::vector<EnumeratedValue> enumerate_values(HKEY key, bool* complete = nullptr);
 // The values of one key, read with one enumeration, for a caller that looks
 // up many names in it: names match as the registry matches them, ignoring
 // case. A value whose name holds an unpaired surrogate is never found.
@@ -106,13 +112,26 @@ public:
     explicit ValueTable(HKEY key);
     // What try_read_raw would give for the name: the value, or none.
     [[nodiscard]] std::optional<RawValue> find(std::string_view name) const;
+    // Whether every value of the key was read (see enumerate_values).
+    [[nodiscard]] bool complete() const { return complete_; }
 
 private:
     std::map<std::wstring, RawValue> values_;  // by upper-cased name
+    bool complete_ = false;
 };
 
 // The names of the key's subkeys, ending the same way.
 [[nodiscard]] std::vector<std::string> enumerate_subkeys(HKEY key);
+// The same with each subkey's last-write time (as a Windows file time),
+// which moves whenever one of its values is set or deleted.
+struct Subkey {
+    std::string name;
+    std::uint64_t written = 0;
+};
+[[nodiscard]] std::vector<Subkey> enumerate_subkeys_with_times(HKEY key);
+// The subkey at one index of the enumeration, or none past its end or on any
+// other error.
+[[nodiscard]] std::optional<Subkey> subkey_at(HKEY key, DWORD index);
 
 // Registry text and %NAME% references are read by the portable functions
 // of formats/windows_values.h.

@@ -51,13 +51,30 @@ void scan_location(const knowledge::RunKeyLocation& location, bool admin, Progra
         }
     }
 
-    for (const EnumeratedValue& value : enumerate_values((*key)->get())) {
-        if (value.name.empty() || (value.type != REG_SZ && value.type != REG_EXPAND_SZ)) continue;
+    const std::vector<EnumeratedValue> values = enumerate_values((*key)->get());
+    // The command of a value that names one.
+    const auto command_of = [](const EnumeratedValue& value) -> std::optional<std::string> {
+        if (value.name.empty() || (value.type != REG_SZ && value.type != REG_EXPAND_SZ)) return std::nullopt;
         std::string command = decode_registry_text(value.bytes);
         if (value.type == REG_EXPAND_SZ) command = expand_references(command);
+        return command;
+    };
+    // The version information of every program named, read at once.
+    std::vector<std::string> named;
+    for (const EnumeratedValue& value : values) {
+        if (const std::optional<std::string> command = command_of(value)) {
+            std::string program = programs.command(*command).program;
+            if (!program.empty()) named.push_back(std::move(program));
+        }
+    }
+    programs.read_versions(named);
+
+    for (const EnumeratedValue& value : values) {
+        std::optional<std::string> command = command_of(value);
+        if (!command) continue;
 
         model::StartupItem item(model::ItemKind::run, location.label, location.scope, location_text, value.name);
-        item.command = std::move(command);
+        item.command = std::move(*command);
         programs.fill(item);
         item.set_spec("short", value.name);
         item.set_spec("hive", location.hive);

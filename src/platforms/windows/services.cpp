@@ -1,6 +1,7 @@
 #include "platforms/windows/services.h"
 
 #include <algorithm>
+#include <array>
 #include <cwchar>
 #include <optional>
 #include <utility>
@@ -10,6 +11,7 @@
 
 #include "os/windows/handle.h"
 #include "platforms/windows/registry.h"
+#include "platforms/windows/work_pool.h"
 #include "os/windows/wide.h"
 #include "util/text.h"
 
@@ -31,6 +33,7 @@ constexpr std::uint32_t disabled_start = 4;
 constexpr std::uint32_t running_state = 4;
 
 constexpr DWORD first_enumeration_bytes = 64 * 1024;
+constexpr DWORD most_service_keys = 100000;
 constexpr UINT indirect_text_units = 1024;
 
 bool is_listed_type(std::uint32_t type) {
@@ -39,27 +42,24 @@ bool is_listed_type(std::uint32_t type) {
 
 // A text value, expanded when it is REG_EXPAND_SZ; absent when missing or
 // of another type.
-std::optional<std::string> read_value_text(HKEY key, std::string_view name) {
-    const std::optional<RawValue> raw = try_read_raw(key, name).value_or(std::nullopt);
-    if (!raw || (raw->type != REG_SZ && raw->type != REG_EXPAND_SZ)) return std::nullopt;
-    std::string text = decode_registry_text(raw->bytes);
-    if (raw->type == REG_EXPAND_SZ) text = expand_references(text);
+std::optional<std::string> expanded_text(const std::optional<RawValue>& raw) {
+    std::optional<std::string> text = text_of(raw);
+    if (text && raw->type == REG_EXPAND_SZ) text = expand_references(*text);
     return text;
 }
 
 // A text shown to people: indirect texts resolved, missing ones empty.
-std::string read_shown_text(HKEY key, std::string_view name) {
-    return resolve_indirect_text(read_value_text(key, name).value_or(std::string()));
+std::string shown_text(const std::optional<RawValue>& raw) {
+    return resolve_indirect_text(expanded_text(raw).value_or(std::string()));
 }
 
 std::string read_service_dll(HKEY service_key) {
     RegistryResult<RegistryKey> parameters = open_key(service_key, "Parameters", KEY_READ);
     if (!parameters) return {};
-    return read_value_text(parameters->get(), "ServiceDll").value_or(std::string());
+    return expanded_text(try_read_raw(parameters->get(), "ServiceDll").value_or(std::nullopt)).value_or(std::string());
 }
 
-std::vector<std::string> read_dependencies(HKEY key) {
-    const std::optional<RawValue> raw = try_read_raw(key, "DependOnService").value_or(std::nullopt);
+std::vector<std::string> dependencies(const std::optional<RawValue>& raw) {
     if (!raw || (raw->type != REG_MULTI_SZ && raw->type != REG_SZ)) return {};
     return decode_registry_list(raw->bytes);
 }
@@ -71,58 +71,137 @@ struct ServiceEntry {
     std::string key_name;
 };
 
-std::optional<ServiceEntry> read_service(HKEY services, const std::string& key_name, bool admin,
-                                         const ServiceStates& states, ProgramFacts& programs, std::size_t& unreadable) {
-    RegistryResult<RegistryKey> key = open_key(services, key_name, KEY_READ);
-    if (!key) {
-        // Refused, or its name as read (an unpaired surrogate shown as U+FFFD) names no key.
-        ++unreadable;
-        return std::nullopt;
-    }
-    const HKEY k = key->get();
-    const std::optional<std::uint32_t> type = try_read_number(k, "Type");
-    if (!type || !is_listed_type(*type)) return std::nullopt;
-    const std::optional<std::uint32_t> start = try_read_number(k, "Start");
-    if (!start || *start > disabled_start) return std::nullopt;
+// The values of a service key the scan reads.
+constexpr std::array<std::string_view, 7> service_value_names = {"Type",           "Start",
+                                                                 "DisplayName",    "DelayedAutostart",
+                                                                 "ImagePath",      "Description",
+                                                                 "DependOnService"};
 
-    std::string display_name = read_shown_text(k, "DisplayName");
+std::optional<RawValue> value_of(const KeptValues& values, std::string_view name) {
+    const auto found = values.find(name);
+    if (found == values.end()) return std::nullopt;
+    return found->second;
+}
+
+// The service keys in the order the registry lists them, asked for by index
+// on a few threads at once; indexes past the count the key gave first are
+// asked for one by one until the list ends.
+std::vector<Subkey> service_keys(HKEY services) {
+    DWORD count = 0;
+    if (::RegQueryInfoKeyW(services, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
+                           nullptr, nullptr) != ERROR_SUCCESS)
+        return enumerate_subkeys_with_times(services);
+    std::vector<std::optional<Subkey>> listed(count);
+    run_on_workers(count, [&](std::size_t i) { listed[i] = subkey_at(services, static_cast<DWORD>(i)); });
+    std::vector<Subkey> subkeys;
+    for (std::optional<Subkey>& subkey : listed) {
+        if (subkey) subkeys.push_back(std::move(*subkey));
+    }
+    // Keys made since the count was given; no real Services key holds so
+    // many that a key changing under the scan could hold it here forever.
+    for (DWORD index = count; index <= most_service_keys; ++index) {
+        std::optional<Subkey> subkey = subkey_at(services, index);
+        if (!subkey) break;
+        subkeys.push_back(std::move(*subkey));
+    }
+    return subkeys;
+}
+
+// What reading one service key gave.
+struct KeyRead {
+    const KeptValues* kept = nullptr;  // the values recorded for the key as it is, if any
+    bool opened = false;
+    KeptValues values;        // read from the key when none were recorded
+    bool complete = false;    // every value of the key was read
+    std::string service_dll;  // see read_key
+};
+
+bool is_listed(const KeptValues& values) {
+    const std::optional<std::uint32_t> type = number_of(value_of(values, "Type"));
+    const std::optional<std::uint32_t> start = number_of(value_of(values, "Start"));
+    return type && is_listed_type(*type) && start && *start <= disabled_start;
+}
+
+// Opens the key even when its values are recorded, so that a key that can
+// no longer be read is counted as such; reads its values, when none are
+// recorded, with one enumeration (a service key holds a handful of values:
+// fewer calls than asking for each of the seven by name); and, while the key
+// is open, the library under Parameters of a listed service whose image path
+// names svchost.exe (used only when that is the program it starts). Safe to
+// run for several keys at once.
+void read_key(HKEY services, const Subkey& listed, KeyRead& read) {
+    RegistryResult<RegistryKey> key = open_key(services, listed.name, KEY_READ);
+    if (!key) return;
+    read.opened = true;
+    if (read.kept == nullptr) {
+        const ValueTable table(key->get());
+        for (std::string_view name : service_value_names) {
+            if (std::optional<RawValue> value = table.find(name)) read.values.emplace(name, std::move(*value));
+        }
+        read.complete = table.complete();
+    }
+    const KeptValues& values = read.kept != nullptr ? *read.kept : read.values;
+    if (!is_listed(values)) return;
+    const std::string image_path = expanded_text(value_of(values, "ImagePath")).value_or(std::string());
+    if (to_lower_ascii(image_path).find("svchost.exe") != std::string::npos) {
+        read.service_dll = read_service_dll(key->get());
+    }
+}
+
+std::optional<ServiceEntry> service_entry(const std::string& key_name, const KeptValues& values,
+                                          const std::string& read_dll, bool admin, const ServiceStates& states,
+                                          ProgramFacts& programs) {
+    if (!is_listed(values)) return std::nullopt;
+    const std::uint32_t start = *number_of(value_of(values, "Start"));
+    std::string display_name = shown_text(value_of(values, "DisplayName"));
     if (display_name.empty()) display_name = key_name;
-    const bool delayed = try_read_number(k, "DelayedAutostart").value_or(0) == 1;
-    const std::string image_path = read_value_text(k, "ImagePath").value_or(std::string());
+    const bool delayed = number_of(value_of(values, "DelayedAutostart")).value_or(0) == 1;
+    const std::string image_path = expanded_text(value_of(values, "ImagePath")).value_or(std::string());
     CommandProgram image = programs.command(image_path);
     const std::string& image_program = image.program;
     // Services that share a svchost.exe process are their library; the host
     // says nothing about what runs.
-    std::string service_dll;
-    if (to_lower_ascii(image_program).ends_with("svchost.exe")) service_dll = read_service_dll(k);
+    const std::string service_dll = to_lower_ascii(image_program).ends_with("svchost.exe") ? read_dll : std::string();
 
     ServiceEntry entry{model::StartupItem(model::ItemKind::service, "Windows service", model::Scope::machine,
                                           "Services", display_name),
-                       *start, read_dependencies(k), key_name};
+                       start, dependencies(value_of(values, "DependOnService")), key_name};
     model::StartupItem& item = entry.item;
     item.command = service_dll.empty() ? image_path : image_path + " (library: " + service_dll + ")";
     item.exe = service_dll.empty() ? image_program : service_dll;
     if (!image.unquoted_warning.empty()) item.warnings.push_back(std::move(image.unquoted_warning));
-    item.description = read_shown_text(k, "Description");
-    if (!item.exe.empty()) {
-        const VersionStrings& strings = programs.version(item.exe);
-        item.publisher = strings.publisher;
-        if (item.description.empty()) item.description = strings.description;
-    }
+    item.description = shown_text(value_of(values, "Description"));
     item.origin =
         programs.is_operating_system(item.exe) ? model::Origin::operating_system : model::Origin::installed_program;
 
     const auto known = states.find(to_lower_ascii(key_name));
     const std::uint32_t pid = known == states.end() ? 0 : known->second.pid;
     item.running = known != states.end() && known->second.state == running_state;
-    item.enabled = *start == automatic_start;
-    item.state_text = start_type_text(*start, delayed);
+    item.enabled = start == automatic_start;
+    item.state_text = start_type_text(start, delayed);
     item.set_spec("short", key_name);
-    item.set_spec("start", std::to_string(*start));
+    item.set_spec("start", std::to_string(start));
     item.set_spec("delayed", delayed ? "1" : "0");
     item.set_spec("pid", std::to_string(pid));
     if (!admin) item.toggle = model::Toggle::admin;
     return entry;
+}
+
+// The publisher, and the description where the key gave none, from the
+// version information of each item's program, read for all items at once.
+void add_version_strings(std::vector<ServiceEntry>& entries, ProgramFacts& programs) {
+    std::vector<std::string> paths;
+    for (const ServiceEntry& entry : entries) {
+        if (!entry.item.exe.empty()) paths.push_back(entry.item.exe);
+    }
+    programs.read_versions(paths);
+    for (ServiceEntry& entry : entries) {
+        model::StartupItem& item = entry.item;
+        if (item.exe.empty()) continue;
+        const VersionStrings& strings = programs.version(item.exe);
+        item.publisher = strings.publisher;
+        if (item.description.empty()) item.description = strings.description;
+    }
 }
 
 // Items are told apart by their shown name, so services that show the same
@@ -262,20 +341,41 @@ ServiceStates read_service_states() {
     return states;
 }
 
-void scan_services(bool admin, ProgramFacts& programs, model::ScanResult& result) {
+void scan_services(bool admin, ProgramFacts& programs, model::ScanResult& result, ServiceRecord* record) {
     RegistryResult<RegistryKey> services = open_key(HKEY_LOCAL_MACHINE, services_path, KEY_READ);
     if (!services) {
         result.notes.push_back("The list of Windows services could not be read.");
         return;
     }
-    const ServiceStates states = read_service_states();
+    // The manager answers from another process while the keys are listed.
+    ServiceStates states;
+    std::vector<Subkey> subkeys;
+    run_both([&] { states = read_service_states(); }, [&] { subkeys = service_keys(services->get()); });
+    std::vector<KeyRead> reads(subkeys.size());
+    if (record != nullptr) {
+        for (std::size_t i = 0; i < subkeys.size(); ++i)
+            reads[i].kept = record->find(subkeys[i].name, subkeys[i].written);
+    }
+    run_on_workers(subkeys.size(), [&](std::size_t i) { read_key(services->get(), subkeys[i], reads[i]); });
+
     std::vector<ServiceEntry> entries;
     std::size_t unreadable = 0;
-    for (const std::string& key_name : enumerate_subkeys(services->get())) {
+    for (std::size_t i = 0; i < subkeys.size(); ++i) {
+        KeyRead& read = reads[i];
+        if (!read.opened) {
+            // Refused, or its name as read (an unpaired surrogate shown as U+FFFD) names no key.
+            ++unreadable;
+            continue;
+        }
+        if (read.kept == nullptr && read.complete && record != nullptr) {
+            record->store(subkeys[i].name, subkeys[i].written, read.values);
+        }
+        const KeptValues& values = read.kept != nullptr ? *read.kept : read.values;
         std::optional<ServiceEntry> entry =
-            read_service(services->get(), key_name, admin, states, programs, unreadable);
+            service_entry(subkeys[i].name, values, read.service_dll, admin, states, programs);
         if (entry) entries.push_back(std::move(*entry));
     }
+    add_version_strings(entries, programs);
     if (unreadable > 0) {
         result.notes.push_back(std::to_string(unreadable) + " service key(s) could not be read and are not listed.");
     }

@@ -16,6 +16,7 @@
 #include "model/platform.h"
 #include "os/run_tool.h"
 #include "platforms/windows/program_files.h"
+#include "platforms/windows/service_record.h"
 #include "util/result.h"
 
 namespace qm::windows {
@@ -33,8 +34,9 @@ using ServiceStates = std::map<std::string, ServiceState>;
 // Appends service items, or the note "The list of Windows services could not
 // be read." when the Services key cannot be opened. An item's dependents are
 // the names (as shown) of the active services that need it: those that start
-// automatically, or run and are not disabled.
-void scan_services(bool admin, ProgramFacts& programs, model::ScanResult& result);
+// automatically, or run and are not disabled. With a record, the values of
+// keys unchanged since it was kept come from it (service_record.h).
+void scan_services(bool admin, ProgramFacts& programs, model::ScanResult& result, ServiceRecord* record = nullptr);
 
 // The texts of a REG_MULTI_SZ value: UTF-16LE texts separated by NUL
 // characters, ending at the first empty one or at the end of the data.

@@ -10,6 +10,7 @@
 #include "platforms/windows/approval_flag.h"
 #include "platforms/windows/folder_entries.h"
 #include "platforms/windows/registry.h"
+#include "platforms/windows/work_pool.h"
 #include "util/text.h"
 
 namespace qm::windows {
@@ -31,9 +32,10 @@ struct FileCommand {
     bool unreadable_link = false;  // a shortcut that could not be read
 };
 
-FileCommand command_of_file(const std::string& path, std::string_view file_name) {
+// `path` is the file as shown; `read_path` the same file as it is read.
+FileCommand command_of_file(const std::string& path, const std::string& read_path, std::string_view file_name) {
     if (!to_lower_ascii(file_name).ends_with(".lnk")) return {path, {}};
-    if (Result<std::string> bytes = os::read_file(path, largest_link); bytes && bytes->size() <= largest_link) {
+    if (Result<std::string> bytes = os::read_file(read_path, largest_link); bytes && bytes->size() <= largest_link) {
         if (std::optional<formats::ShellLink> link = formats::read_shell_link(*bytes)) {
             if (!link->target.empty()) {
                 std::string command = "\"" + link->target + "\"";
@@ -57,7 +59,12 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
     const std::optional<std::string> base = os::get_env(location.env);
     if (!base || base->empty()) return;
     const std::string folder = os::join_path(*base, location.sub);
-    Result<std::vector<os::FolderEntry>> entries = os::list_folder(folder);
+    // Items show the folder as its location names it; its files are reached
+    // through the folder as the file system spells it, since under Wine every
+    // use of a path whose case differs from the disk's ("Startup" for
+    // "StartUp") reads the folders along it again.
+    const std::string read_folder = final_folder_path(folder).value_or(folder);
+    Result<std::vector<os::FolderEntry>> entries = os::list_folder(read_folder);
     if (!entries) return;
     // Folders list in no particular order; items keep the order of names.
     std::sort(entries->begin(), entries->end(),
@@ -76,15 +83,33 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
     std::optional<ValueTable> approval_flags;
     if (approval_key) approval_flags.emplace(approval_key->get());
 
-    for (const os::FolderEntry& entry : *entries) {
-        if (entry.is_folder || equal_ignoring_ascii_case(entry.name, "desktop.ini")) continue;
+    // The files are looked at and their shortcuts read on a few threads at
+    // once (work_pool.h); items are made from them in the order of names.
+    const auto listed = [&](const os::FolderEntry& entry) {
+        return !entry.is_folder && !equal_ignoring_ascii_case(entry.name, "desktop.ini");
+    };
+    // Bytes, not a vector<bool>: threads write neighbouring entries at once.
+    std::vector<unsigned char> regular(entries->size(), 0);
+    std::vector<FileCommand> files(entries->size());
+    run_on_workers(entries->size(), [&](std::size_t i) {
+        const os::FolderEntry& entry = (*entries)[i];
+        if (!listed(entry)) return;
         const std::string path = os::join_path(folder, entry.name);
+        const std::string read_path = os::join_path(read_folder, entry.name);
+        regular[i] = entry_kind(read_path) == EntryKind::regular ? 1 : 0;
+        files[i] = regular[i] ? command_of_file(path, read_path, entry.name) : FileCommand{path, {}, false};
+    });
+
+    for (std::size_t i = 0; i < entries->size(); ++i) {
+        const os::FolderEntry& entry = (*entries)[i];
+        if (!listed(entry)) continue;
+        const std::string path = os::join_path(folder, entry.name);
+        const std::string read_path = os::join_path(read_folder, entry.name);
         // "notes.url" is listed as "notes"; a name that is all extension keeps it.
         std::string name(file_stem(entry.name));
         if (name.empty() || stems[to_lower_ascii(name)] > 1) name = entry.name;
 
-        const bool regular = entry_kind(path) == EntryKind::regular;
-        FileCommand file = regular ? command_of_file(path, entry.name) : FileCommand{path, {}, false};
+        FileCommand& file = files[i];
         model::StartupItem item(model::ItemKind::folder, location.label, location.scope, folder, name);
         item.command = std::move(file.command);
         programs.fill(item);
@@ -95,7 +120,7 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
             item.origin =
                 programs.is_operating_system(path) ? model::Origin::operating_system : model::Origin::installed_program;
         }
-        if (!regular) {
+        if (regular[i] == 0) {
             ++unread.not_regular;
             item.unreadable = true;
             item.warnings.emplace_back("It is a link or device rather than a file, so it was not opened.");
@@ -117,7 +142,7 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
         if (location.hive == "HKLM" && !admin) item.toggle = model::Toggle::admin;
         // A name shown with U+FFFD that names no file lost an unpaired
         // surrogate on the way: written back it would name another file.
-        if (entry.name.find("\xEF\xBF\xBD") != std::string::npos && os::path_kind(path) == os::PathKind::missing) {
+        if (entry.name.find("\xEF\xBF\xBD") != std::string::npos && os::path_kind(read_path) == os::PathKind::missing) {
             item.toggle = model::Toggle::locked;
             item.toggle_note = std::string(inexact_name_note);
         }

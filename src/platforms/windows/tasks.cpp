@@ -21,6 +21,8 @@
 #include "util/text.h"
 #include "formats/xml_text.h"
 #include "platforms/windows/folder_entries.h"
+#include "platforms/windows/task_record.h"
+#include "platforms/windows/work_pool.h"
 
 namespace qm::windows {
 
@@ -53,6 +55,7 @@ struct Walk {
     std::size_t not_regular = 0;     // a link or device, never opened
     std::size_t repeated = 0;        // a folder reached again through a link
     std::set<std::string> visited;   // final paths of the folders read
+    TaskRecord* record = nullptr;    // definitions kept from an earlier scan, if any
 };
 
 std::string system_root() {
@@ -60,13 +63,48 @@ std::string system_root() {
     return root && !root->empty() ? *root : std::string("C:\\Windows");
 }
 
+// What became of one file of a task folder.
+struct FileRead {
+    EntryInfo info;
+    const TaskRecord::Kept* kept = nullptr;  // what the record has for the file as it is, if any
+    enum class Outcome { not_read, unreadable, too_large, not_definition, definition } outcome = Outcome::not_read;
+    formats::TaskDefinition definition;
+};
+
+// Reads one definition file; safe to run for several files at once.
+void read_definition(const std::string& path, FileRead& read) {
+    Result<std::string> bytes = os::read_file(path, largest_definition);
+    if (!bytes) {
+        read.outcome = FileRead::Outcome::unreadable;
+        return;
+    }
+    if (bytes->size() > largest_definition) {
+        read.outcome = FileRead::Outcome::too_large;
+        return;
+    }
+    const std::string document = formats::decode_document(*bytes);
+    if (formats::find_elements(document, "Task").empty()) {
+        read.outcome = FileRead::Outcome::not_definition;
+        return;
+    }
+    read.outcome = FileRead::Outcome::definition;
+    read.definition = formats::read_task_definition(document);
+}
+
 // Collects every definition file of a folder and its sub-folders, in the
-// order of their names, down to `deepest_folder` levels below the root.
-void walk_folder(const std::string& folder, const std::string& task_folder, int depth, Walk& walk) {
-    if (std::optional<std::string> real = final_folder_path(folder); real && !walk.visited.insert(*real).second) {
+// order of their names, down to `deepest_folder` levels below the root. The
+// files of a folder are looked at and read on a few threads at once
+// (work_pool.h), and what they held is taken in the order of their names.
+void walk_folder(const std::string& given_folder, const std::string& task_folder, int depth, Walk& walk) {
+    const std::optional<std::string> real = final_folder_path(given_folder);
+    if (real && !walk.visited.insert(to_lower_ascii(*real)).second) {
         ++walk.repeated;
         return;
     }
+    // The files are reached through the folder as the file system spells it:
+    // under Wine, every use of a path whose case differs from the disk's
+    // ("System32" for "system32") reads the folders along it again.
+    const std::string& folder = real ? *real : given_folder;
     Result<std::vector<os::FolderEntry>> entries = os::list_folder(folder);
     if (!entries) {
         ++walk.unreadable;
@@ -74,42 +112,81 @@ void walk_folder(const std::string& folder, const std::string& task_folder, int 
     }
     std::sort(entries->begin(), entries->end(),
               [](const os::FolderEntry& a, const os::FolderEntry& b) { return a.name < b.name; });
-    for (const os::FolderEntry& entry : *entries) {
-        const std::string path = os::join_path(folder, entry.name);
+    std::vector<std::string> paths;
+    std::vector<std::size_t> files;  // indexes of the entries that are not folders
+    for (std::size_t i = 0; i < entries->size(); ++i) {
+        paths.push_back(os::join_path(folder, (*entries)[i].name));
+        if (!(*entries)[i].is_folder) files.push_back(i);
+    }
+    std::vector<FileRead> reads(entries->size());
+    run_on_workers(files.size(), [&](std::size_t j) { reads[files[j]].info = entry_info(paths[files[j]]); });
+    // A file the record has as it is now is not opened. What is read is kept
+    // under the state the file had before: should it change in between, the
+    // next scan finds another state and reads it again.
+    std::vector<std::size_t> to_read;
+    for (std::size_t i : files) {
+        FileRead& read = reads[i];
+        const std::string& name = (*entries)[i].name;
+        if (read.info.kind == EntryKind::missing && name.find("\xEF\xBF\xBD") != std::string::npos) continue;
+        if (read.info.kind == EntryKind::not_regular) continue;
+        if (walk.record != nullptr && read.info.kind == EntryKind::regular) {
+            read.kept = walk.record->find(to_lower_ascii(paths[i]), FileStamp{read.info.size, read.info.written});
+        }
+        if (read.kept == nullptr) to_read.push_back(i);
+    }
+    run_on_workers(to_read.size(), [&](std::size_t j) { read_definition(paths[to_read[j]], reads[to_read[j]]); });
+
+    for (std::size_t i = 0; i < entries->size(); ++i) {
+        const os::FolderEntry& entry = (*entries)[i];
         const std::string task_path = task_folder + "\\" + entry.name;
         if (entry.is_folder) {
             if (depth < deepest_folder) {
-                walk_folder(path, task_path, depth + 1, walk);
+                walk_folder(paths[i], task_path, depth + 1, walk);
             } else {
                 ++walk.too_deep;
             }
             continue;
         }
-        const EntryKind kind = entry_kind(path);
-        if (kind == EntryKind::missing && entry.name.find("\xEF\xBF\xBD") != std::string::npos) {
+        FileRead& read = reads[i];
+        if (read.info.kind == EntryKind::missing && entry.name.find("\xEF\xBF\xBD") != std::string::npos) {
             // Listed, yet its name as read names no file: a surrogate was lost.
             ++walk.inexact_name;
             continue;
         }
-        if (kind == EntryKind::not_regular) {
+        if (read.info.kind == EntryKind::not_regular) {
             ++walk.not_regular;
             continue;
         }
-        Result<std::string> bytes = os::read_file(path, largest_definition);
-        if (!bytes) {
-            ++walk.unreadable;
+        if (read.kept != nullptr) {
+            if (*read.kept) {
+                walk.tasks.push_back(FoundTask{task_path, **read.kept});
+            } else {
+                ++walk.not_definition;
+            }
             continue;
         }
-        if (bytes->size() > largest_definition) {
-            ++walk.too_large;
-            continue;
+        const auto keep = [&](const TaskRecord::Kept& kept) {
+            if (walk.record != nullptr && read.info.kind == EntryKind::regular) {
+                walk.record->store(to_lower_ascii(paths[i]), FileStamp{read.info.size, read.info.written}, kept);
+            }
+        };
+        switch (read.outcome) {
+            case FileRead::Outcome::not_read:
+            case FileRead::Outcome::unreadable:
+                ++walk.unreadable;
+                break;
+            case FileRead::Outcome::too_large:
+                ++walk.too_large;
+                break;
+            case FileRead::Outcome::not_definition:
+                ++walk.not_definition;
+                keep(std::nullopt);
+                break;
+            case FileRead::Outcome::definition:
+                walk.tasks.push_back(FoundTask{task_path, std::move(read.definition)});
+                keep(walk.tasks.back().definition);
+                break;
         }
-        const std::string document = formats::decode_document(*bytes);
-        if (formats::find_elements(document, "Task").empty()) {
-            ++walk.not_definition;
-            continue;
-        }
-        walk.tasks.push_back(FoundTask{task_path, formats::read_task_definition(document)});
     }
 }
 
@@ -196,17 +273,23 @@ void append_utf16le(std::string& bytes, std::wstring_view text) {
 }  // namespace
 
 void scan_tasks(const std::vector<std::string>& task_roots, bool admin, ProgramFacts& programs,
-                model::ScanResult& result, const os::ToolRunner& runner) {
+                model::ScanResult& result, TaskRecord* record, const os::ToolRunner& runner) {
     const std::string windows = system_root();
     Walk walk;
+    walk.record = record;
+    bool any_root = false;
     for (const std::string& root : task_roots) {
         const std::string folder = os::join_path(windows, root);
         if (os::path_kind(folder) != os::PathKind::folder) continue;
+        any_root = true;
         walk_folder(folder, "", 0, walk);
     }
     // Without administrator rights most of the task folder may be closed;
-    // the Task Scheduler still lists what this user may see.
-    std::vector<FoundTask> tasks = walk.tasks.empty() ? query_tasks(runner) : std::move(walk.tasks);
+    // the Task Scheduler still lists what this user may see. A folder that
+    // was read and holds no definition has no tasks to ask it about, and
+    // starting schtasks.exe costs more than the rest of the scan.
+    const bool ask_scheduler = walk.tasks.empty() && (walk.unreadable > 0 || !any_root);
+    std::vector<FoundTask> tasks = ask_scheduler ? query_tasks(runner) : std::move(walk.tasks);
 
     // Two roots may hold a task of the same path; the first one read stands,
     // so that no two items share an id.

@@ -1,10 +1,12 @@
 // The fourth source of a scan: scheduled tasks with a sign-in or boot trigger,
-// read from the task definition files under the task roots (or, when none
-// can be read, from schtasks.exe /Query /XML); switching them with
+// read from the task definition files under the task roots (or, when no
+// definition was found and either no root exists or part of them could not
+// be read, from schtasks.exe /Query /XML); switching them with
 // schtasks.exe; and the program's own boot task: its definition document,
 // the file it is registered from, registering and deleting it.
-// Every call runs on the caller's thread; schtasks.exe runs through the
-// given runner, so tests can answer in its place.
+// A scan reads the definition files on a few threads (work_pool.h) and
+// returns when they are done; every other call runs on the caller's thread.
+// schtasks.exe runs through the given runner, so tests can answer in its place.
 #pragma once
 
 #include <string>
@@ -14,14 +16,17 @@
 #include "model/platform.h"
 #include "os/run_tool.h"
 #include "platforms/windows/program_files.h"
+#include "platforms/windows/task_record.h"
 #include "util/result.h"
 
 namespace qm::windows {
 
 // Appends task items and at most one note. Each root is a folder below
-// SystemRoot ("System32\Tasks"); a root that does not exist is skipped.
+// SystemRoot ("System32\Tasks"); a root that does not exist is skipped. With
+// a record, definition files unchanged since it was kept are not opened
+// (task_record.h).
 void scan_tasks(const std::vector<std::string>& task_roots, bool admin, ProgramFacts& programs,
-                model::ScanResult& result, const os::ToolRunner& runner = os::run_tool);
+                model::ScanResult& result, TaskRecord* record = nullptr, const os::ToolRunner& runner = os::run_tool);
 
 // Switches the task named by the item's `uri` spec with schtasks.exe /Change.
 [[nodiscard]] Result<model::ChangeOutcome> switch_task(const model::StartupItem& item, bool on, bool admin,

@@ -17,10 +17,12 @@
 #include "platforms/windows/program_files.h"
 #include "platforms/windows/program_lists.h"
 #include "platforms/windows/run_keys.h"
+#include "platforms/windows/service_record.h"
 #include "platforms/windows/services.h"
 #include "platforms/windows/startup_cost.h"
 #include "platforms/windows/startup_folders.h"
 #include "platforms/windows/system_facts.h"
+#include "platforms/windows/task_record.h"
 #include "platforms/windows/tasks.h"
 #include "util/text.h"
 #include "util/time_text.h"
@@ -43,18 +45,26 @@ model::ScanResult WindowsPlatform::scan() {
     const knowledge::KnowledgeLocations locations = locations_();
     const bool timing = os::get_env("QUILLMOOR_TIMING").has_value();
     ProgramFacts programs(data_folder_);
+    const std::uint64_t now = file_time_now();
+    ServiceRecord service_record(data_folder_, now);
+    TaskRecord task_record(data_folder_, now);
     os::timed_step(timing, "run keys", [&] { scan_run_keys(locations.run_keys, facts_.admin, programs, result); });
     os::timed_step(timing, "folders",
                    [&] { scan_startup_folders(locations.startup_folders, facts_.admin, programs, result); });
-    os::timed_step(timing, "services", [&] { scan_services(facts_.admin, programs, result); });
-    os::timed_step(timing, "tasks", [&] { scan_tasks(locations.task_roots, facts_.admin, programs, result); });
+    os::timed_step(timing, "services", [&] { scan_services(facts_.admin, programs, result, &service_record); });
+    os::timed_step(timing, "tasks",
+                   [&] { scan_tasks(locations.task_roots, facts_.admin, programs, result, &task_record); });
     os::timed_step(timing, "startup cost", [&] {
         const Result<std::string> sid = current_user_sid();
         const StartupRecords records = read_startup_records(sid ? *sid : std::string());
         apply_startup_records(records, result.items);
         result.cost = startup_cost_summary(records);
     });
-    os::timed_step(timing, "saving the version record", [&] { programs.save_cache(); });
+    os::timed_step(timing, "saving the records", [&] {
+        programs.save_cache();
+        service_record.save();
+        task_record.save();
+    });
     return result;
 }
 

@@ -172,6 +172,29 @@ TEST(ProgramFacts, ReadEachProgramOnceWhateverItsCase) {
     EXPECT_EQ(facts.version(to_lower_ascii(copy)).publisher, "Code Page Publisher");
 }
 
+// A folder found missing answers for every file in it for the life of the
+// object, so the programs of an uninstalled product are not probed one by
+// one; a path that Windows resolves first ("..") is still probed as it is,
+// and the next object sees the folder once it is there.
+TEST(ProgramFacts, AFolderFoundMissingAnswersForItsFilesUntilTheNextScan) {
+    test::ScratchFolder scratch;
+    const std::string folder = scratch / "Vendor App";
+    ASSERT_EQ(folder.find(' '), folder.size() - 4) << "the scratch folder's path holds no space";
+    const auto program_of = [](ProgramFacts& facts, const std::string& path) {
+        return facts.command(path + " --tray").program;
+    };
+    ProgramFacts facts;
+    EXPECT_EQ(program_of(facts, os::join_path(folder, "a.exe")), scratch / "Vendor");
+    ASSERT_TRUE(os::create_folders(folder).has_value());
+    const std::string b = os::join_path(folder, "b.exe");
+    ASSERT_TRUE(os::write_file_replace(b, "MZ").has_value());
+    EXPECT_EQ(program_of(facts, b), scratch / "Vendor");
+    const std::string resolved = os::join_path(folder, "..\\Vendor App\\b.exe");
+    EXPECT_EQ(program_of(facts, resolved), resolved);
+    ProgramFacts next;
+    EXPECT_EQ(program_of(next, b), b);
+}
+
 // The publisher and description as the system's own lookup finds them, the
 // way the program read them before it parsed the block itself.
 VersionStrings system_version_strings(const std::string& path) {
@@ -227,10 +250,15 @@ TEST(VersionStrings, AreThoseTheSystemFindsForEveryProgramOfTheSystemFolder) {
         EXPECT_EQ(read.description, expected.description) << path;
         if (!expected.publisher.empty()) ++with_publisher;
         const std::string bytes = os::read_file(path).value_or("");
+        std::size_t reads = 0;
         const formats::ProgramVersionBlock found =
             formats::read_program_version_block([&](std::uint64_t offset, std::size_t size) {
+                ++reads;
                 return offset < bytes.size() ? bytes.substr(offset, size) : std::string();
             });
+        // A program of 64 KiB or less is read at once, a larger one in a
+        // few pieces rather than one read for each header and directory.
+        EXPECT_LE(reads, bytes.size() <= 0x10000 ? 1u : 5u) << path;
         if (found.found == formats::ProgramVersionBlock::Found::block) ++from_the_file;
         if (found.found == formats::ProgramVersionBlock::Found::none) {
             EXPECT_EQ(expected.publisher, "") << path;

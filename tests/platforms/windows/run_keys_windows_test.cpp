@@ -414,24 +414,37 @@ TEST(RegistryLayer, NumbersAndTextsCountOnlyInTheirOwnTypes) {
     EXPECT_EQ(registry_failure("the flag", RegistryError{5}), "Windows refused access to the flag.");
 }
 
+// A key of many values is read on several threads and one of few in turn;
+// both give every value, in the order the registry lists them.
 TEST(RegistryLayer, EnumerationGrowsItsBufferAndReadsEveryValue) {
-    test::RegistryWriter registry;
-    const std::string path = "SOFTWARE\\QuillmoorTest" + test::random_hex(4);
-    registry.own_key(HKEY_CURRENT_USER, path);
-    for (int i = 0; i < 50; ++i) {
-        // Sizes around and far past the first 4,096-byte buffer.
-        const std::size_t size = static_cast<std::size_t>(i) * 401;
-        registry.write(HKEY_CURRENT_USER, path, 0, L"v" + std::to_wstring(i), REG_BINARY,
-                       std::string(size, 'a' + i % 26));
-    }
-    RegistryResult<RegistryKey> key = open_key(HKEY_CURRENT_USER, path, KEY_READ);
-    ASSERT_TRUE(key.has_value());
-    std::vector<EnumeratedValue> values = enumerate_values(key->get());
-    ASSERT_EQ(values.size(), 50u);
-    for (const EnumeratedValue& value : values) {
-        const int i = std::stoi(value.name.substr(1));
-        EXPECT_EQ(value.bytes, std::string(static_cast<std::size_t>(i) * 401, 'a' + i % 26)) << value.name;
-        EXPECT_EQ(value.type, static_cast<DWORD>(REG_BINARY));
+    for (const int count : {50, 150}) {
+        SCOPED_TRACE(count);
+        test::RegistryWriter registry;
+        const std::string path = "SOFTWARE\\QuillmoorTest" + test::random_hex(4);
+        registry.own_key(HKEY_CURRENT_USER, path);
+        for (int i = 0; i < count; ++i) {
+            // Sizes around and far past the first 4,096-byte buffer.
+            const std::size_t size = static_cast<std::size_t>(i % 50) * 401;
+            registry.write(HKEY_CURRENT_USER, path, 0, L"v" + std::to_wstring(i), REG_BINARY,
+                           std::string(size, 'a' + i % 26));
+        }
+        RegistryResult<RegistryKey> key = open_key(HKEY_CURRENT_USER, path, KEY_READ);
+        ASSERT_TRUE(key.has_value());
+        bool complete = false;
+        std::vector<EnumeratedValue> values = enumerate_values(key->get(), &complete);
+        EXPECT_TRUE(complete);
+        ASSERT_EQ(values.size(), static_cast<std::size_t>(count));
+        for (DWORD index = 0; index < values.size(); ++index) {
+            const EnumeratedValue& value = values[index];
+            wchar_t listed[64];
+            DWORD length = 64;
+            ASSERT_EQ(::RegEnumValueW(key->get(), index, listed, &length, nullptr, nullptr, nullptr, nullptr),
+                      ERROR_SUCCESS);
+            EXPECT_EQ(value.name, os::windows::to_utf8(std::wstring_view(listed, length)));
+            const int i = std::stoi(value.name.substr(1));
+            EXPECT_EQ(value.bytes, std::string(static_cast<std::size_t>(i % 50) * 401, 'a' + i % 26)) << value.name;
+            EXPECT_EQ(value.type, static_cast<DWORD>(REG_BINARY));
+        }
     }
 }
 

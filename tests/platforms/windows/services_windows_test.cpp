@@ -19,6 +19,7 @@
 #include "os/os_test_support.h"
 #include "os/windows/handle.h"
 #include "platforms/windows/registry_test_support.h"
+#include "platforms/windows/service_record.h"
 #include "platforms/windows/services.h"
 #include "platforms/windows/system_test_support.h"
 #include "os/windows/wide.h"
@@ -221,6 +222,102 @@ TEST_F(ServicesScan, DependentsAreTheActiveServicesThatNeedIt) {
     EXPECT_EQ(by_service(result, other)->dependents, std::vector<std::string>{services.tag + " A delayed"});
     ASSERT_NE(by_service(result, automatic), nullptr);
     EXPECT_TRUE(by_service(result, automatic)->dependents.empty());
+}
+
+// A service key's values are read with one enumeration; each reads as asking
+// for it by name did: names in any case, numbers only as REG_DWORD of four
+// bytes, texts as REG_SZ or REG_EXPAND_SZ (expanded), dependencies as a list
+// or one text, and data longer than the first buffer whole.
+TEST_F(ServicesScan, ValuesReadWhateverTheirSpellingTypeAndLength) {
+    const std::string base = services.create("base", SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, program);
+    const std::string odd = services.create("odd", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, program);
+    delete_value(service_key(odd), L"ImagePath");
+    delete_value(service_key(odd), L"DisplayName");
+    registry.write_text(HKEY_LOCAL_MACHINE, service_key(odd), 0, L"imagepath", L"%SystemRoot%\\qm-odd.exe --x",
+                        REG_EXPAND_SZ);
+    registry.write_text(HKEY_LOCAL_MACHINE, service_key(odd), 0, L"DISPLAYNAME", wide(services.tag + " odd"));
+    const std::wstring long_text(3000, L'd');
+    registry.write_text(HKEY_LOCAL_MACHINE, service_key(odd), 0, L"Description", long_text);
+    registry.write_text(HKEY_LOCAL_MACHINE, service_key(odd), 0, L"DependOnService", wide(base));
+    registry.write_text(HKEY_LOCAL_MACHINE, service_key(odd), 0, L"DelayedAutostart", L"1");
+    const std::string binary = services.create("binary", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, program);
+    registry.write(HKEY_LOCAL_MACHINE, service_key(binary), 0, L"DelayedAutostart", REG_BINARY, dword_bytes(1));
+    const std::string text_type = services.create("text-type", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, program);
+    registry.write_text(HKEY_LOCAL_MACHINE, service_key(text_type), 0, L"Type", L"16");
+    const std::string short_start = services.create("short", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, program);
+    registry.write(HKEY_LOCAL_MACHINE, service_key(short_start), 0, L"Start", REG_DWORD, std::string("\2\0", 2));
+
+    const model::ScanResult result = scan();
+    const model::StartupItem* item = by_service(result, odd);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->name, services.tag + " odd");
+    EXPECT_EQ(item->command, os::get_env("SystemRoot").value_or("") + "\\qm-odd.exe --x");
+    EXPECT_EQ(item->description, os::windows::to_utf8(long_text));
+    EXPECT_EQ(item->spec_value("delayed"), "0");
+    ASSERT_NE(by_service(result, base), nullptr);
+    EXPECT_EQ(by_service(result, base)->dependents, std::vector<std::string>{services.tag + " odd"});
+    ASSERT_NE(by_service(result, binary), nullptr);
+    EXPECT_EQ(by_service(result, binary)->state_text, "Automatic");
+    EXPECT_EQ(by_service(result, text_type), nullptr);
+    EXPECT_EQ(by_service(result, short_start), nullptr);
+}
+
+// A key unchanged since a scan kept its values in the data folder's record
+// is read from the record for a day; a key written since, or just before
+// that scan, is read again; a key that can no longer be opened is counted as
+// before; a damaged record reads as empty and is rebuilt.
+TEST_F(ServicesScan, AKeyUnchangedSinceTheRecordWasKeptIsReadFromIt) {
+    const std::string name =
+        services.create("kept", SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, program, {}, services.tag + " kept");
+    const auto written = [&] {
+        RegistryResult<RegistryKey> all = open_key(HKEY_LOCAL_MACHINE, services_key, KEY_READ);
+        for (const Subkey& key : enumerate_subkeys_with_times(all->get())) {
+            if (key.name == name) return key.written;
+        }
+        return std::uint64_t{0};
+    };
+    test::ScratchFolder data;
+    const auto scan_at = [&](std::uint64_t now) {
+        ServiceRecord record(data.path(), now);
+        ProgramFacts programs;
+        model::ScanResult result;
+        scan_services(true, programs, result, &record);
+        record.save();
+        return result;
+    };
+    const auto shown_name = [&](const model::ScanResult& result) {
+        const model::StartupItem* item = by_service(result, name);
+        return item == nullptr ? std::string("(not listed)") : item->name;
+    };
+    const std::uint64_t later = file_time_now() + 10 * settle_time;
+
+    EXPECT_EQ(shown_name(scan_at(file_time_now())), services.tag + " kept");
+    EXPECT_EQ(ServiceRecord(data.path(), later).find(name, written()), nullptr) << "written just before the scan";
+    scan_at(later);
+    {
+        ServiceRecord planted(data.path(), later);
+        const KeptValues* kept = planted.find(name, written());
+        ASSERT_NE(kept, nullptr);
+        KeptValues changed = *kept;
+        changed["DisplayName"] = RawValue{REG_SZ, test::utf16_bytes(L"Planted")};
+        planted.store(name, written(), changed);
+        planted.save();
+    }
+    EXPECT_EQ(shown_name(scan_at(later)), "Planted") << "the unchanged key's values are not read";
+    EXPECT_EQ(shown_name(scan_at(later + trust_time)), services.tag + " kept") << "read a day before";
+
+    registry.write_text(HKEY_LOCAL_MACHINE, service_key(name), 0, L"DisplayName", wide(services.tag + " changed"));
+    EXPECT_EQ(shown_name(scan_at(later)), services.tag + " changed");
+    {
+        test::KeySecurity closed(HKEY_LOCAL_MACHINE, service_key(name), 0, L"D:P");
+        const model::ScanResult result = scan_at(later);
+        EXPECT_EQ(shown_name(result), "(not listed)");
+        EXPECT_EQ(result.notes, std::vector<std::string>{"1 service key(s) could not be read and are not listed."});
+    }
+    const std::string record_file = os::join_path(data.path(), ServiceRecord::file_name);
+    ASSERT_TRUE(os::write_file_replace(record_file, "{\"format\":1,\"keys\":[[").has_value());
+    EXPECT_EQ(shown_name(scan_at(later)), services.tag + " changed") << "damaged record";
+    EXPECT_NE(ServiceRecord(data.path(), later).find(name, written()), nullptr) << "rebuilt";
 }
 
 TEST_F(ServicesScan, ManagerStatesAgreeWithTheScan) {

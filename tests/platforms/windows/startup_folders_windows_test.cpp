@@ -154,6 +154,25 @@ TEST_F(StartupFolders, SwitchingWritesTheApprovalValueUnderStartupFolder) {
     EXPECT_EQ(os::path_kind(os::join_path(user_folder, file_name)), os::PathKind::file);
 }
 
+// A folder spelled on disk otherwise than its location names it ("StartUp",
+// as Wine makes it) is read, and its items show it as named.
+TEST_F(StartupFolders, AFolderSpelledOtherwiseOnDiskShowsAsNamed) {
+    test::ScratchFolder base;
+    test::EnvironmentOverride other_appdata{"APPDATA", base.path()};
+    const std::string on_disk = os::join_path(base.path(), "Microsoft\\Windows\\Start Menu\\Programs\\StartUp");
+    ASSERT_TRUE(os::create_folders(on_disk).has_value());
+    ASSERT_TRUE(os::write_file_replace(os::join_path(on_disk, "notes.url"), "[InternetShortcut]\r\n").has_value());
+    ASSERT_TRUE(test::save_shortcut(os::join_path(on_disk, "Tray.lnk"), "C:\\Apps\\tray.exe"));
+
+    const std::string named = os::join_path(base.path(), startup_sub);
+    const std::vector<model::StartupItem> items = folder_items(platform(false).scan());
+    ASSERT_EQ(items.size(), 2u);
+    for (const model::StartupItem& item : items) EXPECT_EQ(item.location, named) << item.name;
+    EXPECT_EQ(by_name(items, "notes")->command, os::join_path(named, "notes.url"));
+    EXPECT_EQ(by_name(items, "Tray")->command, "\"C:\\Apps\\tray.exe\"");
+    EXPECT_EQ(by_name(items, "Tray")->spec_value("file"), os::join_path(named, "Tray.lnk"));
+}
+
 TEST_F(StartupFolders, EmptyAndMissingFoldersAddNothing) {
     EXPECT_TRUE(folder_items(platform(true).scan()).empty());
     ASSERT_TRUE(os::remove_tree(user_base.path()).has_value());

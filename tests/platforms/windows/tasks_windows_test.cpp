@@ -18,6 +18,9 @@
 #include <gtest/gtest.h>
 
 #include "os/os_test_support.h"
+#include "platforms/windows/folder_entries.h"
+#include "platforms/windows/record_file.h"
+#include "platforms/windows/task_record.h"
 #include "platforms/windows/tasks.h"
 #include "os/windows/wide.h"
 #include "formats/task_definition.h"
@@ -201,6 +204,73 @@ TEST_F(TaskScan, SignInAndBootTasksBecomeItemsInTheOrderOfTheirNames) {
     EXPECT_TRUE(own->managed);
 }
 
+// A root named in another case than the disk's is read the same.
+TEST_F(TaskScan, ARootSpelledOtherwiseGivesTheSameTasks) {
+    write("\\Acme\\Tray", TaskXml{});
+    const model::ScanResult as_on_disk = scan(false);
+    const model::ScanResult other_case = scan(false, {"SYSTEM32\\tasks"});
+    ASSERT_EQ(other_case.items.size(), 1u);
+    EXPECT_EQ(other_case.items[0].id(), as_on_disk.items.at(0).id());
+    EXPECT_EQ(other_case.items[0].spec_value("uri"), "\\Acme\\Tray");
+    EXPECT_TRUE(lines_of(log).empty());
+}
+
+// A definition file unchanged since a scan kept it in the data folder's
+// record is not opened again for a day, and one that holds no task is
+// counted as before; a file written since, or just before that scan, is read
+// again; a damaged record reads as empty and is rebuilt.
+TEST_F(TaskScan, AFileUnchangedSinceTheRecordWasKeptIsNotOpened) {
+    write("\\Acme\\Tray", TaskXml{});
+    write("\\Acme\\Notes", "not a definition");
+    test::ScratchFolder data;
+    const auto scan_at = [&](std::uint64_t now) {
+        TaskRecord record(data.path(), now);
+        ProgramFacts programs;
+        model::ScanResult result;
+        scan_tasks({std::string(tasks_root)}, false, programs, result, &record);
+        record.save();
+        return result;
+    };
+    const auto command = [](const model::ScanResult& result) {
+        return result.items.size() == 1 ? result.items[0].command : std::string("(not one item)");
+    };
+    const std::string file = to_lower_ascii(os::join_path(tasks, "Acme\\Tray"));
+    const auto stamp = [&] {
+        const EntryInfo info = entry_info(file);
+        return FileStamp{info.size, info.written};
+    };
+    const std::uint64_t later = file_time_now() + 10 * settle_time;
+
+    EXPECT_EQ(command(scan_at(file_time_now())), "C:\\Apps\\app.exe");
+    EXPECT_EQ(TaskRecord(data.path(), later).find(file, stamp()), nullptr) << "written just before the scan";
+    scan_at(later);
+    {
+        TaskRecord planted(data.path(), later);
+        const TaskRecord::Kept* kept = planted.find(file, stamp());
+        ASSERT_NE(kept, nullptr);
+        ASSERT_TRUE(kept->has_value());
+        formats::TaskDefinition changed = **kept;
+        changed.command = "C:\\Planted.exe";
+        planted.store(file, stamp(), changed);
+        const std::string notes = to_lower_ascii(os::join_path(tasks, "Acme\\Notes"));
+        const EntryInfo info = entry_info(notes);
+        EXPECT_NE(planted.find(notes, FileStamp{info.size, info.written}), nullptr);
+        planted.save();
+    }
+    const model::ScanResult kept = scan_at(later);
+    EXPECT_EQ(command(kept), "C:\\Planted.exe") << "the unchanged file is not opened";
+    EXPECT_EQ(command(scan_at(later + trust_time)), "C:\\Apps\\app.exe") << "read a day before";
+    EXPECT_EQ(kept.notes, std::vector<std::string>{
+                              "1 file(s) in the task folder are empty or not task definitions and were skipped."});
+
+    write("\\Acme\\Tray", task_xml({{&TaskXml::command, "C:\\Apps\\changed.exe"}}));
+    EXPECT_EQ(command(scan_at(later)), "C:\\Apps\\changed.exe");
+    ASSERT_TRUE(os::write_file_replace(os::join_path(data.path(), TaskRecord::file_name), "{\"format\":1,\"files\":[[")
+                    .has_value());
+    EXPECT_EQ(command(scan_at(later)), "C:\\Apps\\changed.exe") << "damaged record";
+    EXPECT_NE(TaskRecord(data.path(), later).find(file, stamp()), nullptr) << "rebuilt";
+}
+
 TEST_F(TaskScan, FilesInEveryEncodingOfRealTaskFoldersAreRead) {
     const std::string utf8_text = document(task_xml({{&TaskXml::command, "C:\\Apps\\caf\xC3\xA9.exe"}}));
     write("\\Utf8 declaring UTF-16", utf8_text);
@@ -324,12 +394,20 @@ TEST_F(TaskScan, AnUnreadableTaskFolderFallsBackToSchtasksAndSaysHowManyWereMiss
     EXPECT_TRUE(lines_of(log).empty());
 }
 
+// A task folder that was read and holds no definition has no tasks:
+// schtasks.exe is not started for it. Only when no root is there at all is
+// it asked, and a failing one adds nothing.
 TEST_F(TaskScan, MissingRootsAndAFailingSchtasksAddNothing) {
     test::EnvironmentOverride fails{"QUILLMOOR_STANDIN_EXIT", "1"};
     test::EnvironmentOverride says{"QUILLMOOR_STANDIN_OUTPUT", document(TaskXml{})};
-    const model::ScanResult result = scan(false, {"System32\\NoSuchTasks", std::string(tasks_root)});
-    EXPECT_TRUE(result.items.empty());
-    EXPECT_TRUE(result.notes.empty());
+    const model::ScanResult read_empty = scan(false, {"System32\\NoSuchTasks", std::string(tasks_root)});
+    EXPECT_TRUE(read_empty.items.empty());
+    EXPECT_TRUE(read_empty.notes.empty());
+    EXPECT_TRUE(lines_of(log).empty());
+
+    const model::ScanResult none_there = scan(false, {"System32\\NoSuchTasks"});
+    EXPECT_TRUE(none_there.items.empty());
+    EXPECT_TRUE(none_there.notes.empty());
     EXPECT_EQ(lines_of(log), std::vector<std::string>{"/Query /XML"});
 }
 
