@@ -1,7 +1,7 @@
-// Hexadecimal text: bytes written as lower-case digits, and the value of one
-// digit read back. Pure and thread-safe.
+// Hexadecimal text: bytes written as lower-case digits, and read back. Pure and thread-safe.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +12,9 @@ inline constexpr char lower_hex_digits[] = "0123456789abcdef";
 
 // Each byte as two lower-case hexadecimal digits.
 [[nodiscard]] std::string to_hex(std::string_view bytes);
+// The bytes of pairs of digits of either case; nothing for an odd length or
+// any other character.
+[[nodiscard]] std::optional<std::string> from_hex(std::string_view text);
 
 // The value of a hexadecimal digit of either case, or -1 for any other byte.
 [[nodiscard]] constexpr int hex_digit_value(char c) noexcept {

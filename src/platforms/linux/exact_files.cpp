@@ -41,19 +41,6 @@ std::optional<PathStateKind> kind_of_word(std::string_view word) {
     return std::nullopt;
 }
 
-std::optional<std::string> from_hex(std::string_view text) {
-    if (text.size() % 2 != 0) return std::nullopt;
-    std::string bytes;
-    bytes.reserve(text.size() / 2);
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int high = hex_digit_value(text[i]);
-        const int low = hex_digit_value(text[i + 1]);
-        if (high < 0 || low < 0) return std::nullopt;
-        bytes.push_back(static_cast<char>(high * 16 + low));
-    }
-    return bytes;
-}
-
 json::JsonValue state_json(const PathState& state) {
     return json::ObjectBuilder()
         .string("path", state.path)

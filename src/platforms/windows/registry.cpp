@@ -184,6 +184,16 @@ ValueAt value_at(HKEY key, DWORD index, std::wstring& name, std::string& data) {
 std::vector<EnumeratedValue> enumerate_values(HKEY key, bool* complete) {
     std::vector<EnumeratedValue> values;
     bool skipped = false;
+    // Keeps what one index gave; false once the values have ended.
+    auto take = [&](ValueAt& at) {
+        if (at.status != ERROR_SUCCESS) {
+            if (complete != nullptr) *complete = at.status == ERROR_NO_MORE_ITEMS && !skipped;
+            return false;
+        }
+        if (at.skipped) skipped = true;
+        else values.push_back(std::move(at.value));
+        return true;
+    };
     // Each value read in turn is one round trip to the server under Wine: a
     // key of many values has the ones it counts read on a few threads, then
     // the rest, if any were added meanwhile, in turn.
@@ -199,15 +209,7 @@ std::vector<EnumeratedValue> enumerate_values(HKEY key, bool* complete) {
             read[i] = value_at(key, static_cast<DWORD>(i), name, data);
         });
         for (ValueAt& at : read) {
-            if (at.status != ERROR_SUCCESS) {
-                if (complete != nullptr) *complete = at.status == ERROR_NO_MORE_ITEMS && !skipped;
-                return values;
-            }
-            if (at.skipped) {
-                skipped = true;
-            } else {
-                values.push_back(std::move(at.value));
-            }
+            if (!take(at)) return values;
         }
         index = count;
     }
@@ -215,15 +217,7 @@ std::vector<EnumeratedValue> enumerate_values(HKEY key, bool* complete) {
     std::string data(first_data_capacity, '\0');
     for (; index <= last_index; ++index) {
         ValueAt at = value_at(key, index, name, data);
-        if (at.status != ERROR_SUCCESS) {
-            if (complete != nullptr) *complete = at.status == ERROR_NO_MORE_ITEMS && !skipped;
-            return values;
-        }
-        if (at.skipped) {
-            skipped = true;
-        } else {
-            values.push_back(std::move(at.value));
-        }
+        if (!take(at)) return values;
     }
     if (complete != nullptr) *complete = false;
     return values;

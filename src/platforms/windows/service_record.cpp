@@ -18,17 +18,8 @@ constexpr int format = 1;
 constexpr std::string_view list_name = "keys";
 
 std::optional<std::string> bytes_of_hex(const json::JsonValue& value) {
-    if (!value.is_string() || value.as_string().size() % 2 != 0) return std::nullopt;
-    const std::string& text = value.as_string();
-    std::string bytes;
-    bytes.reserve(text.size() / 2);
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int high = hex_digit_value(text[i]);
-        const int low = hex_digit_value(text[i + 1]);
-        if (high < 0 || low < 0) return std::nullopt;
-        bytes.push_back(static_cast<char>(high * 16 + low));
-    }
-    return bytes;
+    if (!value.is_string()) return std::nullopt;
+    return from_hex(value.as_string());
 }
 
 // A value's type is a 32-bit number.
@@ -69,57 +60,43 @@ void ServiceRecord::load() {
     const std::optional<json::JsonValue> keys = read_record(folder_, file_name, file_limit, format, list_name);
     if (!keys) return;
     for (const json::JsonValue& fields : keys->as_array()) {
-        if (entries_.size() == entry_limit) break;
+        if (entries_.full()) break;
         const json::JsonValue::Array& parts = fields.as_array();
         if (parts.size() != 4 || !parts[0].is_string()) continue;
         const std::optional<std::uint64_t> written = decimal_of(parts[1]);
         const std::optional<std::uint64_t> read = decimal_of(parts[2]);
         std::optional<KeptValues> values = values_of(parts[3]);
         if (!written || !read || !values) continue;
-        entries_.insert_or_assign(parts[0].as_string(), Entry{*written, *read, std::move(*values), false});
+        entries_.add_read(parts[0].as_string(), {*written, *read, std::move(*values), false});
     }
 }
 
 const KeptValues* ServiceRecord::find(const std::string& key_name, std::uint64_t written) {
     if (!loaded_) load();
-    const auto found = entries_.find(key_name);
-    if (found == entries_.end() || found->second.written != written || !still_trusted(found->second.read, now_))
-        return nullptr;
-    found->second.seen = true;
-    return &found->second.values;
+    return entries_.find(key_name, written, now_);
 }
 
 void ServiceRecord::store(const std::string& key_name, std::uint64_t written, const KeptValues& values) {
     if (!loaded_) load();
     if (folder_.empty()) return;
-    if (!settled(written, now_) || size_of(values) > largest_entry) {
-        if (entries_.erase(key_name) > 0) changed_ = true;
-        return;
-    }
-    if (entries_.size() == entry_limit && !entries_.contains(key_name)) return;
-    entries_.insert_or_assign(key_name, Entry{written, now_, values, true});
-    changed_ = true;
+    entries_.store(key_name, written, now_, values, settled(written, now_) && size_of(values) <= largest_entry);
 }
 
 void ServiceRecord::save() {
     if (!loaded_ || folder_.empty()) return;
-    // Keys that are gone, or were not read in this scan, leave the record.
-    const std::size_t before = entries_.size();
-    std::erase_if(entries_, [](const auto& entry) { return !entry.second.seen; });
-    if (!changed_ && entries_.size() == before) return;
-    changed_ = false;
+    if (!entries_.settle()) return;
 
     json::JsonValue keys = json::JsonValue::array();
-    for (const auto& [name, entry] : entries_) {
+    for (const auto& [name, entry] : entries_.all()) {
         json::JsonValue values = json::JsonValue::array();
-        for (const auto& [value_name, value] : entry.values) {
+        for (const auto& [value_name, value] : entry.kept) {
             values.push_back(
                 json::JsonValue(json::JsonValue::Array{json::JsonValue(value_name),
                                                        json::JsonValue(static_cast<std::uint64_t>(value.type)),
                                                        json::JsonValue(to_hex(value.bytes))}));
         }
         keys.push_back(json::JsonValue(
-            json::JsonValue::Array{json::JsonValue(name), json::JsonValue(std::to_string(entry.written)),
+            json::JsonValue::Array{json::JsonValue(name), json::JsonValue(std::to_string(entry.stamp)),
                                    json::JsonValue(std::to_string(entry.read)), std::move(values)}));
     }
     write_record(folder_, file_name, file_limit, format, list_name, std::move(keys));

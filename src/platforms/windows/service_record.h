@@ -45,19 +45,12 @@ public:
     void save();
 
 private:
-    struct Entry {
-        std::uint64_t written = 0;
-        std::uint64_t read = 0;  // the time of the scan that read the key
-        KeptValues values;
-        bool seen = false;  // found or stored in this scan
-    };
     void load();
 
     std::string folder_;
     std::uint64_t now_ = 0;
     bool loaded_ = false;
-    bool changed_ = false;
-    std::map<std::string, Entry> entries_;
+    StampedEntries<std::uint64_t, KeptValues> entries_{entry_limit};  // stamped with the last-write time
 };
 
 }  // namespace qm::windows

@@ -71,7 +71,7 @@ void TaskRecord::load() {
     const std::optional<json::JsonValue> files = read_record(folder_, file_name, file_limit, format, list_name);
     if (!files) return;
     for (const json::JsonValue& fields : files->as_array()) {
-        if (entries_.size() == entry_limit) break;
+        if (entries_.full()) break;
         const json::JsonValue::Array& parts = fields.as_array();
         if (parts.size() != 5 || !parts[0].is_string()) continue;
         const std::optional<std::uint64_t> size = decimal_of(parts[1]);
@@ -79,42 +79,28 @@ void TaskRecord::load() {
         const std::optional<std::uint64_t> read = decimal_of(parts[3]);
         std::optional<Kept> kept = kept_of(parts[4]);
         if (!size || !written || !read || !kept) continue;
-        entries_.insert_or_assign(parts[0].as_string(),
-                                  Entry{FileStamp{*size, *written}, *read, std::move(*kept), false});
+        entries_.add_read(parts[0].as_string(), {FileStamp{*size, *written}, *read, std::move(*kept), false});
     }
 }
 
 const TaskRecord::Kept* TaskRecord::find(const std::string& lower_path, FileStamp stamp) {
     if (!loaded_) load();
-    const auto found = entries_.find(lower_path);
-    if (found == entries_.end() || found->second.stamp != stamp || !still_trusted(found->second.read, now_))
-        return nullptr;
-    found->second.seen = true;
-    return &found->second.kept;
+    return entries_.find(lower_path, stamp, now_);
 }
 
 void TaskRecord::store(const std::string& lower_path, FileStamp stamp, const Kept& kept) {
     if (!loaded_) load();
     if (folder_.empty()) return;
-    if (!settled(stamp.written, now_) || !keeps_exactly(kept) || !is_valid_utf8(lower_path)) {
-        if (entries_.erase(lower_path) > 0) changed_ = true;
-        return;
-    }
-    if (entries_.size() == entry_limit && !entries_.contains(lower_path)) return;
-    entries_.insert_or_assign(lower_path, Entry{stamp, now_, kept, true});
-    changed_ = true;
+    entries_.store(lower_path, stamp, now_, kept,
+                   settled(stamp.written, now_) && keeps_exactly(kept) && is_valid_utf8(lower_path));
 }
 
 void TaskRecord::save() {
     if (!loaded_ || folder_.empty()) return;
-    // Files that are gone, or were not read in this scan, leave the record.
-    const std::size_t before = entries_.size();
-    std::erase_if(entries_, [](const auto& entry) { return !entry.second.seen; });
-    if (!changed_ && entries_.size() == before) return;
-    changed_ = false;
+    if (!entries_.settle()) return;
 
     json::JsonValue files = json::JsonValue::array();
-    for (const auto& [path, entry] : entries_) {
+    for (const auto& [path, entry] : entries_.all()) {
         files.push_back(json::JsonValue(
             json::JsonValue::Array{json::JsonValue(path), json::JsonValue(std::to_string(entry.stamp.size)),
                                    json::JsonValue(std::to_string(entry.stamp.written)),

@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "formats/task_definition.h"
+#include "platforms/windows/record_file.h"
 #include "platforms/windows/version_cache.h"
 
 namespace qm::windows {
@@ -42,19 +43,12 @@ public:
     void save();
 
 private:
-    struct Entry {
-        FileStamp stamp;
-        std::uint64_t read = 0;  // the time of the scan that read the file
-        Kept kept;
-        bool seen = false;  // found or stored in this scan
-    };
     void load();
 
     std::string folder_;
     std::uint64_t now_ = 0;
     bool loaded_ = false;
-    bool changed_ = false;
-    std::map<std::string, Entry> entries_;
+    StampedEntries<FileStamp, Kept> entries_{entry_limit};
 };
 
 }  // namespace qm::windows

@@ -1,11 +1,10 @@
 #include "platforms/windows/version_cache.h"
 
 #include <algorithm>
-#include <charconv>
 #include <utility>
 
 #include "json/json.h"
-#include "os/files.h"
+#include "platforms/windows/record_file.h"
 
 namespace qm::windows {
 
@@ -15,15 +14,7 @@ namespace {
 // ...]}, the most recently looked up first. The numbers are decimal text:
 // file times need all 64 bits, more than a JSON number keeps exactly.
 constexpr int format = 1;
-
-std::optional<std::uint64_t> number_of(const json::JsonValue& value) {
-    if (!value.is_string() || value.as_string().empty()) return std::nullopt;
-    const std::string& text = value.as_string();
-    std::uint64_t number = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return number;
-}
+constexpr std::string_view list_name = "files";
 
 }  // namespace
 
@@ -31,24 +22,14 @@ VersionCache::VersionCache(std::string folder) : folder_(std::move(folder)) {}
 
 void VersionCache::load() {
     loaded_ = true;
-    if (folder_.empty()) return;
-    Result<std::string> text = os::read_file(os::join_path(folder_, file_name), file_limit);
-    if (!text || text->size() > file_limit) return;
-    Result<json::JsonValue> record = json::parse(*text);
-    if (!record || !record->is_object()) return;
-    const json::JsonValue* files = nullptr;
-    bool known_format = false;
-    for (const json::JsonValue::Member& member : record->as_object()) {
-        if (member.first == "format") known_format = member.second.is_number() && member.second.as_number() == format;
-        if (member.first == "files" && member.second.is_array()) files = &member.second;
-    }
-    if (!known_format || files == nullptr) return;
+    const std::optional<json::JsonValue> files = read_record(folder_, file_name, file_limit, format, list_name);
+    if (!files) return;
     const std::size_t count = std::min(files->as_array().size(), entry_limit);
     for (std::size_t i = 0; i < count; ++i) {
         const json::JsonValue::Array& fields = (*files).as_array()[i].as_array();
         if (fields.size() != 5 || !fields[0].is_string() || !fields[3].is_string() || !fields[4].is_string()) continue;
-        const std::optional<std::uint64_t> size = number_of(fields[1]);
-        const std::optional<std::uint64_t> written = number_of(fields[2]);
+        const std::optional<std::uint64_t> size = decimal_of(fields[1]);
+        const std::optional<std::uint64_t> written = decimal_of(fields[2]);
         if (!size || !written) continue;
         // Earlier entries were looked up more recently.
         entries_.emplace(fields[0].as_string(),
@@ -97,11 +78,8 @@ void VersionCache::save() {
         bytes += written.size() + 1;
         files.push_back(std::move(fields));
     }
-    const json::JsonValue record =
-        json::ObjectBuilder().number("format", format).value("files", std::move(files)).done();
     // The record only saves work: without it the next scan reads the files again.
-    if (!os::create_folders(folder_)) return;
-    (void)os::write_file_replace(os::join_path(folder_, file_name), json::write(record));
+    write_record(folder_, file_name, file_limit, format, list_name, std::move(files));
 }
 
 }  // namespace qm::windows
