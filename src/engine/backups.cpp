@@ -225,6 +225,50 @@ Result<void> delete_backup(EngineContext& context, std::string_view name) {
     return fail("That backup was not found.");
 }
 
+namespace {
+
+// The way an item had taken, as a backup or the computer says.
+struct TakenWay {
+    std::optional<model::ChangeAction> way;
+    std::uint32_t seconds = 0;
+    friend bool operator==(const TakenWay&, const TakenWay&) = default;
+};
+
+TakenWay taken_way(const JsonValue* saved) {
+    if (saved == nullptr) return {};
+    const std::optional<model::ChangeAction> way = model::read_change_action(json::get_text(*saved, "taken"));
+    if (way != model::ChangeAction::later && way != model::ChangeAction::when_needed) return {};
+    const std::uint64_t seconds = std::min<std::uint64_t>(json::get_count(*saved, "seconds"), model::longest_later_seconds);
+    return TakenWay{way, static_cast<std::uint32_t>(seconds)};
+}
+
+std::string way_text(const model::StartupItem& item, const TakenWay& way) {
+    if (!way.way) return "starting as before";
+    return "set to \"" + model::way_label(*way.way, item.ways.later, way.seconds) + "\"";
+}
+
+// The row that brings back the way the backup had: one change, from as
+// before to a way or back; from one way to another takes two restores.
+RestoreRow way_row(const model::StartupItem& now, const TakenWay& had, const std::string& had_text) {
+    const TakenWay has{now.ways.taken, now.ways.taken_seconds};
+    std::string text = "Now " + way_text(now, has) + "; the backup had it " + way_text(now, had) + " (" + had_text + ").";
+    ChangeRequest request;
+    request.id = now.id();
+    if (has.way && !had.way) {
+        request.action = model::ChangeAction::on_time;
+    } else if (!has.way && now.enabled) {
+        request.action = had.way;
+        request.seconds = had.seconds;
+    } else {
+        text += has.way ? " Choose \"Start as before\" first, then restore again."
+                        : " It is switched off now; switch it on, then restore again.";
+        return RestoreRow{RestoreRowKind::note, now.id(), now.name, std::move(text), false, std::nullopt};
+    }
+    return RestoreRow{RestoreRowKind::state, now.id(), now.name, std::move(text), true, std::move(request)};
+}
+
+}  // namespace
+
 RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
     RestorePlan plan;
     json::ObjectBuilder header;
@@ -259,9 +303,23 @@ RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
             continue;
         }
         const bool was_on = enabled->as_bool();
+        const JsonValue* saved_way = json::get(entry, "way");
+        // An own entry that started another item later comes back with that
+        // item's way.
+        if (saved_way != nullptr && !json::get_text(*saved_way, "delays").empty()) continue;
         auto now = std::find_if(current.begin(), current.end(),
                                 [&](const model::StartupItem& item) { return item.id() == id; });
         if (now != current.end()) {
+            const TakenWay had = taken_way(saved_way);
+            const TakenWay has{now->ways.taken, now->ways.taken ? now->ways.taken_seconds : 0};
+            if (!(had == has)) {
+                if (now->toggle == model::Toggle::locked) {
+                    ++plan.locked;
+                } else {
+                    plan.rows.push_back(way_row(*now, had, json::get_text(entry, "state_text")));
+                }
+                continue;
+            }
             if (now->enabled == was_on) {
                 ++plan.same;
                 continue;
@@ -311,6 +369,8 @@ RestorePlan restore_plan(EngineContext& context, const JsonValue& backup) {
             ++plan.appeared;
             continue;
         }
+        // Taken back with the way of the item it starts later.
+        if (!item.ways.delays.empty()) continue;
         ChangeRequest request;
         request.action = model::ChangeAction::remove;
         request.id = item.id();

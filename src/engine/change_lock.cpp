@@ -71,6 +71,18 @@ bool shows_made(const JournalIntent& intent, const std::vector<model::StartupIte
             }
             return false;
         }
+        case ChangeAction::later:
+        case ChangeAction::when_needed: {
+            auto found = with_id(r.id);
+            if (found == items.end() || found->ways.taken != r.action) return false;
+            // The own entry found starting it later is the one this change made.
+            made_id = found->ways.own_entry;
+            return true;
+        }
+        case ChangeAction::on_time: {
+            auto found = with_id(r.id);
+            return found != items.end() && !found->ways.taken;
+        }
         case ChangeAction::undo:
             break;
     }
@@ -90,7 +102,8 @@ std::size_t settle_interrupted_changes(EngineContext& context) {
     const model::DataFolder& folder = context.data_folder();
     const JournalContents contents = read_journal_contents(os::join_path(folder.write_folder, journal_file_name));
     if (contents.open_intents.empty()) return 0;
-    const std::vector<model::StartupItem> items = context.platform().scan().items;
+    std::vector<model::StartupItem> items = context.platform().scan().items;
+    link_start_ways(items);
     std::unordered_set<std::string> recorded = recorded_entries(contents.records);
     std::size_t settled = 0;
     for (const JournalIntent& intent : contents.open_intents) {
@@ -105,7 +118,11 @@ std::size_t settle_interrupted_changes(EngineContext& context) {
                                "it made."
                              : "The run that began this change ended before it finished; the computer shows it not "
                                "made.";
-        if (!made_id.empty()) record.id = made_id;
+        if (!made_id.empty() && record.action == ChangeAction::later) {
+            record.spec.push_back({"entry", made_id});
+        } else if (!made_id.empty()) {
+            record.id = made_id;
+        }
         if (!intent.undone_id.empty() || record.of != 0) {
             record.action = ChangeAction::undo;
             record.id = intent.undone_id;

@@ -24,6 +24,7 @@ json::JsonValue change_request_json(const ChangeRequest& request) {
         .string("action", action_text(request.action, request.unknown_action))
         .string("id", request.id)
         .flag("stop_now", request.stop_now)
+        .count("seconds", request.seconds)
         .value("hints", hints.done())
         .value("spec", std::move(spec))
         .done();
@@ -45,6 +46,10 @@ ChangeRequest change_request_from_json(const json::JsonValue& object) {
         }
     }
     request.stop_now = json::get_flag(object, "stop_now");
+    // Beyond the longest delay offered a count is not a delay anyone asked for.
+    const std::uint64_t seconds = json::get_count(object, "seconds");
+    request.seconds = seconds > model::longest_later_seconds ? model::longest_later_seconds + 1
+                                                               : static_cast<std::uint32_t>(seconds);
     request.ack = json::get_flag(object, "ack");
     return request;
 }

@@ -34,7 +34,13 @@ struct ChangeRequest {
     model::CreateDetails create;  // create only: the entry to make (a request carries no description)
     std::vector<std::pair<std::string, std::string>> options;  // passed on as "want_{key}"
     bool stop_now = false;
+    // later only: how many seconds after sign-in or boot (a service's
+    // delayed start ignores it).
+    std::uint32_t seconds = 0;
     bool ack = false;
+    // An on_time the user asked for by removing the own entry that starts
+    // the item later; its plan asks first.
+    bool from_remove = false;
     std::optional<UndoneRecord> undoes;  // set when this change undoes a journalled one
 };
 
@@ -44,8 +50,8 @@ struct ChangeRequest {
 // A create request carrying the seven details of an entry.
 [[nodiscard]] ChangeRequest create_request(std::string id, const model::CreateDetails& details);
 
-// The window's form: action, id, stop_now, hints (the options), spec (the
-// details of a create, else an empty object).
+// The window's form: action, id, stop_now, seconds, hints (the options),
+// spec (the details of a create, else an empty object).
 [[nodiscard]] json::JsonValue change_request_json(const ChangeRequest& request);
 // Reads the window's form leniently: missing or mistyped members are empty
 // or false, and an action that is no known word is kept as that word.

@@ -1,5 +1,7 @@
 #include "engine/engine_context.h"
 
+#include <unordered_map>
+
 #include <algorithm>
 #include <unordered_set>
 
@@ -17,8 +19,24 @@ EngineContext::EngineContext(std::unique_ptr<model::Platform> platform, model::D
       data_folder_(std::move(data_folder)),
       knowledge_(data_folder_) {}
 
+void link_start_ways(std::vector<model::StartupItem>& items) {
+    std::unordered_map<std::string, std::size_t> by_id;
+    for (std::size_t i = 0; i < items.size(); ++i) by_id.emplace(items[i].id(), i);
+    for (const model::StartupItem& entry : items) {
+        if (entry.ways.delays.empty()) continue;
+        const auto found = by_id.find(entry.ways.delays);
+        if (found == by_id.end()) continue;
+        model::StartupItem& item = items[found->second];
+        item.ways.taken = model::ChangeAction::later;
+        item.ways.taken_seconds = entry.ways.taken_seconds;
+        item.ways.own_entry = entry.id();
+        item.state_text = model::taken_text(item.ways);
+    }
+}
+
 ScanState EngineContext::scan() {
     model::ScanResult result = platform_->scan();
+    link_start_ways(result.items);
 
     // An entry counts as the program's own only when the history says it made it.
     const JournalQuery journal(data_folder_);

@@ -28,6 +28,11 @@ struct ScanState {
     model::StartupCost cost;
 };
 
+// Each own entry that starts an item later (ways.delays) is linked to that
+// item: the item gets its id, the way taken and the seconds, and its state
+// says so. An own entry whose item is gone stays as it is.
+void link_start_ways(std::vector<model::StartupItem>& items);
+
 class EngineContext {
 public:
     EngineContext(std::unique_ptr<model::Platform> platform, model::DataFolder data_folder);

@@ -15,6 +15,9 @@ JournalQuery::JournalQuery(std::vector<JournalRecord> records) : records_(std::m
         if (record.action == model::ChangeAction::undo) undone_.insert(record.of);
         // Records are in seq order, so the newest one stays.
         if (record.action == model::ChangeAction::create) newest_create_[record.id] = i;
+        for (const model::SpecPair& pair : record.spec) {
+            if (pair.key == "entry" && !pair.value.empty()) later_entries_.insert(pair.value);
+        }
     }
 }
 

@@ -30,13 +30,17 @@ public:
     [[nodiscard]] bool undone(std::uint64_t seq) const { return undone_.contains(seq); }
     // The newest successful create record of the entry `id`, or nullptr.
     [[nodiscard]] const JournalRecord* newest_create(std::string_view id) const;
-    // The entries the program made: every id of a successful create record.
-    [[nodiscard]] bool created(std::string_view id) const { return newest_create(id) != nullptr; }
+    // The entries the program made: every id of a successful create record,
+    // and every own entry a later start made (spec "entry").
+    [[nodiscard]] bool created(std::string_view id) const {
+        return newest_create(id) != nullptr || later_entries_.contains(std::string(id));
+    }
 
 private:
     std::vector<JournalRecord> records_;
     std::unordered_set<std::uint64_t> undone_;
     std::unordered_map<std::string, std::size_t> newest_create_;  // id -> index in records_
+    std::unordered_set<std::string> later_entries_;
 };
 
 }  // namespace qm::engine

@@ -45,6 +45,67 @@ bool looks_like_a_path(std::string_view path) {
     return path.starts_with("\\\\");
 }
 
+bool is_way(const std::optional<ChangeAction>& action) {
+    return action == ChangeAction::later || action == ChangeAction::when_needed || action == ChangeAction::on_time;
+}
+
+// A gentler way is judged by what switching the item off would do, a step
+// milder: the item still starts.
+Level milder(Level level) {
+    switch (level) {
+        case Level::high:
+            return Level::caution;
+        case Level::safe:
+            return Level::safe;
+        default:
+            return Level::low;
+    }
+}
+
+void plan_way(PlannedChange& plan, const model::StartupItem& item, const ChangeRequest& request) {
+    const ChangeAction way = *request.action;
+    const model::StartWays& ways = item.ways;
+    plan.seconds = way == ChangeAction::later ? request.seconds : 0;
+    plan.risk.confidence = model::Confidence::high;
+    if (way == ChangeAction::on_time) {
+        if (!ways.taken) plan.problems.push_back("It already starts as it did before.");
+        plan.risk.level = request.from_remove ? Level::caution : Level::safe;
+        plan.risk.effect = model::way_meaning(way, ways.later);
+        if (!ways.own_entry.empty()) {
+            plan.risk.effect += " The entry Quillmoor made to start it later is removed, and its own entry is "
+                                "switched on again.";
+        }
+        return;
+    }
+    if (item.risk.level == Level::critical) {
+        plan.problems.push_back(
+            "It is critical to the computer, so it is never made to start later or only when needed either.");
+    }
+    const bool offered = way == ChangeAction::when_needed ? ways.when_needed : ways.later != model::LaterKind::none;
+    if (!offered) {
+        plan.problems.push_back(ways.any_offered()
+                                    ? "\"" + model::way_label(way, model::LaterKind::service, 0) +
+                                          "\" is not a way this item can take."
+                                    : model::no_gentler_way_text(item.kind));
+    } else if (ways.taken) {
+        plan.problems.push_back("It already " + to_lower_ascii(model::taken_text(ways).substr(0, 1)) +
+                                model::taken_text(ways).substr(1) + "; choose \"Start as before\" first.");
+    } else if (!item.enabled) {
+        plan.problems.push_back("It is switched off; switch it on first.");
+    }
+    if (way == ChangeAction::later && ways.later != model::LaterKind::service && offered) {
+        if (request.seconds == 0) plan.problems.push_back("Say how long after the start it should wait.");
+        if (request.seconds > model::longest_later_seconds)
+            plan.problems.push_back("A start more than 24 hours later is not offered.");
+    }
+    plan.risk.level = milder(item.risk.level);
+    plan.risk.effect = way == ChangeAction::later && ways.later != model::LaterKind::service
+                           ? model::way_label(way, ways.later, request.seconds) + ": " + model::way_meaning(way, ways.later)
+                           : model::way_meaning(way, ways.later);
+    if (!item.risk.effect.empty()) plan.risk.reasons.push_back("Switched off instead: " + item.risk.effect);
+    plan.risk.reasons.push_back("It can be taken back from History, or with \"Start as before\".");
+}
+
 PlannedChange plan_item_change(EngineContext& context, const ChangeRequest& request) {
     PlannedChange plan;
     plan.action = request.action;
@@ -62,7 +123,7 @@ PlannedChange plan_item_change(EngineContext& context, const ChangeRequest& requ
     plan.id = item.id();
     plan.name = item.name;
 
-    if (request.action == ChangeAction::disable || request.action == ChangeAction::enable) {
+    if (request.action == ChangeAction::disable || request.action == ChangeAction::enable || is_way(request.action)) {
         if (item.toggle == model::Toggle::locked) {
             plan.problems.push_back(item.toggle_note.empty() ? "This item cannot be switched here." : item.toggle_note);
         }
@@ -79,9 +140,23 @@ PlannedChange plan_item_change(EngineContext& context, const ChangeRequest& requ
         if (const std::string& also = item.spec_value("also"); !also.empty())
             plan.risk.reasons.push_back("It is switched together with " + also + ", which change with it.");
     };
-    if (request.action == ChangeAction::disable) {
+    if (is_way(request.action)) {
+        plan_way(plan, item, request);
+        name_also();
+    } else if (request.action == ChangeAction::disable) {
         plan.risk = item.risk;
         name_also();
+        // Risky to switch off, and a gentler way would do: it is named first.
+        const model::StartWays& ways = item.ways;
+        if ((item.risk.level == Level::high || item.risk.level == Level::caution) && ways.any_offered() &&
+            !ways.taken && item.enabled) {
+            plan.suggested = ways.when_needed ? ChangeAction::when_needed : ChangeAction::later;
+            const std::uint32_t seconds =
+                ways.later == model::LaterKind::service ? 0 : model::later_minutes_offered[2] * 60;
+            plan.risk.reasons.insert(plan.risk.reasons.begin(),
+                                     "Gentler: " + model::way_label(*plan.suggested, ways.later, seconds) + ". " +
+                                         model::way_meaning(*plan.suggested, ways.later));
+        }
     } else if (request.action == ChangeAction::enable) {
         const bool at_boot = item.scope == model::Scope::machine && model::starts_at_boot_for_machine(item.kind);
         plan.risk.level = Level::safe;
@@ -261,6 +336,13 @@ std::vector<model::SpecPair> details_before(EngineContext& context, const Change
         }
         return create_details_pairs(details);
     }
+    if (request.action == ChangeAction::later) return {{"seconds", std::to_string(plan.seconds)}};
+    if (request.action == ChangeAction::on_time) {
+        // What is taken back, so that undoing it takes the same way again.
+        const model::StartWays& ways = plan.item->ways;
+        if (!ways.taken) return {};
+        return {{"was", std::string(model::word_text(*ways.taken))}, {"seconds", std::to_string(ways.taken_seconds)}};
+    }
     if (request.action != ChangeAction::create) return {};
     create = *plan.create;
     const std::optional<model::Candidate> program = context.find_program(request.id);
@@ -292,18 +374,29 @@ Result<MadeChange> call_platform(EngineContext& context, const ChangeRequest& re
             for (const auto& [key, value] : request.options) item.set_spec("want_" + key, value);
             model::ChangeOutcome outcome =
                 QM_TRY(platform.set_enabled(item, request.action == ChangeAction::enable, request.stop_now));
-            return MadeChange{item.id(), item.name, std::move(outcome.message)};
+            return MadeChange{item.id(), item.name, std::move(outcome.message), false, {}};
         }
         case ChangeAction::remove: {
             const model::StartupItem& item = *plan.item;
             model::ChangeOutcome outcome = QM_TRY(platform.remove_entry(item));
-            return MadeChange{item.id(), item.name, std::move(outcome.message)};
+            return MadeChange{item.id(), item.name, std::move(outcome.message), false, {}};
         }
         case ChangeAction::create: {
             model::CreatedEntry created = QM_TRY(platform.create_entry(create, context.facts().admin));
             std::string message =
                 request.undoes ? "Recreated " + created.item.name + "." : std::move(created.outcome.message);
-            return MadeChange{created.item.id(), created.item.name, std::move(message)};
+            return MadeChange{created.item.id(), created.item.name, std::move(message), false, {}};
+        }
+        case ChangeAction::later:
+        case ChangeAction::when_needed:
+        case ChangeAction::on_time: {
+            const model::StartupItem& item = *plan.item;
+            std::optional<model::StartupItem> own;
+            if (request.action == ChangeAction::on_time && !item.ways.own_entry.empty())
+                own = context.find_item_by_id(item.ways.own_entry);
+            const model::WayRequest way{*request.action, plan.seconds, own ? &*own : nullptr};
+            model::WayOutcome done = QM_TRY(platform.set_start_way(item, way));
+            return MadeChange{item.id(), item.name, std::move(done.outcome.message), false, std::move(done.own_entry)};
         }
         case ChangeAction::undo:
             break;
@@ -328,7 +421,21 @@ std::string refusal_message(const PlannedChange& plan) {
 }
 
 ChangeRequest prepare_request(EngineContext& context, ChangeRequest request) {
-    if (request.action != ChangeAction::create || request.undoes) return request;
+    if (request.undoes) return request;
+    // Switching on an item that starts later through an own entry, or
+    // removing that entry, starts it as before: on alone would start it twice.
+    if (request.action == ChangeAction::enable || request.action == ChangeAction::remove) {
+        const std::optional<model::StartupItem> item = context.find_item_by_id(request.id);
+        if (item && request.action == ChangeAction::enable && !item->ways.own_entry.empty()) {
+            request.action = ChangeAction::on_time;
+        } else if (item && request.action == ChangeAction::remove && !item->ways.delays.empty()) {
+            request.action = ChangeAction::on_time;
+            request.id = item->ways.delays;
+            request.from_remove = true;
+        }
+        return request;
+    }
+    if (request.action != ChangeAction::create) return request;
     std::optional<model::Candidate> program = context.find_program(request.id);
     if (program && !program->entry_id.empty()) {
         ChangeRequest enable;
@@ -342,7 +449,7 @@ ChangeRequest prepare_request(EngineContext& context, ChangeRequest request) {
 
 PlannedChange plan_change(EngineContext& context, const ChangeRequest& request) {
     if (request.action == ChangeAction::disable || request.action == ChangeAction::enable ||
-        request.action == ChangeAction::remove) {
+        request.action == ChangeAction::remove || is_way(request.action)) {
         return plan_item_change(context, request);
     }
     if (request.action == ChangeAction::create) return plan_create(context, request);
@@ -420,6 +527,9 @@ Result<MadeChange> make_change(EngineContext& context, const ChangeRequest& requ
     record.time = intent.record.time;
     record.startup_before = intent.record.startup_before;
     if (!request.undoes) record.spec = std::move(details);
+    // The own entry that now starts the item later belongs to the program,
+    // whether made by a change or by an undo.
+    if (!made->own_entry.empty()) record.spec.push_back({"entry", made->own_entry});
     if (Result<void> recorded = append_journal(folder, std::move(record)); !recorded) {
         made->history_failed = true;
         made->message += "\nWARNING: the change was made, but it could not be written to the history (" +
@@ -522,6 +632,8 @@ json::JsonValue plan_json(const PlannedChange& plan) {
         .flag("blocked", plan.blocked())
         .flag("admin_needed", plan.admin_needed)
         .value("spec", std::move(spec))
+        .count("seconds", plan.seconds)
+        .string("suggested", plan.suggested ? std::string(model::word_text(*plan.suggested)) : std::string())
         .done();
 }
 

@@ -29,8 +29,14 @@ struct PlannedChange {
     std::vector<std::string> problems;
     std::optional<model::CreateDetails> create;
     bool admin_needed = false;
-    // The item an enable, disable or remove acts on, as the plan found it.
+    // The item an enable, disable, remove or way acts on, as the plan found it.
     std::optional<model::StartupItem> item;
+    // later only: after how many seconds.
+    std::uint32_t seconds = 0;
+    // A switch off of an item that is risky to switch off, which can start
+    // later or only when needed instead: the gentler way the plan suggests
+    // first (when_needed before later).
+    std::optional<model::ChangeAction> suggested;
 
     [[nodiscard]] bool blocked() const { return !problems.empty() || risk.level == model::Level::critical; }
     [[nodiscard]] bool needs_ack() const { return model::needs_ack(risk.level); }
@@ -72,6 +78,8 @@ struct MadeChange {
     std::string name;
     std::string message;
     bool history_failed = false;
+    // The own entry a later start of a sign-in program made.
+    std::string own_entry;
 };
 
 // Makes a change that was decided "go": the intent in the journal (nothing

@@ -1,5 +1,7 @@
 #include "engine/undo.h"
 
+#include <cstdlib>
+
 #include "engine/change_lock.h"
 #include "engine/journal_query.h"
 #include "engine/plans.h"
@@ -34,6 +36,24 @@ Result<ChangeRequest> opposite_of(const JournalRecord& target, const JournalQuer
                 return fail("The original command was not recorded, so it cannot be recreated.");
             // Names no listed program, so the planner treats it as coming from outside.
             opposite = create_request("restore|" + target.id, details);
+            break;
+        }
+        case ChangeAction::later:
+        case ChangeAction::when_needed:
+            opposite.action = ChangeAction::on_time;
+            break;
+        case ChangeAction::on_time: {
+            // The way it had taken, as the record kept it.
+            std::string was;
+            std::uint32_t seconds = 0;
+            for (const model::SpecPair& pair : target.spec) {
+                if (pair.key == "was") was = pair.value;
+                if (pair.key == "seconds") seconds = static_cast<std::uint32_t>(std::strtoul(pair.value.c_str(), nullptr, 10));
+            }
+            opposite.action = model::read_change_action(was);
+            if (opposite.action != ChangeAction::later && opposite.action != ChangeAction::when_needed)
+                return fail("The way it started before was not recorded, so it cannot be taken again.");
+            opposite.seconds = seconds;
             break;
         }
         case ChangeAction::undo:

@@ -1,5 +1,5 @@
 // Platform: the one object through which the program reads and changes the
-// computer. Exactly ten operations; the Windows platform and the demonstration
+// computer. Twelve operations; the Windows platform and the demonstration
 // implement all of them. Created once at start-up and shared by every caller
 // for the whole run; operations may be called from several threads at once
 // (an implementation with changing state guards it itself). No operation
@@ -103,6 +103,23 @@ inline constexpr std::array<std::pair<std::string_view, std::string CreateDetail
     {"description", &CreateDetails::description},
 }};
 
+// A gentler way than off for an item: `later` (after `seconds`, which a
+// service's delayed start ignores), `when_needed`, or `on_time`, which takes
+// back the way the item has taken. For a sign-in program started later,
+// `own_entry` is the entry of the program's own that starts it (found in the
+// same scan), which `on_time` removes.
+struct WayRequest {
+    ChangeAction way = ChangeAction::on_time;
+    std::uint32_t seconds = 0;
+    const StartupItem* own_entry = nullptr;
+};
+
+struct WayOutcome {
+    ChangeOutcome outcome;
+    // The id of the own entry `later` made for a sign-in program, else empty.
+    std::string own_entry;
+};
+
 struct CreatedEntry {
     StartupItem item;
     ChangeOutcome outcome;
@@ -140,6 +157,12 @@ public:
     // 11. What the computer's records say about starting as a whole (the
     // scan's `cost`), read without reading the items.
     [[nodiscard]] virtual StartupCost startup_cost() = 0;
+    // 12. Takes a way the item offers (its `ways`), or takes back the one it
+    // has taken, for an item found in a fresh scan. Either the whole change
+    // is made or, as far as the computer allows, none of it: a sign-in
+    // program's own entry is made before the item is switched off, and the
+    // item is switched on before that entry is removed.
+    [[nodiscard]] virtual Result<WayOutcome> set_start_way(const StartupItem& item, const WayRequest& request) = 0;
 };
 
 // The ways every program can be made to start, "login" then "boot"; "login"

@@ -80,6 +80,7 @@ json::JsonValue item_full_json(const StartupItem& item) {
         .strings("dependents", item.dependents)
         .value("risk", assessment_json(item.risk))
         .value("impact", impact_json(item.impact))
+        .value("ways", start_ways_json(item.ways))
         .done();
 }
 
@@ -98,6 +99,16 @@ json::JsonValue item_saved_json(const StartupItem& item, const json::JsonValue* 
         .string("publisher", item.publisher)
         .flag("managed", item.managed)
         .value("extra", extra.done());
+    // A way taken is part of the state a restore brings back; older readers
+    // skip the member.
+    if (item.ways.taken) {
+        out.value("way", json::ObjectBuilder()
+                             .string("taken", std::string(word_text(*item.ways.taken)))
+                             .count("seconds", item.ways.taken_seconds)
+                             .done());
+    } else if (!item.ways.delays.empty()) {
+        out.value("way", json::ObjectBuilder().string("delays", item.ways.delays).done());
+    }
 
     if (item.managed) {
         if (recreate != nullptr && recreate->is_object()) {

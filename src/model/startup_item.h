@@ -12,6 +12,7 @@
 #include "json/json.h"
 #include "model/assessment.h"
 #include "model/impact.h"
+#include "model/start_ways.h"
 #include "model/words.h"
 
 namespace qm::model {
@@ -54,6 +55,8 @@ public:
     bool unreadable = false;
     // What the computer's records say it costs at sign-in or boot.
     Impact impact;
+    // The gentler ways than off it offers, and the one it has taken.
+    StartWays ways;
     Assessment risk;
 
     // Replaces the value of an existing key in place, or appends a new pair.

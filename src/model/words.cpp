@@ -36,12 +36,15 @@ constexpr WordTable<ProbeStatus, 3> probe_statuses{
     {{ProbeStatus::ok, "ok"}, {ProbeStatus::warn, "warn"}, {ProbeStatus::fail, "fail"}}};
 constexpr WordTable<CandidateSource, 3> candidate_sources{
     {{CandidateSource::process, "process"}, {CandidateSource::service, "service"}, {CandidateSource::app, "app"}}};
-constexpr WordTable<ChangeAction, 5> change_actions{{
+constexpr WordTable<ChangeAction, 8> change_actions{{
     {ChangeAction::enable, "enable"},
     {ChangeAction::disable, "disable"},
     {ChangeAction::create, "create"},
     {ChangeAction::remove, "remove"},
     {ChangeAction::undo, "undo"},
+    {ChangeAction::later, "later"},
+    {ChangeAction::when_needed, "when-needed"},
+    {ChangeAction::on_time, "on-time"},
 }};
 constexpr WordTable<ImpactLevel, 4> impact_levels{{
     {ImpactLevel::high, "high"},

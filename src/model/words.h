@@ -54,8 +54,10 @@ enum class ProbeStatus { ok, warn, fail };
 enum class CandidateSource { process, service, app };
 
 // A change to an item, as planned and as journalled; `undo` is only ever a
-// journal record (the undoing itself is one of the other four).
-enum class ChangeAction { enable, disable, create, remove, undo };
+// journal record (the undoing itself is one of the others). The last three
+// are the gentler ways than off: start later, start only when needed, and
+// start again as it did before either.
+enum class ChangeAction { enable, disable, create, remove, undo, later, when_needed, on_time };
 
 // What an item was measured to cost when the computer starts or its user
 // signs in ("high", "medium", "low", "not measured").

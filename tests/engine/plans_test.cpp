@@ -198,7 +198,7 @@ TEST_F(PlansTest, PlanJsonHasItsKeysInOrder) {
     std::vector<std::string> keys;
     for (const auto& [key, value] : plan.as_object()) keys.push_back(key);
     EXPECT_EQ(keys, (std::vector<std::string>{"id", "name", "action", "risk", "problems", "blocked", "admin_needed",
-                                              "spec"}));
+                                              "spec", "seconds", "suggested"}));
     EXPECT_TRUE(json::get(plan, "spec")->is_null());
     engine::ChangeRequest lenient = engine::change_request_from_json(
         json::parse(R"({"action":"disable","id":5,"ack":"yes","stop_now":true})").value());

@@ -52,7 +52,8 @@ TEST(StartupItem, FullFormHasEveryFieldInOrderButNoSpec) {
               (std::vector<std::string>{"id",         "name",    "kind",       "kind_label",  "scope",       "location",
                                         "command",    "exe",     "publisher",  "description", "origin",      "package",
                                         "enabled",    "running", "state_text", "toggle",      "toggle_note", "managed",
-                                        "dependents", "risk",    "impact"}));
+                                        "dependents", "risk",    "impact",
+                                        "ways"}));
     const std::string text = json::write(full);
     EXPECT_EQ(text.find("4242"), std::string::npos);
     EXPECT_EQ(text.find("spoolsv"), std::string::npos);

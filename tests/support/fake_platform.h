@@ -2,6 +2,7 @@
 // call counted, changes recorded instead of made.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <vector>
@@ -65,6 +66,37 @@ public:
     model::StartupCost startup_cost() override {
         std::lock_guard lock(lock_);
         return cost;
+    }
+    // A sign-in program started later gets an own Run entry that names it;
+    // any other item takes the way on itself.
+    Result<model::WayOutcome> set_start_way(const model::StartupItem& item, const model::WayRequest& request) override {
+        std::lock_guard lock(lock_);
+        auto stored = std::find_if(items.begin(), items.end(), [&](const auto& s) { return s.id() == item.id(); });
+        if (stored == items.end()) return fail("The item was not found.");
+        model::WayOutcome done;
+        done.outcome.message = item.name + " now " + std::string(model::word_text(request.way)) + ".";
+        if (item.ways.later != model::LaterKind::after_sign_in) {
+            stored->ways.taken.reset();
+            if (request.way != model::ChangeAction::on_time) stored->ways.taken = request.way;
+            stored->ways.taken_seconds = request.seconds;
+            return done;
+        }
+        if (request.way == model::ChangeAction::on_time) {
+            stored->enabled = true;
+            const std::string own = request.own_entry ? request.own_entry->id() : std::string();
+            std::erase_if(items, [&](const model::StartupItem& s) { return s.id() == own; });
+            return done;
+        }
+        stored->enabled = false;
+        model::StartupItem entry(model::ItemKind::task, "Scheduled task", model::Scope::user, "\\Quillmoor\\",
+                                 "Quillmoor-later-" + item.name);
+        entry.managed = true;
+        entry.enabled = true;
+        entry.ways.delays = item.id();
+        entry.ways.taken_seconds = request.seconds;
+        done.own_entry = entry.id();
+        items.push_back(std::move(entry));
+        return done;
     }
 
 private:

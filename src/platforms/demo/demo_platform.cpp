@@ -519,6 +519,10 @@ model::ScanResult DemoPlatform::scan() {
     return result;
 }
 
+Result<model::WayOutcome> DemoPlatform::set_start_way(const model::StartupItem& item, const model::WayRequest&) {
+    return fail(item.name + " offers no gentler way than off here.");
+}
+
 model::StartupCost DemoPlatform::startup_cost() { return demo_startup_cost(); }
 
 model::ProgramList DemoPlatform::running_programs(const std::vector<model::StartupItem>& items) {

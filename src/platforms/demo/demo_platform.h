@@ -31,6 +31,8 @@ public:
     void open_in_browser(const std::string& link) override;
     std::vector<model::Probe> doctor_probes() override;
     model::StartupCost startup_cost() override;
+    Result<model::WayOutcome> set_start_way(const model::StartupItem& item,
+                                                   const model::WayRequest& request) override;
 
 private:
     std::mutex items_lock_;

@@ -119,6 +119,10 @@ model::SystemFacts LinuxPlatform::system_facts() const {
     return facts;
 }
 
+Result<model::WayOutcome> LinuxPlatform::set_start_way(const model::StartupItem& item, const model::WayRequest&) {
+    return fail(item.name + " offers no gentler way than off here.");
+}
+
 model::StartupCost LinuxPlatform::startup_cost() { return startup_cost_summary(read_boot_costs(context_, {})); }
 
 model::ScanResult LinuxPlatform::scan() {

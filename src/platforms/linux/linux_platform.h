@@ -31,6 +31,8 @@ public:
     void open_in_browser(const std::string& link) override;
     [[nodiscard]] std::vector<model::Probe> doctor_probes() override;
     [[nodiscard]] model::StartupCost startup_cost() override;
+    [[nodiscard]] Result<model::WayOutcome> set_start_way(const model::StartupItem& item,
+                                                   const model::WayRequest& request) override;
 
 private:
     const LinuxContext context_;

@@ -68,6 +68,10 @@ model::ScanResult WindowsPlatform::scan() {
     return result;
 }
 
+Result<model::WayOutcome> WindowsPlatform::set_start_way(const model::StartupItem& item, const model::WayRequest&) {
+    return fail(item.name + " offers no gentler way than off here.");
+}
+
 model::StartupCost WindowsPlatform::startup_cost() {
     const Result<std::string> sid = current_user_sid();
     return startup_cost_summary(read_startup_records(sid ? *sid : std::string()));
