@@ -54,6 +54,28 @@ TEST_F(UndoAndBackupsTest, UndoReversesADisableOnce) {
     EXPECT_TRUE(history[1].undone);
 }
 
+TEST_F(UndoAndBackupsTest, ALaterStartOnTheDemonstrationKeepsItsOwnEntryAndUndoes) {
+    const std::string spotify = "run|user|HKCU\\Run\\64|Spotify";
+    engine::ChangeRequest later = acked(model::ChangeAction::later, spotify);
+    later.seconds = 120;
+    ASSERT_TRUE(engine::apply_changes(engine(), {later}).front().ok);
+    const engine::ScanState scan = engine().scan();
+    const model::StartupItem* own = nullptr;
+    for (const model::StartupItem& item : scan.items) {
+        if (item.ways.delays == spotify) own = &item;
+    }
+    ASSERT_NE(own, nullptr);
+    EXPECT_TRUE(own->managed) << "the journal names the entry the change made";
+    const std::optional<model::StartupItem> delayed = engine().find_item_by_id(spotify);
+    EXPECT_EQ(delayed->ways.own_entry, own->id());
+    EXPECT_EQ(delayed->state_text, "Starts 2 minutes after sign-in (through Quillmoor)");
+
+    Result<std::string> undone = engine::undo_change(engine(), last_seq(), false);
+    ASSERT_TRUE(undone) << undone.error();
+    EXPECT_TRUE(engine().find_item_by_id(spotify)->enabled);
+    EXPECT_FALSE(engine().find_item_by_id(own->id()).has_value());
+}
+
 TEST_F(UndoAndBackupsTest, UndoOfARemoveAsksThenRecreates) {
     engine::ChangeResult created = create_vlc();
     ASSERT_TRUE(created.ok) << created.message;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "model/start_ways.h"
 #include "util/text.h"
 #include "util/time_text.h"
 
@@ -452,6 +453,56 @@ void add_measurements(std::vector<model::StartupItem>& items) {
     }
 }
 
+bool starts_at_sign_in(const model::StartupItem& item) {
+    return item.kind == model::ItemKind::folder ||
+           (item.kind == model::ItemKind::run && item.scope == model::Scope::user);
+}
+
+// The system services the demonstration lets start later or when needed;
+// every service of an installed program does too.
+constexpr std::array<std::string_view, 2> gentler_system_services{"SysMain", "DiagTrack"};
+
+// What each item offers, worked out on every scan from what it is now: an
+// Automatic service (or one that has taken a way) and a sign-in program that
+// is on (or started later by an entry of Quillmoor's own).
+void offer_ways(std::vector<model::StartupItem>& items) {
+    for (model::StartupItem& item : items) {
+        if (item.kind == model::ItemKind::service) {
+            const bool chosen =
+                item.origin != operating_system ||
+                std::ranges::find(gentler_system_services, item.spec_value("short")) != gentler_system_services.end();
+            if (chosen && (item.state_text == "Automatic" || item.ways.taken)) {
+                item.ways.when_needed = true;
+                item.ways.later = model::LaterKind::service;
+            }
+        } else if (starts_at_sign_in(item)) {
+            const bool delayed = std::ranges::any_of(items, [&](const model::StartupItem& entry) {
+                return entry.ways.delays == item.id();
+            });
+            if (item.enabled || delayed) item.ways.later = model::LaterKind::after_sign_in;
+        }
+    }
+}
+
+// The scheduled task of Quillmoor's own that starts a sign-in program
+// `seconds` after sign-in; it names the program it starts.
+model::StartupItem make_later_entry(const model::StartupItem& program, std::uint32_t seconds) {
+    const std::string name = "Quillmoor-later-" + program.name;
+    model::StartupItem entry(model::ItemKind::task, "Scheduled task", model::Scope::user, "\\Quillmoor\\" + name, name);
+    entry.set_spec("short", name);
+    entry.set_spec("uri", "\\Quillmoor\\" + name);
+    entry.command = program.command;
+    entry.exe = program.exe;
+    entry.publisher = program.publisher;
+    entry.origin = model::Origin::own_entry;
+    entry.managed = true;
+    entry.enabled = true;
+    entry.state_text = "Starts " + program.name + " " + model::seconds_text(seconds) + " after sign-in";
+    entry.ways.delays = program.id();
+    entry.ways.taken_seconds = seconds;
+    return entry;
+}
+
 model::StartupCost demo_startup_cost() {
     model::StartupCost cost;
     cost.measurable = true;
@@ -514,13 +565,69 @@ model::ScanResult DemoPlatform::scan() {
         std::lock_guard lock(items_lock_);
         result.items = items_;
     }
+    offer_ways(result.items);
     result.notes.push_back("Demonstration data: nothing here is read from, or written to, a real computer.");
     result.cost = demo_startup_cost();
     return result;
 }
 
-Result<model::WayOutcome> DemoPlatform::set_start_way(const model::StartupItem& item, const model::WayRequest&) {
-    return fail(item.name + " offers no gentler way than off here.");
+Result<model::WayOutcome> DemoPlatform::set_start_way(const model::StartupItem& item,
+                                                      const model::WayRequest& request) {
+    std::lock_guard lock(items_lock_);
+    auto stored =
+        std::find_if(items_.begin(), items_.end(), [&](const model::StartupItem& s) { return s.id() == item.id(); });
+    if (stored == items_.end()) return fail(std::string(not_found));
+    model::WayOutcome done;
+    const std::string name = stored->name;
+    if (stored->kind == model::ItemKind::service) {
+        // A service takes the way on itself: its start type says it.
+        stored->ways.taken.reset();
+        stored->ways.taken_seconds = 0;
+        switch (request.way) {
+            case model::ChangeAction::when_needed:
+                stored->ways.taken = request.way;
+                stored->enabled = false;
+                stored->state_text = "Manual (on demand)";
+                done.outcome.message = name + " will start only when needed (demonstration only).";
+                break;
+            case model::ChangeAction::later:
+                stored->ways.taken = request.way;
+                stored->enabled = true;
+                stored->state_text = "Automatic (delayed)";
+                done.outcome.message = name + " will start a little later (demonstration only).";
+                break;
+            default:
+                // Only Automatic services offer a way, so that is what it was.
+                stored->enabled = true;
+                stored->state_text = "Automatic";
+                done.outcome.message = name + " will start as before (demonstration only).";
+                break;
+        }
+        return done;
+    }
+    if (!starts_at_sign_in(*stored)) return fail(name + " offers no gentler way than off here.");
+
+    const std::string original = stored->id();
+    // Whatever entry started it later goes, whether the engine named it or not.
+    const std::string own = request.own_entry != nullptr ? request.own_entry->id() : std::string();
+    auto own_entry_of = [&](const model::StartupItem& s) { return s.id() == own || s.ways.delays == original; };
+    if (request.way == model::ChangeAction::on_time) {
+        stored->enabled = true;
+        stored->state_text = "Enabled";
+        std::erase_if(items_, own_entry_of);
+        done.outcome.message = name + " will start as before (demonstration only).";
+        return done;
+    }
+    if (request.way != model::ChangeAction::later) return fail(name + " can only be made to start later.");
+    stored->enabled = false;
+    stored->state_text = "Disabled";
+    model::StartupItem entry = make_later_entry(*stored, request.seconds);
+    std::erase_if(items_, own_entry_of);
+    done.own_entry = entry.id();
+    done.outcome.message =
+        name + " will start " + model::seconds_text(request.seconds) + " after sign-in (demonstration only).";
+    items_.push_back(std::move(entry));
+    return done;
 }
 
 model::StartupCost DemoPlatform::startup_cost() { return demo_startup_cost(); }
@@ -562,6 +669,8 @@ Result<model::ChangeOutcome> DemoPlatform::set_enabled(const model::StartupItem&
     if (stored == items_.end()) return fail(std::string(not_found));
     stored->enabled = on;
     if (stored->kind == model::ItemKind::service) {
+        // The start type is set outright, so no gentler way stays taken.
+        stored->ways.taken.reset();
         stored->state_text = on ? "Automatic" : "Disabled";
         if (!on && stop_now) stored->running = false;
     } else {

@@ -1,8 +1,10 @@
-// The demonstration computer: an invented Windows 11 machine that answers all
-// ten platform operations from data held in the program, so everything can be
-// tried without reading or changing anything real. Its one piece of changing
-// state, the item list, lives in memory behind one lock for the whole run;
-// every other answer is built afresh from constants. Thread-safe.
+// The demonstration computer: an invented Windows 11 machine that answers
+// every platform operation from data held in the program, so everything can
+// be tried without reading or changing anything real. Its one piece of
+// changing state, the item list (with the ways its items have taken and the
+// entries that start programs later), lives in memory behind one lock for
+// the whole run; every other answer is built afresh from constants.
+// Thread-safe.
 #pragma once
 
 #include <memory>
@@ -31,8 +33,7 @@ public:
     void open_in_browser(const std::string& link) override;
     std::vector<model::Probe> doctor_probes() override;
     model::StartupCost startup_cost() override;
-    Result<model::WayOutcome> set_start_way(const model::StartupItem& item,
-                                                   const model::WayRequest& request) override;
+    Result<model::WayOutcome> set_start_way(const model::StartupItem& item, const model::WayRequest& request) override;
 
 private:
     std::mutex items_lock_;
@@ -40,6 +41,5 @@ private:
 };
 
 [[nodiscard]] Result<std::unique_ptr<model::Platform>> make_demo_platform(bool with_markup_item);
-
 
 }  // namespace qm::demo

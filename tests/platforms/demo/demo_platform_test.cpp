@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -180,6 +181,93 @@ TEST(DemoPlatform, ConcurrentChangesNeverShowHalfAChange) {
     }
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(demo.scan().items.size(), 25u);
+}
+
+TEST(DemoPlatform, OffersGentlerWaysOnlyWhereTheyFit) {
+    demo::DemoPlatform demo(false);
+    using enum model::LaterKind;
+    const struct {
+        std::string_view id;
+        bool when_needed;
+        model::LaterKind later;
+    } expected[] = {
+        {"service|machine|Services|RpcSs", false, none},        // critical to Windows
+        {"service|machine|Services|WSearch", false, none},      // already delayed
+        {"service|machine|Services|wuauserv", false, none},     // already on demand
+        {"service|machine|Services|SysMain", true, service},    // a system service that is not critical
+        {"service|machine|Services|AcmeDevDb", true, service},  // an installed program's service
+        {"run|user|HKCU\\Run\\64|Spotify", false, after_sign_in},
+        {"run|user|HKCU\\Run\\64|Steam", false, none},  // off
+        {"run|machine|HKLM\\Run\\64|SecurityHealth", false, none},
+        {"task|machine|\\GoogleUpdateTaskMachineCore|GoogleUpdateTaskMachineCore", false, none},
+    };
+    const std::vector<model::StartupItem> items = demo.scan().items;
+    for (const auto& row : expected) {
+        const model::StartupItem& item = find_item(items, row.id);
+        EXPECT_EQ(item.ways.when_needed, row.when_needed) << row.id;
+        EXPECT_EQ(item.ways.later, row.later) << row.id;
+    }
+}
+
+TEST(DemoPlatform, ALaterSignInStartsThroughAnOwnEntryThatTakingItBackRemoves) {
+    demo::DemoPlatform demo(false);
+    const std::string spotify_id = "run|user|HKCU\\Run\\64|Spotify";
+    const model::StartupItem spotify = find_item(demo.scan().items, spotify_id);
+    Result<model::WayOutcome> later = demo.set_start_way(spotify, {model::ChangeAction::later, 300, nullptr});
+    ASSERT_TRUE(later.has_value()) << later.error();
+    EXPECT_EQ(later->outcome.message, "Spotify will start 5 minutes after sign-in (demonstration only).");
+
+    std::vector<model::StartupItem> items = demo.scan().items;
+    ASSERT_EQ(items.size(), 26u);
+    const model::StartupItem own = find_item(items, later->own_entry);
+    EXPECT_EQ(own.id(), "task|user|\\Quillmoor\\Quillmoor-later-Spotify|Quillmoor-later-Spotify");
+    EXPECT_TRUE(own.managed && own.enabled);
+    EXPECT_EQ(own.origin, model::Origin::own_entry);
+    EXPECT_EQ(own.command, spotify.command);
+    EXPECT_EQ(own.state_text, "Starts Spotify 5 minutes after sign-in");
+    EXPECT_EQ(own.ways.delays, spotify_id);
+    EXPECT_EQ(own.ways.taken_seconds, 300u);
+    EXPECT_FALSE(find_item(items, spotify_id).enabled);
+    EXPECT_EQ(find_item(items, spotify_id).ways.later, model::LaterKind::after_sign_in);  // still offered, to take back
+
+    Result<model::WayOutcome> back = demo.set_start_way(spotify, {model::ChangeAction::on_time, 0, &own});
+    ASSERT_TRUE(back.has_value()) << back.error();
+    items = demo.scan().items;
+    EXPECT_EQ(items.size(), 25u);
+    EXPECT_TRUE(find_item(items, spotify_id).enabled);
+    EXPECT_EQ(find_item(items, spotify_id).state_text, "Enabled");
+}
+
+TEST(DemoPlatform, AServiceTakesItsWayInItsStartTypeAndGivesItBack) {
+    demo::DemoPlatform demo(false);
+    const model::StartupItem sysmain = find_item(demo.scan().items, "service|machine|Services|SysMain");
+    const struct {
+        model::ChangeAction way;
+        std::string_view state;
+        bool enabled;
+        std::optional<model::ChangeAction> taken;
+    } steps[] = {
+        {model::ChangeAction::when_needed, "Manual (on demand)", false, model::ChangeAction::when_needed},
+        {model::ChangeAction::on_time, "Automatic", true, std::nullopt},
+        {model::ChangeAction::later, "Automatic (delayed)", true, model::ChangeAction::later},
+        {model::ChangeAction::on_time, "Automatic", true, std::nullopt},
+    };
+    for (const auto& step : steps) {
+        ASSERT_TRUE(demo.set_start_way(sysmain, {step.way, 0, nullptr}).has_value());
+        const model::StartupItem now = find_item(demo.scan().items, sysmain.id());
+        EXPECT_EQ(now.state_text, step.state);
+        EXPECT_EQ(now.enabled, step.enabled) << step.state;
+        EXPECT_EQ(now.ways.taken, step.taken) << step.state;
+        EXPECT_TRUE(now.ways.when_needed) << "still offered while taken: " << step.state;
+    }
+    // Switching it outright leaves no way taken.
+    ASSERT_TRUE(demo.set_start_way(sysmain, {model::ChangeAction::when_needed, 0, nullptr}).has_value());
+    ASSERT_TRUE(demo.set_enabled(sysmain, true, false).has_value());
+    EXPECT_FALSE(find_item(demo.scan().items, sysmain.id()).ways.taken);
+
+    const model::StartupItem task =
+        find_item(demo.scan().items, "task|machine|\\GoogleUpdateTaskMachineCore|GoogleUpdateTaskMachineCore");
+    EXPECT_FALSE(demo.set_start_way(task, {model::ChangeAction::later, 60, nullptr}).has_value());
 }
 
 }  // namespace
