@@ -1,14 +1,17 @@
 // The review dialog behind Review & apply and restoring a backup: it plans
 // every change, shows each judgement with its tick and options, applies the
-// included changes and shows what was done.
+// included changes and shows what was done. An item being switched off that
+// offers a gentler way can take it instead (the one the plan suggests is
+// chosen first), and several sign-in programs can start one after another.
 // Its own scope; helpers.js tells how the files share names.
 (function (qm) {
 'use strict';
-const {VERBS, app, element, fill, asArray, asText, levelOf, tag, badge, btn, checkbox, api, toast, modal, drawBar,
-  afterChange, fact} = qm;
+const {VERBS, app, element, fill, asArray, asText, asNumber, levelOf, tag, badge, btn, checkbox, secondsText, waysOf, wayLabel,
+  api, toast, modal, drawBar, afterChange, fact} = qm;
 const {elevate} = qm.later;
 function requestOf(row) {
   const q = {action: asText(row.req.action), id: asText(row.req.id), stop_now: !!row.stop, ack: !!row.ack};
+  if (row.req.seconds) q.seconds = row.req.seconds;
   if (row.spec) q.spec = Object.assign({}, row.spec);
   if (row.req.hints && typeof row.req.hints === 'object') q.hints = row.req.hints;
   return q;
@@ -21,7 +24,10 @@ function needsTick(row) {
 }
 function reviewWaiting() {
   const rows = [];
-  for (const p of app.pending.values()) rows.push({src: 'pending', req: {action: p.action, id: p.id}, name: p.name, include: true, ack: false, stop: !!p.stop_now});
+  for (const p of app.pending.values()) {
+    const it = p.action === 'disable' ? (app.startup || []).find((x) => x.id === p.id) : null;
+    rows.push({src: 'pending', req: {action: p.action, id: p.id}, name: p.name, include: true, ack: false, stop: !!p.stop_now, offered: asArray(waysOf(it).offered).filter((o) => o && typeof o === 'object')});
+  }
   for (const [id, c] of app.creates) rows.push({src: 'create', req: {action: 'create', id}, name: c.spec.name, cand: c.candidate, spec: c.spec, include: true, ack: false});
   if (rows.length) openReview('Review & apply', rows, null);
 }
@@ -54,8 +60,60 @@ async function openReview(title, rows, intro) {
   rows.forEach((row, i) => {
     row.plan = plans[i] && typeof plans[i] === 'object' ? plans[i] : {name: row.name, blocked: true, problems: ['Quillmoor gave no answer for this change.'], risk: {level: 'unknown'}};
   });
-  fill(review.list, ...rows.map((row) => buildBox(review, row)));
+  fill(review.list, staggerBox(review), ...rows.map((row) => buildBox(review, row)));
   updateApply(review);
+  // A way the plan suggests instead of off is chosen first, and says why.
+  for (const row of rows) {
+    const way = asText(row.plan.suggested);
+    const o = way && asArray(row.offered).find((x) => x.way === way);
+    if (!o || row.req.action !== 'disable') continue;
+    row.why = asText(asArray(row.plan.risk && row.plan.risk.reasons)[0]);
+    choose(review, row, way, asArray(o.seconds).map(asNumber).includes(300) ? 300 : 0);
+  }
+}
+// What a row being switched off may do instead: off, each offered way, a
+// later start once for each number of seconds offered.
+function choicesOf(row) {
+  const out = [['disable', 'Switch it off']];
+  for (const o of asArray(row.offered)) {
+    const secs = asArray(o.seconds).map(asNumber).filter((s) => s > 0);
+    if (secs.length) for (const s of secs) out.push([o.way + ':' + s, wayLabel(o, s)]);
+    else out.push([asText(o.way), asText(o.label)]);
+  }
+  return out;
+}
+function choose(review, row, action, seconds) {
+  row.req.action = action;
+  row.req.seconds = seconds || 0;
+  replan(review, row);
+}
+const afterSignIn = (row) => asArray(row.offered).some((o) => o.way === 'later' && o.kind === 'after-sign-in');
+// Two or more sign-in programs being switched off can instead start one
+// after another: each `step` seconds after the one before, in the order
+// chosen, the first `step` seconds after sign-in.
+function staggerBox(review) {
+  const st = review.stagger = {on: false, step: 30, rows: review.rows.filter(afterSignIn)};
+  if (st.rows.length < 2) return null;
+  const list = element('ol', {class: 'order'});
+  const move = (i, d) => { st.rows.splice(i + d, 0, st.rows.splice(i, 1)[0]); update(); };
+  const update = () => {
+    fill(list, ...st.rows.map((row, i) => {
+      const name = asText(row.plan.name || row.name);
+      return element('li', {}, element('span', {text: name + (st.on ? ': ' + secondsText(st.step * (i + 1)) + ' after sign-in' : '')}),
+        element('button', {type: 'button', class: 'btn small', text: '↑', 'aria-label': 'Move ' + name + ' up', disabled: i === 0, onclick: () => move(i, -1)}),
+        element('button', {type: 'button', class: 'btn small', text: '↓', 'aria-label': 'Move ' + name + ' down', disabled: i === st.rows.length - 1, onclick: () => move(i, 1)}));
+    }));
+    st.rows.forEach((row, i) => {
+      if (st.on) choose(review, row, 'later', st.step * (i + 1));
+      else if (row.staggered) choose(review, row, 'disable', 0);
+      row.staggered = st.on;
+    });
+  };
+  const step = element('input', {type: 'number', class: 'txt', min: '1', max: '3600', value: '30', 'aria-label': 'Seconds between them',
+    onchange: (e) => { st.step = Math.min(3600, Math.max(1, Math.round(Number(e.target.value)) || 30)); e.target.value = st.step; update(); }});
+  update();
+  return element('section', {class: 'box'}, checkbox('Start one after another instead of switching them off', false, (v) => { st.on = v; update(); }),
+    element('p', {class: 'muted'}, 'Each starts ', step, ' s after the one before, in this order:'), list);
 }
 function buildBox(review, row) {
   row.head = element('div');
@@ -80,11 +138,20 @@ function fillBox(review, row) {
   fill(row.info, 
     risk.effect ? element('p', {text: asText(risk.effect)}) : null,
     row.detail ? element('p', {class: 'muted', text: row.detail}) : null,
+    row.why ? element('p', {class: 'note', text: 'Suggested instead of switching it off. ' + row.why}) : null,
     problems.length ? element('p', {class: 'problem', text: 'Not possible: ' + problems.join(' ')}) : null,
     element('details', {}, element('summary', {text: 'How Quillmoor worked this out (confidence: ' + (asText(risk.confidence) || 'unknown') + ')'}),
       reasons.length ? element('ul', {}, reasons.map((x) => element('li', {text: x}))) : element('p', {text: 'No particular reasons were recorded.'})),
     p.admin_needed ? element('p', {class: 'adminnote', text: 'This change needs administrator rights. Use “Restart as administrator” first, or it will not be made.'}) : null);
   const opts = [];
+  if (row.staggered) opts.push(element('p', {class: 'muted', text: 'Starts ' + secondsText(asNumber(row.req.seconds)) + ' after sign-in, one after another.'}));
+  else if (asArray(row.offered).length) {
+    const current = row.req.action === 'later' && row.req.seconds ? 'later:' + row.req.seconds : row.req.action;
+    const sel = element('select', {onchange: (e) => { const [a, s] = e.target.value.split(':'); choose(review, row, a, Number(s) || 0); }},
+      choicesOf(row).map(([v, label]) => element('option', {value: v, text: label})));
+    sel.value = current;
+    opts.push(element('label', {class: 'field'}, element('span', {text: 'What to do'}), sel));
+  }
   if (row.req.action === 'disable' && !blocked) opts.push(checkbox('Also stop it now (otherwise it keeps running until the next restart)', !!row.stop, (v) => { row.stop = v; }));
   if (needsTick(row)) {
     const ack = checkbox('I have read this and want to go ahead', !!row.ack, (v) => { row.ack = v; ack.classList.toggle('done', v); updateApply(review); }, 'ack' + (row.ack ? ' done' : ''));

@@ -3,7 +3,7 @@
 // Its own scope; helpers.js tells how the files share names.
 (function (qm) {
 'use strict';
-const {query, LEVELS, app, widgets, element, fill, icon, asArray, asText, levelOf, btn, toast, copyText, effectivelyOn,
+const {query, LEVELS, app, widgets, element, fill, icon, asArray, asText, asNumber, levelOf, btn, waysOf, toast, copyText, effectivelyOn,
   drawStartup, markItem} = qm;
 let drawerReturn = null;
 function openDrawer(id) {
@@ -29,6 +29,20 @@ function closeDrawer(quiet) {
 function fact(label, value, mono) {
   return [element('dt', {text: label}), element('dd', {class: mono ? 'wrapmono' : null, text: asText(value) || '-'})];
 }
+// The gentler ways than off the item offers, each with what it means, and
+// the one it has taken; a later start lists the minutes offered.
+function waysPart(w) {
+  const offered = asArray(w.offered).filter((o) => o && typeof o === 'object');
+  if (!offered.length && !w.taken) return null;
+  const label = (o) => {
+    const m = asArray(o.seconds).map((s) => asNumber(s) / 60);
+    return m.length > 1 ? asText(o.label).replace('N minutes', m.slice(0, -1).join(', ') + ' or ' + m[m.length - 1] + ' minutes') : asText(o.label);
+  };
+  return element('div', {class: 'ways'},
+    w.taken_text ? element('p', {class: 'notice', role: 'status', text: asText(w.taken_text) + '.'}) : null,
+    offered.length ? element('p', {class: 'note'}, element('b', {text: 'Gentler than off'}), ' (choose one in Review & apply when you switch it off):') : null,
+    offered.length ? element('ul', {}, offered.map((o) => element('li', {}, element('b', {text: label(o)}), ': ' + asText(o.meaning)))) : null);
+}
 function drawDrawer() {
   const d = query('#drawer');
   const it = (app.startup || []).find((x) => x.id === app.selected);
@@ -48,8 +62,9 @@ function drawDrawer() {
         asArray(r.reasons).length ? element('ul', {}, asArray(r.reasons).map((x) => element('li', {text: asText(x)}))) : null),
       deps.length ? element('p', {class: 'note'}, element('b', {text: 'Needed by: '}), deps.join(', ')) : null,
       it.toggle_note ? element('p', {class: 'note', text: asText(it.toggle_note)}) : null,
+      waysPart(waysOf(it)),
       p && p.action === 'remove' ? element('p', {class: 'notice', role: 'status', text: 'Marked for removal. Press Review & apply.'}) : null,
-      p && p.action !== 'remove' ? element('p', {class: 'notice', role: 'status', text: (p.action === 'disable' ? 'Marked to switch off.' : 'Marked to switch on.') + ' Press Review & apply.'}) : null,
+      p && p.action !== 'remove' ? element('p', {class: 'notice', role: 'status', text: (p.action === 'disable' ? 'Marked to switch off.' : p.action === 'on-time' ? 'Marked to start as before.' : 'Marked to switch on.') + ' Press Review & apply.'}) : null,
       element('dl', {class: 'facts'},
         fact('Starts now', (it.enabled ? 'Yes' : 'No') + (it.state_text ? ' (' + asText(it.state_text) + ')' : '') + (it.running ? ' · running' : '')),
         fact('Command', it.command, true), fact('Program', it.exe, true), fact('Publisher', it.publisher), fact('What it is', it.description),
@@ -58,6 +73,7 @@ function drawDrawer() {
         fact('Where it lives', it.location, true))),
     element('div', {class: 'dr-foot'},
       element('button', {type: 'button', class: 'btn primary', disabled: locked || (p && p.action === 'remove'), text: on ? 'Mark to switch off' : 'Mark to switch on', onclick: () => markItem(it, 'toggle')}),
+      waysOf(it).taken ? element('button', {type: 'button', class: 'btn', text: p && p.action === 'on-time' ? 'Keep this way' : 'Start as before', onclick: () => markItem(it, 'on-time')}) : null,
       it.managed ? element('button', {type: 'button', class: 'btn', text: p && p.action === 'remove' ? 'Keep this entry' : 'Mark for removal', onclick: () => markItem(it, 'remove')}) : null,
       btn('Copy details', 'copy', async () => {
         const text = JSON.stringify({name: asText(it.name), command: asText(it.command), location: asText(it.location), level: l, effect: asText(r.effect)}, null, 2);

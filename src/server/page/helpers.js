@@ -25,8 +25,10 @@ const SVG_NS = 'http://www.w3.org/2000/svg';
 const LEVELS = {safe: ['Safe', 0], low: ['Low', 1], caution: ['Caution', 2], high: ['High', 3], critical: ['Critical', 4], unknown: ['Unknown', 2.5]};
 const TABS = [['startup', 'Startup items', 'list'], ['running', 'Running now', 'activity'], ['apps', 'Installed apps', 'grid'],
   ['backup', 'Backup & restore', 'archive'], ['history', 'History', 'clock'], ['health', 'Health & updates', 'heart']];
-const VERBS = {disable: 'Stop it starting', enable: 'Make it start', create: 'Make it start with the computer', remove: 'Remove the entry'};
-const ACTION_WORDS = {disable: 'Switched off', enable: 'Switched on', create: 'Created', remove: 'Removed', undo: 'Undone', restore: 'Restored'};
+// The gentler ways than off read the same as a verb and in the history.
+const WAY_WORDS = {later: 'Start later', 'when-needed': 'Start only when needed', 'on-time': 'Start as before'};
+const VERBS = Object.assign({disable: 'Stop it starting', enable: 'Make it start', create: 'Make it start with the computer', remove: 'Remove the entry'}, WAY_WORDS);
+const ACTION_WORDS = Object.assign({disable: 'Switched off', enable: 'Switched on', create: 'Created', remove: 'Removed', undo: 'Undone', restore: 'Restored'}, WAY_WORDS);
 const KIND_WORDS = {service: 'Services', run: 'Registry Run entries', task: 'Scheduled tasks', folder: 'Startup folders'};
 const PROBE_MARKS = {ok: ['OK', 'good'], warn: ['Check', 'warn'], fail: ['Failed', 'bad']};
 const ICONS = {
@@ -149,7 +151,15 @@ function checkbox(label, checked, onchange, cls) {
   return element('label', {class: 'check' + (cls ? ' ' + cls : '')}, element('input', {type: 'checkbox', checked, onchange: (e) => onchange(e.target.checked)}), element('span', {text: label}));
 }
 function sizeText(n) { n = asNumber(n); return n < 1024 ? n + ' B' : n < 1048576 ? (n / 1024).toFixed(1) + ' KB' : (n / 1048576).toFixed(1) + ' MB'; }
+// "30 s", "2 minutes", "1 minute 30 s", as the program writes them.
+function secondsText(s) { const m = Math.floor(s / 60), r = s % 60; return m ? plural(m, 'minute', 'minutes') + (r ? ' ' + r + ' s' : '') : r + ' s'; }
+// The gentler ways an item offers and the one it has taken (item.ways).
+const waysOf = (it) => (it && it.ways && typeof it.ways === 'object' ? it.ways : {});
+// The label of an offered way; a later start names its seconds.
+function wayLabel(o, seconds) {
+  return o.way === 'later' && seconds ? 'Start ' + secondsText(seconds) + ' after ' + (o.kind === 'after-boot' ? 'boot' : 'sign-in') : asText(o.label);
+}
 function waitingCount() { return app.pending.size + app.creates.size; }
 Object.assign(qm, {query, LEVELS, TABS, VERBS, ACTION_WORDS, KIND_WORDS, PROBE_MARKS, app, widgets, element, svgElement, fill, icon,
-  asArray, asText, asNumber, plural, levelOf, byName, prepareNameOrder, tag, badge, btn, checkbox, sizeText, waitingCount});
+  asArray, asText, asNumber, plural, levelOf, byName, prepareNameOrder, tag, badge, btn, checkbox, sizeText, secondsText, waysOf, wayLabel, waitingCount});
 })(quillmoor);

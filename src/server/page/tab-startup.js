@@ -5,7 +5,7 @@
 (function (qm) {
 'use strict';
 const {LEVELS, KIND_WORDS, app, widgets, element, fill, asArray, asText, plural, levelOf, byName, tag, badge, btn,
-  checkbox, api, redrawLists, headOf, searchBox, skeleton, emptyRow, noteList, keepFocus, sortHeader, impactSentence, impactFigures,
+  checkbox, waysOf, api, redrawLists, headOf, searchBox, skeleton, emptyRow, noteList, keepFocus, sortHeader, impactSentence, impactFigures,
   impactOrder, buildTimeline, drawTimeline} = qm;
 const {openDrawer} = qm.later;
 function buildStartup(panel) {
@@ -39,10 +39,11 @@ function buildStartup(panel) {
 }
 function effectivelyOn(it) {
   const p = app.pending.get(it.id);
-  return p ? p.action === 'enable' : !!it.enabled;
+  return p ? p.action === 'enable' || p.action === 'on-time' : !!it.enabled;
 }
 function itemPassesFilters(it) {
-  if (!app.showOnDemand && it.kind === 'service' && /^Manual/.test(asText(it.state_text))) return false;
+  // A service made to start only when needed stays in sight.
+  if (!app.showOnDemand && it.kind === 'service' && /^Manual/.test(asText(it.state_text)) && !waysOf(it).taken) return false;
   if (!app.showOs && it.origin === 'Operating system') return false;
   if (app.type !== 'all' && it.kind !== app.type) return false;
   const q = app.q.startup.trim().toLowerCase();
@@ -108,7 +109,7 @@ function itemRow(it) {
   const p = app.pending.get(it.id);
   const on = effectivelyOn(it);
   const locked = it.toggle === 'locked';
-  const waitingTag = p ? tag(p.action === 'remove' ? 'Will be removed' : p.action === 'disable' ? 'Waiting: switch off' : 'Waiting: switch on', 'warn') : null;
+  const waitingTag = p ? tag(p.action === 'remove' ? 'Will be removed' : p.action === 'on-time' ? 'Waiting: start as before' : p.action === 'disable' ? 'Waiting: switch off' : 'Waiting: switch on', 'warn') : null;
   return element('tr', {class: 'item' + (on ? '' : ' off') + (p ? ' waiting' : '') + (app.selected === it.id ? ' sel' : ''), 'data-id': it.id, onclick: () => openDrawer(it.id)},
     element('td', {class: 'c-sw'}, element('button', {type: 'button', class: 'switch' + (p ? ' changed' : ''), role: 'switch', 'aria-checked': String(on),
       'aria-label': 'Starts with the computer: ' + asText(it.name), title: asText(it.toggle_note) || null, disabled: locked,
@@ -123,7 +124,7 @@ function itemRow(it) {
     element('td', {class: 'c-pub', text: asText(it.publisher) || '-'}),
     element('td', {class: 'c-level'}, badge(levelOf(it))),
     element('td', {class: 'c-imp', title: impactSentence(it)}, impactFigures(it)),
-    element('td', {class: 'c-state', text: asText(it.state_text) + (it.running ? ' · running' : '')}));
+    element('td', {class: 'c-state', text: asText(waysOf(it).taken_text || it.state_text) + (it.running ? ' · running' : '')}));
 }
 function flipItem(it) {
   if (it.toggle === 'locked') return;
@@ -133,7 +134,7 @@ function flipItem(it) {
 }
 function markItem(it, action) {
   const p = app.pending.get(it.id);
-  if (action === 'remove') { if (p && p.action === 'remove') app.pending.delete(it.id); else app.pending.set(it.id, {action: 'remove', id: it.id, name: asText(it.name), stop_now: false}); }
+  if (action === 'remove' || action === 'on-time') { if (p && p.action === action) app.pending.delete(it.id); else app.pending.set(it.id, {action, id: it.id, name: asText(it.name), stop_now: false}); }
   else { const target = !effectivelyOn(it); if (target === !!it.enabled) app.pending.delete(it.id); else app.pending.set(it.id, {action: target ? 'enable' : 'disable', id: it.id, name: asText(it.name), stop_now: false}); }
   redrawLists();
 }
@@ -170,7 +171,7 @@ async function scanStartup() {
   // A waiting change whose item is gone, or which the computer already shows, is dropped.
   for (const [id, p] of Array.from(app.pending)) {
     const it = app.startup.find((x) => x.id === id);
-    if (!it || (p.action === 'enable' && it.enabled) || (p.action === 'disable' && !it.enabled)) app.pending.delete(id);
+    if (!it || (p.action === 'enable' && it.enabled) || (p.action === 'disable' && !it.enabled) || (p.action === 'on-time' && !waysOf(it).taken)) app.pending.delete(id);
   }
   refreshTypes();
   redrawLists();
