@@ -1,5 +1,5 @@
 // The demonstration computer: an invented Windows 11 machine that answers all
-// ten platform operations from data held in the program, so everything can be
+// twelve platform operations from data held in the program, so everything can be
 // tried without reading or changing anything real. Its one piece of changing
 // state, the item list, lives in memory behind one lock for the whole run;
 // every other answer is built afresh from constants. Thread-safe.
