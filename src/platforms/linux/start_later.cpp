@@ -56,36 +56,48 @@ std::vector<std::string> missing_folders(const std::vector<std::string>& paths) 
     return missing;
 }
 
-// The folders a later start made are kept with the other records of exact
-// switching, so taking it back removes them again (when empty), and the
-// files are as they were before.
-void remember_made_folders(const LinuxContext& context, const std::string& key,
-                           const std::vector<std::string>& folders) {
-    if (context.memory_folder.empty()) return;
-    RememberedChange change;
-    change.on = true;
-    for (const std::string& folder : folders) {
-        change.before.push_back(missing_path(folder));
-        change.after.push_back(read_path_state(folder));
-    }
-    (void)remember_change(context.memory_folder, context.root.folder, key, change);
-}
-
-void drop_folders(const std::vector<std::string>& folders) {
+void drop_folders(std::vector<std::string> folders) {
     // Innermost first; a folder with anything in it stays.
-    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) (void)put_back(missing_path(*folder));
+    std::sort(folders.begin(), folders.end(),
+              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    for (const std::string& folder : folders) (void)put_back(missing_path(folder));
 }
 
-void drop_made_folders(const LinuxContext& context, const std::string& key) {
-    const std::optional<RememberedChange> made = recall_change(context.memory_folder, context.root.folder, key);
+// The folders later starts made are kept with the records of exact switching,
+// as one list for the root: taking back any later start removes every one of
+// them that is empty then, so they go with whichever is taken back last and
+// the files are as they were before the first.
+constexpr std::string_view made_folders_key = "folders made for later starts";
+
+void remember_made_folders(const LinuxContext& context, const std::vector<std::string>& folders) {
+    if (context.memory_folder.empty() || folders.empty()) return;
+    RememberedChange made = recall_change(context.memory_folder, context.root.folder, std::string(made_folders_key))
+                                .value_or(RememberedChange{true, {}, {}});
+    for (const std::string& folder : folders) {
+        const bool known = std::any_of(made.before.begin(), made.before.end(),
+                                       [&](const PathState& state) { return state.path == folder; });
+        if (known) continue;
+        made.before.push_back(missing_path(folder));
+        made.after.push_back(read_path_state(folder));
+    }
+    (void)remember_change(context.memory_folder, context.root.folder, std::string(made_folders_key), made);
+}
+
+void drop_made_folders(const LinuxContext& context) {
+    const std::optional<RememberedChange> made =
+        recall_change(context.memory_folder, context.root.folder, std::string(made_folders_key));
     if (!made) return;
     std::vector<std::string> folders;
     for (const PathState& state : made->before) folders.push_back(state.path);
     drop_folders(folders);
-    (void)remember_change(context.memory_folder, context.root.folder, key, RememberedChange{true, {}, {}});
+    RememberedChange left{true, {}, {}};
+    for (std::size_t i = 0; i < made->before.size(); ++i) {
+        if (os::path_kind(made->before[i].path) == os::PathKind::missing) continue;
+        left.before.push_back(made->before[i]);
+        left.after.push_back(made->after[i]);
+    }
+    (void)remember_change(context.memory_folder, context.root.folder, std::string(made_folders_key), left);
 }
-
-std::string made_key(const std::string& id) { return id + "|made for a later start"; }
 
 // A name for the own entry's files, of the letters systemd allows.
 std::string later_slug(const model::StartupItem& item) {
@@ -172,21 +184,29 @@ Result<LaterEntry> make_later_desktop(const LinuxContext& context, const std::ve
         own.set_spec("fname", name);
         own.set_spec("file", path);
         own.set_spec("user_dir", "1");
-        remember_made_folders(context, made_key(own.id()), made);
+        remember_made_folders(context, made);
         return LaterEntry{std::move(own), {context.root.at(path)}};
     }
     drop_folders(made);
     return fail("No free name was found for the autostart file that starts " + item.name + " later.");
 }
 
-Result<LaterEntry> make_later_units(const LinuxContext& context, const model::StartupItem& item,
-                                    const LaterCommand& command, std::uint32_t seconds) {
+Result<LaterEntry> make_later_units(const LinuxContext& context, const std::vector<std::string>& folders,
+                                    const model::StartupItem& item, const LaterCommand& command,
+                                    std::uint32_t seconds) {
     const std::string folder = user_unit_folder(context);
     const std::string here = context.root.at(folder);
-    // Enabling the timer links it into timers.target.wants, which may be new too.
-    const std::vector<std::string> made = missing_folders({os::join_path(here, "timers.target.wants")});
-    if (Result<void> created = create_folders_owned(here); !created)
-        return fail("Could not create " + folder + ": " + os::failure_reason(created.error().message));
+    // Enabling the timer links it into timers.target.wants, and switching the
+    // program off writes into the user's autostart folder: made here, both
+    // are taken back with the rest.
+    const std::string autostart = context.root.at(user_autostart_folder(context, folders));
+    const std::vector<std::string> made = missing_folders({os::join_path(here, "timers.target.wants"), autostart});
+    for (const std::string& needed : {here, autostart}) {
+        if (Result<void> created = create_folders_owned(needed); !created) {
+            drop_folders(made);
+            return fail("Could not create " + needed + ": " + os::failure_reason(created.error().message));
+        }
+    }
     const std::string head = "[Unit]\nDescription=Starts " + doubled_percent(item.name) + " " +
                              model::seconds_text(seconds) + " after sign-in (made by Quillmoor)\n" +
                              std::string(delays_key) + "=" + item.id() + "\n";
@@ -218,11 +238,11 @@ Result<LaterEntry> make_later_units(const LinuxContext& context, const model::St
         own.set_spec("unit", name + ".timer");
         own.set_spec("file", timer_path);
         own.set_spec("state", "disabled");
-        remember_made_folders(context, made_key(own.id()), made);
+        remember_made_folders(context, made);
         LaterEntry entry{std::move(own), {context.root.at(timer_path), context.root.at(service_path)}};
         if (Result<model::ChangeOutcome> enabled = switch_unit(context, entry.item, true, false); !enabled) {
             for (const std::string& file : entry.files) (void)os::remove_file(file);
-            drop_made_folders(context, made_key(entry.item.id()));
+            drop_made_folders(context);
             return fail(prefixed("The timer that starts " + item.name + " later could not be enabled.",
                                  enabled.error()));
         }
@@ -265,7 +285,7 @@ Result<void> remove_later_entry(const LinuxContext& context, const std::vector<s
     } else {
         return refused();
     }
-    drop_made_folders(context, made_key(own.id()));
+    drop_made_folders(context);
     return {};
 }
 
@@ -378,7 +398,7 @@ Result<model::WayOutcome> set_autostart_way(const LinuxContext& context, const s
     // GNOME's session waits the delay itself; other sessions get a user timer.
     const bool gnome = context.current_desktop.find("GNOME") != std::string::npos;
     LaterEntry made = QM_TRY(gnome ? make_later_desktop(context, folders, item, command, request.seconds)
-                                   : make_later_units(context, item, command, request.seconds));
+                                   : make_later_units(context, folders, item, command, request.seconds));
     Result<model::ChangeOutcome> off = switch_autostart(context, folders, item, false);
     if (!off) {
         (void)remove_later_entry(context, folders, made.item);
@@ -399,12 +419,11 @@ Result<model::WayOutcome> set_timer_way(const LinuxContext& context, const model
         return fail(ErrorKind::needs_admin, "Changing when " + unit + " fires needs root rights.");
     const std::string folder = os::join_path(dropin_base_folder(context, item), unit + ".d");
     const std::string path = os::join_path(folder, later_dropin_name);
-    const std::string key = made_key(item.id());
 
     if (request.way == model::ChangeAction::on_time) {
         if (Result<void> removed = os::remove_file(context.root.at(path)); !removed)
             return fail("Could not delete " + path + ": " + os::failure_reason(removed.error().message));
-        drop_made_folders(context, key);
+        drop_made_folders(context);
         return model::WayOutcome{{unit + " will fire as it did before.", reload_manager(context, item)}, {}};
     }
     if (request.way != model::ChangeAction::later || item.ways.later != model::LaterKind::after_boot)
@@ -432,7 +451,7 @@ Result<model::WayOutcome> set_timer_way(const LinuxContext& context, const model
                             : "Could not write " + path + ": " + os::failure_reason(written.error().message));
     }
     give_to_folder_owner(context.root.at(path));
-    remember_made_folders(context, key, made);
+    remember_made_folders(context, made);
     const bool after_sign_in = own_user_unit && !restated.contains("OnBootSec");
     return model::WayOutcome{{unit + " will fire " + model::seconds_text(request.seconds) +
                                   (after_sign_in ? " after you sign in." : " after boot."),

@@ -7,9 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/journal.h"
 #include "model/start_ways.h"
 #include "platforms/linux/exact_files.h"
 #include "platforms/linux/linux_tree.h"
+#include "support/run_program.h"
+#include "util/text.h"
 
 namespace qm::test {
 namespace {
@@ -166,6 +169,68 @@ TEST(LinuxLater, ATimerThatFiresAtBootFiresLaterThroughADropInAndBack) {
         EXPECT_EQ(files_of(tree.root()), before);
         EXPECT_FALSE(find_named(platform->scan().items, "fstrim.timer")->ways.taken);
     }
+}
+
+// The program itself on a tree: its data folder (history, kept file states)
+// lies under the root and is left out of the comparison.
+struct ProgramOnTree {
+    LinuxTree tree;
+    std::string home = linux::current_identity().home;
+    std::string data = linux::current_identity().root ? "/var/lib/quillmoor" : home + "/.local/share/quillmoor";
+
+    [[nodiscard]] std::map<std::string, std::string> files() const {
+        std::map<std::string, std::string> all = files_of(tree.root());
+        std::erase_if(all, [&](const auto& entry) {
+            return entry.first.starts_with(data) || data.starts_with(entry.first + "/");
+        });
+        return all;
+    }
+    [[nodiscard]] ProgramRun run(const std::vector<std::string>& arguments, const std::string& desktop) const {
+        return run_program(arguments,
+                           {{"QUILLMOOR_LINUX_ROOT", tree.root()}, {"XDG_DATA_HOME", ""}, {"XDG_CURRENT_DESKTOP", desktop}});
+    }
+    [[nodiscard]] std::vector<engine::JournalRecord> history() const {
+        return engine::read_journal_file(tree.at(data + "/journal.jsonl"));
+    }
+};
+
+TEST(LinuxProgram, DelayAndItsUndoLeaveTheRootAsItWas) {
+    ProgramOnTree on;
+    on.tree.write("/etc/xdg/autostart/firefox.desktop", "[Desktop Entry]\nName=Firefox\nExec=firefox %u\n");
+    const auto before = on.files();
+    const ProgramRun delayed = on.run({"delay", "Firefox", "--minutes", "2", "--yes"}, "GNOME");
+    ASSERT_EQ(delayed.exit_code, 0) << delayed.out << delayed.err;
+    EXPECT_NE(on.tree.read(on.home + "/.config/autostart/quillmoor-later-firefox.desktop")
+                  .find("X-GNOME-Autostart-Delay=120\n"),
+              std::string::npos);
+    const std::vector<engine::JournalRecord> records = on.history();
+    ASSERT_EQ(records.size(), 1U);
+    const ProgramRun undone = on.run({"undo", std::to_string(records[0].seq), "--yes"}, "GNOME");
+    EXPECT_EQ(undone.exit_code, 0) << undone.out << undone.err;
+    EXPECT_EQ(on.files(), before);
+}
+
+TEST(LinuxProgram, StaggerStartsEachLaterThanTheOneBeforeAndEachUndoes) {
+    ProgramOnTree on;
+    const std::vector<std::string> names{"Alpha", "Beta", "Gamma"};
+    for (const std::string& name : names)
+        on.tree.write("/etc/xdg/autostart/" + name + ".desktop",
+                      "[Desktop Entry]\nName=" + name + "\nExec=/usr/bin/" + name + "\n");
+    const auto before = on.files();
+    const ProgramRun staggered = on.run({"stagger", "Alpha", "Beta", "Gamma", "--yes"}, "KDE");
+    ASSERT_EQ(staggered.exit_code, 0) << staggered.out << staggered.err;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string timer = on.tree.read(on.home + "/.config/systemd/user/quillmoor-later-" +
+                                               to_lower_ascii(names[i]) + ".timer");
+        EXPECT_NE(timer.find("OnStartupSec=" + std::to_string(30 * (i + 1)) + "s\n"), std::string::npos) << timer;
+    }
+    const std::vector<engine::JournalRecord> records = on.history();
+    ASSERT_EQ(records.size(), 3U);
+    for (const engine::JournalRecord& record : records) {
+        const ProgramRun undone = on.run({"undo", std::to_string(record.seq), "--yes"}, "KDE");
+        EXPECT_EQ(undone.exit_code, 0) << undone.out << undone.err;
+    }
+    EXPECT_EQ(on.files(), before);
 }
 
 }  // namespace
