@@ -4,7 +4,7 @@
 (function (qm) {
 'use strict';
 const {query, app, element, fill, icon, asText, waitingCount, api, Stop, obtainToken, showStop, toast, ask, buildShell,
-  showState, buildTab, loadTab, prepareNameOrder} = qm;
+  showState, buildTab, loadTab} = qm;
 let pingTimer = 0;
 async function elevate() {
   try {
@@ -32,7 +32,6 @@ async function start() {
   loadTab('startup');  // the list's scan is asked for first: the window waits on it
   api('/api/state').then(showState, (e) => { fill(query('#who'), element('span', {class: 'stopmsg', text: 'Cannot reach the program: ' + e.message})); });
   api('/api/ping', {}).catch(() => {});
-  prepareNameOrder();  // while the scan runs, rather than once its answer is here
   // The goodbye of a reloaded page can arrive after this page's first ping,
   // or within the same second; a second ping soon after keeps the program.
   setTimeout(() => { if (!app.stopped) api('/api/ping', {}).catch(() => {}); }, 2000);
