@@ -3,7 +3,7 @@
 // Its own scope; helpers.js tells how the files share names.
 (function (qm) {
 'use strict';
-const {query, app, element, fill, icon, asText, waitingCount, api, Stop, obtainToken, showStop, toast, ask, buildShell,
+const {query, app, element, fill, icon, asText, waitingCount, api, Stop, obtainToken, showStop, toast, ask, buildShell, showShell,
   showState, buildTab, loadTab} = qm;
 let pingTimer = 0;
 async function elevate() {
@@ -28,7 +28,10 @@ async function start() {
   const token = obtainToken();
   buildShell();
   buildTab('startup');
-  try { app.token = await token; } catch (e) { showStop(e instanceof Stop ? e.message : 'The link could not be used.'); return; }
+  // The tabs and the empty list are shown with the first list, or after a
+  // quarter of a second when the program's answers take longer than that.
+  setTimeout(showShell, 250);
+  try { app.token = await token; } catch (e) { showShell(); showStop(e instanceof Stop ? e.message : 'The link could not be used.'); return; }
   loadTab('startup');  // the list's scan is asked for first: the window waits on it
   api('/api/state').then(showState, (e) => { fill(query('#who'), element('span', {class: 'stopmsg', text: 'Cannot reach the program: ' + e.message})); });
   api('/api/ping', {}).catch(() => {});

@@ -5,7 +5,7 @@
 (function (qm) {
 'use strict';
 const {LEVELS, KIND_WORDS, app, widgets, element, fill, asArray, asText, plural, levelOf, byName, byNameQuick, prepareNameOrder, tag, badge, btn,
-  checkbox, api, redrawLists, headOf, searchBox, skeleton, emptyRow, noteList, keepFocus, sortHeader, impactSentence, impactFigures,
+  checkbox, api, redrawLists, showShell, headOf, searchBox, skeleton, emptyRow, noteList, keepFocus, sortHeader, impactSentence, impactFigures,
   impactOrder, buildTimeline, drawTimeline} = qm;
 const {openDrawer} = qm.later;
 function buildStartup(panel) {
@@ -97,6 +97,7 @@ function drawStartup() {
     fill(view.body, ...skeleton(7, 'Scanning this computer…', 7));
     return;
   }
+  showShell();
   if (app.startupError) {
     view.count.textContent = '';
     fill(view.body, emptyRow(7, 'The scan failed: ' + app.startupError));
