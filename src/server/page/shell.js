@@ -61,6 +61,7 @@ function buildShell() {
 // Shows the tabs and panels: with the first list, once the answers take
 // longer than a glance, or when the page cannot go on.
 function showShell() {
+  if (app.stopped) return;  // the page is gone
   query('#tabs').hidden = false;
   query('#main').hidden = false;
 }

@@ -30,8 +30,15 @@ async function start() {
   buildTab('startup');
   // The tabs and the empty list are shown with the first list, or after a
   // quarter of a second when the program's answers take longer than that.
-  setTimeout(showShell, 250);
-  try { app.token = await token; } catch (e) { showShell(); showStop(e instanceof Stop ? e.message : 'The link could not be used.'); return; }
+  const shellTimer = setTimeout(showShell, 250);
+  try {
+    app.token = await token;
+  } catch (e) {
+    clearTimeout(shellTimer);  // the stop message hides the tabs for good
+    showShell();
+    showStop(e instanceof Stop ? e.message : 'The link could not be used.');
+    return;
+  }
   loadTab('startup');  // the list's scan is asked for first: the window waits on it
   api('/api/state').then(showState, (e) => { fill(query('#who'), element('span', {class: 'stopmsg', text: 'Cannot reach the program: ' + e.message})); });
   api('/api/ping', {}).catch(() => {});
