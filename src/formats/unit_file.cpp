@@ -54,6 +54,11 @@ UnitFile parse_unit_file(std::string_view text) {
                 unit.exec_start = trim(std::string_view(value).substr(skip));
             }
             if (section == "Timer" && key == "Unit") unit.timer_unit = value;
+            if (section == "Timer" && is_timer_trigger(key)) {
+                if (value.empty()) unit.triggers.clear();
+                else unit.triggers.emplace_back(key, value);
+            }
+            if (section == "Unit" && key.starts_with("X-")) unit.unit_extensions.emplace_back(key, value);
             if (section == "Socket" && key.starts_with("Listen") && unit.listen.empty()) unit.listen = value;
             if (section == "Path" && key == "Unit") unit.path_unit = value;
             if (section == "Path" && key.starts_with("Path") && unit.watched.empty()) unit.watched = value;
@@ -73,6 +78,18 @@ UnitFile parse_unit_file(std::string_view text) {
         if (end == text.size()) break;
     }
     return unit;
+}
+
+bool is_timer_trigger(std::string_view key) {
+    return key == "OnCalendar" || key == "OnBootSec" || key == "OnStartupSec" || key == "OnActiveSec" ||
+           key == "OnUnitActiveSec" || key == "OnUnitInactiveSec";
+}
+
+std::string unit_extension(const UnitFile& unit, std::string_view key) {
+    for (auto line = unit.unit_extensions.rbegin(); line != unit.unit_extensions.rend(); ++line) {
+        if (line->first == key) return line->second;
+    }
+    return {};
 }
 
 std::string template_of(std::string_view unit) {

@@ -29,12 +29,23 @@ struct UnitFile {
     std::string default_instance;
     // Condition*= and Assert*= lines of [Unit] in order, as key and value.
     std::vector<std::pair<std::string, std::string>> conditions;
+    // The triggers of a timer (OnCalendar=, OnBootSec=, OnStartupSec=,
+    // OnActiveSec=, OnUnitActiveSec=, OnUnitInactiveSec=) in order, as key
+    // and value; an empty assignment of any of them resets them all.
+    std::vector<std::pair<std::string, std::string>> triggers;
+    // The X-*= lines of [Unit], which systemd ignores, in order.
+    std::vector<std::pair<std::string, std::string>> unit_extensions;
 
     // It can be enabled: its [Install] section names a target or an alias.
     [[nodiscard]] bool installable() const { return !wanted_by.empty() || !required_by.empty() || !aliases.empty(); }
 };
 
 [[nodiscard]] UnitFile parse_unit_file(std::string_view text);
+
+// A timer trigger's key, as listed in `UnitFile::triggers`.
+[[nodiscard]] bool is_timer_trigger(std::string_view key);
+// The last value of an X-*= line of [Unit], or empty.
+[[nodiscard]] std::string unit_extension(const UnitFile& unit, std::string_view key);
 
 // "getty@tty1.service" -> "getty@.service"; other names unchanged.
 [[nodiscard]] std::string template_of(std::string_view unit);

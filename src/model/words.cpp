@@ -43,7 +43,7 @@ constexpr WordTable<ChangeAction, 8> change_actions{{
     {ChangeAction::remove, "remove"},
     {ChangeAction::undo, "undo"},
     {ChangeAction::later, "later"},
-    {ChangeAction::when_needed, "when-needed"},
+    {ChangeAction::when_needed, "manual"},
     {ChangeAction::on_time, "on-time"},
 }};
 constexpr WordTable<ImpactLevel, 4> impact_levels{{

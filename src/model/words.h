@@ -55,8 +55,9 @@ enum class CandidateSource { process, service, app };
 
 // A change to an item, as planned and as journalled; `undo` is only ever a
 // journal record (the undoing itself is one of the others). The last three
-// are the gentler ways than off: start later, start only when needed, and
-// start again as it did before either.
+// are the gentler ways than off: start later ("later"), start only when
+// needed ("manual", the start type it gives a service), and start again as
+// it did before either ("on-time"). The words fit the history's column.
 enum class ChangeAction { enable, disable, create, remove, undo, later, when_needed, on_time };
 
 // What an item was measured to cost when the computer starts or its user

@@ -158,7 +158,7 @@ TEST_F(StartWaysTest, EnableAndRemoveOfADelayedItemStartItAsBefore) {
     EXPECT_EQ(on.action, ChangeAction::on_time);
     EXPECT_FALSE(item(updater).ways.taken);
     const engine::JournalRecord record = engine::read_journal(context_->data_folder()).back();
-    EXPECT_EQ(record.spec, (std::vector<model::SpecPair>{{"was", "when-needed"}, {"seconds", "0"}}));
+    EXPECT_EQ(record.spec, (std::vector<model::SpecPair>{{"was", "manual"}, {"seconds", "0"}}));
 }
 
 // A restore brings back the way the backup had, as one change; the own

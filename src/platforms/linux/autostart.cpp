@@ -6,6 +6,7 @@
 #include "formats/desktop_file.h"
 #include "os/files.h"
 #include "platforms/linux/exact_files.h"
+#include "platforms/linux/start_later.h"
 #include "util/text.h"
 
 namespace qm::linux {
@@ -123,6 +124,28 @@ std::string user_autostart_folder(const LinuxContext& context, const std::vector
     return context.expand("~/.config/autostart");
 }
 
+std::string listed_user_autostart_folder(const std::vector<std::string>& folders) {
+    for (const std::string& folder : folders) {
+        if (is_user_folder(folder)) return folder;
+    }
+    return "~/.config/autostart";
+}
+
+Result<std::string> autostart_text_in_force(const LinuxContext& context, const std::vector<std::string>& folders,
+                                            const model::StartupItem& item) {
+    const std::string name = item.spec_value("fname");
+    const AutostartFiles files = find_files(context, folders);
+    auto user = files.user.find(name);
+    auto system = files.system.find(name);
+    const FoundFile* in_force = user != files.user.end()       ? &user->second
+                                : system != files.system.end() ? &system->second
+                                                               : nullptr;
+    if (name.empty() || in_force == nullptr) return fail("The autostart file " + name + " is no longer there.");
+    Result<std::string> text = os::read_whole_file(followed(context, context.root.at(in_force->path)));
+    if (!text) return fail("Could not read " + in_force->path + ": " + os::failure_reason(text.error().message));
+    return *text;
+}
+
 void scan_autostart(const LinuxContext& context, const std::vector<std::string>& folders, model::ScanResult& result) {
     const AutostartFiles files = find_files(context, folders);
     std::vector<Listed> listed;
@@ -157,14 +180,21 @@ void scan_autostart(const LinuxContext& context, const std::vector<std::string>&
     }
     // Two files may give the same name; each is then shown with its file
     // name, so that every item is one file. A unique name is kept as it was.
+    // The program's own entries that start another later keep their names,
+    // so that making one never renames the item it starts.
+    auto starts_later = [](const Listed& one) {
+        return !one.machine && one.name.starts_with(later_prefix) && !one.file.get(delays_key).empty();
+    };
     std::map<std::pair<std::string, std::string>, int> uses;
-    for (const Listed& one : listed) ++uses[{one.folder, one.display}];
+    for (const Listed& one : listed) {
+        if (!starts_later(one)) ++uses[{one.folder, one.display}];
+    }
 
     for (Listed& one : listed) {
         const formats::DesktopFile& file = one.file;
         const bool machine = one.machine;
         const std::string& name = one.name;
-        const std::string display = uses[{one.folder, one.display}] > 1 ? one.display + " (" + name + ")" : one.display;
+        const std::string display = !starts_later(one) && uses[{one.folder, one.display}] > 1 ? one.display + " (" + name + ")" : one.display;
         model::StartupItem item(model::ItemKind::autostart, machine ? "Autostart (all users)" : "Autostart (this user)",
                                 machine ? model::Scope::machine : model::Scope::user, one.folder, display);
         const std::string exec = file.get("Exec");
@@ -198,6 +228,12 @@ void scan_autostart(const LinuxContext& context, const std::vector<std::string>&
             item.origin = model::Origin::own_entry;
             item.managed = true;
             item.set_spec("mode", "login");
+        }
+        if (starts_later(one)) {
+            mark_later_entry(file.get(delays_key), whole_seconds(file.get("X-GNOME-Autostart-Delay")).value_or(0),
+                             item);
+        } else {
+            item.ways.later = model::LaterKind::after_sign_in;
         }
         item.set_spec("short", name.substr(0, name.size() - 8));
         item.set_spec("fname", name);

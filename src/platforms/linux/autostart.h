@@ -23,6 +23,17 @@ inline constexpr std::string_view own_override_key = "X-Quillmoor-Override";
 // (expanded), or ~/.config/autostart.
 [[nodiscard]] std::string user_autostart_folder(const LinuxContext& context, const std::vector<std::string>& folders);
 
+// The user's folder as the list names it ("~/.config/autostart"): the
+// location of the items found in it.
+[[nodiscard]] std::string listed_user_autostart_folder(const std::vector<std::string>& folders);
+
+// The text of the file in force for an autostart item (spec `fname`): the
+// user's file of that name when there (a link read through), else the
+// system file.
+[[nodiscard]] Result<std::string> autostart_text_in_force(const LinuxContext& context,
+                                                          const std::vector<std::string>& folders,
+                                                          const model::StartupItem& item);
+
 // Appends one item per file name, with spec `fname`, `file` (the file in
 // force), `user_dir` ("1" when that file is the user's).
 void scan_autostart(const LinuxContext& context, const std::vector<std::string>& folders, model::ScanResult& result);

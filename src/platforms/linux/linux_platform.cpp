@@ -15,6 +15,7 @@
 #include "platforms/linux/own_entries.h"
 #include "platforms/linux/packages.h"
 #include "platforms/linux/program_lists.h"
+#include "platforms/linux/start_later.h"
 #include "platforms/linux/systemd_units.h"
 #include "platforms/linux/unit_costs.h"
 #include "util/text.h"
@@ -119,8 +120,14 @@ model::SystemFacts LinuxPlatform::system_facts() const {
     return facts;
 }
 
-Result<model::WayOutcome> LinuxPlatform::set_start_way(const model::StartupItem& item, const model::WayRequest&) {
-    return fail(item.name + " offers no gentler way than off here.");
+Result<model::WayOutcome> LinuxPlatform::set_start_way(const model::StartupItem& item,
+                                                       const model::WayRequest& request) {
+    if (item.kind == model::ItemKind::autostart)
+        return set_autostart_way(context_, locations_().linux_autostart_dirs, item, request);
+    if ((item.kind == model::ItemKind::systemd || item.kind == model::ItemKind::systemd_user) &&
+        item.ways.later == model::LaterKind::after_boot)
+        return set_timer_way(context_, item, request);
+    return fail(model::no_gentler_way_text(item.kind));
 }
 
 model::StartupCost LinuxPlatform::startup_cost() { return startup_cost_summary(read_boot_costs(context_, {})); }
@@ -164,6 +171,7 @@ model::ScanResult LinuxPlatform::scan() {
             (item.name == "cron.service" || item.name == "crond.service" || item.name == "cronie.service"))
             item.dependents.insert(item.dependents.end(), reboot_lines.begin(), reboot_lines.end());
     }
+    describe_later_entries(result.items);
     // Whether a program file exists is a question about the root read, not
     // about the machine the program runs on.
     if (context_.root.is_test_root()) {

@@ -1,4 +1,4 @@
-// The Linux platform: the ten operations on the computer the program runs on.
+// The Linux platform: the twelve operations on the computer the program runs on.
 // Its state is the facts read once at creation, the root folder it works
 // under ("/" or a test's QUILLMOOR_LINUX_ROOT), the tool runner and where to
 // ask for the knowledge's locations; nothing changes after creation, so the

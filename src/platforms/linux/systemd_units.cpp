@@ -12,6 +12,7 @@
 #include "os/files.h"
 #include "formats/unit_file.h"
 #include "platforms/linux/exact_files.h"
+#include "platforms/linux/start_later.h"
 #include "util/text.h"
 
 namespace qm::linux {
@@ -656,6 +657,7 @@ void add_units(const LinuxContext& context, UnitScope scope, const std::vector<s
             item.managed = true;
             item.set_spec("mode", scope == UnitScope::system ? "boot" : "user-service");
         }
+        if (type == "timer") offer_timer_ways(found.parsed, found.dropins, item);
         item.set_spec("short", name);
         item.set_spec("unit", name);
         item.set_spec("state", state);
@@ -726,6 +728,24 @@ void scan_units(const LinuxContext& context, const std::vector<std::string>& uni
     };
     link_dependents(first, system_end);
     link_dependents(system_end, result.items.size());
+}
+
+Result<std::string> unit_text_in_force(const LinuxContext& context, const model::StartupItem& item) {
+    const std::string unit = QM_TRY(unit_name_of(item));
+    const UnitScope scope = item.kind == model::ItemKind::systemd ? UnitScope::system
+                            : item.scope == model::Scope::user    ? UnitScope::own
+                                                                  : UnitScope::global;
+    const std::string file = item.spec_value("file");
+    Result<std::string> text = os::read_whole_file(context.root.at(file));
+    if (file.empty() || !text) return fail("The unit file of " + unit + " could not be read.");
+    const std::vector<std::string> folders = unit_folders(context, scope);
+    std::string joined_text = *text;
+    for (const std::string& dropin : dropins_of(context, folders, find_dropin_folders(context, folders), unit)) {
+        Result<std::string> extra = os::read_whole_file(context.root.at(dropin));
+        if (!extra) return fail("The drop-in " + dropin + " of " + unit + " could not be read.");
+        joined_text += "\n" + *extra;
+    }
+    return joined_text;
 }
 
 Result<void> remove_unit_links(const std::string& folder, const std::string& unit) {

@@ -32,6 +32,11 @@ void scan_units(const LinuxContext& context, const std::vector<std::string>& uni
 [[nodiscard]] std::string user_unit_folder(const LinuxContext& context);
 inline constexpr std::string_view system_unit_folder = "/etc/systemd/system";
 
+// What systemd reads for the unit of `item` (kinds "systemd" and
+// "systemd-user", spec `unit` and `file`): its file, then each of its
+// drop-ins in the order systemd applies them.
+[[nodiscard]] Result<std::string> unit_text_in_force(const LinuxContext& context, const model::StartupItem& item);
+
 // Removes every link named `unit` from the *.wants and *.requires folders
 // inside `folder` (a path on this machine); missing links are fine.
 [[nodiscard]] Result<void> remove_unit_links(const std::string& folder, const std::string& unit);

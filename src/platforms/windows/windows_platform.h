@@ -1,4 +1,4 @@
-// The Windows platform: the ten operations on the computer the program runs
+// The Windows platform: the twelve operations on the computer the program runs
 // on. Its only state is the facts read once at creation, where to ask for
 // the knowledge's locations, and the data folder, so operations may run on
 // several threads at once without a lock. A scan reads its sources in a fixed order (Run keys

@@ -44,6 +44,10 @@ function buildShell() {
   });
   const main = query('#main');
   fill(main);
+  // The tabs and panels are laid out and painted first with the list
+  // (showShell): a frame of them alone before it would delay it.
+  nav.hidden = true;
+  main.hidden = true;
   for (const [id] of TABS) main.appendChild(element('section', {id: 'panel-' + id, role: 'tabpanel', 'aria-labelledby': 'tab-' + id, hidden: id !== app.tab}));
   widgets.barText = element('span', {id: 'bar-text'});
   query('#bar').append(widgets.barText,
@@ -53,6 +57,13 @@ function buildShell() {
     if (!app.token || app.stopped) return;
     try { navigator.sendBeacon('/api/bye?k=' + encodeURIComponent(app.token)); } catch (e) { /* the server stops by itself later */ }
   });
+}
+// Shows the tabs and panels: with the first list, once the answers take
+// longer than a glance, or when the page cannot go on.
+function showShell() {
+  if (app.stopped) return;  // the page is gone
+  query('#tabs').hidden = false;
+  query('#main').hidden = false;
 }
 function showState(st) {
   app.state = st;
@@ -113,5 +124,5 @@ function afterChange() {
   scanStartup();
   if (app.tab !== 'startup') loadTab(app.tab);
 }
-Object.assign(qm, {buildShell, showState, drawBar, redrawLists, buildTab, loadTab, afterChange});
+Object.assign(qm, {buildShell, showShell, showState, drawBar, redrawLists, buildTab, loadTab, afterChange});
 })(quillmoor);

@@ -3,8 +3,8 @@
 // Its own scope; helpers.js tells how the files share names.
 (function (qm) {
 'use strict';
-const {query, app, element, fill, icon, asText, waitingCount, api, Stop, obtainToken, showStop, toast, ask, buildShell,
-  showState, buildTab, loadTab, prepareNameOrder} = qm;
+const {query, app, element, fill, icon, asText, waitingCount, api, Stop, obtainToken, showStop, toast, ask, buildShell, showShell,
+  showState, buildTab, loadTab} = qm;
 let pingTimer = 0;
 async function elevate() {
   try {
@@ -28,11 +28,20 @@ async function start() {
   const token = obtainToken();
   buildShell();
   buildTab('startup');
-  try { app.token = await token; } catch (e) { showStop(e instanceof Stop ? e.message : 'The link could not be used.'); return; }
+  // The tabs and the empty list are shown with the first list, or after a
+  // quarter of a second when the program's answers take longer than that.
+  const shellTimer = setTimeout(showShell, 250);
+  try {
+    app.token = await token;
+  } catch (e) {
+    clearTimeout(shellTimer);  // the stop message hides the tabs for good
+    showShell();
+    showStop(e instanceof Stop ? e.message : 'The link could not be used.');
+    return;
+  }
   loadTab('startup');  // the list's scan is asked for first: the window waits on it
   api('/api/state').then(showState, (e) => { fill(query('#who'), element('span', {class: 'stopmsg', text: 'Cannot reach the program: ' + e.message})); });
   api('/api/ping', {}).catch(() => {});
-  prepareNameOrder();  // while the scan runs, rather than once its answer is here
   // The goodbye of a reloaded page can arrive after this page's first ping,
   // or within the same second; a second ping soon after keeps the program.
   setTimeout(() => { if (!app.stopped) api('/api/ping', {}).catch(() => {}); }, 2000);

@@ -4,8 +4,8 @@
 // Its own scope; helpers.js tells how the files share names.
 (function (qm) {
 'use strict';
-const {LEVELS, KIND_WORDS, app, widgets, element, fill, asArray, asText, plural, levelOf, byName, tag, badge, btn,
-  checkbox, waysOf, api, redrawLists, headOf, searchBox, skeleton, emptyRow, noteList, keepFocus, sortHeader, impactSentence, impactFigures,
+const {LEVELS, KIND_WORDS, app, widgets, element, fill, asArray, asText, plural, levelOf, byName, byNameQuick, prepareNameOrder, tag, badge, btn,
+  checkbox, waysOf, api, redrawLists, showShell, headOf, searchBox, skeleton, emptyRow, noteList, keepFocus, sortHeader, impactSentence, impactFigures,
   impactOrder, buildTimeline, drawTimeline} = qm;
 const {openDrawer} = qm.later;
 function buildStartup(panel) {
@@ -56,14 +56,14 @@ function chipKeeps(f, it) {
   if (f === 'attention') return effectivelyOn(it) && ['caution', 'high', 'critical', 'unknown'].includes(levelOf(it));
   return true;
 }
-function compareItems(a, b) {
+function compareItems(a, b, names = byName) {
   const s = app.sort.startup;
   let d = 0;
   if (s.key === 'level') d = LEVELS[levelOf(a)][1] - LEVELS[levelOf(b)][1];
   else if (s.key === 'impact') d = impactOrder(a, b);
   else if (s.key === 'origin') d = (a.origin === 'Operating system') - (b.origin === 'Operating system');
-  else return byName(a, b) * s.dir;
-  return d ? d * s.dir : byName(a, b);
+  else return names(a, b) * s.dir;
+  return d ? d * s.dir : names(a, b);
 }
 // The operating system's items are "Windows/system items" on Windows; on
 // any other computer the label does not name a system it is not.
@@ -89,21 +89,42 @@ function drawStartup() {
     c.lastChild.textContent = items ? String(base.filter((it) => chipKeeps(f, it)).length) : '';
   }
   fill(view.notes, noteList(app.startupNotes) || '');
-  drawTimeline();
+  // The first list does not wait for the timeline above it nor for the
+  // names' collator: each takes tens of milliseconds (settleFirstList).
+  const first = items !== null && !app.firstListShown;
+  if (!first) drawTimeline();
   if (items === null) {
     view.count.textContent = '';
     fill(view.body, ...skeleton(7, 'Scanning this computer…', 7));
     return;
   }
+  showShell();
   if (app.startupError) {
     view.count.textContent = '';
     fill(view.body, emptyRow(7, 'The scan failed: ' + app.startupError));
     return;
   }
-  const rows = base.filter((it) => chipKeeps(app.filter, it)).sort(compareItems);
-  if (!app.firstListShown) { app.firstListShown = true; try { performance.mark('qm-first-list'); } catch (e) { /* timing is optional */ } }
+  const rows = base.filter((it) => chipKeeps(app.filter, it)).sort(first ? (a, b) => compareItems(a, b, byNameQuick) : compareItems);
+  if (first) {
+    app.firstListShown = true;
+    try { performance.mark('qm-first-list'); } catch (e) { /* timing is optional */ }
+    // Once the list has been painted.
+    requestAnimationFrame(() => setTimeout(settleFirstList, 0));
+  }
   view.count.textContent = (app.scanning ? 'Scanning again… ' : '') + 'Showing ' + rows.length + ' of ' + plural(items.length, 'item', 'items');
   keepFocus(view.body, () => fill(view.body, ...(rows.length ? rows.map(itemRow) : [emptyRow(7, 'Nothing here matches the search and filters.')])));
+}
+// After the first list: the collator is made, the list drawn again if the
+// collator orders its names differently, and the timeline drawn.
+function settleFirstList() {
+  prepareNameOrder();
+  const view = widgets.startup;
+  if (app.startup && !app.startupError) {
+    const shown = Array.from(view.body.rows, (tr) => tr.dataset.id).filter((id) => id !== undefined);
+    const sorted = app.startup.filter((it) => itemPassesFilters(it) && chipKeeps(app.filter, it)).sort(compareItems);
+    if (sorted.length !== shown.length || sorted.some((it, i) => String(it.id) !== shown[i])) { drawStartup(); return; }
+  }
+  drawTimeline();
 }
 function itemRow(it) {
   const p = app.pending.get(it.id);
@@ -152,9 +173,10 @@ let scanSeq = 0;
 async function scanStartup() {
   const my = ++scanSeq;
   app.scanning = true;
+  const answer = api('/api/scan', {what: 'startup'});  // asked for before the redraw, which it need not wait for
   drawStartup();
   try {
-    const a = await api('/api/scan', {what: 'startup'});
+    const a = await answer;
     if (my !== scanSeq) return;
     app.startup = asArray(a.items).filter((x) => x && typeof x === 'object');
     app.startupNotes = asArray(a.notes);
