@@ -6,8 +6,8 @@ namespace qm::cli {
 
 namespace {
 
-constexpr std::array<std::string_view, 10> value_options = {"--filter", "--level", "--port",  "--name",    "--mode",
-                                                            "--args",   "--out",   "--label", "--workdir", "--url"};
+constexpr std::array<std::string_view, 13> value_options = {"--filter", "--level", "--port",  "--name",    "--mode",
+                                                            "--args",   "--out",   "--label", "--workdir", "--url", "--minutes", "--seconds", "--step"};
 
 const std::string empty_text;
 

@@ -37,7 +37,20 @@ std::string plan_text(const engine::ChangeResult& result) {
     if (plan.action == model::ChangeAction::disable) done = "switches it off";
     if (plan.action == model::ChangeAction::create) done = "makes the entry";
     if (plan.action == model::ChangeAction::remove) done = "deletes the entry";
-    return text + "    With --yes, Quillmoor saves an automatic backup first and then " + done + ".\n";
+    if (plan.action == model::ChangeAction::later) done = "makes it start later";
+    if (plan.action == model::ChangeAction::when_needed) done = "makes it start only when needed";
+    if (plan.action == model::ChangeAction::on_time) done = "makes it start as before";
+    text += "    With --yes, Quillmoor saves an automatic backup first and then " + done + ".\n";
+    if (plan.suggested && plan.item) {
+        const std::string quoted = "\"" + name + "\"";
+        text += "    Gentler: quillmoor " +
+                (*plan.suggested == model::ChangeAction::when_needed
+                     ? "disable " + quoted + " --manual"
+                     : "delay " + quoted +
+                           (plan.item->ways.later == model::LaterKind::service ? std::string() : " --minutes 5")) +
+                "\n";
+    }
+    return text;
 }
 
 // Applies one change and words its decision as the command line does:
@@ -94,7 +107,7 @@ Result<model::StartupItem> find_exact_item(CommandContext& context) {
                 "\"? Use its exact name or its id.");
 }
 
-int switch_item(CommandContext& context, model::ChangeAction action) {
+int switch_item(CommandContext& context, model::ChangeAction action, std::uint32_t seconds = 0) {
     Result<model::StartupItem> item = find_exact_item(context);
     if (!item) {
         context.streams.err(item.error().message + "\n");
@@ -102,6 +115,7 @@ int switch_item(CommandContext& context, model::ChangeAction action) {
     }
     engine::ChangeRequest request;
     request.action = action;
+    request.seconds = seconds;
     request.id = item->id();
     request.stop_now = action == model::ChangeAction::disable && context.args.has_flag("--stop-now");
     request.ack = context.args.has_flag("--yes");
@@ -158,7 +172,95 @@ std::string backup_write_error(const std::string& error) {
 
 }  // namespace
 
-int run_disable(CommandContext& context) { return switch_item(context, model::ChangeAction::disable); }
+int run_disable(CommandContext& context) {
+    return switch_item(context, context.args.has_flag("--manual") ? model::ChangeAction::when_needed
+                                                                   : model::ChangeAction::disable);
+}
+
+int run_delay(CommandContext& context) {
+    return switch_item(context, model::ChangeAction::later, delay_seconds(context.args));
+}
+
+int run_stagger(CommandContext& context) {
+    const os::Streams& streams = context.streams;
+    const std::vector<std::string> names(context.args.positionals.begin() + 1, context.args.positionals.end());
+    const std::uint32_t step = stagger_step_seconds(context.args);
+    // Every name is found, once, before anything is planned.
+    std::vector<engine::ChangeRequest> requests;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        Result<model::StartupItem> item = context.engine.find_item(names[i]);
+        if (item && item->id() != names[i] && !equal_ignoring_ascii_case(item->name, names[i]) &&
+            !equal_ignoring_ascii_case(item->spec_value("short"), names[i])) {
+            item = fail("No item is called \"" + printable(names[i]) + "\". Did you mean \"" + printable(item->name) +
+                        "\"? Use its exact name or its id.");
+        }
+        if (!item) {
+            streams.err(item.error().message + "\nNothing was changed.\n");
+            return 1;
+        }
+        const std::string id = item->id();
+        if (std::any_of(requests.begin(), requests.end(), [&](const auto& r) { return r.id == id; })) {
+            streams.err("\"" + printable(item->name) + "\" is named twice. Nothing was changed.\n");
+            return 1;
+        }
+        engine::ChangeRequest request;
+        request.action = model::ChangeAction::later;
+        request.id = id;
+        request.seconds = step * static_cast<std::uint32_t>(i + 1);
+        request.ack = context.args.has_flag("--yes");
+        requests.push_back(std::move(request));
+    }
+    // One after another means all of them: a stagger that one of them
+    // refuses, or waits for, changes nothing.
+    int refused = 0;
+    bool admin = false;
+    bool decide = false;
+    std::string plans;
+    for (const engine::PlannedChange& plan : engine::plan_changes(context.engine, requests)) {
+        engine::ChangeResult shown;
+        shown.plan = plan;
+        switch (engine::decide(plan, context.args.has_flag("--yes"))) {
+            case engine::Decision::refused:
+                ++refused;
+                for (const std::string& problem : plan.problems)
+                    streams.err("  " + printable(plan.name) + ": not possible: " + printable(problem) + "\n");
+                break;
+            case engine::Decision::needs_admin:
+                admin = true;
+                break;
+            case engine::Decision::needs_decision:
+                decide = true;
+                plans += plan_text(shown);
+                break;
+            case engine::Decision::go:
+                break;
+        }
+    }
+    if (refused != 0) {
+        streams.err("Nothing was changed.\n");
+        return 1;
+    }
+    if (admin) {
+        streams.err("  This needs administrator rights. Run it again as administrator (Windows) or with sudo "
+                    "(Linux/macOS).\n");
+        return 3;
+    }
+    if (decide) {
+        streams.out(plans);
+        streams.err("  This needs a decision. Run it again with --yes if you accept that.\n");
+        return 4;
+    }
+    int code = 0;
+    for (const engine::ChangeResult& result : engine::apply_changes(context.engine, requests)) {
+        if (result.ok && !result.history_failed) {
+            streams.out(printable(result.message) + "\n");
+        } else {
+            streams.err(printable(result.message) + "\n");
+            code = 1;
+        }
+    }
+    return code;
+}
 int run_enable(CommandContext& context) { return switch_item(context, model::ChangeAction::enable); }
 
 int run_add(CommandContext& context) {

@@ -62,6 +62,41 @@ std::optional<std::string> undo_usage(const ParsedArgs& args) {
     if (!whole) return "Which change? quillmoor undo SEQ   (see: quillmoor history)\n";
     return std::nullopt;
 }
+// A whole number from 1 to `most`, or nothing.
+std::optional<std::uint32_t> whole_number(std::string_view text, std::uint32_t most) {
+    if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    const std::uint32_t number = static_cast<std::uint32_t>(std::stoul(std::string(text)));
+    if (number == 0 || number > most) return std::nullopt;
+    return number;
+}
+
+std::optional<std::string> delay_usage(const ParsedArgs& args) {
+    if (auto missing = needs_operand(args, "Which item? quillmoor delay NAME --minutes N\n")) return missing;
+    if (args.has_flag("--minutes") && args.has_flag("--seconds")) return "Give --minutes or --seconds, not both.\n";
+    if (args.has_flag("--minutes") &&
+        !whole_number(args.option_value("--minutes"), model::longest_later_seconds / 60)) {
+        return "The minutes must be a whole number from 1 to 1440, not \"" + printable(args.option_value("--minutes")) +
+               "\".\n";
+    }
+    if (args.has_flag("--seconds") && !whole_number(args.option_value("--seconds"), model::longest_later_seconds)) {
+        return "The seconds must be a whole number from 1 to 86400, not \"" + printable(args.option_value("--seconds")) +
+               "\".\n";
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> stagger_usage(const ParsedArgs& args) {
+    if (args.positionals.size() < 3) return "Which programs? quillmoor stagger NAME NAME... [--step S]\n";
+    if (args.has_flag("--step") && !whole_number(args.option_value("--step"), 3600)) {
+        return "The step must be a whole number of seconds from 1 to 3600, not \"" +
+               printable(args.option_value("--step")) + "\".\n";
+    }
+    const std::uint64_t last = std::uint64_t{stagger_step_seconds(args)} * (args.positionals.size() - 1);
+    if (last > model::longest_later_seconds) return "The last program would start more than 24 hours after sign-in.\n";
+    return std::nullopt;
+}
+
 std::optional<std::string> knowledge_usage(const ParsedArgs& args) {
     const std::string& sub = args.positional(1);
     if (sub != "status" && sub != "update" && sub != "import" && sub != "rollback" && sub != "export") {
@@ -89,7 +124,7 @@ int print_version(CommandContext& context) {
 }
 
 // Help lists the commands in this order.
-constexpr std::array<CommandEntry, 19> command_table = {{
+constexpr std::array<CommandEntry, 21> command_table = {{
     {.name = "serve", .operands = "[--no-browser] [--port N]", .usage_error = port_in_range, .run = serve_window},
     {.name = "open",
      .listed = false,
@@ -115,8 +150,21 @@ constexpr std::array<CommandEntry, 19> command_table = {{
      .summary = "what switching it off would do, and why",
      .usage_error = assess_usage,
      .run = run_assess},
-    {.name = "disable", .operands = "NAME [--yes] [--stop-now]", .usage_error = switch_usage, .run = run_disable},
+    {.name = "disable",
+     .operands = "NAME [--yes] [--stop-now] [--manual]",
+     .usage_error = switch_usage,
+     .run = run_disable},
     {.name = "enable", .operands = "NAME [--yes]", .usage_error = switch_usage, .run = run_enable},
+    {.name = "delay",
+     .operands = "NAME [--minutes N|--seconds S] [--yes]",
+     .summary = "start it later instead of switching it off",
+     .usage_error = delay_usage,
+     .run = run_delay},
+    {.name = "stagger",
+     .operands = "NAME NAME... [--step S] [--yes]",
+     .summary = "start sign-in programs one after another",
+     .usage_error = stagger_usage,
+     .run = run_stagger},
     {.name = "add",
      .operands = "PROGRAM [--name N] [--mode MODE] [--args TEXT] [--workdir DIR] [--yes]",
      .usage_error = add_usage,
@@ -153,6 +201,17 @@ constexpr std::array<CommandEntry, 19> command_table = {{
 }  // namespace
 
 std::span<const CommandEntry> commands() { return command_table; }
+
+std::uint32_t delay_seconds(const ParsedArgs& args) {
+    if (args.has_flag("--minutes")) return whole_number(args.option_value("--minutes"), model::longest_later_seconds / 60).value_or(0) * 60;
+    if (args.has_flag("--seconds")) return whole_number(args.option_value("--seconds"), model::longest_later_seconds).value_or(0);
+    return 0;
+}
+
+std::uint32_t stagger_step_seconds(const ParsedArgs& args) {
+    if (!args.has_flag("--step")) return model::default_stagger_step_seconds;
+    return whole_number(args.option_value("--step"), 3600).value_or(model::default_stagger_step_seconds);
+}
 
 const CommandEntry* find_command(std::string_view word) {
     for (const CommandEntry& entry : command_table) {

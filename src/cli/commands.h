@@ -56,6 +56,12 @@ struct WindowStart {
 [[nodiscard]] WindowStart window_start(const ParsedArgs& args);
 
 // Handlers, by the file that holds them.
+// The seconds a delay asks for (--minutes N or --seconds S), 0 when it names
+// none; and the step of a stagger (--step S, else 30). Their usage checks
+// have refused anything else.
+[[nodiscard]] std::uint32_t delay_seconds(const ParsedArgs& args);
+[[nodiscard]] std::uint32_t stagger_step_seconds(const ParsedArgs& args);
+
 int run_list(CommandContext& context);
 int run_running(CommandContext& context);
 int run_apps(CommandContext& context);
@@ -63,6 +69,8 @@ int run_assess(CommandContext& context);
 int run_doctor(CommandContext& context);
 int run_knowledge(CommandContext& context);
 int run_disable(CommandContext& context);
+int run_delay(CommandContext& context);
+int run_stagger(CommandContext& context);
 int run_enable(CommandContext& context);
 int run_add(CommandContext& context);
 int run_remove(CommandContext& context);

@@ -132,6 +132,41 @@ int run_running(CommandContext& context) { return print_programs(context, contex
 
 int run_apps(CommandContext& context) { return print_programs(context, context.engine.installed_programs()); }
 
+namespace {
+
+// The gentler ways than off: the one taken, else those offered with what
+// each means and the command that takes it, else why there are none.
+std::string gentler_ways_text(const model::StartupItem& item) {
+    const model::StartWays& ways = item.ways;
+    if (ways.taken) {
+        return "  " + model::taken_text(ways) + ". To start it as before: quillmoor enable \"" + printable(item.name) +
+               "\"\n";
+    }
+    if (!ways.delays.empty() || item.toggle == model::Toggle::locked) return {};
+    if (!ways.any_offered()) return "  Gentler than off: none. " + model::no_gentler_way_text(item.kind) + "\n";
+    const std::string name = "\"" + printable(item.name) + "\"";
+    std::string text = "  Gentler than off:\n";
+    if (ways.when_needed) {
+        text += "    - " + model::way_label(model::ChangeAction::when_needed, ways.later, 0) + ": " +
+                model::way_meaning(model::ChangeAction::when_needed, ways.later) + "\n      quillmoor disable " + name +
+                " --manual\n";
+    }
+    if (ways.later == model::LaterKind::service) {
+        text += "    - " + model::way_label(model::ChangeAction::later, ways.later, 0) + ": " +
+                model::way_meaning(model::ChangeAction::later, ways.later) + "\n      quillmoor delay " + name + "\n";
+    } else if (ways.later != model::LaterKind::none) {
+        std::string minutes;
+        for (const std::uint32_t offered : model::later_minutes_offered)
+            minutes += (minutes.empty() ? "" : ", ") + std::to_string(offered);
+        text += "    - " + model::way_label(model::ChangeAction::later, ways.later, 0) + " (" + minutes + "): " +
+                model::way_meaning(model::ChangeAction::later, ways.later) + "\n      quillmoor delay " + name +
+                " --minutes N\n";
+    }
+    return text;
+}
+
+}  // namespace
+
 int run_assess(CommandContext& context) {
     Result<model::StartupItem> found = context.engine.find_item(context.args.positional(1));
     if (!found) {
@@ -150,6 +185,7 @@ int run_assess(CommandContext& context) {
     if (item.toggle == model::Toggle::locked) {
         text += "  It cannot be switched here: " + printable(item.toggle_note) + "\n";
     }
+    text += gentler_ways_text(item);
     context.streams.out(text);
     return 0;
 }

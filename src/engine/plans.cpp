@@ -92,8 +92,7 @@ void plan_way(PlannedChange& plan, const model::StartupItem& item, const ChangeR
                                 model::taken_text(ways).substr(1) + "; choose \"Start as before\" first.");
     } else if (!item.enabled) {
         plan.problems.push_back("It is switched off; switch it on first.");
-    }
-    if (way == ChangeAction::later && ways.later != model::LaterKind::service && offered) {
+    } else if (way == ChangeAction::later && ways.later != model::LaterKind::service) {
         if (request.seconds == 0) plan.problems.push_back("Say how long after the start it should wait.");
         if (request.seconds > model::longest_later_seconds)
             plan.problems.push_back("A start more than 24 hours later is not offered.");
@@ -422,11 +421,13 @@ std::string refusal_message(const PlannedChange& plan) {
 
 ChangeRequest prepare_request(EngineContext& context, ChangeRequest request) {
     if (request.undoes) return request;
-    // Switching on an item that starts later through an own entry, or
-    // removing that entry, starts it as before: on alone would start it twice.
+    // Switching on an item that has taken a gentler way, or removing the own
+    // entry that starts it later, starts it as before: switching on alone
+    // would start a sign-in program twice, and a service set to start later
+    // is on already.
     if (request.action == ChangeAction::enable || request.action == ChangeAction::remove) {
         const std::optional<model::StartupItem> item = context.find_item_by_id(request.id);
-        if (item && request.action == ChangeAction::enable && !item->ways.own_entry.empty()) {
+        if (item && request.action == ChangeAction::enable && item->ways.taken) {
             request.action = ChangeAction::on_time;
         } else if (item && request.action == ChangeAction::remove && !item->ways.delays.empty()) {
             request.action = ChangeAction::on_time;

@@ -58,6 +58,13 @@ TEST(Program, MissingOperandsGiveTheirUsageLines) {
         {{"knowledge"}, "Try: quillmoor knowledge status | update | import FILE | rollback | export\n"},
         {{"knowledge", "Status"}, "Try: quillmoor knowledge status | update | import FILE | rollback | export\n"},
         {{"knowledge", "import"}, "Which file? quillmoor knowledge import FILE\n"},
+        {{"delay", "--minutes", "2"}, "Which item? quillmoor delay NAME --minutes N\n"},
+        {{"delay", "X", "--minutes", "2", "--seconds", "5"}, "Give --minutes or --seconds, not both.\n"},
+        {{"delay", "X", "--minutes", "0"}, "The minutes must be a whole number from 1 to 1440, not \"0\".\n"},
+        {{"delay", "X", "--seconds", "86401"}, "The seconds must be a whole number from 1 to 86400, not \"86401\".\n"},
+        {{"stagger", "A"}, "Which programs? quillmoor stagger NAME NAME... [--step S]\n"},
+        {{"stagger", "A", "B", "--step", "-5"},
+         "The step must be a whole number of seconds from 1 to 3600, not \"-5\".\n"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> with_demo = c.arguments;
