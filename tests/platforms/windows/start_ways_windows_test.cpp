@@ -252,3 +252,62 @@ TEST_F(SignInLater, NothingIsLeftHalfDoneWhenATaskCannotBeMadeOrDeleted) {
 
 }  // namespace
 }  // namespace qm::windows
+
+namespace qm::windows {
+namespace {
+
+TEST(StartWaysThroughTheProgram, DelayAndUndoThenManualAndEnableLeaveTheComputerAsItWas) {
+    test::RegistryWriter registry;
+    test::TestServices services;
+    const std::string service =
+        services.create("manual", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, test::child_tool_path());
+    const std::string name = "QmDelay" + test::random_hex(4);
+    const std::wstring wide_name = os::windows::to_wide(name);
+    const std::string approved_run = std::string(startup_approved_path) + "\\Run";
+    registry.write_text(HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0, wide_name,
+                        L"\"C:\\windows\\system32\\notepad.exe\" /p");
+    struct ApprovalGoesAtEnd {
+        std::string path;
+        std::wstring name;
+        ~ApprovalGoesAtEnd() {
+            if (RegistryResult<RegistryKey> key = open_key(HKEY_CURRENT_USER, path, KEY_SET_VALUE | KEY_WOW64_64KEY))
+                (void)delete_value(key->get(), os::windows::to_utf8(name));
+        }
+    } approval_goes{approved_run, wide_name};
+    test::ProgramBesideStandIns program;
+    // Windows keeps a registered task as the definition it was given; the
+    // stand-in schtasks.exe does the same where Wine's does not.
+    program.environment.emplace_back("QUILLMOOR_STANDIN_REGISTER", "1");
+    const auto run = [&](const std::vector<std::string>& arguments) {
+        const test::ProgramRun result = program.run(arguments);
+        EXPECT_EQ(result.exit_code, 0) << arguments[0] << "\n" << result.out << result.err;
+        return result;
+    };
+    const auto state = [&] {
+        return std::make_pair(test::read_value(HKEY_CURRENT_USER, approved_run, KEY_WOW64_64KEY, wide_name),
+                              folder_state(test::system_tasks_folder()));
+    };
+    const auto before = state();
+
+    run({"delay", name, "--minutes", "2", "--yes"});
+    EXPECT_EQ(approval_flag_of(RawValue{state().first.first, state().first.second}), ApprovalFlag::off);
+    const std::string task_file = os::join_path(test::system_tasks_folder(), "Quillmoor\\Quillmoor-later-" + name);
+    const formats::TaskDefinition task =
+        formats::read_task_definition(formats::decode_document(os::read_file(task_file).value_or("")));
+    EXPECT_EQ(task.logon_delay, "PT2M");
+    EXPECT_EQ(task.command, "C:\\windows\\system32\\notepad.exe");
+    EXPECT_EQ(task.arguments, "/p");
+    const std::string history = run({"history"}).out;
+    const std::string seq = test::newest_seq(history, "later", name);
+    ASSERT_FALSE(seq.empty()) << history;
+    run({"undo", seq, "--yes"});
+    EXPECT_EQ(state(), before);
+
+    run({"disable", service, "--manual", "--yes"});
+    EXPECT_EQ(service_number(service, L"Start"), 3u);
+    run({"enable", service, "--yes"});
+    EXPECT_EQ(service_number(service, L"Start"), 2u);
+}
+
+}  // namespace
+}  // namespace qm::windows
