@@ -213,10 +213,8 @@ Result<model::WayOutcome> set_service_way(const model::StartupItem& item, model:
     if (current.start != "2") return fail(item.name + " does not start automatically, so it has no gentler way.");
     // Without the start type from before, the way could not be taken back
     // exactly, so nothing is changed.
-    if (std::optional<std::string> failed =
-            remember_start_type(data_folder, service, current, model::word_text(way))) {
-        return fail("The start type of " + item.name +
-                    " could not be remembered, so it was left as it was. " + *failed);
+    if (remember_start_type(data_folder, service, current, model::word_text(way))) {
+        return fail("The start type of " + item.name + " could not be remembered, so it was left as it was.");
     }
     const bool when_needed = way == model::ChangeAction::when_needed;
     const os::RunOutput changed = configure(runner, service, when_needed ? "demand" : "delayed-auto");

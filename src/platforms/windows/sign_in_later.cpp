@@ -67,8 +67,7 @@ std::string approval_value_name(const model::StartupItem& item) {
 
 // Writes the approval value as it was: `value` absent means there was none.
 Result<void> put_approval_value(HKEY key, const std::string& name, const std::optional<RawValue>& value) {
-    RegistryResult<void> done =
-        value ? write_value(key, name, value->type, value->bytes) : delete_value(key, name);
+    RegistryResult<void> done = value ? write_value(key, name, value->type, value->bytes) : delete_value(key, name);
     if (!done) return fail(registry_failure("the start-up approval flag", done.error()));
     return {};
 }
@@ -112,9 +111,8 @@ Result<model::WayOutcome> start_after_sign_in(const model::StartupItem& item, st
         }
     }
 
-    const std::string path =
-        free_name(std::string(own_task_folder) + std::string(later_prefix) + make_slug(item.name),
-                  [&](const std::string& candidate) { return task_exists(candidate, runner); });
+    const std::string path = free_name(std::string(own_task_folder) + std::string(later_prefix) + make_slug(item.name),
+                                       [&](const std::string& candidate) { return task_exists(candidate, runner); });
     const std::string document =
         own_later_task_document(later, *user, seconds, command.program, command.arguments, command.workdir);
     const std::string file = QM_TRY(write_task_file(document));
@@ -156,10 +154,12 @@ Result<model::WayOutcome> start_on_time(const model::StartupItem& item, const mo
         const std::optional<std::string> bytes =
             colon == std::string::npos ? std::nullopt : from_hex(std::string_view(recorded).substr(colon + 1));
         std::uint32_t type = 0;
-        const bool typed = colon != std::string::npos &&
-                           std::from_chars(recorded.data(), recorded.data() + colon, type).ptr == recorded.data() + colon;
+        const bool typed =
+            colon != std::string::npos &&
+            std::from_chars(recorded.data(), recorded.data() + colon, type).ptr == recorded.data() + colon;
         if (!bytes || !typed) {
-            return fail("The task that starts " + item.name + " later does not say how it was before, so it is "
+            return fail("The task that starts " + item.name +
+                        " later does not say how it was before, so it is "
                         "left as it is.");
         }
         before = RawValue{static_cast<DWORD>(type), *bytes};
@@ -177,8 +177,10 @@ Result<model::WayOutcome> start_on_time(const model::StartupItem& item, const mo
     if (!deleted.succeeded()) {
         // Both would start otherwise: the entry goes back to how the task left it.
         (void)put_approval_value(key->get(), value_name, *now);
-        return fail("Windows could not delete the task that starts " + item.name + " later, so nothing was "
-                    "changed. " + os::tool_output_text(deleted));
+        return fail("Windows could not delete the task that starts " + item.name +
+                    " later, so nothing was "
+                    "changed. " +
+                    os::tool_output_text(deleted));
     }
     return model::WayOutcome{model::ChangeOutcome{item.name + " will start as it did before.", {}}, {}};
 }

@@ -21,10 +21,10 @@ constexpr std::string_view list_name = "files";
 constexpr std::size_t text_fields = 9;
 
 std::array<std::string formats::TaskDefinition::*, text_fields> text_members() {
-    return {&formats::TaskDefinition::command,   &formats::TaskDefinition::arguments,
-            &formats::TaskDefinition::author,    &formats::TaskDefinition::user_id,
-            &formats::TaskDefinition::run_level, &formats::TaskDefinition::description,
-            &formats::TaskDefinition::uri,       &formats::TaskDefinition::source,
+    return {&formats::TaskDefinition::command,    &formats::TaskDefinition::arguments,
+            &formats::TaskDefinition::author,     &formats::TaskDefinition::user_id,
+            &formats::TaskDefinition::run_level,  &formats::TaskDefinition::description,
+            &formats::TaskDefinition::uri,        &formats::TaskDefinition::source,
             &formats::TaskDefinition::logon_delay};
 }
 

@@ -268,12 +268,12 @@ model::StartupItem task_item(const FoundTask& task, bool admin, const CurrentUse
             item.ways.delays = later->item_id;
             item.ways.taken_seconds = formats::duration_seconds(definition.logon_delay).value_or(0);
             item.set_spec("delays", later->item_id);
-            item.set_spec("approval", later->had_approval ? std::to_string(later->approval_type) + ":" +
-                                                                to_hex(later->approval_bytes)
-                                                          : std::string("none"));
+            item.set_spec("approval", later->had_approval
+                                          ? std::to_string(later->approval_type) + ":" + to_hex(later->approval_bytes)
+                                          : std::string("none"));
             if (item.enabled) {
-                item.state_text = "Starts " + later->item_name + " " +
-                                  model::seconds_text(item.ways.taken_seconds) + " after sign-in";
+                item.state_text = "Starts " + later->item_name + " " + model::seconds_text(item.ways.taken_seconds) +
+                                  " after sign-in";
             }
         }
     }
@@ -448,8 +448,8 @@ std::optional<LaterStart> read_later_start_source(std::string_view source) {
 
 std::string own_later_task_document(const LaterStart& later, std::string_view user_sid, std::uint32_t seconds,
                                     std::string_view command, std::string_view arguments, std::string_view workdir) {
-    const std::string description = "Starts " + later.item_name + " " + model::seconds_text(seconds) +
-                                    " after sign-in. Created by Quillmoor.";
+    const std::string description =
+        "Starts " + later.item_name + " " + model::seconds_text(seconds) + " after sign-in. Created by Quillmoor.";
     const std::string user = formats::escape(user_sid);
     std::string document;
     document += "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n";

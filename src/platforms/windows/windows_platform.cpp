@@ -52,7 +52,8 @@ model::ScanResult WindowsPlatform::scan() {
     os::timed_step(timing, "run keys", [&] { scan_run_keys(locations.run_keys, facts_.admin, programs, result); });
     os::timed_step(timing, "folders",
                    [&] { scan_startup_folders(locations.startup_folders, facts_.admin, programs, result); });
-    os::timed_step(timing, "services", [&] { scan_services(facts_.admin, programs, result, &service_record, data_folder_); });
+    os::timed_step(timing, "services",
+                   [&] { scan_services(facts_.admin, programs, result, &service_record, data_folder_); });
     os::timed_step(timing, "tasks",
                    [&] { scan_tasks(locations.task_roots, facts_.admin, programs, result, &task_record); });
     os::timed_step(timing, "startup cost", [&] {

@@ -63,7 +63,8 @@ TEST(ServiceWays, ManualAndDelayedStartAreTakenAndTakenBackExactly) {
         const model::ScanResult result = scan();
         const model::StartupItem* item = find(result, "service|machine|Services|" + name);
         EXPECT_NE(item, nullptr) << name;  // also when it starts only when needed
-        return item != nullptr ? *item : model::StartupItem(model::ItemKind::service, "", model::Scope::machine, "", "");
+        return item != nullptr ? *item
+                               : model::StartupItem(model::ItemKind::service, "", model::Scope::machine, "", "");
     };
 
     EXPECT_TRUE(item_of(automatic).ways.when_needed);
@@ -76,7 +77,7 @@ TEST(ServiceWays, ManualAndDelayedStartAreTakenAndTakenBackExactly) {
         std::string service;
         ChangeAction way;
         DWORD start;
-        DWORD delayed_value;  // no value reads as 0
+        DWORD delayed_value;     // no value reads as 0
         std::string message;     // after the service's name
         std::string state_text;  // as the next scan shows it
     };
@@ -169,8 +170,11 @@ TEST_F(SignInLater, ARunValueStartsMinutesAfterSignInThroughAnOwnTaskAndComesBac
         const std::wstring wide_name = os::windows::to_wide(name);
         registry.write_text(HKEY_CURRENT_USER, run_path, 0, wide_name,
                             os::windows::to_wide("\"" + program + "\" " + arguments));
-        if (c.approval) registry.write(HKEY_CURRENT_USER, approved_run, KEY_WOW64_64KEY, wide_name, REG_BINARY, *c.approval);
-        const auto approval = [&] { return test::read_value(HKEY_CURRENT_USER, approved_run, KEY_WOW64_64KEY, wide_name); };
+        if (c.approval)
+            registry.write(HKEY_CURRENT_USER, approved_run, KEY_WOW64_64KEY, wide_name, REG_BINARY, *c.approval);
+        const auto approval = [&] {
+            return test::read_value(HKEY_CURRENT_USER, approved_run, KEY_WOW64_64KEY, wide_name);
+        };
         const auto before = std::make_pair(approval(), folder_state(tasks));
         const std::string id = "run|user|HKCU\\Run\\64|" + name;
 
@@ -185,8 +189,8 @@ TEST_F(SignInLater, ARunValueStartsMinutesAfterSignInThroughAnOwnTaskAndComesBac
         EXPECT_EQ(later->own_entry, "task|machine|\\Quillmoor\\" + task_name + "|" + task_name);
 
         EXPECT_EQ(approval_flag_of(RawValue{approval().first, approval().second}), ApprovalFlag::off);
-        const std::string document = formats::decode_document(
-            os::read_file(os::join_path(tasks, "Quillmoor\\" + task_name)).value_or(""));
+        const std::string document =
+            formats::decode_document(os::read_file(os::join_path(tasks, "Quillmoor\\" + task_name)).value_or(""));
         const std::optional<std::string_view> trigger = formats::first_element(document, "LogonTrigger");
         ASSERT_TRUE(trigger.has_value()) << document;
         EXPECT_EQ(formats::element_text(*trigger, "Delay"), "PT2M");
