@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "cli/commands.h"
+#include "engine/scan_changes.h"
 #include "json/json.h"
 #include "util/text.h"
 
@@ -92,7 +93,32 @@ int run_list(CommandContext& context) {
         if (args.has_flag("--on") && !item.enabled) continue;
         if (args.has_flag("--off") && item.enabled) continue;
         if (!level.empty() && model::level_name(item.risk.level) != level) continue;
+        if (args.has_flag("--changes") && item.change == model::ItemChange::none) continue;
         shown.push_back(std::move(item));
+    }
+    // Items that are gone are shown as their last scan saw them, after the rest.
+    std::vector<engine::FoundChange> gone;
+    for (const engine::FoundChange& change : state.changes) {
+        if (change.change != model::ItemChange::gone) continue;
+        if (!filter.empty() && to_lower_ascii(change.name).find(filter) == std::string::npos) continue;
+        if (args.has_flag("--on") || !level.empty()) continue;
+        gone.push_back(change);
+    }
+    if (args.has_flag("--ack")) {
+        std::vector<std::string> ids;
+        for (const model::StartupItem& item : shown) {
+            if (item.change != model::ItemChange::none) ids.push_back(item.id());
+        }
+        for (const engine::FoundChange& change : gone) ids.push_back(change.id);
+        if (!ids.empty()) {
+            if (Result<std::size_t> forgotten = engine::acknowledge_changes(context.engine.data_folder(), ids);
+                !forgotten) {
+                context.streams.err("The changes could not be acknowledged: " + forgotten.error().message + "\n");
+                return 1;
+            }
+        }
+        context.streams.out(std::to_string(ids.size()) + " change(s) acknowledged.\n");
+        return 0;
     }
 
     if (args.has_flag("--by-impact")) {
@@ -109,20 +135,37 @@ int run_list(CommandContext& context) {
     if (args.has_flag("--json")) {
         json::JsonValue out = json::JsonValue::array();
         for (const model::StartupItem& item : shown) out.as_array().push_back(model::item_full_json(item));
+        for (const engine::FoundChange& change : gone) out.as_array().push_back(engine::found_change_json(change));
         context.streams.out_data(json::write(out) + "\n");
         return 0;
     }
 
-    std::string table = line(cell("ON", 3, 5) + cell("IF OFF", 8, 10) + cell("IMPACT", 12, 14) + cell("NAME", 30, 32) +
+    // The column of changes is there only when something changed.
+    const bool changes_shown = !gone.empty() || std::any_of(shown.begin(), shown.end(), [](const auto& item) {
+        return item.change != model::ItemChange::none;
+    });
+    auto change_cell = [&](model::ItemChange change) {
+        return changes_shown ? cell(model::word_text(change), 15, 17) : std::string();
+    };
+    std::string table = line(cell("ON", 3, 5) + cell("IF OFF", 8, 10) + cell("IMPACT", 12, 14) +
+                             (changes_shown ? cell("CHANGE", 15, 17) : std::string()) + cell("NAME", 30, 32) +
                              cell("TYPE", 22, 24));
     for (const model::StartupItem& item : shown) {
         table += line(cell(item.enabled ? "yes" : "no", 3, 5) + cell(model::level_name(item.risk.level), 8, 10) +
-                      cell(model::word_text(item.impact.level), 12, 14) + cell(item.name, 30, 32) +
-                      word_cell(item.kind_label, 22, 24) + cell(item.command, 70, 0));
+                      cell(model::word_text(item.impact.level), 12, 14) + change_cell(item.change) +
+                      cell(item.name, 30, 32) + word_cell(item.kind_label, 22, 24) + cell(item.command, 70, 0));
+    }
+    for (const engine::FoundChange& change : gone) {
+        table += line(cell("-", 3, 5) + cell("", 8, 10) + cell("", 12, 14) + change_cell(change.change) +
+                      cell(change.name, 30, 32) + cell("(found " + change.found + ")", 40, 0));
     }
     table += "\n" + std::to_string(shown.size()) +
              " items. 'IF OFF' is the level of what switching an item off could do, 'IMPACT' what it was measured "
              "to cost at sign-in or boot; try: quillmoor assess NAME\n";
+    if (changes_shown) {
+        table += "'CHANGE' says what changed since an earlier scan; quillmoor list --changes --ack acknowledges "
+                 "what it shows.\n";
+    }
     context.streams.out(table);
     print_notes(context.streams, state.notes);
     return 0;

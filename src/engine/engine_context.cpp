@@ -59,13 +59,25 @@ ScanState EngineContext::scan() {
         item.risk = assessor->assess(item);
     }
 
+    // The real computer's scans are compared with the one before.
+    std::vector<FoundChange> changes;
+    if (!facts_.demo) {
+        changes = note_scan(data_folder_, result.items, journal);
+        std::unordered_map<std::string, model::ItemChange> by_id;
+        for (const FoundChange& change : changes) by_id.emplace(change.id, change.change);
+        for (model::StartupItem& item : result.items) {
+            const auto found = by_id.find(item.id());
+            if (found != by_id.end()) item.change = found->second;
+        }
+    }
+
     {
         std::lock_guard lock(cache_lock_);
         cached_items_ = result.items;
         items_cached_ = true;
         cached_cost_ = result.cost;
     }
-    return ScanState{std::move(result.items), std::move(result.notes), std::move(result.cost)};
+    return ScanState{std::move(result.items), std::move(result.notes), std::move(result.cost), std::move(changes)};
 }
 
 std::vector<model::StartupItem> EngineContext::items() {

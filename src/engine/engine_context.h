@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "model/data_folder.h"
+#include "engine/scan_changes.h"
 #include "knowledge/assessment.h"
 #include "knowledge/knowledge_store.h"
 #include "model/platform.h"
@@ -26,6 +27,9 @@ struct ScanState {
     std::vector<model::StartupItem> items;
     std::vector<std::string> notes;
     model::StartupCost cost;
+    // What changed since the scans before, the gone items among them (the
+    // items themselves carry their own change); none on the demonstration.
+    std::vector<FoundChange> changes;
 };
 
 // Each own entry that starts an item later (ways.delays) is linked to that

@@ -24,6 +24,15 @@ bool has_live_trigger(std::string_view document, std::string_view kind) {
     return false;
 }
 
+// The Delay of the first trigger of that kind that is switched on.
+std::string live_trigger_delay(std::string_view document, std::string_view kind) {
+    for (const formats::Element& trigger : formats::find_elements(document, kind)) {
+        if (!is_false(formats::element_text(trigger.content, "Enabled")))
+            return formats::element_text(trigger.content, "Delay");
+    }
+    return {};
+}
+
 }  // namespace
 
 TaskDefinition read_task_definition(std::string_view document) {
@@ -41,12 +50,58 @@ TaskDefinition read_task_definition(std::string_view document) {
     task.run_level = text_inside(document, "Principal", "RunLevel");
     task.description = formats::element_text(document, "Description");
     task.uri = formats::element_text(document, "URI");
+    task.source = text_inside(document, "RegistrationInfo", "Source");
+    task.logon_delay = live_trigger_delay(document, "LogonTrigger");
     return task;
 }
 
 std::string shown_description(std::string_view description) {
     if (description.starts_with('$') || description.starts_with('@')) return {};
     return std::string(description);
+}
+
+}  // namespace qm::formats
+
+namespace qm::formats {
+
+std::optional<std::uint32_t> duration_seconds(std::string_view text) {
+    if (!text.starts_with('P') || text.size() < 3) return std::nullopt;
+    std::uint64_t total = 0;
+    bool in_time = false;
+    bool any = false;
+    std::uint64_t number = 0;
+    bool digits = false;
+    // Each unit may appear once, in its order: D, then after T: H, M, S.
+    int last_unit = -1;
+    for (std::size_t at = 1; at < text.size(); ++at) {
+        const char c = text[at];
+        if (c >= '0' && c <= '9') {
+            number = number * 10 + static_cast<std::uint64_t>(c - '0');
+            if (number > 0xFFFFFFFFull) return std::nullopt;
+            digits = true;
+            continue;
+        }
+        if (c == 'T') {
+            if (in_time || digits) return std::nullopt;
+            in_time = true;
+            continue;
+        }
+        int unit = -1;
+        std::uint64_t scale = 0;
+        if (!in_time && c == 'D') unit = 0, scale = 86400;
+        if (in_time && c == 'H') unit = 1, scale = 3600;
+        if (in_time && c == 'M') unit = 2, scale = 60;
+        if (in_time && c == 'S') unit = 3, scale = 1;
+        if (unit <= last_unit || !digits) return std::nullopt;
+        total += number * scale;
+        if (total > 0xFFFFFFFFull) return std::nullopt;
+        last_unit = unit;
+        number = 0;
+        digits = false;
+        any = true;
+    }
+    if (digits || !any || (in_time && last_unit < 1)) return std::nullopt;
+    return static_cast<std::uint32_t>(total);
 }
 
 }  // namespace qm::formats

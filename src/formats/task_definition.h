@@ -5,6 +5,8 @@
 // off reads as empty (or as the default). Pure and thread-safe.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,6 +23,8 @@ struct TaskDefinition {
     std::string run_level;    // "HighestAvailable" means full rights
     std::string description;  // as written; see shown_description
     std::string uri;          // the task's path, as schtasks.exe /Query /XML writes it
+    std::string source;       // RegistrationInfo/Source: kept by Windows, read by no one else
+    std::string logon_delay;  // the Delay of the first live LogonTrigger ("PT2M"), as written
 };
 
 // Texts are trimmed with entities restored, as formats::element_text gives them.
@@ -30,5 +34,11 @@ struct TaskDefinition {
 // which mark a reference to a text kept in a program file (such as
 // "$(@%SystemRoot%\system32\x.dll,-202)") rather than the text itself.
 [[nodiscard]] std::string shown_description(std::string_view description);
+
+// The seconds of an ISO 8601 duration of the form task documents use:
+// "PT30S", "PT2M", "PT1M30S", "PT1H", with days ("P1DT2H") allowed; nothing
+// for any other text, for a duration with years, months or fractions, or for
+// one longer than 2^32 - 1 seconds.
+[[nodiscard]] std::optional<std::uint32_t> duration_seconds(std::string_view text);
 
 }  // namespace qm::formats

@@ -64,7 +64,8 @@ const std::string& StartupItem::spec_value(std::string_view key) const {
 }
 
 json::JsonValue item_full_json(const StartupItem& item) {
-    return json::ObjectBuilder(identity_json(item))
+    json::ObjectBuilder out(identity_json(item));
+    out
         .string("command", item.command)
         .string("exe", item.exe)
         .string("publisher", item.publisher)
@@ -80,8 +81,9 @@ json::JsonValue item_full_json(const StartupItem& item) {
         .strings("dependents", item.dependents)
         .value("risk", assessment_json(item.risk))
         .value("impact", impact_json(item.impact))
-        .value("ways", start_ways_json(item.ways))
-        .done();
+        .value("ways", start_ways_json(item.ways));
+    if (item.change != ItemChange::none) out.string("change", std::string(word_text(item.change)));
+    return out.done();
 }
 
 json::JsonValue item_saved_json(const StartupItem& item, const json::JsonValue* recreate) {

@@ -57,6 +57,8 @@ public:
     Impact impact;
     // The gentler ways than off it offers, and the one it has taken.
     StartWays ways;
+    // What changed about it since the scans before.
+    ItemChange change = ItemChange::none;
     Assessment risk;
 
     // Replaces the value of an existing key in place, or appends a new pair.

@@ -46,6 +46,13 @@ constexpr WordTable<ChangeAction, 8> change_actions{{
     {ChangeAction::when_needed, "manual"},
     {ChangeAction::on_time, "on-time"},
 }};
+constexpr WordTable<ItemChange, 5> item_changes{{
+    {ItemChange::none, ""},
+    {ItemChange::added, "new"},
+    {ItemChange::came_back, "came back"},
+    {ItemChange::command_changed, "command changed"},
+    {ItemChange::gone, "gone"},
+}};
 constexpr WordTable<ImpactLevel, 4> impact_levels{{
     {ImpactLevel::high, "high"},
     {ImpactLevel::medium, "medium"},
@@ -78,6 +85,8 @@ std::optional<Word> read_in(const WordTable<Word, N>& table, std::string_view te
 }  // namespace
 
 std::string_view word_text(ItemKind kind) { return text_in(item_kinds, kind); }
+std::string_view word_text(ItemChange change) { return text_in(item_changes, change); }
+std::optional<ItemChange> read_item_change(std::string_view text) { return read_in(item_changes, text); }
 std::string_view word_text(Scope scope) { return text_in(scopes, scope); }
 std::string_view word_text(Toggle toggle) { return text_in(toggles, toggle); }
 std::string_view word_text(Origin origin) { return text_in(origins, origin); }

@@ -60,6 +60,10 @@ enum class CandidateSource { process, service, app };
 // it did before either ("on-time"). The words fit the history's column.
 enum class ChangeAction { enable, disable, create, remove, undo, later, when_needed, on_time };
 
+// What changed about an item since the scans before ("new", "came back",
+// "command changed", "gone"); none when nothing did.
+enum class ItemChange { none, added, came_back, command_changed, gone };
+
 // What an item was measured to cost when the computer starts or its user
 // signs in ("high", "medium", "low", "not measured").
 enum class ImpactLevel { high, medium, low, not_measured };
@@ -81,11 +85,13 @@ enum class MeasuredBy {
 [[nodiscard]] std::string_view word_text(CandidateSource source);
 [[nodiscard]] std::string_view word_text(ChangeAction action);
 [[nodiscard]] std::string_view word_text(ImpactLevel level);
+[[nodiscard]] std::string_view word_text(ItemChange change);
 [[nodiscard]] std::string_view word_text(MeasuredBy source);
 
 [[nodiscard]] std::optional<ItemKind> read_item_kind(std::string_view text);
 [[nodiscard]] std::optional<Scope> read_scope(std::string_view text);
 [[nodiscard]] std::optional<ChangeAction> read_change_action(std::string_view text);
+[[nodiscard]] std::optional<ItemChange> read_item_change(std::string_view text);
 
 // What a kind of place means for starting and for judging an item.
 // A service the system manages: its program file names it as well as its name.

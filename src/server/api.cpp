@@ -100,6 +100,7 @@ JsonValue scan_answer(engine::EngineContext& engine, const std::string& what) {
     JsonValue items = JsonValue::array();
     std::vector<std::string> notes;
     std::optional<model::StartupCost> cost;
+    JsonValue changes = JsonValue::array();
     if (what == "running" || what == "apps") {
         model::ProgramList list = what == "running" ? engine.running_programs() : engine.installed_programs();
         for (const model::Candidate& candidate : list.items)
@@ -110,10 +111,15 @@ JsonValue scan_answer(engine::EngineContext& engine, const std::string& what) {
         for (const model::StartupItem& item : state.items) items.as_array().push_back(model::item_full_json(item));
         notes = std::move(state.notes);
         cost = std::move(state.cost);
+        for (const engine::FoundChange& change : state.changes) changes.as_array().push_back(engine::found_change_json(change));
     }
     json::ObjectBuilder answer;
     answer.value("items", std::move(items)).strings("notes", notes);
-    if (cost) answer.value("startup", model::startup_cost_json(*cost));
+    if (cost) {
+        answer.value("startup", model::startup_cost_json(*cost))
+            .value("changes", std::move(changes))
+            .strings("ignored", engine::read_ignored(engine.data_folder()));
+    }
     return answer.done();
 }
 
@@ -284,6 +290,25 @@ constexpr auto routes = std::to_array<Route>({
     }},
     {"POST", "/api/restore/plan", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
         return restore_answer(engine, body);
+    }},
+    // {"ids": [...]}: forgets the changes found for those items (all, when empty).
+    {"POST", "/api/changes/ack", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
+        std::vector<std::string> ids;
+        if (const JsonValue* list = json::get(body, "ids"); list != nullptr && list->is_array()) {
+            for (const JsonValue& id : list->as_array()) {
+                if (id.is_string()) ids.push_back(id.as_string());
+            }
+        }
+        Result<std::size_t> forgotten = engine::acknowledge_changes(engine.data_folder(), ids);
+        return forgotten ? json::ObjectBuilder(ok_object()).count("acknowledged", *forgotten).done()
+                         : failure(forgotten.error().message);
+    }},
+    // {"id": ..., "ignored": true|false}: puts an item on the ignore list or takes it off.
+    {"POST", "/api/changes/ignore", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
+        const std::string id = json::get_text(body, "id");
+        if (id.empty()) return failure("Which item? The request names none.");
+        Result<void> set = engine::set_ignored(engine.data_folder(), id, json::get_flag(body, "ignored"));
+        return set ? ok_object() : failure(set.error().message);
     }},
 });
 

@@ -6,9 +6,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <cstdint>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "json/json.h"
@@ -158,6 +161,25 @@ TEST(TaskDefinitionReading, TheFieldsComeFromTheirOwnElements) {
     EXPECT_EQ(formats::shown_description("Costs $5"), "Costs $5");
 }
 
+TEST(TaskDefinitionReading, TheSourceAndTheDelayOfTheLiveSignInTrigger) {
+    const formats::TaskDefinition task = formats::read_task_definition(
+        "<Task><RegistrationInfo><Source>{&quot;a&quot;:1}</Source></RegistrationInfo><Triggers>"
+        "<LogonTrigger><Enabled>false</Enabled><Delay>PT9M</Delay></LogonTrigger>"
+        "<LogonTrigger><Delay>PT2M</Delay></LogonTrigger><BootTrigger><Delay>PT30S</Delay></BootTrigger>"
+        "</Triggers></Task>");
+    EXPECT_EQ(task.source, "{\"a\":1}");
+    EXPECT_EQ(task.logon_delay, "PT2M");
+
+    const std::vector<std::pair<std::string, std::optional<std::uint32_t>>> durations = {
+        {"PT30S", 30},    {"PT2M", 120},     {"PT1M30S", 90}, {"PT1H", 3600},  {"P1DT1S", 86401},
+        {"PT0S", 0},      {"P1D", 86400},    {"", {}},        {"PT", {}},      {"P", {}},
+        {"PT2", {}},      {"PTM", {}},       {"PT1S2M", {}},  {"PT1M1M", {}},  {"P1Y", {}},
+        {"PT1.5S", {}},   {"pt2m", {}},      {"P1DT", {}},    {"PT-1S", {}},   {"PT4294967295S", 4294967295u},
+        {"PT4294967296S", {}}, {"PT1193047H", {}},
+    };
+    for (const auto& [text, seconds] : durations) EXPECT_EQ(formats::duration_seconds(text), seconds) << text;
+}
+
 TEST(TaskXmlConformance, SharedRealTaskFiles) {
     const auto expected = json::parse(read_bytes(task_xml_folder / "expected.json"));
     ASSERT_TRUE(expected.has_value()) << expected.error();
@@ -206,7 +228,8 @@ void expect_sound(const std::string& document, const formats::TaskDefinition& ta
         }
     }
     for (const std::string* text :
-         {&task.command, &task.arguments, &task.author, &task.user_id, &task.run_level, &task.description, &task.uri}) {
+         {&task.command, &task.arguments, &task.author, &task.user_id, &task.run_level, &task.description, &task.uri,
+          &task.source, &task.logon_delay}) {
         ASSERT_TRUE(is_valid_utf8(*text));
     }
 }

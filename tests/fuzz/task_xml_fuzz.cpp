@@ -41,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const qm::formats::TaskDefinition task = qm::formats::read_task_definition(text);
     for (const std::string* field :
-         {&task.command, &task.arguments, &task.author, &task.user_id, &task.run_level, &task.description, &task.uri}) {
+         {&task.command, &task.arguments, &task.author, &task.user_id, &task.run_level, &task.description, &task.uri,
+          &task.source, &task.logon_delay}) {
         if (!qm::is_valid_utf8(*field) || field->size() > text.size()) __builtin_trap();
     }
     if (qm::formats::restore_entities(qm::formats::escape(bytes)) != bytes) __builtin_trap();

@@ -17,7 +17,6 @@ namespace qm::windows {
 namespace {
 
 constexpr std::string_view own_prefix = "Quillmoor-";
-constexpr std::string_view own_task_folder = "\\Quillmoor\\";
 constexpr std::string_view user_run_path = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr std::string_view startup_sub = "Microsoft\\Windows\\Start Menu\\Programs\\Startup";
 
@@ -31,17 +30,6 @@ constexpr std::string_view shortcut_script =
     "$l.WorkingDirectory=$env:QM_WORKDIR\n"
     "$l.Description='Created by Quillmoor'\n"
     "$l.Save()";
-
-// "Quillmoor-{slug}", then " 2" to " 99", then the time: the first name that
-// `taken` does not claim.
-std::string free_name(const std::string& base, const std::function<bool(const std::string&)>& taken) {
-    if (!taken(base)) return base;
-    for (int number = 2; number <= 99; ++number) {
-        std::string candidate = base + " " + std::to_string(number);
-        if (!taken(candidate)) return candidate;
-    }
-    return base + " " + std::to_string(now_unix_seconds());
-}
 
 bool looks_like_a_path(std::string_view program) { return program.find_first_of("\\/:") != std::string_view::npos; }
 
@@ -89,10 +77,8 @@ model::StartupItem created_item(model::ItemKind kind, std::string kind_label, mo
 Result<model::CreatedEntry> create_boot_task(const std::string& slug, const model::CreateDetails& details,
                                              const SplitCommand& split, const os::ToolRunner& runner) {
     const std::string task_base = std::string(own_task_folder) + std::string(own_prefix) + slug;
-    // A query that fails means no task of that name exists.
-    const std::string path = free_name(task_base, [&](const std::string& candidate) {
-        return runner(os::ToolRun{os::system_tool("schtasks.exe"), {"/Query", "/TN", candidate}, {}, 20}).succeeded();
-    });
+    const std::string path =
+        free_name(task_base, [&](const std::string& candidate) { return task_exists(candidate, runner); });
     const std::string document = own_boot_task_document(details.name, split.program, split.arguments, details.workdir);
     const std::string file = QM_TRY(write_task_file(document));
     const os::RunOutput created = register_task(path, file, runner);
@@ -179,6 +165,20 @@ void delete_approval_value(std::string_view approved, const std::string& value_n
 }
 
 }  // namespace
+
+std::string free_name(const std::string& base, const std::function<bool(const std::string&)>& taken) {
+    if (!taken(base)) return base;
+    for (int number = 2; number <= 99; ++number) {
+        std::string candidate = base + " " + std::to_string(number);
+        if (!taken(candidate)) return candidate;
+    }
+    return base + " " + std::to_string(now_unix_seconds());
+}
+
+// A query that fails means no task of that name exists.
+bool task_exists(const std::string& task_path, const os::ToolRunner& runner) {
+    return runner(os::ToolRun{os::system_tool("schtasks.exe"), {"/Query", "/TN", task_path}, {}, 20}).succeeded();
+}
 
 std::string user_startup_folder() { return os::join_path(os::get_env("APPDATA").value_or(""), startup_sub); }
 

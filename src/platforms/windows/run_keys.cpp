@@ -4,6 +4,7 @@
 
 #include "platforms/windows/approval_flag.h"
 #include "platforms/windows/registry.h"
+#include "platforms/windows/sign_in_later.h"
 
 namespace qm::windows {
 
@@ -101,6 +102,7 @@ void scan_location(const knowledge::RunKeyLocation& location, bool admin, Progra
             item.managed = true;
             item.origin = model::Origin::own_entry;
         }
+        if (can_start_later(item)) item.ways.later = model::LaterKind::after_sign_in;
         items.push_back(std::move(item));
     }
 }

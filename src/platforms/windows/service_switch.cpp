@@ -1,6 +1,7 @@
 // Switching a service's start type through sc.exe, and the start types that
-// switching off remembers in saved.json in the data folder: one JSON object
-// {service name: {"start": "2", "delayed": "1"}}. The file is only ever
+// switching off, or taking a gentler way, remembers in saved.json in the data
+// folder: one JSON object {service name: {"start": "2", "delayed": "1"}},
+// with "way": "when-needed" or "later" on an entry remembered for a way. The file is only ever
 // replaced whole; its read-change-write runs under one lock of this process,
 // so two switches at once cannot lose each other's entry.
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "json/json.h"
+#include "model/start_ways.h"
 #include "os/system_tool.h"
 #include "os/files.h"
 #include "platforms/windows/services.h"
@@ -86,11 +88,20 @@ std::string remember_failure(const std::string& error) {
            "); switching the service on again makes it start automatically.";
 }
 
-// Remembers the start type before switching off. A service that is already
-// disabled keeps an entry remembered earlier, so switching off twice does
-// not forget how it used to start.
+// Whether the start type is the one the way (its word) gives.
+bool start_type_of_way(std::string_view way, const StartType& current) {
+    if (way == model::word_text(model::ChangeAction::when_needed)) return current.start == "3";
+    if (way == model::word_text(model::ChangeAction::later)) return current.start == "2" && current.delayed == "1";
+    return false;
+}
+
+// Remembers the start type before switching off, or before taking `way`
+// (its word, recorded with the entry). A service that is already disabled
+// keeps an entry remembered earlier, so switching off twice does not forget
+// how it used to start; nor does switching off a service that still has the
+// start type of a way taken before: the start type from before the way stays.
 std::optional<std::string> remember_start_type(const std::string& folder, const std::string& service,
-                                               const StartType& current) {
+                                               const StartType& current, std::string_view way = {}) {
     if (current.start.empty()) return std::nullopt;
     const std::string path = os::join_path(folder, saved_file_name);
     std::lock_guard guard(saved_file_lock());
@@ -104,10 +115,18 @@ std::optional<std::string> remember_start_type(const std::string& folder, const 
         if (Result<void> moved = os::rename_replace(path, aside); !moved)
             return remember_failure(moved.error().message);
     }
-    if (current.start == "4" && saved_entry(*saved, service) != nullptr) return std::nullopt;
+    StartType remembered = current;
+    if (const json::JsonValue* earlier = saved_entry(*saved, service); earlier != nullptr && way.empty()) {
+        if (current.start == "4") return std::nullopt;
+        if (start_type_of_way(json::get_text(*earlier, "way"), current)) {
+            remembered = StartType{json::get_text(*earlier, "start"), json::get_text(*earlier, "delayed")};
+        }
+    }
     remove_entries(*saved, service);
-    saved->as_object().emplace_back(
-        service, json::ObjectBuilder().string("start", current.start).string("delayed", current.delayed).done());
+    json::ObjectBuilder entry;
+    entry.string("start", remembered.start).string("delayed", remembered.delayed);
+    if (!way.empty()) entry.string("way", std::string(way));
+    saved->as_object().emplace_back(service, entry.done());
     Result<void> written = write_saved(folder, path, *saved);
     if (!written) return remember_failure(written.error().message);
     return std::nullopt;
@@ -146,7 +165,67 @@ Error config_failure(const os::RunOutput& output) {
     return Error{ErrorKind::failed, message, output.exit_code ? *output.exit_code : 0};
 }
 
+os::RunOutput configure(const os::ToolRunner& runner, const std::string& service, std::string_view mode) {
+    return runner(os::ToolRun{
+        os::system_tool("sc.exe"), {"config", service, "start=", std::string(mode)}, {}, config_time_limit});
+}
+
 }  // namespace
+
+std::map<std::string, std::string> remembered_service_ways(const std::string& data_folder) {
+    std::map<std::string, std::string> ways;
+    if (data_folder.empty()) return ways;
+    std::lock_guard guard(saved_file_lock());
+    Result<json::JsonValue> saved = read_saved(os::join_path(data_folder, saved_file_name));
+    if (!saved) return ways;
+    for (const json::JsonValue::Member& member : saved->as_object()) {
+        if (!member.second.is_object()) continue;
+        std::string way = json::get_text(member.second, "way");
+        if (!way.empty()) ways.emplace(to_lower_ascii(member.first), std::move(way));
+    }
+    return ways;
+}
+
+bool service_way_taken(std::string_view way, std::uint32_t start, bool delayed) {
+    return start_type_of_way(way, StartType{std::to_string(start), delayed ? "1" : "0"});
+}
+
+Result<model::WayOutcome> set_service_way(const model::StartupItem& item, model::ChangeAction way,
+                                          const std::string& data_folder, const os::ToolRunner& runner) {
+    const std::string& service = item.spec_value("short");
+    if (service.empty()) return fail("The service's name is missing, so it cannot be changed.");
+    model::WayOutcome done;
+    if (way == model::ChangeAction::on_time) {
+        // The start type from before the way; a service whose entry is gone
+        // starts automatically, as switching on makes it.
+        const std::optional<StartType> wanted = remembered_start_type(data_folder, service);
+        const bool delayed = wanted && wanted->start == "2" && wanted->delayed == "1";
+        const os::RunOutput changed = configure(runner, service, delayed ? "delayed-auto" : "auto");
+        if (!changed.succeeded()) return fail(config_failure(changed));
+        forget_start_type(data_folder, service);
+        done.outcome.message = item.name + " will start as it did before.";
+        return done;
+    }
+    if (way != model::ChangeAction::when_needed && way != model::ChangeAction::later) {
+        return fail(item.name + " offers no such way here.");
+    }
+    const StartType current{item.spec_value("start"), item.spec_value("delayed")};
+    if (current.start != "2") return fail(item.name + " does not start automatically, so it has no gentler way.");
+    // Without the start type from before, the way could not be taken back
+    // exactly, so nothing is changed.
+    if (remember_start_type(data_folder, service, current, model::word_text(way))) {
+        return fail("The start type of " + item.name + " could not be remembered, so it was left as it was.");
+    }
+    const bool when_needed = way == model::ChangeAction::when_needed;
+    const os::RunOutput changed = configure(runner, service, when_needed ? "demand" : "delayed-auto");
+    if (!changed.succeeded()) {
+        forget_start_type(data_folder, service);
+        return fail(config_failure(changed));
+    }
+    done.outcome.message = item.name + (when_needed ? " will start only when needed."
+                                                    : " will start a little later, once the computer has started.");
+    return done;
+}
 
 Result<model::ChangeOutcome> switch_service(const model::StartupItem& item, bool on, bool stop_now,
                                             const std::string& data_folder, const os::ToolRunner& runner) {

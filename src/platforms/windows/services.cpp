@@ -10,6 +10,7 @@
 #include <winsvc.h>
 
 #include "os/windows/handle.h"
+#include "model/start_ways.h"
 #include "platforms/windows/registry.h"
 #include "platforms/windows/work_pool.h"
 #include "os/windows/wide.h"
@@ -184,7 +185,30 @@ std::optional<ServiceEntry> service_entry(const std::string& key_name, const Kep
     item.set_spec("delayed", delayed ? "1" : "0");
     item.set_spec("pid", std::to_string(pid));
     if (!admin) item.toggle = model::Toggle::admin;
+    if (start == automatic_start) {
+        item.ways.when_needed = true;
+        if (!delayed) item.ways.later = model::LaterKind::service;
+    }
     return entry;
+}
+
+// A service still Manual, or delayed, as a way taken through this program
+// left it, has that way taken; it offers what it offered before the way.
+void mark_taken_ways(std::vector<ServiceEntry>& entries, const std::string& data_folder) {
+    const std::map<std::string, std::string> ways = remembered_service_ways(data_folder);
+    if (ways.empty()) return;
+    for (ServiceEntry& entry : entries) {
+        const auto found = ways.find(to_lower_ascii(entry.key_name));
+        if (found == ways.end()) continue;
+        model::StartupItem& item = entry.item;
+        if (!service_way_taken(found->second, entry.start, item.spec_value("delayed") == "1")) continue;
+        const bool later = found->second == model::word_text(model::ChangeAction::later);
+        item.ways.when_needed = true;
+        item.ways.later = model::LaterKind::service;
+        item.ways.taken = later ? model::ChangeAction::later : model::ChangeAction::when_needed;
+        item.ways.taken_seconds = 0;
+        item.state_text = model::taken_text(item.ways);
+    }
 }
 
 // The publisher, and the description where the key gave none, from the
@@ -224,6 +248,7 @@ void tell_apart_equal_names(std::vector<ServiceEntry>& entries) {
         renamed.running = old.running;
         renamed.state_text = std::move(old.state_text);
         renamed.toggle = std::move(old.toggle);
+        renamed.ways = std::move(old.ways);
         for (const model::SpecPair& pair : old.spec()) renamed.set_spec(pair.key, pair.value);
         entry.item = std::move(renamed);
     }
@@ -341,7 +366,8 @@ ServiceStates read_service_states() {
     return states;
 }
 
-void scan_services(bool admin, ProgramFacts& programs, model::ScanResult& result, ServiceRecord* record) {
+void scan_services(bool admin, ProgramFacts& programs, model::ScanResult& result, ServiceRecord* record,
+                   const std::string& data_folder) {
     RegistryResult<RegistryKey> services = open_key(HKEY_LOCAL_MACHINE, services_path, KEY_READ);
     if (!services) {
         result.notes.push_back("The list of Windows services could not be read.");
@@ -381,6 +407,7 @@ void scan_services(bool admin, ProgramFacts& programs, model::ScanResult& result
     }
     tell_apart_equal_names(entries);
     add_dependents(entries);
+    mark_taken_ways(entries, data_folder);
     result.items.reserve(result.items.size() + entries.size());
     for (ServiceEntry& entry : entries) result.items.push_back(std::move(entry.item));
 }

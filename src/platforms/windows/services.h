@@ -36,7 +36,12 @@ using ServiceStates = std::map<std::string, ServiceState>;
 // the names (as shown) of the active services that need it: those that start
 // automatically, or run and are not disabled. With a record, the values of
 // keys unchanged since it was kept come from it (service_record.h).
-void scan_services(bool admin, ProgramFacts& programs, model::ScanResult& result, ServiceRecord* record = nullptr);
+// An Automatic service offers to start only when needed and, when not
+// delayed already, a little later. With a data folder, a service whose
+// start type is still the one a way taken through this program gave it
+// (saved.json, remembered with the way) has that way taken.
+void scan_services(bool admin, ProgramFacts& programs, model::ScanResult& result, ServiceRecord* record = nullptr,
+                   const std::string& data_folder = {});
 
 // The texts of a REG_MULTI_SZ value: UTF-16LE texts separated by NUL
 // characters, ending at the first empty one or at the end of the data.
@@ -53,5 +58,18 @@ void scan_services(bool admin, ProgramFacts& programs, model::ScanResult& result
 [[nodiscard]] Result<model::ChangeOutcome> switch_service(const model::StartupItem& item, bool on, bool stop_now,
                                                           const std::string& data_folder,
                                                           const os::ToolRunner& runner = os::run_tool);
+
+// Takes a gentler way (when_needed: Manual; later: delayed automatic),
+// remembering the start type before it with the way in saved.json, or takes
+// it back (on_time: the remembered start type again, and the entry
+// forgotten). Fails as switch_service does.
+[[nodiscard]] Result<model::WayOutcome> set_service_way(const model::StartupItem& item, model::ChangeAction way,
+                                                        const std::string& data_folder,
+                                                        const os::ToolRunner& runner = os::run_tool);
+
+// The ways remembered in saved.json, by lower-cased service name ("when-needed"
+// or "later"), and whether a start type is still the one a way gives.
+[[nodiscard]] std::map<std::string, std::string> remembered_service_ways(const std::string& data_folder);
+[[nodiscard]] bool service_way_taken(std::string_view way, std::uint32_t start, bool delayed);
 
 }  // namespace qm::windows

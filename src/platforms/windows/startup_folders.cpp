@@ -10,6 +10,7 @@
 #include "platforms/windows/approval_flag.h"
 #include "platforms/windows/folder_entries.h"
 #include "platforms/windows/registry.h"
+#include "platforms/windows/sign_in_later.h"
 #include "platforms/windows/work_pool.h"
 #include "util/text.h"
 
@@ -150,6 +151,7 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
             item.managed = true;
             item.origin = model::Origin::own_entry;
         }
+        if (can_start_later(item)) item.ways.later = model::LaterKind::after_sign_in;
         items.push_back(std::move(item));
     }
 }

@@ -15,16 +15,17 @@ namespace {
 // ...]}; the
 // definition is null for a file that holds none, else [sign-in trigger, boot
 // trigger, switched on, command, arguments, author, account, run level,
-// description, path named in it].
-constexpr int format = 1;
+// description, path named in it, source, sign-in delay].
+constexpr int format = 2;
 constexpr std::string_view list_name = "files";
-constexpr std::size_t text_fields = 7;
+constexpr std::size_t text_fields = 9;
 
 std::array<std::string formats::TaskDefinition::*, text_fields> text_members() {
-    return {&formats::TaskDefinition::command,   &formats::TaskDefinition::arguments,
-            &formats::TaskDefinition::author,    &formats::TaskDefinition::user_id,
-            &formats::TaskDefinition::run_level, &formats::TaskDefinition::description,
-            &formats::TaskDefinition::uri};
+    return {&formats::TaskDefinition::command,    &formats::TaskDefinition::arguments,
+            &formats::TaskDefinition::author,     &formats::TaskDefinition::user_id,
+            &formats::TaskDefinition::run_level,  &formats::TaskDefinition::description,
+            &formats::TaskDefinition::uri,        &formats::TaskDefinition::source,
+            &formats::TaskDefinition::logon_delay};
 }
 
 std::optional<TaskRecord::Kept> kept_of(const json::JsonValue& value) {

@@ -9,6 +9,8 @@
 #include <set>
 #include <utility>
 
+#include "json/json.h"
+#include "model/start_ways.h"
 #include "os/system_tool.h"
 #include "os/environment.h"
 #include "os/files.h"
@@ -18,6 +20,7 @@
 #include "os/windows/system_error.h"
 #include "os/windows/wide.h"
 #include "formats/task_definition.h"
+#include "util/hex.h"
 #include "util/text.h"
 #include "formats/xml_text.h"
 #include "platforms/windows/folder_entries.h"
@@ -258,6 +261,23 @@ model::StartupItem task_item(const FoundTask& task, bool admin, const CurrentUse
     item.set_spec("runs_at", when);
     item.set_spec("principal", definition.user_id);
 
+    // The own task that starts a sign-in program later names that program;
+    // the engine links the two by `delays`.
+    if (own && definition.logon_trigger) {
+        if (const std::optional<LaterStart> later = read_later_start_source(definition.source)) {
+            item.ways.delays = later->item_id;
+            item.ways.taken_seconds = formats::duration_seconds(definition.logon_delay).value_or(0);
+            item.set_spec("delays", later->item_id);
+            item.set_spec("approval", later->had_approval
+                                          ? std::to_string(later->approval_type) + ":" + to_hex(later->approval_bytes)
+                                          : std::string("none"));
+            if (item.enabled) {
+                item.state_text = "Starts " + later->item_name + " " + model::seconds_text(item.ways.taken_seconds) +
+                                  " after sign-in";
+            }
+        }
+    }
+
     const bool full_rights = equal_ignoring_ascii_case(definition.run_level, "HighestAvailable");
     if (!admin && (full_rights || !belongs_to(definition.user_id, user))) item.toggle = model::Toggle::admin;
     return item;
@@ -386,6 +406,71 @@ std::string own_boot_task_document(std::string_view name, std::string_view comma
     document += "  <Actions Context=\"Author\"><Exec><Command>" + formats::escape(command) + "</Command><Arguments>" +
                 formats::escape(arguments) + "</Arguments><WorkingDirectory>" + formats::escape(workdir) +
                 "</WorkingDirectory></Exec></Actions>\n";
+    document += "</Task>\n";
+    return document;
+}
+
+std::string later_start_source(const LaterStart& later) {
+    json::ObjectBuilder out;
+    out.string("quillmoor", "later").string("item", later.item_id).string("name", later.item_name);
+    if (later.had_approval) {
+        out.value("approval", json::ObjectBuilder()
+                                  .count("type", later.approval_type)
+                                  .string("bytes", to_hex(later.approval_bytes))
+                                  .done());
+    } else {
+        out.value("approval", json::JsonValue());
+    }
+    return json::write(out.done());
+}
+
+std::optional<LaterStart> read_later_start_source(std::string_view source) {
+    if (!source.starts_with('{')) return std::nullopt;
+    const Result<json::JsonValue> parsed = json::parse(source);
+    if (!parsed || !parsed->is_object() || json::get_text(*parsed, "quillmoor") != "later") return std::nullopt;
+    LaterStart later;
+    later.item_id = json::get_text(*parsed, "item");
+    later.item_name = json::get_text(*parsed, "name");
+    const json::JsonValue* approval = json::get(*parsed, "approval");
+    if (later.item_id.empty() || approval == nullptr) return std::nullopt;
+    if (approval->is_object()) {
+        const json::JsonValue* type = json::get(*approval, "type");
+        std::optional<std::string> bytes = from_hex(json::get_text(*approval, "bytes"));
+        if (type == nullptr || !type->is_number() || !bytes) return std::nullopt;
+        later.had_approval = true;
+        later.approval_type = static_cast<std::uint32_t>(type->as_number());
+        later.approval_bytes = std::move(*bytes);
+    } else if (!approval->is_null()) {
+        return std::nullopt;
+    }
+    return later;
+}
+
+std::string own_later_task_document(const LaterStart& later, std::string_view user_sid, std::uint32_t seconds,
+                                    std::string_view command, std::string_view arguments, std::string_view workdir) {
+    const std::string description =
+        "Starts " + later.item_name + " " + model::seconds_text(seconds) + " after sign-in. Created by Quillmoor.";
+    const std::string user = formats::escape(user_sid);
+    std::string document;
+    document += "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n";
+    document += "<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\n";
+    document += "  <RegistrationInfo><Source>" + formats::escape(later_start_source(later)) + "</Source><Description>" +
+                formats::escape(description) + "</Description></RegistrationInfo>\n";
+    document += "  <Triggers><LogonTrigger><Enabled>true</Enabled><UserId>" + user + "</UserId><Delay>" +
+                model::iso_duration(seconds) + "</Delay></LogonTrigger></Triggers>\n";
+    document += "  <Principals><Principal id=\"Author\"><UserId>" + user +
+                "</UserId><LogonType>InteractiveToken</LogonType><RunLevel>LeastPrivilege</RunLevel></Principal>"
+                "</Principals>\n";
+    document +=
+        "  <Settings><MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>"
+        "<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>"
+        "<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>"
+        "<AllowHardTerminate>true</AllowHardTerminate><StartWhenAvailable>false</StartWhenAvailable>"
+        "<Enabled>true</Enabled><ExecutionTimeLimit>PT0S</ExecutionTimeLimit></Settings>\n";
+    document += "  <Actions Context=\"Author\"><Exec><Command>" + formats::escape(command) + "</Command>";
+    if (!arguments.empty()) document += "<Arguments>" + formats::escape(arguments) + "</Arguments>";
+    if (!workdir.empty()) document += "<WorkingDirectory>" + formats::escape(workdir) + "</WorkingDirectory>";
+    document += "</Exec></Actions>\n";
     document += "</Task>\n";
     return document;
 }

@@ -9,6 +9,8 @@
 // schtasks.exe runs through the given runner, so tests can answer in its place.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +43,31 @@ void scan_tasks(const std::vector<std::string>& task_roots, bool admin, ProgramF
 // with full rights. Lines end with a line feed; the values are XML-escaped.
 [[nodiscard]] std::string own_boot_task_document(std::string_view name, std::string_view command,
                                                  std::string_view arguments, std::string_view workdir);
+
+// What the program's own task that starts a sign-in program later keeps in
+// its document's RegistrationInfo/Source, where Windows keeps it and does
+// nothing with it: the item it starts, and the item's approval value as it
+// was before the item was switched off, so taking the later start back
+// leaves the registry as it was.
+struct LaterStart {
+    std::string item_id;
+    std::string item_name;
+    bool had_approval = false;  // false: there was no approval value
+    std::uint32_t approval_type = 0;
+    std::string approval_bytes;
+};
+
+// The Source text: {"quillmoor":"later","item":…,"name":…,"approval":null
+// or {"type":n,"bytes":"hex"}}; read back exactly, or nothing for any other text.
+[[nodiscard]] std::string later_start_source(const LaterStart& later);
+[[nodiscard]] std::optional<LaterStart> read_later_start_source(std::string_view source);
+
+// The definition of the program's own task that runs `command` with
+// `arguments` in `workdir` `seconds` after the user `user_sid` signs in, as
+// that user with the rights of a normal sign-in (no elevation).
+[[nodiscard]] std::string own_later_task_document(const LaterStart& later, std::string_view user_sid,
+                                                  std::uint32_t seconds, std::string_view command,
+                                                  std::string_view arguments, std::string_view workdir);
 
 // Writes a definition as UTF-16LE with its byte-order mark to a new file
 // "quillmoor-task-{32 hex digits}.xml" in SystemRoot\Temp (or, when that

@@ -19,6 +19,7 @@
 #include "platforms/windows/run_keys.h"
 #include "platforms/windows/service_record.h"
 #include "platforms/windows/services.h"
+#include "platforms/windows/sign_in_later.h"
 #include "platforms/windows/startup_cost.h"
 #include "platforms/windows/startup_folders.h"
 #include "platforms/windows/system_facts.h"
@@ -51,7 +52,8 @@ model::ScanResult WindowsPlatform::scan() {
     os::timed_step(timing, "run keys", [&] { scan_run_keys(locations.run_keys, facts_.admin, programs, result); });
     os::timed_step(timing, "folders",
                    [&] { scan_startup_folders(locations.startup_folders, facts_.admin, programs, result); });
-    os::timed_step(timing, "services", [&] { scan_services(facts_.admin, programs, result, &service_record); });
+    os::timed_step(timing, "services",
+                   [&] { scan_services(facts_.admin, programs, result, &service_record, data_folder_); });
     os::timed_step(timing, "tasks",
                    [&] { scan_tasks(locations.task_roots, facts_.admin, programs, result, &task_record); });
     os::timed_step(timing, "startup cost", [&] {
@@ -68,8 +70,14 @@ model::ScanResult WindowsPlatform::scan() {
     return result;
 }
 
-Result<model::WayOutcome> WindowsPlatform::set_start_way(const model::StartupItem& item, const model::WayRequest&) {
-    return fail(item.name + " offers no gentler way than off here.");
+Result<model::WayOutcome> WindowsPlatform::set_start_way(const model::StartupItem& item,
+                                                         const model::WayRequest& request) {
+    if (item.kind == model::ItemKind::service) return set_service_way(item, request.way, data_folder_);
+    if (item.kind == model::ItemKind::run || item.kind == model::ItemKind::folder) {
+        if (request.way == model::ChangeAction::later) return start_after_sign_in(item, request.seconds);
+        if (request.way == model::ChangeAction::on_time) return start_on_time(item, request.own_entry);
+    }
+    return fail(item.name + " offers no such way here.");
 }
 
 model::StartupCost WindowsPlatform::startup_cost() {
