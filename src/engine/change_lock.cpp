@@ -37,6 +37,10 @@ std::unordered_set<std::string> recorded_entries(const std::vector<JournalRecord
         }
         if (action == ChangeAction::create) live.insert(id);
         if (action == ChangeAction::remove) live.erase(id);
+        // An own entry that starts an item later is accounted for by its record.
+        for (const model::SpecPair& pair : record.spec) {
+            if (pair.key == "entry" && !pair.value.empty()) live.insert(pair.value);
+        }
     }
     return live;
 }
