@@ -70,6 +70,7 @@ function compareItems(a, b, names = byName) {
 function osItemsLabel() {
   return app.state && app.state.os && app.state.os !== 'windows' ? 'System items' : 'Windows/system items';
 }
+const FIRST_ROWS = 24;
 function drawStartup() {
   const view = widgets.startup;
   if (!view) return;
@@ -112,7 +113,10 @@ function drawStartup() {
     requestAnimationFrame(() => setTimeout(settleFirstList, 0));
   }
   view.count.textContent = (app.scanning ? 'Scanning again… ' : '') + 'Showing ' + rows.length + ' of ' + plural(items.length, 'item', 'items');
-  keepFocus(view.body, () => fill(view.body, ...(rows.length ? rows.map(itemRow) : [emptyRow(7, 'Nothing here matches the search and filters.')])));
+  // The first list draws a screenful; the rest follow a frame later with the
+  // collator's order (settleFirstList sees fewer rows shown and redraws).
+  const drawn = first ? rows.slice(0, FIRST_ROWS) : rows;
+  keepFocus(view.body, () => fill(view.body, ...(drawn.length ? drawn.map(itemRow) : [emptyRow(7, 'Nothing here matches the search and filters.')])));
 }
 // After the first list: the collator is made, the list drawn again if the
 // collator orders its names differently, and the timeline drawn.
