@@ -96,8 +96,7 @@ int decide_and_apply(CommandContext& context, const engine::ChangeRequest& reque
 // The item a change command acts on: named exactly (its id, name or short
 // name, without regard to ASCII case), never by part of its name, which only
 // earns a question.
-Result<model::StartupItem> find_exact_item(CommandContext& context) {
-    const std::string& query = context.args.positional(1);
+Result<model::StartupItem> find_exact_item(CommandContext& context, const std::string& query) {
     Result<model::StartupItem> item = context.engine.find_item(query);
     if (!item || item->id() == query || equal_ignoring_ascii_case(item->name, query) ||
         equal_ignoring_ascii_case(item->spec_value("short"), query)) {
@@ -108,7 +107,7 @@ Result<model::StartupItem> find_exact_item(CommandContext& context) {
 }
 
 int switch_item(CommandContext& context, model::ChangeAction action, std::uint32_t seconds = 0) {
-    Result<model::StartupItem> item = find_exact_item(context);
+    Result<model::StartupItem> item = find_exact_item(context, context.args.positional(1));
     if (!item) {
         context.streams.err(item.error().message + "\n");
         return 1;
@@ -188,12 +187,7 @@ int run_stagger(CommandContext& context) {
     // Every name is found, once, before anything is planned.
     std::vector<engine::ChangeRequest> requests;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        Result<model::StartupItem> item = context.engine.find_item(names[i]);
-        if (item && item->id() != names[i] && !equal_ignoring_ascii_case(item->name, names[i]) &&
-            !equal_ignoring_ascii_case(item->spec_value("short"), names[i])) {
-            item = fail("No item is called \"" + printable(names[i]) + "\". Did you mean \"" + printable(item->name) +
-                        "\"? Use its exact name or its id.");
-        }
+        Result<model::StartupItem> item = find_exact_item(context, names[i]);
         if (!item) {
             streams.err(item.error().message + "\nNothing was changed.\n");
             return 1;
@@ -321,7 +315,7 @@ int run_remove(CommandContext& context) {
         context.streams.err("This deletes the entry. Run it again with --yes to confirm.\n");
         return 4;
     }
-    Result<model::StartupItem> item = find_exact_item(context);
+    Result<model::StartupItem> item = find_exact_item(context, context.args.positional(1));
     if (!item) {
         context.streams.err(item.error().message + "\n");
         return 1;
