@@ -111,7 +111,7 @@ int run_list(CommandContext& context) {
         }
         for (const engine::FoundChange& change : gone) ids.push_back(change.id);
         if (!ids.empty()) {
-            if (Result<std::size_t> forgotten = engine::acknowledge_changes(context.engine.data_folder(), ids);
+            if (Result<std::size_t> forgotten = context.engine.acknowledge_changes(ids);
                 !forgotten) {
                 context.streams.err("The changes could not be acknowledged: " + forgotten.error().message + "\n");
                 return 1;

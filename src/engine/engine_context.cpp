@@ -6,12 +6,22 @@
 #include <unordered_set>
 
 #include "model/data_folder.h"
+#include "engine/change_causes.h"
 #include "engine/journal_query.h"
 #include "knowledge/assessment.h"
 #include "os/files.h"
 #include "util/text.h"
+#include "util/time_text.h"
 
 namespace qm::engine {
+
+namespace {
+
+bool contains(const std::vector<std::string>& list, const std::string& text) {
+    return std::find(list.begin(), list.end(), text) != list.end();
+}
+
+}  // namespace
 
 EngineContext::EngineContext(std::unique_ptr<model::Platform> platform, model::DataFolder data_folder)
     : platform_(std::move(platform)),
@@ -59,7 +69,8 @@ ScanState EngineContext::scan() {
         item.risk = assessor->assess(item);
     }
 
-    // The real computer's scans are compared with the one before.
+    // The real computer's scans are compared with the one before; the
+    // demonstration's items say what changed on its invented computer.
     std::vector<FoundChange> changes;
     if (!facts_.demo) {
         changes = note_scan(data_folder_, result.items, journal);
@@ -69,7 +80,18 @@ ScanState EngineContext::scan() {
             const auto found = by_id.find(item.id());
             if (found != by_id.end()) item.change = found->second;
         }
+    } else {
+        std::lock_guard lock(demo_changes_lock_);
+        for (model::StartupItem& item : result.items) {
+            if (item.change == model::ItemChange::none) continue;
+            if (contains(demo_acknowledged_, item.id()) || contains(demo_ignored_, item.id())) {
+                item.change = model::ItemChange::none;
+                continue;
+            }
+            changes.push_back(FoundChange{item.id(), item.name, item.change, time_text(item.changed.time)});
+        }
     }
+    name_causes(result.items, result.actors);
 
     {
         std::lock_guard lock(cache_lock_);
@@ -78,6 +100,40 @@ ScanState EngineContext::scan() {
         cached_cost_ = result.cost;
     }
     return ScanState{std::move(result.items), std::move(result.notes), std::move(result.cost), std::move(changes)};
+}
+
+Result<std::size_t> EngineContext::acknowledge_changes(const std::vector<std::string>& ids) {
+    std::size_t forgotten = 0;
+    if (!facts_.demo) {
+        forgotten = QM_TRY(engine::acknowledge_changes(data_folder_, ids));
+    } else {
+        for (const model::StartupItem& item : items()) {
+            if (item.change == model::ItemChange::none || (!ids.empty() && !contains(ids, item.id()))) continue;
+            std::lock_guard lock(demo_changes_lock_);
+            demo_acknowledged_.push_back(item.id());
+            ++forgotten;
+        }
+    }
+    if (forgotten != 0) forget_cached_items();
+    return forgotten;
+}
+
+std::vector<std::string> EngineContext::ignored_items() {
+    if (!facts_.demo) return read_ignored(data_folder_);
+    std::lock_guard lock(demo_changes_lock_);
+    return demo_ignored_;
+}
+
+Result<void> EngineContext::set_ignored(const std::string& id, bool ignored) {
+    if (!facts_.demo) {
+        QM_TRY_VOID(engine::set_ignored(data_folder_, id, ignored));
+    } else {
+        std::lock_guard lock(demo_changes_lock_);
+        std::erase(demo_ignored_, id);
+        if (ignored) demo_ignored_.push_back(id);
+    }
+    forget_cached_items();
+    return {};
 }
 
 std::vector<model::StartupItem> EngineContext::items() {

@@ -28,7 +28,8 @@ struct ScanState {
     std::vector<std::string> notes;
     model::StartupCost cost;
     // What changed since the scans before, the gone items among them (the
-    // items themselves carry their own change); none on the demonstration.
+    // items themselves carry their own change). The demonstration's come
+    // from its invented computer.
     std::vector<FoundChange> changes;
 };
 
@@ -66,6 +67,14 @@ public:
     // What the records say about starting: the last scan's, or read afresh.
     [[nodiscard]] model::StartupCost startup_cost();
 
+    // The changes found: acknowledging forgets them (all when `ids` is
+    // empty), and an item on the ignore list is never marked. The real
+    // computer's are kept in the data folder (scan_changes.h); the
+    // demonstration's in memory for the run.
+    [[nodiscard]] Result<std::size_t> acknowledge_changes(const std::vector<std::string>& ids);
+    [[nodiscard]] std::vector<std::string> ignored_items();
+    [[nodiscard]] Result<void> set_ignored(const std::string& id, bool ignored);
+
     // After every apply and every successful undo.
     void forget_cached_items();
 
@@ -96,6 +105,10 @@ private:
     std::mutex assessor_lock_;
     std::shared_ptr<const knowledge::LoadedKnowledge> assessor_knowledge_;  // guarded by assessor_lock_
     std::shared_ptr<const knowledge::Assessor> assessor_;                   // guarded by assessor_lock_
+
+    std::mutex demo_changes_lock_;
+    std::vector<std::string> demo_acknowledged_;  // guarded by demo_changes_lock_
+    std::vector<std::string> demo_ignored_;       // guarded by demo_changes_lock_
 
     std::atomic<bool> automatic_backup_saved_{false};
     std::mutex automatic_backup_lock_;

@@ -48,7 +48,9 @@ const json::JsonValue::Array& array_at(const json::JsonValue& object, std::strin
 }
 
 SeenItem seen_of(const model::StartupItem& item) {
-    return SeenItem{item.id(), item.name, item.kind_label, item.enabled, item.command, item.spec_value("exe_stamp")};
+    std::string stamp;
+    if (item.exe_time != 0) stamp = std::to_string(item.exe_size) + "@" + std::to_string(item.exe_time);
+    return SeenItem{item.id(), item.name, item.kind_label, item.enabled, item.command, std::move(stamp)};
 }
 
 bool same_scan(const std::vector<SeenItem>& a, const std::vector<SeenItem>& b) {

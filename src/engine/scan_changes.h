@@ -39,7 +39,7 @@ struct SeenItem {
     std::string kind_label;
     bool enabled = false;
     std::string command;
-    std::string stamp;  // the program file's size and time, where the platform gave them ("exe_stamp")
+    std::string stamp;  // the program file's size and time, "SIZE@SECONDS", where the platform gave them
 };
 
 struct FoundChange {

@@ -50,6 +50,9 @@ struct ScanResult {
     std::vector<StartupItem> items;
     std::vector<std::string> notes;  // one per source that failed or was incomplete
     StartupCost cost;                // what the computer's records say starting costs
+    // What ran lately that may have written entries: tasks, services,
+    // installers, packages, each with its time (change_cause.h).
+    std::vector<ChangeActor> actors;
 };
 
 // A running or installed program that could be made to start.

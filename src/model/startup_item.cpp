@@ -83,6 +83,7 @@ json::JsonValue item_full_json(const StartupItem& item) {
         .value("impact", impact_json(item.impact))
         .value("ways", start_ways_json(item.ways));
     if (item.change != ItemChange::none) out.string("change", std::string(word_text(item.change)));
+    if (item.cause) out.value("cause", change_cause_json(*item.cause));
     return out.done();
 }
 

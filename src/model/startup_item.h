@@ -5,12 +5,15 @@
 // constructor. `spec` holds ordered platform details with unique keys.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "json/json.h"
 #include "model/assessment.h"
+#include "model/change_cause.h"
 #include "model/impact.h"
 #include "model/start_ways.h"
 #include "model/words.h"
@@ -57,8 +60,14 @@ public:
     Impact impact;
     // The gentler ways than off it offers, and the one it has taken.
     StartWays ways;
-    // What changed about it since the scans before.
+    // What changed about it since the scans before, and who likely did it.
     ItemChange change = ItemChange::none;
+    std::optional<ChangeCause> cause;
+    // When its entry was last written, and its program file's size and
+    // last-write time, where the computer records them.
+    ChangeTime changed;
+    std::uint64_t exe_size = 0;
+    std::int64_t exe_time = 0;
     Assessment risk;
 
     // Replaces the value of an existing key in place, or appends a new pair.

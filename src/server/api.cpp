@@ -118,7 +118,7 @@ JsonValue scan_answer(engine::EngineContext& engine, const std::string& what) {
     if (cost) {
         answer.value("startup", model::startup_cost_json(*cost))
             .value("changes", std::move(changes))
-            .strings("ignored", engine::read_ignored(engine.data_folder()));
+            .strings("ignored", engine.ignored_items());
     }
     return answer.done();
 }
@@ -299,7 +299,7 @@ constexpr auto routes = std::to_array<Route>({
                 if (id.is_string()) ids.push_back(id.as_string());
             }
         }
-        Result<std::size_t> forgotten = engine::acknowledge_changes(engine.data_folder(), ids);
+        Result<std::size_t> forgotten = engine.acknowledge_changes(ids);
         return forgotten ? json::ObjectBuilder(ok_object()).count("acknowledged", *forgotten).done()
                          : failure(forgotten.error().message);
     }},
@@ -307,7 +307,7 @@ constexpr auto routes = std::to_array<Route>({
     {"POST", "/api/changes/ignore", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
         const std::string id = json::get_text(body, "id");
         if (id.empty()) return failure("Which item? The request names none.");
-        Result<void> set = engine::set_ignored(engine.data_folder(), id, json::get_flag(body, "ignored"));
+        Result<void> set = engine.set_ignored(id, json::get_flag(body, "ignored"));
         return set ? ok_object() : failure(set.error().message);
     }},
 });

@@ -25,13 +25,14 @@ public:
     std::vector<model::StartupItem> items;
     std::vector<std::string> notes;
     model::StartupCost cost;  // guarded by lock_ once the test runs
+    std::vector<model::ChangeActor> actors;
     std::atomic<int> scans{0};
 
     model::SystemFacts system_facts() const override { return facts; }
     model::ScanResult scan() override {
         ++scans;
         std::lock_guard lock(lock_);
-        return model::ScanResult{items, notes, cost};
+        return model::ScanResult{items, notes, cost, actors};
     }
     model::ProgramList running_programs(const std::vector<model::StartupItem>&) override { return {}; }
     model::ProgramList installed_programs(const std::vector<model::StartupItem>&) override { return {}; }
