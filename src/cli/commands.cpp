@@ -151,7 +151,7 @@ constexpr std::array<CommandEntry, 21> command_table = {{
      .usage_error = assess_usage,
      .run = run_assess},
     {.name = "disable",
-     .operands = "NAME [--yes] [--stop-now] [--manual]",
+     .operands = "NAME [--yes] [--stop-now] [--manual] [--and-cause]",
      .usage_error = switch_usage,
      .run = run_disable},
     {.name = "enable", .operands = "NAME [--yes]", .usage_error = switch_usage, .run = run_enable},

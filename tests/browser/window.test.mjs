@@ -54,7 +54,7 @@ async function applyWaiting(page, expectedSummary) {
   await dialog.waitFor({state: 'detached'});
 }
 
-test('first load lists the 25 demonstration items quickly under a strict page policy', async (t) => {
+test('first load lists the 26 demonstration items quickly under a strict page policy', async (t) => {
   const server = await startServer();
   const {page, watcher} = await newPage(browser, 'tab');
   t.after(async () => { await page.close().catch(() => {}); await server.stop(); });
@@ -79,10 +79,10 @@ test('first load lists the 25 demonstration items quickly under a strict page po
   assert.doesNotMatch(html, /<(link|script|img)[^>]+(src|href)="(https?:)?\/\//i, 'no outside files');
 
   assert.doesNotMatch(page.url(), /#k=/, 'the key leaves the address bar');
-  await page.getByText('Showing 23 of 25 items').waitFor();
+  await page.getByText('Showing 24 of 26 items').waitFor();
   await page.getByRole('checkbox', {name: 'On-demand services'}).check();
-  await until(async () => (await rows(page).count()) === 25, '25 rows');
-  await page.getByText('Showing 25 of 25 items').waitFor();
+  await until(async () => (await rows(page).count()) === 26, '26 rows');
+  await page.getByText('Showing 26 of 26 items').waitFor();
 
   const who = await page.locator('#who').textContent();
   assert.ok(who.startsWith('DEMO-PC · Windows 11 Pro 24H2 (demonstration data) · tamsel · '), who);
@@ -117,7 +117,7 @@ test('the link works once: a second tab stops, the first keeps working, a reload
   await sleep(13000);
   assert.equal(server.child.exitCode, null, 'the program is still running after the reload');
   await page.getByRole('button', {name: 'Scan again'}).click();
-  await page.getByText('Showing 23 of 25 items').waitFor();
+  await page.getByText('Showing 24 of 26 items').waitFor();
   await assertClean(watcher);
   await assertClean(second.watcher);
   await assertClean(third.watcher);

@@ -87,7 +87,7 @@ TEST(ChangeCommands, SingleRunsOfTheProgram) {
     Outcome backup = run({"backup", "--label", "mine"});
     EXPECT_EQ(backup.code, 0);
     EXPECT_TRUE(std::regex_match(backup.out,
-                                 std::regex("Saved 25 items to .*quillmoor-backup-DEMO-PC-[0-9]{8}T[0-9]{6}\\.json\n")))
+                                 std::regex("Saved 26 items to .*quillmoor-backup-DEMO-PC-[0-9]{8}T[0-9]{6}\\.json\n")))
         << backup.out;
     Outcome none = run({"backups"});
     EXPECT_TRUE(none.out.ends_with(
