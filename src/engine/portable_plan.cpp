@@ -222,6 +222,7 @@ std::vector<PortableResult> apply_portable_plan(EngineContext& context, const Po
                 result.status = "changed";
                 result.message = std::string(would_text(change.action));
                 result.on_after = on_after(*item, change.action);
+                result.state_after.clear();  // known once it is made
                 requests.push_back(std::move(request));
                 requested.push_back(results.size());
                 break;
@@ -233,6 +234,7 @@ std::vector<PortableResult> apply_portable_plan(EngineContext& context, const Po
             results[at].status = "skipped";
             results[at].message = "Not made: another change of this plan was refused, so none was made.";
             results[at].on_after = results[at].on_before;
+            results[at].state_after = results[at].state_before;
         }
         return results;
     }
