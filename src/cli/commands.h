@@ -86,6 +86,7 @@ int run_history(CommandContext& context);
 int run_undo(CommandContext& context);
 int run_plan(CommandContext& context);
 int run_ansible_module(CommandContext& context);
+int run_report(CommandContext& context);
 
 // Text helpers shared by the commands' tables.
 // The text on one line (control characters and line breaks replaced by
