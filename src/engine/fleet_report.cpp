@@ -60,7 +60,7 @@ std::optional<model::ImpactLevel> read_impact(std::string_view text) {
 model::Origin windows_origin(std::string_view program) {
     const std::string lowered = to_lower_ascii(program);
     return lowered.find(":\\windows\\") != std::string::npos || lowered.starts_with("\\systemroot\\") ||
-                   lowered.starts_with("%systemroot%")
+                   lowered.starts_with("%systemroot%") || lowered.starts_with("%windir%")
                ? model::Origin::operating_system
                : model::Origin::installed_program;
 }
@@ -206,6 +206,8 @@ void FleetReportBuilder::add(const std::string& computer, const json::JsonValue&
                     item.emplace(model::ItemKind::run, machine ? "Registry (Run, all users)" : "Registry (Run, this user)",
                                  machine ? model::Scope::machine : model::Scope::user, source, name);
                 } else if (source.find('\\') != std::string::npos) {
+                    // A folder's settings file, which Windows keeps there and never starts.
+                    if (equal_ignoring_ascii_case(name, "desktop.ini")) continue;
                     // The program names a file of a Startup folder without its extension.
                     const std::string stem(file_stem(name));
                     const bool machine = lowered.find("\\programdata\\") != std::string::npos;
