@@ -170,7 +170,7 @@ std::string chart_svg(const engine::FleetReport& report) {
     if (rows.size() > 10) rows.resize(10);
     if (rows.empty()) return "<p class=\"muted\">No item starts on any of these computers.</p>\n";
     const std::size_t total = std::max<std::size_t>(report.computers.size(), 1);
-    constexpr int label_width = 240, bar_width = 420, row_height = 30;
+    constexpr int label_width = 240, bar_width = 360, row_height = 30;
     const int height = static_cast<int>(rows.size()) * row_height + 8;
     std::string svg = "<svg id=\"chart\" class=\"chart\" viewBox=\"0 0 760 " + std::to_string(height) +
                       "\" role=\"img\" aria-labelledby=\"chart-title\">\n<title id=\"chart-title\">The " +
@@ -202,7 +202,7 @@ svg.chart{width:100%;max-width:760px;height:auto;display:block}
 .bar-label,.bar-count{fill:var(--text);font-size:12.5px}
 .bar-count{fill:var(--muted)}
 .bar.lv-safe{fill:var(--safe)}.bar.lv-low{fill:var(--low)}.bar.lv-caution{fill:var(--caution)}.bar.lv-high{fill:var(--high)}.bar.lv-critical{fill:var(--critical)}.bar.lv-unknown{fill:var(--unknown)}
-.c-n{width:92px}.c-kind{width:90px}.c-impact{width:110px}.c-differs{width:220px}
+.c-n{width:90px}.c-count{width:112px}.c-kind{width:90px}.c-impact{width:130px}.c-differs{width:220px}
 .num{font-variant-numeric:tabular-nums}
 .levels{display:flex;flex-wrap:wrap;gap:4px}
 .section{margin-top:22px}
@@ -262,7 +262,7 @@ std::string report_page(const engine::FleetReport& report) {
             " items. On and off count the computers where an item starts or not, unknown those whose list cannot say; "
             "the level is what switching it off could do, as most computers judge it.</p></div>\n";
     page += "<section class=\"card chartcard\"><h3>Most common items</h3>\n" + chart_svg(report) + "</section>\n";
-    page += "<div class=\"card tablecard\"><table class=\"list\" id=\"report-table\"><thead><tr><th class=\"c-n\">Computers</th>"
+    page += "<div class=\"card tablecard\"><table class=\"list\" id=\"report-table\"><thead><tr><th class=\"c-count\">Computers</th>"
             "<th class=\"c-n\">On</th><th class=\"c-n\">Off</th><th class=\"c-n\">Unknown</th><th class=\"c-level\">If off</th>"
             "<th class=\"c-impact\">Impact</th><th class=\"c-kind\">Kind</th><th>Name</th><th class=\"c-differs\">Differs</th>"
             "</tr></thead><tbody>\n";
