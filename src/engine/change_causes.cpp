@@ -88,8 +88,11 @@ std::string interval_text(std::int64_t seconds) {
 
 std::string program_family(std::string_view exe) {
     std::vector<std::string> parts = path_parts(to_lower_ascii(exe));
+    // A path that ends in a separator is a folder (where an installer put a
+    // program) and keeps its last part; any other ends in the program file.
+    const bool is_folder = !exe.empty() && (exe.back() == '\\' || exe.back() == '/');
     if (parts.size() < 2) return {};
-    parts.pop_back();  // the program file itself
+    if (!is_folder) parts.pop_back();
     // The first vendor's parent wins: AppData\Local\Programs\{vendor} is
     // found through "programs".
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
