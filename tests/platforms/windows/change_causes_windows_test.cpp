@@ -77,13 +77,15 @@ protected:
     }
 
     // What another program does: writes the value again with its flag reset.
+    // Its command differs, as an update's may: Wine moves a key's time only
+    // for a value whose data changes.
     void rewrite_entry() {
         const std::string reg = os::join_path(os::get_env("SystemRoot").value_or("C:\\windows"), "System32\\reg.exe");
         for (const std::vector<std::string>& arguments :
              {std::vector<std::string>{"add", "HKCU\\" + std::string(approved_run), "/v", name, "/t", "REG_BINARY",
                                        "/d", "020000000000000000000000", "/f"},
               std::vector<std::string>{"add", "HKCU\\" + std::string(run_path), "/v", name, "/t", "REG_SZ", "/d",
-                                       command, "/f"}}) {
+                                       command + " --updated", "/f"}}) {
             const test::ProgramRun added = test::run_program_at(reg, arguments);
             ASSERT_EQ(added.exit_code, 0) << added.out << added.err;
         }
