@@ -93,19 +93,6 @@ int decide_and_apply(CommandContext& context, const engine::ChangeRequest& reque
     return result.admin ? 3 : 1;
 }
 
-// The item a change command acts on: named exactly (its id, name or short
-// name, without regard to ASCII case), never by part of its name, which only
-// earns a question.
-Result<model::StartupItem> find_exact_item(CommandContext& context, const std::string& query) {
-    Result<model::StartupItem> item = context.engine.find_item(query);
-    if (!item || item->id() == query || equal_ignoring_ascii_case(item->name, query) ||
-        equal_ignoring_ascii_case(item->spec_value("short"), query)) {
-        return item;
-    }
-    return fail("No item is called \"" + printable(query) + "\". Did you mean \"" + printable(item->name) +
-                "\"? Use its exact name or its id.");
-}
-
 int switch_item(CommandContext& context, model::ChangeAction action, std::uint32_t seconds = 0) {
     Result<model::StartupItem> item = find_exact_item(context, context.args.positional(1));
     if (!item) {
@@ -169,9 +156,128 @@ std::string backup_write_error(const std::string& error) {
     return error;
 }
 
+// Plans several changes and words their decisions as one: when any needs
+// administrator rights or a decision, nothing is changed and the plans that
+// wait are shown. A refused change is said; with `all_or_nothing` it stops
+// the others too, else the others go on their own. Gives the exit code.
+int plan_then_apply(CommandContext& context, const std::vector<engine::ChangeRequest>& requests,
+                    bool all_or_nothing) {
+    const os::Streams& streams = context.streams;
+    int refused = 0;
+    bool admin = false;
+    bool decide = false;
+    std::string plans;
+    std::vector<engine::ChangeRequest> going;
+    const std::vector<engine::PlannedChange> planned = engine::plan_changes(context.engine, requests);
+    for (std::size_t i = 0; i < planned.size(); ++i) {
+        const engine::PlannedChange& plan = planned[i];
+        engine::ChangeResult shown;
+        shown.plan = plan;
+        switch (engine::decide(plan, requests[i].ack)) {
+            case engine::Decision::refused:
+                ++refused;
+                for (const std::string& problem : plan.problems)
+                    streams.err("  " + printable(plan.name) + ": not possible: " + printable(problem) + "\n");
+                if (plan.risk.level == model::Level::critical && plan.problems.empty()) {
+                    streams.err("  " + printable(plan.name) + " is critical: " + printable(plan.risk.effect) +
+                                "\n  Quillmoor will not switch this off.\n");
+                }
+                break;
+            case engine::Decision::needs_admin:
+                admin = true;
+                going.push_back(requests[i]);
+                break;
+            case engine::Decision::needs_decision:
+                decide = true;
+                plans += plan_text(shown);
+                going.push_back(requests[i]);
+                break;
+            case engine::Decision::go:
+                going.push_back(requests[i]);
+                break;
+        }
+    }
+    if (refused != 0 && (all_or_nothing || going.empty())) {
+        streams.err("Nothing was changed.\n");
+        return 1;
+    }
+    if (admin) {
+        streams.err("  This needs administrator rights. Run it again as administrator (Windows) or with sudo "
+                    "(Linux/macOS).\n");
+        return 3;
+    }
+    if (decide) {
+        streams.out(plans);
+        streams.err("  This needs a decision. Run it again with --yes if you accept that.\n");
+        return 4;
+    }
+    int code = refused != 0 ? 1 : 0;
+    for (const engine::ChangeResult& result : engine::apply_changes(context.engine, going)) {
+        if (result.ok && !result.history_failed) {
+            streams.out(printable(result.message) + "\n");
+        } else {
+            streams.err(printable(result.message) + "\n");
+            code = 1;
+        }
+    }
+    return code;
+}
+
+// The change that stops a cause from bringing an item back: a service that
+// can start only when needed is set so, anything else is switched off.
+engine::ChangeRequest cause_request(const model::StartupItem& cause, bool ack) {
+    engine::ChangeRequest request;
+    request.action = cause.ways.when_needed ? model::ChangeAction::when_needed : model::ChangeAction::disable;
+    request.id = cause.id();
+    request.ack = ack;
+    return request;
+}
+
+// disable NAME --and-cause: the item, and the task or service that likely
+// brought it back, as two changes of one plan, each decided on its own.
+int switch_off_with_cause(CommandContext& context, const model::StartupItem& item) {
+    const bool ack = context.args.has_flag("--yes");
+    const std::optional<model::StartupItem> cause =
+        item.cause && !item.cause->item_id.empty() ? context.engine.find_item_by_id(item.cause->item_id)
+                                                   : std::nullopt;
+    if (!cause) {
+        context.streams.err("Quillmoor knows of no cause of \"" + printable(item.name) +
+                            "\" that it could switch off; without --and-cause it switches off the item alone.\n");
+        return 1;
+    }
+    context.streams.out("Likely cause: " + printable(item.cause->why) + "\n");
+    engine::ChangeRequest request;
+    request.action = model::ChangeAction::disable;
+    request.id = item.id();
+    request.stop_now = context.args.has_flag("--stop-now");
+    request.ack = ack;
+    return plan_then_apply(context, {request, cause_request(*cause, ack)}, false);
+}
+
 }  // namespace
 
+// The item a change command acts on: named exactly (its id, name or short
+// name, without regard to ASCII case), never by part of its name, which only
+// earns a question.
+Result<model::StartupItem> find_exact_item(CommandContext& context, const std::string& query) {
+    Result<model::StartupItem> item = context.engine.find_item(query);
+    if (!item || item->id() == query || equal_ignoring_ascii_case(item->name, query) ||
+        equal_ignoring_ascii_case(item->spec_value("short"), query)) {
+        return item;
+    }
+    return fail("No item is called \"" + printable(query) + "\". Did you mean \"" + printable(item->name) +
+                "\"? Use its exact name or its id.");
+}
+
 int run_disable(CommandContext& context) {
+    if (context.args.has_flag("--and-cause")) {
+        Result<model::StartupItem> item = find_exact_item(context, context.args.positional(1));
+        if (!item) {
+            context.streams.err(item.error().message + "\n");
+            return 1;
+        }
+        return switch_off_with_cause(context, *item);
+    }
     return switch_item(context, context.args.has_flag("--manual") ? model::ChangeAction::when_needed
                                                                    : model::ChangeAction::disable);
 }
@@ -206,55 +312,9 @@ int run_stagger(CommandContext& context) {
     }
     // One after another means all of them: a stagger that one of them
     // refuses, or waits for, changes nothing.
-    int refused = 0;
-    bool admin = false;
-    bool decide = false;
-    std::string plans;
-    for (const engine::PlannedChange& plan : engine::plan_changes(context.engine, requests)) {
-        engine::ChangeResult shown;
-        shown.plan = plan;
-        switch (engine::decide(plan, context.args.has_flag("--yes"))) {
-            case engine::Decision::refused:
-                ++refused;
-                for (const std::string& problem : plan.problems)
-                    streams.err("  " + printable(plan.name) + ": not possible: " + printable(problem) + "\n");
-                break;
-            case engine::Decision::needs_admin:
-                admin = true;
-                break;
-            case engine::Decision::needs_decision:
-                decide = true;
-                plans += plan_text(shown);
-                break;
-            case engine::Decision::go:
-                break;
-        }
-    }
-    if (refused != 0) {
-        streams.err("Nothing was changed.\n");
-        return 1;
-    }
-    if (admin) {
-        streams.err("  This needs administrator rights. Run it again as administrator (Windows) or with sudo "
-                    "(Linux/macOS).\n");
-        return 3;
-    }
-    if (decide) {
-        streams.out(plans);
-        streams.err("  This needs a decision. Run it again with --yes if you accept that.\n");
-        return 4;
-    }
-    int code = 0;
-    for (const engine::ChangeResult& result : engine::apply_changes(context.engine, requests)) {
-        if (result.ok && !result.history_failed) {
-            streams.out(printable(result.message) + "\n");
-        } else {
-            streams.err(printable(result.message) + "\n");
-            code = 1;
-        }
-    }
-    return code;
+    return plan_then_apply(context, requests, true);
 }
+
 int run_enable(CommandContext& context) { return switch_item(context, model::ChangeAction::enable); }
 
 int run_add(CommandContext& context) {

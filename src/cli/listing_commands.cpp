@@ -16,6 +16,18 @@ std::string line(std::string text) {
     return text + "\n";
 }
 
+// "Spotify came back; likely cause: Updater ran 2 minutes before ..." and,
+// when the cause can be switched, the command that switches both off.
+std::string cause_line(const model::StartupItem& item) {
+    const model::ChangeCause& cause = *item.cause;
+    std::string text = printable(item.name) + " " + std::string(model::word_text(item.change)) + "; " +
+                       (cause.likely ? "likely" : "possible") + " cause: " + printable(cause.why) + "\n";
+    if (!cause.item_id.empty() && item.enabled) {
+        text += "    To switch off both: quillmoor disable \"" + printable(item.name) + "\" --and-cause\n";
+    }
+    return text;
+}
+
 void print_notes(const os::Streams& streams, const std::vector<std::string>& notes) {
     for (const std::string& note : notes) streams.out("note: " + printable(note) + "\n");
 }
@@ -165,6 +177,9 @@ int run_list(CommandContext& context) {
     if (changes_shown) {
         table += "'CHANGE' says what changed since an earlier scan; quillmoor list --changes --ack acknowledges "
                  "what it shows.\n";
+        for (const model::StartupItem& item : shown) {
+            if (item.cause) table += cause_line(item);
+        }
     }
     context.streams.out(table);
     print_notes(context.streams, state.notes);
@@ -229,6 +244,10 @@ int run_assess(CommandContext& context) {
         text += "  It cannot be switched here: " + printable(item.toggle_note) + "\n";
     }
     text += gentler_ways_text(item);
+    if (item.change != model::ItemChange::none) {
+        text += "  Since an earlier scan: " + std::string(model::word_text(item.change)) + "\n";
+        if (item.cause) text += "  " + cause_line(item);
+    }
     context.streams.out(text);
     return 0;
 }

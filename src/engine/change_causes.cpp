@@ -68,7 +68,7 @@ bool better(const Candidate& a, const Candidate& b) {
 }
 
 std::string when_text(std::int64_t before) {
-    if (before < 60) return before < 0 ? "within a minute of" : "less than a minute before";
+    if (before < 60) return before < 0 ? "at about the time" : "less than a minute before";
     return interval_text(before) + " before";
 }
 
@@ -88,11 +88,13 @@ std::string interval_text(std::int64_t seconds) {
 
 std::string program_family(std::string_view exe) {
     std::vector<std::string> parts = path_parts(to_lower_ascii(exe));
-    // A path that ends in a separator is a folder (where an installer put a
-    // program) and keeps its last part; any other ends in the program file.
+    // A folder (an installer's) ends in a separator; a program's file name goes.
     const bool is_folder = !exe.empty() && (exe.back() == '\\' || exe.back() == '/');
-    if (parts.size() < 2) return {};
-    if (!is_folder) parts.pop_back();
+    if (!is_folder) {
+        if (parts.size() < 2) return {};
+        parts.pop_back();
+    }
+    if (parts.empty()) return {};
     // The first vendor's parent wins: AppData\Local\Programs\{vendor} is
     // found through "programs".
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
@@ -139,7 +141,8 @@ std::optional<model::ChangeCause> likely_cause(const model::StartupItem& item,
                      "the item comes from the package " + item.package);
         } else if (!family.empty() && actor_family == family) {
             consider(actor.kind, actor.name, actor.item_id, actor.time, true,
-                     "it runs from the same program folder as " + item.name);
+                     std::string(actor.kind == ActorKind::installer ? "it was installed into" : "it runs from") +
+                         " the same program folder as " + item.name);
         } else if (same_text(actor.publisher, item.publisher)) {
             consider(actor.kind, actor.name, actor.item_id, actor.time, false,
                      "it comes from the same publisher, " + item.publisher);

@@ -31,9 +31,9 @@ inline constexpr std::int64_t cause_clock_slack_seconds = 60;
 // The folder that ties a program to its vendor's other programs, lower-case:
 // the first folder under Program Files (either), ProgramData, the user's
 // AppData (past Local\Programs) or /opt, /usr/lib, /usr/libexec, /usr/share;
-// else the program's own folder. A path ending in a separator is taken as
-// the folder itself. Empty for folders every program shares (the system
-// folder, /usr/bin) and for a bare name.
+// else the program's own folder. Empty for folders every program shares
+// (the system folder, /usr/bin) and for a bare name. A path that ends in a
+// separator is a folder (an installer's) and is taken whole.
 [[nodiscard]] std::string program_family(std::string_view exe);
 
 [[nodiscard]] std::optional<model::ChangeCause> likely_cause(const model::StartupItem& item,

@@ -88,7 +88,9 @@ ScanState EngineContext::scan() {
                 item.change = model::ItemChange::none;
                 continue;
             }
-            changes.push_back(FoundChange{item.id(), item.name, item.change, time_text(item.changed.time)});
+            // Found by the scan of today, against the one of a day before.
+            changes.push_back(FoundChange{item.id(), item.name, item.change, time_text(item.changed.time),
+                                          time_text(item.changed.time - 24 * 60 * 60)});
         }
     }
     name_causes(result.items, result.actors);

@@ -146,7 +146,8 @@ ScanChanges compare_scans(const std::optional<ScanChanges>& before, const std::v
         if (skipped.contains(id) || after.changes.size() >= changes_kept) return;
         const auto kept = found_before.find(id);
         const bool same = kept != found_before.end() && kept->second->change == change;
-        after.changes.push_back(FoundChange{id, name, change, same ? kept->second->found : now});
+        after.changes.push_back(same ? FoundChange{id, name, change, kept->second->found, kept->second->since}
+                                     : FoundChange{id, name, change, now, before->time});
     };
     const std::unordered_set<std::string> quiet(before->quiet.begin(), before->quiet.end());
     std::unordered_set<std::string> present;
@@ -199,7 +200,8 @@ std::optional<ScanChanges> read_scan_changes(const model::DataFolder& folder) {
         const std::string id = json::get_text(entry, "id");
         if (!change || *change == ItemChange::none || id.empty() || changes.changes.size() >= changes_kept) continue;
         changes.changes.push_back(
-            FoundChange{id, json::get_text(entry, "name"), *change, json::get_text(entry, "found")});
+            FoundChange{id, json::get_text(entry, "name"), *change, json::get_text(entry, "found"),
+                        json::get_text(entry, "since")});
     }
     for (const json::JsonValue& id : array_at(*object, "quiet")) {
         if (id.is_string()) changes.quiet.push_back(id.as_string());
@@ -275,6 +277,7 @@ json::JsonValue found_change_json(const FoundChange& change) {
         .string("name", change.name)
         .string("change", std::string(model::word_text(change.change)))
         .string("found", change.found)
+        .string("since", change.since)
         .done();
 }
 

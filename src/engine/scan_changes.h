@@ -47,6 +47,7 @@ struct FoundChange {
     std::string name;
     model::ItemChange change = model::ItemChange::added;
     std::string found;  // when a scan first found it
+    std::string since;  // when the scan before that one was made (empty when not known)
 };
 
 struct ScanChanges {
@@ -89,7 +90,7 @@ struct ScanChanges {
 // Adds or removes an id; the changes found for an id added are forgotten.
 [[nodiscard]] Result<void> set_ignored(const model::DataFolder& folder, const std::string& id, bool ignored);
 
-// {id, name, change, found}
+// {id, name, change, found, since}
 [[nodiscard]] json::JsonValue found_change_json(const FoundChange& change);
 
 }  // namespace qm::engine

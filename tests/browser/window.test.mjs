@@ -54,7 +54,7 @@ async function applyWaiting(page, expectedSummary) {
   await dialog.waitFor({state: 'detached'});
 }
 
-test('first load lists the 25 demonstration items quickly under a strict page policy', async (t) => {
+test('first load lists the 26 demonstration items quickly under a strict page policy', async (t) => {
   const server = await startServer();
   const {page, watcher} = await newPage(browser, 'tab');
   t.after(async () => { await page.close().catch(() => {}); await server.stop(); });
@@ -79,10 +79,10 @@ test('first load lists the 25 demonstration items quickly under a strict page po
   assert.doesNotMatch(html, /<(link|script|img)[^>]+(src|href)="(https?:)?\/\//i, 'no outside files');
 
   assert.doesNotMatch(page.url(), /#k=/, 'the key leaves the address bar');
-  await page.getByText('Showing 23 of 25 items').waitFor();
+  await page.getByText('Showing 24 of 26 items').waitFor();
   await page.getByRole('checkbox', {name: 'On-demand services'}).check();
-  await until(async () => (await rows(page).count()) === 25, '25 rows');
-  await page.getByText('Showing 25 of 25 items').waitFor();
+  await until(async () => (await rows(page).count()) === 26, '26 rows');
+  await page.getByText('Showing 26 of 26 items').waitFor();
 
   const who = await page.locator('#who').textContent();
   assert.ok(who.startsWith('DEMO-PC · Windows 11 Pro 24H2 (demonstration data) · tamsel · '), who);
@@ -117,7 +117,7 @@ test('the link works once: a second tab stops, the first keeps working, a reload
   await sleep(13000);
   assert.equal(server.child.exitCode, null, 'the program is still running after the reload');
   await page.getByRole('button', {name: 'Scan again'}).click();
-  await page.getByText('Showing 23 of 25 items').waitFor();
+  await page.getByText('Showing 24 of 26 items').waitFor();
   await assertClean(watcher);
   await assertClean(second.watcher);
   await assertClean(third.watcher);
@@ -126,7 +126,7 @@ test('the link works once: a second tab stops, the first keeps working, a reload
 test('an item named with markup is shown as literal text everywhere', async (t) => {
   const {page, watcher} = await session(t, {env: {QUILLMOOR_TEST_XSS: '1'}});
   await page.getByRole('checkbox', {name: 'On-demand services'}).check();
-  await until(async () => (await rows(page).count()) === 26, '26 rows');
+  await until(async () => (await rows(page).count()) === 27, '27 rows');
   const evil = '<img src=x onerror="window.__pwned=1">Evil';
   const row = itemRow(page, evil);
   assert.equal(await row.locator('.sub').first().textContent(), '<script>window.__pwned=1</script>');
@@ -324,6 +324,38 @@ test('a sign-in program starts 5 minutes after sign-in when chosen in the review
   await assertClean(watcher);
 });
 
+test('the banner says what changed, the drawer names the cause, and switching off again takes the item and its cause in one review', async (t) => {
+  const {page, watcher} = await session(t);
+  const banner = page.locator('.changes-banner');
+  await banner.getByText(/^Acme Dev Server is new since \d+ [A-Z][a-z]{2}; Spotify came back on\.$/).waitFor();
+  await itemRow(page, 'Spotify').getByText('Came back', {exact: true}).waitFor();
+
+  await itemRow(page, 'Spotify').locator('.namebtn').click();
+  const drawer = page.getByRole('dialog', {name: 'Spotify'});
+  await drawer.getByText('SpotifyUpdateTask ran 2 minutes before the Run value was written; it runs from the same program folder as Spotify.').waitFor();
+  await drawer.getByRole('button', {name: 'Switch it off again'}).click();
+  const dialog = page.getByRole('dialog', {name: 'Switch it off again'});
+  await until(async () => (await dialog.locator('#apply-btn').textContent()) === 'Apply 2 changes', 'both planned');
+  await dialog.locator('#apply-btn').click();
+  await dialog.getByText('2 of 2 changes made.').waitFor();
+  await dialog.getByRole('button', {name: 'Close', exact: true}).last().click();
+  await until(async () => (await switchOf(page, 'Spotify').getAttribute('aria-checked')) === 'false' &&
+    (await switchOf(page, 'SpotifyUpdateTask').getAttribute('aria-checked')) === 'false', 'both off');
+  await banner.getByText('Acme Dev Server is new', {exact: false}).waitFor();
+  assert.equal(await itemRow(page, 'Spotify').getByText('Came back', {exact: true}).count(), 0);
+
+  // Ignoring an item takes it out of the banner and lists it; acknowledging empties the banner.
+  await itemRow(page, 'Acme Dev Server').locator('.namebtn').click();
+  await page.getByRole('dialog', {name: 'Acme Dev Server'}).getByText('Likely cause:').waitFor();
+  await page.getByRole('dialog', {name: 'Acme Dev Server'}).getByRole('button', {name: 'Ignore changes to it'}).click();
+  await page.getByRole('button', {name: 'Close details'}).click();
+  await banner.getByText('Ignored for changes: 1 item').click();
+  await banner.getByRole('button', {name: 'Stop ignoring'}).click();
+  await banner.getByRole('button', {name: 'Acknowledge all'}).click();
+  await until(async () => await banner.isHidden(), 'the banner gone');
+  await assertClean(watcher);
+});
+
 test('sign-in programs start one after another in the order chosen, and a risky switch-off comes with a gentler way chosen', async (t) => {
   const {page, watcher} = await session(t);
   for (const name of ['Discord', 'OneDrive', 'Acme Dev Database']) await switchOf(page, name).click();
@@ -450,9 +482,9 @@ test('filters, chips, sorting, the drawer and the keyboard', async (t) => {
   await page.getByRole('searchbox', {name: 'Search startup items'}).fill('');
 
   await page.getByRole('combobox', {name: 'Type'}).selectOption('task');
-  await until(async () => (await count()) === 3, 'three tasks');
+  await until(async () => (await count()) === 4, 'four tasks');
   await page.getByRole('checkbox', {name: 'Windows/system items'}).uncheck();
-  await until(async () => (await count()) === 2, 'two tasks not of the system');
+  await until(async () => (await count()) === 3, 'three tasks not of the system');
   await page.getByRole('checkbox', {name: 'Windows/system items'}).check();
   await page.getByRole('combobox', {name: 'Type'}).selectOption('all');
 
@@ -467,7 +499,7 @@ test('filters, chips, sorting, the drawer and the keyboard', async (t) => {
 
   // Your own programs come first, then the operating system's.
   const origins = await page.evaluate(() => Array.from(document.querySelectorAll('#startup-table tr.item .c-type')).length);
-  assert.equal(origins, 23);
+  assert.equal(origins, 24);
   const names = await rows(page).locator('.namebtn').allTextContents();
   assert.ok(names.indexOf('Spotify') < names.indexOf('Print Spooler'));
   await page.getByRole('button', {name: 'Name', exact: true}).click();

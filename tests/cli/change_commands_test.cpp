@@ -78,6 +78,16 @@ TEST(ChangeCommands, SingleRunsOfTheProgram) {
         nothing.err,
         "No running or installed program matches \"no-such-program\", and it is not a file. Try: quillmoor running\n");
 
+    // The item that came back and the task that brought it back, in one go;
+    // an item with no cause that can be switched says so and changes nothing.
+    Outcome both = run({"disable", "Spotify", "--and-cause"});
+    EXPECT_EQ(both.code, 0) << both.err;
+    EXPECT_EQ(both.out,
+              "Likely cause: SpotifyUpdateTask ran 2 minutes before the Run value was written; it runs from the same "
+              "program folder as Spotify.\nSpotify will no longer start with Windows (demonstration only).\n"
+              "SpotifyUpdateTask will no longer start with Windows (demonstration only).\n");
+    EXPECT_EQ(run({"disable", "Discord", "--and-cause"}).code, 1);
+
     EXPECT_EQ(run({"remove", "Spotify"}).code, 4);
     Outcome not_own = run({"remove", "Spotify", "--yes"});
     EXPECT_EQ(not_own.code, 1);
@@ -87,7 +97,7 @@ TEST(ChangeCommands, SingleRunsOfTheProgram) {
     Outcome backup = run({"backup", "--label", "mine"});
     EXPECT_EQ(backup.code, 0);
     EXPECT_TRUE(std::regex_match(backup.out,
-                                 std::regex("Saved 25 items to .*quillmoor-backup-DEMO-PC-[0-9]{8}T[0-9]{6}\\.json\n")))
+                                 std::regex("Saved 26 items to .*quillmoor-backup-DEMO-PC-[0-9]{8}T[0-9]{6}\\.json\n")))
         << backup.out;
     Outcome none = run({"backups"});
     EXPECT_TRUE(none.out.ends_with(

@@ -57,13 +57,13 @@ TEST(ListingCommands, JsonListingsParseAndHoldEveryItem) {
     test::ProgramRun list = test::run_program({"--demo", "list", "--json"});
     Result<json::JsonValue> items = json::parse(list.out);
     ASSERT_TRUE(items.has_value()) << items.error();
-    ASSERT_EQ(items->as_array().size(), 25u);
+    ASSERT_EQ(items->as_array().size(), 26u);
     for (const json::JsonValue& item : items->as_array()) {
         EXPECT_FALSE(json::get_text(item, "id").empty());
         EXPECT_NE(json::get(*json::get(item, "risk"), "needs_ack"), nullptr);
     }
     test::ProgramRun marked = test::run_program({"--demo", "list", "--json"}, {{"QUILLMOOR_TEST_XSS", "1"}});
-    EXPECT_EQ(json::parse(marked.out)->as_array().size(), 26u);
+    EXPECT_EQ(json::parse(marked.out)->as_array().size(), 27u);
 
     test::ProgramRun apps = test::run_program({"--demo", "apps", "--json", "--all"});
     Result<json::JsonValue> envelope = json::parse(apps.out);

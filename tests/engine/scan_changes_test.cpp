@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "engine/change_causes.h"
 #include "engine/scan_changes.h"
 #include "os/files.h"
 #include "support/run_program.h"
@@ -93,6 +94,62 @@ TEST(ScanChanges, AcknowledgedAndIgnoredChangesStayQuiet) {
     EXPECT_TRUE(engine::note_scan(folder, {run_value("Other")}, journal).empty());
     EXPECT_EQ(engine::read_scan_changes(folder)->items.size(), 1u);
     (void)os::remove_tree(root);
+}
+
+
+// The cause named for an item written at 10:00 from what ran before it:
+// a tie (package, program folder, publisher) and a time are both needed.
+TEST(ChangeCauses, ACauseNeedsBothATieAndATime) {
+    constexpr std::int64_t at = 1'800'000'000;
+    model::StartupItem item = run_value("Vendorly");
+    item.exe = "C:\\Program Files (x86)\\Vendorly\\App\\app.exe";
+    item.publisher = "Vendorly Inc";
+    item.changed = {at, "the Run value was written"};
+    auto task = [](std::string exe, std::string publisher, std::int64_t time) {
+        return model::ChangeActor{model::ActorKind::task, "VendorlyUpdate", "task|machine|x|VendorlyUpdate",
+                                  std::move(exe), std::move(publisher), "", time};
+    };
+    const std::string same_folder = "C:\\Program Files\\Vendorly\\Update\\update.exe";
+    struct Case {
+        std::string what;
+        model::ChangeActor actor;
+        std::string expected;  // "" when no cause may be named
+    };
+    const std::vector<Case> cases = {
+        {"same vendor folder, 2 minutes before", task(same_folder, "", at - 120),
+         "likely: VendorlyUpdate ran 2 minutes before the Run value was written; it runs from the same program "
+         "folder as Vendorly."},
+        {"same folder, a few seconds after", task(same_folder, "", at + 20),
+         "likely: VendorlyUpdate ran at about the time the Run value was written; it runs from the same program "
+         "folder as Vendorly."},
+        {"same folder, an hour before", task(same_folder, "", at - 3700),
+         "possibly: VendorlyUpdate ran 1 hour 1 minute before the Run value was written; it runs from the same "
+         "program folder as Vendorly."},
+        {"publisher only", task("C:\\Tools\\u.exe", "VENDORLY INC", at - 60),
+         "possibly: VendorlyUpdate ran 1 minute before the Run value was written; it comes from the same "
+         "publisher, Vendorly Inc."},
+        {"same folder, a day before", task(same_folder, "", at - 86400), ""},
+        {"same folder, long after", task(same_folder, "", at + 600), ""},
+        {"no tie", task("C:\\Windows\\System32\\svchost.exe", "Other", at - 60), ""},
+        {"installer into the folder",
+         {model::ActorKind::installer, "Vendorly Setup", "", "C:\\Program Files\\Vendorly\\", "", "", at - 30},
+         "likely: Vendorly Setup was installed less than a minute before the Run value was written; it was "
+         "installed into the same program folder as Vendorly."},
+    };
+    for (const Case& c : cases) {
+        const std::optional<model::ChangeCause> cause = engine::likely_cause(item, {c.actor});
+        const std::string got = cause ? std::string(cause->likely ? "likely: " : "possibly: ") + cause->why : "";
+        EXPECT_EQ(got, c.expected) << c.what;
+    }
+    // The item's own program replaced just before; no time of the entry, no cause.
+    item.exe_time = at - 90;
+    EXPECT_EQ(engine::likely_cause(item, {})->kind, model::ActorKind::program);
+    item.changed.time = 0;
+    EXPECT_FALSE(engine::likely_cause(item, {task(same_folder, "", at - 120)}));
+
+    EXPECT_EQ(engine::program_family("/opt/vendorly/bin/app"), "vendorly");
+    EXPECT_EQ(engine::program_family("C:\\Users\\u\\AppData\\Local\\Programs\\Vendorly\\a.exe"), "vendorly");
+    EXPECT_EQ(engine::program_family("/usr/bin/app"), "");
 }
 
 }  // namespace

@@ -242,7 +242,7 @@ TEST_F(UndoAndBackupsTest, ParsingAndRestoringOntoTheSameComputer) {
     json::JsonValue backup = engine::make_backup(engine(), "before");
     engine::RestorePlan same = engine::restore_plan(engine(), backup);
     EXPECT_TRUE(same.rows.empty());
-    EXPECT_EQ(same.same, 25u);
+    EXPECT_EQ(same.same, 26u);
     EXPECT_FALSE(same.different_computer);
 
     engine::ChangeResult created = create_vlc();

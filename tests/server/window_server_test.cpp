@@ -121,7 +121,7 @@ TEST(WindowServer, EveryRouteAnswersWithItsShape) {
     };
 
     EXPECT_EQ(json::get_text(get_json("/api/state"), "journal"), "C:\\Users\\tamsel\\AppData\\Local\\Quillmoor");
-    EXPECT_EQ(json::get(post_json("/api/scan", "{}"), "items")->as_array().size(), 25u);
+    EXPECT_EQ(json::get(post_json("/api/scan", "{}"), "items")->as_array().size(), 26u);
     EXPECT_EQ(json::get(post_json("/api/scan", R"({"what":"running"})"), "items")->as_array().size(), 6u);
     EXPECT_EQ(json::get(post_json("/api/scan", R"({"what":"apps"})"), "items")->as_array().size(), 4u);
     EXPECT_EQ(json::write(post_json("/api/plan", R"({"changes":[]})")), R"({"plans":[]})");
@@ -145,7 +145,7 @@ TEST(WindowServer, EveryRouteAnswersWithItsShape) {
 
     json::JsonValue created = post_json("/api/backup/create", R"({"label":"test"})");
     EXPECT_TRUE(json::get_flag(created, "ok"));
-    EXPECT_EQ(json::get_count(created, "count"), 25u);
+    EXPECT_EQ(json::get_count(created, "count"), 26u);
     const std::string name = json::get_text(created, "name");
     json::JsonValue list = get_json("/api/backup/list");
     EXPECT_GE(json::get(list, "backups")->as_array().size(), 2u);  // with the automatic one
@@ -155,7 +155,7 @@ TEST(WindowServer, EveryRouteAnswersWithItsShape) {
               "That is not a backup file name.");
     json::JsonValue restore = post_json("/api/restore/plan", "{\"name\":\"" + name + "\"}");
     EXPECT_TRUE(json::get_flag(restore, "ok"));
-    EXPECT_EQ(json::get_count(restore, "same"), 25u);
+    EXPECT_EQ(json::get_count(restore, "same"), 26u);
     json::JsonValue foreign =
         post_json("/api/restore/plan",
                   R"({"text":"{\"format\":\"quillmoor-backup\",\"host\":\"ELSEWHERE\",)"

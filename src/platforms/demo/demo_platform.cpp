@@ -223,6 +223,9 @@ const std::vector<TaskRow>& task_rows() {
         {"Acme Backup Nightly", "\\Acme\\Acme Backup Nightly",
          "\"C:\\Program Files\\Acme Backup\\backup.exe\" --nightly", "C:\\Program Files\\Acme Backup\\backup.exe", acme,
          installed_program},
+        {"SpotifyUpdateTask", "\\Spotify\\SpotifyUpdateTask",
+         "\"C:\\Users\\tamsel\\AppData\\Roaming\\Spotify\\SpotifyUpdate.exe\" /check",
+         "C:\\Users\\tamsel\\AppData\\Roaming\\Spotify\\SpotifyUpdate.exe", "Spotify Ltd", installed_program},
         {"ScheduledDefrag", "\\Microsoft\\Windows\\Defrag\\ScheduledDefrag",
          "%windir%\\system32\\defrag.exe -c -h -o -$", "C:\\Windows\\System32\\defrag.exe", microsoft,
          operating_system},
@@ -465,6 +468,33 @@ constexpr std::array<std::string_view, 2> gentler_system_services{"SysMain", "Di
 // What each item offers, worked out on every scan from what it is now: an
 // Automatic service (or one that has taken a way) and a sign-in program that
 // is on (or started later by an entry of Quillmoor's own).
+// What changed on the invented computer since its scan of a day before: its
+// updater task switched Spotify back on (after the user had switched it off)
+// two minutes after it ran, and installing the Acme developer tools added
+// their server. The times the causes are named from are the ones a real
+// computer records; `changed_at` is when Spotify's Run value was written.
+void mark_changes(std::vector<model::StartupItem>& items, std::vector<model::ChangeActor>& actors,
+                  std::int64_t changed_at) {
+    std::string updater_id;
+    for (model::StartupItem& item : items) {
+        if (item.name == "SpotifyUpdateTask") updater_id = item.id();
+        if (item.name == "Spotify" && item.kind == model::ItemKind::run) {
+            item.changed = {changed_at, "the Run value was written"};
+            if (item.enabled) item.change = model::ItemChange::came_back;
+        } else if (item.name == "Acme Dev Server") {
+            item.changed = {changed_at - 40 * 60, "the service was added"};
+            item.change = model::ItemChange::added;
+        }
+        item.exe_time = changed_at - 30 * 24 * 60 * 60;
+    }
+    actors.push_back(model::ChangeActor{model::ActorKind::task, "SpotifyUpdateTask", updater_id,
+                                        "C:\\Users\\tamsel\\AppData\\Roaming\\Spotify\\SpotifyUpdate.exe",
+                                        "Spotify Ltd", "", changed_at - 2 * 60});
+    actors.push_back(model::ChangeActor{model::ActorKind::installer, "Acme Dev Tools", "",
+                                        "C:\\Program Files\\Acme Dev\\", std::string(acme), "",
+                                        changed_at - 41 * 60});
+}
+
 void offer_ways(std::vector<model::StartupItem>& items) {
     for (model::StartupItem& item : items) {
         if (item.kind == model::ItemKind::service) {
@@ -543,6 +573,8 @@ DemoPlatform::DemoPlatform(bool with_markup_item) {
         items_.push_back(std::move(evil));
     }
     add_measurements(items_);
+    // Three hours ago, on the minute.
+    changes_time_ = (now_unix_seconds() - 3 * 60 * 60) / 60 * 60;
 }
 
 model::SystemFacts DemoPlatform::system_facts() const {
@@ -566,6 +598,7 @@ model::ScanResult DemoPlatform::scan() {
         result.items = items_;
     }
     offer_ways(result.items);
+    mark_changes(result.items, result.actors, changes_time_);
     result.notes.push_back("Demonstration data: nothing here is read from, or written to, a real computer.");
     result.cost = demo_startup_cost();
     return result;

@@ -7,6 +7,7 @@
 // Thread-safe.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -38,6 +39,7 @@ public:
 private:
     std::mutex items_lock_;
     std::vector<model::StartupItem> items_;  // guarded by items_lock_
+    std::int64_t changes_time_ = 0;          // when its invented changes were made
 };
 
 [[nodiscard]] Result<std::unique_ptr<model::Platform>> make_demo_platform(bool with_markup_item);

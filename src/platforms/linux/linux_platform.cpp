@@ -1,5 +1,7 @@
 #include "platforms/linux/linux_platform.h"
 
+#include "platforms/linux/change_facts.h"
+
 #include <chrono>
 #include <future>
 
@@ -11,6 +13,7 @@
 #include "knowledge/knowledge_store.h"
 #include "model/data_folder.h"
 #include "platforms/linux/autostart.h"
+#include "platforms/linux/change_facts.h"
 #include "platforms/linux/cron_reboot.h"
 #include "platforms/linux/own_entries.h"
 #include "platforms/linux/packages.h"
@@ -150,6 +153,7 @@ model::ScanResult LinuxPlatform::scan() {
     os::timed_step(timing, "autostart", [&] { scan_autostart(context_, locations.linux_autostart_dirs, result); });
     os::timed_step(timing, "cron", [&] { scan_cron(context_, result); });
     os::timed_step(timing, "packages", [&] { add_packages(context_, result.items); });
+    os::timed_step(timing, "change times", [&] { add_change_facts(context_, result); });
     os::timed_step(timing, "start times (waiting)", [&] {
         const BootCosts costs = boot_costs.get();
         apply_boot_costs(costs, result.items);

@@ -61,6 +61,18 @@ bool is_link(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
+FileTimes file_times(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return {};
+    return FileTimes{static_cast<std::int64_t>(info.st_mtime), static_cast<std::uint64_t>(info.st_size)};
+}
+
+FileTimes target_times(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return {};
+    return FileTimes{static_cast<std::int64_t>(info.st_mtime), static_cast<std::uint64_t>(info.st_size)};
+}
+
 Result<std::string> link_target(const std::string& path) {
     std::vector<char> buffer(4096);
     const ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());

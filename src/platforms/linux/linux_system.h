@@ -6,6 +6,7 @@
 // the platform away from the real machine. Stateless; thread-safe.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,15 @@ struct LinuxRoot {
 
 // True when `path` is a symbolic link (whether or not its target exists).
 [[nodiscard]] bool is_link(const std::string& path);
+// When the file, folder or link itself at `path` was last written, in
+// seconds since 1970, and its size; zero for both when it is not there.
+struct FileTimes {
+    std::int64_t modified = 0;
+    std::uint64_t size = 0;
+};
+[[nodiscard]] FileTimes file_times(const std::string& path);
+// The same for what a link points to.
+[[nodiscard]] FileTimes target_times(const std::string& path);
 // The text of a link; an error when it is not one.
 [[nodiscard]] Result<std::string> link_target(const std::string& path);
 // Creates a link at `path` pointing to `target`; an existing link there is

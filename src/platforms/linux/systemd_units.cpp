@@ -54,6 +54,7 @@ struct FoundUnit {
     bool wanted_by_vendor = false;      // linked from a package's *.wants
     bool generated = false;             // made by a generator from another file (an init script)
     std::set<std::string> wanted_from;  // the targets whose *.wants or *.requires link it
+    std::int64_t linked_at = 0;         // when the newest administrator's or user's link to it was made
     std::vector<std::string> dropins;   // the drop-in files applied, on the computer
     std::string text;                   // the unit file's own text
     formats::UnitFile parsed;
@@ -136,6 +137,9 @@ void read_folder(const LinuxContext& context, const std::string& folder, const s
                 if (!has_wanted_type(unit, types)) continue;
                 FoundUnit& found = table.entry(unit);
                 (is_config_folder(folder) ? found.wanted_by_config : found.wanted_by_vendor) = true;
+                // Enabling makes the link; its time is when the unit was enabled.
+                if (is_config_folder(folder))
+                    found.linked_at = std::max(found.linked_at, file_times(os::join_path(path, unit)).modified);
                 found.wanted_from.insert(target);
             }
             continue;
@@ -662,6 +666,7 @@ void add_units(const LinuxContext& context, UnitScope scope, const std::vector<s
         item.set_spec("unit", name);
         item.set_spec("state", state);
         if (!found.file.empty()) item.set_spec("file", found.file);
+        if (found.linked_at != 0) item.changed = {found.linked_at, "the unit was enabled"};
         if (!found.parsed.also.empty()) {
             item.set_spec("also", joined(found.parsed.also, " "));
             item.description += (item.description.empty() ? "" : " ") + std::string("Switching it also switches ") +

@@ -4,7 +4,7 @@
 (function (qm) {
 'use strict';
 const {query, LEVELS, app, widgets, element, fill, icon, asArray, asText, asNumber, levelOf, btn, waysOf, toast, copyText, effectivelyOn,
-  drawStartup, markItem} = qm;
+  drawStartup, markItem, changePart} = qm;
 let drawerReturn = null;
 function openDrawer(id) {
   const wasOpen = !query('#drawer').hidden;
@@ -60,6 +60,7 @@ function drawDrawer() {
       element('div', {class: 'verdict lb-' + l}, element('div', {class: 'vt'}, 'If you switch it off: ', element('span', {class: 'badge lv-' + l, text: LEVELS[l][0]}), ' (confidence: ' + (asText(r.confidence) || 'unknown') + ')'),
         r.effect ? element('p', {text: asText(r.effect)}) : null,
         asArray(r.reasons).length ? element('ul', {}, asArray(r.reasons).map((x) => element('li', {text: asText(x)}))) : null),
+      changePart(it),
       deps.length ? element('p', {class: 'note'}, element('b', {text: 'Needed by: '}), deps.join(', ')) : null,
       it.toggle_note ? element('p', {class: 'note', text: asText(it.toggle_note)}) : null,
       waysPart(waysOf(it)),

@@ -61,7 +61,7 @@ const ICONS = {
 // for each tab, the changes waiting for review, and the filters and sorting.
 const app = {
   token: '', state: null, tab: 'startup', stopped: false,
-  startup: null, startupNotes: [], startupError: '', startupCost: null, scanning: false,
+  startup: null, startupNotes: [], startupError: '', startupCost: null, scanning: false, changes: [], ignored: [],
   running: null, runningNotes: [], runningError: '', apps: null, appsNotes: [], appsError: '', stale: {running: false, apps: false}, busyScan: {running: false, apps: false},
   history: null, historyNote: '', backups: null, backupFolder: '', knowledge: null, doctor: null,
   pending: new Map(), creates: new Map(), selected: '',

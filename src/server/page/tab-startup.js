@@ -6,12 +6,12 @@
 'use strict';
 const {LEVELS, KIND_WORDS, app, widgets, element, fill, asArray, asText, plural, levelOf, byName, byNameQuick, prepareNameOrder, tag, badge, btn,
   checkbox, waysOf, api, redrawLists, showShell, headOf, searchBox, skeleton, emptyRow, noteList, keepFocus, sortHeader, impactSentence, impactFigures,
-  impactOrder, buildTimeline, drawTimeline} = qm;
+  impactOrder, buildTimeline, drawTimeline, drawChangesBanner, changeTag} = qm;
 const {openDrawer} = qm.later;
 function buildStartup(panel) {
   const view = widgets.startup = {};
   view.chips = element('div', {class: 'chips', role: 'group', 'aria-label': 'Show'});
-  for (const [f, label] of [['all', 'All'], ['on', 'Starts'], ['off', 'Does not start'], ['attention', 'Needs care']]) {
+  for (const [f, label] of [['all', 'All'], ['on', 'Starts'], ['off', 'Does not start'], ['attention', 'Needs care'], ['changed', 'Changed']]) {
     view.chips.appendChild(element('button', {type: 'button', class: 'chip', 'data-f': f, onclick: () => { app.filter = f; drawStartup(); }}, label, element('span', {class: 'n'})));
   }
   view.type = element('select', {'aria-label': 'Type', onchange: (e) => { app.type = e.target.value; drawStartup(); }}, element('option', {value: 'all', text: 'All types'}));
@@ -23,8 +23,10 @@ function buildStartup(panel) {
   view.thead = element('thead');
   view.body = element('tbody');
   view.notes = element('div');
+  view.banner = element('div', {class: 'changes-banner', hidden: true});
   panel.append(
     headOf('Startup items', 'Everything that starts with this computer, and what switching it off would do. Flip a switch to mark a change: nothing is changed until you review and apply it.'),
+    view.banner,
     buildTimeline(),
     element('div', {class: 'toolbar'}, searchBox('Search startup items', app.q.startup, (v) => { app.q.startup = v; drawStartup(); }), view.chips, view.type, view.sort),
     element('div', {class: 'toolbar'},
@@ -54,6 +56,7 @@ function chipKeeps(f, it) {
   if (f === 'on') return effectivelyOn(it);
   if (f === 'off') return !effectivelyOn(it);
   if (f === 'attention') return effectivelyOn(it) && ['caution', 'high', 'critical', 'unknown'].includes(levelOf(it));
+  if (f === 'changed') return !!it.change;
   return true;
 }
 function compareItems(a, b, names = byName) {
@@ -90,6 +93,7 @@ function drawStartup() {
     c.lastChild.textContent = items ? String(base.filter((it) => chipKeeps(f, it)).length) : '';
   }
   fill(view.notes, noteList(app.startupNotes) || '');
+  drawChangesBanner(view.banner);
   // The first list does not wait for the timeline above it nor for the
   // names' collator: each takes tens of milliseconds (settleFirstList).
   const first = items !== null && !app.firstListShown;
@@ -141,7 +145,7 @@ function itemRow(it) {
       onclick: (e) => { e.stopPropagation(); flipItem(it); }})),
     element('td', {class: 'c-name'},
       element('div', {class: 'nmline'}, element('button', {type: 'button', class: 'namebtn', text: asText(it.name) || asText(it.id), onclick: (e) => { e.stopPropagation(); openDrawer(it.id); }}),
-        it.managed ? tag('Made by Quillmoor', 'accent') : null, it.toggle === 'admin' ? tag('Admin') : null, locked ? tag('Locked') : null, waitingTag),
+        changeTag(it), it.managed ? tag('Made by Quillmoor', 'accent') : null, it.toggle === 'admin' ? tag('Admin') : null, locked ? tag('Locked') : null, waitingTag),
       it.description ? element('div', {class: 'sub', text: asText(it.description)}) : null,
       it.command ? element('div', {class: 'cmd', text: asText(it.command), title: asText(it.command)}) : null,
       element('div', {class: 'imp-line nonly'}, 'At start: ', impactFigures(it))),
@@ -186,6 +190,8 @@ async function scanStartup() {
     app.startupNotes = asArray(a.notes);
     app.startupCost = a.startup && typeof a.startup === 'object' ? a.startup : null;
     app.startupError = '';
+    app.changes = asArray(a.changes);
+    app.ignored = asArray(a.ignored);
   } catch (e) {
     if (my !== scanSeq) return;
     app.startup = [];

@@ -108,7 +108,7 @@ TEST(StandardStreams, MachineReadableOutputReachesATerminalUnchanged) {
     TerminalRun listed = run_on_terminal({"--demo", "list", "--json"});
     Result<json::JsonValue> parsed = json::parse(listed.screen);
     ASSERT_TRUE(parsed.has_value()) << listed.screen;
-    EXPECT_EQ(parsed->as_array().size(), 25u);
+    EXPECT_EQ(parsed->as_array().size(), 26u);
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ bool lists_program(const model::ProgramList& list, std::string_view id) {
 TEST(DemoPlatform, ScanHasTheInventedComputerInItsOrder) {
     demo::DemoPlatform demo(false);
     model::ScanResult scan = demo.scan();
-    ASSERT_EQ(scan.items.size(), 25u);
+    ASSERT_EQ(scan.items.size(), 26u);
     EXPECT_EQ(scan.notes, (std::vector<std::string>{
                               "Demonstration data: nothing here is read from, or written to, a real computer."}));
     EXPECT_EQ(scan.items[0].id(), "service|machine|Services|RpcSs");
@@ -36,10 +36,10 @@ TEST(DemoPlatform, ScanHasTheInventedComputerInItsOrder) {
     EXPECT_EQ(scan.items[17].state_text, "Disabled");  // Steam
     EXPECT_EQ(scan.items[21].id(), "task|machine|\\GoogleUpdateTaskMachineCore|GoogleUpdateTaskMachineCore");
     EXPECT_EQ(scan.items[21].spec_value("uri"), "\\GoogleUpdateTaskMachineCore");
-    EXPECT_EQ(scan.items[24].id(),
+    EXPECT_EQ(scan.items[25].id(),
               "folder|user|C:\\Users\\tamsel\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup|Acme "
               "Screenshot.lnk");
-    EXPECT_EQ(scan.items[24].name, "Acme Screenshot");
+    EXPECT_EQ(scan.items[25].name, "Acme Screenshot");
     std::set<model::ImpactLevel> levels;
     std::size_t on_the_timeline = 0;
     for (const model::StartupItem& item : scan.items) {
@@ -59,7 +59,7 @@ TEST(DemoPlatform, ScanHasTheInventedComputerInItsOrder) {
 
     demo::DemoPlatform with_markup(true);
     model::ScanResult marked = with_markup.scan();
-    ASSERT_EQ(marked.items.size(), 26u);
+    ASSERT_EQ(marked.items.size(), 27u);
     EXPECT_EQ(marked.items.back().name, "<img src=x onerror=\"window.__pwned=1\">Evil");
     EXPECT_EQ(marked.items.back().publisher, "<b>Bad Inc</b>");
 }
@@ -107,7 +107,7 @@ TEST(DemoPlatform, OwnEntriesComeAndGoAndHideTheirProgramFromCandidates) {
     EXPECT_FALSE(created->outcome.message.empty());
 
     std::vector<model::StartupItem> items = demo.scan().items;
-    EXPECT_EQ(items.size(), 26u);
+    EXPECT_EQ(items.size(), 27u);
     EXPECT_FALSE(lists_program(demo.installed_programs(items), "app|vlc"));
 
     Result<model::ChangeOutcome> removed = demo.remove_entry(created->item);
@@ -162,7 +162,7 @@ TEST(DemoPlatform, FixedAnswersForFactsElevationBrowserAndProbes) {
     EXPECT_EQ(demo.doctor_probes()[0].status, model::ProbeStatus::ok);
     EXPECT_EQ(demo.doctor_probes()[1].name, "Startup cost");
     EXPECT_EQ(demo.doctor_probes()[1].status, model::ProbeStatus::ok);
-    EXPECT_EQ(demo.scan().items.size(), 25u);
+    EXPECT_EQ(demo.scan().items.size(), 26u);
 }
 
 TEST(DemoPlatform, ConcurrentChangesNeverShowHalfAChange) {
@@ -175,12 +175,12 @@ TEST(DemoPlatform, ConcurrentChangesNeverShowHalfAChange) {
                     "n" + std::to_string(t) + "-" + std::to_string(i), "x", "x", "", "login", "", ""};
                 Result<model::CreatedEntry> created = demo.create_entry(details, true);
                 if (created) (void)demo.remove_entry(created->item);
-                EXPECT_GE(demo.scan().items.size(), 25u);
+                EXPECT_GE(demo.scan().items.size(), 26u);
             }
         });
     }
     for (std::thread& thread : threads) thread.join();
-    EXPECT_EQ(demo.scan().items.size(), 25u);
+    EXPECT_EQ(demo.scan().items.size(), 26u);
 }
 
 TEST(DemoPlatform, OffersGentlerWaysOnlyWhereTheyFit) {
@@ -218,7 +218,7 @@ TEST(DemoPlatform, ALaterSignInStartsThroughAnOwnEntryThatTakingItBackRemoves) {
     EXPECT_EQ(later->outcome.message, "Spotify will start 5 minutes after sign-in (demonstration only).");
 
     std::vector<model::StartupItem> items = demo.scan().items;
-    ASSERT_EQ(items.size(), 26u);
+    ASSERT_EQ(items.size(), 27u);
     const model::StartupItem own = find_item(items, later->own_entry);
     EXPECT_EQ(own.id(), "task|user|\\Quillmoor\\Quillmoor-later-Spotify|Quillmoor-later-Spotify");
     EXPECT_TRUE(own.managed && own.enabled);
@@ -233,7 +233,7 @@ TEST(DemoPlatform, ALaterSignInStartsThroughAnOwnEntryThatTakingItBackRemoves) {
     Result<model::WayOutcome> back = demo.set_start_way(spotify, {model::ChangeAction::on_time, 0, &own});
     ASSERT_TRUE(back.has_value()) << back.error();
     items = demo.scan().items;
-    EXPECT_EQ(items.size(), 25u);
+    EXPECT_EQ(items.size(), 26u);
     EXPECT_TRUE(find_item(items, spotify_id).enabled);
     EXPECT_EQ(find_item(items, spotify_id).state_text, "Enabled");
 }

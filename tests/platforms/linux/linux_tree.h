@@ -4,16 +4,21 @@
 #pragma once
 #ifdef __linux__
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "engine/journal.h"
 #include "knowledge/builtin_pack.h"
 #include "os/files.h"
 #include "platforms/linux/linux_platform.h"
 #include "platforms/linux/linux_system.h"
 #include "os/os_test_support.h"
+#include "platforms/linux/exact_files.h"
+#include "support/run_program.h"
 
 namespace qm::test {
 
@@ -78,6 +83,45 @@ inline const model::StartupItem* find_named(const std::vector<model::StartupItem
     }
     return nullptr;
 }
+
+// Every path under the root with what it is, its mode and its bytes or target.
+inline std::map<std::string, std::string> files_of(const std::string& root) {
+    std::map<std::string, std::string> state;
+    std::function<void(const std::string&)> walk = [&](const std::string& folder) {
+        for (const os::FolderEntry& entry : os::list_folder(folder).value_or(std::vector<os::FolderEntry>{})) {
+            const std::string path = os::join_path(folder, entry.name);
+            const linux::PathState is = linux::read_path_state(path);
+            state[path.substr(root.size())] =
+                std::to_string(static_cast<int>(is.kind)) + " " + std::to_string(is.mode) + " " + is.data;
+            if (is.kind == linux::PathStateKind::folder) walk(path);
+        }
+    };
+    walk(root);
+    return state;
+}
+
+// The program itself on a tree: its data folder (history, kept file states)
+// lies under the root and is left out of the comparison.
+struct ProgramOnTree {
+    LinuxTree tree;
+    std::string home = linux::current_identity().home;
+    std::string data = linux::current_identity().root ? "/var/lib/quillmoor" : home + "/.local/share/quillmoor";
+
+    [[nodiscard]] std::map<std::string, std::string> files() const {
+        std::map<std::string, std::string> all = files_of(tree.root());
+        std::erase_if(all, [&](const auto& entry) {
+            return entry.first.starts_with(data) || data.starts_with(entry.first + "/");
+        });
+        return all;
+    }
+    [[nodiscard]] ProgramRun run(const std::vector<std::string>& arguments, const std::string& desktop) const {
+        return run_program(arguments,
+                           {{"QUILLMOOR_LINUX_ROOT", tree.root()}, {"XDG_DATA_HOME", ""}, {"XDG_CURRENT_DESKTOP", desktop}});
+    }
+    [[nodiscard]] std::vector<engine::JournalRecord> history() const {
+        return engine::read_journal_file(tree.at(data + "/journal.jsonl"));
+    }
+};
 
 }  // namespace qm::test
 
