@@ -2,12 +2,15 @@
 // Run value switched off through the program and written again by another
 // process is marked as come back, with the vendor's updater task named as
 // the likely cause when the Task Scheduler's record says it ran just before,
-// and no cause without that record.
+// and no cause without that record; the item and its cause switched off
+// together and each change undone.
 #include <chrono>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "formats/task_definition.h"
+#include "formats/xml_text.h"
 #include "json/json.h"
 #include "os/files.h"
 #include "os/os_test_support.h"
@@ -76,6 +79,17 @@ protected:
         return json::parse(listed.out).value_or(json::JsonValue());
     }
 
+    char approval_byte() const {
+        const std::string bytes =
+            test::read_value(HKEY_CURRENT_USER, approved_run, KEY_WOW64_64KEY, wide_name).second;
+        return bytes.empty() ? '\0' : bytes[0];
+    }
+
+    bool task_enabled() const {
+        return formats::read_task_definition(formats::decode_document(os::read_file(task_file).value_or("")))
+            .enabled;
+    }
+
     // What another program does: writes the value again with its flag reset.
     // Its command differs, as an update's may: Wine moves a key's time only
     // for a value whose data changes.
@@ -102,7 +116,7 @@ protected:
     test::ProgramBesideStandIns program;
 };
 
-TEST_F(CauseThroughTheProgram, TheUpdaterThatRanJustBeforeIsTheLikelyCauseAndNothingWithoutItsRecord) {
+TEST_F(CauseThroughTheProgram, TheUpdaterThatRanJustBeforeIsTheLikelyCauseAndIsSwitchedOffWithIt) {
     const test::ProgramRun disabled = program.run({"disable", name, "--yes"});
     ASSERT_EQ(disabled.exit_code, 0) << disabled.out << disabled.err;
     registry.write(HKEY_LOCAL_MACHINE, task_key, KEY_WOW64_64KEY, L"DynamicInfo", REG_BINARY, dynamic_info(120));
@@ -134,6 +148,28 @@ TEST_F(CauseThroughTheProgram, TheUpdaterThatRanJustBeforeIsTheLikelyCauseAndNot
     ASSERT_NE(unexplained, nullptr) << json::write(again);
     EXPECT_EQ(json::get_text(*unexplained, "change"), "came back");
     EXPECT_EQ(json::get(*unexplained, "cause"), nullptr) << json::write(*unexplained);
+
+    // With the record back, the item and its cause are switched off in one
+    // plan, and each change is undone on its own.
+    registry.write(HKEY_LOCAL_MACHINE, task_key, KEY_WOW64_64KEY, L"DynamicInfo", REG_BINARY, dynamic_info(120));
+    const test::ProgramRun both = program.run({"disable", name, "--and-cause", "--yes"});
+    ASSERT_EQ(both.exit_code, 0) << both.out << both.err;
+    EXPECT_EQ(approval_byte(), '\x03');
+    EXPECT_FALSE(task_enabled());
+    const std::string history = program.run({"history"}).out;
+    for (const std::string& switched : {name, std::string("VendorlyUpdate")}) {
+        const std::string seq = test::newest_seq(history, "disable", switched);
+        ASSERT_FALSE(seq.empty()) << history;
+        const test::ProgramRun undone = program.run({"undo", seq, "--yes"});
+        EXPECT_EQ(undone.exit_code, 0) << undone.out << undone.err;
+    }
+    // On again: the flag the program once made where there was none goes
+    // (approval_flag.h), which Windows reads as on.
+    EXPECT_NE(approval_byte(), '\x03');
+    const json::JsonValue after = list();
+    ASSERT_NE(listed_item(after, name), nullptr) << json::write(after);
+    EXPECT_EQ(json::get_text(*listed_item(after, name), "state_text"), "Enabled");
+    EXPECT_TRUE(task_enabled());
 }
 
 }  // namespace
