@@ -98,7 +98,7 @@ private:
     };
 
     std::string windows_folder_;
-    std::map<std::string, Known> versions_;  // by lower-cased path
+    std::map<std::string, Known> versions_;           // by lower-cased path
     std::map<std::string, bool> probed_;              // whether a file is there, by lower-cased path
     std::set<std::string> missing_folders_;           // lower-cased
     VersionCache cache_;

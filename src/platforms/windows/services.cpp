@@ -308,8 +308,8 @@ void add_service_actors(const std::vector<ServiceEntry>& entries, std::vector<mo
     run_on_workers(pids.size(), [&](std::size_t i) { started[i] = process_start(pids[i]); });
     for (const ServiceEntry& entry : entries) {
         if (entry.pid == 0) continue;
-        const std::int64_t time = started[static_cast<std::size_t>(
-            std::lower_bound(pids.begin(), pids.end(), entry.pid) - pids.begin())];
+        const std::int64_t time =
+            started[static_cast<std::size_t>(std::lower_bound(pids.begin(), pids.end(), entry.pid) - pids.begin())];
         if (time == 0) continue;
         model::ChangeActor actor;
         actor.kind = model::ActorKind::service;

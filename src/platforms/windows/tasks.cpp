@@ -289,7 +289,8 @@ model::StartupItem task_item(const FoundTask& task, bool admin, const CurrentUse
 // The program of a task's first Exec action, as its Command names it.
 std::string action_program(const formats::TaskDefinition& definition) {
     std::string program = trim(expand_references(definition.command));
-    if (program.size() >= 2 && program.front() == '"' && program.back() == '"') program = program.substr(1, program.size() - 2);
+    if (program.size() >= 2 && program.front() == '"' && program.back() == '"')
+        program = program.substr(1, program.size() - 2);
     return program;
 }
 

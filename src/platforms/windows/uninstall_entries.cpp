@@ -47,7 +47,8 @@ std::optional<model::ChangeActor> installer_of(HKEY uninstall, const Subkey& sub
 
 void add_installer_actors(std::vector<model::ChangeActor>& actors) {
     for (const UninstallKey& place : uninstall_keys) {
-        const RegistryResult<RegistryKey> uninstall = open_key(registry_root(place.hive), uninstall_path, KEY_READ | place.view);
+        const RegistryResult<RegistryKey> uninstall =
+            open_key(registry_root(place.hive), uninstall_path, KEY_READ | place.view);
         if (!uninstall) continue;
         const std::vector<Subkey> subkeys = enumerate_subkeys_with_times(uninstall->get());
         std::vector<std::optional<model::ChangeActor>> found(subkeys.size());

@@ -21,7 +21,8 @@ namespace qm::windows {
 namespace {
 
 constexpr std::string_view run_path = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr std::string_view approved_run = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
+constexpr std::string_view approved_run =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
 constexpr std::string_view task_cache = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Schedule\\TaskCache";
 
 // A task that starts at sign-in and runs the vendor's updater, as Windows
@@ -80,14 +81,12 @@ protected:
     }
 
     char approval_byte() const {
-        const std::string bytes =
-            test::read_value(HKEY_CURRENT_USER, approved_run, KEY_WOW64_64KEY, wide_name).second;
+        const std::string bytes = test::read_value(HKEY_CURRENT_USER, approved_run, KEY_WOW64_64KEY, wide_name).second;
         return bytes.empty() ? '\0' : bytes[0];
     }
 
     bool task_enabled() const {
-        return formats::read_task_definition(formats::decode_document(os::read_file(task_file).value_or("")))
-            .enabled;
+        return formats::read_task_definition(formats::decode_document(os::read_file(task_file).value_or(""))).enabled;
     }
 
     // What another program does: writes the value again with its flag reset.
