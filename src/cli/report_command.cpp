@@ -24,7 +24,8 @@ constexpr std::uint64_t most_file_bytes = 32ull << 20;
 // The computers' files in `folder`, by name; what cannot be read is a note.
 Result<engine::FleetReport> read_folder(const std::string& folder, engine::FleetReportBuilder& builder) {
     Result<std::vector<os::FolderEntry>> entries = os::list_folder(folder);
-    if (!entries) return fail("Could not read the folder " + folder + ": " + os::failure_reason(entries.error().message));
+    if (!entries)
+        return fail("Could not read the folder " + folder + ": " + os::failure_reason(entries.error().message));
     std::vector<std::string> names;
     for (const os::FolderEntry& entry : *entries) {
         if (!entry.is_folder && to_lower_ascii(entry.name).ends_with(".json") && entry.name.size() > 5)
@@ -61,7 +62,8 @@ Result<engine::FleetReport> read_folder(const std::string& folder, engine::Fleet
 
 std::string level_text(const engine::FleetRow& row) {
     std::string text;
-    for (const auto& [level, count] : row.levels) text += (text.empty() ? "" : "/") + std::string(model::level_name(level));
+    for (const auto& [level, count] : row.levels)
+        text += (text.empty() ? "" : "/") + std::string(model::level_name(level));
     return text;
 }
 
@@ -83,11 +85,11 @@ std::string table_text(const engine::FleetReport& report) {
                              cell("IF OFF", 16, 18) + cell("IMPACT", 12, 14) + cell("KIND", 12, 14) +
                              cell("NAME", 30, 32) + cell("DIFFERS", 7, 0));
     for (const engine::FleetRow& row : report.items) {
-        table += line(cell(std::to_string(row.computers), 9, 11) + cell(std::to_string(row.on), 5, 7) +
-                      cell(std::to_string(row.off), 5, 7) + cell(std::to_string(row.unknown), 5, 7) +
-                      cell(level_text(row), 16, 18) + cell(model::word_text(row.impact), 12, 14) +
-                      cell(model::word_text(row.kind), 12, 14) + cell(row.name, 30, 32) +
-                      cell(differs_text(row), 100, 0));
+        table +=
+            line(cell(std::to_string(row.computers), 9, 11) + cell(std::to_string(row.on), 5, 7) +
+                 cell(std::to_string(row.off), 5, 7) + cell(std::to_string(row.unknown), 5, 7) +
+                 cell(level_text(row), 16, 18) + cell(model::word_text(row.impact), 12, 14) +
+                 cell(model::word_text(row.kind), 12, 14) + cell(row.name, 30, 32) + cell(differs_text(row), 100, 0));
     }
     table += "\n" + std::to_string(report.items.size()) + " items on " + std::to_string(report.computers.size()) +
              " computers. 'ON' and 'OFF' count the computers where an item starts or not, '?' those whose list "
@@ -109,23 +111,26 @@ json::JsonValue report_json(const engine::FleetReport& report) {
     for (const engine::FleetRow& row : report.items) {
         json::JsonValue levels = json::JsonValue::array();
         for (const auto& [level, count] : row.levels) {
-            levels.push_back(
-                json::ObjectBuilder().string("level", std::string(model::level_name(level))).count("computers", count).done());
+            levels.push_back(json::ObjectBuilder()
+                                 .string("level", std::string(model::level_name(level)))
+                                 .count("computers", count)
+                                 .done());
         }
-        items.push_back(json::ObjectBuilder()
-                            .string("kind", std::string(model::word_text(row.kind)))
-                            .string("name", row.name)
-                            .count("computers", row.computers)
-                            .count("on", row.on)
-                            .count("off", row.off)
-                            .count("unknown", row.unknown)
-                            .value("majority", row.majority ? json::JsonValue(std::string(engine::fleet_state_text(*row.majority)))
-                                                            : json::JsonValue())
-                            .string("level", std::string(model::level_name(row.level)))
-                            .value("levels", std::move(levels))
-                            .string("impact", std::string(model::word_text(row.impact)))
-                            .strings("differs", row.differs)
-                            .done());
+        items.push_back(
+            json::ObjectBuilder()
+                .string("kind", std::string(model::word_text(row.kind)))
+                .string("name", row.name)
+                .count("computers", row.computers)
+                .count("on", row.on)
+                .count("off", row.off)
+                .count("unknown", row.unknown)
+                .value("majority", row.majority ? json::JsonValue(std::string(engine::fleet_state_text(*row.majority)))
+                                                : json::JsonValue())
+                .string("level", std::string(model::level_name(row.level)))
+                .value("levels", std::move(levels))
+                .string("impact", std::string(model::word_text(row.impact)))
+                .strings("differs", row.differs)
+                .done());
     }
     return json::ObjectBuilder()
         .value("computers", std::move(computers))
@@ -140,12 +145,23 @@ std::string escaped(std::string_view text) {
     std::string out;
     for (char c : replace_control_characters(text, false)) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -182,10 +198,10 @@ std::string chart_svg(const engine::FleetReport& report) {
         const std::string level(model::level_name(row.level));
         svg += "<g class=\"bar-row\"><text class=\"bar-label\" x=\"" + std::to_string(label_width - 10) + "\" y=\"" +
                std::to_string(y + 16) + "\" text-anchor=\"end\">" + escaped(shorten(row.name, 32)) + "</text>";
-        svg += "<rect class=\"bar lv-" + level + "\" x=\"" + std::to_string(label_width) + "\" y=\"" + std::to_string(y) +
-               "\" width=\"" + std::to_string(length) + "\" height=\"22\" rx=\"4\"><title>" + escaped(row.name) +
-               ": on " + std::to_string(row.on) + " of " + std::to_string(total) + " computers, " + level +
-               " if off</title></rect>";
+        svg += "<rect class=\"bar lv-" + level + "\" x=\"" + std::to_string(label_width) + "\" y=\"" +
+               std::to_string(y) + "\" width=\"" + std::to_string(length) + "\" height=\"22\" rx=\"4\"><title>" +
+               escaped(row.name) + ": on " + std::to_string(row.on) + " of " + std::to_string(total) + " computers, " +
+               level + " if off</title></rect>";
         svg += "<text class=\"bar-count\" x=\"" + std::to_string(label_width + length + 8) + "\" y=\"" +
                std::to_string(y + 16) + "\">" + std::to_string(row.on) + " of " + std::to_string(total) + " · " +
                level + "</text></g>\n";
@@ -236,45 +252,52 @@ std::string csp_hash(std::string_view text) {
     Sha256 digest;
     digest.update(text);
     const Sha256::Digest bytes = digest.finish();
-    return "'sha256-" + base64_encode(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())) + "'";
+    return "'sha256-" + base64_encode(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())) +
+           "'";
 }
 
 std::string report_page(const engine::FleetReport& report) {
     const std::string style = std::string(server::page_style_sheet()) + std::string(report_style);
     const std::string count = std::to_string(report.computers.size());
-    std::string page = "<!doctype html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-                       "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">\n"
-                       "<meta name=\"color-scheme\" content=\"light dark\">\n";
+    std::string page =
+        "<!doctype html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+        "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">\n"
+        "<meta name=\"color-scheme\" content=\"light dark\">\n";
     // Nothing but the page's own style sheet and script runs, and nothing is
     // fetched: text from the lists can never become markup that does.
     page += "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src " + csp_hash(style) +
             "; script-src " + csp_hash(theme_script) + "; img-src data:\">\n";
     page += "<title>Quillmoor: what starts on " + count + " computers</title>\n<style>" + style + "</style>\n<script>" +
             std::string(theme_script) + "</script>\n</head>\n<body>\n";
-    page += "<header class=\"top\"><div class=\"brand\"><svg viewBox=\"0 0 34 34\" aria-hidden=\"true\"><rect width=\"34\" "
-            "height=\"34\" rx=\"9\" fill=\"#22698a\"/><path d=\"M11 24.5c7.5-1 12.8-7.4 13.6-15-6.5 1.2-11.8 6.3-12.8 "
-            "12.8M11 24.5l-2.4 2.4M15.5 17.5l3.5.6\" fill=\"none\" stroke=\"#fff\" stroke-width=\"2.2\" "
-            "stroke-linecap=\"round\" stroke-linejoin=\"round\"/></svg><div><b>Quillmoor</b><div class=\"byline\">Fleet "
-            "report</div></div></div><div id=\"who\"></div><div class=\"actions\"><button class=\"btn\" id=\"theme\" "
-            "type=\"button\" aria-pressed=\"false\">Theme</button></div></header>\n<main id=\"main\">\n";
+    page +=
+        "<header class=\"top\"><div class=\"brand\"><svg viewBox=\"0 0 34 34\" aria-hidden=\"true\"><rect width=\"34\" "
+        "height=\"34\" rx=\"9\" fill=\"#22698a\"/><path d=\"M11 24.5c7.5-1 12.8-7.4 13.6-15-6.5 1.2-11.8 6.3-12.8 "
+        "12.8M11 24.5l-2.4 2.4M15.5 17.5l3.5.6\" fill=\"none\" stroke=\"#fff\" stroke-width=\"2.2\" "
+        "stroke-linecap=\"round\" stroke-linejoin=\"round\"/></svg><div><b>Quillmoor</b><div class=\"byline\">Fleet "
+        "report</div></div></div><div id=\"who\"></div><div class=\"actions\"><button class=\"btn\" id=\"theme\" "
+        "type=\"button\" aria-pressed=\"false\">Theme</button></div></header>\n<main id=\"main\">\n";
     page += "<div class=\"head\"><h2>What starts on " + count + " computers</h2><p>" +
             std::to_string(report.items.size()) +
             " items. On and off count the computers where an item starts or not, unknown those whose list cannot say; "
             "the level is what switching it off could do, as most computers judge it.</p></div>\n";
     page += "<section class=\"card chartcard\"><h3>Most common items</h3>\n" + chart_svg(report) + "</section>\n";
-    page += "<div class=\"card tablecard\"><table class=\"list\" id=\"report-table\"><thead><tr><th class=\"c-count\">Computers</th>"
-            "<th class=\"c-n\">On</th><th class=\"c-n\">Off</th><th class=\"c-n\">Unknown</th><th class=\"c-level\">If off</th>"
-            "<th class=\"c-impact\">Impact</th><th class=\"c-kind\">Kind</th><th>Name</th><th class=\"c-differs\">Differs</th>"
-            "</tr></thead><tbody>\n";
+    page +=
+        "<div class=\"card tablecard\"><table class=\"list\" id=\"report-table\"><thead><tr><th "
+        "class=\"c-count\">Computers</th>"
+        "<th class=\"c-n\">On</th><th class=\"c-n\">Off</th><th class=\"c-n\">Unknown</th><th class=\"c-level\">If "
+        "off</th>"
+        "<th class=\"c-impact\">Impact</th><th class=\"c-kind\">Kind</th><th>Name</th><th "
+        "class=\"c-differs\">Differs</th>"
+        "</tr></thead><tbody>\n";
     for (const engine::FleetRow& row : report.items) {
         std::string levels;
         for (const auto& [level, computers] : row.levels) levels += badge(level);
         page += "<tr class=\"item\"><td class=\"num\">" + std::to_string(row.computers) + "</td><td class=\"num\">" +
-                std::to_string(row.on) + "</td><td class=\"num\">" + std::to_string(row.off) + "</td><td class=\"num\">" +
-                std::to_string(row.unknown) + "</td><td><span class=\"levels\">" + levels + "</span></td><td>" +
-                escaped(model::word_text(row.impact)) + "</td><td>" + escaped(model::word_text(row.kind)) +
-                "</td><td><span class=\"nm\">" + escaped(row.name) + "</span></td><td class=\"sub\">" +
-                escaped(differs_text(row)) + "</td></tr>\n";
+                std::to_string(row.on) + "</td><td class=\"num\">" + std::to_string(row.off) +
+                "</td><td class=\"num\">" + std::to_string(row.unknown) + "</td><td><span class=\"levels\">" + levels +
+                "</span></td><td>" + escaped(model::word_text(row.impact)) + "</td><td>" +
+                escaped(model::word_text(row.kind)) + "</td><td><span class=\"nm\">" + escaped(row.name) +
+                "</span></td><td class=\"sub\">" + escaped(differs_text(row)) + "</td></tr>\n";
     }
     if (report.items.empty()) page += "<tr><td class=\"empty\" colspan=\"9\">No items in these lists.</td></tr>\n";
     page += "</tbody></table></div>\n";
@@ -283,9 +306,10 @@ std::string report_page(const engine::FleetReport& report) {
         for (const std::string& note : report.notes) page += "<li>" + escaped(note) + "</li>\n";
         page += "</ul>\n";
     }
-    page += "<section class=\"section\"><h3>Computers</h3><div class=\"card tablecard\"><table class=\"list\" "
-            "id=\"computers-table\"><thead><tr><th>Computer</th><th>Read from</th><th class=\"c-n\">Items</th></tr>"
-            "</thead><tbody>\n";
+    page +=
+        "<section class=\"section\"><h3>Computers</h3><div class=\"card tablecard\"><table class=\"list\" "
+        "id=\"computers-table\"><thead><tr><th>Computer</th><th>Read from</th><th class=\"c-n\">Items</th></tr>"
+        "</thead><tbody>\n";
     for (const engine::FleetComputer& computer : report.computers) {
         page += "<tr><td class=\"nm\">" + escaped(computer.name) + "</td><td>" + escaped(computer.form) +
                 "</td><td class=\"num\">" + std::to_string(computer.items) + "</td></tr>\n";

@@ -14,9 +14,12 @@ enum class OsqueryTable { startup_items, services, systemd_units };
 
 std::string_view table_name(OsqueryTable table) {
     switch (table) {
-        case OsqueryTable::startup_items: return "startup_items";
-        case OsqueryTable::services: return "services";
-        case OsqueryTable::systemd_units: return "systemd_units";
+        case OsqueryTable::startup_items:
+            return "startup_items";
+        case OsqueryTable::services:
+            return "services";
+        case OsqueryTable::systemd_units:
+            return "systemd_units";
     }
     return "";
 }
@@ -101,9 +104,12 @@ model::Level more_serious(model::Level a, model::Level b) { return std::max(a, b
 
 std::string_view fleet_state_text(FleetState state) {
     switch (state) {
-        case FleetState::on: return "on";
-        case FleetState::off: return "off";
-        case FleetState::unknown: return "unknown";
+        case FleetState::on:
+            return "on";
+        case FleetState::off:
+            return "off";
+        case FleetState::unknown:
+            return "unknown";
     }
     return "";
 }
@@ -122,8 +128,8 @@ const knowledge::Assessor& FleetReportBuilder::assessor(std::string_view platfor
 
 void FleetReportBuilder::note(std::string text) { notes_.push_back(std::move(text)); }
 
-void FleetReportBuilder::add_item(std::size_t computer, model::ItemKind kind, const std::string& name,
-                                  FleetState state, model::Level level, model::ImpactLevel impact) {
+void FleetReportBuilder::add_item(std::size_t computer, model::ItemKind kind, const std::string& name, FleetState state,
+                                  model::Level level, model::ImpactLevel impact) {
     const std::string key =
         std::string(model::word_text(kind)) + "|" + (windows_kind(kind) ? to_lower_ascii(name) : name);
     auto [found, added] = entry_index_.try_emplace(key, entries_.size());
@@ -159,7 +165,8 @@ void FleetReportBuilder::add(const std::string& computer, const json::JsonValue&
         }
     }
     const std::size_t index = computers_.size();
-    computers_.push_back(FleetComputer{computer, table ? "osquery " + std::string(table_name(*table)) : "quillmoor", 0});
+    computers_.push_back(
+        FleetComputer{computer, table ? "osquery " + std::string(table_name(*table)) : "quillmoor", 0});
     if (table) osquery_computers_[std::string(table_name(*table))].push_back(computer);
 
     std::size_t unread = 0;
@@ -203,7 +210,8 @@ void FleetReportBuilder::add(const std::string& computer, const json::JsonValue&
                 if (name.empty()) break;
                 if (lowered.starts_with("hkey_")) {
                     const bool machine = lowered.starts_with("hkey_local_machine");
-                    item.emplace(model::ItemKind::run, machine ? "Registry (Run, all users)" : "Registry (Run, this user)",
+                    item.emplace(model::ItemKind::run,
+                                 machine ? "Registry (Run, all users)" : "Registry (Run, this user)",
                                  machine ? model::Scope::machine : model::Scope::user, source, name);
                 } else if (source.find('\\') != std::string::npos) {
                     // A folder's settings file, which Windows keeps there and never starts.
@@ -211,8 +219,10 @@ void FleetReportBuilder::add(const std::string& computer, const json::JsonValue&
                     // The program names a file of a Startup folder without its extension.
                     const std::string stem(file_stem(name));
                     const bool machine = lowered.find("\\programdata\\") != std::string::npos;
-                    item.emplace(model::ItemKind::folder, machine ? "Startup folder (all users)" : "Startup folder (this user)",
-                                 machine ? model::Scope::machine : model::Scope::user, source, stem.empty() ? name : stem);
+                    item.emplace(model::ItemKind::folder,
+                                 machine ? "Startup folder (all users)" : "Startup folder (this user)",
+                                 machine ? model::Scope::machine : model::Scope::user, source,
+                                 stem.empty() ? name : stem);
                 } else {
                     break;  // a place of another system, which this table also lists elsewhere
                 }
@@ -220,7 +230,9 @@ void FleetReportBuilder::add(const std::string& computer, const json::JsonValue&
                 item->exe = path;
                 item->origin = windows_origin(path);
                 const std::string status = json::get_text(row, "status");
-                state = status == "enabled" ? FleetState::on : status == "disabled" ? FleetState::off : FleetState::unknown;
+                state = status == "enabled"    ? FleetState::on
+                        : status == "disabled" ? FleetState::off
+                                               : FleetState::unknown;
                 break;
             }
             case OsqueryTable::services: {
@@ -244,8 +256,8 @@ void FleetReportBuilder::add(const std::string& computer, const json::JsonValue&
                 item->description = json::get_text(row, "description");
                 item->origin = windows_origin(item->exe);
                 state = start == "AUTO_START" || start == "DELAYED_AUTO_START" ? FleetState::on
-                        : start == "DEMAND_START" || start == "DISABLED"      ? FleetState::off
-                                                                              : FleetState::unknown;
+                        : start == "DEMAND_START" || start == "DISABLED"       ? FleetState::off
+                                                                               : FleetState::unknown;
                 break;
             }
             case OsqueryTable::systemd_units: {
@@ -253,7 +265,8 @@ void FleetReportBuilder::add(const std::string& computer, const json::JsonValue&
                 // Devices, mounts, slices and scopes are not things that are
                 // set to start; the program lists only these types.
                 static constexpr std::array<std::string_view, 4> types = {".service", ".timer", ".socket", ".path"};
-                if (std::none_of(types.begin(), types.end(), [&](std::string_view type) { return unit.ends_with(type); }))
+                if (std::none_of(types.begin(), types.end(),
+                                 [&](std::string_view type) { return unit.ends_with(type); }))
                     continue;
                 item.emplace(model::ItemKind::systemd, "Systemd unit (system)", model::Scope::machine, "systemd system",
                              unit);
@@ -329,7 +342,8 @@ FleetReport FleetReportBuilder::done() {
         const OsqueryTable which = table == "services"        ? OsqueryTable::services
                                    : table == "systemd_units" ? OsqueryTable::systemd_units
                                                               : OsqueryTable::startup_items;
-        notes_.push_back("Read from osquery's " + table + " (" + computer_list(names) + "): " + cannot_say(which) + ".");
+        notes_.push_back("Read from osquery's " + table + " (" + computer_list(names) + "): " + cannot_say(which) +
+                         ".");
     }
     report.computers = std::move(computers_);
     report.notes = std::move(notes_);

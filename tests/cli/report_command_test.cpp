@@ -59,8 +59,11 @@ TEST_F(ReportCommand, JoinsTenComputersIntoRowsWithTheirMajorityAndWhoDiffers) {
     // service on two of seven; a task split one to one; a unit whose name
     // differs in case on two computers (two units on Linux).
     for (int n = 1; n <= 10; ++n) {
-        std::vector<std::string> items = {item("run", n == 10 ? "SPOTIFY" : "Spotify", n <= 8, n <= 7 ? "caution" : "high",
-                                               n <= 3 ? "high" : n <= 5 ? "low" : "not measured")};
+        std::vector<std::string> items = {item("run", n == 10 ? "SPOTIFY" : "Spotify", n <= 8,
+                                               n <= 7 ? "caution" : "high",
+                                               n <= 3   ? "high"
+                                               : n <= 5 ? "low"
+                                                        : "not measured")};
         if (n <= 7) items.push_back(item("service", "Updater", n <= 2, "low"));
         if (n <= 2) items.push_back(item("task", "Tie", n == 1, "low"));
         if (n <= 2) items.push_back(item("systemd", n == 1 ? "sshd.service" : "SSHD.service", true, "high"));
@@ -112,8 +115,9 @@ TEST_F(ReportCommand, JoinsTenComputersIntoRowsWithTheirMajorityAndWhoDiffers) {
 }
 
 TEST_F(ReportCommand, ReadsOsqueryTablesWithTheProgramsKindsAndJudgement) {
-    const std::map<std::string, std::string> recorded = {
-        {"desk1", "startup_items"}, {"desk2", "services"}, {"srv1", "systemd_units"}};
+    const std::map<std::string, std::string> recorded = {{"desk1", "startup_items"},
+                                                         {"desk2", "services"},
+                                                         {"srv1", "systemd_units"}};
     for (const auto& [computer, table] : recorded) {
         Result<std::string> text = os::read_file(std::string(QM_TEST_DATA_DIR) + "/osquery/" + table + ".json");
         ASSERT_TRUE(text.has_value()) << text.error();
