@@ -124,7 +124,7 @@ int print_version(CommandContext& context) {
 }
 
 // Help lists the commands in this order.
-constexpr std::array<CommandEntry, 21> command_table = {{
+constexpr std::array<CommandEntry, 22> command_table = {{
     {.name = "serve", .operands = "[--no-browser] [--port N]", .usage_error = port_in_range, .run = serve_window},
     {.name = "open",
      .listed = false,
@@ -192,6 +192,11 @@ constexpr std::array<CommandEntry, 21> command_table = {{
      .run = run_doctor},
     {.name = "history", .usage_error = no_operand, .run = run_history},
     {.name = "undo", .operands = "SEQ", .more_options = "--yes", .usage_error = undo_usage, .run = run_undo},
+    {.name = "watch",
+     .operands = "[--json]",
+     .summary = "show changes to what starts as they happen",
+     .usage_error = no_operand,
+     .run = run_watch},
     // The dispatcher answers help and version before it builds a platform;
     // they stand here so that the table names every command word.
     {.name = "help", .listed = false, .usage_error = no_operand, .run = print_help},

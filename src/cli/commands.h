@@ -79,6 +79,7 @@ int run_backups(CommandContext& context);
 int run_restore(CommandContext& context);
 int run_history(CommandContext& context);
 int run_undo(CommandContext& context);
+int run_watch(CommandContext& context);
 
 // Text helpers shared by the commands' tables.
 // The text on one line (control characters and line breaks replaced by

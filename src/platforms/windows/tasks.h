@@ -23,6 +23,9 @@
 
 namespace qm::windows {
 
+// The Windows folder (SystemRoot), which the task roots are below.
+[[nodiscard]] std::string system_root();
+
 // Appends task items and at most one note. Each root is a folder below
 // SystemRoot ("System32\Tasks"); a root that does not exist is skipped. With
 // a record, definition files unchanged since it was kept are not opened
