@@ -1,9 +1,6 @@
 // watch: waits for the places startup items live in to change and shows each
 // change as it happens, until the user interrupts it (which ends it in order,
-// with exit code 0). Notifications that come within a second of each other
-// are one change of the computer, scanned once when a second has passed
-// without another.
-#include <chrono>
+// with exit code 0).
 
 #include "cli/commands.h"
 #include "engine/change_follower.h"
@@ -15,26 +12,6 @@
 namespace qm::cli {
 
 namespace {
-
-using namespace std::chrono_literals;
-
-// How long the computer must be quiet before it is scanned, and how long a
-// place that never stops changing may put the scan off.
-constexpr std::chrono::milliseconds quiet_time = 1s;
-constexpr std::chrono::milliseconds longest_merge = 5s;
-
-// Waits for the next change of the computer; false when woken instead (the
-// user interrupted the watch).
-bool wait_for_change(model::ChangeWatch& watch) {
-    if (watch.wait(std::nullopt) != model::WatchWake::changed) return false;
-    const auto first = std::chrono::steady_clock::now();
-    while (std::chrono::steady_clock::now() - first < longest_merge) {
-        const model::WatchWake next = watch.wait(quiet_time);
-        if (next == model::WatchWake::woken) return false;
-        if (next == model::WatchWake::timed_out) break;
-    }
-    return true;
-}
 
 void print_start(CommandContext& context, const model::ChangeWatch& watch, const std::vector<std::string>& notes) {
     if (context.args.has_flag("--json")) {
@@ -62,15 +39,7 @@ void print_start(CommandContext& context, const model::ChangeWatch& watch, const
 void print_change(CommandContext& context, const engine::SeenChange& seen, std::int64_t now) {
     const engine::FoundChange& change = seen.change;
     if (context.args.has_flag("--json")) {
-        context.streams.out_data(json::write(json::ObjectBuilder()
-                                                 .string("time", time_text(now))
-                                                 .string("id", change.id)
-                                                 .string("name", change.name)
-                                                 .string("change", std::string(model::word_text(change.change)))
-                                                 .string("kind_label", seen.kind_label)
-                                                 .string("found", change.found)
-                                                 .done()) +
-                                 "\n");
+        context.streams.out_data(json::write(engine::seen_change_json(seen, now)) + "\n");
         return;
     }
     std::string line = time_text(now).substr(11) + "  " + std::string(model::word_text(change.change)) + "  " +
@@ -104,7 +73,7 @@ int run_watch(CommandContext& context) {
     }
     print_start(context, **watch, notes);
 
-    while (wait_for_change(**watch)) {
+    while (engine::wait_until_settled(**watch, std::nullopt) == model::WatchWake::changed) {
         std::vector<std::string> failures;
         const std::vector<engine::SeenChange> seen = follower.next(failures);
         const std::int64_t now = now_unix_seconds();

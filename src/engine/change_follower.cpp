@@ -1,6 +1,7 @@
 #include "engine/change_follower.h"
 
 #include "os/files.h"
+#include "util/time_text.h"
 
 namespace qm::engine {
 
@@ -18,6 +19,29 @@ std::string spec_of(const JournalRecord& record, std::string_view key) {
 }
 
 }  // namespace
+
+model::WatchWake wait_until_settled(model::ChangeWatch& watch, std::optional<std::chrono::milliseconds> timeout) {
+    const model::WatchWake first = watch.wait(timeout);
+    if (first != model::WatchWake::changed) return first;
+    const auto began = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - began < longest_merge) {
+        const model::WatchWake next = watch.wait(quiet_time);
+        if (next == model::WatchWake::woken) return next;
+        if (next == model::WatchWake::timed_out) break;
+    }
+    return model::WatchWake::changed;
+}
+
+json::JsonValue seen_change_json(const SeenChange& seen, std::int64_t now) {
+    return json::ObjectBuilder()
+        .string("time", time_text(now))
+        .string("id", seen.change.id)
+        .string("name", seen.change.name)
+        .string("change", std::string(model::word_text(seen.change.change)))
+        .string("kind_label", seen.kind_label)
+        .string("found", seen.change.found)
+        .done();
+}
 
 JournalRecord observation_record(const SeenChange& seen) {
     JournalRecord record;

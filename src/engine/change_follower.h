@@ -10,6 +10,8 @@
 // follower at a time.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -18,15 +20,32 @@
 #include "engine/engine_context.h"
 #include "engine/journal.h"
 #include "engine/scan_changes.h"
+#include "json/json.h"
+#include "model/platform.h"
 #include "model/data_folder.h"
 #include "util/result.h"
 
 namespace qm::engine {
 
+// Notifications that come within `quiet_time` of each other are one change of
+// the computer, scanned once it has been quiet that long; a place that never
+// stops changing puts the scan off for `longest_merge` at most.
+inline constexpr std::chrono::milliseconds quiet_time{1000};
+inline constexpr std::chrono::milliseconds longest_merge{5000};
+
+// Waits up to `timeout` (none: no limit) for the watch to see a change, then
+// until the computer is quiet: changed, woken (at once, also while merging)
+// or timed_out.
+[[nodiscard]] model::WatchWake wait_until_settled(model::ChangeWatch& watch,
+                                                  std::optional<std::chrono::milliseconds> timeout);
+
 struct SeenChange {
     FoundChange change;
     std::string kind_label;  // of the item, or as the scan before saw an item that is gone
 };
+
+// {time (now), id, name, change, kind_label, found}
+[[nodiscard]] json::JsonValue seen_change_json(const SeenChange& seen, std::int64_t now);
 
 // The observation record of a change.
 [[nodiscard]] JournalRecord observation_record(const SeenChange& seen);

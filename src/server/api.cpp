@@ -201,6 +201,16 @@ constexpr auto routes = std::to_array<Route>({
     }},
     {"POST", "/api/bye", [](ServerState& state, engine::EngineContext&, const JsonValue&) {
         state.bye_at.store(now_unix_millis());
+        state.watch.stop();
+        return ok_object();
+    }},
+    // {"after": N}: waits until the watch sees a change numbered after N (0:
+    // any from now on), or about 25 seconds; the first poll starts the watch.
+    {"POST", "/api/watch", [](ServerState& state, engine::EngineContext& engine, const JsonValue& body) {
+        return state.watch.poll(engine, json::get_count(body, "after"));
+    }},
+    {"POST", "/api/watch/stop", [](ServerState& state, engine::EngineContext&, const JsonValue&) {
+        state.watch.stop();
         return ok_object();
     }},
     // The server ends the process once this answer is sent.
