@@ -58,8 +58,9 @@ TEST_F(UndoAndBackupsTest, UndoReversesADisableOnce) {
 TEST_F(UndoAndBackupsTest, ObservationsAreHistoryThatNothingUndoesOrCountsAsASwitch) {
     const std::string spooler = "service|machine|Services|Spooler";
     ASSERT_TRUE(engine::apply_changes(engine(), {acked(model::ChangeAction::disable, spooler)}).front().ok);
-    const engine::SeenChange seen{{spooler, "Print Spooler", model::ItemChange::came_back, "2026-01-02 03:04:05"},
-                                  "Service"};
+    engine::SeenChange seen;
+    seen.change = engine::FoundChange{spooler, "Print Spooler", model::ItemChange::came_back, "2026-01-02 03:04:05"};
+    seen.kind_label = "Service";
     ASSERT_TRUE(engine::record_observation(engine().data_folder(), seen));
     ASSERT_TRUE(engine::record_observation(engine().data_folder(), seen));  // the same observation is kept once
     const std::vector<engine::HistoryEntry> history = engine::journal_history(engine().data_folder());

@@ -121,6 +121,8 @@ bool BackgroundProgram::interrupt() {
     return pid_ != 0 && ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(pid_)) != 0;
 }
 
+bool BackgroundProgram::kill() { return process_ != nullptr && ::TerminateProcess(process_, 1) != 0; }
+
 std::optional<int> BackgroundProgram::wait_for_exit(milliseconds timeout) {
     if (exit_code_) return exit_code_;
     if (process_ == nullptr) return std::nullopt;
@@ -165,7 +167,7 @@ BackgroundProgram::BackgroundProgram(const std::vector<std::string>& arguments,
 
 BackgroundProgram::~BackgroundProgram() {
     if (pid_ != 0 && !wait_for_exit(milliseconds(0))) {
-        ::kill(static_cast<pid_t>(pid_), SIGKILL);
+        (void)kill();
         (void)wait_for_exit(milliseconds(5000));
     }
     if (out_read_ >= 0) ::close(out_read_);
@@ -188,6 +190,8 @@ bool BackgroundProgram::read_some(milliseconds timeout) {
 }
 
 bool BackgroundProgram::interrupt() { return pid_ != 0 && ::kill(static_cast<pid_t>(pid_), SIGINT) == 0; }
+
+bool BackgroundProgram::kill() { return pid_ != 0 && ::kill(static_cast<pid_t>(pid_), SIGKILL) == 0; }
 
 std::optional<int> BackgroundProgram::wait_for_exit(milliseconds timeout) {
     if (exit_code_) return exit_code_;

@@ -30,6 +30,8 @@ public:
     // Everything read from standard output so far.
     [[nodiscard]] const std::string& output() const { return out_; }
     [[nodiscard]] bool interrupt();
+    // Ends it by force, as the system's task manager would.
+    [[nodiscard]] bool kill();
     // The exit code once it ended within `timeout`.
     [[nodiscard]] std::optional<int> wait_for_exit(std::chrono::milliseconds timeout);
     // The child's process id (0 when it did not start).
