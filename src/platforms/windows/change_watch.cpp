@@ -57,6 +57,12 @@ struct Place {
     }
 };
 
+// The note of a place that cannot be watched.
+std::string not_watched(const Place& place, unsigned long code) {
+    if (code == ERROR_ACCESS_DENIED) return place.shown + " cannot be watched without administrator rights.";
+    return os::windows::system_error("watching " + place.shown, code);
+}
+
 void arm_key(Place& place) {
     place.opened.reset();
     place.awaiting = false;
@@ -71,7 +77,7 @@ void arm_key(Place& place) {
         RegistryResult<std::optional<RegistryKey>> opened =
             try_open_key(root, path, KEY_NOTIFY | view_flag(place.key.view));
         if (!opened) {
-            place.note = registry_failure("watching " + place.shown, opened.error());
+            place.note = not_watched(place, static_cast<unsigned long>(opened.error().code));
             return;
         }
         if (*opened) {
@@ -88,7 +94,7 @@ void arm_key(Place& place) {
                                                      place.event.get(), TRUE);
     if (status != ERROR_SUCCESS) {
         place.opened.reset();
-        place.note = registry_failure("watching " + place.shown, RegistryError{status});
+        place.note = not_watched(place, static_cast<unsigned long>(status));
     }
 }
 
@@ -112,7 +118,7 @@ void arm_folder(Place& place) {
     place.notification.reset(::FindFirstChangeNotificationW(
         os::windows::to_wide(path).c_str(), subtree, place.awaiting ? FILE_NOTIFY_CHANGE_DIR_NAME : folder_changes));
     if (!place.notification.valid())
-        place.note = os::windows::access_or_system_error("watching " + place.shown, ::GetLastError());
+        place.note = not_watched(place, ::GetLastError());
 }
 
 void arm(Place& place) { place.is_key ? arm_key(place) : arm_folder(place); }
