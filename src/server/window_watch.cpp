@@ -21,7 +21,8 @@ WindowWatch::~WindowWatch() {
     news_.wait(held, [&] { return threads_ == 0; });
 }
 
-json::JsonValue WindowWatch::poll(engine::EngineContext& engine, std::uint64_t after, std::chrono::milliseconds wait) {
+json::JsonValue WindowWatch::poll(engine::EngineContext& engine, std::optional<std::uint64_t> after,
+                                  std::chrono::milliseconds wait) {
     std::unique_lock held(lock_);
     last_poll_ = std::chrono::steady_clock::now();
     if (!running_) {
@@ -30,6 +31,7 @@ json::JsonValue WindowWatch::poll(engine::EngineContext& engine, std::uint64_t a
         running_ = true;
         wake_ = *wake;
         failure_.clear();
+        ready_ = false;
         places_ = 0;
         notes_.clear();
         ++threads_;
@@ -41,13 +43,19 @@ json::JsonValue WindowWatch::poll(engine::EngineContext& engine, std::uint64_t a
             return failure_answer(started.error().message);
         }
     }
-    // A number this run never gave (the page outlived an earlier run) counts as now.
-    if (after == 0 || after > cursor_) after = cursor_;
     ++polls_waiting_;
-    news_.wait_for(held, wait, [&] { return cursor_ > after || !running_; });
+    std::uint64_t since = cursor_;
+    if (!after) {
+        news_.wait_for(held, wait, [&] { return ready_ || !running_; });
+        since = cursor_;
+    } else {
+        // A number this run never gave (the page outlived an earlier run) counts as now.
+        since = std::min(*after, cursor_);
+        news_.wait_for(held, wait, [&] { return cursor_ > since || !running_; });
+    }
     --polls_waiting_;
     last_poll_ = std::chrono::steady_clock::now();
-    return answer_locked(after);
+    return answer_locked(since);
 }
 
 void WindowWatch::stop() {
@@ -67,7 +75,7 @@ json::JsonValue WindowWatch::answer_locked(std::uint64_t after) const {
     }
     return json::ObjectBuilder()
         .flag("ok", failure_.empty())
-        .flag("watching", running_)
+        .flag("watching", running_ && ready_)
         .count("places", places_)
         .strings("notes", notes_)
         .count("cursor", cursor_)
@@ -108,6 +116,8 @@ void WindowWatch::watch_until_stopped(engine::EngineContext& engine, const std::
         std::lock_guard held(lock_);
         places_ = watch.places();
         notes_ = std::move(notes);
+        ready_ = true;
+        news_.notify_all();
     }
     while (true) {
         std::chrono::milliseconds until_idle{0};

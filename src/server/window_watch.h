@@ -14,6 +14,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,10 +38,12 @@ public:
     static constexpr std::chrono::milliseconds idle_time{60000};
 
     // Starts the watch when it is not running, then waits up to `wait` for a
-    // change numbered after `after` (0: after the last one seen so far).
-    // Answers {ok, watching, places, notes, cursor, changes: [...]}, or
-    // {ok: false, watching: false, message} when the watch cannot run.
-    [[nodiscard]] json::JsonValue poll(engine::EngineContext& engine, std::uint64_t after,
+    // change numbered after `after` (the cursor of an earlier answer); without
+    // one, only until the watch has read the computer once and waits, from
+    // which on the answer's cursor counts. Answers {ok, watching, places,
+    // notes, cursor, changes: [...], message}; ok is false, with the reason,
+    // when the watch cannot run.
+    [[nodiscard]] json::JsonValue poll(engine::EngineContext& engine, std::optional<std::uint64_t> after,
                                        std::chrono::milliseconds wait = poll_time);
     // Ends the watch and every poll waiting on it.
     void stop();
@@ -58,6 +61,7 @@ private:
     std::shared_ptr<os::WakeSignal> wake_;       // the running watch's; guarded by lock_
     std::uint64_t cursor_ = 0;                   // number of the last change seen; guarded by lock_
     std::deque<json::JsonValue> changes_;        // the newest, the last numbered cursor_; guarded by lock_
+    bool ready_ = false;                         // the running watch has read the computer once; guarded by lock_
     std::size_t places_ = 0;                     // guarded by lock_
     std::vector<std::string> notes_;             // guarded by lock_
     std::string failure_;                        // why the last watch could not run; guarded by lock_

@@ -8,16 +8,18 @@
 const {query, app, element, asArray, asText, asNumber, toast, api, scanStartup} = qm;
 let on = false;
 let poll = null;  // the AbortController of the poll on its way
-let cursor = 0;
+let cursor = null;  // the number of the last change seen; none before the first answer
+const offTitle = 'Read the list again whenever something changes what starts';
 const sw = element('button', {type: 'button', class: 'switch', role: 'switch', 'aria-checked': 'false', id: 'watch-switch',
-  'aria-labelledby': 'watch-label', title: 'Read the list again whenever something changes what starts', onclick: () => setOn(!on)});
+  'aria-labelledby': 'watch-label', title: offTitle, onclick: () => setOn(!on)});
 query('#actions').prepend(element('span', {class: 'check'}, sw, element('span', {class: 'lbl', id: 'watch-label', text: 'Watch for changes'})));
 function setOn(next) {
   if (next === on || (next && (!app.token || app.stopped))) return;
   on = next;
   sw.setAttribute('aria-checked', String(on));
-  if (on) { cursor = 0; follow(); return; }
+  if (on) { cursor = null; follow(); return; }
   if (poll) poll.abort();
+  sw.title = offTitle;
   api('/api/watch/stop', {}).catch(() => {});
 }
 async function follow() {
@@ -26,7 +28,7 @@ async function follow() {
     let a = null;
     try {
       const res = await fetch('/api/watch', {method: 'POST', signal: poll.signal, cache: 'no-store',
-        headers: {'x-quillmoor-token': app.token, 'content-type': 'application/json'}, body: JSON.stringify({after: cursor})});
+        headers: {'x-quillmoor-token': app.token, 'content-type': 'application/json'}, body: JSON.stringify(cursor === null ? {} : {after: cursor})});
       a = await res.json();
     } catch (e) {
       if (!on) return;
@@ -38,6 +40,7 @@ async function follow() {
       toast('Changes can no longer be watched: ' + (a && asText(a.message) || 'the program did not answer.'), 'error');
       return;
     }
+    if (cursor === null) sw.title = 'Watching ' + asNumber(a.places) + ' places for changes to what starts';
     cursor = asNumber(a.cursor);
     const changes = asArray(a.changes).filter((c) => c && typeof c === 'object');
     if (changes.length) {
