@@ -1,7 +1,6 @@
 // watch: waits for the places startup items live in to change and shows each
 // change as it happens, until the user interrupts it (which ends it in order,
 // with exit code 0).
-
 #include "cli/commands.h"
 #include "engine/change_follower.h"
 #include "json/json.h"
