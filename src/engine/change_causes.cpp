@@ -159,7 +159,8 @@ std::optional<model::ChangeCause> likely_cause(const model::StartupItem& item,
 
 void name_causes(std::vector<model::StartupItem>& items, const std::vector<model::ChangeActor>& actors) {
     for (model::StartupItem& item : items) {
-        if (item.change == model::ItemChange::came_back || item.change == model::ItemChange::added)
+        if (item.change == model::ItemChange::came_back || item.change == model::ItemChange::added ||
+            item.change == model::ItemChange::switched_on)
             item.cause = likely_cause(item, actors);
     }
 }

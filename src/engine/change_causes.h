@@ -39,7 +39,7 @@ inline constexpr std::int64_t cause_clock_slack_seconds = 60;
 [[nodiscard]] std::optional<model::ChangeCause> likely_cause(const model::StartupItem& item,
                                                              const std::vector<model::ChangeActor>& actors);
 
-// Sets `cause` on every item that came back or is new.
+// Sets `cause` on every item that came back, is new or was switched on.
 void name_causes(std::vector<model::StartupItem>& items, const std::vector<model::ChangeActor>& actors);
 
 // "2 minutes", "1 hour 5 minutes", "less than a minute".

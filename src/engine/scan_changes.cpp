@@ -127,6 +127,14 @@ bool switched_off_by_user(const JournalQuery& journal, std::string_view id) {
     return off;
 }
 
+bool changed_by_program(const JournalQuery& journal, std::string_view id) {
+    for (auto record = journal.records().rbegin(); record != journal.records().rend(); ++record) {
+        if (record->ok && record->action && record->id == id && *record->action != ChangeAction::observed)
+            return true;
+    }
+    return false;
+}
+
 ScanChanges compare_scans(const std::optional<ScanChanges>& before, const std::vector<model::StartupItem>& items,
                           const JournalQuery& journal, const std::vector<std::string>& ignored,
                           const std::string& now) {
@@ -168,6 +176,11 @@ ScanChanges compare_scans(const std::optional<ScanChanges>& before, const std::v
             add(item.id(), item.name, ItemChange::added);
         } else if (was->second->command != item.command || earlier_change == ItemChange::command_changed) {
             add(item.id(), item.name, ItemChange::command_changed);
+        } else if (item.enabled && (!was->second->enabled || earlier_change == ItemChange::switched_on) &&
+                   !changed_by_program(journal, item.id())) {
+            // Off before and on now, and not through the program: an
+            // installer or updater switched it on.
+            add(item.id(), item.name, ItemChange::switched_on);
         }
     }
     for (const SeenItem& seen : before->items) {

@@ -3,7 +3,9 @@
 // folder: an item that was not there is new, one whose command differs has
 // its command changed, one that is no longer there is gone, and one that the
 // user switched off (the journal's newest word for it is off) and that is on
-// again came back. A change found is kept, with when it was found, until the
+// again came back; one that was off in the scan before and is on now, which
+// the program never changed, was switched on by another program. A change
+// found is kept, with when it was found, until the
 // user acknowledges it or it no longer holds (an item that came back and is
 // off again); items on the ignore list (ignored.json) are never marked. The
 // program's own entries are not news. The demonstration has no such files.
@@ -63,6 +65,10 @@ struct ScanChanges {
 // to start later or only when needed, and not switched on, taken back or
 // undone since.
 [[nodiscard]] bool switched_off_by_user(const JournalQuery& journal, std::string_view id);
+
+// Whether the program made any change of the item (an observation is none):
+// then its being on is the user's own doing, not news.
+[[nodiscard]] bool changed_by_program(const JournalQuery& journal, std::string_view id);
 
 // Compares a scan with the one before (`before`, none on the first scan:
 // nothing is news then) and with the changes found earlier. `now` is the

@@ -47,12 +47,13 @@ constexpr WordTable<ChangeAction, 9> change_actions{{
     {ChangeAction::on_time, "on-time"},
     {ChangeAction::observed, "observed"},
 }};
-constexpr WordTable<ItemChange, 5> item_changes{{
+constexpr WordTable<ItemChange, 6> item_changes{{
     {ItemChange::none, ""},
     {ItemChange::added, "new"},
     {ItemChange::came_back, "came back"},
     {ItemChange::command_changed, "command changed"},
     {ItemChange::gone, "gone"},
+    {ItemChange::switched_on, "switched on"},
 }};
 constexpr WordTable<ImpactLevel, 4> impact_levels{{
     {ImpactLevel::high, "high"},

@@ -63,8 +63,9 @@ enum class CandidateSource { process, service, app };
 enum class ChangeAction { enable, disable, create, remove, undo, later, when_needed, on_time, observed };
 
 // What changed about an item since the scans before ("new", "came back",
-// "command changed", "gone"); none when nothing did.
-enum class ItemChange { none, added, came_back, command_changed, gone };
+// "command changed", "gone", and "switched on": off before and on now,
+// though not switched off through the program); none when nothing did.
+enum class ItemChange { none, added, came_back, command_changed, gone, switched_on };
 
 // What an item was measured to cost when the computer starts or its user
 // signs in ("high", "medium", "low", "not measured").

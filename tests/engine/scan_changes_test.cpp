@@ -36,26 +36,30 @@ std::vector<std::pair<std::string, ItemChange>> marks(const engine::ScanChanges&
 }
 
 // Every kind of change from one scan to the next, and what the journal says
-// about the items the user switched off.
+// about the items the user switched off or on.
 TEST(ScanChanges, EachKindOfChangeIsFoundAgainstTheScanBefore) {
     const std::string updater = run_value("Updater").id();
     const std::string chat = run_value("Chat").id();
     const engine::JournalQuery journal({record(1, model::ChangeAction::disable, updater),
                                         record(2, model::ChangeAction::disable, chat),
-                                        record(3, model::ChangeAction::undo, chat, 2)});
-    const engine::ScanChanges first = engine::compare_scans(
-        std::nullopt, {run_value("Updater", false), run_value("Chat"), run_value("Tool"), run_value("Old")}, journal,
-        {}, "2026-12-02 10:00:00");
+                                        record(3, model::ChangeAction::undo, chat, 2),
+                                        record(4, model::ChangeAction::enable, run_value("Mine").id())});
+    const engine::ScanChanges first =
+        engine::compare_scans(std::nullopt,
+                              {run_value("Updater", false), run_value("Chat"), run_value("Tool"), run_value("Old"),
+                               run_value("Quiet", false), run_value("Mine", false)},
+                              journal, {}, "2026-12-02 10:00:00");
     EXPECT_TRUE(first.changes.empty());  // the first scan has nothing to compare with
 
     const std::vector<model::StartupItem> now = {run_value("Updater"), run_value("Chat"),
                                                  run_value("Tool", true, "tool.exe --tray"), run_value("Fresh"),
-                                                 run_value("Muted")};
+                                                 run_value("Muted"), run_value("Quiet"), run_value("Mine")};
     const engine::ScanChanges second =
         engine::compare_scans(first, now, journal, {run_value("Muted").id()}, "2026-12-03 09:00:00");
     EXPECT_EQ(marks(second), (std::vector<std::pair<std::string, ItemChange>>{{"Updater", ItemChange::came_back},
                                                                              {"Tool", ItemChange::command_changed},
                                                                              {"Fresh", ItemChange::added},
+                                                                             {"Quiet", ItemChange::switched_on},
                                                                              {"Old", ItemChange::gone}}));
 
     // A change found keeps its time while it holds; one that no longer holds
@@ -65,6 +69,7 @@ TEST(ScanChanges, EachKindOfChangeIsFoundAgainstTheScanBefore) {
     const engine::ScanChanges third = engine::compare_scans(second, later, journal, {}, "2026-12-04 09:00:00");
     EXPECT_EQ(marks(third), (std::vector<std::pair<std::string, ItemChange>>{{"Tool", ItemChange::command_changed},
                                                                             {"Fresh", ItemChange::added},
+                                                                            {"Quiet", ItemChange::switched_on},
                                                                             {"Old", ItemChange::gone}}));
     for (const engine::FoundChange& change : third.changes) EXPECT_EQ(change.found, "2026-12-03 09:00:00");
 }

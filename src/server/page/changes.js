@@ -8,7 +8,7 @@
 'use strict';
 const {app, element, fill, asArray, asText, plural, tag, btn, waysOf, api, toast} = qm;
 const {openReview, scanStartup} = qm.later;
-const CHANGE_WORDS = {new: 'New', 'came back': 'Came back', 'command changed': 'Command changed', gone: 'Gone'};
+const CHANGE_WORDS = {new: 'New', 'came back': 'Came back', 'switched on': 'Switched on', 'command changed': 'Command changed', gone: 'Gone'};
 const MONTHS = ['Jan', 'Feb', 'Mar', 'Apr', 'May', 'Jun', 'Jul', 'Aug', 'Sep', 'Oct', 'Nov', 'Dec'];
 // "2 Dec" from the program's "2026-12-02 10:00:00".
 function dayText(time) {
@@ -30,8 +30,10 @@ function changeSummary(changes) {
   const back = of('came back');
   const commands = of('command changed');
   const gone = of('gone');
+  const on = of('switched on');
   if (added.length) parts.push(added.length === 1 ? asText(added[0].name) + ' is new' : added.length + ' items are new');
   if (back.length) parts.push(names(back) + ' came back on');
+  if (on.length) parts.push(names(on) + (on.length === 1 ? ' was' : ' were') + ' switched on');
   if (commands.length) parts.push(commands.length === 1 ? asText(commands[0].name) + ' has a changed command' : commands.length + ' commands changed');
   if (gone.length) parts.push(gone.length === 1 ? asText(gone[0].name) + ' is gone' : gone.length + ' items are gone');
   const since = changes.map((c) => asText(c.since)).filter(Boolean).sort()[0];
@@ -99,14 +101,15 @@ function changePart(it) {
   const found = changesNow().find((c) => c.id === it.id);
   const since = found && dayText(found.since) ? ' since ' + dayText(found.since) : '';
   const what = it.change === 'came back' ? 'It came back on' + since + ' after you switched it off.'
-    : it.change === 'new' ? 'It is new' + since + '.' : 'Its command changed' + since + '.';
+    : it.change === 'new' ? 'It is new' + since + '.'
+    : it.change === 'switched on' ? 'Another program switched it on' + since + '.' : 'Its command changed' + since + '.';
   const c = it.cause && typeof it.cause === 'object' ? it.cause : null;
   return element('div', {class: 'changed-part'},
     element('p', {class: 'notice', role: 'status', text: what}),
     c ? element('p', {class: 'note'}, element('b', {text: (c.sure === 'likely' ? 'Likely cause: ' : 'Possible cause: ')}), asText(c.why))
-      : (it.change === 'came back' || it.change === 'new') ? element('p', {class: 'note', text: 'The computer\u2019s records name no cause.'}) : null,
+      : it.change !== 'command changed' ? element('p', {class: 'note', text: 'The computer\u2019s records name no cause.'}) : null,
     element('div', {class: 'row-btns'},
-      it.change === 'came back' && it.enabled ? btn('Switch it off again', 'power', () => switchOffAgain(it), 'primary') : null,
+      (it.change === 'came back' || it.change === 'switched on') && it.enabled ? btn(it.change === 'came back' ? 'Switch it off again' : 'Switch it off', 'power', () => switchOffAgain(it), 'primary') : null,
       btn('Acknowledge', 'check', () => acknowledge([it.id])),
       btn('Ignore changes to it', null, () => setIgnored(it.id, true))));
 }

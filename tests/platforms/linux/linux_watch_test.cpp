@@ -45,6 +45,7 @@ TEST(LinuxWatch, ChangesMadeByOthersArePrintedWithinTwoSecondsKeptAsObservations
     if (!systemctl_present()) GTEST_SKIP() << "systemctl is not installed (scripts/setup.sh systemd installs it)";
     LinuxTree tree;
     tree.write("/etc/systemd/system/backup.service", service_unit("Nightly backup", "/usr/bin/backup", "multi-user.target"));
+    tree.write("/etc/systemd/system/report.service", service_unit("Reports", "/usr/bin/report", "multi-user.target"));
     const std::vector<std::pair<std::string, std::string>> environment{{"QUILLMOOR_LINUX_ROOT", tree.root()},
                                                                        {"XDG_DATA_HOME", ""}};
     // Switched on, then off by the user: another program switching it on
@@ -67,6 +68,13 @@ TEST(LinuxWatch, ChangesMadeByOthersArePrintedWithinTwoSecondsKeptAsObservations
     const std::optional<std::string> back = watch.next_line_with("backup.service", 2s);
     ASSERT_TRUE(back) << watch.output();
     EXPECT_NE(back->find("\"change\":\"came back\""), std::string::npos) << *back;
+    // A unit the user never switched, enabled by another program.
+    ASSERT_EQ(os::run_child({"systemctl", {"--root=" + tree.root(), "enable", "report.service"}, {}, std::chrono::seconds(30)})
+                  .exit_code,
+              0u);
+    const std::optional<std::string> on = watch.next_line_with("report.service", 2s);
+    ASSERT_TRUE(on) << watch.output();
+    EXPECT_NE(on->find("\"change\":\"switched on\""), std::string::npos) << *on;
 
     EXPECT_EQ(children_of(watch.pid()), 0U);
     ASSERT_TRUE(watch.interrupt());
@@ -80,7 +88,8 @@ TEST(LinuxWatch, ChangesMadeByOthersArePrintedWithinTwoSecondsKeptAsObservations
     for (const engine::JournalRecord& record : engine::read_journal_file(journal)) {
         if (record.action == model::ChangeAction::observed) observed.push_back(record.name + ": " + record.detail);
     }
-    EXPECT_EQ(observed, (std::vector<std::string>{"Newcomer: new", "backup.service: came back"}));
+    EXPECT_EQ(observed, (std::vector<std::string>{"Newcomer: new", "backup.service: came back",
+                                                  "report.service: switched on"}));
 }
 
 TEST(LinuxWatch, TheWindowsPollReturnsWithAChangeAndStoppingEndsTheWaitingPoll) {
