@@ -5,6 +5,7 @@
 
 #include "cli/commands.h"
 #include "engine/fleet_report.h"
+#include "formats/xml_text.h"
 #include "json/json.h"
 #include "os/files.h"
 #include "server/page_style.h"
@@ -141,31 +142,7 @@ json::JsonValue report_json(const engine::FleetReport& report) {
 
 // Text from the lists as HTML text: markup in a name shows as the characters
 // it is made of, and control characters as U+FFFD.
-std::string escaped(std::string_view text) {
-    std::string out;
-    for (char c : replace_control_characters(text, false)) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
+std::string escaped(std::string_view text) { return formats::escape(replace_control_characters(text, false)); }
 
 std::string badge(model::Level level) {
     const std::string name(model::level_name(level));

@@ -25,15 +25,9 @@ constexpr std::string_view approved_run =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
 constexpr std::string_view task_cache = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Schedule\\TaskCache";
 
-// A task that starts at sign-in and runs the vendor's updater, as Windows
-// keeps its definition: UTF-16LE with its byte-order mark.
+// A task that starts at sign-in and runs the vendor's updater.
 std::string updater_task_document() {
-    const std::wstring xml =
-        L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<Task version=\"1.2\" "
-        L"xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\"><Triggers><LogonTrigger><Enabled>true"
-        L"</Enabled></LogonTrigger></Triggers><Settings><Enabled>true</Enabled></Settings><Actions><Exec>"
-        L"<Command>\"C:\\Program Files\\Vendorly\\Update\\update.exe\"</Command></Exec></Actions></Task>\n";
-    return "\xFF\xFE" + std::string(reinterpret_cast<const char*>(xml.data()), xml.size() * sizeof(wchar_t));
+    return test::logon_task_document(L"\"C:\\Program Files\\Vendorly\\Update\\update.exe\"");
 }
 
 // The Task Scheduler's DynamicInfo for a task that last ran `seconds_ago`.

@@ -67,14 +67,14 @@ private:
     std::vector<std::string> names_;
 };
 
-// A task definition with a sign-in trigger, as Windows keeps it: UTF-16LE
-// with its byte-order mark.
-inline std::string logon_task_document() {
+// A task definition with a sign-in trigger that runs `command`, as Windows
+// keeps it: UTF-16LE with its byte-order mark.
+inline std::string logon_task_document(std::wstring_view command = L"C:\\windows\\system32\\notepad.exe") {
     const std::wstring xml =
         L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<Task version=\"1.2\" "
         L"xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\"><Triggers><LogonTrigger><Enabled>true"
         L"</Enabled></LogonTrigger></Triggers><Settings><Enabled>true</Enabled></Settings><Actions><Exec>"
-        L"<Command>C:\\windows\\system32\\notepad.exe</Command></Exec></Actions></Task>\n";
+        L"<Command>" + std::wstring(command) + L"</Command></Exec></Actions></Task>\n";
     return "\xFF\xFE" + std::string(reinterpret_cast<const char*>(xml.data()), xml.size() * sizeof(wchar_t));
 }
 
