@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libbenchmark-dev nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
+  ansible
   openssl osslsigncode
   "$@"
 )

@@ -6,8 +6,9 @@ namespace qm::cli {
 
 namespace {
 
-constexpr std::array<std::string_view, 13> value_options = {"--filter", "--level", "--port",  "--name",    "--mode",
-                                                            "--args",   "--out",   "--label", "--workdir", "--url", "--minutes", "--seconds", "--step"};
+constexpr std::array<std::string_view, 14> value_options = {"--filter", "--level", "--port",  "--name",    "--mode",
+                                                            "--args",   "--out",   "--label", "--workdir", "--url", "--minutes", "--seconds", "--step",
+                                                            "--html"};
 
 const std::string empty_text;
 

@@ -1,5 +1,5 @@
 // The command line split into positionals and options, once, left to right.
-// Thirteen options take the following argument as their value whatever it looks
+// Fourteen options take the following argument as their value whatever it looks
 // like; every other "--word" is a flag, and an unknown one is never an error.
 #pragma once
 

@@ -93,19 +93,6 @@ int decide_and_apply(CommandContext& context, const engine::ChangeRequest& reque
     return result.admin ? 3 : 1;
 }
 
-// The item a change command acts on: named exactly (its id, name or short
-// name, without regard to ASCII case), never by part of its name, which only
-// earns a question.
-Result<model::StartupItem> find_exact_item(CommandContext& context, const std::string& query) {
-    Result<model::StartupItem> item = context.engine.find_item(query);
-    if (!item || item->id() == query || equal_ignoring_ascii_case(item->name, query) ||
-        equal_ignoring_ascii_case(item->spec_value("short"), query)) {
-        return item;
-    }
-    return fail("No item is called \"" + printable(query) + "\". Did you mean \"" + printable(item->name) +
-                "\"? Use its exact name or its id.");
-}
-
 int switch_item(CommandContext& context, model::ChangeAction action, std::uint32_t seconds = 0) {
     Result<model::StartupItem> item = find_exact_item(context, context.args.positional(1));
     if (!item) {
@@ -268,6 +255,19 @@ int switch_off_with_cause(CommandContext& context, const model::StartupItem& ite
 }
 
 }  // namespace
+
+// The item a change command acts on: named exactly (its id, name or short
+// name, without regard to ASCII case), never by part of its name, which only
+// earns a question.
+Result<model::StartupItem> find_exact_item(CommandContext& context, const std::string& query) {
+    Result<model::StartupItem> item = context.engine.find_item(query);
+    if (!item || item->id() == query || equal_ignoring_ascii_case(item->name, query) ||
+        equal_ignoring_ascii_case(item->spec_value("short"), query)) {
+        return item;
+    }
+    return fail("No item is called \"" + printable(query) + "\". Did you mean \"" + printable(item->name) +
+                "\"? Use its exact name or its id.");
+}
 
 int run_disable(CommandContext& context) {
     if (context.args.has_flag("--and-cause")) {

@@ -54,6 +54,22 @@ std::optional<std::string> remove_usage(const ParsedArgs& args) {
 std::optional<std::string> restore_usage(const ParsedArgs& args) {
     return needs_operand(args, "Which backup? quillmoor restore FILE-or-NAME\n");
 }
+std::optional<std::string> plan_usage(const ParsedArgs& args) {
+    const std::string& what = args.positional(1);
+    if (what == "export" && !args.positional(2).empty() && !args.positional(3).empty()) return std::nullopt;
+    if (what == "apply" && !args.positional(2).empty() && args.positional(3).empty()) return std::nullopt;
+    return "quillmoor plan export FILE CHANGE...   (CHANGE: disable:NAME, enable:NAME, manual:NAME, on-time:NAME, "
+           "later-MINUTES:NAME)\n       quillmoor plan apply FILE [--check] [--yes] [--json]\n";
+}
+// The folder of lists, and a file for --html when it is given.
+std::optional<std::string> report_usage(const ParsedArgs& args) {
+    if (args.positional(1).empty() || (args.has_flag("--html") && args.option_value("--html").empty()))
+        return "Which folder? quillmoor report DIR [--html FILE] [--json]   (DIR holds one NAME.json per computer)\n";
+    return std::nullopt;
+}
+std::optional<std::string> module_usage(const ParsedArgs& args) {
+    return needs_operand(args, "Which arguments file? quillmoor ansible-module ARGS_FILE\n");
+}
 // SEQ must be a whole number that fits the journal's numbers.
 std::optional<std::string> undo_usage(const ParsedArgs& args) {
     const std::string& seq = args.positional(1);
@@ -124,7 +140,7 @@ int print_version(CommandContext& context) {
 }
 
 // Help lists the commands in this order.
-constexpr std::array<CommandEntry, 21> command_table = {{
+constexpr std::array<CommandEntry, 24> command_table = {{
     {.name = "serve", .operands = "[--no-browser] [--port N]", .usage_error = port_in_range, .run = serve_window},
     {.name = "open",
      .listed = false,
@@ -192,6 +208,21 @@ constexpr std::array<CommandEntry, 21> command_table = {{
      .run = run_doctor},
     {.name = "history", .usage_error = no_operand, .run = run_history},
     {.name = "undo", .operands = "SEQ", .more_options = "--yes", .usage_error = undo_usage, .run = run_undo},
+    {.name = "plan",
+     .operands = "export FILE CHANGE... | apply FILE [--check] [--yes] [--json]",
+     .summary = "write a reviewed plan for other computers, or apply one here",
+     .usage_error = plan_usage,
+     .run = run_plan},
+    {.name = "ansible-module",
+     .operands = "ARGS_FILE",
+     .summary = "apply a plan as a module of a configuration tool; prints one JSON object",
+     .usage_error = module_usage,
+     .run = run_ansible_module},
+    {.name = "report",
+     .operands = "DIR [--html FILE] [--json]",
+     .summary = "one view of what starts on many computers, from their lists in DIR",
+     .usage_error = report_usage,
+     .run = run_report},
     // The dispatcher answers help and version before it builds a platform;
     // they stand here so that the table names every command word.
     {.name = "help", .listed = false, .usage_error = no_operand, .run = print_help},

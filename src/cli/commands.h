@@ -62,6 +62,11 @@ struct WindowStart {
 [[nodiscard]] std::uint32_t delay_seconds(const ParsedArgs& args);
 [[nodiscard]] std::uint32_t stagger_step_seconds(const ParsedArgs& args);
 
+// The item a change command acts on: named exactly (its id, name or short
+// name, without regard to ASCII case), never by part of its name, which only
+// earns a question.
+[[nodiscard]] Result<model::StartupItem> find_exact_item(CommandContext& context, const std::string& query);
+
 int run_list(CommandContext& context);
 int run_running(CommandContext& context);
 int run_apps(CommandContext& context);
@@ -79,6 +84,9 @@ int run_backups(CommandContext& context);
 int run_restore(CommandContext& context);
 int run_history(CommandContext& context);
 int run_undo(CommandContext& context);
+int run_plan(CommandContext& context);
+int run_ansible_module(CommandContext& context);
+int run_report(CommandContext& context);
 
 // Text helpers shared by the commands' tables.
 // The text on one line (control characters and line breaks replaced by

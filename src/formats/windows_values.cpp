@@ -90,6 +90,24 @@ std::string approval_bytes(bool on, std::int64_t unix_seconds) {
     return bytes;
 }
 
+std::int64_t unix_seconds_of_file_time(std::uint64_t file_time) {
+    if (file_time <= file_time_of_unix_epoch) return 0;
+    return static_cast<std::int64_t>((file_time - file_time_of_unix_epoch) / 10000000ULL);
+}
+
+std::int64_t task_last_run(std::string_view dynamic_info) {
+    // The layouts known: the short one of Windows 7 and the one of later
+    // versions with a time added at the end. Bytes of another size may hold
+    // anything at that offset.
+    if (dynamic_info.size() != 28 && dynamic_info.size() != 36) return 0;
+    constexpr std::size_t last_run_offset = 12;
+    std::uint64_t ticks = 0;
+    for (int i = 7; i >= 0; --i) {
+        ticks = ticks << 8 | static_cast<unsigned char>(dynamic_info[last_run_offset + static_cast<std::size_t>(i)]);
+    }
+    return unix_seconds_of_file_time(ticks);
+}
+
 CommandProgram command_program(std::string_view command, const FileProbe& is_file) {
     const std::string text = trim(command);
     if (text.empty()) return {};

@@ -1,6 +1,7 @@
 // What the Windows platform makes of the data it reads: registry text,
-// %NAME% references, the bytes of a start-up approval flag and the program
-// file a command line starts. Plain functions of their input (the program
+// %NAME% references, the bytes of a start-up approval flag, the program
+// file a command line starts, Windows file times and the Task Scheduler's
+// record of when a task last ran. Plain functions of their input (the program
 // finder asks the probe it is given whether a file exists), so they run, are
 // tested and are fuzzed on every system. Thread-safe.
 #pragma once
@@ -32,6 +33,18 @@ enum class ApprovalFlag { on, off, none };
 // The twelve bytes written: 02 and eleven zeros to switch on; 03, three zeros
 // and the time as a Windows file time at whole seconds to switch off.
 [[nodiscard]] std::string approval_bytes(bool on, std::int64_t unix_seconds);
+
+// Seconds since 1970 (UTC) of a Windows file time (100-nanosecond units since
+// 1601); 0 for no time (0) and for a time before 1970.
+[[nodiscard]] std::int64_t unix_seconds_of_file_time(std::uint64_t file_time);
+
+// When a scheduled task last started, from the DynamicInfo value the Task
+// Scheduler keeps for each task in its registry cache: a 4-byte version,
+// the file time the task was registered, the file time it last started,
+// two 4-byte fields and, on later Windows, one more file time (28 or 36
+// bytes, little-endian). Any other size, a task that never ran (a zero
+// time) or a time before 1970 gives 0.
+[[nodiscard]] std::int64_t task_last_run(std::string_view dynamic_info);
 
 struct CommandProgram {
     std::string program;

@@ -13,6 +13,7 @@
 #include "engine/backups.h"
 #include "engine/journal.h"
 #include "engine/plans.h"
+#include "engine/portable_plan.h"
 #include "engine/undo.h"
 #include "server/window_server.h"
 #include "util/build_info.h"
@@ -214,6 +215,28 @@ constexpr auto routes = std::to_array<Route>({
             plans.as_array().push_back(engine::plan_json(plan));
         }
         return json::ObjectBuilder().value("plans", std::move(plans)).done();
+    }, Changes::bounded},
+    // The reviewed changes as a plan for other computers (plan apply there):
+    // {"text": the document, "name": a file name}. Only changes that travel.
+    {"POST", "/api/plan/export", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
+        engine::PortablePlan plan;
+        plan.made = time_text(now_unix_seconds());
+        plan.from = engine.facts().host;
+        for (const engine::ChangeRequest& request : changes_of(body)) {
+            const std::optional<model::StartupItem> item = engine.find_item_by_id(request.id);
+            if (!request.action || !item) continue;
+            const model::ChangeAction action = *request.action;
+            if (action == model::ChangeAction::create || action == model::ChangeAction::remove ||
+                action == model::ChangeAction::undo)
+                continue;
+            plan.changes.push_back(engine::portable_change(*item, action, request.seconds, engine.facts()));
+        }
+        if (plan.changes.empty()) return failure("None of these changes can be applied on other computers.");
+        return json::ObjectBuilder(ok_object())
+            .string("text", json::write(engine::portable_plan_json(plan)) + "\n")
+            .string("name", "quillmoor-plan-" + engine.facts().host + ".json")
+            .count("count", plan.changes.size())
+            .done();
     }, Changes::bounded},
     {"POST", "/api/apply", [](ServerState&, engine::EngineContext& engine, const JsonValue& body) {
         JsonValue results = JsonValue::array();

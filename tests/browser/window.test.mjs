@@ -336,6 +336,11 @@ test('the banner says what changed, the drawer names the cause, and switching of
   await drawer.getByRole('button', {name: 'Switch it off again'}).click();
   const dialog = page.getByRole('dialog', {name: 'Switch it off again'});
   await until(async () => (await dialog.locator('#apply-btn').textContent()) === 'Apply 2 changes', 'both planned');
+  // The two changes also travel as a plan for other computers.
+  const [download] = await Promise.all([page.waitForEvent('download'), dialog.getByRole('button', {name: 'Export plan'}).click()]);
+  const exported = JSON.parse(await fs.readFile(await download.path(), 'utf8'));
+  assert.equal(exported.format, 'quillmoor-plan');
+  assert.deepEqual(exported.changes.map((c) => c.action + ':' + c.item.name), ['disable:Spotify', 'disable:SpotifyUpdateTask']);
   await dialog.locator('#apply-btn').click();
   await dialog.getByText('2 of 2 changes made.').waitFor();
   await dialog.getByRole('button', {name: 'Close', exact: true}).last().click();

@@ -3,7 +3,8 @@
 // bounded size; expanding with no variables known gives the text back, and
 // with every variable known never fails; an approval flag's bytes read back
 // as written; the program found in a command line comes from the line (plus
-// ".exe") after a bounded number of probes, whichever files exist.
+// ".exe") after a bounded number of probes, whichever files exist; a task's
+// DynamicInfo gives a time only at the sizes Windows writes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -34,6 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (flag.size() != 12 || qm::formats::approval_flag_of_bytes(flag) != expected) std::abort();
     }
     if ((qm::formats::approval_flag_of_bytes(bytes) == qm::formats::ApprovalFlag::none) != bytes.empty()) std::abort();
+    if (qm::formats::task_last_run(bytes) < 0 || (size != 28 && size != 36 && qm::formats::task_last_run(bytes) != 0))
+        std::abort();
 
     // The first byte chooses which path lengths name files, so the finder
     // meets files at every run of words and at none.

@@ -324,7 +324,9 @@ std::unique_ptr<model::Platform> make_linux_platform(knowledge::LocationsSource 
     context.root = root_from_environment();
     context.facts = read_linux_facts(context.root);
     context.runner = [](const os::ToolRun& run) { return os::run_tool(run); };
-    context.memory_folder = os::join_path(model::resolve_data_folder(context.facts).write_folder, "file-states");
+    // Kept in the data folder of the computer described: a test root's own.
+    context.memory_folder =
+        context.root.at(os::join_path(model::resolve_data_folder(context.facts).write_folder, "file-states"));
     context.current_desktop = os::get_env("XDG_CURRENT_DESKTOP").value_or("");
     context.over_ssh = !os::get_env("SSH_CONNECTION").value_or("").empty();
     // The same test systemd itself makes: a running manager has this folder.

@@ -164,18 +164,33 @@ const VersionStrings& ProgramFacts::version(const std::string& path) {
     if (found == versions_.end()) {
         // A missing file has no version information; asking the version API
         // about it costs several times more than asking whether it exists.
-        VersionStrings strings;
-        if (const std::optional<FileStamp> stamp = file_stamp(path)) {
-            if (const VersionStrings* kept = cache_.find(key, *stamp)) {
-                strings = *kept;
+        Known known;
+        known.stamp = file_stamp(path);
+        if (known.stamp) {
+            if (const VersionStrings* kept = cache_.find(key, *known.stamp)) {
+                known.strings = *kept;
             } else {
-                strings = read_version_strings(path);
-                cache_.store(key, *stamp, strings);
+                known.strings = read_version_strings(path);
+                cache_.store(key, *known.stamp, known.strings);
             }
         }
-        found = versions_.emplace(key, std::move(strings)).first;
+        found = versions_.emplace(key, std::move(known)).first;
     }
-    return found->second;
+    return found->second.strings;
+}
+
+void ProgramFacts::file_facts(model::StartupItem& item) {
+    if (item.exe.empty()) return;
+    (void)version(item.exe);
+    const Known& known = versions_.at(to_lower_ascii(item.exe));
+    if (!known.stamp) return;
+    item.exe_size = known.stamp->size;
+    item.exe_time = formats::unix_seconds_of_file_time(known.stamp->written);
+}
+
+std::string ProgramFacts::known_publisher(const std::string& path) const {
+    const auto found = versions_.find(to_lower_ascii(path));
+    return found == versions_.end() ? std::string() : found->second.strings.publisher;
 }
 
 void ProgramFacts::read_versions(const std::vector<std::string>& paths) {
@@ -206,7 +221,7 @@ void ProgramFacts::read_versions(const std::vector<std::string>& paths) {
     run_on_workers(to_read.size(),
                    [&](std::size_t j) { strings[to_read[j]] = read_version_strings(wanted[to_read[j]]); });
     for (std::size_t i : to_read) cache_.store(keys[i], *stamps[i], strings[i]);
-    for (std::size_t i = 0; i < wanted.size(); ++i) versions_.emplace(keys[i], std::move(strings[i]));
+    for (std::size_t i = 0; i < wanted.size(); ++i) versions_.emplace(keys[i], Known{std::move(strings[i]), stamps[i]});
 }
 
 bool ProgramFacts::is_operating_system(std::string_view path) const {
@@ -266,10 +281,11 @@ void ProgramFacts::fill(model::StartupItem& item) {
     CommandProgram program = command(item.command);
     item.exe = std::move(program.program);
     if (!program.unquoted_warning.empty()) item.warnings.push_back(std::move(program.unquoted_warning));
-    if (!item.exe.empty() && (item.publisher.empty() || item.description.empty())) {
+    if (!item.exe.empty()) {
         const VersionStrings& strings = version(item.exe);
         if (item.publisher.empty()) item.publisher = strings.publisher;
         if (item.description.empty()) item.description = strings.description;
+        file_facts(item);
     }
     item.origin = is_operating_system(item.exe) ? model::Origin::operating_system : model::Origin::installed_program;
 }

@@ -76,15 +76,29 @@ public:
 
     // Sets `exe` from `command` (adding the warning of an unquoted path to
     // `warnings`), `publisher` and `description` (only when
-    // still empty) from the version information, and `origin` to "Operating
-    // system" or "Installed program".
+    // still empty) from the version information, `exe_size` and `exe_time`
+    // (file_facts), and `origin` to "Operating system" or "Installed
+    // program".
     void fill(model::StartupItem& item);
+    // Sets `exe_size` and `exe_time` from the stamp version() took of the
+    // item's `exe` (asking version() first when it has not been asked).
+    void file_facts(model::StartupItem& item);
+    // The publisher version() found for the path, without reading anything:
+    // empty when it has not been asked about the path.
+    [[nodiscard]] std::string known_publisher(const std::string& path) const;
 
 private:
     [[nodiscard]] bool is_file(const std::string& path);
 
+    // What version() found for a path: the strings, and the file's stamp
+    // that keyed them (none for a missing file).
+    struct Known {
+        VersionStrings strings;
+        std::optional<FileStamp> stamp;
+    };
+
     std::string windows_folder_;
-    std::map<std::string, VersionStrings> versions_;  // by lower-cased path
+    std::map<std::string, Known> versions_;           // by lower-cased path
     std::map<std::string, bool> probed_;              // whether a file is there, by lower-cased path
     std::set<std::string> missing_folders_;           // lower-cased
     VersionCache cache_;

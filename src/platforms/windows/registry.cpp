@@ -269,6 +269,14 @@ bool has_unpaired_surrogate(std::wstring_view text) {
     return false;
 }
 
+std::uint64_t key_last_write(HKEY key) {
+    FILETIME written{};
+    if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                           nullptr, &written) != ERROR_SUCCESS)
+        return 0;
+    return static_cast<std::uint64_t>(written.dwHighDateTime) << 32 | written.dwLowDateTime;
+}
+
 std::vector<std::string> enumerate_subkeys(HKEY key) {
     std::vector<std::string> names;
     for (Subkey& subkey : enumerate_subkeys_with_times(key)) names.push_back(std::move(subkey.name));

@@ -120,6 +120,11 @@ private:
     bool complete_ = false;
 };
 
+// The key's last-write time as a Windows file time: when a value of the key
+// was last set or deleted (the registry keeps no time per value); 0 when it
+// cannot be asked.
+[[nodiscard]] std::uint64_t key_last_write(HKEY key);
+
 // The names of the key's subkeys, ending the same way.
 [[nodiscard]] std::vector<std::string> enumerate_subkeys(HKEY key);
 // The same with each subkey's last-write time (as a Windows file time),

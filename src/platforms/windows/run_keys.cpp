@@ -46,9 +46,15 @@ void scan_location(const knowledge::RunKeyLocation& location, bool admin, Progra
     const bool locked = !location.locked.empty();
     // The flags are read with one enumeration rather than one call per value.
     std::optional<ValueTable> approval_flags;
+    // When each key was last written: the registry keeps a time per key, not
+    // per value, so an item's entry is known to have been written no later
+    // than its key's time, and that is the closest the computer records.
+    const std::int64_t run_written = formats::unix_seconds_of_file_time(key_last_write((*key)->get()));
+    std::int64_t approval_written = 0;
     if (!locked) {
         if (const std::optional<RegistryKey> approval_key = open_approval_key(location, notes)) {
             approval_flags.emplace(approval_key->get());
+            approval_written = formats::unix_seconds_of_file_time(key_last_write(approval_key->get()));
         }
     }
 
@@ -76,6 +82,7 @@ void scan_location(const knowledge::RunKeyLocation& location, bool admin, Progra
 
         model::StartupItem item(model::ItemKind::run, location.label, location.scope, location_text, value.name);
         item.command = std::move(*command);
+        item.changed = model::ChangeTime{run_written, "the Run value was written"};
         programs.fill(item);
         item.set_spec("short", value.name);
         item.set_spec("hive", location.hive);
@@ -89,6 +96,10 @@ void scan_location(const knowledge::RunKeyLocation& location, bool admin, Progra
         } else if (!locked) {
             const ApprovalFlag flag =
                 approval_flags ? approval_flag_of(approval_flags->find(value.name)) : ApprovalFlag::none;
+            // The approval key's time counts only for an item with a flag in it.
+            if (flag != ApprovalFlag::none && approval_written > run_written) {
+                item.changed = model::ChangeTime{approval_written, "its switch under StartupApproved was written"};
+            }
             item.enabled = flag != ApprovalFlag::off;
             item.state_text = item.enabled ? "Enabled" : "Disabled";
             if (location.hive == "HKLM" && !admin) item.toggle = model::Toggle::admin;

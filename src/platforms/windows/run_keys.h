@@ -1,7 +1,9 @@
 // The first source of a scan: the registry Run keys that the knowledge in
 // force lists, in its order, each read in its own registry view. Every text
 // value becomes a "run" item, switched through its start-up approval flag
-// unless its location is locked (RunOnce, policies). A key that is not there
+// unless its location is locked (RunOnce, policies), and carries when it was
+// last written (its key's time, or its approval key's when that is newer and
+// holds its flag). A key that is not there
 // adds nothing; one that is there but cannot be read adds a note with
 // Windows' error code; a damaged value is read lossily; nothing stops the
 // scan.

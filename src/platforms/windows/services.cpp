@@ -70,6 +70,7 @@ struct ServiceEntry {
     std::uint32_t start = 0;
     std::vector<std::string> depends_on;  // as written in the registry
     std::string key_name;
+    std::uint32_t pid = 0;  // of its process while it runs
 };
 
 // The values of a service key the scan reads.
@@ -149,9 +150,9 @@ void read_key(HKEY services, const Subkey& listed, KeyRead& read) {
     }
 }
 
-std::optional<ServiceEntry> service_entry(const std::string& key_name, const KeptValues& values,
-                                          const std::string& read_dll, bool admin, const ServiceStates& states,
-                                          ProgramFacts& programs) {
+std::optional<ServiceEntry> service_entry(const Subkey& key, const KeptValues& values, const std::string& read_dll,
+                                          bool admin, const ServiceStates& states, ProgramFacts& programs) {
+    const std::string& key_name = key.name;
     if (!is_listed(values)) return std::nullopt;
     const std::uint32_t start = *number_of(value_of(values, "Start"));
     std::string display_name = shown_text(value_of(values, "DisplayName"));
@@ -168,6 +169,8 @@ std::optional<ServiceEntry> service_entry(const std::string& key_name, const Kep
                                           "Services", display_name),
                        start, dependencies(value_of(values, "DependOnService")), key_name};
     model::StartupItem& item = entry.item;
+    item.changed =
+        model::ChangeTime{formats::unix_seconds_of_file_time(key.written), "the service's settings were written"};
     item.command = service_dll.empty() ? image_path : image_path + " (library: " + service_dll + ")";
     item.exe = service_dll.empty() ? image_program : service_dll;
     if (!image.unquoted_warning.empty()) item.warnings.push_back(std::move(image.unquoted_warning));
@@ -178,6 +181,7 @@ std::optional<ServiceEntry> service_entry(const std::string& key_name, const Kep
     const auto known = states.find(to_lower_ascii(key_name));
     const std::uint32_t pid = known == states.end() ? 0 : known->second.pid;
     item.running = known != states.end() && known->second.state == running_state;
+    if (item.running) entry.pid = pid;
     item.enabled = start == automatic_start;
     item.state_text = start_type_text(start, delayed);
     item.set_spec("short", key_name);
@@ -225,6 +229,7 @@ void add_version_strings(std::vector<ServiceEntry>& entries, ProgramFacts& progr
         const VersionStrings& strings = programs.version(item.exe);
         item.publisher = strings.publisher;
         if (item.description.empty()) item.description = strings.description;
+        programs.file_facts(item);
     }
 }
 
@@ -241,6 +246,10 @@ void tell_apart_equal_names(std::vector<ServiceEntry>& entries) {
         model::StartupItem& old = entry.item;
         renamed.command = std::move(old.command);
         renamed.exe = std::move(old.exe);
+        renamed.warnings = std::move(old.warnings);
+        renamed.changed = std::move(old.changed);
+        renamed.exe_size = old.exe_size;
+        renamed.exe_time = old.exe_time;
         renamed.publisher = std::move(old.publisher);
         renamed.description = std::move(old.description);
         renamed.origin = std::move(old.origin);
@@ -269,6 +278,47 @@ void add_dependents(std::vector<ServiceEntry>& entries) {
         std::vector<std::string>& dependents = entry.item.dependents;
         std::sort(dependents.begin(), dependents.end());
         dependents.erase(std::unique(dependents.begin(), dependents.end()), dependents.end());
+    }
+}
+
+// When a process started (seconds since 1970, UTC); 0 when it cannot be asked.
+std::int64_t process_start(std::uint32_t pid) {
+    const os::windows::Handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process.valid()) return 0;
+    FILETIME created{};
+    FILETIME exited{};
+    FILETIME kernel{};
+    FILETIME user{};
+    if (!::GetProcessTimes(process.get(), &created, &exited, &kernel, &user)) return 0;
+    return formats::unix_seconds_of_file_time(static_cast<std::uint64_t>(created.dwHighDateTime) << 32 |
+                                              created.dwLowDateTime);
+}
+
+// Every running service as something that may have written a startup entry
+// when it started: the time its process started, asked once per process
+// (services may share one) on a few threads.
+void add_service_actors(const std::vector<ServiceEntry>& entries, std::vector<model::ChangeActor>& actors) {
+    std::vector<std::uint32_t> pids;
+    for (const ServiceEntry& entry : entries) {
+        if (entry.pid != 0) pids.push_back(entry.pid);
+    }
+    std::sort(pids.begin(), pids.end());
+    pids.erase(std::unique(pids.begin(), pids.end()), pids.end());
+    std::vector<std::int64_t> started(pids.size(), 0);
+    run_on_workers(pids.size(), [&](std::size_t i) { started[i] = process_start(pids[i]); });
+    for (const ServiceEntry& entry : entries) {
+        if (entry.pid == 0) continue;
+        const std::int64_t time =
+            started[static_cast<std::size_t>(std::lower_bound(pids.begin(), pids.end(), entry.pid) - pids.begin())];
+        if (time == 0) continue;
+        model::ChangeActor actor;
+        actor.kind = model::ActorKind::service;
+        actor.name = entry.item.name;
+        actor.item_id = entry.item.id();
+        actor.exe = entry.item.exe;
+        actor.publisher = entry.item.publisher;
+        actor.time = time;
+        actors.push_back(std::move(actor));
     }
 }
 
@@ -398,7 +448,7 @@ void scan_services(bool admin, ProgramFacts& programs, model::ScanResult& result
         }
         const KeptValues& values = read.kept != nullptr ? *read.kept : read.values;
         std::optional<ServiceEntry> entry =
-            service_entry(subkeys[i].name, values, read.service_dll, admin, states, programs);
+            service_entry(subkeys[i], values, read.service_dll, admin, states, programs);
         if (entry) entries.push_back(std::move(*entry));
     }
     add_version_strings(entries, programs);
@@ -408,6 +458,7 @@ void scan_services(bool admin, ProgramFacts& programs, model::ScanResult& result
     tell_apart_equal_names(entries);
     add_dependents(entries);
     mark_taken_ways(entries, data_folder);
+    add_service_actors(entries, result.actors);
     result.items.reserve(result.items.size() + entries.size());
     for (ServiceEntry& entry : entries) result.items.push_back(std::move(entry.item));
 }

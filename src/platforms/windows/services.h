@@ -32,7 +32,8 @@ using ServiceStates = std::map<std::string, ServiceState>;
 [[nodiscard]] ServiceStates read_service_states();
 
 // Appends service items, or the note "The list of Windows services could not
-// be read." when the Services key cannot be opened. An item's dependents are
+// be read." when the Services key cannot be opened, and each running
+// service as an actor with the time its process started. An item's dependents are
 // the names (as shown) of the active services that need it: those that start
 // automatically, or run and are not disabled. With a record, the values of
 // keys unchanged since it was kept come from it (service_record.h).

@@ -82,23 +82,28 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
                  KEY_READ | KEY_WOW64_64KEY);
     // The flags are read with one enumeration rather than one call per file.
     std::optional<ValueTable> approval_flags;
-    if (approval_key) approval_flags.emplace(approval_key->get());
+    std::int64_t approval_written = 0;
+    if (approval_key) {
+        approval_flags.emplace(approval_key->get());
+        approval_written = formats::unix_seconds_of_file_time(key_last_write(approval_key->get()));
+    }
 
     // The files are looked at and their shortcuts read on a few threads at
     // once (work_pool.h); items are made from them in the order of names.
     const auto listed = [&](const os::FolderEntry& entry) {
         return !entry.is_folder && !equal_ignoring_ascii_case(entry.name, "desktop.ini");
     };
-    // Bytes, not a vector<bool>: threads write neighbouring entries at once.
-    std::vector<unsigned char> regular(entries->size(), 0);
+    // What each file is, with its last-write time, asked in the one call.
+    std::vector<EntryInfo> infos(entries->size());
     std::vector<FileCommand> files(entries->size());
     run_on_workers(entries->size(), [&](std::size_t i) {
         const os::FolderEntry& entry = (*entries)[i];
         if (!listed(entry)) return;
         const std::string path = os::join_path(folder, entry.name);
         const std::string read_path = os::join_path(read_folder, entry.name);
-        regular[i] = entry_kind(read_path) == EntryKind::regular ? 1 : 0;
-        files[i] = regular[i] ? command_of_file(path, read_path, entry.name) : FileCommand{path, {}, false};
+        infos[i] = entry_info(read_path);
+        files[i] = infos[i].kind == EntryKind::regular ? command_of_file(path, read_path, entry.name)
+                                                       : FileCommand{path, {}, false};
     });
 
     for (std::size_t i = 0; i < entries->size(); ++i) {
@@ -120,8 +125,17 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
             item.warnings.clear();
             item.origin =
                 programs.is_operating_system(path) ? model::Origin::operating_system : model::Origin::installed_program;
+            item.exe_size = 0;
+            item.exe_time = 0;
+            if (infos[i].kind == EntryKind::regular) {
+                item.exe_size = infos[i].size;
+                item.exe_time = formats::unix_seconds_of_file_time(infos[i].written);
+            }
         }
-        if (regular[i] == 0) {
+        const bool shortcut = to_lower_ascii(entry.name).ends_with(".lnk");
+        item.changed = model::ChangeTime{formats::unix_seconds_of_file_time(infos[i].written),
+                                         shortcut ? "the shortcut was written" : "the file was written"};
+        if (infos[i].kind != EntryKind::regular) {
             ++unread.not_regular;
             item.unreadable = true;
             item.warnings.emplace_back("It is a link or device rather than a file, so it was not opened.");
@@ -140,6 +154,10 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
             approval_flags ? approval_flag_of(approval_flags->find(entry.name)) : ApprovalFlag::none;
         item.enabled = flag != ApprovalFlag::off;
         item.state_text = item.enabled ? "Enabled" : "Disabled";
+        // The approval key's time counts only for a file with a flag in it.
+        if (flag != ApprovalFlag::none && approval_written > item.changed.time) {
+            item.changed = model::ChangeTime{approval_written, "its switch under StartupApproved was written"};
+        }
         if (location.hive == "HKLM" && !admin) item.toggle = model::Toggle::admin;
         // A name shown with U+FFFD that names no file lost an unpaired
         // surrogate on the way: written back it would name another file.

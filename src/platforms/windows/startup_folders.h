@@ -4,8 +4,9 @@
 // any other file (or a damaged shortcut) is its own command. Only regular
 // files are opened; a link or device is listed by its own path, unread, and
 // such entries and unreadable shortcuts are counted in a note (and are never
-// judged harmless). Switched through the approval flag "StartupFolder". A
-// missing folder adds nothing.
+// judged harmless). Switched through the approval flag "StartupFolder". Each
+// item carries when it was last written: the file's time, or the approval
+// key's when that is newer and holds its flag. A missing folder adds nothing.
 #pragma once
 
 #include <vector>

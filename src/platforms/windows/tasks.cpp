@@ -24,6 +24,7 @@
 #include "util/text.h"
 #include "formats/xml_text.h"
 #include "platforms/windows/folder_entries.h"
+#include "platforms/windows/task_cache.h"
 #include "platforms/windows/task_record.h"
 #include "platforms/windows/work_pool.h"
 
@@ -45,6 +46,7 @@ constexpr std::string_view system_folder = "\\microsoft\\windows\\";
 struct FoundTask {
     std::string path;  // "\Folder\Name"
     formats::TaskDefinition definition;
+    std::uint64_t written = 0;  // the definition file's last-write time; 0 when not read from a file
 };
 
 // What the walk found, and what it could not read, by reason.
@@ -162,7 +164,7 @@ void walk_folder(const std::string& given_folder, const std::string& task_folder
         }
         if (read.kept != nullptr) {
             if (*read.kept) {
-                walk.tasks.push_back(FoundTask{task_path, **read.kept});
+                walk.tasks.push_back(FoundTask{task_path, **read.kept, read.info.written});
             } else {
                 ++walk.not_definition;
             }
@@ -186,7 +188,7 @@ void walk_folder(const std::string& given_folder, const std::string& task_folder
                 keep(std::nullopt);
                 break;
             case FileRead::Outcome::definition:
-                walk.tasks.push_back(FoundTask{task_path, std::move(read.definition)});
+                walk.tasks.push_back(FoundTask{task_path, std::move(read.definition), read.info.written});
                 keep(walk.tasks.back().definition);
                 break;
         }
@@ -206,7 +208,7 @@ std::vector<FoundTask> query_tasks(const os::ToolRunner& runner) {
         formats::TaskDefinition definition = formats::read_task_definition(element.content);
         if (definition.uri.empty()) continue;
         std::string path = definition.uri.starts_with('\\') ? definition.uri : "\\" + definition.uri;
-        tasks.push_back(FoundTask{std::move(path), std::move(definition)});
+        tasks.push_back(FoundTask{std::move(path), std::move(definition), 0});
     }
     return tasks;
 }
@@ -243,6 +245,7 @@ model::StartupItem task_item(const FoundTask& task, bool admin, const CurrentUse
     if (!definition.arguments.empty()) command += " " + definition.arguments;
     item.command = expand_references(command);
     item.description = formats::shown_description(definition.description);
+    item.changed = model::ChangeTime{formats::unix_seconds_of_file_time(task.written), "the task was written"};
     programs.fill(item);
     const bool own = task.path.starts_with(own_folder);
     if (own) {
@@ -283,6 +286,41 @@ model::StartupItem task_item(const FoundTask& task, bool admin, const CurrentUse
     return item;
 }
 
+// The program of a task's first Exec action, as its Command names it.
+std::string action_program(const formats::TaskDefinition& definition) {
+    std::string program = trim(expand_references(definition.command));
+    if (program.size() >= 2 && program.front() == '"' && program.back() == '"')
+        program = program.substr(1, program.size() - 2);
+    return program;
+}
+
+// Every task found, whether or not it starts with the computer, as
+// something that may have written a startup entry when it last ran: the
+// tasks listed carry their item's id and publisher; the others the
+// publisher of their program only when this scan has read it already.
+void add_task_actors(const std::vector<FoundTask>& tasks, const std::vector<const model::StartupItem*>& items,
+                     const ProgramFacts& programs, std::vector<model::ChangeActor>& actors) {
+    std::vector<std::string> paths;
+    paths.reserve(tasks.size());
+    for (const FoundTask& task : tasks) paths.push_back(task.path);
+    const std::vector<std::int64_t> last_runs = task_last_runs(paths);
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+        model::ChangeActor actor;
+        actor.kind = model::ActorKind::task;
+        actor.name = std::string(file_name(tasks[i].path));
+        if (actor.name.empty()) actor.name = tasks[i].path;
+        actor.exe = action_program(tasks[i].definition);
+        if (const model::StartupItem* item = items[i]) {
+            actor.item_id = item->id();
+            actor.publisher = item->publisher;
+        } else if (!actor.exe.empty()) {
+            actor.publisher = programs.known_publisher(actor.exe);
+        }
+        actor.time = last_runs[i];
+        actors.push_back(std::move(actor));
+    }
+}
+
 void append_utf16le(std::string& bytes, std::wstring_view text) {
     for (wchar_t unit : text) {
         bytes.push_back(static_cast<char>(unit & 0xFF));
@@ -319,10 +357,20 @@ void scan_tasks(const std::vector<std::string>& task_roots, bool admin, ProgramF
     CurrentUser user;
     user.sid = current_user_sid().value_or(std::string());
     user.name = os::get_env("USERNAME").value_or(std::string());
-    for (const FoundTask& task : tasks) {
+    // Which item each task became, by index into the items, kept as an
+    // index while the items still grow.
+    std::vector<std::optional<std::size_t>> item_of_task(tasks.size());
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+        const FoundTask& task = tasks[i];
         if (!task.definition.logon_trigger && !task.definition.boot_trigger) continue;
+        item_of_task[i] = result.items.size();
         result.items.push_back(task_item(task, admin, user, programs));
     }
+    std::vector<const model::StartupItem*> items(tasks.size(), nullptr);
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+        if (item_of_task[i]) items[i] = &result.items[*item_of_task[i]];
+    }
+    add_task_actors(tasks, items, programs, result.actors);
     if (walk.unreadable > 0 && !admin) {
         result.notes.push_back(std::to_string(walk.unreadable) +
                                " scheduled task(s) could not be read without administrator rights; restart as "

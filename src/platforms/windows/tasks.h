@@ -23,7 +23,9 @@
 
 namespace qm::windows {
 
-// Appends task items and at most one note. Each root is a folder below
+// Appends task items, every task found (whatever its triggers) as an actor
+// with the time it last ran where the Task Scheduler records it
+// (task_cache.h), and at most one note. Each root is a folder below
 // SystemRoot ("System32\Tasks"); a root that does not exist is skipped. With
 // a record, definition files unchanged since it was kept are not opened
 // (task_record.h).

@@ -26,6 +26,7 @@
 #include "platforms/windows/system_facts.h"
 #include "platforms/windows/task_record.h"
 #include "platforms/windows/tasks.h"
+#include "platforms/windows/uninstall_entries.h"
 #include "util/text.h"
 #include "util/time_text.h"
 
@@ -57,6 +58,7 @@ model::ScanResult WindowsPlatform::scan() {
                    [&] { scan_services(facts_.admin, programs, result, &service_record, data_folder_); });
     os::timed_step(timing, "tasks",
                    [&] { scan_tasks(locations.task_roots, facts_.admin, programs, result, &task_record); });
+    os::timed_step(timing, "installed programs", [&] { add_installer_actors(result.actors); });
     os::timed_step(timing, "startup cost", [&] {
         const Result<std::string> sid = current_user_sid();
         const StartupRecords records = read_startup_records(sid ? *sid : std::string());

@@ -2,8 +2,9 @@
 // on. Its only state is the facts read once at creation, where to ask for
 // the knowledge's locations, and the data folder, so operations may run on
 // several threads at once without a lock. A scan reads its sources in a fixed order (Run keys
-// first); with QUILLMOOR_TIMING set it writes how long each took to standard
-// error.
+// first), then what may have written their entries lately (tasks, services
+// and installed programs, with their times); with QUILLMOOR_TIMING set it
+// writes how long each took to standard error.
 #pragma once
 
 #include <memory>

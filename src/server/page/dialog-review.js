@@ -40,10 +40,12 @@ async function openReview(title, rows, intro) {
   review.hint = element('span', {class: 'hint'});
   review.cancel = element('button', {type: 'button', class: 'btn', text: 'Cancel', onclick: () => dialog.close()});
   review.apply = element('button', {type: 'button', class: 'btn primary', id: 'apply-btn', text: 'Nothing to apply', disabled: true, onclick: () => applyReview(review)});
-  dialog.foot.append(review.hint, review.cancel, review.apply);
+  review.export = btn('Export plan', 'download', () => exportPlan(review), 'ghost', {title: 'Save the included changes as a plan to apply on other computers (quillmoor plan apply)', disabled: true});
+  dialog.foot.append(review.hint, review.export, review.cancel, review.apply);
   if (!rows.length) {
     review.list.appendChild(element('p', {class: 'summary', text: 'Nothing needs restoring: this computer already matches the backup.'}));
     review.apply.remove();
+    review.export.remove();
     review.cancel.textContent = 'Close';
     return;
   }
@@ -214,7 +216,22 @@ function updateApply(review) {
   const missing = inc.some((row) => needsTick(row) && !row.ack);
   review.apply.textContent = inc.length ? 'Apply ' + inc.length + ' ' + (inc.length === 1 ? 'change' : 'changes') : 'Nothing to apply';
   review.apply.disabled = !inc.length || missing || review.busy || review.rows.some((row) => row.planning);
+  if (review.export) review.export.disabled = !inc.length || review.busy;
   review.hint.textContent = missing ? 'Tick “I have read this and want to go ahead” on each highlighted change first.' : '';
+}
+// The included changes as a plan file for other computers, judged there again.
+async function exportPlan(review) {
+  try {
+    const a = await api('/api/plan/export', {changes: includedRows(review).map(requestOf)});
+    if (!a.ok) { toast(asText(a.message), 'error'); return; }
+    const url = URL.createObjectURL(new Blob([asText(a.text)], {type: 'application/json'}));
+    const link = element('a', {href: url, download: asText(a.name) || 'quillmoor-plan.json', class: 'sr'});
+    document.body.appendChild(link);
+    link.click();
+    link.remove();
+    setTimeout(() => URL.revokeObjectURL(url), 30000);
+    toast('Saved a plan of ' + asText(a.count) + ' ' + (a.count === 1 ? 'change' : 'changes') + '; apply it elsewhere with quillmoor plan apply.', '');
+  } catch (e) { toast('Could not export the plan: ' + e.message, 'error'); }
 }
 async function applyReview(review) {
   const inc = includedRows(review);
@@ -244,6 +261,7 @@ async function applyReview(review) {
   });
   drawBar();
   const dialog = review.dialog;
+  review.export.remove();
   dialog.onclose = afterChange;
   fill(dialog.body, element('p', {class: 'summary', role: 'status', text: made + ' of ' + inc.length + ' ' + (inc.length === 1 ? 'change' : 'changes') + ' made.'}),
     ...inc.map((row, i) => {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "json/json.h"
+#include "os/files.h"
 #include "os/os_test_support.h"
 #include "platforms/windows/registry_test_support.h"
 #include "support/run_program.h"
@@ -121,6 +122,35 @@ TEST_F(RunCommands, TimingLinesAppearOnlyWhenAskedFor) {
     EXPECT_TRUE(timed.err.find(" µs\n") != std::string::npos || timed.err.find(" ms\n") != std::string::npos ||
                 timed.err.find(" s\n") != std::string::npos)
         << timed.err;
+}
+
+
+// The arguments file the collection's PowerShell module writes, as recorded
+// from a run: the plan is applied once, and a second run changes nothing.
+TEST_F(RunCommands, AnsibleModuleAppliesARecordedPlanOnceAndThenFindsItDone) {
+    const std::wstring module_item = L"QmAnsibleModuleTest";
+    registry.write_text(HKEY_CURRENT_USER, run_path, 0, module_item, L"\"C:\\Program Files\\Tagged App\\tagged.exe\"");
+    registry.write(HKEY_CURRENT_USER, approved_run, KEY_WOW64_64KEY, module_item, REG_BINARY, switched_on);
+    const std::string arguments = os::join_path(data.path(), "args.json");
+    ASSERT_TRUE(os::write_file_replace(
+                    arguments, os::read_file(QM_TEST_DATA_DIR "/ansible/win-module-args.json").value_or(""))
+                    .has_value());
+
+    auto module_run = [&] {
+        const test::ProgramRun ran = run({"ansible-module", arguments});
+        EXPECT_EQ(ran.exit_code, 0) << ran.out << ran.err;
+        Result<json::JsonValue> answer = json::parse(ran.out);
+        return answer ? std::move(*answer) : json::JsonValue();
+    };
+    const json::JsonValue first = module_run();
+    EXPECT_TRUE(json::get_flag(first, "changed"));
+    EXPECT_FALSE(json::get_flag(first, "failed"));
+    EXPECT_EQ(json::get_text(*json::get(first, "diff"), "before"), "QmAnsibleModuleTest: on (Enabled)\n");
+    EXPECT_EQ(test::read_value(HKEY_CURRENT_USER, approved_run, KEY_WOW64_64KEY, module_item).second[0], '\x03');
+
+    const json::JsonValue second = module_run();
+    EXPECT_FALSE(json::get_flag(second, "changed"));
+    EXPECT_EQ(json::get_text(json::get(second, "results")->as_array().at(0), "status"), "unchanged");
 }
 
 }  // namespace

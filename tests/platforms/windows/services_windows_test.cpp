@@ -200,6 +200,9 @@ TEST_F(ServicesScan, ShownNamesFallBackToTheServiceName) {
     EXPECT_EQ(by_service(result, twin_a)->name, services.tag + " twin (" + twin_a + ")");
     EXPECT_EQ(by_service(result, twin_b)->name, services.tag + " twin (" + twin_b + ")");
     EXPECT_EQ(by_service(result, twin_b)->spec_value("short"), twin_b);
+    // Told apart, it keeps what the scan found about it.
+    EXPECT_EQ(by_service(result, twin_b)->changed.what, "the service's settings were written");
+    EXPECT_NE(by_service(result, twin_b)->changed.time, 0);
 }
 
 TEST_F(ServicesScan, DependentsAreTheActiveServicesThatNeedIt) {
