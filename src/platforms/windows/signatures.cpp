@@ -288,7 +288,7 @@ void SignatureChecks::load() {
     }
 }
 
-void SignatureChecks::check(std::vector<model::StartupItem>& items) {
+void SignatureChecks::check(std::vector<model::StartupItem>& items, const ProgramFacts* programs) {
     // Each distinct file once, spelled as first met.
     std::map<std::string, std::size_t> index;  // lower-cased path -> position in `paths`
     std::vector<std::string> paths;
@@ -297,7 +297,12 @@ void SignatureChecks::check(std::vector<model::StartupItem>& items) {
         if (index.emplace(to_lower_ascii(item.exe), paths.size()).second) paths.push_back(item.exe);
     }
     std::vector<std::optional<FileStamp>> stamps(paths.size());
-    run_on_workers(paths.size(), [&](std::size_t i) { stamps[i] = file_stamp(paths[i]); });
+    std::vector<std::size_t> unknown;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        stamps[i] = programs != nullptr ? programs->known_stamp(paths[i]) : std::nullopt;
+        if (!stamps[i]) unknown.push_back(i);
+    }
+    run_on_workers(unknown.size(), [&](std::size_t j) { stamps[unknown[j]] = file_stamp(paths[unknown[j]]); });
     std::vector<model::Signature> verdicts(paths.size());
     std::vector<std::size_t> to_check;
     for (std::size_t i = 0; i < paths.size(); ++i) {

@@ -14,6 +14,7 @@
 
 #include "model/signature.h"
 #include "model/startup_item.h"
+#include "platforms/windows/program_files.h"
 #include "platforms/windows/record_file.h"
 #include "platforms/windows/version_cache.h"
 
@@ -34,8 +35,9 @@ public:
     SignatureChecks(std::string data_folder, std::uint64_t now);
 
     // Sets `signature` on every item with a program file, each distinct file
-    // checked once.
-    void check(std::vector<model::StartupItem>& items);
+    // checked once. The stamps `programs` already took of the files are used
+    // rather than asked again.
+    void check(std::vector<model::StartupItem>& items, const ProgramFacts* programs = nullptr);
     // Keeps what was checked for the next scan.
     void save();
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 
 #include "knowledge/knowledge_store.h"
 #include "model/data_folder.h"
@@ -65,11 +66,15 @@ model::ScanResult WindowsPlatform::scan() {
         apply_startup_records(records, result.items);
         result.cost = startup_cost_summary(records);
     });
-    SignatureChecks signatures(data_folder_, now);
-    os::timed_step(timing, "signatures", [&] { signatures.check(result.items); });
+    // A scan without the checks leaves their record as it was.
+    std::optional<SignatureChecks> signatures;
+    if (signatures_on_) {
+        signatures.emplace(data_folder_, now);
+        os::timed_step(timing, "signatures", [&] { signatures->check(result.items, &programs); });
+    }
     os::timed_step(timing, "saving the records", [&] {
         programs.save_cache();
-        signatures.save();
+        if (signatures) signatures->save();
         service_record.save();
         task_record.save();
     });

@@ -95,7 +95,9 @@ TEST(Signatures, EachMadeProgramGetsItsOwnVerdictThroughTheProgram) {
         const json::JsonValue* signature = json::get(item, "signature");
         ASSERT_NE(signature, nullptr) << name;
         EXPECT_EQ(json::get_text(*signature, "verdict"), expected.at(file)) << name << ": " << json::write(*signature);
-        if (file == "signed") EXPECT_EQ(json::get_text(*signature, "signer"), "Code Page Publisher");
+        if (file == "signed") {
+            EXPECT_EQ(json::get_text(*signature, "signer"), "Code Page Publisher");
+        }
         if (file == "tampered") {
             const std::string level = json::get_text(*json::get(item, "risk"), "level");
             EXPECT_TRUE(level == "caution" || level == "high" || level == "unknown") << level;
