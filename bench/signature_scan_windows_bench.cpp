@@ -52,8 +52,8 @@ int main(int argc, char** argv) {
     ::GetSystemDirectoryW(windows, MAX_PATH);
     const std::wstring source = std::wstring(windows) + L"\\notepad.exe";
     HKEY run = nullptr;
-    if (::RegCreateKeyExW(HKEY_CURRENT_USER, run_path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &run,
-                          nullptr) != ERROR_SUCCESS) {
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, run_path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &run, nullptr) !=
+        ERROR_SUCCESS) {
         std::fprintf(stderr, "could not open the Run key\n");
         return 1;
     }
@@ -126,10 +126,10 @@ int main(int argc, char** argv) {
     const double added = (with - reference) / reference;
     std::printf("Signature checks of %d program files (%zu items checked), %d rounds:\n", program_count, checked,
                 rounds);
-    std::printf("  first scan with the checks %.0f ms against %.0f ms without: the checks cost %.0f ms (%.2f ms per "
-                "file) before any verdict is recorded\n",
-                first_scan, reference_first, first_scan - reference_first,
-                (first_scan - reference_first) / program_count);
+    std::printf(
+        "  first scan with the checks %.0f ms against %.0f ms without: the checks cost %.0f ms (%.2f ms per "
+        "file) before any verdict is recorded\n",
+        first_scan, reference_first, first_scan - reference_first, (first_scan - reference_first) / program_count);
     std::printf("  later scans: median %.1f ms with the checks, %.1f ms without\n", with, reference);
     std::printf("  the checks add %.1f %% to a later scan (limit 20 %%): %s\n", added * 100.0,
                 added <= 0.20 ? "ok" : "TOO SLOW");

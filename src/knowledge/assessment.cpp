@@ -190,12 +190,13 @@ void add_signature_reasons(const model::StartupItem& item, model::Assessment& a)
     const bool nobody_vouches = signature.verdict == model::SignatureVerdict::unsigned_file ||
                                 signature.verdict == model::SignatureVerdict::unpackaged;
     if (nobody_vouches && in_folder_anyone_writes(item.exe)) {
-        a.reasons.push_back("Warning: the program is neither signed nor packaged and lies in a folder any program you run can write "
-                            "to, so anything may have put it there.");
+        a.reasons.push_back(
+            "Warning: the program is neither signed nor packaged and lies in a folder any program you run can write "
+            "to, so anything may have put it there.");
     }
     if (model::signer_agrees(signature.signer, item.publisher) == false) {
-        a.reasons.push_back("The version information names " + item.publisher + " as its publisher, but the file is "
-                            "signed by " + signature.signer + ".");
+        a.reasons.push_back("The version information names " + item.publisher +
+                            " as its publisher, but the file is signed by " + signature.signer + ".");
     }
 }
 

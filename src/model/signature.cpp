@@ -26,9 +26,9 @@ constexpr std::array<std::pair<SignatureVerdict, std::string_view>, 8> verdict_w
 constexpr std::uint32_t no_signature = 0x800B0100;          // the file carries none
 constexpr std::uint32_t subject_form_unknown = 0x800B0003;  // not a form that can be signed
 constexpr std::uint32_t provider_unknown = 0x800B0001;
-constexpr std::uint32_t bad_digest = 0x80096010;          // the file's hash differs from the signed one
-constexpr std::uint32_t untrusted_root = 0x800B0109;      // the chain ends in a root nobody trusts
-constexpr std::uint32_t chaining = 0x800B010A;            // the chain could not be built to a root
+constexpr std::uint32_t bad_digest = 0x80096010;      // the file's hash differs from the signed one
+constexpr std::uint32_t untrusted_root = 0x800B0109;  // the chain ends in a root nobody trusts
+constexpr std::uint32_t chaining = 0x800B010A;        // the chain could not be built to a root
 constexpr std::uint32_t untrusted_test_root = 0x800B010D;
 constexpr std::uint32_t expired = 0x800B0101;
 constexpr std::uint32_t explicit_distrust = 0x800B0111;
@@ -36,9 +36,9 @@ constexpr std::uint32_t revoked = 0x800B010C;
 constexpr std::uint32_t wrong_usage = 0x800B0110;
 
 // Company-form words that say nothing about who the maker is.
-constexpr std::array<std::string_view, 15> form_words = {
-    "inc", "incorporated", "corp", "corporation", "ltd", "limited", "llc", "gmbh", "co", "company", "ag", "ab", "sa",
-    "bv", "plc"};
+constexpr std::array<std::string_view, 15> form_words = {"inc",     "incorporated", "corp", "corporation", "ltd",
+                                                         "limited", "llc",          "gmbh", "co",          "company",
+                                                         "ag",      "ab",           "sa",   "bv",          "plc"};
 
 std::vector<std::string> name_words(std::string_view name) {
     std::vector<std::string> words;
@@ -142,8 +142,7 @@ Signature verdict_of_trust(const TrustAnswers& answers) {
     }
     if (code == no_signature || code == subject_form_unknown || code == provider_unknown) {
         if (answers.catalog_found) {
-            signature.verdict =
-                answers.catalog == 0 ? SignatureVerdict::catalog : SignatureVerdict::signed_untrusted;
+            signature.verdict = answers.catalog == 0 ? SignatureVerdict::catalog : SignatureVerdict::signed_untrusted;
             if (answers.catalog != 0)
                 signature.note = "A system catalog lists the file, but the catalog's check answered " +
                                  code_text(answers.catalog) + ".";

@@ -45,8 +45,8 @@ public:
     explicit TrustRun(WINTRUST_DATA& data) : data_(data) {
         GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
         data_.dwStateAction = WTD_STATEACTION_VERIFY;
-        result_ = static_cast<std::uint32_t>(
-            ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data_));
+        result_ =
+            static_cast<std::uint32_t>(::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data_));
     }
     ~TrustRun() {
         GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
@@ -180,8 +180,7 @@ void check_catalog(const std::wstring& path, HANDLE file, model::TrustAnswers& a
     ::SetFilePointer(file, 0, nullptr, FILE_BEGIN);
     const CatalogFound catalog(hashed->admin.get(),
                                ::CryptCATAdminEnumCatalogFromHash(hashed->admin.get(), hashed->hash.data(),
-                                                                  static_cast<DWORD>(hashed->hash.size()), 0,
-                                                                  nullptr));
+                                                                  static_cast<DWORD>(hashed->hash.size()), 0, nullptr));
     if (catalog.get() == nullptr) return;
     CATALOG_INFO info{};
     info.cbStruct = sizeof info;
@@ -216,8 +215,9 @@ model::Signature check_signature(const std::string& path) {
     const std::optional<FileStamp> stamp = file_stamp(path);
     if (!stamp) return model::Signature{SignatureVerdict::not_checked, "", "", "The program file was not found."};
     if (stamp->size > largest_checked)
-        return model::Signature{SignatureVerdict::not_checked, "", "", "The file is larger than 256 MiB, so it was not "
-                                                                       "checked."};
+        return model::Signature{SignatureVerdict::not_checked, "", "",
+                                "The file is larger than 256 MiB, so it was not "
+                                "checked."};
     const std::wstring wide = os::windows::to_wide(path);
     const os::windows::Handle file(::CreateFileW(wide.c_str(), GENERIC_READ,
                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -280,11 +280,10 @@ void SignatureChecks::load() {
         if (!size || !written || !read || !texts) continue;
         const std::optional<model::SignatureVerdict> verdict = model::read_signature_verdict(fields[4].as_string());
         if (!verdict) continue;
-        entries_.add_read(fields[0].as_string(),
-                          {FileStamp{*size, *written}, *read,
-                           model::Signature{*verdict, fields[5].as_string(), fields[6].as_string(),
-                                            fields[7].as_string()},
-                           false});
+        entries_.add_read(fields[0].as_string(), {FileStamp{*size, *written}, *read,
+                                                  model::Signature{*verdict, fields[5].as_string(),
+                                                                   fields[6].as_string(), fields[7].as_string()},
+                                                  false});
     }
 }
 
@@ -306,21 +305,21 @@ void SignatureChecks::check(std::vector<model::StartupItem>& items, const Progra
     std::vector<model::Signature> verdicts(paths.size());
     std::vector<std::size_t> to_check;
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        const model::Signature* kept =
-            stamps[i] ? entries_.find(to_lower_ascii(paths[i]), *stamps[i], now_) : nullptr;
+        const model::Signature* kept = stamps[i] ? entries_.find(to_lower_ascii(paths[i]), *stamps[i], now_) : nullptr;
         if (kept != nullptr) {
             verdicts[i] = *kept;
         } else {
             to_check.push_back(i);
         }
     }
-    run_on_workers(to_check.size(), [&](std::size_t j) { verdicts[to_check[j]] = check_signature(paths[to_check[j]]); });
+    run_on_workers(to_check.size(),
+                   [&](std::size_t j) { verdicts[to_check[j]] = check_signature(paths[to_check[j]]); });
     for (std::size_t i : to_check) {
         // A file that could not be read is asked again next time; a stamp
         // too fresh to tell a later change by is not kept either.
-        const bool keepable = stamps[i] && settled(stamps[i]->written, now_) &&
-                              (verdicts[i].verdict != model::SignatureVerdict::not_checked ||
-                               stamps[i]->size > largest_checked);
+        const bool keepable =
+            stamps[i] && settled(stamps[i]->written, now_) &&
+            (verdicts[i].verdict != model::SignatureVerdict::not_checked || stamps[i]->size > largest_checked);
         entries_.store(to_lower_ascii(paths[i]), stamps[i].value_or(FileStamp{}), now_, verdicts[i], keepable);
     }
     for (model::StartupItem& item : items) {

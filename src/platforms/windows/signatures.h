@@ -1,9 +1,9 @@
 // Whether each program file is what its signer signed: the system's trust
 // check of the file's own signature, or of the system catalog that lists its
 // hash, combined with the signer's chain (model::verdict_of_trust). No
-// window, no revocation lookups (nothing goes to the network), files over
-// model's limit are not read. A SignatureChecks object serves one scan from
-// one thread and spreads the checks over a few (work_pool.h); verdicts of
+// window, no revocation lookups (nothing goes to the network), and files
+// over `largest_checked` are not read. A SignatureChecks object serves one
+// scan from one thread and spreads the checks over a few (work_pool.h); verdicts of
 // files unchanged since an earlier scan come from the data folder's record
 // (program-signatures.json), trusted for a day like the other records.
 #pragma once

@@ -15,7 +15,10 @@ namespace {
 TEST(LinuxChecksums, ProgramFilesAreComparedWithTheirPackagesChecksums) {
     ProgramOnTree on;
     const LinuxTree& tree = on.tree;
-    const std::string program = std::string("\x7f" "ELF program bytes\n") + std::string(5000, 'p');
+    const std::string program = std::string(
+                                    "\x7f"
+                                    "ELF program bytes\n") +
+                                std::string(5000, 'p');
     std::string changed = program;
     changed[2000] = 'q';
     tree.write("/usr/bin/intact", program);

@@ -38,8 +38,9 @@ std::string signed_programs_folder() {
 // where Wine's chain engine reads the roots the user added; removed when the
 // writer goes.
 void trust_root(test::RegistryWriter& registry, const std::string& der) {
-    PCCERT_CONTEXT certificate = ::CertCreateCertificateContext(
-        X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size()));
+    PCCERT_CONTEXT certificate =
+        ::CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                       static_cast<DWORD>(der.size()));
     ASSERT_NE(certificate, nullptr);
     BYTE sha1[20] = {};
     DWORD size = sizeof sha1;
