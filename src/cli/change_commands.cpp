@@ -528,7 +528,9 @@ int run_history(CommandContext& context) {
     for (const engine::HistoryEntry& entry : history) {
         const engine::JournalRecord& r = entry.record;
         std::string item = replace_control_characters(r.name.empty() ? r.id : r.name, false);
-        if (r.interrupted) item += r.ok ? "  (interrupted; found made)" : "  (interrupted; not made)";
+        // An observation says what the watch saw happen to the item.
+        if (r.action == model::ChangeAction::observed) item += "  (" + printable(r.detail) + ")";
+        else if (r.interrupted) item += r.ok ? "  (interrupted; found made)" : "  (interrupted; not made)";
         else if (!r.ok) item += "  (failed)";
         if (!r.own) item += "  (another account's)";
         text += trimmed_line(cell(std::to_string(r.seq), 16, 16) + cell(r.time, 19, 21) +

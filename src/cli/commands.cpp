@@ -140,7 +140,7 @@ int print_version(CommandContext& context) {
 }
 
 // Help lists the commands in this order.
-constexpr std::array<CommandEntry, 24> command_table = {{
+constexpr std::array<CommandEntry, 25> command_table = {{
     {.name = "serve", .operands = "[--no-browser] [--port N]", .usage_error = port_in_range, .run = serve_window},
     {.name = "open",
      .listed = false,
@@ -223,6 +223,11 @@ constexpr std::array<CommandEntry, 24> command_table = {{
      .summary = "one view of what starts on many computers, from their lists in DIR",
      .usage_error = report_usage,
      .run = run_report},
+    {.name = "watch",
+     .operands = "[--json]",
+     .summary = "show changes to what starts as they happen",
+     .usage_error = no_operand,
+     .run = run_watch},
     // The dispatcher answers help and version before it builds a platform;
     // they stand here so that the table names every command word.
     {.name = "help", .listed = false, .usage_error = no_operand, .run = print_help},

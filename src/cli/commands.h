@@ -87,6 +87,7 @@ int run_undo(CommandContext& context);
 int run_plan(CommandContext& context);
 int run_ansible_module(CommandContext& context);
 int run_report(CommandContext& context);
+int run_watch(CommandContext& context);
 
 // Text helpers shared by the commands' tables.
 // The text on one line (control characters and line breaks replaced by

@@ -93,7 +93,8 @@ namespace {
 
 // The commands that write nothing into the data folder.
 bool only_reads(const CommandEntry& entry) {
-    return entry.name == "list" || entry.name == "running" || entry.name == "apps" || entry.name == "assess";
+    return entry.name == "list" || entry.name == "running" || entry.name == "apps" || entry.name == "assess" ||
+           entry.name == "watch";
 }
 
 // A name "quillmoor-demo-{12 hex digits}" in the system's temporary folder

@@ -88,6 +88,7 @@ bool shows_made(const JournalIntent& intent, const std::vector<model::StartupIte
             return found != items.end() && !found->ways.taken;
         }
         case ChangeAction::undo:
+        case ChangeAction::observed:
             break;
     }
     return false;

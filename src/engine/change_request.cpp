@@ -35,9 +35,11 @@ ChangeRequest change_request_from_json(const json::JsonValue& object) {
     ChangeRequest request =
         create_request(json::get_text(object, "id"), model::create_details_from_json(spec ? *spec : object));
     const std::string word = json::get_text(object, "action");
-    // Undoing is asked for by a journal number, never by a change request.
+    // Undoing is asked for by a journal number, never by a change request,
+    // and an observation is nothing anyone can ask for.
     request.action = model::read_change_action(word);
-    if (request.action == model::ChangeAction::undo) request.action.reset();
+    if (request.action == model::ChangeAction::undo || request.action == model::ChangeAction::observed)
+        request.action.reset();
     if (!request.action) request.unknown_action = word;
     // Free name/value pairs for the platform, such as a service's start type.
     if (const json::JsonValue* hints = json::get(object, "hints"); hints && hints->is_object()) {

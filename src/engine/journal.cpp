@@ -263,7 +263,8 @@ std::vector<HistoryEntry> journal_history(const model::DataFolder& folder) {
     for (auto it = records.rbegin(); it != records.rend(); ++it) {
         HistoryEntry entry;
         entry.undone = journal.undone(it->seq);
-        entry.undoable = it->own && !entry.undone && it->ok && it->action && it->action != model::ChangeAction::undo;
+        entry.undoable = it->own && !entry.undone && it->ok && it->action && it->action != model::ChangeAction::undo &&
+                         it->action != model::ChangeAction::observed;
         entry.record = *it;
         history.push_back(std::move(entry));
     }

@@ -398,6 +398,7 @@ Result<MadeChange> call_platform(EngineContext& context, const ChangeRequest& re
             return MadeChange{item.id(), item.name, std::move(done.outcome.message), false, std::move(done.own_entry)};
         }
         case ChangeAction::undo:
+        case ChangeAction::observed:
             break;
     }
     return fail("That change cannot be made.");

@@ -57,6 +57,7 @@ Result<ChangeRequest> opposite_of(const JournalRecord& target, const JournalQuer
             break;
         }
         case ChangeAction::undo:
+        case ChangeAction::observed:
             return fail("That kind of record cannot be undone.");
     }
     opposite.undoes = UndoneRecord{target.seq, target.id, target.name};
@@ -72,6 +73,7 @@ struct PreparedUndo {
 Result<PreparedUndo> prepare_undo(EngineContext& context, const JournalQuery& journal, std::uint64_t seq, bool ack) {
     const JournalRecord* target = journal.find(seq);
     if (!target) return fail("That entry is not in the history.");
+    if (target->action == ChangeAction::observed) return fail(std::string(observation_refusal));
     if (!target->own) {
         return fail(
             "That change was made by another account and is in its history, not yours; undo it from that "

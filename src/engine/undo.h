@@ -8,11 +8,17 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "engine/engine_context.h"
 #include "util/result.h"
 
 namespace qm::engine {
+
+// Why a record of something a watch saw change is not undone.
+inline constexpr std::string_view observation_refusal =
+    "That record is an observation of what changed on the computer; Quillmoor made no change there, so there is "
+    "nothing to undo.";
 
 // What was done, in a sentence. Fails with needs_decision (the sentence is
 // the question to ask; ask again with `ack` once the user agrees), with

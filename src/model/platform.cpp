@@ -4,6 +4,27 @@ namespace qm::model {
 
 using json::JsonValue;
 
+namespace {
+
+class WakeOnlyWatch final : public ChangeWatch {
+public:
+    explicit WakeOnlyWatch(std::shared_ptr<os::WakeSignal> wake) : wake_(std::move(wake)) {}
+    [[nodiscard]] std::size_t places() const override { return 0; }
+    [[nodiscard]] std::vector<std::string> notes() const override { return {}; }
+    [[nodiscard]] WatchWake wait(std::optional<std::chrono::milliseconds> timeout) override {
+        return wake_->wait(timeout) ? WatchWake::woken : WatchWake::timed_out;
+    }
+
+private:
+    const std::shared_ptr<os::WakeSignal> wake_;
+};
+
+}  // namespace
+
+std::unique_ptr<ChangeWatch> wake_only_watch(std::shared_ptr<os::WakeSignal> wake) {
+    return std::make_unique<WakeOnlyWatch>(std::move(wake));
+}
+
 std::vector<StartMode> program_start_modes(bool system) {
     return {
         StartMode{"login", "Start when I sign in",

@@ -1,5 +1,5 @@
 // Platform: the one object through which the program reads and changes the
-// computer. Twelve operations; the Windows platform and the demonstration
+// computer. Thirteen operations; the Windows platform and the demonstration
 // implement all of them. Created once at start-up and shared by every caller
 // for the whole run; operations may be called from several threads at once
 // (an implementation with changing state guards it itself). No operation
@@ -8,13 +8,17 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "json/json.h"
+#include "os/wake_signal.h"
 #include "util/result.h"
 #include "model/startup_item.h"
 
@@ -134,6 +138,31 @@ struct Probe {
     std::string detail;
 };
 
+// Why ChangeWatch::wait returned.
+enum class WatchWake {
+    changed,    // something changed in a watched place
+    woken,      // the wake signal the watch was made with was raised
+    timed_out,  // the time given passed with neither
+};
+
+// Waiting for the places startup items live in to change, without using the
+// processor meanwhile. Made, waited on and destroyed on one thread (Windows
+// ties a registry notification to the thread that asked for it); the wake
+// signal it was made with may be raised from any thread.
+class ChangeWatch {
+public:
+    virtual ~ChangeWatch() = default;
+    // How many places are watched.
+    [[nodiscard]] virtual std::size_t places() const = 0;
+    // One sentence per place that could not be watched, or that is not there
+    // and is watched for its creation.
+    [[nodiscard]] virtual std::vector<std::string> notes() const = 0;
+    // Blocks until a watched place changes, the wake signal is raised, or
+    // `timeout` passes (none: no limit); a raised wake signal comes first.
+    // The notifications are armed again before it returns.
+    [[nodiscard]] virtual WatchWake wait(std::optional<std::chrono::milliseconds> timeout) = 0;
+};
+
 class Platform {
 public:
     virtual ~Platform() = default;
@@ -166,7 +195,16 @@ public:
     // program's own entry is made before the item is switched off, and the
     // item is switched on before that entry is removed.
     [[nodiscard]] virtual Result<WayOutcome> set_start_way(const StartupItem& item, const WayRequest& request) = 0;
+    // 13. Starts watching the places that `scan` reads; `wake` ends a wait
+    // early. A place that is missing or cannot be watched is a note, never a
+    // failure; the failure is for a watch that cannot be made at all.
+    [[nodiscard]] virtual Result<std::unique_ptr<ChangeWatch>> watch_changes(
+        std::shared_ptr<os::WakeSignal> wake) = 0;
 };
+
+// A watch of no places: it waits for its wake signal only (the
+// demonstration's computer never changes by itself).
+[[nodiscard]] std::unique_ptr<ChangeWatch> wake_only_watch(std::shared_ptr<os::WakeSignal> wake);
 
 // The ways every program can be made to start, "login" then "boot"; "login"
 // is recommended unless the program is part of the operating system.

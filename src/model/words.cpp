@@ -36,7 +36,7 @@ constexpr WordTable<ProbeStatus, 3> probe_statuses{
     {{ProbeStatus::ok, "ok"}, {ProbeStatus::warn, "warn"}, {ProbeStatus::fail, "fail"}}};
 constexpr WordTable<CandidateSource, 3> candidate_sources{
     {{CandidateSource::process, "process"}, {CandidateSource::service, "service"}, {CandidateSource::app, "app"}}};
-constexpr WordTable<ChangeAction, 8> change_actions{{
+constexpr WordTable<ChangeAction, 9> change_actions{{
     {ChangeAction::enable, "enable"},
     {ChangeAction::disable, "disable"},
     {ChangeAction::create, "create"},
@@ -45,6 +45,7 @@ constexpr WordTable<ChangeAction, 8> change_actions{{
     {ChangeAction::later, "later"},
     {ChangeAction::when_needed, "manual"},
     {ChangeAction::on_time, "on-time"},
+    {ChangeAction::observed, "observed"},
 }};
 constexpr WordTable<ItemChange, 5> item_changes{{
     {ItemChange::none, ""},

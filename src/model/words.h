@@ -54,11 +54,13 @@ enum class ProbeStatus { ok, warn, fail };
 enum class CandidateSource { process, service, app };
 
 // A change to an item, as planned and as journalled; `undo` is only ever a
-// journal record (the undoing itself is one of the others). The last three
-// are the gentler ways than off: start later ("later"), start only when
-// needed ("manual", the start type it gives a service), and start again as
-// it did before either ("on-time"). The words fit the history's column.
-enum class ChangeAction { enable, disable, create, remove, undo, later, when_needed, on_time };
+// journal record (the undoing itself is one of the others). Then the gentler
+// ways than off: start later ("later"), start only when needed ("manual",
+// the start type it gives a service), and start again as it did before
+// either ("on-time"). `observed` is only ever a journal record too: a change
+// on the computer that a watch saw and the program did not make, which
+// nothing undoes. The words fit the history's column.
+enum class ChangeAction { enable, disable, create, remove, undo, later, when_needed, on_time, observed };
 
 // What changed about an item since the scans before ("new", "came back",
 // "command changed", "gone"); none when nothing did.

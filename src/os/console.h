@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "os/wake_signal.h"
 #include "util/result.h"
 
 namespace qm::os {
@@ -62,6 +64,29 @@ public:
 
 private:
     std::uint64_t id_ = 0;  // 0: nothing was registered
+};
+
+// For a command that waits until the user interrupts it and then ends in
+// order: while a catcher lives, the first interrupt (Ctrl+C or SIGTERM; on
+// Windows Ctrl+C or Ctrl+Break) does not end the program but raises `wake`
+// and is remembered; another one after it ends the program as usual, so a
+// program stuck on its way out can still be stopped. Closing the console
+// window, signing out and shutting down are never caught. One catcher at a
+// time; a second one made while the first lives catches nothing.
+class InterruptCatcher {
+public:
+    explicit InterruptCatcher(std::shared_ptr<WakeSignal> wake);
+    ~InterruptCatcher();
+    InterruptCatcher(const InterruptCatcher&) = delete;
+    InterruptCatcher& operator=(const InterruptCatcher&) = delete;
+
+    // Whether interrupts are caught at all (the system's interrupt handling
+    // could be installed).
+    [[nodiscard]] bool catching() const { return catching_; }
+    [[nodiscard]] bool caught() const;
+
+private:
+    bool catching_ = false;
 };
 
 // Does every pending EndOfRunTask's work, then ends the process with

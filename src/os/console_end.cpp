@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -20,6 +21,11 @@ struct EndOfRun {
     std::vector<std::pair<std::uint64_t, std::function<void()>>> tasks;
     std::uint64_t next_id = 1;
     bool watching = false;
+    // The InterruptCatcher's part, under a lock of its own so that taking an
+    // interrupt never waits for work at the end of the run.
+    std::mutex catcher_lock;
+    std::shared_ptr<WakeSignal> catcher;  // guarded by catcher_lock
+    bool caught = false;                  // guarded by catcher_lock
 };
 
 // Made on first use and never destroyed, so that an interrupt during the
@@ -60,6 +66,44 @@ EndOfRunTask::~EndOfRunTask() {
         work();
         return;
     }
+}
+
+bool end_of_run::catch_interrupt() {
+    EndOfRun& run = state();
+    std::lock_guard held(run.catcher_lock);
+    if (!run.catcher || run.caught) return false;
+    run.caught = true;
+    run.catcher->raise();
+    return true;
+}
+
+InterruptCatcher::InterruptCatcher(std::shared_ptr<WakeSignal> wake) {
+    EndOfRun& run = state();
+    {
+        std::lock_guard held(run.lock);
+        if (!run.watching) run.watching = end_of_run::start_watching();
+        if (!run.watching) return;
+    }
+    std::lock_guard held(run.catcher_lock);
+    if (run.catcher || !wake) return;
+    run.catcher = std::move(wake);
+    run.caught = false;
+    catching_ = true;
+}
+
+InterruptCatcher::~InterruptCatcher() {
+    if (!catching_) return;
+    EndOfRun& run = state();
+    std::lock_guard held(run.catcher_lock);
+    run.catcher.reset();
+    run.caught = false;
+}
+
+bool InterruptCatcher::caught() const {
+    if (!catching_) return false;
+    EndOfRun& run = state();
+    std::lock_guard held(run.catcher_lock);
+    return run.caught;
 }
 
 void end_program_now(int exit_code) {

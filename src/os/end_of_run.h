@@ -18,4 +18,9 @@ namespace qm::os::end_of_run {
 // Waits for work that another thread is running.
 [[nodiscard]] std::unique_lock<std::mutex> do_all_work();
 
+// Called by the system's interrupt handling for an interrupt that an
+// InterruptCatcher may take: true when one took it (its wake signal is
+// raised), false when the program should end as usual.
+[[nodiscard]] bool catch_interrupt();
+
 }  // namespace qm::os::end_of_run

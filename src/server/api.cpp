@@ -202,6 +202,19 @@ constexpr auto routes = std::to_array<Route>({
     }},
     {"POST", "/api/bye", [](ServerState& state, engine::EngineContext&, const JsonValue&) {
         state.bye_at.store(now_unix_millis());
+        state.watch.stop();
+        return ok_object();
+    }},
+    // {"after": N}: waits until the watch sees a change numbered after N, or
+    // about 25 seconds; without "after" (the first poll, which starts the
+    // watch) until the watch is ready.
+    {"POST", "/api/watch", [](ServerState& state, engine::EngineContext& engine, const JsonValue& body) {
+        const std::optional<std::uint64_t> after =
+            json::get(body, "after") != nullptr ? std::optional(json::get_count(body, "after")) : std::nullopt;
+        return state.watch.poll(engine, after);
+    }},
+    {"POST", "/api/watch/stop", [](ServerState& state, engine::EngineContext&, const JsonValue&) {
+        state.watch.stop();
         return ok_object();
     }},
     // The server ends the process once this answer is sent.

@@ -24,6 +24,7 @@
 #include "os/streams.h"
 #include "engine/engine_context.h"
 #include "json/json.h"
+#include "server/window_watch.h"
 
 namespace qm::server {
 
@@ -67,6 +68,8 @@ struct ServerState {
     // The page that forwards the browser to the link, removed once the link is used.
     std::string opener_file;
     HeadWaiters head_waiters;
+    // Running only while the window's switch "Watch for changes" is on.
+    WindowWatch watch;
 };
 
 inline constexpr std::uint64_t max_connections = 48;

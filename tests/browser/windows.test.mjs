@@ -217,4 +217,22 @@ describe('quillmoor.exe under wine, in the window', {skip: skip ?? false}, () =>
     assert.equal(await switchOf(entry).getAttribute('aria-checked'), 'true');
     await assertClean();
   });
+
+  test('a Run entry switched off and turned back on by another program shows as came back in the banner and its row', async () => {
+    const item = (await scanItems()).find((i) => i.name === entry);
+    const {results} = await api('/api/apply', {changes: [{action: 'disable', id: item.id, ack: true}]});
+    assert.equal(results[0].ok, true, results[0].message);
+    await scanItems();  // the scan with the entry off is the one compared with
+    // Another program (an updater) sets its flag on again.
+    const reset = prefix.reg('add', approvedKey, '/v', entry, '/t', 'REG_BINARY', '/d', '020000000000000000000000', '/f');
+    assert.equal(reset.status, 0, `reg add failed: ${reset.out}${reset.err}`);
+
+    await page.getByRole('button', {name: 'Scan again'}).click();
+    const banner = page.locator('.changes-banner');
+    await banner.getByText(`${entry} came back on`, {exact: false}).waitFor({timeout: 30000});
+    await itemRow(page, entry).getByText('Came back', {exact: true}).waitFor();
+    await banner.getByRole('button', {name: 'Acknowledge all'}).click();
+    await until(async () => await banner.isHidden(), 'the banner gone');
+    await assertClean();
+  });
 });

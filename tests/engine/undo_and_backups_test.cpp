@@ -2,6 +2,7 @@
 
 #include "platforms/demo/demo_platform.h"
 #include "engine/backups.h"
+#include "engine/change_follower.h"
 #include "engine/journal.h"
 #include "engine/plans.h"
 #include "engine/undo.h"
@@ -52,6 +53,30 @@ TEST_F(UndoAndBackupsTest, UndoReversesADisableOnce) {
     EXPECT_EQ(history[0].record.action, model::ChangeAction::undo);
     EXPECT_FALSE(history[0].undoable);
     EXPECT_TRUE(history[1].undone);
+}
+
+TEST_F(UndoAndBackupsTest, ObservationsAreHistoryThatNothingUndoesOrCountsAsASwitch) {
+    const std::string spooler = "service|machine|Services|Spooler";
+    ASSERT_TRUE(engine::apply_changes(engine(), {acked(model::ChangeAction::disable, spooler)}).front().ok);
+    engine::SeenChange seen;
+    seen.change = engine::FoundChange{spooler, "Print Spooler", model::ItemChange::came_back, "2026-01-02 03:04:05", ""};
+    seen.kind_label = "Service";
+    ASSERT_TRUE(engine::record_observation(engine().data_folder(), seen));
+    ASSERT_TRUE(engine::record_observation(engine().data_folder(), seen));  // the same observation is kept once
+    const std::vector<engine::HistoryEntry> history = engine::journal_history(engine().data_folder());
+    ASSERT_EQ(history.size(), 2U);
+    const engine::JournalRecord& observed = history[0].record;
+    EXPECT_EQ(observed.action, model::ChangeAction::observed);
+    EXPECT_EQ(observed.detail, "came back");
+    EXPECT_TRUE(observed.ok);
+    EXPECT_FALSE(history[0].undoable);
+    EXPECT_TRUE(history[1].undoable);
+    // The user's switch off is still the newest word for the item.
+    EXPECT_TRUE(engine::switched_off_by_user(engine::JournalQuery(engine().data_folder()), spooler));
+
+    EXPECT_EQ(engine::undo_change(engine(), observed.seq, true).error(), engine::observation_refusal);
+    ASSERT_TRUE(engine::undo_change(engine(), history[1].record.seq, true));
+    EXPECT_TRUE(engine().find_item_by_id(spooler)->enabled);
 }
 
 TEST_F(UndoAndBackupsTest, ALaterStartOnTheDemonstrationKeepsItsOwnEntryAndUndoes) {

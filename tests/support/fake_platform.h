@@ -100,6 +100,10 @@ public:
         return done;
     }
 
+    Result<std::unique_ptr<model::ChangeWatch>> watch_changes(std::shared_ptr<os::WakeSignal> wake) override {
+        return model::wake_only_watch(std::move(wake));
+    }
+
 private:
     std::mutex lock_;
 };

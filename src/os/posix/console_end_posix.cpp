@@ -2,7 +2,8 @@
 // signal handler may do almost nothing, so it only writes the signal's
 // number into a pipe; a thread waiting on that pipe does the work and then
 // ends the process by the same signal with its default action, so that the
-// parent sees the program ended by it.
+// parent sees the program ended by it; unless an InterruptCatcher takes the
+// signal, which then only wakes the program.
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -51,7 +52,7 @@ void watch_signals(int read_end) {
     unsigned char number = 0;
     while (true) {
         ssize_t n = ::read(read_end, &number, 1);
-        if (n == 1) end_by_signal(number);
+        if (n == 1 && !end_of_run::catch_interrupt()) end_by_signal(number);
         if (n < 0 && errno == EINTR) continue;
         return;
     }

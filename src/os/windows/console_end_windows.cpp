@@ -1,7 +1,8 @@
 // Console control events for the work to do when the program ends early.
 // Windows runs a console control handler on a thread of its own, so the
 // handler does the work itself and then ends the process with the exit code
-// the system's own handler uses for Ctrl+C.
+// the system's own handler uses for Ctrl+C; an interrupt that an
+// InterruptCatcher takes only wakes the program.
 #include <windows.h>
 
 #include "os/console.h"
@@ -15,6 +16,8 @@ BOOL WINAPI on_console_event(DWORD event) {
     switch (event) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:
+            if (end_of_run::catch_interrupt()) return TRUE;
+            end_program_now(static_cast<int>(STATUS_CONTROL_C_EXIT));
         case CTRL_CLOSE_EVENT:
         case CTRL_LOGOFF_EVENT:
         case CTRL_SHUTDOWN_EVENT:

@@ -28,6 +28,14 @@ struct FindHandlePolicy {
     static void close(Native h) noexcept { ::FindClose(h); }
 };
 
+// FindFirstChangeNotificationW's waits for a folder to change.
+struct ChangeNotificationPolicy {
+    using Native = HANDLE;
+    static Native none() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool is_valid(Native h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void close(Native h) noexcept { ::FindCloseChangeNotification(h); }
+};
+
 // Registry keys opened or created by the program (never the predefined roots).
 struct RegistryKeyPolicy {
     using Native = HKEY;
@@ -46,6 +54,7 @@ struct ServiceHandlePolicy {
 
 using Handle = UniqueHandle<KernelHandlePolicy>;
 using FindHandle = UniqueHandle<FindHandlePolicy>;
+using ChangeNotification = UniqueHandle<ChangeNotificationPolicy>;
 using RegistryKey = UniqueHandle<RegistryKeyPolicy>;
 using ServiceHandle = UniqueHandle<ServiceHandlePolicy>;
 

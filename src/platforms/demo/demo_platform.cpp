@@ -666,6 +666,10 @@ model::ScanResult DemoPlatform::scan() {
     return result;
 }
 
+Result<std::unique_ptr<model::ChangeWatch>> DemoPlatform::watch_changes(std::shared_ptr<os::WakeSignal> wake) {
+    return model::wake_only_watch(std::move(wake));
+}
+
 Result<model::WayOutcome> DemoPlatform::set_start_way(const model::StartupItem& item,
                                                       const model::WayRequest& request) {
     std::lock_guard lock(items_lock_);

@@ -35,6 +35,8 @@ public:
     std::vector<model::Probe> doctor_probes() override;
     model::StartupCost startup_cost() override;
     Result<model::WayOutcome> set_start_way(const model::StartupItem& item, const model::WayRequest& request) override;
+    // The invented computer never changes by itself: the watch only waits.
+    Result<std::unique_ptr<model::ChangeWatch>> watch_changes(std::shared_ptr<os::WakeSignal> wake) override;
 
 private:
     std::mutex items_lock_;

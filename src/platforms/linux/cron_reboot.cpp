@@ -16,8 +16,6 @@ namespace qm::linux {
 
 namespace {
 
-constexpr std::string_view spool_folder = "/var/spool/cron/crontabs";
-
 struct RebootLine {
     std::string entry;     // the line as cron runs it, trimmed
     std::string run_as;    // system crontabs only
@@ -88,12 +86,12 @@ bool is_account_name(std::string_view name) {
 }
 
 std::string spool_of(const LinuxContext& context, const std::string& account) {
-    return std::string(spool_folder) + "/" + (account.empty() ? context.facts.user : account);
+    return std::string(crontab_spool_folder) + "/" + (account.empty() ? context.facts.user : account);
 }
 
 std::vector<std::string> system_crontabs(const LinuxContext& context) {
-    std::vector<std::string> files{"/etc/crontab"};
-    Result<std::vector<os::FolderEntry>> listed = os::list_folder(context.root.at("/etc/cron.d"));
+    std::vector<std::string> files{std::string(system_crontab_file)};
+    Result<std::vector<os::FolderEntry>> listed = os::list_folder(context.root.at(system_crontab_folder));
     if (!listed) return files;
     std::vector<std::string> names;
     for (const os::FolderEntry& entry : *listed) {
@@ -102,7 +100,7 @@ std::vector<std::string> system_crontabs(const LinuxContext& context) {
         names.push_back(entry.name);
     }
     std::sort(names.begin(), names.end());
-    for (const std::string& name : names) files.push_back("/etc/cron.d/" + name);
+    for (const std::string& name : names) files.push_back(std::string(system_crontab_folder) + "/" + name);
     return files;
 }
 
@@ -110,7 +108,7 @@ std::vector<std::string> system_crontabs(const LinuxContext& context) {
 std::vector<std::string> other_accounts(const LinuxContext& context) {
     std::vector<std::string> accounts;
     if (!context.facts.admin) return accounts;
-    Result<std::vector<os::FolderEntry>> listed = os::list_folder(context.root.at(spool_folder));
+    Result<std::vector<os::FolderEntry>> listed = os::list_folder(context.root.at(crontab_spool_folder));
     if (!listed) return accounts;
     for (const os::FolderEntry& entry : *listed) {
         // A crontab being replaced by this program sits beside it under a
@@ -228,7 +226,7 @@ Result<std::string> read_crontab_of(const LinuxContext& context, const std::stri
 Result<void> write_crontab_of(const LinuxContext& context, const std::string& account, const std::string& text) {
     if (context.root.is_test_root()) {
         const std::string path = context.root.at(spool_of(context, account));
-        QM_TRY_VOID(os::create_folders(context.root.at(spool_folder)));
+        QM_TRY_VOID(os::create_folders(context.root.at(crontab_spool_folder)));
         return os::write_file_replace(path, text, os::NewFile{false, true});
     }
     // The crontab tool checks the text and tells cron; it reads a file, which

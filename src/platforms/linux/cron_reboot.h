@@ -14,6 +14,12 @@
 
 namespace qm::linux {
 
+// Where the crontabs are, on the computer: the system's file and folder, and
+// the folder of each account's own crontab (a file named after the account).
+inline constexpr std::string_view system_crontab_file = "/etc/crontab";
+inline constexpr std::string_view system_crontab_folder = "/etc/cron.d";
+inline constexpr std::string_view crontab_spool_folder = "/var/spool/cron/crontabs";
+
 // Put before a line the program switched off.
 inline constexpr std::string_view cron_off_mark = "#Quillmoor-off: ";
 // Put after the command of a line the program created, naming the entry.

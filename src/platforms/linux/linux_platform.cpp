@@ -14,6 +14,7 @@
 #include "model/data_folder.h"
 #include "platforms/linux/autostart.h"
 #include "platforms/linux/change_facts.h"
+#include "platforms/linux/change_watch.h"
 #include "platforms/linux/cron_reboot.h"
 #include "platforms/linux/own_entries.h"
 #include "platforms/linux/packages.h"
@@ -130,6 +131,10 @@ model::SystemFacts LinuxPlatform::system_facts() const {
     facts.posix_command_lines = true;
     facts.entry_modes = linux_start_modes(false);
     return facts;
+}
+
+Result<std::unique_ptr<model::ChangeWatch>> LinuxPlatform::watch_changes(std::shared_ptr<os::WakeSignal> wake) {
+    return watch_places(context_.root, watched_places(context_, locations_().linux_autostart_dirs), std::move(wake));
 }
 
 Result<model::WayOutcome> LinuxPlatform::set_start_way(const model::StartupItem& item,

@@ -1,4 +1,4 @@
-// The Linux platform: the twelve operations on the computer the program runs on.
+// The Linux platform: the thirteen operations on the computer the program runs on.
 // Its state is the facts read once at creation, the root folder it works
 // under ("/" or a test's QUILLMOOR_LINUX_ROOT), the tool runner and where to
 // ask for the knowledge's locations; nothing changes after creation, so the
@@ -33,6 +33,8 @@ public:
     [[nodiscard]] model::StartupCost startup_cost() override;
     [[nodiscard]] Result<model::WayOutcome> set_start_way(const model::StartupItem& item,
                                                    const model::WayRequest& request) override;
+    [[nodiscard]] Result<std::unique_ptr<model::ChangeWatch>> watch_changes(
+        std::shared_ptr<os::WakeSignal> wake) override;
 
 private:
     const LinuxContext context_;

@@ -697,6 +697,14 @@ Result<std::string> unit_name_of(const model::StartupItem& item) {
 
 std::string user_unit_folder(const LinuxContext& context) { return context.expand("~/.config/systemd/user"); }
 
+std::vector<std::string> all_unit_folders(const LinuxContext& context) {
+    std::vector<std::string> folders;
+    for (const UnitScope scope : {UnitScope::system, UnitScope::global, UnitScope::own}) {
+        for (std::string& folder : unit_folders(context, scope)) folders.push_back(std::move(folder));
+    }
+    return folders;
+}
+
 void scan_units(const LinuxContext& context, const std::vector<std::string>& unit_types, model::ScanResult& result) {
     const std::size_t first = result.items.size();
     UnitRelations relations;

@@ -28,6 +28,10 @@ void scan_units(const LinuxContext& context, const std::vector<std::string>& uni
 [[nodiscard]] Result<model::ChangeOutcome> switch_unit(const LinuxContext& context, const model::StartupItem& item,
                                                        bool on, bool stop_now);
 
+// Every folder the scan reads units from (system, then every user's, then
+// the account's own), as paths on the computer.
+[[nodiscard]] std::vector<std::string> all_unit_folders(const LinuxContext& context);
+
 // The folders of the account's own user units, the first one written to.
 [[nodiscard]] std::string user_unit_folder(const LinuxContext& context);
 inline constexpr std::string_view system_unit_folder = "/etc/systemd/system";

@@ -111,6 +111,11 @@ Result<model::ChangeOutcome> switch_by_approval_flag(const model::StartupItem& i
     if (!on && remembers) {
         RegistryResult<std::optional<RawValue>> current = try_read_raw(key->get(), value_name);
         had_flag = !current || current->has_value();
+        // A flag that is there now is not the program's own any more, even
+        // where the program once made it: another program (an updater that
+        // switched the item back on) wrote it since, and switching on must
+        // then leave it "on" rather than delete it.
+        if (current && current->has_value()) (void)update_created(data_folder, memory_name, false);
     }
 
     const std::int64_t now =

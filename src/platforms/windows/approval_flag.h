@@ -20,6 +20,9 @@ namespace qm::windows {
 
 inline constexpr std::string_view startup_approved_path =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved";
+// The approval key of the Startup folders' files (the Run keys' are named by
+// the knowledge's locations).
+inline constexpr std::string_view startup_folder_approval = "StartupFolder";
 
 using formats::approval_bytes;
 using formats::ApprovalFlag;

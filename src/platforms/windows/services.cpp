@@ -20,7 +20,6 @@ namespace qm::windows {
 
 namespace {
 
-constexpr std::string_view services_path = "SYSTEM\\CurrentControlSet\\Services";
 
 // Win32 services in a process of their own or shared with others; a type
 // with the per-user bits is a template (or a copy of one), and drivers have

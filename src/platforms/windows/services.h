@@ -21,6 +21,9 @@
 
 namespace qm::windows {
 
+// The key below HKLM that holds every service's settings.
+inline constexpr std::string_view services_path = "SYSTEM\\CurrentControlSet\\Services";
+
 struct ServiceState {
     std::string display_name;
     std::uint32_t state = 0;  // SERVICE_RUNNING is 4

@@ -19,7 +19,6 @@ namespace qm::windows {
 namespace {
 
 constexpr std::string_view own_name_prefix = "Quillmoor-";
-constexpr std::string_view approval_key_name = "StartupFolder";
 // Real shortcuts are a few kilobytes; a larger file in a Startup folder is
 // listed by its own path rather than read whole.
 constexpr std::uint64_t largest_link = 4u << 20;
@@ -57,9 +56,9 @@ struct Unread {
 
 void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, ProgramFacts& programs,
                  std::vector<model::StartupItem>& items, Unread& unread) {
-    const std::optional<std::string> base = os::get_env(location.env);
-    if (!base || base->empty()) return;
-    const std::string folder = os::join_path(*base, location.sub);
+    const std::optional<std::string> found = startup_folder_path(location);
+    if (!found) return;
+    const std::string& folder = *found;
     // Items show the folder as its location names it; its files are reached
     // through the folder as the file system spells it, since under Wine every
     // use of a path whose case differs from the disk's ("Startup" for
@@ -78,7 +77,7 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
 
     RegistryResult<RegistryKey> approval_key =
         open_key(registry_root(location.hive),
-                 std::string(startup_approved_path) + "\\" + std::string(approval_key_name),
+                 std::string(startup_approved_path) + "\\" + std::string(startup_folder_approval),
                  KEY_READ | KEY_WOW64_64KEY);
     // The flags are read with one enumeration rather than one call per file.
     std::optional<ValueTable> approval_flags;
@@ -146,7 +145,7 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
         }
         item.set_spec("short", name);
         item.set_spec("hive", location.hive);
-        item.set_spec("approved", std::string(approval_key_name));
+        item.set_spec("approved", std::string(startup_folder_approval));
         item.set_spec("file", path);
         item.set_spec("workdir", std::move(file.working_directory));
 
@@ -175,6 +174,12 @@ void scan_folder(const knowledge::StartupFolderLocation& location, bool admin, P
 }
 
 }  // namespace
+
+std::optional<std::string> startup_folder_path(const knowledge::StartupFolderLocation& location) {
+    const std::optional<std::string> base = os::get_env(location.env);
+    if (!base || base->empty()) return std::nullopt;
+    return os::join_path(*base, location.sub);
+}
 
 void scan_startup_folders(const std::vector<knowledge::StartupFolderLocation>& locations, bool admin,
                           ProgramFacts& programs, model::ScanResult& result) {

@@ -9,6 +9,8 @@
 // key's when that is newer and holds its flag. A missing folder adds nothing.
 #pragma once
 
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "knowledge/knowledge_pack.h"
@@ -17,6 +19,10 @@
 #include "platforms/windows/program_files.h"
 
 namespace qm::windows {
+
+// The folder of a location: the folder its environment variable names, with
+// the location's sub-folder; none when the variable is not set.
+[[nodiscard]] std::optional<std::string> startup_folder_path(const knowledge::StartupFolderLocation& location);
 
 void scan_startup_folders(const std::vector<knowledge::StartupFolderLocation>& locations, bool admin,
                           ProgramFacts& programs, model::ScanResult& result);

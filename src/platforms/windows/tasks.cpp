@@ -63,10 +63,6 @@ struct Walk {
     TaskRecord* record = nullptr;    // definitions kept from an earlier scan, if any
 };
 
-std::string system_root() {
-    std::optional<std::string> root = os::get_env("SystemRoot");
-    return root && !root->empty() ? *root : std::string("C:\\Windows");
-}
 
 // What became of one file of a task folder.
 struct FileRead {
@@ -329,6 +325,11 @@ void append_utf16le(std::string& bytes, std::wstring_view text) {
 }
 
 }  // namespace
+
+std::string system_root() {
+    std::optional<std::string> root = os::get_env("SystemRoot");
+    return root && !root->empty() ? *root : std::string("C:\\Windows");
+}
 
 void scan_tasks(const std::vector<std::string>& task_roots, bool admin, ProgramFacts& programs,
                 model::ScanResult& result, TaskRecord* record, const os::ToolRunner& runner) {

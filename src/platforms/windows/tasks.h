@@ -23,6 +23,9 @@
 
 namespace qm::windows {
 
+// The Windows folder (SystemRoot), which the task roots are below.
+[[nodiscard]] std::string system_root();
+
 // Appends task items, every task found (whatever its triggers) as an actor
 // with the time it last ran where the Task Scheduler records it
 // (task_cache.h), and at most one note. Each root is a folder below

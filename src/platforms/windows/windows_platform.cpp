@@ -13,6 +13,7 @@
 #include "os/files.h"
 #include "os/run_tool.h"
 #include "platforms/windows/approval_flag.h"
+#include "platforms/windows/change_watch.h"
 #include "platforms/windows/elevation.h"
 #include "platforms/windows/own_entries.h"
 #include "platforms/windows/program_files.h"
@@ -89,6 +90,10 @@ Result<model::WayOutcome> WindowsPlatform::set_start_way(const model::StartupIte
         if (request.way == model::ChangeAction::on_time) return start_on_time(item, request.own_entry);
     }
     return fail(item.name + " offers no such way here.");
+}
+
+Result<std::unique_ptr<model::ChangeWatch>> WindowsPlatform::watch_changes(std::shared_ptr<os::WakeSignal> wake) {
+    return watch_places(watched_places(locations_()), std::move(wake));
 }
 
 model::StartupCost WindowsPlatform::startup_cost() {

@@ -1,4 +1,4 @@
-// The Windows platform: the twelve operations on the computer the program runs
+// The Windows platform: the thirteen operations on the computer the program runs
 // on. Its only state is the facts read once at creation, where to ask for
 // the knowledge's locations, and the data folder, so operations may run on
 // several threads at once without a lock. A scan reads its sources in a fixed order (Run keys
@@ -33,6 +33,8 @@ public:
     [[nodiscard]] model::StartupCost startup_cost() override;
     [[nodiscard]] Result<model::WayOutcome> set_start_way(const model::StartupItem& item,
                                                    const model::WayRequest& request) override;
+    [[nodiscard]] Result<std::unique_ptr<model::ChangeWatch>> watch_changes(
+        std::shared_ptr<os::WakeSignal> wake) override;
 
     // Whether a scan checks program files' signatures (it does unless told
     // otherwise): the benchmark scans both ways to weigh what the checks add.

@@ -28,7 +28,7 @@ const TABS = [['startup', 'Startup items', 'list'], ['running', 'Running now', '
 // The gentler ways than off read the same as a verb and in the history.
 const WAY_WORDS = {later: 'Start later', manual: 'Start only when needed', 'on-time': 'Start as before'};
 const VERBS = Object.assign({disable: 'Stop it starting', enable: 'Make it start', create: 'Make it start with the computer', remove: 'Remove the entry'}, WAY_WORDS);
-const ACTION_WORDS = Object.assign({disable: 'Switched off', enable: 'Switched on', create: 'Created', remove: 'Removed', undo: 'Undone', restore: 'Restored'}, WAY_WORDS);
+const ACTION_WORDS = Object.assign({disable: 'Switched off', enable: 'Switched on', create: 'Created', remove: 'Removed', undo: 'Undone', restore: 'Restored', observed: 'Seen changing'}, WAY_WORDS);
 const KIND_WORDS = {service: 'Services', run: 'Registry Run entries', task: 'Scheduled tasks', folder: 'Startup folders'};
 const PROBE_MARKS = {ok: ['OK', 'good'], warn: ['Check', 'warn'], fail: ['Failed', 'bad']};
 const ICONS = {

@@ -27,7 +27,7 @@ function drawHistory() {
     element('td', {class: 'c-what', text: ACTION_WORDS[r.action] || asText(r.action)}),
     element('td', {}, element('div', {class: 'verb nonly', text: ACTION_WORDS[r.action] || asText(r.action)}), element('div', {class: 'nm', text: asText(r.name)}), r.detail ? element('div', {class: 'sub', text: asText(r.detail)}) : null, r.command ? element('div', {class: 'cmd', text: asText(r.command), title: asText(r.command)}) : null,
       ...asArray(r.startup).map((line) => element('div', {class: 'sub effect', text: asText(line), title: app.historyNote}))),
-    element('td', {class: 'c-res'}, element('div', {class: 'nmline'}, tag(r.ok ? 'Done' : 'Failed', r.ok ? 'good' : 'bad'), r.undone ? tag('Undone') : null,
+    element('td', {class: 'c-res'}, element('div', {class: 'nmline'}, r.action === 'observed' ? tag('Observed') : tag(r.ok ? 'Done' : 'Failed', r.ok ? 'good' : 'bad'), r.undone ? tag('Undone') : null,
       r.interrupted ? tag(r.ok ? 'Interrupted, found made' : 'Interrupted, not made') : null, r.own === false ? tag('Another account') : null)),
     element('td', {class: 'c-act'}, r.can_undo && !r.undone ? btn('Undo', 'undo', () => undo(r), 'small', {'aria-label': 'Undo', title: 'Undo: ' + asText(r.name)}) : null))));
 }

@@ -190,6 +190,15 @@ TEST_F(Truth, OffAndOnAgainOrUndoneLeavesNoFlagWhereNoneWas) {
     const test::ProgramRun undone = run({"undo", seq, "--yes"});
     ASSERT_EQ(undone.exit_code, 0) << undone.out << undone.err;
     EXPECT_EQ(approval_type(wide), static_cast<DWORD>(REG_NONE));
+
+    // Off again, then another program switches it on through a flag of its
+    // own: switching it off and on leaves that program's "on" flag.
+    ASSERT_EQ(run({"disable", name, "--yes"}).exit_code, 0);
+    registry.write(HKEY_CURRENT_USER, approved_run, KEY_WOW64_64KEY, wide, REG_BINARY,
+                   std::string("\x02\0\0\0\0\0\0\0\0\0\0\0", 12));
+    ASSERT_EQ(run({"disable", name, "--yes"}).exit_code, 0);
+    ASSERT_EQ(run({"enable", name, "--yes"}).exit_code, 0);
+    EXPECT_EQ(approval_type(wide), static_cast<DWORD>(REG_BINARY));
     // Clean up what the registry writer did not write itself.
     registry.write(HKEY_CURRENT_USER, approved_run, KEY_WOW64_64KEY, wide, REG_BINARY, "");
 }
