@@ -87,6 +87,27 @@ std::string word_cell(std::string_view text, std::size_t limit, std::size_t widt
     return cell(shown, limit, width);
 }
 
+// The signature column's word: the verdict, with the two that say the file
+// is not what it should be in capitals so they stand out in a long list.
+std::string signature_mark(const model::Signature& signature) {
+    switch (signature.verdict) {
+        case model::SignatureVerdict::signed_untrusted:
+            return "untrusted";
+        case model::SignatureVerdict::tampered:
+            return "TAMPERED";
+        case model::SignatureVerdict::modified:
+            return "MODIFIED";
+        case model::SignatureVerdict::not_checked:
+            return "-";
+        case model::SignatureVerdict::verified:
+        case model::SignatureVerdict::unsigned_file:
+        case model::SignatureVerdict::catalog:
+        case model::SignatureVerdict::unpackaged:
+            break;
+    }
+    return std::string(model::word_text(signature.verdict));
+}
+
 }  // namespace
 
 int run_list(CommandContext& context) {
@@ -159,21 +180,35 @@ int run_list(CommandContext& context) {
     auto change_cell = [&](model::ItemChange change) {
         return changes_shown ? cell(model::word_text(change), 15, 17) : std::string();
     };
+    // So is the column of signatures, when any program file was checked.
+    const bool signatures_shown =
+        std::any_of(shown.begin(), shown.end(), [](const auto& item) { return item.signature.has_value(); });
+    auto signature_cell = [&](const model::StartupItem* item) {
+        if (!signatures_shown) return std::string();
+        return cell(item != nullptr && item->signature ? signature_mark(*item->signature) : "", 10, 12);
+    };
     std::string table = line(cell("ON", 3, 5) + cell("IF OFF", 8, 10) + cell("IMPACT", 12, 14) +
-                             (changes_shown ? cell("CHANGE", 15, 17) : std::string()) + cell("NAME", 30, 32) +
+                             (changes_shown ? cell("CHANGE", 15, 17) : std::string()) +
+                             (signatures_shown ? cell("SIGNED", 10, 12) : std::string()) + cell("NAME", 30, 32) +
                              cell("TYPE", 22, 24));
     for (const model::StartupItem& item : shown) {
         table += line(cell(item.enabled ? "yes" : "no", 3, 5) + cell(model::level_name(item.risk.level), 8, 10) +
                       cell(model::word_text(item.impact.level), 12, 14) + change_cell(item.change) +
-                      cell(item.name, 30, 32) + word_cell(item.kind_label, 22, 24) + cell(item.command, 70, 0));
+                      signature_cell(&item) + cell(item.name, 30, 32) + word_cell(item.kind_label, 22, 24) +
+                      cell(item.command, 70, 0));
     }
     for (const engine::FoundChange& change : gone) {
         table += line(cell("-", 3, 5) + cell("", 8, 10) + cell("", 12, 14) + change_cell(change.change) +
-                      cell(change.name, 30, 32) + cell("(found " + change.found + ")", 40, 0));
+                      signature_cell(nullptr) + cell(change.name, 30, 32) +
+                      cell("(found " + change.found + ")", 40, 0));
     }
     table += "\n" + std::to_string(shown.size()) +
              " items. 'IF OFF' is the level of what switching an item off could do, 'IMPACT' what it was measured "
              "to cost at sign-in or boot; try: quillmoor assess NAME\n";
+    if (signatures_shown) {
+        table += "'SIGNED' says whether the program file is what its signer signed or its package installed; "
+                 "quillmoor assess NAME names the signer.\n";
+    }
     if (changes_shown) {
         table += "'CHANGE' says what changed since an earlier scan; quillmoor list --changes --ack acknowledges "
                  "what it shows.\n";
@@ -237,6 +272,7 @@ int run_assess(CommandContext& context) {
             std::string(model::word_text(item.risk.confidence)) + " confidence)\n";
     text += "  " + printable(item.risk.effect) + "\n";
     for (const std::string& reason : item.risk.reasons) text += "    - " + printable(reason) + "\n";
+    if (item.signature) text += "  Signed: " + printable(model::signature_text(*item.signature)) + "\n";
     text += "  Impact at start: " + std::string(model::word_text(item.impact.level)) + "\n";
     text += "  " + (item.command.empty() ? std::string("(no command recorded)") : printable(item.command)) + "\n";
     text += "  State: " + printable(item.state_text) + "; " + (item.running ? "running now" : "not running") + "\n";

@@ -137,6 +137,69 @@ void add_impact_reason(const model::StartupItem& item, model::Assessment& a) {
     if (!reason.empty()) a.reasons.push_back(reason + ".");
 }
 
+// Whether a check of the program file speaks against what its name claims:
+// a file changed since signing or packaging, a signer the chain does not
+// vouch for, no signature at all, or a signer other than the publisher.
+bool signature_doubts_name(const model::StartupItem& item) {
+    if (!item.signature) return false;
+    const model::Signature& signature = *item.signature;
+    switch (signature.verdict) {
+        case model::SignatureVerdict::verified:
+        case model::SignatureVerdict::catalog:
+            return model::signer_agrees(signature.signer, item.publisher) == false;
+        case model::SignatureVerdict::signed_untrusted:
+        case model::SignatureVerdict::tampered:
+        case model::SignatureVerdict::unsigned_file:
+        case model::SignatureVerdict::modified:
+            return true;
+        case model::SignatureVerdict::unpackaged:
+        case model::SignatureVerdict::not_checked:
+            return false;
+    }
+    return false;
+}
+
+// Folders any program the user runs may write to, where a file that nobody
+// signed may have been put by anything.
+bool in_folder_anyone_writes(std::string_view exe) {
+    std::string path = to_lower_ascii(exe);
+    std::replace(path.begin(), path.end(), '/', '\\');
+    for (std::string_view part : {"\\appdata\\", "\\temp\\", "\\tmp\\", "\\downloads\\"}) {
+        if (path.find(part) != std::string::npos) return true;
+    }
+    return false;
+}
+
+// What the check of the program file adds: a file changed since it was
+// signed or packaged asks for a look before anything is done to it.
+void add_signature_reasons(const model::StartupItem& item, model::Assessment& a) {
+    if (!item.signature) return;
+    const model::Signature& signature = *item.signature;
+    if (model::changed_after_signing(signature.verdict)) {
+        if (a.level == model::Level::safe || a.level == model::Level::low) {
+            a.level = model::Level::caution;
+            a.effect += " Its program file is not the one that was signed or installed, so look at it before "
+                        "deciding anything.";
+        }
+        a.reasons.push_back(signature.verdict == model::SignatureVerdict::tampered
+                                ? "The program file was changed after it was signed."
+                                : "The program file was changed after it was signed: it differs from the copy its "
+                                  "package installed.");
+        return;
+    }
+    const bool nobody_vouches = signature.verdict == model::SignatureVerdict::unsigned_file ||
+                                signature.verdict == model::SignatureVerdict::unpackaged;
+    if (nobody_vouches && in_folder_anyone_writes(item.exe)) {
+        a.reasons.push_back(
+            "Warning: the program is neither signed nor packaged and lies in a folder any program you run can write "
+            "to, so anything may have put it there.");
+    }
+    if (model::signer_agrees(signature.signer, item.publisher) == false) {
+        a.reasons.push_back("The version information names " + item.publisher +
+                            " as its publisher, but the file is signed by " + signature.signer + ".");
+    }
+}
+
 }  // namespace
 
 model::Assessment Assessor::assess(const model::StartupItem& item) const {
@@ -183,6 +246,13 @@ model::Assessment Assessor::assess(const model::StartupItem& item) const {
                                                  : "knowledge in " + installed_source_ + ".")
                    : builtin_chosen ? std::string("Recognised from the built-in knowledge of well-known startup items.")
                                     : "Recognised from the knowledge in " + installed_source_ + ".");
+        // A well-known name is that program for sure only when the file's
+        // signature or package vouches for it; a check that says otherwise
+        // leaves the name a likely guess. No check at all changes nothing.
+        if (a.confidence == model::Confidence::high && signature_doubts_name(item)) {
+            a.confidence = model::Confidence::medium;
+            a.reasons.push_back("Its signature does not confirm the name, so the match is likely but not certain.");
+        }
         if (lowering_refused) {
             a.reasons.push_back("A knowledge update tried to lower this warning; the built-in level was kept.");
         }
@@ -302,6 +372,7 @@ model::Assessment Assessor::assess(const model::StartupItem& item) const {
         if (!priority.empty()) a.reasons.push_back("The package priority is \"" + priority + "\".");
     }
     if (!item.publisher.empty()) a.reasons.push_back("Published by " + item.publisher + ".");
+    add_signature_reasons(item, a);
     if (item.running)
         a.reasons.push_back("It is running now; switching it off changes the next start, not the current session.");
     add_impact_reason(item, a);

@@ -84,6 +84,7 @@ json::JsonValue item_full_json(const StartupItem& item) {
         .value("ways", start_ways_json(item.ways));
     if (item.change != ItemChange::none) out.string("change", std::string(word_text(item.change)));
     if (item.cause) out.value("cause", change_cause_json(*item.cause));
+    if (item.signature) out.value("signature", signature_json(*item.signature, item.publisher));
     return out.done();
 }
 

@@ -15,6 +15,7 @@
 #include "model/assessment.h"
 #include "model/change_cause.h"
 #include "model/impact.h"
+#include "model/signature.h"
 #include "model/start_ways.h"
 #include "model/words.h"
 
@@ -68,6 +69,9 @@ public:
     ChangeTime changed;
     std::uint64_t exe_size = 0;
     std::int64_t exe_time = 0;
+    // Whether its program file is what its signer signed or its package
+    // installed; none where nobody checked.
+    std::optional<Signature> signature;
     Assessment risk;
 
     // Replaces the value of an existing key in place, or appends a new pair.

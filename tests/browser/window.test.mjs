@@ -683,3 +683,23 @@ test('screenshots of every tab in both themes, at desktop and narrow widths', as
   console.log(`screenshots: ${dir}`);
   await assertClean(watcher);
 });
+
+test('signatures: a mark on the row, the signer in the drawer, and verified system items hidden on request', async (t) => {
+  const {page, watcher} = await session(t);
+  await page.getByText('Showing 24 of 26 items').waitFor();
+  const row = (name) => rows(page).filter({has: page.locator('.namebtn', {hasText: new RegExp(`^${name}$`)})});
+  assert.equal(await row('Acme Notes').locator('.tag.bad').textContent(), 'Tampered');
+  assert.equal(await row('OEM Panel Host').locator('.tag', {hasText: 'Unsigned'}).count(), 1);
+  assert.equal(await row('Print Spooler').locator('.tag.good').getAttribute('title'), 'Signed: Microsoft Windows (catalog)');
+  await row('Acme Notes').locator('.namebtn').click();
+  await page.locator('#drawer dd', {hasText: /^Acme Software Ltd \(tampered\)$/}).waitFor();
+  await page.keyboard.press('Escape');
+  // Ten system items are vouched for by a catalog or a signature; the unsigned
+  // one and the one signed under an untrusted root stay in sight.
+  await page.getByRole('checkbox', {name: 'Hide verified operating-system items'}).check();
+  await page.getByText('Showing 14 of 26 items').waitFor();
+  assert.equal(await row('OEM Panel Host').count(), 1);
+  assert.equal(await row('RtkAudUService').count(), 1);
+  assert.equal(await row('Print Spooler').count(), 0);
+  await assertClean(watcher);
+});

@@ -257,3 +257,68 @@ TEST(Assessment, PackagePriorityAndConfirmationPerLevel) {
 
 }  // namespace
 }  // namespace qm
+
+namespace qm {
+namespace {
+
+// What the check of the program file adds, for a recognised name (the
+// built-in "onedrive" rule, high confidence by itself) and for an unknown
+// installed program: a changed file asks for caution, a contradicting signer
+// and an unsigned file in a folder anyone writes are said, and the name
+// counts with high confidence only when the signature agrees. No check at
+// all, or one that could not be made, changes nothing.
+TEST(Assessment, TheProgramFilesSignatureWeighsOnTheJudgement) {
+    using V = model::SignatureVerdict;
+    knowledge::KnowledgePack none;
+    knowledge::Assessor assessor(knowledge::builtin_pack(), none, "local", "windows");
+    const std::string changed = "The program file was changed after it was signed.";
+    const std::string anyone = "Warning: the program is neither signed nor packaged and lies in a folder any program "
+                               "you run can write to, so anything may have put it there.";
+    const std::string contradicted =
+        "The version information names Microsoft Corporation as its publisher, but the file is signed by Globex.";
+    const struct {
+        const char* name;
+        std::optional<model::Signature> signature;
+        const char* exe;
+        model::Level level;
+        model::Confidence confidence;
+        std::vector<std::string> reasons;
+    } cases[] = {
+        {"OneDrive", std::nullopt, "C:\\Apps\\OneDrive.exe", model::Level::low, model::Confidence::high, {}},
+        {"OneDrive", model::Signature{V::not_checked, "", "", "too large"}, "C:\\Apps\\OneDrive.exe",
+         model::Level::low, model::Confidence::high, {}},
+        {"OneDrive", model::Signature{V::verified, "Microsoft Corporation", "CA", ""}, "C:\\Apps\\OneDrive.exe",
+         model::Level::low, model::Confidence::high, {}},
+        {"OneDrive", model::Signature{V::verified, "Globex", "CA", ""}, "C:\\Apps\\OneDrive.exe", model::Level::low,
+         model::Confidence::medium, {contradicted}},
+        {"OneDrive", model::Signature{V::tampered, "Microsoft Corporation", "CA", ""}, "C:\\Apps\\OneDrive.exe",
+         model::Level::caution, model::Confidence::medium, {changed}},
+        {"OneDrive", model::Signature{V::unsigned_file, "", "", ""},
+         "C:\\Users\\ada\\AppData\\Local\\OneDrive\\OneDrive.exe", model::Level::low, model::Confidence::medium,
+         {anyone}},
+        {"Frobnicator", model::Signature{V::modified, "", "", ""}, "/usr/bin/frob", model::Level::caution,
+         model::Confidence::medium, {}},
+        {"Frobnicator", model::Signature{V::unpackaged, "", "", ""}, "/home/ada/Downloads/frob", model::Level::safe,
+         model::Confidence::medium, {anyone}},
+        {"Frobnicator", model::Signature{V::unsigned_file, "", "", ""}, "C:\\Program Files\\Frob\\frob.exe",
+         model::Level::safe, model::Confidence::medium, {}},
+    };
+    for (const auto& c : cases) {
+        model::StartupItem item = run_entry(c.name);
+        item.publisher = "Microsoft Corporation";
+        item.exe = c.exe;
+        item.signature = c.signature;
+        const model::Assessment a = assessor.assess(item);
+        const std::string label = std::string(c.name) + " " + c.exe;
+        EXPECT_EQ(a.level, c.level) << label;
+        EXPECT_EQ(a.confidence, c.confidence) << label;
+        for (const std::string& reason : c.reasons) EXPECT_TRUE(has_reason(a, reason)) << label << ": " << reason;
+        const bool any_said = has_reason(a, changed) || has_reason(a, anyone) || has_reason(a, contradicted);
+        if (c.reasons.empty() && c.level != model::Level::caution) {
+            EXPECT_FALSE(any_said) << label;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace qm

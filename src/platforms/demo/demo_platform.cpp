@@ -398,6 +398,67 @@ model::Candidate make_candidate(std::string_view prefix, model::CandidateSource 
     return candidate;
 }
 
+// What checking each program file's signature gives on the demonstration
+// computer: one of every verdict Windows can give, a tampered program and a
+// signer that contradicts the publisher among them.
+struct SignatureRow {
+    std::string_view exe;
+    model::SignatureVerdict verdict;
+    std::string_view signer, issuer, note;
+};
+
+const std::vector<SignatureRow>& signature_rows() {
+    using enum model::SignatureVerdict;
+    constexpr std::string_view windows = "Microsoft Windows";
+    constexpr std::string_view windows_ca = "Microsoft Windows Production PCA 2011";
+    constexpr std::string_view microsoft_ca = "Microsoft Code Signing PCA 2011";
+    constexpr std::string_view public_ca = "Sectigo Public Code Signing CA R36";
+    static const std::vector<SignatureRow> rows = {
+        {svchost, catalog, windows, windows_ca, ""},
+        {"C:\\Windows\\System32\\spoolsv.exe", catalog, windows, windows_ca, ""},
+        {"C:\\Windows\\System32\\SearchIndexer.exe", catalog, windows, windows_ca, ""},
+        {"C:\\Windows\\System32\\OpenSSH\\sshd.exe", catalog, windows, windows_ca, ""},
+        {"C:\\Windows\\System32\\SecurityHealthSystray.exe", catalog, windows, windows_ca, ""},
+        {"C:\\Windows\\System32\\defrag.exe", catalog, windows, windows_ca, ""},
+        {"C:\\Program Files\\Windows Defender\\MsMpEng.exe", verified, "Microsoft Windows Publisher", windows_ca, ""},
+        {"C:\\Windows\\System32\\oempanel.exe", unsigned_file, "", "", ""},
+        {"C:\\Program Files\\Acme Sync\\syncsvc.exe", verified, "Globex Corporation", public_ca, ""},
+        {"C:\\Program Files\\Acme Dev\\devdb.exe", not_checked, "", "",
+         "The file is larger than 256 MiB, so it was not checked."},
+        {"C:\\Program Files\\Acme Dev\\devserver.exe", verified, acme, public_ca, ""},
+        {"C:\\Users\\tamsel\\AppData\\Local\\Microsoft\\OneDrive\\OneDrive.exe", verified, microsoft, microsoft_ca,
+         ""},
+        {"C:\\Users\\tamsel\\AppData\\Roaming\\Spotify\\Spotify.exe", verified, "Spotify AB",
+         "DigiCert Trusted G4 Code Signing RSA4096 SHA384 2021 CA1", ""},
+        {"C:\\Users\\tamsel\\AppData\\Roaming\\Spotify\\SpotifyUpdate.exe", unsigned_file, "", "", ""},
+        {"C:\\Users\\tamsel\\AppData\\Local\\Discord\\Update.exe", verified, "Discord Inc.",
+         "DigiCert Trusted G4 Code Signing RSA4096 SHA384 2021 CA1", ""},
+        {"C:\\Program Files (x86)\\Steam\\steam.exe", verified, "Valve Corp.", "DigiCert EV Code Signing CA", ""},
+        {"C:\\Program Files\\Acme Notes\\notes.exe", tampered, acme, public_ca,
+         "The file's contents differ from what was signed."},
+        {"C:\\Windows\\System32\\DriverStore\\FileRepository\\rtk\\RtkAudUService64.exe", signed_untrusted,
+         "Realtek Semiconductor Corp.", "Realtek Test Root", "The signer's chain does not end in a trusted root."},
+        {"C:\\Program Files (x86)\\Google\\Update\\GoogleUpdate.exe", verified, "Google LLC",
+         "DigiCert Trusted G4 Code Signing RSA4096 SHA384 2021 CA1", ""},
+        {"C:\\Program Files\\Acme Backup\\backup.exe", verified, acme, public_ca, ""},
+        {"C:\\Program Files\\Acme Screenshot\\shot.exe", verified, acme, public_ca, ""},
+    };
+    return rows;
+}
+
+// Every item whose program the table names carries its verdict; any other
+// (the markup test's, the program's own entries) is unsigned.
+void add_signatures(std::vector<model::StartupItem>& items) {
+    for (model::StartupItem& item : items) {
+        const auto& rows = signature_rows();
+        const auto row = std::find_if(rows.begin(), rows.end(), [&](const SignatureRow& r) { return r.exe == item.exe; });
+        item.signature = row == rows.end()
+                             ? model::Signature{model::SignatureVerdict::unsigned_file, "", "", ""}
+                             : model::Signature{row->verdict, std::string(row->signer), std::string(row->issuer),
+                                                std::string(row->note)};
+    }
+}
+
 // Programs that an item already starts are not offered again.
 std::vector<model::Candidate> candidates_not_started(const std::vector<ProgramRow>& rows, std::string_view prefix,
                                                      model::CandidateSource source,
@@ -573,6 +634,7 @@ DemoPlatform::DemoPlatform(bool with_markup_item) {
         items_.push_back(std::move(evil));
     }
     add_measurements(items_);
+    add_signatures(items_);
     // Three hours ago, on the minute.
     changes_time_ = (now_unix_seconds() - 3 * 60 * 60) / 60 * 60;
 }

@@ -61,13 +61,22 @@ std::string find_program(std::string_view name) {
 
 // Owners and priorities for every item read from a file; an essential or
 // required package makes the item part of the operating system.
+// Each program file is compared with its package's checksum, asked in the
+// same pass.
 void add_packages(const LinuxContext& context, std::vector<model::StartupItem>& items) {
     std::vector<std::string> paths;
+    std::vector<std::string> programs;
     for (const model::StartupItem& item : items) {
         const std::string& file = item.spec_value("file");
         if (!file.empty() && !item.managed) paths.push_back(file);
+        if (item.exe.starts_with('/')) programs.push_back(item.exe);
     }
+    paths.insert(paths.end(), programs.begin(), programs.end());
     const std::map<std::string, PackageInfo> owners = package_owners(paths, context.root, context.runner);
+    const std::map<std::string, model::Signature> checked = program_checksums(programs, owners, context.root);
+    for (model::StartupItem& item : items) {
+        if (auto found = checked.find(item.exe); found != checked.end()) item.signature = found->second;
+    }
     for (model::StartupItem& item : items) {
         auto owner = owners.find(item.spec_value("file"));
         if (owner == owners.end() || item.managed) continue;
@@ -279,6 +288,19 @@ std::vector<model::Probe> LinuxPlatform::doctor_probes() {
     std::size_t packaged = 0;
     for (const model::StartupItem& item : scanned.items) packaged += item.package.empty() ? 0 : 1;
     add("Packages", packaged > 0, std::to_string(packaged) + " items have an owning package.");
+    // The checksums dpkg keeps are the only record of what a packaged
+    // program file should be; a file that matches shows the comparison works.
+    std::size_t matching = 0, differing = 0, compared = 0;
+    for (const model::StartupItem& item : scanned.items) {
+        if (!item.signature) continue;
+        ++compared;
+        matching += item.signature->verdict == model::SignatureVerdict::verified ? 1 : 0;
+        differing += item.signature->verdict == model::SignatureVerdict::modified ? 1 : 0;
+    }
+    add("Package checksums", matching > 0 && differing == 0,
+        compared == 0 ? "No program file could be compared: no package database was found."
+                      : std::to_string(matching) + " program files match the checksums their package recorded" +
+                            (differing > 0 ? "; " + std::to_string(differing) + " differ from them." : "."));
     probes.push_back(model::startup_cost_probe(scanned.cost));
     ProcessCount census;
     (void)list_running(context_, {}, &census);

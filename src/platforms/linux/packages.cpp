@@ -10,8 +10,10 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "formats/package_checksums.h"
 #include "os/files.h"
 #include "os/posix/descriptor.h"
+#include "util/md5.h"
 #include "util/text.h"
 
 namespace qm::linux {
@@ -263,6 +265,91 @@ std::map<std::string, PackageInfo> package_owners(const std::vector<std::string>
     }
     if (os::path_kind(root.at("/var/lib/rpm")) == os::PathKind::folder) return rpm_owners(paths, root, runner);
     return {};
+}
+
+namespace {
+
+// The MD5 of a regular file of at most `largest_checked` bytes, read a piece
+// at a time; the sentence saying why not otherwise.
+Result<std::string> file_md5(const std::string& path) {
+    os::posix::Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat info {};
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return fail("The program file could not be read.");
+    if (static_cast<std::uint64_t>(info.st_size) > largest_checked)
+        return fail("The file is larger than 256 MiB, so it was not checked.");
+    Md5 md5;
+    char buffer[65536];
+    while (true) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return fail("The program file could not be read.");
+        if (got == 0) break;
+        md5.update(std::string_view(buffer, static_cast<std::size_t>(got)));
+    }
+    return digest_hex(md5.finish());
+}
+
+// The checksum list of a package: info/<name>.md5sums, or, for a package
+// installed for several architectures, info/<name>:<architecture>.md5sums.
+std::optional<std::string> checksum_list(const std::string& info_folder, const std::string& package) {
+    const std::size_t limit = 64u << 20;
+    if (Result<std::string> text = os::read_file(os::join_path(info_folder, package + ".md5sums"), limit)) return *text;
+    Result<std::vector<os::FolderEntry>> entries = os::list_folder(info_folder);
+    if (!entries) return std::nullopt;
+    for (const os::FolderEntry& entry : *entries) {
+        if (entry.name.starts_with(package + ":") && entry.name.ends_with(".md5sums")) {
+            if (Result<std::string> text = os::read_file(os::join_path(info_folder, entry.name), limit)) return *text;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::map<std::string, model::Signature> program_checksums(const std::vector<std::string>& programs,
+                                                          const std::map<std::string, PackageInfo>& owners,
+                                                          const LinuxRoot& root) {
+    using model::SignatureVerdict;
+    std::map<std::string, model::Signature> verdicts;
+    const bool has_dpkg = os::path_kind(root.at("/var/lib/dpkg/status")) == os::PathKind::file;
+    const bool has_rpm = os::path_kind(root.at("/var/lib/rpm")) == os::PathKind::folder;
+    if (!has_dpkg && !has_rpm) return verdicts;
+    const std::string info_folder = root.at("/var/lib/dpkg/info");
+    std::map<std::string, std::optional<std::string>> lists;  // by package, each read once
+    for (const std::string& program : programs) {
+        if (!program.starts_with('/') || verdicts.contains(program)) continue;
+        model::Signature& signature = verdicts[program];
+        const auto owner = owners.find(program);
+        if (owner == owners.end()) {
+            signature.verdict = SignatureVerdict::unpackaged;
+            continue;
+        }
+        signature.note = "Compared with the package \"" + owner->second.name + "\".";
+        if (!has_dpkg) {
+            signature.note = "Only dpkg's checksums are compared; this computer keeps rpm's.";
+            continue;
+        }
+        auto list = lists.find(owner->second.name);
+        if (list == lists.end()) list = lists.emplace(owner->second.name, checksum_list(info_folder, owner->second.name)).first;
+        std::optional<std::string> recorded;
+        if (list->second) {
+            recorded = formats::recorded_md5(*list->second, program);
+            const std::string other = other_spelling(program);
+            if (!recorded && !other.empty()) recorded = formats::recorded_md5(*list->second, other);
+        }
+        if (!recorded) {
+            signature.note = "The package \"" + owner->second.name + "\" records no checksum for it.";
+            continue;
+        }
+        const Result<std::string> actual = file_md5(root.at(program));
+        if (!actual) {
+            signature.note = actual.error().message;
+            continue;
+        }
+        signature.verdict = *actual == *recorded ? SignatureVerdict::verified : SignatureVerdict::modified;
+    }
+    return verdicts;
 }
 
 bool is_system_priority(const std::string& priority) { return priority == "essential" || priority == "required"; }

@@ -193,6 +193,11 @@ std::string ProgramFacts::known_publisher(const std::string& path) const {
     return found == versions_.end() ? std::string() : found->second.strings.publisher;
 }
 
+std::optional<FileStamp> ProgramFacts::known_stamp(const std::string& path) const {
+    const auto found = versions_.find(to_lower_ascii(path));
+    return found == versions_.end() ? std::nullopt : found->second.stamp;
+}
+
 void ProgramFacts::read_versions(const std::vector<std::string>& paths) {
     // The paths not read yet, each once, spelled as first given.
     std::vector<std::string> wanted;

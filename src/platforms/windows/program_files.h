@@ -86,6 +86,9 @@ public:
     // The publisher version() found for the path, without reading anything:
     // empty when it has not been asked about the path.
     [[nodiscard]] std::string known_publisher(const std::string& path) const;
+    // The stamp version() took of the file, without reading anything: none
+    // when it has not been asked about the path or found no file.
+    [[nodiscard]] std::optional<FileStamp> known_stamp(const std::string& path) const;
 
 private:
     [[nodiscard]] bool is_file(const std::string& path);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 
 #include "knowledge/knowledge_store.h"
 #include "model/data_folder.h"
@@ -20,6 +21,7 @@
 #include "platforms/windows/run_keys.h"
 #include "platforms/windows/service_record.h"
 #include "platforms/windows/services.h"
+#include "platforms/windows/signatures.h"
 #include "platforms/windows/sign_in_later.h"
 #include "platforms/windows/startup_cost.h"
 #include "platforms/windows/startup_folders.h"
@@ -65,8 +67,15 @@ model::ScanResult WindowsPlatform::scan() {
         apply_startup_records(records, result.items);
         result.cost = startup_cost_summary(records);
     });
+    // A scan without the checks leaves their record as it was.
+    std::optional<SignatureChecks> signatures;
+    if (signatures_on_) {
+        signatures.emplace(data_folder_, now);
+        os::timed_step(timing, "signatures", [&] { signatures->check(result.items, &programs); });
+    }
     os::timed_step(timing, "saving the records", [&] {
         programs.save_cache();
+        if (signatures) signatures->save();
         service_record.save();
         task_record.save();
     });
@@ -181,6 +190,16 @@ std::vector<model::Probe> WindowsPlatform::doctor_probes() {
     add("Publisher information", !publisher.empty(),
         publisher.empty() ? "The file version reader returned nothing for explorer.exe."
                           : "Read the publisher of explorer.exe: " + publisher + ".");
+    // Windows' own files are signed through its catalogs, some (like
+    // explorer.exe on some versions) on their own; either shows the checks
+    // work. Anything else is said as it is: Wine's files carry no signature.
+    const model::Signature explorer_signature = check_signature(explorer);
+    const bool signature_works = model::vouches(explorer_signature.verdict);
+    add("Signature checks", signature_works,
+        signature_works ? "explorer.exe is " + model::signature_text(explorer_signature) + "."
+                        : "explorer.exe gave \"" + model::signature_text(explorer_signature) +
+                              "\"; a Windows file should give catalog or verified, so the verdicts shown here may "
+                              "not be reliable.");
     probes.push_back(model::startup_cost_probe(scanned.cost));
 
     // A tool is missing when it cannot be started at all; what it prints is

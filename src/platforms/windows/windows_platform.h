@@ -36,12 +36,17 @@ public:
     [[nodiscard]] Result<std::unique_ptr<model::ChangeWatch>> watch_changes(
         std::shared_ptr<os::WakeSignal> wake) override;
 
+    // Whether a scan checks program files' signatures (it does unless told
+    // otherwise): the benchmark scans both ways to weigh what the checks add.
+    void check_signatures(bool on) { signatures_on_ = on; }
+
 private:
     const model::SystemFacts facts_;
     const knowledge::LocationsSource locations_;
     // Where the start types of switched-off services are remembered: the
     // folder the engine writes to, chosen by the same rule from the facts.
     const std::string data_folder_;
+    bool signatures_on_ = true;
 };
 
 // The platform of this Windows computer, with the facts read from it now.

@@ -4,7 +4,7 @@
 (function (qm) {
 'use strict';
 const {query, LEVELS, app, widgets, element, fill, icon, asArray, asText, asNumber, levelOf, btn, waysOf, toast, copyText, effectivelyOn,
-  drawStartup, markItem, changePart} = qm;
+  drawStartup, markItem, changePart, signatureText} = qm;
 let drawerReturn = null;
 function openDrawer(id) {
   const wasOpen = !query('#drawer').hidden;
@@ -68,7 +68,7 @@ function drawDrawer() {
       p && p.action !== 'remove' ? element('p', {class: 'notice', role: 'status', text: (p.action === 'disable' ? 'Marked to switch off.' : p.action === 'on-time' ? 'Marked to start as before.' : 'Marked to switch on.') + ' Press Review & apply.'}) : null,
       element('dl', {class: 'facts'},
         fact('Starts now', (it.enabled ? 'Yes' : 'No') + (it.state_text ? ' (' + asText(it.state_text) + ')' : '') + (it.running ? ' · running' : '')),
-        fact('Command', it.command, true), fact('Program', it.exe, true), fact('Publisher', it.publisher), fact('What it is', it.description),
+        fact('Command', it.command, true), fact('Program', it.exe, true), fact('Publisher', it.publisher), fact('Signed', signatureText(it)), fact('What it is', it.description),
         fact('Origin', asText(it.origin) + (it.package ? ' · ' + asText(it.package) : '')),
         fact('For', it.scope === 'machine' ? 'Every user of this computer' : 'This account only'),
         fact('Where it lives', it.location, true))),

@@ -66,7 +66,7 @@ const app = {
   history: null, historyNote: '', backups: null, backupFolder: '', knowledge: null, doctor: null,
   pending: new Map(), creates: new Map(), selected: '',
   q: {startup: '', running: '', apps: ''}, filter: 'all', type: 'all',
-  showOnDemand: false, showSystem: false, showOs: true,
+  showOnDemand: false, showSystem: false, showOs: true, hideVerifiedOs: false,
   sort: {startup: {key: 'origin', dir: 1}, running: {key: 'name', dir: 1}, apps: {key: 'name', dir: 1}},
 };
 // The elements each tab and the header keep for redrawing, by tab name.
@@ -152,6 +152,27 @@ function byNameQuick(a, b) {
   return x < y ? -1 : x > y ? 1 : 0;
 }
 function tag(text, kind) { return element('span', {class: 'tag' + (kind ? ' ' + kind : ''), text}); }
+// What the check of an item's program file found, as the program says it:
+// "Microsoft Windows (verified)", "unsigned", "not checked: why".
+function signatureText(it) {
+  const s = it && it.signature;
+  if (!s) return '';
+  const verdict = asText(s.verdict);
+  if (verdict === 'not checked' && s.note) return verdict + ': ' + asText(s.note);
+  return s.signer ? asText(s.signer) + ' (' + verdict + ')' : verdict;
+}
+function vouched(it) { return !!it.signature && ['verified', 'catalog'].includes(it.signature.verdict); }
+// The row's short mark: a tick for a file its signer or package vouches for,
+// a word for one that is changed, unsigned or signed by someone untrusted.
+const SIGNATURE_MARKS = {tampered: ['Tampered', 'bad'], modified: ['Modified', 'bad'], 'signed-untrusted': ['Untrusted signer', 'warn'], unsigned: ['Unsigned', '']};
+function signatureTag(it) {
+  if (!it.signature) return null;
+  const mark = vouched(it) ? ['\u2713 Signed', 'good'] : SIGNATURE_MARKS[it.signature.verdict];
+  if (!mark) return null;
+  const t = tag(mark[0], mark[1]);
+  t.title = 'Signed: ' + signatureText(it);
+  return t;
+}
 function badge(level) { const l = knownLevel(level); return element('span', {class: 'badge lv-' + l, text: LEVELS[l][0]}); }
 function btn(label, ic, onclick, cls, extra) {
   return element('button', Object.assign({type: 'button', class: 'btn' + (cls ? ' ' + cls : ''), onclick}, extra || {}), ic ? icon(ic) : null, element('span', {class: 'lbl', text: label}));
@@ -170,5 +191,6 @@ function wayLabel(o, seconds) {
 }
 function waitingCount() { return app.pending.size + app.creates.size; }
 Object.assign(qm, {query, LEVELS, TABS, VERBS, ACTION_WORDS, KIND_WORDS, PROBE_MARKS, app, widgets, element, svgElement, fill, icon,
-  asArray, asText, asNumber, plural, levelOf, byName, byNameQuick, prepareNameOrder, tag, badge, btn, checkbox, sizeText, secondsText, waysOf, wayLabel, waitingCount});
+  asArray, asText, asNumber, plural, levelOf, byName, byNameQuick, prepareNameOrder, tag, badge, btn, checkbox, sizeText, secondsText, waysOf, wayLabel, waitingCount,
+  signatureText, signatureTag, vouched});
 })(quillmoor);

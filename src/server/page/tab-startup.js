@@ -6,7 +6,7 @@
 'use strict';
 const {LEVELS, KIND_WORDS, app, widgets, element, fill, asArray, asText, plural, levelOf, byName, byNameQuick, prepareNameOrder, tag, badge, btn,
   checkbox, waysOf, api, redrawLists, showShell, headOf, searchBox, skeleton, emptyRow, noteList, keepFocus, sortHeader, impactSentence, impactFigures,
-  impactOrder, buildTimeline, drawTimeline, drawChangesBanner, changeTag} = qm;
+  impactOrder, buildTimeline, drawTimeline, drawChangesBanner, changeTag, signatureTag, vouched} = qm;
 const {openDrawer} = qm.later;
 function buildStartup(panel) {
   const view = widgets.startup = {};
@@ -32,6 +32,7 @@ function buildStartup(panel) {
     element('div', {class: 'toolbar'},
       checkbox('On-demand services', app.showOnDemand, (v) => { app.showOnDemand = v; drawStartup(); }),
       view.osBox = checkbox(osItemsLabel(), app.showOs, (v) => { app.showOs = v; drawStartup(); }),
+      checkbox('Hide verified operating-system items', app.hideVerifiedOs, (v) => { app.hideVerifiedOs = v; drawStartup(); }),
       element('span', {class: 'spacer'}), view.rescan),
     element('div', {class: 'meta'}, view.count),
     element('div', {class: 'card tablecard'}, element('table', {class: 'list', id: 'startup-table'},
@@ -47,6 +48,7 @@ function itemPassesFilters(it) {
   // A service made to start only when needed stays in sight.
   if (!app.showOnDemand && it.kind === 'service' && /^Manual/.test(asText(it.state_text)) && !waysOf(it).taken) return false;
   if (!app.showOs && it.origin === 'Operating system') return false;
+  if (app.hideVerifiedOs && it.origin === 'Operating system' && vouched(it)) return false;
   if (app.type !== 'all' && it.kind !== app.type) return false;
   const q = app.q.startup.trim().toLowerCase();
   if (q && ![it.name, it.command, it.publisher, it.description, it.kind_label, it.exe].some((f) => asText(f).toLowerCase().includes(q))) return false;
@@ -145,7 +147,7 @@ function itemRow(it) {
       onclick: (e) => { e.stopPropagation(); flipItem(it); }})),
     element('td', {class: 'c-name'},
       element('div', {class: 'nmline'}, element('button', {type: 'button', class: 'namebtn', text: asText(it.name) || asText(it.id), onclick: (e) => { e.stopPropagation(); openDrawer(it.id); }}),
-        changeTag(it), it.managed ? tag('Made by Quillmoor', 'accent') : null, it.toggle === 'admin' ? tag('Admin') : null, locked ? tag('Locked') : null, waitingTag),
+        changeTag(it), signatureTag(it), it.managed ? tag('Made by Quillmoor', 'accent') : null, it.toggle === 'admin' ? tag('Admin') : null, locked ? tag('Locked') : null, waitingTag),
       it.description ? element('div', {class: 'sub', text: asText(it.description)}) : null,
       it.command ? element('div', {class: 'cmd', text: asText(it.command), title: asText(it.command)}) : null,
       element('div', {class: 'imp-line nonly'}, 'At start: ', impactFigures(it))),

@@ -377,6 +377,7 @@ TEST(WindowsDoctor, EveryProbeComesInOrderWithTheStatusThatWhatThePrefixHoldsCal
                                             "Running programs",
                                             "Command lines",
                                             "Publisher information",
+                                            "Signature checks",
                                             "Startup cost",
                                             "Tool: sc.exe",
                                             "Tool: schtasks.exe",
@@ -418,6 +419,12 @@ TEST(WindowsDoctor, EveryProbeComesInOrderWithTheStatusThatWhatThePrefixHoldsCal
     // Wine runs only a handful of services, fewer than any Windows computer.
     EXPECT_EQ(line_of("Services").mark, "FAIL");
     EXPECT_EQ(line_of("Service states").mark, "FAIL");
+
+    // Wine's own files carry no signature and it keeps no system catalogs,
+    // so the check of explorer.exe is said to prove nothing here.
+    EXPECT_EQ(line_of("Signature checks").mark, "WARN");
+    EXPECT_TRUE(line_of("Signature checks").detail.starts_with("explorer.exe gave \"unsigned\""))
+        << line_of("Signature checks").detail;
 
     // Wine keeps no sign-in records and has no boot-performance log.
     EXPECT_EQ(line_of("Startup cost").mark, "WARN");
