@@ -79,6 +79,9 @@ int run_watch(CommandContext& context) {
         for (const engine::SeenChange& change : seen) print_change(context, change, now);
         for (const std::string& failure : failures)
             context.streams.err("note: The change could not be written to the history: " + failure + "\n");
+        // Nobody reads what it prints any more (the pipe it writes to was
+        // closed): watching on would be watching for no one.
+        if (context.streams.writes_failed()) return 1;
     }
     if (!context.args.has_flag("--json")) context.streams.out("Stopped watching.\n");
     return 0;

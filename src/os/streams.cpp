@@ -46,6 +46,7 @@ Streams Streams::standard(StreamFailures& failures) {
     streams.out = standard_writer(os::write_stdout, os::stdout_is_terminal(), "standard output", failures);
     streams.err = standard_writer(os::write_stderr, os::stderr_is_terminal(), "standard error", failures);
     streams.data = standard_writer(os::write_stdout, false, "standard output", failures);
+    streams.failed = [&failures] { return failures.any(); };
     return streams;
 }
 

@@ -35,6 +35,10 @@ struct Streams {
     std::function<void(std::string_view)> data = nullptr;
 
     void out_data(std::string_view text) const { data ? data(text) : out(text); }
+    // Whether a write has failed, so that a command that goes on printing
+    // (watch) can end once nobody reads it; unset: writes never fail.
+    std::function<bool()> failed = nullptr;
+    [[nodiscard]] bool writes_failed() const { return failed && failed(); }
 
     // The process's standard output and error; failures are noted in `failures`,
     // which must outlive the streams.

@@ -92,6 +92,19 @@ TEST(LinuxWatch, ChangesMadeByOthersArePrintedWithinTwoSecondsKeptAsObservations
                                                   "report.service: switched on"}));
 }
 
+// `watch | reader` where the reader has gone: the next change it prints
+// fails, and the watch ends instead of watching for no one.
+TEST(LinuxWatch, AWatchWhoseOutputIsNoLongerReadEnds) {
+    LinuxTree tree;
+    tree.write("/etc/xdg/autostart/first.desktop", "[Desktop Entry]\nName=First\nExec=first\n");
+    const std::string script = "QUILLMOOR_LINUX_ROOT='" + tree.root() + "' XDG_DATA_HOME= '" + std::string(QM_PROGRAM_PATH) +
+                               "' watch | sleep 1 & sleep 3; printf '[Desktop Entry]\\nName=Later\\nExec=later\\n' > '" +
+                               tree.at("/etc/xdg/autostart/later.desktop") + "'; wait";
+    const os::ChildBytes ran = os::run_child({"/bin/sh", {"-c", script}, {}, std::chrono::seconds(30)});
+    EXPECT_FALSE(ran.timed_out) << ran.err;
+    EXPECT_TRUE(ran.exit_code.has_value()) << ran.err;
+}
+
 TEST(LinuxWatch, TheWindowsPollReturnsWithAChangeAndStoppingEndsTheWaitingPoll) {
     LinuxTree tree;
     ScratchFolder data;
