@@ -7,7 +7,7 @@
 (function (qm) {
 'use strict';
 const {VERBS, app, element, fill, asArray, asText, asNumber, levelOf, tag, badge, btn, checkbox, secondsText, waysOf, wayLabel,
-  api, toast, modal, drawBar, afterChange, fact} = qm;
+  api, toast, modal, drawBar, afterChange, fact, saveJsonFile} = qm;
 const {elevate} = qm.later;
 function requestOf(row) {
   const q = {action: asText(row.req.action), id: asText(row.req.id), stop_now: !!row.stop, ack: !!row.ack};
@@ -224,12 +224,7 @@ async function exportPlan(review) {
   try {
     const a = await api('/api/plan/export', {changes: includedRows(review).map(requestOf)});
     if (!a.ok) { toast(asText(a.message), 'error'); return; }
-    const url = URL.createObjectURL(new Blob([asText(a.text)], {type: 'application/json'}));
-    const link = element('a', {href: url, download: asText(a.name) || 'quillmoor-plan.json', class: 'sr'});
-    document.body.appendChild(link);
-    link.click();
-    link.remove();
-    setTimeout(() => URL.revokeObjectURL(url), 30000);
+    saveJsonFile(asText(a.name) || 'quillmoor-plan.json', asText(a.text));
     toast('Saved a plan of ' + asText(a.count) + ' ' + (a.count === 1 ? 'change' : 'changes') + '; apply it elsewhere with quillmoor plan apply.', '');
   } catch (e) { toast('Could not export the plan: ' + e.message, 'error'); }
 }

@@ -184,6 +184,15 @@ function sizeText(n) { n = asNumber(n); return n < 1024 ? n + ' B' : n < 1048576
 // "30 s", "2 minutes", "1 minute 30 s", as the program writes them.
 function secondsText(s) { const m = Math.floor(s / 60), r = s % 60; return m ? plural(m, 'minute', 'minutes') + (r ? ' ' + r + ' s' : '') : r + ' s'; }
 // The gentler ways an item offers and the one it has taken (item.ways).
+// Hands a JSON text to the browser as a file download named `name`.
+function saveJsonFile(name, text) {
+  const url = URL.createObjectURL(new Blob([text], {type: 'application/json'}));
+  const link = element('a', {href: url, download: name, class: 'sr'});
+  document.body.appendChild(link);
+  link.click();
+  link.remove();
+  setTimeout(() => URL.revokeObjectURL(url), 30000);
+}
 const waysOf = (it) => (it && it.ways && typeof it.ways === 'object' ? it.ways : {});
 // The label of an offered way; a later start names its seconds.
 function wayLabel(o, seconds) {
@@ -192,5 +201,5 @@ function wayLabel(o, seconds) {
 function waitingCount() { return app.pending.size + app.creates.size; }
 Object.assign(qm, {query, LEVELS, TABS, VERBS, ACTION_WORDS, KIND_WORDS, PROBE_MARKS, app, widgets, element, svgElement, fill, icon,
   asArray, asText, asNumber, plural, levelOf, byName, byNameQuick, prepareNameOrder, tag, badge, btn, checkbox, sizeText, secondsText, waysOf, wayLabel, waitingCount,
-  signatureText, signatureTag, vouched});
+  signatureText, signatureTag, vouched, saveJsonFile});
 })(quillmoor);

@@ -4,7 +4,7 @@
 (function (qm) {
 'use strict';
 const {app, widgets, element, fill, asArray, asText, asNumber, plural, tag, btn, sizeText, api, toast, ask, headOf,
-  emptyRow, openReview} = qm;
+  emptyRow, openReview, saveJsonFile} = qm;
 function buildBackup(panel) {
   const view = widgets.backup = {};
   view.label = element('input', {type: 'text', class: 'txt', placeholder: 'Manual backup', 'aria-label': 'Label for the new backup', maxlength: '120'});
@@ -70,12 +70,7 @@ async function downloadBackup(name) {
   try {
     const a = await api('/api/backup/get', {name});
     if (!a.ok) { toast(asText(a.message), 'error'); return; }
-    const url = URL.createObjectURL(new Blob([asText(a.text)], {type: 'application/json'}));
-    const link = element('a', {href: url, download: name, class: 'sr'});
-    document.body.appendChild(link);
-    link.click();
-    link.remove();
-    setTimeout(() => URL.revokeObjectURL(url), 30000);
+    saveJsonFile(name, asText(a.text));
   } catch (e) { toast('Could not download the backup: ' + e.message, 'error'); }
 }
 async function deleteBackup(name) {
